@@ -1,0 +1,65 @@
+#pragma once
+// Programming errors: exceptions that carry the platform's exception name and an exact reason
+// text, so logs and the crash kit read the same as they did on the original platform.
+// Any thread may throw one; none may cross an observer callback, a posted block or the event
+// loop (those boundaries catch, log and terminate through tw::terminateWithUncaught).
+
+#include <exception>
+#include <string>
+
+#include "platform/foundation/Value.h"
+
+namespace tw {
+
+inline constexpr const char* NSInternalInconsistencyException = "NSInternalInconsistencyException";
+inline constexpr const char* NSInvalidArgumentException = "NSInvalidArgumentException";
+inline constexpr const char* NSRangeException = "NSRangeException";
+inline constexpr const char* NSGenericException = "NSGenericException";
+inline constexpr const char* NSUnknownKeyException = "NSUnknownKeyException";
+inline constexpr const char* NSInvalidUnarchiveOperationException =
+    "NSInvalidUnarchiveOperationException";
+
+class Exception : public std::exception {
+ public:
+  Exception(std::string name, std::string reason, Dictionary userInfo = {});
+  const std::string& name() const { return name_; }
+  const std::string& reason() const { return reason_; }
+  const Dictionary& userInfo() const { return userInfo_; }
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  std::string name_;
+  std::string reason_;
+  Dictionary userInfo_;
+  std::string what_;  // "name: reason"
+};
+
+[[noreturn]] void raise(std::string name, std::string reason);
+
+// A failed argument check, reason "Invalid parameter not satisfying: <condition text>".
+[[noreturn]] void raiseInvalidParameter(const char* conditionText);
+
+// An abstract hook a subclass should have supplied: NSInvalidArgumentException with the
+// platform's "unrecognized selector sent to instance" reason.
+[[noreturn]] void raiseUnrecognizedSelector(const std::string& className, const char* selector);
+
+// The boundary rule: an exception that reaches a callback boundary is logged with `where` and
+// terminates the process, so the crash kit records it. Use inside catch (...).
+[[noreturn]] void terminateWithUncaught(const char* where) noexcept;
+
+// Runs f; an escaping exception goes to terminateWithUncaught(where).
+template <class F>
+void callGuarded(const char* where, F&& f) noexcept {
+  try {
+    f();
+  } catch (...) {
+    terminateWithUncaught(where);
+  }
+}
+
+}  // namespace tw
+
+#define TW_PARAMETER_ASSERT(cond)                \
+  do {                                           \
+    if (!(cond)) ::tw::raiseInvalidParameter(#cond); \
+  } while (0)

@@ -1,0 +1,203 @@
+#pragma once
+// tw::Object: base of every object of the system that takes part in key-value coding and
+// key-value observation (what NSObject was). Owned through std::shared_ptr; always create
+// objects with std::make_shared (observation needs weak references to them).
+//
+// Key-value coding: a subclass exposes keys by overriding getValueForKey / setValueForKeyImpl and
+// chaining to its base for unknown keys. Key paths ("timingObject.timingState") walk through
+// values that hold objects.
+//
+// Key-value observation: callbacks run synchronously on the thread that makes the change. The
+// bookkeeping is thread-safe; whether a given object may be changed from several threads is that
+// class's own rule (model objects are main-thread only). Removing an observation inside a
+// callback, or destroying the observed object or the observer, is safe: an observation ends by
+// itself when either side goes away, and nothing ever calls into a destroyed object.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+
+namespace tw {
+
+namespace detail {
+struct ObserverTable;
+struct PathObservation;
+}  // namespace detail
+
+enum KeyValueObservingOptions : unsigned {
+  KVONew = 1u << 0,
+  KVOOld = 1u << 1,
+  KVOInitial = 1u << 2,  // deliver the current value once, at registration
+  KVOPrior = 1u << 3,    // also deliver a notification before the change
+};
+
+enum class KeyValueChangeKind { Setting = 1, Insertion = 2, Removal = 3, Replacement = 4 };
+enum class SetMutationKind { Union = 1, Minus = 2, Intersect = 3, Set = 4 };
+
+struct KeyValueChange {
+  KeyValueChangeKind kind = KeyValueChangeKind::Setting;
+  // With KVONew (and on the initial delivery): the value at did-change; for a set mutation, the
+  // whole collection after it.
+  Value newValue;
+  Value oldValue;        // with KVOOld: the value read at will-change
+  // Insertion/removal/replacement: the objects added to, taken from or put into a to-many set.
+  Array changedObjects;
+  bool isPrior = false;
+  bool isInitial = false;
+  const Object* object = nullptr;  // the object the observation was registered on
+  std::string_view keyPath;        // the key path as registered
+};
+
+using ObservationCallback = std::function<void(const KeyValueChange&)>;
+
+// One registered observation. Destroying the handle (or invalidate()) ends it; safe from inside
+// its own callback and from any thread. Movable, not copyable. A handle of an observation tied
+// to an observer comes detached: dropping it leaves the observation to the observer's lifetime,
+// invalidate() still ends it early.
+class Observation {
+ public:
+  Observation() = default;
+  Observation(Observation&&) noexcept;
+  Observation& operator=(Observation&&) noexcept;
+  Observation(const Observation&) = delete;
+  Observation& operator=(const Observation&) = delete;
+  ~Observation();
+
+  void invalidate();
+  bool isActive() const;
+  // Detach: the observation then lives until the observed object (or the observer it was tied
+  // to) goes away, as the platform's unremoved observers did.
+  void release();
+
+ private:
+  friend class Object;
+  Observation(std::shared_ptr<detail::PathObservation> p, bool detached)
+      : path_(std::move(p)), detached_(detached) {}
+  std::shared_ptr<detail::PathObservation> path_;
+  bool detached_ = false;  // dropping the handle does not end the observation
+};
+
+class Object : public std::enable_shared_from_this<Object> {
+ public:
+  Object();
+  virtual ~Object();
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+
+  // ----- identity and text
+  // The class name as the system writes it in logs ("BTUpdater"); defaults to the demangled
+  // dynamic type without namespaces.
+  virtual std::string className() const;
+  // "<ClassName: 0x...>" unless a subclass says more.
+  virtual std::string description() const;
+
+  // ----- key-value coding
+  // Throws NSUnknownKeyException "[<ClassName 0x...> valueForUndefinedKey:]: this class is not key
+  // value coding-compliant for the key <key>." for a key the class does not expose.
+  Value valueForKey(std::string_view key) const;
+  void setValueForKey(const Value& value, std::string_view key);
+  // A missing intermediate object gives null; setting through a missing step does nothing.
+  Value valueForKeyPath(std::string_view keyPath) const;
+  void setValueForKeyPath(const Value& value, std::string_view keyPath);
+
+  // ----- key-value observation
+  // Observes a key path of one or more steps from this object. The observation follows every
+  // step: a change of any intermediate object re-binds it and delivers the new end value (null
+  // while a step is missing).
+  [[nodiscard]] Observation observe(std::string keyPath, unsigned options,
+                                    ObservationCallback callback);
+  // The same, tied to an observer: the callback runs only while `observer` is alive, and the
+  // observation ends by itself when the observer or this object goes away. The handle may be
+  // dropped (it is detached) or kept to end the observation early.
+  Observation observe(std::string keyPath, unsigned options, std::weak_ptr<const void> observer,
+                      ObservationCallback callback);
+  // With an Object as observer the observation also ends the moment the observer is destroyed
+  // (not only at the next change), so the observed object keeps no dead registrations.
+  template <class T>
+    requires std::is_base_of_v<Object, T>
+  Observation observe(std::string keyPath, unsigned options, const std::shared_ptr<T>& observer,
+                      ObservationCallback callback) {
+    return observeTied(std::move(keyPath), options, std::static_pointer_cast<const Object>(observer),
+                       std::move(callback));
+  }
+  template <class T>
+    requires std::is_base_of_v<Object, T>
+  Observation observe(std::string keyPath, unsigned options, const std::weak_ptr<T>& observer,
+                      ObservationCallback callback) {
+    return observeTied(std::move(keyPath), options,
+                       std::static_pointer_cast<const Object>(observer.lock()), std::move(callback));
+  }
+  // Ends every observation of `keyPath` tied to `observer` (removeObserver:forKeyPath:).
+  void removeObserver(const std::shared_ptr<const void>& observer, std::string_view keyPath);
+  // Number of live observations registered on this object (all key paths); for tests and leak
+  // checks.
+  std::size_t observationCount() const;
+
+  // Manual change brackets. Nestable on the same key: observers hear once, when the outermost
+  // did-change closes, with the value read then. Every did-change notifies, even when the value
+  // did not change.
+  // Inline so that announcing a change nobody observes costs one load.
+  void willChangeValueForKey(std::string_view key) {
+    if (table_.load(std::memory_order_acquire)) willChangeObserved(key);
+  }
+  void didChangeValueForKey(std::string_view key) {
+    if (table_.load(std::memory_order_acquire)) didChangeObserved(key);
+  }
+  // To-many (set) mutations: observers receive Insertion/Removal with the objects concerned.
+  void willChangeValueForKey(std::string_view key, SetMutationKind mutation,
+                             const Array& objects);
+  void didChangeValueForKey(std::string_view key, SetMutationKind mutation, const Array& objects);
+
+ protected:
+  // Subclasses expose their keys here; return false for a key they do not know (after asking
+  // their base class).
+  virtual bool getValueForKey(std::string_view key, Value& out) const;
+  virtual bool setValueForKeyImpl(std::string_view key, const Value& value);
+  // Keys (or key paths from this object) whose changes also change `key`; a class declares its
+  // dependent keys here (computedFinishDate depends on time). Must return the same answer for
+  // the lifetime of the object.
+  virtual std::vector<std::string> keyPathsForValuesAffectingKey(std::string_view key) const;
+
+  // Whether setValueForKey brackets the assignment with will/did-change for `key` (true unless a
+  // class announces that key itself, or wants it silent).
+  virtual bool automaticallyNotifiesObserversForKey(std::string_view key) const;
+
+  // A setter that notifies observers: brackets the assignment with will/did-change.
+  template <class T, class U>
+  void setAndNotify(std::string_view key, T& field, U&& value) {
+    willChangeValueForKey(key);
+    field = std::forward<U>(value);
+    didChangeValueForKey(key);
+  }
+  // The silent counterpart (the "primitive" setters): nobody hears of the change.
+  template <class T, class U>
+  static void setSilently(T& field, U&& value) {
+    field = std::forward<U>(value);
+  }
+  // Brackets `change` with will/did-change of `key`.
+  template <class F>
+  void changeValueForKey(std::string_view key, F&& change) {
+    willChangeValueForKey(key);
+    std::forward<F>(change)();
+    didChangeValueForKey(key);
+  }
+
+ private:
+  friend struct detail::PathObservation;
+  friend struct detail::ObserverTable;
+  Observation observeTied(std::string keyPath, unsigned options,
+                          std::shared_ptr<const Object> observer, ObservationCallback callback);
+  detail::ObserverTable& table() const;
+  void willChangeObserved(std::string_view key);
+  void didChangeObserved(std::string_view key);
+  mutable std::atomic<detail::ObserverTable*> table_{nullptr};
+};
+
+}  // namespace tw

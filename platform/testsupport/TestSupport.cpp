@@ -1,0 +1,86 @@
+#include "platform/testsupport/TestSupport.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <system_error>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Dispatch.h"
+
+namespace fs = std::filesystem;
+
+namespace tw::test {
+
+namespace {
+const char* const kXdgVars[4] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                                 "XDG_STATE_HOME"};
+
+void pointXdgAt(const fs::path& root) {
+  for (const char* var : kXdgVars) {
+    fs::path dir = root / var;
+    fs::create_directories(dir);
+    setenv(var, dir.c_str(), 1);
+  }
+}
+
+struct RootHolder {
+  fs::path path;
+  RootHolder() {
+    std::string tmpl = (fs::temp_directory_path() / "tickwell-test-XXXXXX").string();
+    char* made = mkdtemp(tmpl.data());
+    path = made ? fs::path(made) : fs::temp_directory_path() / "tickwell-test";
+    fs::create_directories(path);
+    pointXdgAt(path / "xdg");
+    // Nothing in a test may reach the user's session bus by accident.
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tickwell-test-bus", 1);
+  }
+  ~RootHolder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+}  // namespace
+
+const fs::path& privateRoot() {
+  static RootHolder holder;
+  return holder.path;
+}
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  path_ = privateRoot() / ("tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  fs::remove_all(path_);
+  fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+ScopedXdg::ScopedXdg() {
+  for (int i = 0; i < 4; ++i) {
+    if (const char* v = getenv(kXdgVars[i])) {
+      had_[i] = true;
+      saved_[i] = v;
+    }
+  }
+  pointXdgAt(dir_.path());
+}
+
+ScopedXdg::~ScopedXdg() {
+  for (int i = 0; i < 4; ++i) {
+    if (had_[i])
+      setenv(kXdgVars[i], saved_[i].c_str(), 1);
+    else
+      unsetenv(kXdgVars[i]);
+  }
+}
+
+bool pumpMainUntil(const std::function<bool()>& done, double timeoutSeconds) {
+  return RunLoop::main().runUntil(done, timeoutSeconds);
+}
+
+}  // namespace tw::test
