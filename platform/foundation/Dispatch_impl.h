@@ -95,6 +95,14 @@ class Scheduler {
 // Installed-clock pointer behind tw::clock (written only by the scheduler under its lock).
 extern std::atomic<VirtualClock*> g_virtualClock;
 
+// Queues `block` on a serial queue (not the main queue) so that it starts no earlier than
+// `notBefore` (CLOCK_MONOTONIC nanoseconds): the queue's own thread sleeps until then, so a
+// deadline costs one wake-up instead of a hop through the scheduler thread. Returns false, and
+// queues nothing, for any other kind of queue. Blocks queued behind it wait for it, as FIFO
+// order requires.
+bool postNotBefore(DispatchQueue& queue, std::int64_t notBefore, Block block);
+bool supportsNotBefore(const DispatchQueue& queue);
+
 // The main loop's waiting primitives, for code that must wait on the main thread without
 // starving the main queue.
 struct MainLoopAccess {

@@ -2,8 +2,11 @@
 // The notification centre: named announcements with a sender object and optional user info.
 // Thread-safe. Observers are blocks, registered by name (or all names) and by sender (or any
 // sender), optionally with a queue on which they run; without a queue they run synchronously on
-// the posting thread. A main-queue observer posted to on the main thread runs before post()
-// returns. An observer may remove itself (or others) during delivery.
+// the posting thread. An observer with a queue runs inline when the post comes from that queue
+// (so a main-queue observer posted to on the main thread runs before post() returns) and is
+// queued otherwise. Observers run in the order they were added. An observer may remove itself
+// (or others) during delivery; a queued delivery whose observer was removed before it ran is
+// dropped.
 
 #include <functional>
 #include <memory>
@@ -20,8 +23,8 @@ class Object;
 
 struct Notification {
   std::string name;
-  std::shared_ptr<Object> object;          // the sender, may be null
-  std::optional<Dictionary> userInfo;      // absent and empty stay distinct
+  std::shared_ptr<Object> object;      // the sender, may be null
+  std::optional<Dictionary> userInfo;  // absent and empty stay distinct
 };
 
 using NotificationBlock = std::function<void(const Notification&)>;

@@ -5,7 +5,8 @@
 //
 // Key-value coding: a subclass exposes keys by overriding getValueForKey / setValueForKeyImpl and
 // chaining to its base for unknown keys. Key paths ("timingObject.timingState") walk through
-// values that hold objects.
+// values that hold objects, look keys up in dictionary values and apply the rest of the path to
+// each element of an array value.
 //
 // Key-value observation: callbacks run synchronously on the thread that makes the change. The
 // bookkeeping is thread-safe; whether a given object may be changed from several threads is that
@@ -46,7 +47,7 @@ struct KeyValueChange {
   // With KVONew (and on the initial delivery): the value at did-change; for a set mutation, the
   // whole collection after it.
   Value newValue;
-  Value oldValue;        // with KVOOld: the value read at will-change
+  Value oldValue;  // with KVOOld: the value read at will-change
   // Insertion/removal/replacement: the objects added to, taken from or put into a to-many set.
   Array changedObjects;
   bool isPrior = false;
@@ -121,18 +122,19 @@ class Object : public std::enable_shared_from_this<Object> {
   // With an Object as observer the observation also ends the moment the observer is destroyed
   // (not only at the next change), so the observed object keeps no dead registrations.
   template <class T>
-    requires std::is_base_of_v<Object, T>
-  Observation observe(std::string keyPath, unsigned options, const std::shared_ptr<T>& observer,
-                      ObservationCallback callback) {
-    return observeTied(std::move(keyPath), options, std::static_pointer_cast<const Object>(observer),
-                       std::move(callback));
+  requires std::is_base_of_v<Object, T> Observation observe(std::string keyPath, unsigned options,
+                                                            const std::shared_ptr<T>& observer,
+                                                            ObservationCallback callback) {
+    return observeTied(std::move(keyPath), options,
+                       std::static_pointer_cast<const Object>(observer), std::move(callback));
   }
   template <class T>
-    requires std::is_base_of_v<Object, T>
-  Observation observe(std::string keyPath, unsigned options, const std::weak_ptr<T>& observer,
-                      ObservationCallback callback) {
+  requires std::is_base_of_v<Object, T> Observation observe(std::string keyPath, unsigned options,
+                                                            const std::weak_ptr<T>& observer,
+                                                            ObservationCallback callback) {
     return observeTied(std::move(keyPath), options,
-                       std::static_pointer_cast<const Object>(observer.lock()), std::move(callback));
+                       std::static_pointer_cast<const Object>(observer.lock()),
+                       std::move(callback));
   }
   // Ends every observation of `keyPath` tied to `observer` (removeObserver:forKeyPath:).
   void removeObserver(const std::shared_ptr<const void>& observer, std::string_view keyPath);
@@ -141,18 +143,20 @@ class Object : public std::enable_shared_from_this<Object> {
   std::size_t observationCount() const;
 
   // Manual change brackets. Nestable on the same key: observers hear once, when the outermost
-  // did-change closes, with the value read then. Every did-change notifies, even when the value
-  // did not change.
-  // Inline so that announcing a change nobody observes costs one load.
+  // did-change closes, with the value read then (old values and prior notifications come from
+  // the outermost will-change). Every did-change notifies, even when the value did not change.
+  // A will-change must be closed by its did-change on the same thread. Inline so that
+  // announcing a change nobody observes costs one load.
   void willChangeValueForKey(std::string_view key) {
     if (table_.load(std::memory_order_acquire)) willChangeObserved(key);
   }
   void didChangeValueForKey(std::string_view key) {
     if (table_.load(std::memory_order_acquire)) didChangeObserved(key);
   }
-  // To-many (set) mutations: observers receive Insertion/Removal with the objects concerned.
-  void willChangeValueForKey(std::string_view key, SetMutationKind mutation,
-                             const Array& objects);
+  // To-many (set) mutations: observers of the key receive Insertion (union), Removal (minus, and
+  // intersect with the objects it took away) or Replacement (set) with the objects concerned;
+  // observers of a longer path through the key receive a Setting.
+  void willChangeValueForKey(std::string_view key, SetMutationKind mutation, const Array& objects);
   void didChangeValueForKey(std::string_view key, SetMutationKind mutation, const Array& objects);
 
  protected:
@@ -180,13 +184,6 @@ class Object : public std::enable_shared_from_this<Object> {
   template <class T, class U>
   static void setSilently(T& field, U&& value) {
     field = std::forward<U>(value);
-  }
-  // Brackets `change` with will/did-change of `key`.
-  template <class F>
-  void changeValueForKey(std::string_view key, F&& change) {
-    willChangeValueForKey(key);
-    std::forward<F>(change)();
-    didChangeValueForKey(key);
   }
 
  private:

@@ -67,8 +67,16 @@ struct ObserverTable {
   static std::size_t observationCount(const Object& root);
 
   // Access to Object's private and protected parts for the engine's helpers.
-  static ObserverTable* of(const Object& object);
+  static ObserverTable* of(const Object& object) {
+    return object.table_.load(std::memory_order_acquire);
+  }
   static ObserverTable& ensure(const Object& object);  // under the lock
+  // valueForKey without the detour through the exported wrapper.
+  static Value read(const Object& object, std::string_view key) {
+    Value out;
+    if (!object.getValueForKey(key, out)) return object.valueForKey(key);  // raises
+    return out;
+  }
   static std::vector<std::string> affectingKeyPaths(const Object& object, std::string_view key);
 };
 

@@ -5,9 +5,8 @@
 //
 // Integers read as Int, or as UInt when above INT64_MAX; reals as Double. Dates hold 1933 to
 // 2069 (later or earlier ones are clamped on writing); binary keeps microseconds, XML whole
-// seconds (its date text has no fraction). Null and object references have no property-list form: writing a value that
-// holds one fails with a message naming where it sits.
-// Stateless; any thread.
+// seconds (its date text has no fraction). Null and object references have no property-list form:
+// writing a value that holds one fails with a message naming where it sits. Stateless; any thread.
 
 #include <string>
 #include <string_view>

@@ -6,13 +6,15 @@
 // The timer calls its handler on the dispatch queue it was given. On start() with
 // setFiresImmediately(true) the first firing is queued at once; the following ones come on an
 // absolute schedule (start + k * interval), so late firings do not push later ones back and the
-// rate never drifts. A firing that comes due while the previous one still waits in the queue is
-// merged into it, and firings missed while the process could not run are skipped, not bunched
+// rate never drifts. A firing that comes due while two earlier ones still wait in the queue is
+// merged into them, and firings missed while the process could not run are skipped, not bunched
 // up. Changing the interval while active re-anchors the schedule on the last firing: the next
 // one comes one new interval after it. stop() is synchronous: when it returns the handler is not
 // running (unless stop() was called from the handler itself) and will not run again. A stopped
 // timer costs nothing: no thread wakes for it. Deadlines follow tw::clock, so a VirtualClock
-// drives the timer in tests.
+// drives the timer in tests. On a serial queue a firing is handed to the queue shortly (at most
+// 2 ms, and at most half an interval) before its deadline and its thread starts it at the
+// deadline; blocks queued in that moment run after it.
 
 #include <functional>
 #include <memory>

@@ -55,7 +55,9 @@ class UserDefaults {
 
   // Coercing getters: 0/false for an absent key.
   bool boolForKey(std::string_view key) const { return objectForKey(key).boolValue(); }
-  std::int64_t integerForKey(std::string_view key) const { return objectForKey(key).integerValue(); }
+  std::int64_t integerForKey(std::string_view key) const {
+    return objectForKey(key).integerValue();
+  }
   double doubleForKey(std::string_view key) const { return objectForKey(key).doubleValue(); }
   // A string as it is, a number or boolean as its text; nullopt for anything else or absent.
   std::optional<std::string> stringForKey(std::string_view key) const;

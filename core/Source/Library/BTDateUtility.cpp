@@ -1,0 +1,585 @@
+#include "core/Source/Library/BTDateUtility.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unicode/calendar.h>
+#include <unicode/datefmt.h>
+#include <unicode/gregocal.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
+
+namespace {
+
+constexpr double kSecondsPerMinute = 60;
+constexpr double kSecondsPerHour = 3600;
+constexpr double kSecondsPerDay = 86400;
+constexpr double kSecondsPerWeek = 604800;
+
+tw::Date now() { return tw::Date{tw::clock::wallNow()}; }
+UDate toUDate(tw::Date d) { return d.secondsSince1970 * 1000.0; }
+tw::Date fromUDate(UDate u) { return tw::Date{u / 1000.0}; }
+// ICU takes NaN and infinities without complaint and answers nonsense for them.
+bool usable(tw::Date d) { return std::isfinite(d.secondsSince1970); }
+
+std::int32_t clampToInt32(long n) {
+  if (n > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  if (n < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(n);
+}
+
+long truncatedQuotient(double seconds, double unit) {
+  const double q = std::trunc(seconds / unit);
+  if (!std::isfinite(q)) return 0;
+  if (q >= static_cast<double>(std::numeric_limits<long>::max())) return std::numeric_limits<long>::max();
+  if (q <= static_cast<double>(std::numeric_limits<long>::min())) return std::numeric_limits<long>::min();
+  return static_cast<long>(q);
+}
+
+std::string toUtf8(const icu::UnicodeString& s) {
+  std::string out;
+  s.toUTF8String(out);
+  return out;
+}
+
+// --- Following the user's zone ----------------------------------------------------------------
+
+// What the zone is detected from. When none of it changed since the last look, neither did the
+// zone, so the common path costs a getenv and one lstat.
+struct FileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t mtimeSec = 0;
+  std::int64_t mtimeNsec = 0;
+  bool operator==(const FileStamp&) const = default;
+
+  static FileStamp of(const char* path, bool followLink) {
+    struct stat st {};
+    FileStamp s;
+    if ((followLink ? ::stat(path, &st) : ::lstat(path, &st)) != 0) return s;
+    s.exists = true;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = st.st_size;
+    s.mtimeSec = st.st_mtim.tv_sec;
+    s.mtimeNsec = st.st_mtim.tv_nsec;
+    return s;
+  }
+};
+
+constexpr const char* kLocaltimePath = "/etc/localtime";
+constexpr const char* kTimezonePath = "/etc/timezone";
+
+struct ZoneSource {
+  std::optional<std::string> tz;
+  FileStamp localtime;
+  FileStamp timezone;
+  bool operator==(const ZoneSource&) const = default;
+
+  static ZoneSource read() {
+    ZoneSource s;
+    if (const char* tz = std::getenv("TZ")) {
+      s.tz = tz;
+      return s;  // TZ wins over the files, so their changes do not matter
+    }
+    s.localtime = FileStamp::of(kLocaltimePath, false);
+    s.timezone = FileStamp::of(kTimezonePath, true);
+    return s;
+  }
+};
+
+// A zone from an Olson ID in any of the spellings TZ and the zoneinfo links use
+// (":Europe/Berlin", "/usr/share/zoneinfo/posix/Europe/Berlin"); nullptr when ICU does not know it.
+std::unique_ptr<icu::TimeZone> zoneNamed(std::string id) {
+  while (!id.empty() && (id.back() == '\n' || id.back() == ' ' || id.back() == '\r')) id.pop_back();
+  if (!id.empty() && id.front() == ':') id.erase(0, 1);
+  if (auto p = id.rfind("zoneinfo/"); p != std::string::npos) id.erase(0, p + 9);
+  for (const char* prefix : {"posix/", "right/"}) {
+    if (id.starts_with(prefix)) id.erase(0, std::char_traits<char>::length(prefix));
+  }
+  if (id.empty()) return nullptr;
+  std::unique_ptr<icu::TimeZone> zone(
+      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(id)));
+  if (!zone || *zone == icu::TimeZone::getUnknown()) return nullptr;
+  return zone;
+}
+
+std::unique_ptr<icu::TimeZone> detectZone(const ZoneSource& source) {
+  if (source.tz) {
+    // An empty TZ means UTC to the C library; a POSIX rule string ("CET-1CEST,...") is left to
+    // ICU's own detection below.
+    if (source.tz->empty()) return std::unique_ptr<icu::TimeZone>(icu::TimeZone::getGMT()->clone());
+    if (auto zone = zoneNamed(*source.tz)) return zone;
+  } else {
+    if (source.localtime.exists) {
+      char target[4096];
+      const ssize_t n = ::readlink(kLocaltimePath, target, sizeof target - 1);
+      if (n > 0) {
+        if (auto zone = zoneNamed(std::string(target, static_cast<std::size_t>(n)))) return zone;
+      }
+    }
+    if (source.timezone.exists) {
+      std::ifstream in(kTimezonePath);
+      std::string line;
+      if (std::getline(in, line)) {
+        if (auto zone = zoneNamed(line)) return zone;
+      }
+    }
+  }
+  std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::detectHostTimeZone());
+  if (!zone) zone.reset(icu::TimeZone::getGMT()->clone());
+  return zone;
+}
+
+[[noreturn]] void fail(const char* what, UErrorCode status) {
+  const std::string message =
+      std::string("<BTDateUtility> ") + what + " failed: " + u_errorName(status);
+  tw::log(tw::LogLevel::Fault, message);
+  throw std::runtime_error(message);
+}
+
+// The shared, auto-updating calendar and the zone it follows.
+class CalendarState {
+ public:
+  static CalendarState& shared() {
+    static CalendarState* state = new CalendarState;  // outlives every static that may use it
+    return *state;
+  }
+
+  template <class F>
+  auto withCalendar(F&& f) {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    return f(*calendar_);
+  }
+
+  std::unique_ptr<icu::Calendar> calendarCopy() {
+    return withCalendar([](icu::Calendar& c) { return std::unique_ptr<icu::Calendar>(c.clone()); });
+  }
+
+  std::unique_ptr<icu::TimeZone> zoneCopy() {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    return std::unique_ptr<icu::TimeZone>(zone_->clone());
+  }
+
+  void pin(const char* olsonId) {
+    std::lock_guard lock(mutex_);
+    pinned_ = false;
+    haveSource_ = false;
+    if (olsonId && *olsonId) {
+      if (auto zone = zoneNamed(olsonId)) {
+        pinned_ = true;
+        adoptLocked(std::move(zone));
+      } else {
+        tw::log(tw::LogLevel::Error,
+                std::string("<BTDateUtility> Unknown time zone '") + olsonId + "'");
+      }
+    }
+  }
+
+ private:
+  void refreshLocked() {
+    if (pinned_) return;
+    ZoneSource source = ZoneSource::read();
+    if (haveSource_ && source == source_) return;
+    auto zone = detectZone(source);
+    source_ = std::move(source);
+    haveSource_ = true;
+    adoptLocked(std::move(zone));
+  }
+
+  void adoptLocked(std::unique_ptr<icu::TimeZone> zone) {
+    if (zone_ && *zone_ == *zone && calendar_) return;
+    // Other users of ICU in the process (formatters made without an explicit zone) follow too.
+    icu::TimeZone::setDefault(*zone);
+    if (!calendar_) {
+      UErrorCode status = U_ZERO_ERROR;
+      calendar_.reset(icu::Calendar::createInstance(*zone, icu::Locale::getDefault(), status));
+      if (U_FAILURE(status) || !calendar_) fail("Creating the calendar", status);
+      // A wall time that shows twice means its first showing, as the platform read it.
+      calendar_->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+    } else {
+      calendar_->setTimeZone(*zone);
+    }
+    zone_ = std::move(zone);
+  }
+
+  std::mutex mutex_;
+  bool pinned_ = false;
+  bool haveSource_ = false;
+  ZoneSource source_;
+  std::unique_ptr<icu::TimeZone> zone_;
+  std::unique_ptr<icu::Calendar> calendar_;
+};
+
+// --- Calendar helpers (callers hold the calendar) ---------------------------------------------
+
+std::optional<tw::DateComponents> readComponents(icu::Calendar& cal, tw::Date d) {
+  if (!usable(d)) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  cal.setTime(toUDate(d), status);
+  tw::DateComponents c;
+  c.year = cal.get(UCAL_YEAR, status);
+  c.month = cal.get(UCAL_MONTH, status) + 1;
+  c.day = cal.get(UCAL_DATE, status);
+  c.hour = cal.get(UCAL_HOUR_OF_DAY, status);
+  c.minute = cal.get(UCAL_MINUTE, status);
+  c.second = cal.get(UCAL_SECOND, status);
+  c.weekday = cal.get(UCAL_DAY_OF_WEEK, status);
+  c.weekdayOrdinal = cal.get(UCAL_DAY_OF_WEEK_IN_MONTH, status);
+  c.weekOfYear = cal.get(UCAL_WEEK_OF_YEAR, status);
+  if (U_FAILURE(status)) return std::nullopt;  // a date out of the calendar's range, or NaN
+  return c;
+}
+
+tw::DateComponents componentsOrZero(tw::Date d) {
+  return CalendarState::shared()
+      .withCalendar([&](icu::Calendar& cal) { return readComponents(cal, d); })
+      .value_or(tw::DateComponents{});
+}
+
+// Sets the calendar to the given wall time. The era (the one field the component set leaves
+// out) comes from `base`.
+std::optional<tw::Date> rebuild(icu::Calendar& cal, tw::Date base, const tw::DateComponents& c) {
+  UErrorCode status = U_ZERO_ERROR;
+  cal.setTime(usable(base) ? toUDate(base) : 0, status);
+  if (U_FAILURE(status)) {
+    status = U_ZERO_ERROR;
+    cal.setTime(0, status);
+  }
+  cal.set(UCAL_YEAR, clampToInt32(c.year));
+  cal.set(UCAL_MONTH, clampToInt32(c.month - 1));
+  cal.set(UCAL_DATE, clampToInt32(c.day));
+  cal.set(UCAL_HOUR_OF_DAY, clampToInt32(c.hour));
+  cal.set(UCAL_MINUTE, clampToInt32(c.minute));
+  cal.set(UCAL_SECOND, clampToInt32(c.second));
+  cal.set(UCAL_MILLISECOND, 0);
+  const UDate result = cal.getTime(status);
+  if (U_FAILURE(status)) return std::nullopt;
+  return fromUDate(result);
+}
+
+tw::Date atTimeOfDay(tw::Date d, long hour, long minute, long second) {
+  return CalendarState::shared().withCalendar([&](icu::Calendar& cal) {
+    auto c = readComponents(cal, d);
+    if (!c) return d;
+    c->hour = hour;
+    c->minute = minute;
+    c->second = second;
+    return rebuild(cal, d, *c).value_or(d);
+  });
+}
+
+tw::Date addCalendarUnits(tw::Date d, UCalendarDateFields field, long amount) {
+  if (!usable(d)) return d;
+  auto cal = CalendarState::shared().calendarCopy();
+  UErrorCode status = U_ZERO_ERROR;
+  cal->setTime(toUDate(d), status);
+  cal->add(field, clampToInt32(amount), status);
+  const UDate result = cal->getTime(status);
+  return U_FAILURE(status) ? d : fromUDate(result);
+}
+
+tw::Date plusSeconds(tw::Date d, double seconds) {
+  return tw::Date{d.secondsSince1970 + seconds};
+}
+
+icu::DateFormat::EStyle icuStyle(tw::DateFormatStyle style) {
+  switch (style) {
+    case tw::DateFormatStyle::Short: return icu::DateFormat::kShort;
+    case tw::DateFormatStyle::Medium: return icu::DateFormat::kMedium;
+    case tw::DateFormatStyle::Long: return icu::DateFormat::kLong;
+    case tw::DateFormatStyle::Full: return icu::DateFormat::kFull;
+    case tw::DateFormatStyle::None: break;
+  }
+  return icu::DateFormat::kNone;
+}
+
+std::string formatWith(icu::DateFormat* formatter, tw::Date d) {
+  if (!formatter || !usable(d)) return {};
+  formatter->adoptTimeZone(CalendarState::shared().zoneCopy().release());
+  icu::UnicodeString out;
+  formatter->format(toUDate(d), out);
+  return toUtf8(out);
+}
+
+}  // namespace
+
+// --- The calendar -----------------------------------------------------------------------------
+
+std::string BTDateUtility::currentTimeZoneId() {
+  icu::UnicodeString id;
+  CalendarState::shared().zoneCopy()->getID(id);
+  return toUtf8(id);
+}
+
+tw::DateComponents BTDateUtility::components(tw::Date d) { return componentsOrZero(d); }
+
+tw::Date BTDateUtility::dateFromComponents(const tw::DateComponents& c, tw::RepeatedWallTime repeated,
+                                           tw::SkippedWallTime skipped) {
+  auto cal = CalendarState::shared().calendarCopy();
+  cal->setLenient(true);
+  cal->setRepeatedWallTimeOption(repeated == tw::RepeatedWallTime::First ? UCAL_WALLTIME_FIRST
+                                                                          : UCAL_WALLTIME_LAST);
+  cal->setSkippedWallTimeOption(skipped == tw::SkippedWallTime::NextValid ? UCAL_WALLTIME_NEXT_VALID
+                                                                          : UCAL_WALLTIME_LAST);
+  const tw::Date base = now();
+  return rebuild(*cal, base, c).value_or(tw::Date{std::nan("")});
+}
+
+void BTDateUtility::resetTimeZoneForTesting(const char* olsonId) {
+  CalendarState::shared().pin(olsonId);
+}
+
+// --- Relative to now --------------------------------------------------------------------------
+
+tw::Date BTDateUtility::dateWithDaysFromNow(long days) { return dateByAddingDays(now(), days); }
+tw::Date BTDateUtility::dateWithDaysBeforeNow(long days) { return dateBySubtractingDays(now(), days); }
+tw::Date BTDateUtility::dateTomorrow() { return dateWithDaysFromNow(1); }
+tw::Date BTDateUtility::dateYesterday() { return dateWithDaysBeforeNow(1); }
+tw::Date BTDateUtility::dateWithHoursFromNow(long hours) { return dateByAddingHours(now(), hours); }
+tw::Date BTDateUtility::dateWithHoursBeforeNow(long hours) {
+  return dateBySubtractingHours(now(), hours);
+}
+tw::Date BTDateUtility::dateWithMinutesFromNow(long minutes) {
+  return dateByAddingMinutes(now(), minutes);
+}
+tw::Date BTDateUtility::dateWithMinutesBeforeNow(long minutes) {
+  return dateBySubtractingMinutes(now(), minutes);
+}
+
+// --- Text -------------------------------------------------------------------------------------
+
+std::string BTDateUtility::stringWithFormat(tw::Date d, const std::string& format) {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::SimpleDateFormat formatter(icu::UnicodeString::fromUTF8(format), icu::Locale::getDefault(),
+                                  status);
+  if (U_FAILURE(status)) return {};
+  return formatWith(&formatter, d);
+}
+
+std::string BTDateUtility::stringWithDateStyle(tw::Date d, tw::DateFormatStyle dateStyle,
+                                               tw::DateFormatStyle timeStyle) {
+  if (dateStyle == tw::DateFormatStyle::None && timeStyle == tw::DateFormatStyle::None) return {};
+  std::unique_ptr<icu::DateFormat> formatter(icu::DateFormat::createDateTimeInstance(
+      icuStyle(dateStyle), icuStyle(timeStyle), icu::Locale::getDefault()));
+  return formatWith(formatter.get(), d);
+}
+
+using Style = tw::DateFormatStyle;
+std::string BTDateUtility::shortString(tw::Date d) {
+  return stringWithDateStyle(d, Style::Short, Style::Short);
+}
+std::string BTDateUtility::shortTimeString(tw::Date d) {
+  return stringWithDateStyle(d, Style::None, Style::Short);
+}
+std::string BTDateUtility::shortDateString(tw::Date d) {
+  return stringWithDateStyle(d, Style::Short, Style::None);
+}
+std::string BTDateUtility::mediumString(tw::Date d) {
+  return stringWithDateStyle(d, Style::Medium, Style::Medium);
+}
+std::string BTDateUtility::mediumTimeString(tw::Date d) {
+  return stringWithDateStyle(d, Style::None, Style::Medium);
+}
+std::string BTDateUtility::mediumDateString(tw::Date d) {
+  return stringWithDateStyle(d, Style::Medium, Style::None);
+}
+std::string BTDateUtility::longString(tw::Date d) {
+  return stringWithDateStyle(d, Style::Long, Style::Long);
+}
+std::string BTDateUtility::longTimeString(tw::Date d) {
+  return stringWithDateStyle(d, Style::None, Style::Long);
+}
+std::string BTDateUtility::longDateString(tw::Date d) {
+  return stringWithDateStyle(d, Style::Long, Style::None);
+}
+
+// --- Comparisons ------------------------------------------------------------------------------
+
+bool BTDateUtility::isEqualToDateIgnoringTime(tw::Date d, tw::Date other) {
+  const auto a = components(d);
+  const auto b = components(other);
+  return a.year == b.year && a.month == b.month && a.day == b.day;
+}
+bool BTDateUtility::isToday(tw::Date d) { return isEqualToDateIgnoringTime(d, now()); }
+bool BTDateUtility::isTomorrow(tw::Date d) { return isEqualToDateIgnoringTime(d, dateTomorrow()); }
+bool BTDateUtility::isYesterday(tw::Date d) {
+  return isEqualToDateIgnoringTime(d, dateYesterday());
+}
+
+bool BTDateUtility::isSameWeekAsDate(tw::Date d, tw::Date other) {
+  // Week numbers repeat every year; the distance keeps week 2 of two different years apart.
+  if (components(d).weekOfYear != components(other).weekOfYear) return false;
+  return std::fabs(d.secondsSince1970 - other.secondsSince1970) < kSecondsPerWeek;
+}
+bool BTDateUtility::isThisWeek(tw::Date d) { return isSameWeekAsDate(d, now()); }
+bool BTDateUtility::isNextWeek(tw::Date d) {
+  return isSameWeekAsDate(d, plusSeconds(now(), kSecondsPerWeek));
+}
+bool BTDateUtility::isLastWeek(tw::Date d) {
+  return isSameWeekAsDate(d, plusSeconds(now(), -kSecondsPerWeek));
+}
+
+bool BTDateUtility::isSameMonthAsDate(tw::Date d, tw::Date other) {
+  const auto a = components(d);
+  const auto b = components(other);
+  return a.year == b.year && a.month == b.month;
+}
+bool BTDateUtility::isThisMonth(tw::Date d) { return isSameMonthAsDate(d, now()); }
+bool BTDateUtility::isNextMonth(tw::Date d) {
+  return isSameMonthAsDate(d, dateByAddingMonths(now(), 1));
+}
+bool BTDateUtility::isLastMonth(tw::Date d) {
+  return isSameMonthAsDate(d, dateBySubtractingMonths(now(), 1));
+}
+
+bool BTDateUtility::isSameYearAsDate(tw::Date d, tw::Date other) {
+  return components(d).year == components(other).year;
+}
+bool BTDateUtility::isThisYear(tw::Date d) { return isSameYearAsDate(d, now()); }
+bool BTDateUtility::isNextYear(tw::Date d) { return year(d) == year(now()) + 1; }
+bool BTDateUtility::isLastYear(tw::Date d) { return year(d) == year(now()) - 1; }
+
+bool BTDateUtility::isEarlierThanDate(tw::Date d, tw::Date other) {
+  return d.secondsSince1970 < other.secondsSince1970;
+}
+bool BTDateUtility::isLaterThanDate(tw::Date d, tw::Date other) {
+  return d.secondsSince1970 > other.secondsSince1970;
+}
+bool BTDateUtility::isInFuture(tw::Date d) { return isLaterThanDate(d, now()); }
+bool BTDateUtility::isInPast(tw::Date d) { return isEarlierThanDate(d, now()); }
+
+bool BTDateUtility::isTypicallyWeekend(tw::Date d) {
+  const long w = weekday(d);
+  return w == 1 || w == 7;
+}
+bool BTDateUtility::isTypicallyWorkday(tw::Date d) { return !isTypicallyWeekend(d); }
+
+// --- New dates --------------------------------------------------------------------------------
+
+tw::Date BTDateUtility::dateByRemovingTime(tw::Date d) {
+  // Read through the shared calendar, rebuilt through a calendar of the call's own.
+  auto c = CalendarState::shared().withCalendar(
+      [&](icu::Calendar& cal) { return readComponents(cal, d); });
+  if (!c) return d;
+  c->hour = c->minute = c->second = 0;
+  auto cal = CalendarState::shared().calendarCopy();
+  return rebuild(*cal, d, *c).value_or(d);
+}
+
+tw::Date BTDateUtility::dateAtStartOfDay(tw::Date d) { return atTimeOfDay(d, 0, 0, 0); }
+tw::Date BTDateUtility::dateAtEndOfDay(tw::Date d) { return atTimeOfDay(d, 23, 59, 59); }
+
+tw::Date BTDateUtility::dateByAddingYears(tw::Date d, long years) {
+  return addCalendarUnits(d, UCAL_YEAR, years);
+}
+tw::Date BTDateUtility::dateByAddingMonths(tw::Date d, long months) {
+  return addCalendarUnits(d, UCAL_MONTH, months);
+}
+tw::Date BTDateUtility::dateByAddingDays(tw::Date d, long days) {
+  return addCalendarUnits(d, UCAL_DATE, days);
+}
+tw::Date BTDateUtility::dateBySubtractingYears(tw::Date d, long years) {
+  return dateByAddingYears(d, -years);
+}
+tw::Date BTDateUtility::dateBySubtractingMonths(tw::Date d, long months) {
+  return dateByAddingMonths(d, -months);
+}
+tw::Date BTDateUtility::dateBySubtractingDays(tw::Date d, long days) {
+  return dateByAddingDays(d, -days);
+}
+
+tw::Date BTDateUtility::dateByAddingHours(tw::Date d, long hours) {
+  return plusSeconds(d, static_cast<double>(hours) * kSecondsPerHour);
+}
+tw::Date BTDateUtility::dateByAddingMinutes(tw::Date d, long minutes) {
+  return plusSeconds(d, static_cast<double>(minutes) * kSecondsPerMinute);
+}
+tw::Date BTDateUtility::dateBySubtractingHours(tw::Date d, long hours) {
+  return plusSeconds(d, -static_cast<double>(hours) * kSecondsPerHour);
+}
+tw::Date BTDateUtility::dateBySubtractingMinutes(tw::Date d, long minutes) {
+  return plusSeconds(d, -static_cast<double>(minutes) * kSecondsPerMinute);
+}
+
+tw::DateComponents BTDateUtility::componentsWithOffsetFromDate(tw::Date d, tw::Date from) {
+  return CalendarState::shared().withCalendar([&](icu::Calendar& cal) {
+    tw::DateComponents c;
+    if (!usable(d) || !usable(from)) return c;
+    UErrorCode status = U_ZERO_ERROR;
+    cal.setTime(toUDate(from), status);
+    if (U_FAILURE(status)) return c;
+    const UDate target = toUDate(d);
+    // Each field takes what is left after the larger ones, so the order matters.
+    c.year = cal.fieldDifference(target, UCAL_YEAR, status);
+    c.month = cal.fieldDifference(target, UCAL_MONTH, status);
+    c.day = cal.fieldDifference(target, UCAL_DATE, status);
+    c.hour = cal.fieldDifference(target, UCAL_HOUR_OF_DAY, status);
+    c.minute = cal.fieldDifference(target, UCAL_MINUTE, status);
+    c.second = cal.fieldDifference(target, UCAL_SECOND, status);
+    c.weekday = cal.fieldDifference(target, UCAL_DAY_OF_WEEK, status);
+    c.weekdayOrdinal = cal.fieldDifference(target, UCAL_DAY_OF_WEEK_IN_MONTH, status);
+    c.weekOfYear = cal.fieldDifference(target, UCAL_WEEK_OF_YEAR, status);
+    if (U_FAILURE(status)) return tw::DateComponents{};
+    return c;
+  });
+}
+
+// --- Numbers ----------------------------------------------------------------------------------
+
+long BTDateUtility::minutesAfterDate(tw::Date d, tw::Date other) {
+  return truncatedQuotient(d.secondsSince1970 - other.secondsSince1970, kSecondsPerMinute);
+}
+long BTDateUtility::hoursAfterDate(tw::Date d, tw::Date other) {
+  return truncatedQuotient(d.secondsSince1970 - other.secondsSince1970, kSecondsPerHour);
+}
+long BTDateUtility::daysAfterDate(tw::Date d, tw::Date other) {
+  return truncatedQuotient(d.secondsSince1970 - other.secondsSince1970, kSecondsPerDay);
+}
+long BTDateUtility::minutesBeforeDate(tw::Date d, tw::Date other) {
+  return minutesAfterDate(other, d);
+}
+long BTDateUtility::hoursBeforeDate(tw::Date d, tw::Date other) { return hoursAfterDate(other, d); }
+long BTDateUtility::daysBeforeDate(tw::Date d, tw::Date other) { return daysAfterDate(other, d); }
+
+long BTDateUtility::distanceInDaysToDate(tw::Date d, tw::Date other) {
+  if (!usable(d) || !usable(other)) return 0;
+  UErrorCode status = U_ZERO_ERROR;
+  icu::GregorianCalendar gregorian(CalendarState::shared().zoneCopy().release(),
+                                   icu::Locale::getDefault(), status);
+  if (U_FAILURE(status)) return 0;
+  gregorian.setTime(toUDate(d), status);
+  const long days = gregorian.fieldDifference(toUDate(other), UCAL_DATE, status);
+  return U_FAILURE(status) ? 0 : days;
+}
+
+long BTDateUtility::nearestHour(tw::Date) {
+  return hour(plusSeconds(now(), kSecondsPerHour / 2));
+}
+long BTDateUtility::hour(tw::Date d) { return components(d).hour; }
+long BTDateUtility::minute(tw::Date d) { return components(d).minute; }
+long BTDateUtility::seconds(tw::Date d) { return components(d).second; }
+long BTDateUtility::day(tw::Date d) { return components(d).day; }
+long BTDateUtility::month(tw::Date d) { return components(d).month; }
+long BTDateUtility::week(tw::Date d) { return components(d).weekOfYear; }
+long BTDateUtility::weekday(tw::Date d) { return components(d).weekday; }
+long BTDateUtility::nthWeekday(tw::Date d) { return components(d).weekdayOrdinal; }
+long BTDateUtility::year(tw::Date d) { return components(d).year; }

@@ -1,0 +1,56 @@
+#include "platform/foundation/Exception.h"
+
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+#include "platform/foundation/Log.h"
+
+namespace tw {
+
+Exception::Exception(std::string name, std::string reason, Dictionary userInfo)
+    : name_(std::move(name)), reason_(std::move(reason)), userInfo_(std::move(userInfo)) {
+  what_ = name_ + ": " + reason_;
+}
+
+void raise(std::string name, std::string reason) {
+  throw Exception(std::move(name), std::move(reason));
+}
+
+void raiseInvalidParameter(const char* conditionText) {
+  raise(NSInternalInconsistencyException,
+        std::string("Invalid parameter not satisfying: ") + (conditionText ? conditionText : ""));
+}
+
+void raiseUnrecognizedSelector(const std::string& className, const char* selector) {
+  raise(NSInvalidArgumentException, fmt::format("-[{} {}]: unrecognized selector sent to instance",
+                                                className, selector ? selector : ""));
+}
+
+void terminateWithUncaught(const char* where) noexcept {
+  std::string name = "NSGenericException";
+  std::string reason = "unknown exception";
+  // Only meaningful inside a catch block; outside one there is nothing to rethrow.
+  if (std::exception_ptr current = std::current_exception()) {
+    try {
+      std::rethrow_exception(current);
+    } catch (const Exception& e) {
+      name = e.name();
+      reason = e.reason();
+    } catch (const std::exception& e) {
+      name = "std::exception";
+      reason = e.what();
+    } catch (...) {
+    }
+  }
+  try {
+    if (where && *where) log(LogLevel::Fault, fmt::format("*** Uncaught exception in {}", where));
+    log(LogLevel::Fault,
+        fmt::format("*** Terminating app due to uncaught exception '{}', reason: '{}'", name,
+                    reason));
+  } catch (...) {
+  }
+  std::abort();
+}
+
+}  // namespace tw
