@@ -1,0 +1,312 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/foundation/Log.h"
+#include "platform/store/Stack.h"
+#include "platform/store/tests/StoreTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace tw::store::test {
+namespace {
+
+using Persistence = StoreTest;
+using Migration = StoreTest;
+using DamagedStore = StoreTest;
+
+std::string readBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeBytes(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Runs one statement on the store file with a connection of its own; returns the first column
+// of the first row as text.
+std::string sql(const fs::path& path, const std::string& statement) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_stmt* st = nullptr;
+  std::string out;
+  if (sqlite3_prepare_v2(db, statement.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0))
+    out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
+}
+
+TEST_F(Persistence, ValuesRoundTripExactly) {
+  const double microseconds = 1700000000.123456;
+  auto timer = makeTimer("Ünïcode ✓ 'quoted' \"double\"");
+  timer->setValueForKey(Value(static_cast<long long>(LLONG_MAX)), "sortOrder");
+  timer->setValueForKey(Value(static_cast<long long>(LLONG_MIN)), "timingState");
+  timer->setValueForKey(Date{microseconds}, "finishDate");
+  timer->setValueForKey(Date{-0.000001}, "pauseDate");
+  timer->setValueForKey(0.1 + 0.2, "ratio");
+  timer->setValueForKey(true, "favourite");
+  auto empty = context_->insertNew<TMStopwatch>();
+  empty->setValueForKey("", "title");
+  empty->setValueForKey(nullptr, "favourite");
+  empty->setValueForKey(nullptr, "sortOrder");
+  const std::string uuid = *timer->stringForKey("uuid");
+
+  reopen();
+  auto t = context_->findAll<TMTimer>()[0];
+  EXPECT_EQ(t->stringForKey("title"), "Ünïcode ✓ 'quoted' \"double\"");
+  EXPECT_EQ(t->int64ForKey("sortOrder"), LLONG_MAX);
+  EXPECT_EQ(t->int64ForKey("timingState"), LLONG_MIN);
+  EXPECT_EQ(t->dateForKey("finishDate")->secondsSince1970, microseconds);
+  EXPECT_EQ(t->dateForKey("pauseDate")->secondsSince1970, -0.000001);
+  EXPECT_EQ(t->doubleForKey("ratio"), 0.1 + 0.2);
+  EXPECT_TRUE(t->boolForKey("favourite"));
+  EXPECT_EQ(t->valueForKey("favourite"), Value(true));
+  EXPECT_EQ(t->stringForKey("uuid"), uuid);
+  EXPECT_EQ(t->objectID(), timer->objectID());
+
+  auto s = context_->findAll<TMStopwatch>()[0];
+  EXPECT_EQ(s->stringForKey("title"), "");
+  EXPECT_TRUE(s->valueForKey("favourite").isNull());
+  EXPECT_TRUE(s->valueForKey("sortOrder").isNull());
+  EXPECT_TRUE(s->valueForKey("startDate").isNull());
+  EXPECT_FALSE(context_->hasChanges());
+}
+
+TEST_F(Persistence, RelationshipsSurviveAReopen) {
+  auto timer = makeTimer("owner");
+  timer->objectForKey("time")->setValueForKey(7, "hour");
+  auto target = context_->insertNew<TMAlarm>();
+  for (int i = 0; i < 3; ++i) addAction(timer, i);
+  auto link = context_->insertNew<TMLinkAction>();
+  link->setValueForKey(timer, "timeObject");
+  link->setValueForKey(target, "targetTimeObject");
+  auto timeTrigger = context_->insertNew<TMTimeTrigger>();
+  timeTrigger->setValueForKey(60.5, "timeInterval");
+  link->setValueForKey(timeTrigger, "trigger");
+
+  reopen();
+  auto t = context_->findAll<TMTimer>()[0];
+  EXPECT_EQ(t->objectForKey("time")->int64ForKey("hour"), 7);
+  auto actions = t->objectsForKey<TMAction>("actions");
+  ASSERT_EQ(actions.size(), 4u);
+  for (auto& a : actions) {
+    EXPECT_EQ(a->objectForKey("timeObject"), t);
+    ASSERT_NE(a->objectForKey("trigger"), nullptr);
+    EXPECT_EQ(a->objectForKey("trigger")->objectForKey("actionObject"), a);
+  }
+  auto l = context_->findAll<TMLinkAction>()[0];
+  auto alarm = context_->findAll<TMAlarm>()[0];
+  EXPECT_EQ(l->objectForKey("targetTimeObject"), alarm);
+  EXPECT_EQ(alarm->objectsForKey("linkedActions"), std::vector<std::shared_ptr<ManagedObject>>{l});
+  EXPECT_DOUBLE_EQ(l->objectForKey("trigger")->doubleForKey("timeInterval"), 60.5);
+
+  // Changing and saving a relationship writes only what changed, and reads back the same.
+  auto stopwatch = context_->insertNew<TMStopwatch>();
+  actions[0]->setValueForKey(stopwatch, "timeObject");
+  reopen();
+  EXPECT_EQ(context_->findAll<TMStopwatch>()[0]->countOfObjectsForKey("actions"), 1u);
+  EXPECT_EQ(context_->findAll<TMTimer>()[0]->countOfObjectsForKey("actions"), 3u);
+}
+
+TEST_F(Persistence, AFailedSaveWritesNothingAndKeepsTheChanges) {
+  auto timer = makeTimer("kept");
+  ASSERT_EQ(context_->save(), nullptr);
+  timer->setValueForKey("changed", "title");
+  context_->insertNew<TMStopwatch>();
+  // Another connection takes the table away under the store's feet.
+  sql(path_, "ALTER TABLE TMManagedObject RENAME TO Hidden");
+  LogCapture logs;
+  ErrorPtr error = context_->save();
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->domain(), kStoreErrorDomain);
+  EXPECT_TRUE(logs.contains("Cannot save"));
+  EXPECT_TRUE(context_->hasChanges());
+  EXPECT_EQ(sql(path_, "SELECT TMTimeObject_title FROM Hidden"), "kept");
+
+  sql(path_, "ALTER TABLE Hidden RENAME TO TMManagedObject");
+  ASSERT_EQ(context_->save(), nullptr);
+  EXPECT_FALSE(context_->hasChanges());
+  EXPECT_EQ(sql(path_, "SELECT count(*) FROM TMManagedObject"), "2");
+}
+
+TEST_F(Persistence, ResetForgetsUnsavedChangesAndReadsTheStoreAgain) {
+  auto timer = makeTimer("saved");
+  ASSERT_EQ(context_->save(), nullptr);
+  timer->setValueForKey("unsaved", "title");
+  context_->insertNew<TMStopwatch>();
+  context_->reset();
+  EXPECT_TRUE(timer->isFault());
+  EXPECT_FALSE(context_->hasChanges());
+  auto again = context_->findAll<TMTimeObject>();
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_NE(again[0].get(), timer.get());
+  EXPECT_EQ(again[0]->stringForKey("title"), "saved");
+}
+
+TEST_F(Persistence, DefaultStackLivesUnderTheDataFolder) {
+  tw::test::ScopedXdg xdg;
+  EXPECT_EQ(PersistentStore::defaultPath("com.velmora.Tickwell"),
+            xdg.root() / "XDG_DATA_HOME" / "Tickwell" / "com.velmora.Tickwell.sqlite");
+
+  Stack::setDefaultModel(model_);
+  auto context = Stack::setupAutoMigratingSqliteStore("com.velmora.Tickwell");
+  ASSERT_EQ(Context::defaultContext(), context);
+  EXPECT_EQ(Stack::defaultStore()->path(), PersistentStore::defaultPath("com.velmora.Tickwell"));
+  context->insertNew<TMStopwatch>();
+  ASSERT_EQ(context->save(), nullptr);
+  EXPECT_EQ(sql(Stack::defaultStore()->path(), "PRAGMA journal_mode"), "wal");
+  Stack::cleanUp();
+  EXPECT_EQ(Context::defaultContext(), nullptr);
+  EXPECT_TRUE(fs::exists(PersistentStore::defaultPath("com.velmora.Tickwell")));
+
+  Stack::setupAutoMigratingSqliteStore("com.velmora.Tickwell");
+  EXPECT_EQ(Context::defaultContext()->countOf<TMStopwatch>(), 1u);
+  Stack::cleanUp();
+}
+
+TEST_F(Persistence, RowsOfUnknownEntitiesAreLeftInTheFile) {
+  context_->insertNew<TMStopwatch>();
+  reopen();
+  context_->close();
+  // A later version wrote an entity this one does not know into a shared table.
+  sql(path_, "INSERT INTO TMManagedObject (_id, _entity) VALUES (99, 'TMFutureThing')");
+  LogCapture logs;
+  context_ = Context::open(model_, path_);
+  EXPECT_EQ(context_->countOf<TMManagedObject>(), 1u);
+  EXPECT_TRUE(logs.contains("TMFutureThing"));
+  context_->insertNew<TMStopwatch>();
+  ASSERT_EQ(context_->save(), nullptr);
+  EXPECT_EQ(sql(path_, "SELECT _entity FROM TMManagedObject WHERE _id = 99"), "TMFutureThing");
+  // New rows never take its id.
+  EXPECT_EQ(sql(path_, "SELECT count(*) FROM TMManagedObject"), "3");
+}
+
+TEST_F(Migration, AnOlderStoreGainsNewColumnsAndTablesWithDefaults) {
+  context_->close();
+  fs::remove(path_);
+  auto v1 = testModel(1);
+  context_ = Context::open(v1, path_);
+  auto timer = makeTimer("old");
+  addAction(timer);
+  reopen(v1);
+  ASSERT_EQ(sql(path_, "PRAGMA user_version"), "1");
+
+  LogCapture logs;
+  reopen(model_);
+  EXPECT_EQ(sql(path_, "PRAGMA user_version"), "2");
+  EXPECT_TRUE(logs.contains("from model version 1 to 2"));
+  auto t = context_->findAll<TMTimer>()[0];
+  EXPECT_EQ(t->stringForKey("title"), "old");
+  EXPECT_EQ(t->stringForKey("note"), "none");
+  EXPECT_EQ(context_->findAll<TMAction>()[0]->int64ForKey("priority"), 5);
+  context_->insertNewObject("TMCounter")->setValueForKey(3, "value");
+  t->setValueForKey("new note", "note");
+  reopen();
+  EXPECT_EQ(context_->findAll<TMTimer>()[0]->stringForKey("note"), "new note");
+  FetchRequest counters("TMCounter");
+  EXPECT_EQ(context_->fetch(counters)[0]->int64ForKey("value"), 3);
+}
+
+TEST_F(DamagedStore, GarbageAndTruncatedFilesAreMovedAsideNeverDeleted) {
+  makeTimer("precious");
+  reopen();
+  context_->close();
+  context_.reset();
+  const std::string whole = readBytes(path_);
+  ASSERT_GT(whole.size(), 4096u);
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  std::string garbage(8192, '\0');
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
+  std::string scribbled = whole;
+  for (std::size_t i = 4096; i < scribbled.size(); ++i) scribbled[i] = static_cast<char>(0xA5);
+  const Case cases[] = {
+      {"garbage", garbage},
+      {"truncated header", whole.substr(0, 50)},
+      {"truncated pages", whole.substr(0, whole.size() / 2)},
+      {"overwritten pages", scribbled},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tw::test::TempDir dir;
+    fs::path path = dir.path() / "store.sqlite";
+    writeBytes(path, c.bytes);
+    const std::string log = "not a log of this database, but it must survive all the same";
+    writeBytes(path.string() + "-wal", log);
+    LogCapture logs;
+    auto context = Context::open(model_, path);
+    ASSERT_TRUE(context->persistentStore()->movedAsidePath().has_value());
+    fs::path moved = *context->persistentStore()->movedAsidePath();
+    EXPECT_EQ(readBytes(moved), c.bytes);
+    EXPECT_EQ(readBytes(moved.string() + "-wal"), log);
+    EXPECT_EQ(moved.parent_path(), path.parent_path());
+    EXPECT_NE(moved.filename().string().find("store.sqlite.corrupt-"), std::string::npos);
+    EXPECT_TRUE(logs.contains("moved it aside to " + moved.string())) << logs.lines().size();
+    // A fresh, working store took its place.
+    EXPECT_FALSE(context->persistentStore()->isInMemory());
+    EXPECT_EQ(context->countOf<TMTimeObject>(), 0u);
+    context->insertNew<TMStopwatch>();
+    ASSERT_EQ(context->save(), nullptr);
+    context->close();
+    EXPECT_EQ(sql(path, "PRAGMA integrity_check"), "ok");
+  }
+}
+
+TEST_F(DamagedStore, AStoreOfANewerModelIsMovedAside) {
+  makeTimer("from the future");
+  reopen();
+  context_->close();
+  context_.reset();
+  sql(path_, "PRAGMA user_version=3");
+  const std::string bytes = readBytes(path_);
+
+  LogCapture logs;
+  context_ = Context::open(model_, path_);
+  ASSERT_TRUE(context_->persistentStore()->movedAsidePath().has_value());
+  EXPECT_TRUE(logs.contains("newer version"));
+  EXPECT_EQ(context_->countOf<TMTimeObject>(), 0u);
+  EXPECT_EQ(sql(*context_->persistentStore()->movedAsidePath(),
+                "SELECT TMTimeObject_title FROM TMManagedObject"),
+            "from the future");
+  EXPECT_EQ(sql(path_, "PRAGMA user_version"), "2");
+}
+
+TEST_F(DamagedStore, AnotherApplicationsDatabaseIsNotTakenOver) {
+  context_->close();
+  context_.reset();
+  fs::remove(path_);
+  sql(path_, "CREATE TABLE notes(x)");
+  sql(path_, "PRAGMA application_id=1234");
+  context_ = Context::open(model_, path_);
+  ASSERT_TRUE(context_->persistentStore()->movedAsidePath().has_value());
+  EXPECT_EQ(sql(*context_->persistentStore()->movedAsidePath(), "PRAGMA application_id"), "1234");
+}
+
+TEST_F(DamagedStore, AnUnusableLocationFallsBackToMemoryAndTouchesNothing) {
+  // The folder cannot be made: a file stands where it should be.
+  tw::test::TempDir dir;
+  fs::path blocker = dir.path() / "blocker";
+  writeBytes(blocker, "keep me");
+  LogCapture logs;
+  auto context = Context::open(model_, blocker / "store.sqlite");
+  EXPECT_TRUE(context->persistentStore()->isInMemory());
+  EXPECT_FALSE(context->persistentStore()->movedAsidePath().has_value());
+  EXPECT_TRUE(logs.contains("in memory only"));
+  context->insertNew<TMStopwatch>();
+  EXPECT_EQ(context->save(), nullptr);
+  EXPECT_EQ(context->countOf<TMStopwatch>(), 1u);
+  EXPECT_EQ(readBytes(blocker), "keep me");
+}
+
+}  // namespace
+}  // namespace tw::store::test
