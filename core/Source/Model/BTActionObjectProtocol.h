@@ -1,0 +1,31 @@
+#pragma once
+// BTActionObjectProtocol: how the rest of the system reads and writes an action, whatever stands
+// behind it: a stored BTActionObject entity, a builder of the action editor or a proxy.
+// Implementations live on the main thread.
+//
+// Naming: in the original design the protocol and the stored entity share the name
+// BTActionObject. Here the entity keeps the name (BTActionObject, BTDisplayAlertAction, ...,
+// BTActionTrigger, BTStateTrigger, BTTimeTrigger) and each protocol takes the suffix "Protocol"
+// (BTActionObjectProtocol, BTDisplayAlertActionProtocol, ..., BTStateTriggerProtocol). The
+// protocols without a namesake entity keep their names (BTSortable, BTTiming,
+// BTTestActionObject).
+//
+// The kind of an action or trigger is always told by dynamic_cast to its kind's protocol, never
+// by its class, so builders and proxies pass wherever a stored object does.
+
+#include <memory>
+
+#include "core/Source/Model/BTSortable.h"
+
+class BTTimeObject;
+class BTActionTriggerProtocol;
+
+class BTActionObjectProtocol : public virtual BTSortable {
+ public:
+  virtual bool enabled() const = 0;
+  virtual void setEnabled(bool enabled) = 0;
+  virtual std::shared_ptr<BTTimeObject> timeObject() const = 0;
+  virtual void setTimeObject(const std::shared_ptr<BTTimeObject>& timeObject) = 0;
+  virtual std::shared_ptr<BTActionTriggerProtocol> trigger() const = 0;
+  virtual void setTrigger(const std::shared_ptr<BTActionTriggerProtocol>& trigger) = 0;
+};

@@ -1,0 +1,12 @@
+#include "core/Source/Model/BTCustomMessageAction.h"
+
+#include "core/Source/Model/BTModelValue.h"
+
+void BTCustomMessageAction::setCustomMessageMode(std::int64_t customMessageMode) {
+  setValueForKey(tw::modelInt(customMessageMode), "customMessageMode");
+}
+
+void BTCustomMessageAction::setCustomMessageValue(
+    const std::optional<std::string>& customMessageValue) {
+  setValueForKey(tw::modelValue(customMessageValue), "customMessageValue");
+}

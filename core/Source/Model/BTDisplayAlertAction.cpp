@@ -1,0 +1,12 @@
+#include "core/Source/Model/BTDisplayAlertAction.h"
+
+#include "core/Source/Model/BTModelValue.h"
+
+void BTDisplayAlertAction::setAlertSoundType(std::int64_t alertSoundType) {
+  setValueForKey(tw::modelInt(alertSoundType), "alertSoundType");
+}
+
+void BTDisplayAlertAction::setAlertCustomMessage(
+    const std::optional<std::string>& alertCustomMessage) {
+  setValueForKey(tw::modelValue(alertCustomMessage), "alertCustomMessage");
+}

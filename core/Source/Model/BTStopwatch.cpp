@@ -1,0 +1,11 @@
+#include "core/Source/Model/BTStopwatch.h"
+
+#include "core/Source/Model/BTModelValue.h"
+
+void BTStopwatch::setStartDate(const std::optional<tw::Date>& startDate) {
+  setValueForKey(tw::modelValue(startDate), "startDate");
+}
+
+void BTStopwatch::setPauseDate(const std::optional<tw::Date>& pauseDate) {
+  setValueForKey(tw::modelValue(pauseDate), "pauseDate");
+}

@@ -1,0 +1,16 @@
+#pragma once
+// BTStopwatch: counts up from its start. startDate is the effective start, moved forward by the
+// time spent paused, so elapsed time is always now (or the pause) minus startDate.
+// Owned by its store context; main thread only.
+
+#include <optional>
+
+#include "core/Source/Model/BTTimeObject.h"
+
+class BTStopwatch : public BTTimeObject {
+ public:
+  std::optional<tw::Date> startDate() const { return dateForKey("startDate"); }
+  void setStartDate(const std::optional<tw::Date>& startDate);
+  std::optional<tw::Date> pauseDate() const { return dateForKey("pauseDate"); }
+  void setPauseDate(const std::optional<tw::Date>& pauseDate);
+};

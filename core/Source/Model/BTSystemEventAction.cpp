@@ -1,0 +1,7 @@
+#include "core/Source/Model/BTSystemEventAction.h"
+
+#include "core/Source/Model/BTModelValue.h"
+
+void BTSystemEventAction::setSystemEventType(std::int64_t systemEventType) {
+  setValueForKey(tw::modelInt(systemEventType), "systemEventType");
+}

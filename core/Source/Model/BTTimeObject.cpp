@@ -1,0 +1,88 @@
+#include "core/Source/Model/BTTimeObject.h"
+
+#include "core/Source/Model/BTActionObject.h"
+#include "core/Source/Model/BTAlarm.h"
+#include "core/Source/Model/BTLinkTimeObjectAction.h"
+#include "core/Source/Model/BTModelValue.h"
+#include "core/Source/Model/BTStopwatch.h"
+#include "core/Source/Model/BTTimer.h"
+#include "platform/foundation/Localization.h"
+
+std::string BTTimeObject::sanitizedTitle(const std::optional<std::string>& title) {
+  if (!title || title->empty()) return tw::localized("Untitled");
+  return *title;
+}
+
+std::string BTTimeObject::title() const { return sanitizedTitle(stringForKey("title")); }
+
+void BTTimeObject::setTitle(const std::optional<std::string>& title) {
+  setValueForKey(tw::Value(sanitizedTitle(title)), "title");
+}
+
+std::vector<std::shared_ptr<BTActionObject>> BTTimeObject::actions() const {
+  return objectsForKey<BTActionObject>("actions");
+}
+
+void BTTimeObject::addActionObject(const std::shared_ptr<BTActionObject>& action) {
+  addObjectForKey(action, "actions");
+}
+
+void BTTimeObject::removeActionObject(const std::shared_ptr<BTActionObject>& action) {
+  removeObjectForKey(action, "actions");
+}
+
+std::vector<std::shared_ptr<BTLinkTimeObjectAction>> BTTimeObject::linkedActions() const {
+  return objectsForKey<BTLinkTimeObjectAction>("linkedActions");
+}
+
+void BTTimeObject::setTimingStateValue(std::int64_t timingState) {
+  setPrimitiveValueForKey(tw::modelInt(timingState), "timingState");
+}
+
+void BTTimeObject::setTimingState(std::int64_t timingState) {
+  setValueForKey(tw::modelInt(timingState), "timingState");
+}
+
+void BTTimeObject::setTimingValue(double timingValue) {
+  setValueForKey(tw::Value(timingValue), "timingValue");
+}
+
+void BTTimeObject::setSortOrder(std::int64_t sortOrder) {
+  setValueForKey(tw::modelInt(sortOrder), "sortOrder");
+}
+
+bool BTTimeObject::isAlarmType() const { return dynamic_cast<const BTAlarm*>(this) != nullptr; }
+bool BTTimeObject::isTimerType() const { return dynamic_cast<const BTTimer*>(this) != nullptr; }
+bool BTTimeObject::isStopwatchType() const {
+  return dynamic_cast<const BTStopwatch*>(this) != nullptr;
+}
+
+bool BTTimeObject::isRunning() const {
+  const std::int64_t state = timingState();
+  return state == kTimingStateRunning || state == kTimingStateFinished;
+}
+
+void BTTimeObject::awakeFromInsert() {
+  BTManagedObject::awakeFromInsert();
+  setTimingState(kTimingStateReset);
+  setTimingValue(0.0);
+  setTitle(std::nullopt);
+  setSortOrder(kSortOrderNotFound);
+}
+
+bool BTTimeObject::getValueForKey(std::string_view key, tw::Value& out) const {
+  if (key == "title") {
+    out = tw::Value(title());
+    return true;
+  }
+  return BTManagedObject::getValueForKey(key, out);
+}
+
+bool BTTimeObject::setValueForKeyImpl(std::string_view key, const tw::Value& value) {
+  if (key == "title" && (value.isNull() || value.isString())) {
+    const std::string* text = value.string();
+    return BTManagedObject::setValueForKeyImpl(
+        key, tw::Value(sanitizedTitle(text ? std::optional<std::string>(*text) : std::nullopt)));
+  }
+  return BTManagedObject::setValueForKeyImpl(key, value);
+}

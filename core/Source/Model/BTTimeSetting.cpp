@@ -1,0 +1,38 @@
+#include "core/Source/Model/BTTimeSetting.h"
+
+#include "core/Source/Library/BTTime.h"
+#include "core/Source/Model/BTModelValue.h"
+#include "core/Source/Model/BTSettableTimeObject.h"
+
+void BTTimeSetting::setDay(std::int64_t day) { setValueForKey(tw::modelInt(day), "day"); }
+void BTTimeSetting::setHour(std::int64_t hour) { setValueForKey(tw::modelInt(hour), "hour"); }
+void BTTimeSetting::setMinute(std::int64_t minute) {
+  setValueForKey(tw::modelInt(minute), "minute");
+}
+void BTTimeSetting::setSecond(std::int64_t second) {
+  setValueForKey(tw::modelInt(second), "second");
+}
+
+double BTTimeSetting::value() const {
+  const BTTime time =
+      BTTimeMake(static_cast<std::uint16_t>(day()), static_cast<std::uint16_t>(hour()),
+                 static_cast<std::uint16_t>(minute()), static_cast<std::uint16_t>(second()), 0);
+  return BTTimeToSeconds(&time);
+}
+
+std::shared_ptr<BTSettableTimeObject> BTTimeSetting::timeObject() const {
+  return objectForKey<BTSettableTimeObject>("timeObject");
+}
+
+bool BTTimeSetting::getValueForKey(std::string_view key, tw::Value& out) const {
+  if (key == "value") {
+    out = tw::Value(value());
+    return true;
+  }
+  return tw::store::ManagedObject::getValueForKey(key, out);
+}
+
+std::vector<std::string> BTTimeSetting::keyPathsForValuesAffectingKey(std::string_view key) const {
+  if (key == "value") return {"day", "hour", "minute", "second"};
+  return tw::store::ManagedObject::keyPathsForValuesAffectingKey(key);
+}

@@ -1,0 +1,55 @@
+#pragma once
+// BTCoreDataService: owns the persistent store of all time objects, actions and triggers. Opens
+// it at launch (the merged model of the framework and the application, an automatically
+// migrating SQLite store "com.velmora.Tickwell" under $XDG_DATA_HOME/Tickwell), saves it on
+// request and by itself 10 seconds after the last change, and closes it at quit. One shared
+// component for the life of the process.
+//
+// Main thread, except the two run methods, which any thread may call.
+
+#include <memory>
+
+#include "core/Source/Services/BTCoreDataProvider.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Object.h"
+
+// The framework's bundle identifier.
+inline constexpr const char* BTTickwellSharedBundleID = "com.velmora.Tickwell-Shared-macOS";
+
+class BTCoreDataService : public tw::Object, public BTCoreDataProvider {
+ public:
+  static constexpr const char* kStoreName = "com.velmora.Tickwell";
+  static constexpr double kAutoSaveDelay = 10.0;
+
+  BTCoreDataService();
+  ~BTCoreDataService() override;
+
+  // BTCoreDataProvider
+  void setup() override;
+  void save() override;
+  // Also drops a pending auto-save, which would otherwise reach for a store that is gone.
+  void cleanUp() override;
+  void runOnCoreDataQueueAsync(tw::Block block) override;
+  void runOnCoreDataQueueSync(const tw::Block& block) override;
+  std::shared_ptr<const tw::store::Model> objectModel() const override;
+  std::shared_ptr<tw::store::Context> objectContext() const override;
+  std::shared_ptr<tw::store::PersistentStore> storeCoordinator() const override;
+  // Kept for whoever sets it; the service's own queue work always uses the main queue.
+  std::shared_ptr<tw::DispatchQueue> coreDataQueue() const override { return coreDataQueue_; }
+  void setCoreDataQueue(std::shared_ptr<tw::DispatchQueue> queue) override {
+    coreDataQueue_ = std::move(queue);
+  }
+
+  // Whether an auto-save is waiting for its delay to end (tests).
+  bool hasPendingAutoSave() const;
+
+ private:
+  void managedObjectContextDidChange(const tw::Notification& notification);
+  void performAutoSave();
+  void stopObservingContext();
+
+  std::shared_ptr<tw::DispatchQueue> coreDataQueue_;
+  tw::NotificationToken contextObservation_;
+  tw::DelayedWork pendingAutoSave_;
+};

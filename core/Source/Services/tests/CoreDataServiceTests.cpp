@@ -1,0 +1,169 @@
+// The store service: where the store lives, the Core Data queue's two run methods, saving by
+// itself after a burst of changes, and tearing down cleanly.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTTimer.h"
+#include "core/Source/Services/BTCoreDataService.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Log.h"
+#include "platform/testsupport/TestSupport.h"
+
+namespace {
+
+constexpr const char* kAutoSaveLine = "<BTCoreDataService> Auto Saving Data";
+
+class CoreDataServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tw::RunLoop::main().drain();
+    service_ = std::make_shared<BTCoreDataService>();
+    service_->setup();
+    tw::setDefaultCoreDataProvider(service_);
+  }
+  void TearDown() override {
+    service_->cleanUp();
+    tw::setDefaultCoreDataProvider(nullptr);
+    tw::RunLoop::main().drain();
+  }
+
+  std::size_t autoSaves() const {
+    auto lines = log_.lines();
+    return std::count_if(lines.begin(), lines.end(),
+                         [](const std::string& l) { return l.find(kAutoSaveLine) != l.npos; });
+  }
+  // Lets the context announce the turn's changes.
+  static void endTurn() { tw::RunLoop::main().drain(); }
+  // Saves what is there and lets the auto-save its changes started run out (finding nothing).
+  void settle() {
+    endTurn();
+    service_->save();
+    clock_.advance(BTCoreDataService::kAutoSaveDelay + 1);
+    ASSERT_FALSE(service_->hasPendingAutoSave());
+    ASSERT_EQ(autoSaves(), 0u);
+    log_.clear();
+  }
+
+  tw::test::ScopedXdg xdg_;
+  tw::VirtualClock clock_;
+  tw::LogCapture log_;
+  std::shared_ptr<BTCoreDataService> service_;
+};
+
+TEST_F(CoreDataServiceTest, TheStoreLivesInTheUsersDataFolderAndKeepsWhatWasSaved) {
+  const std::filesystem::path file = std::filesystem::path(std::getenv("XDG_DATA_HOME")) /
+                                     "Tickwell" / "com.velmora.Tickwell.sqlite";
+  EXPECT_EQ(file.string().rfind(xdg_.root().string(), 0), 0u) << "inside the private folders";
+  auto timer = managedObject<BTTimer>();
+  timer->setTitle("Bread");
+  service_->save();
+  ASSERT_TRUE(service_->storeCoordinator());
+  EXPECT_EQ(std::filesystem::canonical(service_->storeCoordinator()->path()),
+            std::filesystem::canonical(file));
+  EXPECT_NE(service_->objectModel()->entity("BTTimer"), nullptr);
+
+  service_->cleanUp();
+  EXPECT_EQ(service_->objectContext(), nullptr);
+  service_->setup();
+  auto timers = service_->objectContext()->findAll<BTTimer>();
+  ASSERT_EQ(timers.size(), 1u);
+  EXPECT_EQ(timers.front()->title(), "Bread");
+}
+
+TEST_F(CoreDataServiceTest, SyncRunsInlineOnMainAndAsyncAfterTheCurrentTurn) {
+  std::vector<std::string> order;
+  service_->runOnCoreDataQueueAsync([&] { order.push_back("async"); });
+  service_->runOnCoreDataQueueSync([&] { order.push_back("sync"); });
+  order.push_back("returned");
+  EXPECT_EQ(order, (std::vector<std::string>{"sync", "returned"}));
+  tw::RunLoop::main().drain();
+  EXPECT_EQ(order, (std::vector<std::string>{"sync", "returned", "async"}));
+}
+
+TEST_F(CoreDataServiceTest, SyncFromAWorkerRunsOnTheMainThreadAndWaits) {
+  std::atomic<bool> ranOnMain{false}, returned{false};
+  std::thread worker([&] {
+    service_->runOnCoreDataQueueSync([&] { ranOnMain = tw::isMainThread(); });
+    returned = true;
+  });
+  ASSERT_TRUE(tw::test::pumpMainUntil([&] { return returned.load(); }));
+  worker.join();
+  EXPECT_TRUE(ranOnMain);
+}
+
+TEST_F(CoreDataServiceTest, ABurstOfChangesIsSavedOnceTenSecondsAfterItsLastChange) {
+  auto timer = managedObject<BTTimer>();
+  settle();
+
+  for (int i = 0; i < 30; ++i) {
+    timer->setTitle("Round " + std::to_string(i));
+    endTurn();
+    clock_.advance(1.0);
+  }
+  EXPECT_EQ(autoSaves(), 0u) << "no save while changes keep coming";
+  EXPECT_TRUE(service_->objectContext()->hasChanges());
+  clock_.advance(8.9);  // 9.9 s after the last change
+  EXPECT_EQ(autoSaves(), 0u);
+  clock_.advance(0.2);
+  EXPECT_EQ(autoSaves(), 1u);
+  EXPECT_FALSE(service_->objectContext()->hasChanges());
+  EXPECT_EQ(log_.lines().back(), kAutoSaveLine);
+  clock_.advance(60);
+  EXPECT_EQ(autoSaves(), 1u);
+
+  service_->cleanUp();
+  service_->setup();
+  EXPECT_EQ(service_->objectContext()->findAll<BTTimer>().front()->title(), "Round 29");
+}
+
+TEST_F(CoreDataServiceTest, ChangesUndoneWithinTheDelayCauseNoSave) {
+  auto timer = managedObject<BTTimer>();
+  timer->setTitle("Soup");
+  settle();
+
+  timer->setTitle("Stew");
+  endTurn();
+  clock_.advance(4);
+  timer->setTitle("Soup");
+  endTurn();
+  EXPECT_FALSE(service_->objectContext()->hasChanges());
+  clock_.advance(30);
+  EXPECT_EQ(autoSaves(), 0u);
+  EXPECT_TRUE(log_.lines().empty());
+}
+
+TEST_F(CoreDataServiceTest, TransientChangesNeverStartAnAutoSave) {
+  auto timer = managedObject<BTTimer>();
+  settle();
+  timer->setTimingValue(12.5);
+  endTurn();
+  EXPECT_FALSE(service_->hasPendingAutoSave());
+}
+
+TEST_F(CoreDataServiceTest, CleanUpCancelsThePendingAutoSaveAndStopsListening) {
+  auto timer = managedObject<BTTimer>();
+  endTurn();
+  ASSERT_TRUE(service_->hasPendingAutoSave());
+  service_->cleanUp();
+  EXPECT_FALSE(service_->hasPendingAutoSave());
+  clock_.advance(30);
+  EXPECT_EQ(autoSaves(), 0u);
+
+  // A second set-up listens to the new context once, not to the old one as well.
+  service_->setup();
+  managedObject<BTTimer>();
+  endTurn();
+  clock_.advance(11);
+  EXPECT_EQ(autoSaves(), 1u);
+  EXPECT_EQ(service_->objectContext()->findAll<BTTimer>().size(), 1u) << "unsaved one is gone";
+}
+
+}  // namespace
