@@ -1,0 +1,1 @@
+#include "core/Source/Actions/UserMessages/BTNotification.h"

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Source/Library/BTArgb.h"
+#include "core/Source/Library/BTArrayOperations.h"
+#include "core/Source/Library/BTStoryboardLoader.h"
+#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Library/BTTypeChecks.h"
+#include "core/Source/Library/BTViewTransition.h"
+#include "core/Source/Library/BTXibLoader.h"
+#include "core/Source/Model/BTTimer.h"
+#include "platform/foundation/Exception.h"
+
+namespace {
+
+template <class F>
+std::string reasonOf(F&& f) {
+  try {
+    f();
+  } catch (const tw::Exception& e) {
+    return e.name() + ": " + e.reason();
+  }
+  return "no exception";
+}
+
+// ----- array operations
+
+TEST(ArrayOperations, NotFoundAndValidIndexes) {
+  EXPECT_TRUE(byt_isIndexNotFound(-1));
+  EXPECT_TRUE(byt_isIndexNotFound(0x7FFFFFFFFFFFFFFF));
+  EXPECT_FALSE(byt_isIndexNotFound(0));
+  const std::vector<std::string> v{"a", "b"};
+  EXPECT_TRUE(byt_isIndexValid(v, 1));
+  EXPECT_FALSE(byt_isIndexValid(v, 2));
+  EXPECT_FALSE(byt_isIndexValid(v, -1));
+  EXPECT_FALSE(byt_isIndexValid(std::vector<int>{}, 0));
+}
+
+TEST(ArrayOperations, LookupsAnswerNullInsteadOfFailing) {
+  auto a = std::make_shared<int>(1), b = std::make_shared<int>(2);
+  const std::vector<std::shared_ptr<int>> objects{a, b};
+  EXPECT_EQ(byt_indexOfObject(objects, b), 1);
+  EXPECT_EQ(byt_indexOfObject(objects, std::make_shared<int>(2)), BTNotFound);  // by identity
+  EXPECT_EQ(byt_indexOfObject(objects, std::shared_ptr<int>()), BTNotFound);
+  EXPECT_EQ(byt_objectAtIndex(objects, 0), a);
+  EXPECT_EQ(byt_objectAtIndex(objects, 2), nullptr);
+  EXPECT_EQ(byt_objectAtIndex(objects, BTNotFound), nullptr);
+
+  const tw::Array values{tw::Value("x"), tw::Value(3)};
+  EXPECT_EQ(byt_indexOfObject(values, tw::Value(3)), 1);
+  EXPECT_EQ(byt_indexOfObject(values, tw::Value()), BTNotFound);
+  EXPECT_TRUE(byt_objectAtIndex(values, 5).isNull());
+
+  const std::vector<int> ints{4, 5};
+  EXPECT_EQ(byt_objectAtIndex(ints, 1), 5);
+  EXPECT_EQ(byt_objectAtIndex(ints, -3), std::nullopt);
+}
+
+TEST(ArrayOperations, TranslatingMovesOneObjectAndRefusesBadIndexes) {
+  std::vector<std::string> v{"a", "b", "c"};
+  EXPECT_TRUE(byt_translateObjectFromIndex(v, 0, 2));
+  EXPECT_EQ(v, (std::vector<std::string>{"b", "c", "a"}));
+  v = {"a", "b", "c"};
+  EXPECT_TRUE(byt_translateObjectFromIndex(v, 2, 0));
+  EXPECT_EQ(v, (std::vector<std::string>{"c", "a", "b"}));
+  EXPECT_FALSE(byt_translateObjectFromIndex(v, 1, 1));
+  EXPECT_EQ(v, (std::vector<std::string>{"c", "a", "b"}));
+
+  EXPECT_EQ(reasonOf([&] { byt_translateObjectFromIndex(v, 0, 3); }).rfind("NSRangeException", 0),
+            0u);
+  EXPECT_EQ(reasonOf([&] { byt_translateObjectFromIndex(v, -1, 0); }).rfind("NSRangeException", 0),
+            0u);
+  EXPECT_EQ(v, (std::vector<std::string>{"c", "a", "b"}));
+}
+
+// ----- packed colours
+
+TEST(Argb, PacksComponentsIntoASignExtendedValue) {
+  const BTColor c{0.5, 1.0, 0.0, 1.0};
+  EXPECT_EQ(BTArgbValue(c), static_cast<std::int64_t>(static_cast<std::int32_t>(0xFF7FFF00u)));
+  EXPECT_LT(BTArgbValue(c), 0);
+  EXPECT_EQ(BTArgbValue(BTColor{1, 1, 1, 1}), -1);
+  EXPECT_EQ(BTArgbValue(BTColor{0, 0, 0, 0}), 0);
+  EXPECT_EQ(BTArgbValue(BTColor{0, 0, 1, 0.5}), 0x7F0000FF);  // 127.5 truncates to 127
+}
+
+TEST(Argb, UnpacksOnlyTheLow32Bits) {
+  const BTColor white = BTColorWithArgb(0xFFFFFFFF);
+  EXPECT_EQ(white, BTColorWithArgb(-1));
+  EXPECT_EQ(white, (BTColor{1, 1, 1, 1}));
+  EXPECT_EQ(BTColorWithArgb(0x12'FF0000FFll), BTColorWithArgb(0xFF0000FF));
+  const BTColor c = BTColorWithArgb(0x80FF4000);
+  EXPECT_DOUBLE_EQ(c.red, 1.0);
+  EXPECT_DOUBLE_EQ(c.green, 64 / 255.0);
+  EXPECT_DOUBLE_EQ(c.blue, 0.0);
+  EXPECT_DOUBLE_EQ(c.alpha, 128 / 255.0);
+  EXPECT_EQ(BTArgbValue(c), static_cast<std::int32_t>(0x80FF4000u));  // round trip
+}
+
+// ----- transitions
+
+TEST(ViewTransition, DefaultsToFourTenthsOfASecond) {
+  auto t = BTViewTransition::transitionWithAnimation(1, 0);
+  EXPECT_EQ(t->animation(), 1);
+  EXPECT_EQ(t->direction(), 0);
+  EXPECT_DOUBLE_EQ(t->duration(), 0.4);
+  auto slow = BTViewTransition::transitionWithAnimation(3, 2, 1.5);
+  EXPECT_DOUBLE_EQ(slow->duration(), 1.5);
+  EXPECT_EQ(slow->valueForKey("direction"), tw::Value(2));
+}
+
+// ----- type checks
+
+class Animal : public tw::Object {};
+class Dog : public Animal {};
+
+TEST(TypeChecks, ClassKindAcceptsSubclassesAndNamesBothClassesOtherwise) {
+  auto dog = std::make_shared<Dog>();
+  BTEnsureClassKind<Animal>(dog);
+  BTEnsureClassKind<Dog>(dog);
+  auto animal = std::make_shared<Animal>();
+  EXPECT_EQ(reasonOf([&] { BTEnsureClassKind<Dog>(animal); }),
+            "NSInternalInconsistencyException: `object` (<Animal>) is not of class type `Dog`");
+  EXPECT_EQ(reasonOf([&] { BTEnsureClassKind<Dog>(std::shared_ptr<Animal>()); }),
+            "NSInternalInconsistencyException: `object` (<(null)>) is not of class type `Dog`");
+}
+
+TEST(TypeChecks, ProtocolConformanceOfObjectsAndNull) {
+  auto dog = std::make_shared<Dog>();
+  BTEnsureProtocolConformance(dog.get(), tw::rootProtocol());
+  EXPECT_EQ(reasonOf([&] { BTEnsureProtocolConformance(nullptr, tw::rootProtocol()); }),
+            "NSInternalInconsistencyException: `object` (<(null)>) does not conform to protocol "
+            "`NSObject`");
+}
+
+// ----- time-object view models
+
+TEST(TimeObjectViewModel, KeepsItsTimeObjectAndRefusesToBeMadeWithoutOne) {
+  auto timer = std::make_shared<BTTimer>();
+  auto viewModel = std::make_shared<BTTimeObjectViewModel>(timer);
+  EXPECT_EQ(viewModel->timeObject(), timer);
+  EXPECT_EQ(viewModel->valueForKey("timeObject").objectAs<BTTimeObject>(), timer);
+  EXPECT_EQ(reasonOf([] { std::make_shared<BTTimeObjectViewModel>(); }),
+            "NSInternalInconsistencyException: Unsupported initalizer use `initWithTimeObject:` "
+            "instead");
+}
+
+// ----- interface loaders
+
+class FakeController : public tw::Object {};
+class OtherController : public tw::Object {};
+class FakeView : public tw::Object {
+ public:
+  std::shared_ptr<tw::Object> owner;
+  int order = 0;
+};
+
+TEST(InterfaceLoaders, AnswerNothingUntilTheApplicationRegistersItsInterfaces) {
+  EXPECT_EQ(BTStoryboardLoader::loadController<FakeController>(), nullptr);
+  EXPECT_EQ(BTStoryboardLoader::loadInitialControllerFromStoryboard("Main", nullptr), nullptr);
+  EXPECT_EQ(BTXibLoader::loadObject<FakeView>(nullptr), nullptr);
+}
+
+TEST(InterfaceLoaders, StoryboardsFindControllersByClassNameAndCheckTheirClass) {
+  BTStoryboardLoader::Storyboard main;
+  main.controllers["FakeController"] = [] { return std::make_shared<FakeController>(); };
+  main.controllers["OtherController"] = [] { return std::make_shared<FakeController>(); };
+  main.controllers["Broken"] = []() -> std::shared_ptr<tw::Object> {
+    tw::raise(tw::NSInternalInconsistencyException, "cannot decode");
+  };
+  main.initialControllerIdentifier = "Broken";
+  BTStoryboardLoader::registerStoryboard("Main", main);
+  main.initialControllerIdentifier = "FakeController";
+  BTStoryboardLoader::registerStoryboard("FakeController", main);
+
+  EXPECT_NE(BTStoryboardLoader::loadControllerFromStoryboard<FakeController>("Main"), nullptr);
+  EXPECT_NE(BTStoryboardLoader::loadController<FakeController>(), nullptr);
+  // The identifier is right but the controller it makes is of another class.
+  EXPECT_EQ(BTStoryboardLoader::loadControllerFromStoryboard<OtherController>("Main"), nullptr);
+  // A storyboard without a controller of that identifier answers nil rather than raising.
+  EXPECT_EQ(BTStoryboardLoader::loadControllerFromStoryboard<FakeView>("Main"), nullptr);
+  EXPECT_EQ(BTStoryboardLoader::loadInitialControllerFromStoryboard("Main", nullptr), nullptr);
+  EXPECT_NE(BTStoryboardLoader::loadInitialController<FakeController>(nullptr), nullptr);
+
+  BTStoryboardLoader::unregisterStoryboard("Main");
+  BTStoryboardLoader::unregisterStoryboard("FakeController");
+  EXPECT_EQ(BTStoryboardLoader::loadController<FakeController>(), nullptr);
+}
+
+TEST(InterfaceLoaders, NibsGiveTheFirstTopLevelObjectOfTheClass) {
+  BTXibLoader::registerNib("FakeView", [](const std::shared_ptr<tw::Object>& owner) {
+    auto first = std::make_shared<FakeView>();
+    first->owner = owner;
+    first->order = 1;
+    auto second = std::make_shared<FakeView>();
+    second->order = 2;
+    return BTXibLoader::Objects{std::make_shared<OtherController>(), first, second};
+  });
+  BTXibLoader::registerNib("Broken",
+                           [](const std::shared_ptr<tw::Object>&) -> BTXibLoader::Objects {
+                             throw std::runtime_error("corrupt nib");
+                           });
+  auto owner = std::make_shared<FakeController>();
+  auto view = BTXibLoader::loadObject<FakeView>(owner);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->order, 1);
+  EXPECT_EQ(view->owner, owner);
+  EXPECT_EQ(BTXibLoader::loadObjectFromNib<FakeController>("FakeView", nullptr), nullptr);
+  EXPECT_EQ(BTXibLoader::loadObjectFromNib<FakeView>("Broken", owner), nullptr);
+  EXPECT_EQ(BTXibLoader::loadObjectFromNib<FakeView>("Missing", owner), nullptr);
+  BTXibLoader::unregisterNib("FakeView");
+  BTXibLoader::unregisterNib("Broken");
+}
+
+}  // namespace

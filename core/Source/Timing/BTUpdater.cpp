@@ -1,0 +1,249 @@
+#include "core/Source/Timing/BTUpdater.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
+
+#include "core/Source/Library/BTMath.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+
+namespace {
+constexpr const char* kInvalidRateReason =
+    "<BTUpdater> invalid updateable object rate; valid range <= 500 Hz";
+}  // namespace
+
+// The rate is read once, on the adding thread, so the loop never calls into an object that
+// belongs to the main thread; it is also the rate the timer was chosen for.
+struct BTUpdater::Entry {
+  std::shared_ptr<BTUpdateable> object;
+  std::uint16_t rate = 0;
+};
+
+// Everything the timer handler and the update loop touch. They hold it by shared_ptr, so it
+// outlives whichever of them finishes last.
+struct BTUpdater::Core {
+  std::mutex objectsLock;
+  std::vector<Entry> objects;  // insertion order; an object appears at most once
+  std::function<void(std::uint64_t)> tickObserver;  // guarded by objectsLock too
+
+  std::mutex ticksLock;
+  std::uint64_t updateTicks = 0;
+
+  tw::Semaphore updateTaskSignal{0};
+  tw::Semaphore loopEnded{0};
+  // Written on the main thread, read by the loop.
+  std::atomic<std::uint16_t> timerUpdateRate{0};
+  std::atomic<bool> stopping{false};
+  std::atomic<std::uint64_t> servedTicks{0};
+
+  std::shared_ptr<tw::DispatchQueue> timerQueue;
+  std::shared_ptr<tw::DispatchQueue> updateQueue;
+
+  void runLoop();
+};
+
+// One pass per timer firing. Each pass works on the number of its own firing (the k-th signal
+// is the k-th tick), so firings that pile up while a pass runs are still served one by one on
+// their own tick rather than all on the latest count.
+void BTUpdater::Core::runLoop() {
+  auto mainQueue = tw::DispatchQueue::main();
+  std::uint64_t tick = 0;
+  for (;;) {
+    updateTaskSignal.wait();
+    if (stopping.load(std::memory_order_acquire)) break;
+    ++tick;
+    {
+      std::lock_guard lock(objectsLock);
+      if (tickObserver) tickObserver(tick);
+      const std::uint16_t timerRate = timerUpdateRate.load(std::memory_order_acquire);
+      for (const Entry& entry : objects) {
+        // Until the timer rate has caught up with a newly added, faster object the step can be
+        // 0; such an object is then served on every tick.
+        const std::uint16_t step = static_cast<std::uint16_t>(timerRate / entry.rate);
+        if (step != 0 && tick % step != 0) continue;
+        std::weak_ptr<BTUpdateable> weak = entry.object;
+        mainQueue->async([weak] {
+          if (auto object = weak.lock()) object->update();
+        });
+      }
+    }
+    servedTicks.store(tick, std::memory_order_release);
+  }
+  loopEnded.signal();
+}
+
+BTUpdater::BTUpdater() : core_(std::make_shared<Core>()) {
+  core_->timerQueue = tw::DispatchQueue::createSerial("com.velmora.tickwell.updater.timerQueue",
+                                                      tw::QoS::UserInitiated, -1);
+  core_->updateQueue = tw::DispatchQueue::createSerial("com.velmora.tickwell.updater.updateQueue",
+                                                       tw::QoS::UserInitiated, -1);
+  setupTasks();
+}
+
+BTUpdater::~BTUpdater() {
+  if (updateTimer_) updateTimer_->stop();
+  core_->stopping.store(true, std::memory_order_release);
+  core_->updateTaskSignal.signal();
+  core_->loopEnded.wait();
+  // The objects belong to the main thread: let them go here, not wherever the core dies.
+  std::vector<Entry> objects;
+  {
+    std::lock_guard lock(core_->objectsLock);
+    objects.swap(core_->objects);
+  }
+}
+
+void BTUpdater::setupTasks() {
+  {
+    std::lock_guard lock(core_->ticksLock);
+    core_->updateTicks = 0;
+  }
+  auto core = core_;
+  updateTimer_ = std::make_shared<QLNTimer>(core_->timerQueue, [core] {
+    {
+      std::lock_guard lock(core->ticksLock);
+      ++core->updateTicks;
+    }
+    core->updateTaskSignal.signal();
+  });
+  updateTimer_->setFiresImmediately(true);
+  core_->updateQueue->async([core] { core->runLoop(); });
+}
+
+std::vector<std::shared_ptr<BTUpdateable>> BTUpdater::updateableObjects() const {
+  std::vector<std::shared_ptr<BTUpdateable>> result;
+  std::lock_guard lock(core_->objectsLock);
+  result.reserve(core_->objects.size());
+  for (const Entry& entry : core_->objects) result.push_back(entry.object);
+  return result;
+}
+
+void BTUpdater::addUpdateableObject(const std::shared_ptr<BTUpdateable>& object) {
+  if (!object) return;
+  auto isPresent = [&] {
+    return std::any_of(core_->objects.begin(), core_->objects.end(),
+                       [&](const Entry& e) { return e.object == object; });
+  };
+  {
+    std::lock_guard lock(core_->objectsLock);
+    if (isPresent()) return;
+  }
+  // Read outside the lock: the object may do anything in there.
+  const std::uint16_t rate = object->updateRate();
+  {
+    std::lock_guard lock(core_->objectsLock);
+    if (isPresent()) return;
+    std::vector<std::uint16_t> rates;
+    rates.reserve(core_->objects.size() + 1);
+    for (const Entry& entry : core_->objects) rates.push_back(entry.rate);
+    rates.push_back(rate);
+    rateForRates(rates);  // raises before anything has changed
+    core_->objects.push_back(Entry{object, rate});
+  }
+  validateUpdateableObjects();
+}
+
+void BTUpdater::removeUpdateableObject(const std::shared_ptr<BTUpdateable>& object) {
+  if (!object) return;
+  Entry removed;
+  {
+    std::lock_guard lock(core_->objectsLock);
+    auto it = std::find_if(core_->objects.begin(), core_->objects.end(),
+                           [&](const Entry& e) { return e.object == object; });
+    if (it == core_->objects.end()) return;
+    removed = std::move(*it);
+    core_->objects.erase(it);
+  }
+  // `removed` may hold the last reference; it goes when this function returns, outside the lock.
+  validateUpdateableObjects();
+}
+
+void BTUpdater::validateUpdateableObjects() {
+  if (validating_) {
+    revalidate_ = true;
+    return;
+  }
+  validating_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{validating_};
+  do {
+    revalidate_ = false;
+    validateOnce();
+  } while (revalidate_);
+}
+
+void BTUpdater::validateOnce() {
+  if (!updateTimer_) return;
+  QLNTimer& timer = *updateTimer_;
+  bool empty;
+  {
+    std::lock_guard lock(core_->objectsLock);
+    empty = core_->objects.empty();
+  }
+  if (empty) {
+    if (!timer.isActive()) return;
+    tw::log("<BTUpdater> Stopping Update Loop");
+    timer.stop();
+    if (auto d = delegate()) d->updaterDidStopUpdating(*this);
+    return;
+  }
+
+  const std::uint16_t rate = optimalUpdateRate();
+  const double interval = 1.0 / rate;
+  if (timer.interval() != interval) {
+    core_->timerUpdateRate.store(rate, std::memory_order_release);
+    timer.setInterval(interval);
+    tw::logf("<BTUpdater> New Interval : %lf", timer.interval());
+  }
+  if (!timer.isActive()) {
+    tw::log("<BTUpdater> Starting Update Loop");
+    timer.start();
+    if (auto d = delegate()) d->updaterDidBeginUpdating(*this);
+  }
+}
+
+std::uint16_t BTUpdater::optimalUpdateRate() const {
+  std::vector<std::uint16_t> rates;
+  {
+    std::lock_guard lock(core_->objectsLock);
+    for (const Entry& entry : core_->objects) rates.push_back(entry.rate);
+  }
+  if (rates.empty()) return 0;
+  return rateForRates(rates);
+}
+
+std::uint16_t BTUpdater::rateForRates(const std::vector<std::uint16_t>& rates) {
+  const std::set<std::uint64_t> distinct(rates.begin(), rates.end());
+  if (distinct.empty()) return 0;
+  const std::uint64_t max = *distinct.rbegin();
+  const std::uint64_t min = *distinct.begin();
+  if (min == 0 || max > kMaximumRate)
+    tw::raise(tw::NSInternalInconsistencyException, kInvalidRateReason);
+  const std::vector<std::uint64_t> values(distinct.begin(), distinct.end());
+  const std::uint64_t lcm = bt_math_lcm_list(values.data(), values.size());
+  if (lcm > kMaximumRate) tw::raise(tw::NSInternalInconsistencyException, kInvalidRateReason);
+  return static_cast<std::uint16_t>(lcm == max ? lcm * 2 : lcm);
+}
+
+std::uint64_t BTUpdater::updateTicks() const {
+  std::lock_guard lock(core_->ticksLock);
+  return core_->updateTicks;
+}
+
+std::uint64_t BTUpdater::servedTicks() const {
+  return core_->servedTicks.load(std::memory_order_acquire);
+}
+
+std::uint16_t BTUpdater::timerUpdateRate() const {
+  return core_->timerUpdateRate.load(std::memory_order_acquire);
+}
+
+void BTUpdater::setTickObserver(std::function<void(std::uint64_t tick)> observer) {
+  std::lock_guard lock(core_->objectsLock);
+  core_->tickObserver = std::move(observer);
+}
