@@ -10,11 +10,16 @@
 // protocols without a namesake entity keep their names (BTSortable, BTTiming,
 // BTTestActionObject).
 //
-// The kind of an action or trigger is always told by dynamic_cast to its kind's protocol, never
-// by its class, so builders and proxies pass wherever a stored object does.
+// The kind of an action or trigger is always told by dynamic_cast to its kind's protocol (or
+// tw::conformsTo / tw::interfaceOf where a BTProxy may stand in), never by its class, so builders
+// and proxies pass wherever a stored object does.
+//
+// The runtime descriptor (tw::protocolOf<BTActionObjectProtocol>()) lists BTSortable's members
+// as its own: BTSortable is shared with the time objects and has no descriptor.
 
 #include <memory>
 
+#include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTSortable.h"
 
 class BTTimeObject;
@@ -29,3 +34,7 @@ class BTActionObjectProtocol : public virtual BTSortable {
   virtual std::shared_ptr<BTActionTriggerProtocol> trigger() const = 0;
   virtual void setTrigger(const std::shared_ptr<BTActionTriggerProtocol>& trigger) = 0;
 };
+
+TW_PROTOCOL(BTActionObjectProtocol, {&tw::rootProtocol()},
+            {"sortOrder", "setSortOrder:", "enabled", "setEnabled:", "timeObject",
+             "setTimeObject:", "trigger", "setTrigger:"})

@@ -1,13 +1,8 @@
 #include "core/Source/Model/BTActionObjectUtil.h"
 
-#include "core/Source/Model/BTActionObjectProtocol.h"
-#include "core/Source/Model/BTAppOperationActionProtocol.h"
-#include "core/Source/Model/BTCustomMessageActionProtocol.h"
-#include "core/Source/Model/BTDisplayAlertActionProtocol.h"
-#include "core/Source/Model/BTFileOperationActionProtocol.h"
-#include "core/Source/Model/BTFlashScreenActionProtocol.h"
-#include "core/Source/Model/BTLinkTimeObjectActionProtocol.h"
-#include "core/Source/Model/BTSystemEventActionProtocol.h"
+#include <array>
+#include <utility>
+
 #include "core/Source/Model/BTTimeObject.h"
 
 void BTActionObjectUtil::setDefaultValues(BTActionObjectProtocol& object) {
@@ -42,4 +37,21 @@ void BTActionObjectUtil::setDefaultValues(BTActionObjectProtocol& object) {
 
 void BTActionObjectUtil::setDefaultValues(const std::shared_ptr<BTActionObjectProtocol>& object) {
   if (object) setDefaultValues(*object);
+}
+
+const tw::Protocol* BTActionObjectUtil::protocolForActionObjectType(std::string_view type) {
+  // Each entity adopts exactly one kind protocol, named after it; the base adopts none.
+  static const std::array<std::pair<std::string_view, const tw::Protocol*>, 8> kinds{{
+      {"BTDisplayAlertAction", &tw::protocolOf<BTDisplayAlertActionProtocol>()},
+      {"BTCustomMessageAction", &tw::protocolOf<BTCustomMessageActionProtocol>()},
+      {"BTFlashScreenAction", &tw::protocolOf<BTFlashScreenActionProtocol>()},
+      {"BTLinkTimeObjectAction", &tw::protocolOf<BTLinkTimeObjectActionProtocol>()},
+      {"BTRepeatAction", &tw::protocolOf<BTRepeatActionProtocol>()},
+      {"BTSystemEventAction", &tw::protocolOf<BTSystemEventActionProtocol>()},
+      {"BTFileOperationAction", &tw::protocolOf<BTFileOperationActionProtocol>()},
+      {"BTAppOperationAction", &tw::protocolOf<BTAppOperationActionProtocol>()},
+  }};
+  for (const auto& [name, protocol] : kinds)
+    if (name == type) return protocol;
+  return nullptr;
 }

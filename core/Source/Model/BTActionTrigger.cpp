@@ -20,3 +20,17 @@ void BTActionTrigger::setActionObject(const std::shared_ptr<BTActionObjectProtoc
 }
 
 void BTActionTrigger::setTriggered(bool triggered) { setValueForKey(triggered, "triggered"); }
+
+bool BTActionTrigger::tryActivate() {
+  if (isTriggered()) return false;
+  // A trigger left without its action has nothing to run, as a disabled one.
+  auto action = storedActionObject();
+  if (!action || !action->enabled()) return false;
+  if (!shouldActivateTrigger()) return false;
+  setTriggered(true);
+  return true;
+}
+
+void BTActionTrigger::reset() { setTriggered(false); }
+
+bool BTActionTrigger::shouldActivateTrigger() { return true; }

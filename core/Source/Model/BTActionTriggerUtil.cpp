@@ -21,6 +21,12 @@ std::optional<std::string> BTActionTriggerUtil::actionTriggerTypeFromActionTrigg
   }
 }
 
+const tw::Protocol* BTActionTriggerUtil::protocolForActionTriggerType(std::string_view type) {
+  if (type == "BTStateTrigger") return &tw::protocolOf<BTStateTriggerProtocol>();
+  if (type == "BTTimeTrigger") return &tw::protocolOf<BTTimeTriggerProtocol>();
+  return nullptr;
+}
+
 std::shared_ptr<BTActionTrigger> BTActionTriggerUtil::makeActionTriggerOfKind(long kind) {
   switch (kind) {
     case kKindGeneric:

@@ -15,6 +15,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "core/Source/Library/Proxying/Protocol.h"
 
 class BTActionTrigger;
 class BTActionTriggerProtocol;
@@ -33,6 +36,11 @@ class BTActionTriggerUtil {
   // The entity (class) name that stores triggers of `kind`: "BTActionTrigger",
   // "BTStateTrigger" or "BTTimeTrigger"; nullopt for any other value.
   static std::optional<std::string> actionTriggerTypeFromActionTriggerKind(long kind);
+  // The kind protocol adopted by the trigger entity (class) named `type`, as the runtime
+  // descriptor a BTProxy exposes: "BTStateTrigger" gives BTStateTriggerProtocol's,
+  // "BTTimeTrigger" BTTimeTriggerProtocol's; the generic "BTActionTrigger", which adopts only the
+  // base protocol, and any other name give nullptr.
+  static const tw::Protocol* protocolForActionTriggerType(std::string_view type);
   // A new stored trigger of the entity for `kind`, its fields untouched; nullptr for a value
   // that has no entity. Made through the managed-object factory (main context).
   static std::shared_ptr<BTActionTrigger> makeActionTriggerOfKind(long kind);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTActionTriggerProtocol.h"
 
 class BTStateTriggerProtocol : public virtual BTActionTriggerProtocol {
@@ -16,3 +17,6 @@ class BTStateTriggerProtocol : public virtual BTActionTriggerProtocol {
   virtual std::int64_t stateTo() const = 0;
   virtual void setStateTo(std::int64_t stateTo) = 0;
 };
+
+TW_PROTOCOL(BTStateTriggerProtocol, {&tw::protocolOf<BTActionTriggerProtocol>()},
+            {"stateFrom", "setStateFrom:", "stateTo", "setStateTo:"})

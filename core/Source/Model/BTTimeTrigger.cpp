@@ -1,6 +1,8 @@
 #include "core/Source/Model/BTTimeTrigger.h"
 
+#include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTModelValue.h"
+#include "core/Source/Model/BTTimeObject.h"
 
 void BTTimeTrigger::setTimeInterval(double timeInterval) {
   setValueForKey(tw::Value(timeInterval), "timeInterval");
@@ -12,4 +14,34 @@ void BTTimeTrigger::setTimeCondition(std::int64_t timeCondition) {
 
 void BTTimeTrigger::setMeetsTriggerPreCondition(bool meets) {
   setValueForKey(meets, "meetsTriggerPreCondition");
+}
+
+void BTTimeTrigger::reset() {
+  BTActionTrigger::reset();
+  setMeetsTriggerPreCondition(false);
+}
+
+bool BTTimeTrigger::shouldActivateTrigger() {
+  double value = 0.0;
+  if (auto action = storedActionObject())
+    if (auto timeObject = action->timeObject()) value = timeObject->timingValue();
+  const double interval = timeInterval();
+
+  bool farSide = false;
+  bool reached = false;
+  switch (timeCondition()) {
+    case kTimeConditionRemains:  // counts down to the interval
+      farSide = value > interval;
+      reached = value <= interval;
+      break;
+    case kTimeConditionElapsed:  // counts up to the interval
+      farSide = interval > value;
+      reached = value >= interval;
+      break;
+    default:
+      return false;
+  }
+  // Set once per run: observers of the flag hear of the change, not of every tick.
+  if (farSide && !meetsTriggerPreCondition()) setMeetsTriggerPreCondition(true);
+  return meetsTriggerPreCondition() && reached;
 }

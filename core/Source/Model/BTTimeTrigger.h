@@ -1,7 +1,9 @@
 #pragma once
 // BTTimeTrigger: the stored trigger that fires when its time object's timingValue crosses
-// timeInterval (timeCondition 0 elapsed, 10 remains). Whether the far side of the crossing has
-// been seen in this run (meetsTriggerPreCondition) lives in memory only.
+// timeInterval (timeCondition 0 elapsed, 10 remains). It fires only on a crossing it has seen
+// from the far side: the far side is remembered in meetsTriggerPreCondition, in memory only and
+// cleared by reset, so a timer started with the interval already reached, or a stopwatch already
+// past it, stays silent for that run. The crossing itself is inclusive.
 // Owned by its store context; main thread only.
 
 #include <cstdint>
@@ -18,4 +20,10 @@ class BTTimeTrigger : public BTActionTrigger, public virtual BTTimeTriggerProtoc
 
   bool meetsTriggerPreCondition() const { return boolForKey("meetsTriggerPreCondition"); }
   void setMeetsTriggerPreCondition(bool meets);
+
+  // Also forgets the far side seen in the run that ends.
+  void reset() override;
+  // Reads the time object's timingValue afresh (0 while the trigger has no action or the action
+  // no time object). A condition other than elapsed or remains never fires.
+  bool shouldActivateTrigger() override;
 };

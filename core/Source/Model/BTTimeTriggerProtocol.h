@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTActionTriggerProtocol.h"
 
 class BTTimeTriggerProtocol : public virtual BTActionTriggerProtocol {
@@ -17,3 +18,6 @@ class BTTimeTriggerProtocol : public virtual BTActionTriggerProtocol {
   virtual std::int64_t timeCondition() const = 0;
   virtual void setTimeCondition(std::int64_t timeCondition) = 0;
 };
+
+TW_PROTOCOL(BTTimeTriggerProtocol, {&tw::protocolOf<BTActionTriggerProtocol>()},
+            {"timeInterval", "setTimeInterval:", "timeCondition", "setTimeCondition:"})

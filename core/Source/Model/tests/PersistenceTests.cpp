@@ -215,8 +215,9 @@ TEST_F(PersistenceTest, TransientStateIsNotSavedAndIsNoChange) {
   EXPECT_EQ(al->timingValue(), 0.0);
   auto st = only<BTStateTrigger>(context());
   EXPECT_FALSE(st->isTriggered());
+  // The reloaded trigger hears its time object's stored state at once; the pair starts afresh.
   EXPECT_EQ(st->previousState(), -1);
-  EXPECT_EQ(st->currentState(), -1);
+  EXPECT_EQ(st->currentState(), BTTimeObject::kTimingStateReset);
   EXPECT_FALSE(only<BTTimeTrigger>(context())->meetsTriggerPreCondition());
 }
 
