@@ -1,0 +1,93 @@
+#include "core/Source/Timing/BTTimerControlViewModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/Source/Library/BTTime.h"
+#include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Model/BTTimer.h"
+#include "platform/foundation/Exception.h"
+
+namespace {
+double fullDuration(const BTTimer& timer) {
+  const auto setting = timer.time();
+  return setting ? setting->value() : 0.0;
+}
+}  // namespace
+
+BTTimer& BTTimerControlViewModel::timer() const {
+  auto* t = dynamic_cast<BTTimer*>(timeObject().get());
+  if (!t)
+    tw::raise(tw::NSInternalInconsistencyException, "`BTTimerControlViewModel` needs a `BTTimer`");
+  return *t;
+}
+
+double BTTimerControlViewModel::timingValue() const {
+  if (!finishTimestamp_) return fullDuration(timer());
+  return std::ceil(*finishTimestamp_ - BTGetSecondsSince1970());
+}
+
+double BTTimerControlViewModel::adjustedFinishTimestamp(double finish) const {
+  const auto pause = timer().pauseDate();
+  // A pause without its moment (damaged data) counts as a pause that has just begun.
+  const double pausedAt = pause ? pause->secondsSince1970 : BTGetSecondsSince1970();
+  return BTGetSecondsSince1970() - pausedAt + finish;
+}
+
+void BTTimerControlViewModel::onRunning(std::int64_t previous) {
+  BTSettableTimeObjectControlViewModel::onRunning(previous);
+  BTTimer& t = timer();
+  if (previous == BTTimeObject::kTimingStateFinished) {
+    // Started again straight from the finish: a new run of the full duration, not the finish
+    // that has just passed.
+    t.setFinishDate(std::nullopt);
+    t.setPauseDate(std::nullopt);
+  }
+  // A finish stored while running (a restart, a resume) is kept.
+  const bool hadFinish = t.finishDate().has_value();
+  if (!hadFinish) t.setFinishDate(t.computedFinishDate());
+  finishTimestamp_ = t.finishDate()->secondsSince1970;
+  if (previous == BTTimeObject::kTimingStatePaused) {
+    if (hadFinish) {
+      const double adjusted = adjustedFinishTimestamp(*finishTimestamp_);
+      finishTimestamp_ = adjusted;
+      t.setFinishDate(tw::Date{adjusted});
+    }
+    t.setPauseDate(std::nullopt);
+  }
+}
+
+void BTTimerControlViewModel::onPaused(std::int64_t previous) {
+  BTSettableTimeObjectControlViewModel::onPaused(previous);
+  BTTimer& t = timer();
+  if (!t.pauseDate()) t.setPauseDate(tw::Date{BTGetSecondsSince1970()});
+  // Shows exactly what a resume will continue from, not what the last tick showed.
+  if (finishTimestamp_)
+    t.setTimingValue(std::max(0.0, std::ceil(*finishTimestamp_ - t.pauseDate()->secondsSince1970)));
+}
+
+void BTTimerControlViewModel::onReset(std::int64_t previous) {
+  BTSettableTimeObjectControlViewModel::onReset(previous);
+  BTTimer& t = timer();
+  t.setTimingValue(fullDuration(t));
+  t.setFinishDate(std::nullopt);
+  t.setPauseDate(std::nullopt);
+  finishTimestamp_.reset();
+}
+
+void BTTimerControlViewModel::onSynchronize() {
+  BTSettableTimeObjectControlViewModel::onSynchronize();
+  if (currentState() != BTTimeObject::kTimingStatePaused) return;
+  BTTimer& t = timer();
+  const auto finish = t.finishDate();
+  if (!finish) {
+    // Paused without a finish moment (damaged data): shows the full duration; a resume starts
+    // a fresh run.
+    finishTimestamp_.reset();
+    t.setTimingValue(fullDuration(t));
+    return;
+  }
+  finishTimestamp_ = finish->secondsSince1970;
+  const double adjusted = adjustedFinishTimestamp(*finishTimestamp_);
+  t.setTimingValue(std::max(0.0, std::ceil(adjusted - BTGetSecondsSince1970())));
+}
