@@ -1,4 +1,5 @@
 #include "platform/foundation/Format.h"
+#include "platform/foundation/Utf8.h"
 
 #include <locale.h>
 
@@ -90,24 +91,11 @@ std::string padded(std::string_view text, const Spec& s) {
   return out;
 }
 
+// %c of a code point; nothing for NUL or a value that is no character.
 std::string utf8(std::uint32_t cp) {
   std::string out;
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return out;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  appendUtf8(out, cp);
   return out;
 }
 
