@@ -1,10 +1,46 @@
 #include "core/Source/Model/BTActionTriggerUtil.h"
 
+#include "core/Source/Library/BTTime.h"
+#include "core/Source/Model/BTActionObjectProtocol.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTStateTrigger.h"
 #include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Model/BTTimeObjectUtil.h"
 #include "core/Source/Model/BTTimeTrigger.h"
+#include "platform/foundation/Localization.h"
+
+namespace {
+
+// The trigger's P interface. A proxy answers for itself, since it may expose fewer kinds than the
+// object behind it implements; anything else answers by its C++ type. The result does not own a
+// plain object (the caller holds it for the call); it shares a proxy's target.
+template <class P, class T>
+std::shared_ptr<const P> kindOf(const T* object) {
+  if (!object) return nullptr;
+  if (auto* proxy = dynamic_cast<const tw::ProtocolConformer*>(object))
+    return std::dynamic_pointer_cast<const P>(proxy->implementerOf(tw::protocolOf<P>()));
+  return std::shared_ptr<const P>(std::shared_ptr<const P>(), dynamic_cast<const P*>(object));
+}
+
+template <class T>
+std::optional<std::string> describeKind(const T* trigger, bool activated) {
+  if (auto state = kindOf<BTStateTriggerProtocol>(trigger))
+    return BTActionTriggerUtil::stateTriggerDescription(*state, activated);
+  if (auto time = kindOf<BTTimeTriggerProtocol>(trigger))
+    return BTActionTriggerUtil::timeTriggerDescription(*time, activated);
+  return std::nullopt;
+}
+
+// The kind of time object the trigger's action belongs to.
+std::optional<std::string> timeObjectTypeName(const BTActionTriggerProtocol& trigger) {
+  const auto action = trigger.actionObject();
+  const auto timeObject = action ? action->timeObject() : nullptr;
+  if (!timeObject) return std::nullopt;
+  return BTTimeObjectUtil::timeObjectTypeName(*timeObject);
+}
+
+}  // namespace
 
 std::optional<std::string> BTActionTriggerUtil::actionTriggerTypeFromActionTriggerKind(long kind) {
   switch (kind) {
@@ -90,4 +126,68 @@ void BTActionTriggerUtil::setDefaultValues(BTActionTriggerProtocol& trigger) {
 void BTActionTriggerUtil::setDefaultValues(
     const std::shared_ptr<BTActionTriggerProtocol>& trigger) {
   if (trigger) setDefaultValues(*trigger);
+}
+
+std::optional<std::string> BTActionTriggerUtil::actionTriggerTypeTitle(long kind) {
+  static constexpr const char* kTitles[] = {"upon starting", "upon finishing",
+                                            "after a set time has elapsed",
+                                            "after a set time remains"};
+  if (kind < kKindStarts || kind > kKindTimeRemains) return std::nullopt;
+  return tw::localized(kTitles[kind - kKindStarts]);
+}
+
+std::optional<std::string> BTActionTriggerUtil::actionTriggerTypeSummary(long kind) {
+  static constexpr const char* kSummaries[] = {
+      "When an alarm, timer, or stopwatch starts.", "When an alarm or timer finishes.",
+      "After a set time has elapsed since the start of a stopwatch.",
+      "After a set time remains in an alarm or timer."};
+  if (kind < kKindStarts || kind > kKindTimeRemains) return std::nullopt;
+  return tw::localized(kSummaries[kind - kKindStarts]);
+}
+
+std::string BTActionTriggerUtil::timerIntervalDescription(double seconds) {
+  const BTTime time = BTTimeMakeWithSeconds(seconds);
+  return BTGetSimpleTimeString(time.day, time.hour, time.minute, time.second, true);
+}
+
+std::optional<std::string> BTActionTriggerUtil::describeTrigger(
+    const BTActionTriggerProtocol* trigger, bool activated) {
+  return describeKind(trigger, activated);
+}
+
+std::optional<std::string> BTActionTriggerUtil::describeTrigger(const tw::Object* trigger,
+                                                                bool activated) {
+  return describeKind(trigger, activated);
+}
+
+std::optional<std::string> BTActionTriggerUtil::stateTriggerDescription(
+    const BTStateTriggerProtocol& trigger, bool activated) {
+  const auto from = trigger.stateFrom();
+  const auto to = trigger.stateTo();
+  const char* format = nullptr;
+  if (from == BTTimeObject::kTimingStateReset && to == BTTimeObject::kTimingStateRunning)
+    format = activated ? "this %@ has started" : "When this %@ starts";
+  else if (from == BTTimeObject::kTimingStateRunning && to == BTTimeObject::kTimingStateFinished)
+    format = activated ? "this %@ has finished" : "When this %@ finishes";
+  else
+    return std::nullopt;
+  const auto typeName = timeObjectTypeName(trigger);
+  if (!typeName) return std::nullopt;
+  return tw::localizedFormat(format, *typeName);
+}
+
+std::optional<std::string> BTActionTriggerUtil::timeTriggerDescription(
+    const BTTimeTriggerProtocol& trigger, bool activated) {
+  const char* format = nullptr;
+  switch (trigger.timeCondition()) {
+    case BTTimeTriggerProtocol::kTimeConditionRemains:
+      format = activated ? "%@ remains" : "After %@ remains";
+      break;
+    case BTTimeTriggerProtocol::kTimeConditionElapsed:
+      format = activated ? "%@ has elapsed" : "After %@ has elapsed";
+      break;
+    default:
+      return std::nullopt;
+  }
+  return tw::localizedFormat(format, timerIntervalDescription(trigger.timeInterval()));
 }
