@@ -1,6 +1,5 @@
 #include "core/Source/Timing/BTTimingController.h"
 
-#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -207,18 +206,13 @@ void BTTimingController::objectsDidChange(const tw::Notification&) {
 
 void BTTimingController::settingsDidChange(const tw::Notification& notification) {
   if (!bt_settingKeyChanged(notification, "stopwatchAccuracy") || !updater_) return;
-  // The updater takes an object's rate when the object arrives; running stopwatches re-enter it
-  // so their new rate counts.
-  const auto scheduled = updater_->updateableObjects();
-  std::vector<std::shared_ptr<BTTimeObjectControlViewModel>> stopwatches;
-  for (const auto& [uuid, entry] : objectMap_) {
-    if (!std::dynamic_pointer_cast<BTStopwatchControl>(entry.control)) continue;
-    const std::shared_ptr<BTUpdateable> asUpdateable = entry.control;
-    if (std::find(scheduled.begin(), scheduled.end(), asUpdateable) != scheduled.end())
-      stopwatches.push_back(entry.control);
-  }
-  for (const auto& control : stopwatches) {
-    removeFromUpdater(control);
-    addToUpdater(control);
+  // Running stopwatches now want another rate; the scheduler re-reads what it holds and only
+  // retimes, so nothing stops and starts on the way.
+  try {
+    updater_->refreshUpdateRates();
+  } catch (...) {
+    // Called from a notification: nothing may escape. Everything ticks on at its previous rate.
+    tw::logf("<BTTimingController> Could not apply the new update rates: %@",
+             describeCurrentException());
   }
 }

@@ -7,9 +7,9 @@
 //
 // Also keeps the scheduler right when the world changes under it: a deleted time object's
 // control is reset (leaving the scheduler) and forgotten, so it never ticks or fires again; and
-// when "stopwatchAccuracy" is announced as changed, running stopwatches are re-entered so the
-// scheduler picks up their new rate. An exception from the scheduler (a rate it refuses) is
-// logged and never crosses a state observer.
+// when "stopwatchAccuracy" is announced as changed, the scheduler re-reads the rates of what it
+// holds and retimes without stopping. An exception from the scheduler (a rate it refuses) is
+// logged and never crosses a state observer or a notification.
 //
 // One per process, made by the assembly with the updater and the action executor. Create with
 // std::make_shared. Main thread only.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 #include <set>
+#include <unordered_map>
 
 #include "core/Source/Library/BTMath.h"
 #include "platform/foundation/Dispatch.h"
@@ -15,8 +16,9 @@ constexpr const char* kInvalidRateReason =
     "<BTUpdater> invalid updateable object rate; valid range <= 500 Hz";
 }  // namespace
 
-// The rate is read once, on the adding thread, so the loop never calls into an object that
-// belongs to the main thread; it is also the rate the timer was chosen for.
+// The rate is read on the main thread (on adding, and again by refreshUpdateRates), so the loop
+// never calls into an object that belongs to the main thread; it is also the rate the timer was
+// chosen for.
 struct BTUpdater::Entry {
   std::shared_ptr<BTUpdateable> object;
   std::uint16_t rate = 0;
@@ -158,6 +160,31 @@ void BTUpdater::removeUpdateableObject(const std::shared_ptr<BTUpdateable>& obje
     core_->objects.erase(it);
   }
   // `removed` may hold the last reference; it goes when this function returns, outside the lock.
+  validateUpdateableObjects();
+}
+
+void BTUpdater::refreshUpdateRates() {
+  const auto objects = updateableObjects();
+  if (objects.empty()) return;
+  // Read outside the lock, as on adding: the objects may do anything in there.
+  std::unordered_map<const BTUpdateable*, std::uint16_t> fresh;
+  fresh.reserve(objects.size());
+  for (const auto& object : objects) fresh.emplace(object.get(), object->updateRate());
+  {
+    std::lock_guard lock(core_->objectsLock);
+    // An object that arrived meanwhile keeps the rate read when it came; one that left is gone.
+    std::vector<std::uint16_t> rates;
+    rates.reserve(core_->objects.size());
+    for (const Entry& entry : core_->objects) {
+      auto it = fresh.find(entry.object.get());
+      rates.push_back(it != fresh.end() ? it->second : entry.rate);
+    }
+    rateForRates(rates);  // raises before anything has changed
+    // Until validateOnce() below stores the new timer rate, a pass may pair a new object rate
+    // with the old timer rate; the loop copes with a step of 0 and any other step is harmless
+    // for that moment.
+    for (std::size_t i = 0; i < rates.size(); ++i) core_->objects[i].rate = rates[i];
+  }
   validateUpdateableObjects();
 }
 

@@ -5,11 +5,12 @@
 // The timer starts with the first object and stops with the last; the delegate hears both.
 // One per process, made by the assembly and fed by the timing controller.
 //
-// Threads: add/remove/validate and the delegate calls belong to the main thread. The timer fires
-// on the serial queue "com.velmora.tickwell.updater.timerQueue"; a loop on
-// "com.velmora.tickwell.updater.updateQueue" turns each firing into the due updates. update()
-// never runs on either queue. Destroying the updater stops the timer and ends the loop before
-// the destructor returns.
+// Threads: add/remove/validate/refresh and the delegate calls belong to the main thread. Rates
+// are read there (when an object arrives, and again on refreshUpdateRates) and handed to the loop
+// under its lock, so the loop never calls into an object. The timer fires on the serial queue
+// "com.velmora.tickwell.updater.timerQueue"; a loop on "com.velmora.tickwell.updater.updateQueue"
+// turns each firing into the due updates. update() never runs on either queue. Destroying the
+// updater stops the timer and ends the loop before the destructor returns.
 
 #include <cstdint>
 #include <functional>
@@ -42,6 +43,13 @@ class BTUpdater : public tw::Object {
   // Brings the timer in line with the set: stopped when empty, else running at
   // optimalUpdateRate().
   void validateUpdateableObjects();
+
+  // Reads the rate of every object held afresh and brings the timer in line, for when what an
+  // object wants has changed while it runs (the stopwatch accuracy setting). Nothing leaves the
+  // set, so the timer keeps running and the delegate hears nothing; only the interval moves. A set
+  // of rates the updater cannot serve raises as addUpdateableObject does, and every object keeps
+  // the rate it had. Main thread, like add and remove.
+  void refreshUpdateRates();
 
   // Timer rate for the current set: the least common multiple of the distinct rates, doubled when
   // it equals the largest rate (so the fastest object is served every second tick). 0 when empty.

@@ -1,0 +1,712 @@
+// The whole timing engine (store, tick scheduler, timing controller, the controls of the time
+// objects, each timer with one finish-alert action and its trigger; no views), each target
+// measured beside its baseline in the same run:
+//
+// - Load: 1,000 running timers (2 Hz) and 10 running stopwatches (100 Hz) for 10 s use at most
+//   5x the CPU time of a baseline that posts the same number of empty blocks to the main queue
+//   at the same rate (a bare 200 Hz timerfd thread). The absolute CPU share is reported too, and
+//   the tick timer's deviation from its absolute schedule under that load.
+// - Finish: many timers with finish moments spread over a few seconds, real clock; the delay
+//   from each finish moment to the state change to finished, against the tick period (0.25 s
+//   at 4 Hz with only timers running) and against a timer's own update period (0.5 s). For
+//   comparison, the same with one extra main-queue deadline per timer at its finish moment.
+// - Rest: with the store open and a timing controller holding stopped (reset and paused)
+//   controls, nothing wakes: no context switch on the engine's threads over 5 s, and no more in
+//   the whole process than before the engine existed.
+//
+// Runs in private XDG folders made for the run and removed after. Prints PASS/FAIL lines after
+// the benchmark table; exits non-zero on a FAIL of a target the engine is meant to meet.
+
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "core/Source/Model/BTActionObject.h"
+#include "core/Source/Model/BTActionTrigger.h"
+#include "core/Source/Model/BTDisplayAlertAction.h"
+#include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTStateTrigger.h"
+#include "core/Source/Model/BTStopwatch.h"
+#include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Model/BTTimer.h"
+#include "core/Source/Services/BTCoreDataService.h"
+#include "core/Source/Settings/BTSettingsProvider.h"
+#include "core/Source/Settings/BTTimeObjectsBundleSettingsImpl.h"
+#include "core/Source/Timing/BTActionExecutor.h"
+#include "core/Source/Timing/BTStopwatchControlViewModel.h"
+#include "core/Source/Timing/BTTimingController.h"
+#include "core/Source/Timing/BTUpdater.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/store/Context.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kTimers = 1000;
+constexpr int kStopwatches = 10;
+constexpr int kPausedTimers = 100;  // of the stopped controls at rest, the rest are reset
+constexpr int kPausedStopwatches = 5;
+constexpr double kRunSeconds = 10.0;
+constexpr std::int64_t kTickNs = 5'000'000;  // 200 Hz: the tick rate with 100 Hz stopwatches
+constexpr auto kIdle = std::chrono::seconds(5);
+constexpr int kFinishTimers = 400;
+constexpr double kStartSpread = 4.0;  // seconds over which their starts (and finishes) spread
+constexpr long kFinishDuration = 2;
+constexpr double kTimerTickPeriod = 0.25;   // 4 Hz with only timers running
+constexpr double kTimerUpdatePeriod = 0.5;  // a 2 Hz object is served every second tick
+
+constexpr std::int64_t kRunning = BTTimeObject::kTimingStateRunning;
+constexpr std::int64_t kFinished = BTTimeObject::kTimingStateFinished;
+
+// ----- measuring
+
+double processCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+struct Percentiles {
+  std::size_t samples = 0;
+  double p50 = 0, p99 = 0, max = 0;
+};
+
+Percentiles percentiles(std::vector<double> values) {
+  Percentiles p;
+  p.samples = values.size();
+  if (values.empty()) return p;
+  std::sort(values.begin(), values.end());
+  auto at = [&](double q) {
+    return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
+  };
+  p.p50 = at(0.50);
+  p.p99 = at(0.99);
+  p.max = values.back();
+  return p;
+}
+
+std::set<std::string> threadIds() {
+  std::set<std::string> ids;
+  for (auto& task : fs::directory_iterator("/proc/self/task"))
+    ids.insert(task.path().filename().string());
+  return ids;
+}
+
+// Context switches (voluntary and not) of the given threads, or of every thread but the calling
+// one when `only` is empty.
+long contextSwitches(const std::set<std::string>& only = {}) {
+  const std::string self = std::to_string(gettid());
+  long total = 0;
+  for (auto& task : fs::directory_iterator("/proc/self/task")) {
+    const std::string id = task.path().filename().string();
+    if (id == self || (!only.empty() && !only.count(id))) continue;
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+        total += std::stol(line.substr(line.find(':') + 1));
+    }
+  }
+  return total;
+}
+
+// Pumps the main queue for `seconds` of real time; `atEnd` runs on the main thread as the last
+// block of the period. The loop sleeps whenever nothing is queued (no polling).
+void runMainFor(double seconds, const std::function<void()>& atEnd = {}) {
+  tw::DispatchQueue::main()->after(seconds, [atEnd] {
+    if (atEnd) atEnd();
+    tw::RunLoop::main().stop();
+  });
+  tw::RunLoop::main().run();
+}
+
+struct IdleCount {
+  long process = 0;  // every thread but the measuring one
+  long chosen = 0;   // the threads asked about
+};
+
+// The main thread waits in its run loop, as the application's does, while a helper thread
+// counts; then the helper ends the loop.
+IdleCount countWhileIdle(const std::set<std::string>& chosen) {
+  IdleCount count;
+  std::atomic<bool> returned{false};
+  std::thread measurer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the loop is asleep by now
+    const long before = contextSwitches();
+    const long chosenBefore = chosen.empty() ? 0 : contextSwitches(chosen);
+    std::this_thread::sleep_for(kIdle);
+    count.process = contextSwitches() - before;
+    count.chosen = chosen.empty() ? 0 : contextSwitches(chosen) - chosenBefore;
+    while (!returned.load()) {
+      tw::RunLoop::main().stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  tw::RunLoop::main().run();
+  returned.store(true);
+  measurer.join();
+  return count;
+}
+
+// ----- the engine
+
+class CountingExecutor : public BTActionExecutor {
+ public:
+  BFTaskPtr executeAction(const std::shared_ptr<BTActionObjectProtocol>& action) override {
+    ++counts[action.get()];
+    return BFTask::voidTask();
+  }
+  int countFor(const std::shared_ptr<BTActionObject>& action) const {
+    const std::shared_ptr<BTActionObjectProtocol> p = action;
+    auto it = counts.find(p.get());
+    return it == counts.end() ? 0 : it->second;
+  }
+  std::unordered_map<const BTActionObjectProtocol*, int> counts;
+};
+
+// Only the bundle the stopwatch reads, set to hundredths (100 Hz).
+class BenchSettingsProvider : public BTSettingsProvider {
+ public:
+  BenchSettingsProvider() : timeObjects_(std::make_shared<BTTimeObjectsBundleSettingsImpl>()) {
+    timeObjects_->registerDefaults();
+    timeObjects_->setStopwatchAccuracy(1);
+  }
+  void registerDefaults() override {}
+  void restoreDefaults() override {}
+  void load() override {}
+  void save() override {}
+  std::shared_ptr<BTGeneralBundleSettingsImpl> generalBundle() const override { return nullptr; }
+  void setGeneralBundle(std::shared_ptr<BTGeneralBundleSettingsImpl>) override {}
+  std::shared_ptr<BTMasterDetailsBundleSettingsImpl> masterDetailBundle() const override {
+    return nullptr;
+  }
+  void setMasterDetailBundle(std::shared_ptr<BTMasterDetailsBundleSettingsImpl>) override {}
+  std::shared_ptr<BTTimeObjectsBundleSettingsImpl> timeObjectsBundle() const override {
+    return timeObjects_;
+  }
+  void setTimeObjectsBundle(std::shared_ptr<BTTimeObjectsBundleSettingsImpl> b) override {
+    timeObjects_ = std::move(b);
+  }
+  std::shared_ptr<BTActionObjectsBundleSettingsImpl> actionObjectsBundle() const override {
+    return nullptr;
+  }
+  void setActionObjectsBundle(std::shared_ptr<BTActionObjectsBundleSettingsImpl>) override {}
+
+ private:
+  std::shared_ptr<BTTimeObjectsBundleSettingsImpl> timeObjects_;
+};
+
+std::shared_ptr<BTTimer> makeTimer(long seconds) {
+  auto timer = managedObject<BTTimer>();
+  auto time = managedObject<BTTimeSetting>();
+  time->setHour(seconds / 3600);
+  time->setMinute((seconds / 60) % 60);
+  time->setSecond(seconds % 60);
+  timer->setTime(time);
+  // The finish alert: shown when the timer goes from running to finished.
+  auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
+  trigger->setStateFrom(kRunning);
+  trigger->setStateTo(kFinished);
+  auto action = BTActionObject::actionObject<BTDisplayAlertAction>();
+  action->setEnabled(true);
+  action->setTrigger(trigger);
+  action->setTimeObject(timer);
+  return timer;
+}
+
+struct Engine {
+  std::shared_ptr<BTCoreDataService> service = std::make_shared<BTCoreDataService>();
+  std::shared_ptr<BenchSettingsProvider> settings = std::make_shared<BenchSettingsProvider>();
+  std::shared_ptr<CountingExecutor> executor = std::make_shared<CountingExecutor>();
+  std::shared_ptr<BTUpdater> updater = std::make_shared<BTUpdater>();
+  std::shared_ptr<BTTimingController> controller;
+  std::vector<std::shared_ptr<BTTimeObjectControlViewModel>> timers, stopwatches;
+  double autoSaveWait = 0;  // seconds waited for the store's trailing save before the rest
+
+  // The state after a start of the application whose store holds the objects: the store open,
+  // a controller with a control for every object, some paused, the rest reset.
+  void build() {
+    service->setup();
+    tw::setDefaultCoreDataProvider(service);
+    BTStopwatchControlViewModel::setDefaultSettingsProvider(settings);
+    {
+      // The session that made them: paused ones ran for a moment first.
+      auto session = std::make_shared<BTTimingController>(updater, executor);
+      for (int i = 0; i < kTimers; ++i) {
+        auto timer = makeTimer(3600);
+        if (i < kPausedTimers) {
+          auto c = session->timingControlForTimingObject(timer);
+          c->start();
+          c->pause();
+        }
+      }
+      for (int i = 0; i < kStopwatches; ++i) {
+        auto stopwatch = managedObject<BTStopwatch>();
+        if (i < kPausedStopwatches) {
+          auto c = session->timingControlForTimingObject(stopwatch);
+          c->start();
+          c->pause();
+        }
+      }
+      service->save();
+    }
+    service->cleanUp();
+    tw::RunLoop::main().drain();
+    service->setup();
+    controller = std::make_shared<BTTimingController>(updater, executor);
+    auto& context = *service->objectContext();
+    for (auto& t : context.findAll<BTTimer>("creationDate"))
+      timers.push_back(controller->timingControlForTimingObject(t));
+    for (auto& s : context.findAll<BTStopwatch>("creationDate"))
+      stopwatches.push_back(controller->timingControlForTimingObject(s));
+    // Whatever the launch changed is saved once, after the store's trailing delay; that one
+    // wake-up belongs to the launch, not to the rest that follows.
+    const double start = tw::clock::monotonicNow();
+    tw::RunLoop::main().runUntil([&] { return !service->hasPendingAutoSave(); }, 30.0);
+    runMainFor(0.3);
+    autoSaveWait = tw::clock::monotonicNow() - start;
+  }
+
+  void resetAll() {
+    for (auto& c : timers) c->reset();
+    for (auto& c : stopwatches) c->reset();
+  }
+};
+
+Engine* g_engine = nullptr;
+Engine& engine() {
+  if (!g_engine) {
+    g_engine = new Engine;
+    g_engine->build();
+  }
+  return *g_engine;
+}
+
+// ----- results
+
+struct CpuRun {
+  double cpuSeconds = 0, wallSeconds = 0;
+  long blocks = 0;  // update blocks posted to the main queue in the window
+};
+std::optional<CpuRun> g_baselineCpu, g_engineCpu;
+std::optional<Percentiles> g_loadTicks;
+std::size_t g_loadTicksExpected = 0;
+long g_badValues = -1;
+std::optional<Percentiles> g_finishAsBuilt, g_finishWithDeadline;
+long g_finishMissing = -1, g_finishWrongFires = -1;
+double g_withinTickShare = 0;  // of the as-built finishes, the share within one tick period
+std::optional<IdleCount> g_idleBaseline, g_idleEngine;
+std::optional<IdleCount> g_idleAfterRuns;
+std::set<std::string> g_engineThreadIds;
+std::size_t g_engineThreads = 0;
+double g_afterRunsSaveWait = 0;
+double g_autoSaveWait = 0;
+
+// What the scheduler posts on its tick `k` for this load: every stopwatch on even ticks, every
+// timer on every hundredth (200 Hz timer; 100 Hz and 2 Hz objects).
+long blocksForTick(std::uint64_t k) {
+  return (k % 2 == 0 ? kStopwatches : 0) + (k % 100 == 0 ? kTimers : 0);
+}
+
+// ----- benchmarks
+
+void BM_IdleFullEngine(benchmark::State& state) {
+  for (auto _ : state) {
+    runMainFor(0.2);
+    g_idleBaseline = countWhileIdle({});
+    const auto before = threadIds();
+    Engine& e = engine();
+    g_autoSaveWait = e.autoSaveWait;
+    std::set<std::string> mine;
+    for (const auto& id : threadIds())
+      if (!before.count(id)) mine.insert(id);
+    g_engineThreads = mine.size();
+    g_engineThreadIds = mine;
+    g_idleEngine = countWhileIdle(mine);
+    state.SetIterationTime(static_cast<double>(2 * kIdle.count()));
+  }
+  state.counters["engine_threads"] = static_cast<double>(g_engineThreads);
+  state.counters["engine_thread_switches"] = static_cast<double>(g_idleEngine->chosen);
+  state.counters["process_switches"] = static_cast<double>(g_idleEngine->process);
+  state.counters["baseline_process_switches"] = static_cast<double>(g_idleBaseline->process);
+}
+
+// The same number of empty blocks the loaded engine posts, at the same moments, from a bare
+// timerfd thread on an absolute 200 Hz schedule.
+void BM_BaselineEmptyBlocks(benchmark::State& state) {
+  engine();  // present and at rest, as in the engine's run
+  for (auto _ : state) {
+    std::atomic<bool> stop{false};
+    std::atomic<long> posted{0};
+    std::thread poster([&] {
+      const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+      const std::int64_t first = tw::clock::monotonicNanos() + kTickNs;
+      itimerspec spec{};
+      spec.it_interval.tv_nsec = kTickNs;
+      spec.it_value.tv_sec = first / 1'000'000'000;
+      spec.it_value.tv_nsec = first % 1'000'000'000;
+      timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+      auto main = tw::DispatchQueue::main();
+      std::uint64_t k = 0;
+      while (!stop.load(std::memory_order_relaxed)) {
+        std::uint64_t expirations = 0;
+        if (read(fd, &expirations, sizeof expirations) != sizeof expirations) break;
+        for (std::uint64_t i = 0; i < expirations; ++i) {
+          const long n = blocksForTick(++k);
+          for (long b = 0; b < n; ++b) main->async([] {});
+          posted.fetch_add(n, std::memory_order_relaxed);
+        }
+      }
+      close(fd);
+    });
+    runMainFor(1.0);  // settled into its rhythm
+    CpuRun run;
+    const double cpu0 = processCpuSeconds();
+    const double wall0 = tw::clock::monotonicNow();
+    const long posted0 = posted.load();
+    runMainFor(kRunSeconds, [&] {
+      run.cpuSeconds = processCpuSeconds() - cpu0;
+      run.wallSeconds = tw::clock::monotonicNow() - wall0;
+      run.blocks = posted.load() - posted0;
+    });
+    stop.store(true);
+    poster.join();
+    tw::RunLoop::main().drain();
+    g_baselineCpu = run;
+    state.SetIterationTime(run.wallSeconds);
+  }
+  state.counters["cpu_s"] = g_baselineCpu->cpuSeconds;
+  state.counters["cpu_share_pct"] = 100.0 * g_baselineCpu->cpuSeconds / g_baselineCpu->wallSeconds;
+  state.counters["blocks"] = static_cast<double>(g_baselineCpu->blocks);
+}
+
+void BM_EngineLoad(benchmark::State& state) {
+  Engine& e = engine();
+  for (auto _ : state) {
+    // Every tick's time on the update queue; the schedule is anchored at the first start, which
+    // is a stopwatch's, so the timer runs at 200 Hz from its first firing on.
+    const std::uint64_t k0 = e.updater->updateTicks() + 1;
+    const std::size_t capacity = static_cast<std::size_t>((kRunSeconds + 4) * 200);
+    std::vector<std::int64_t> tickAt(capacity, 0);
+    e.updater->setTickObserver([&tickAt, k0](std::uint64_t k) {
+      if (k >= k0 && k - k0 < tickAt.size()) tickAt[k - k0] = tw::clock::monotonicNanos();
+    });
+    const std::int64_t anchor = tw::clock::monotonicNanos();
+    for (auto& c : e.stopwatches) c->start();
+    for (auto& c : e.timers) c->start();
+    runMainFor(1.0);  // past the burst of starting
+
+    CpuRun run;
+    std::uint64_t tick0 = 0, tick1 = 0;
+    const double cpu0 = processCpuSeconds();
+    const double wall0 = tw::clock::monotonicNow();
+    tick0 = e.updater->updateTicks();
+    runMainFor(kRunSeconds, [&] {
+      run.cpuSeconds = processCpuSeconds() - cpu0;
+      run.wallSeconds = tw::clock::monotonicNow() - wall0;
+      tick1 = e.updater->updateTicks();
+    });
+    for (std::uint64_t k = tick0 + 1; k <= tick1; ++k) run.blocks += blocksForTick(k);
+
+    // Every timer shows what its finish moment says, so the updates did arrive.
+    long bad = 0;
+    const double now = tw::clock::wallNow();
+    for (auto& c : e.timers) {
+      auto timer = std::dynamic_pointer_cast<BTTimer>(c->timeObject());
+      const double left = timer->finishDate()->secondsSince1970 - now;
+      if (std::abs(timer->timingValue() - left) > 1.5) ++bad;
+    }
+    g_badValues = bad;
+
+    e.resetAll();
+    e.updater->setTickObserver(nullptr);  // the loop is done with tickAt once this returns
+    tw::RunLoop::main().drain();
+
+    std::vector<double> dev;
+    const std::uint64_t firstInWindow = tick0 + 1 - k0;
+    for (std::uint64_t i = firstInWindow; i <= tick1 - k0 && i < tickAt.size(); ++i) {
+      if (tickAt[i] == 0) continue;
+      const std::int64_t due = anchor + static_cast<std::int64_t>(i) * kTickNs;
+      dev.push_back(std::abs(static_cast<double>(tickAt[i] - due)) / 1e3);
+    }
+    g_loadTicks = percentiles(std::move(dev));
+    g_loadTicksExpected = static_cast<std::size_t>(tick1 - tick0);
+    g_engineCpu = run;
+    state.SetIterationTime(run.wallSeconds);
+  }
+  state.counters["cpu_s"] = g_engineCpu->cpuSeconds;
+  state.counters["cpu_share_pct"] = 100.0 * g_engineCpu->cpuSeconds / g_engineCpu->wallSeconds;
+  state.counters["blocks"] = static_cast<double>(g_engineCpu->blocks);
+  state.counters["tick_dev_p99_us"] = g_loadTicks->p99;
+}
+
+// Timers started one after another over a few seconds, each finishing kFinishDuration after its
+// own start; the delay from each finish moment to the change to finished, on the real clock.
+// With `finishDeadline`, each start also queues one main-queue block at the finish moment that
+// ticks the timer there: what it would take to finish within a tick.
+Percentiles measureFinishes(bool finishDeadline) {
+  Engine& e = engine();
+  static std::vector<std::shared_ptr<BTTimeObjectControlViewModel>> controls;
+  if (controls.empty()) {
+    for (int i = 0; i < kFinishTimers; ++i)
+      controls.push_back(e.controller->timingControlForTimingObject(makeTimer(kFinishDuration)));
+  }
+  e.executor->counts.clear();
+  std::vector<double> delays;
+  std::vector<int> finishes(controls.size(), 0);
+  std::vector<tw::Observation> observations;
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    auto timer = std::dynamic_pointer_cast<BTTimer>(controls[i]->timeObject());
+    observations.push_back(
+        timer->observe("timingState", tw::KVONew, [&, i, timer](const tw::KeyValueChange& c) {
+          if (c.newValue.integerValue() != kFinished) return;
+          delays.push_back(tw::clock::wallNow() - timer->finishDate()->secondsSince1970);
+          if (finishes[i]++ == 0 && ++seen == controls.size()) tw::RunLoop::main().stop();
+        }));
+  }
+  auto main = tw::DispatchQueue::main();
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    std::weak_ptr<BTTimeObjectControlViewModel> weak = controls[i];
+    const double at = kStartSpread * static_cast<double>(i) / static_cast<double>(controls.size());
+    main->after(at, [weak, finishDeadline, main] {
+      auto c = weak.lock();
+      if (!c) return;
+      c->start();
+      if (!finishDeadline) return;
+      auto timer = std::dynamic_pointer_cast<BTTimer>(c->timeObject());
+      const double in = timer->finishDate()->secondsSince1970 - tw::clock::wallNow();
+      // A hair past the moment: the wall and monotonic clocks need not agree to the microsecond.
+      main->after(in + 0.0005, [weak] {
+        if (auto c = weak.lock()) c->update();
+      });
+    });
+  }
+  // Ends when the last one has finished (the observer stops the loop), or gives up.
+  auto giveUp =
+      main->after(kStartSpread + kFinishDuration + 10.0, [] { tw::RunLoop::main().stop(); });
+  tw::RunLoop::main().run();
+  giveUp.cancel();
+  runMainFor(1.5);  // the resets a second after each finish
+
+  long missing = 0, wrong = 0;
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    if (finishes[i] == 0) ++missing;
+    auto actions = controls[i]->timeObject()->actions();
+    const int fired = actions.empty() ? 0 : e.executor->countFor(actions.front());
+    if (finishes[i] != 1 || fired != 1) ++wrong;
+  }
+  g_finishMissing = std::max(g_finishMissing, missing);
+  g_finishWrongFires = std::max(g_finishWrongFires, wrong);
+  observations.clear();
+  if (!finishDeadline && !delays.empty()) {
+    const auto within =
+        std::count_if(delays.begin(), delays.end(), [](double d) { return d <= kTimerTickPeriod; });
+    g_withinTickShare = static_cast<double>(within) / static_cast<double>(delays.size());
+  }
+  return percentiles(std::move(delays));
+}
+
+void reportFinish(benchmark::State& state, const Percentiles& p) {
+  state.counters["samples"] = static_cast<double>(p.samples);
+  state.counters["delay_p50_ms"] = 1e3 * p.p50;
+  state.counters["delay_p99_ms"] = 1e3 * p.p99;
+  state.counters["delay_max_ms"] = 1e3 * p.max;
+}
+
+void BM_FinishDelayAsBuilt(benchmark::State& state) {
+  for (auto _ : state) {
+    const double start = tw::clock::monotonicNow();
+    g_finishAsBuilt = measureFinishes(false);
+    state.SetIterationTime(tw::clock::monotonicNow() - start);
+  }
+  reportFinish(state, *g_finishAsBuilt);
+}
+
+void BM_FinishDelayWithFinishDeadline(benchmark::State& state) {
+  for (auto _ : state) {
+    const double start = tw::clock::monotonicNow();
+    g_finishWithDeadline = measureFinishes(true);
+    state.SetIterationTime(tw::clock::monotonicNow() - start);
+  }
+  reportFinish(state, *g_finishWithDeadline);
+}
+
+// At rest again after everything above ran and was reset: nothing the runs started lingers.
+void BM_IdleAfterRuns(benchmark::State& state) {
+  Engine& e = engine();
+  for (auto _ : state) {
+    e.resetAll();
+    const double start = tw::clock::monotonicNow();
+    tw::RunLoop::main().runUntil([&] { return !e.service->hasPendingAutoSave(); }, 30.0);
+    runMainFor(0.3);
+    g_afterRunsSaveWait = tw::clock::monotonicNow() - start;
+    g_idleAfterRuns = countWhileIdle(g_engineThreadIds);
+    state.SetIterationTime(static_cast<double>(kIdle.count()));
+  }
+  state.counters["engine_thread_switches"] = static_cast<double>(g_idleAfterRuns->chosen);
+  state.counters["process_switches"] = static_cast<double>(g_idleAfterRuns->process);
+}
+
+BENCHMARK(BM_IdleFullEngine)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BaselineEmptyBlocks)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EngineLoad)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinishDelayAsBuilt)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinishDelayWithFinishDeadline)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IdleAfterRuns)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Private folders for the run's store and settings; never the user's own.
+class PrivateFolders {
+ public:
+  PrivateFolders() {
+    std::string pattern = (fs::temp_directory_path() / "tickwell-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+      std::perror("mkdtemp");
+      std::exit(2);
+    }
+    root_ = pattern;
+    for (const char* var :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+      fs::create_directories(root_ / var);
+      setenv(var, (root_ / var).c_str(), 1);
+    }
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tickwell-bench-bus", 1);
+  }
+  ~PrivateFolders() {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+ private:
+  fs::path root_;
+};
+
+void printFinish(const char* what, const Percentiles& p) {
+  std::printf("%-34s samples %zu  delay p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms\n", what,
+              p.samples, 1e3 * p.p50, 1e3 * p.p99, 1e3 * p.max);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tw::RunLoop::main();
+  PrivateFolders folders;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+
+  bool pass = true;
+  std::printf("\n");
+  if (g_baselineCpu && g_engineCpu) {
+    const auto& b = *g_baselineCpu;
+    const auto& e = *g_engineCpu;
+    const double ratio = e.cpuSeconds / b.cpuSeconds;
+    const bool ok = ratio <= 5.0 && g_badValues == 0;
+    std::printf("baseline (empty blocks)  %.3f s CPU in %.2f s = %.2f%% of one core, %ld blocks\n",
+                b.cpuSeconds, b.wallSeconds, 100.0 * b.cpuSeconds / b.wallSeconds, b.blocks);
+    std::printf(
+        "engine (%d timers, %d stopwatches)  %.3f s CPU in %.2f s = %.2f%% of one core, %ld "
+        "update blocks\n",
+        kTimers, kStopwatches, e.cpuSeconds, e.wallSeconds, 100.0 * e.cpuSeconds / e.wallSeconds,
+        e.blocks);
+    std::printf(
+        "%s: engine CPU time is %.2fx the baseline's (target <= 5x); %ld timers showed a "
+        "wrong value\n",
+        ok ? "PASS" : "FAIL", ratio, g_badValues);
+    pass = pass && ok;
+  }
+  if (g_loadTicks) {
+    std::printf(
+        "INFO: tick timer under that load: %zu ticks (expected %zu), deviation from its absolute "
+        "schedule p50 %.1f us  p99 %.1f us  max %.1f us (upper bounds: the schedule's anchor is "
+        "read just "
+        "before the first start; the target proper is bench_updater's)\n",
+        g_loadTicks->samples, g_loadTicksExpected, g_loadTicks->p50, g_loadTicks->p99,
+        g_loadTicks->max);
+  }
+  if (g_finishAsBuilt) {
+    printFinish("finish -> state 21 (as built)", *g_finishAsBuilt);
+    if (g_finishWithDeadline)
+      printFinish("finish -> state 21 (finish deadline)", *g_finishWithDeadline);
+    const bool fired = g_finishMissing == 0 && g_finishWrongFires == 0;
+    std::printf(
+        "%s: every timer finished once and fired its finish alert once (%ld missing, %ld "
+        "wrong)\n",
+        fired ? "PASS" : "FAIL", g_finishMissing, g_finishWrongFires);
+    pass = pass && fired;
+    const bool withinUpdate = g_finishAsBuilt->max <= kTimerUpdatePeriod + 0.005;
+    std::printf(
+        "%s: max delay %.1f ms within a timer's update period (%.0f ms, every second "
+        "tick) plus 5 ms\n",
+        withinUpdate ? "PASS" : "FAIL", 1e3 * g_finishAsBuilt->max, 1e3 * kTimerUpdatePeriod);
+    pass = pass && withinUpdate;
+    const bool withinTick = g_finishAsBuilt->max <= kTimerTickPeriod;
+    std::printf(
+        "%s (by design, not counted): max delay %.1f ms against one tick period (%.0f ms); "
+        "%.0f%% of the finishes came within it\n",
+        withinTick ? "PASS" : "FAIL", 1e3 * g_finishAsBuilt->max, 1e3 * kTimerTickPeriod,
+        100.0 * g_withinTickShare);
+    std::printf(
+        "NOTE: a timer is ticked every second 4 Hz tick on a schedule anchored at the first "
+        "start, not at its own finish, so the delay spreads evenly over 0..0.5 s. Meeting one "
+        "tick needs a tick at the finish moment itself: the finish-deadline run above queues one "
+        "main-queue block per running timer at its finish.\n");
+  }
+  if (g_idleEngine && g_idleBaseline) {
+    const bool ok = g_idleEngine->chosen == 0 && g_idleEngine->process <= g_idleBaseline->process;
+    std::printf(
+        "%s: engine at rest over %lld s (store open, %d timers and %d stopwatches with stopped "
+        "controls, %d paused): %ld context switches on its %zu threads, %ld in the whole process "
+        "(before the engine %ld; target 0 and <= before). Waited %.1f s for the launch's "
+        "trailing save first.\n",
+        ok ? "PASS" : "FAIL", static_cast<long long>(kIdle.count()), kTimers, kStopwatches,
+        kPausedTimers + kPausedStopwatches, g_idleEngine->chosen, g_engineThreads,
+        g_idleEngine->process, g_idleBaseline->process, g_autoSaveWait);
+    pass = pass && ok;
+  }
+  if (g_idleAfterRuns) {
+    const long before = g_idleBaseline ? g_idleBaseline->process : 0;
+    const bool ok = g_idleAfterRuns->chosen == 0 && g_idleAfterRuns->process <= before;
+    std::printf(
+        "%s: at rest again after the runs, all reset, over %lld s: %ld context switches on the "
+        "engine's threads, %ld in the whole process (target 0 and <= %ld). Waited %.1f s for "
+        "the trailing save of the resets first.\n",
+        ok ? "PASS" : "FAIL", static_cast<long long>(kIdle.count()), g_idleAfterRuns->chosen,
+        g_idleAfterRuns->process, before, g_afterRunsSaveWait);
+    pass = pass && ok;
+  }
+  if (g_engine) {
+    g_engine->controller.reset();
+    g_engine->updater.reset();
+    tw::RunLoop::main().drain();
+    g_engine->service->cleanUp();
+    tw::setDefaultCoreDataProvider(nullptr);
+    tw::RunLoop::main().drain();
+  }
+  return pass ? 0 : 1;
+}
