@@ -22,7 +22,6 @@ class BTAlarmControlViewModel : public BTSettableTimeObjectControlViewModel {
   // ceil(ringing moment - now); 0 while unarmed.
   double timingValue() const override;
 
-  std::optional<double> finishTimestamp() const { return finishTimestamp_; }
 
  protected:
   bool canPause() const override { return false; }
@@ -31,6 +30,4 @@ class BTAlarmControlViewModel : public BTSettableTimeObjectControlViewModel {
 
  private:
   BTAlarm& alarm() const;
-
-  std::optional<double> finishTimestamp_;
 };

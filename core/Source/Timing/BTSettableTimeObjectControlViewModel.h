@@ -7,8 +7,10 @@
 // Made by the timing controller through create(); main thread only.
 
 #include <memory>
+#include <optional>
 
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
+#include "platform/foundation/Dispatch.h"
 
 class BTSettableTimeObjectControlViewModel : public BTTimeObjectControlViewModel {
  public:
@@ -17,7 +19,20 @@ class BTSettableTimeObjectControlViewModel : public BTTimeObjectControlViewModel
 
   using BTTimeObjectControlViewModel::BTTimeObjectControlViewModel;
 
+  // The working copy of the finish (or ringing) moment, seconds since 1970; none while unarmed.
+  std::optional<double> finishTimestamp() const { return finishTimestamp_; }
+
  protected:
   void onUpdated(double value) override;
   virtual void onFinish();
+
+  std::optional<double> finishTimestamp_;
+
+ private:
+  // Ticks come on a schedule anchored at the tick scheduler's start, so the tick that would show
+  // 0 can come up to a whole update period after the finish moment. When the finish falls before
+  // the next tick, one extra update is placed at the finish moment itself.
+  void scheduleFinishUpdate();
+
+  tw::DelayedWork finishUpdate_;
 };

@@ -23,8 +23,6 @@ class BTTimerControlViewModel : public BTSettableTimeObjectControlViewModel {
   // ceil(finish - now); the full duration while no finish is fixed.
   double timingValue() const override;
 
-  // The working copy of the finish moment, seconds since 1970 (tests, diagnostics).
-  std::optional<double> finishTimestamp() const { return finishTimestamp_; }
 
  protected:
   void onRunning(std::int64_t previous) override;
@@ -36,6 +34,4 @@ class BTTimerControlViewModel : public BTSettableTimeObjectControlViewModel {
   BTTimer& timer() const;
   // The finish moved forward by the time spent paused until now.
   double adjustedFinishTimestamp(double finish) const;
-
-  std::optional<double> finishTimestamp_;
 };

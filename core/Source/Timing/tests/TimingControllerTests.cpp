@@ -162,6 +162,22 @@ TEST_F(TimingControllerTest, AThreeSecondTimerFinishesThenResetsASecondLater) {
   EXPECT_FALSE(updater_->updateTimer()->isActive());
 }
 
+TEST_F(TimingControllerTest, ATimerStartedBetweenTicksFinishesAtItsFinishMoment) {
+  // A long timer fixes the scheduler's phase; the short one starts 0.3 s later, so its finish
+  // falls between two of its 2 Hz updates.
+  auto anchor = makeTimer(60);
+  controlFor(anchor)->startOrPause();
+  step(0.3);
+  auto timer = makeTimer(1);
+  double finishedAt = -1;
+  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+    if (c.newValue.integerValue() == kFinished) finishedAt = now() - kStart;
+  });
+  controlFor(timer)->startOrPause();
+  for (int i = 0; i < 40 && finishedAt < 0; ++i) step(0.05);
+  EXPECT_NEAR(finishedAt, 1.3, 1e-6);
+}
+
 TEST_F(TimingControllerTest, ARunningTimerRunsOnAcrossARestart) {
   auto timer = makeTimer(90);
   const std::string uuid = *timer->uuid();
