@@ -177,7 +177,7 @@ std::shared_ptr<ManagedObject> Context::insertObject(const EntityDescription& en
     raise(NSInvalidArgumentException, "The entity " + entity.name() + " is not of this model");
   std::shared_ptr<ManagedObject> object = entity.instantiate();
   TableState& table = tableOf(entity);
-  object->attach(this, &entity, table.nextRowId++);
+  object->attach(this, model_, &entity, table.nextRowId++);
   for (const PropertyDescription& p : entity.properties())
     if (p.isAttribute() && !p.defaultValue.isNull())
       object->slots_[p.index] = ManagedObject::slotFromValue(p.defaultValue, p);

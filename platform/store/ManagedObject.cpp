@@ -583,8 +583,10 @@ std::string ManagedObject::description() const {
   return out + ")";
 }
 
-void ManagedObject::attach(Context* context, const EntityDescription* entity, std::int64_t rowId) {
+void ManagedObject::attach(Context* context, std::shared_ptr<const Model> model,
+                           const EntityDescription* entity, std::int64_t rowId) {
   context_ = context;
+  model_ = std::move(model);
   entity_ = entity;
   rowId_ = rowId;
   if (!slots_) slots_.reset(new Slot[entity->properties().size()]);

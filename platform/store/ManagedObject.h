@@ -30,6 +30,7 @@
 namespace tw::store {
 
 class Context;
+class Model;
 class PersistentStore;
 
 class ManagedObject : public tw::Object {
@@ -150,11 +151,15 @@ class ManagedObject : public tw::Object {
   void insertMember(const PropertyDescription& p, ManagedObject* member);
   void eraseMember(const PropertyDescription& p, ManagedObject* member);
 
-  void attach(Context* context, const EntityDescription* entity, std::int64_t rowId);
+  // `model` owns `entity`; the object keeps it alive, because a caller may hold the object past
+  // its context and past the set-up that replaced the default model.
+  void attach(Context* context, std::shared_ptr<const Model> model, const EntityDescription* entity,
+              std::int64_t rowId);
   // Leaves the context: relationships are emptied without notifications.
   void turnIntoFault();
 
   Context* context_ = nullptr;
+  std::shared_ptr<const Model> model_;  // owns entity_
   const EntityDescription* entity_ = nullptr;
   std::int64_t rowId_ = 0;
   static constexpr std::uint32_t kNotListed = 0xFFFFFFFF;

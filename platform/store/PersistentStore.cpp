@@ -354,7 +354,7 @@ PersistentStore::LoadedRows PersistentStore::readAll() {
           continue;
         }
         std::shared_ptr<ManagedObject> object = last->entity->instantiate();
-        object->attach(nullptr, last->entity, id);
+        object->attach(nullptr, model_, last->entity, id);
         Slot* slots = object->slots_.get();
         for (const auto& [index, column] : last->stored) {
           int type = sqlite3_column_type(s, column);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <thread>
 
 #include "core/Source/Model/BTActionTrigger.h"
@@ -326,10 +327,17 @@ TEST_F(PersistenceTest, ChangesAreCountedNet) {
 }
 
 TEST_F(PersistenceTest, FactoryWorksFromAWorkerThreadAndFailsClearlyWithoutAStore) {
+  // The worker's result is read only after the flag says it is there: the main loop pumps while
+  // the worker still writes it.
   std::shared_ptr<BTTimer> made;
-  std::thread worker([&] { made = managedObject<BTTimer>(); });
-  ASSERT_TRUE(tw::test::pumpMainUntil([&] { return made != nullptr; }));
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    made = managedObject<BTTimer>();
+    finished.store(true, std::memory_order_release);
+  });
+  ASSERT_TRUE(tw::test::pumpMainUntil([&] { return finished.load(std::memory_order_acquire); }));
   worker.join();
+  ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->managedObjectContext(), service_->objectContext());
 
   service_->cleanUp();
