@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/foundation/Exception.h"
@@ -9,10 +10,13 @@
 // How an observation of "a.b.c" on R is kept:
 //   - a Chain holds the keys and, per step, the object bound there (R, R.a, R.a.b) with a
 //     registration in that object's table for the step's key;
-//   - keys that depend on other key paths (keyPathsForValuesAffectingKey) get a dependency
-//     Chain per path, hanging off the step; a change anywhere in it counts as a change of the
-//     step's key;
-//   - a change of step i re-reads the chain from step i on and re-binds the later steps.
+//   - keys that depend on other key paths (keyPathsForValuesAffectingKey) have those keys
+//     registered too: a plain key of the same object (value <- day, hour, ...) right beside the
+//     step's own registration, a longer path as a dependency Chain hanging off the step; a
+//     change of any of them counts as a change of the step's key;
+//   - a change of step i re-reads the chain from step i on and re-binds the later steps;
+//   - key lists are interned: every observation of the same path shares one immutable list,
+//     and registrations refer to its keys instead of copying them.
 // Everything that touches bindings and tables runs under gLock; reading values (user getters),
 // asking for dependent keys and running callbacks happen with the lock released, and whatever
 // could run foreign destructors (observation callbacks, strong references to objects) is
@@ -20,15 +24,32 @@
 
 namespace tw::detail {
 
-using Keys = std::shared_ptr<const std::vector<std::string>>;
+// An interned, immutable list of keys: the split form of one key path, or the keys of one
+// object that a step's key depends on. One instance per distinct text lives while anything
+// refers to it; it may be read without the lock.
+struct KeyList {
+  // A key path as written, or for a dependency list its keys each prefixed with their length.
+  std::string text;
+  std::vector<std::string> keys;
+  bool isPath = true;
+};
+using Keys = std::shared_ptr<const KeyList>;
+
+// What a step's key depends on; most steps depend on nothing and carry none.
+struct StepDependencies {
+  Keys keys;  // keys of the bound object itself, registered beside the step's own key
+  std::vector<std::unique_ptr<Chain>> chains;  // longer paths
+};
 
 struct Binding {
   // Identity of the bound object; non-null only while its registration is listed. The bound
   // object's own destruction clears it under the lock, so under the lock it is always safe to
-  // reach the object's table through it, never to call the object (use `weak` for that).
+  // reach the object's table through it, and to take a strong reference with weak_from_this()
+  // (its weak reference outlives the Object destructor that clears this), never to call it.
   Object* object = nullptr;
-  std::weak_ptr<Object> weak;
-  std::vector<std::unique_ptr<Chain>> dependencies;
+  std::unique_ptr<StepDependencies> dependencies;
+
+  std::shared_ptr<Object> lock() const { return object->weak_from_this().lock(); }
 };
 
 struct Chain {
@@ -40,17 +61,18 @@ struct Chain {
 };
 
 struct PathObservation : std::enable_shared_from_this<PathObservation> {
-  // Immutable after registration:
-  std::string keyPath;
-  unsigned options = 0;
-  ObservationCallback callback;
+  // The key path as registered (the observed path's interned text).
+  std::string_view keyPath() const { return main.keys->text; }
+
+  // Packed: one is made per observed path, tens of thousands in a loaded store.
+  std::uint8_t options = 0;  // immutable after registration, as are tied, callback ... id
   bool tied = false;
+  bool active = false;      // under gLock, as are epoch and observerObject
+  std::uint32_t epoch = 0;  // bumped on every re-binding, so concurrent re-reads notice
+  ObservationCallback callback;
   std::weak_ptr<const void> observer;
   const Object* root = nullptr;
   std::uint64_t id = 0;
-  // Under gLock:
-  bool active = false;
-  std::uint64_t epoch = 0;  // bumped on every re-binding, so concurrent re-reads notice
   const Object* observerObject = nullptr;
   Chain main;
 };
@@ -68,16 +90,94 @@ std::atomic<std::uint64_t> gNextObservationId{1};
 constexpr std::size_t kMaxDependencyDepth = 16;
 constexpr unsigned kWillChangeOptions = KVOOld | KVOPrior;
 
-Keys splitKeyPath(std::string_view path) {
-  auto keys = std::make_shared<std::vector<std::string>>();
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t dot = path.find('.', start);
-    keys->emplace_back(path.substr(start, dot == std::string_view::npos ? dot : dot - start));
-    if (dot == std::string_view::npos) break;
-    start = dot + 1;
+// ----- interned key lists
+//
+// Loading a store registers the same few paths tens of thousands of times; each distinct list
+// is kept once. The table holds its lists weakly: the last observation to let go of one removes
+// it, so paths built at run time do not pile up. Its lock is taken under gLock (a chain let go
+// of under it may drop the last reference) and never the other way round.
+
+struct InternTable {
+  struct Entry {
+    std::weak_ptr<const KeyList> list;
+    const KeyList* raw = nullptr;
+  };
+  std::mutex mutex;
+  // Keyed by views into the lists' own text.
+  std::unordered_map<std::string_view, Entry> paths;
+  std::unordered_map<std::string_view, Entry> dependencies;
+};
+
+InternTable& internTable() {
+  // Never destroyed: observations may still end while static destructors run at exit.
+  static InternTable* const instance = new InternTable();
+  return *instance;
+}
+
+void releaseKeyList(const KeyList* list) {
+  {
+    InternTable& table = internTable();
+    std::lock_guard lock(table.mutex);
+    auto& entries = list->isPath ? table.paths : table.dependencies;
+    // A newer list of the same text may have replaced this one since its count reached zero.
+    auto it = entries.find(list->text);
+    if (it != entries.end() && it->second.raw == list) entries.erase(it);
   }
-  return keys;
+  delete list;
+}
+
+template <class Fill>
+Keys intern(std::string_view text, bool isPath, Fill&& fill) {
+  InternTable& table = internTable();
+  auto& entries = isPath ? table.paths : table.dependencies;
+  {
+    std::lock_guard lock(table.mutex);
+    auto it = entries.find(text);
+    if (it != entries.end())
+      if (Keys live = it->second.list.lock()) return live;
+  }
+  // Made outside the table's lock: a list that is not kept releases itself through it.
+  auto fresh = std::make_unique<KeyList>();
+  fresh->text.assign(text.data(), text.size());
+  fresh->isPath = isPath;
+  fill(fresh->keys);
+  Keys made(fresh.release(), releaseKeyList);
+  Keys existing;
+  {
+    std::lock_guard lock(table.mutex);
+    auto it = entries.find(text);
+    if (it != entries.end()) existing = it->second.list.lock();
+    if (!existing) {
+      // An entry left by a list whose last reference just went: its release finds ours there
+      // and leaves it alone.
+      if (it != entries.end()) entries.erase(it);
+      entries.emplace(std::string_view(made->text), InternTable::Entry{made, made.get()});
+    }
+  }
+  return existing ? existing : made;
+}
+
+Keys internPath(std::string_view path) {
+  return intern(path, true, [path](std::vector<std::string>& keys) {
+    keys.reserve(static_cast<std::size_t>(std::count(path.begin(), path.end(), '.')) + 1);
+    std::size_t start = 0;
+    for (;;) {
+      std::size_t dot = path.find('.', start);
+      keys.emplace_back(path.substr(start, dot == std::string_view::npos ? dot : dot - start));
+      if (dot == std::string_view::npos) break;
+      start = dot + 1;
+    }
+  });
+}
+
+Keys internDependencyKeys(const std::vector<std::string>& keys) {
+  std::string text;
+  for (const std::string& k : keys) {
+    text += std::to_string(k.size());
+    text += ':';
+    text += k;
+  }
+  return intern(text, false, [&keys](std::vector<std::string>& out) { out = keys; });
 }
 
 // Keys are short; an inline loop beats a call to memcmp for them.
@@ -224,8 +324,8 @@ struct PreparedDependency {
 struct PreparedStep {
   Object* object = nullptr;
   std::shared_ptr<Object> strong;  // keeps the object alive until it is registered
-  std::weak_ptr<Object> weak;
-  std::vector<PreparedDependency> dependencies;
+  Keys dependentKeys;              // keys of the object the step's key depends on, if any
+  std::vector<PreparedDependency> dependencies;  // longer paths it depends on
 };
 
 struct PreparedChain {
@@ -234,36 +334,77 @@ struct PreparedChain {
 };
 
 struct Expansion {
-  std::vector<std::pair<const Object*, std::string_view>> stack;  // guards dependency cycles
+  // The (object, key) pairs whose dependencies are being expanded: guards dependency cycles.
+  std::vector<std::pair<const Object*, std::string_view>> stack;
+  std::size_t depth = 0;
 };
 
 void prepare(const Keys& keys, std::size_t from, Value start, Object* rawStart, bool wantEnd,
              PreparedChain& out, Expansion& expansion);
 
+bool expanding(const Expansion& expansion, const Object& object, std::string_view key) {
+  for (const auto& [o, k] : expansion.stack)
+    if (o == &object && k == key) return true;
+  return false;
+}
+
+// Everything `key` of `object` depends on. Plain keys are followed through their own
+// dependencies and gathered, each once, into one list registered on the step itself; longer
+// paths get a dependency chain each.
 void prepareDependencies(Object& object, std::string_view key, PreparedStep& step,
                          Expansion& expansion) {
-  if (expansion.stack.size() >= kMaxDependencyDepth) return;
-  for (const auto& [o, k] : expansion.stack)
-    if (o == &object && k == key) return;
-  std::vector<std::string> paths = ObserverTable::affectingKeyPaths(object, key);
-  if (paths.empty()) return;
+  if (expansion.depth >= kMaxDependencyDepth || expanding(expansion, object, key)) return;
+  std::vector<std::string> found = ObserverTable::affectingKeyPaths(object, key);
+  if (found.empty()) return;
+  std::vector<std::string> plain;
+  std::vector<std::string> longer;
+  auto take = [&](std::vector<std::string>& paths) {
+    for (std::string& path : paths) {
+      if (path.empty()) continue;
+      const bool isPlain = path.find('.') == std::string::npos;
+      std::vector<std::string>& into = isPlain ? plain : longer;
+      if ((isPlain && (path == key || expanding(expansion, object, path))) ||
+          std::find(into.begin(), into.end(), path) != into.end())
+        continue;
+      into.push_back(std::move(path));
+    }
+  };
+  take(found);
+  // Breadth first, as deep as a nested expansion may go.
+  for (std::size_t level = 1, begin = 0; begin < plain.size(); ++level) {
+    const std::size_t end = plain.size();
+    if (expansion.depth + level >= kMaxDependencyDepth) break;
+    for (std::size_t i = begin; i < end; ++i) {
+      std::vector<std::string> more = ObserverTable::affectingKeyPaths(object, plain[i]);
+      take(more);
+    }
+    begin = end;
+  }
+  if (!plain.empty()) step.dependentKeys = internDependencyKeys(plain);
+  if (longer.empty()) return;
+  // The longer paths may lead back here: neither the key nor the plain keys registered with it
+  // are expanded again.
+  const std::size_t mark = expansion.stack.size();
   expansion.stack.emplace_back(&object, key);
-  for (const std::string& path : paths) {
-    if (path.empty()) continue;
+  for (const std::string& k : plain) expansion.stack.emplace_back(&object, k);
+  ++expansion.depth;
+  step.dependencies.reserve(longer.size());
+  for (const std::string& path : longer) {
     PreparedDependency dependency;
-    dependency.keys = splitKeyPath(path);
+    dependency.keys = internPath(path);
     dependency.chain = std::make_unique<PreparedChain>();
     prepare(dependency.keys, 0, Value(), &object, false, *dependency.chain, expansion);
     step.dependencies.push_back(std::move(dependency));
   }
-  expansion.stack.pop_back();
+  --expansion.depth;
+  expansion.stack.resize(mark);
 }
 
 // Walks keys[from...] starting from `start` (or `rawStart` when the first object is not held by
 // a Value, as the root is), noting every object met and the dependent paths of its key.
 void prepare(const Keys& keys, std::size_t from, Value start, Object* rawStart, bool wantEnd,
              PreparedChain& out, Expansion& expansion) {
-  const std::vector<std::string>& k = *keys;
+  const std::vector<std::string>& k = keys->keys;
   out.steps.clear();
   out.steps.resize(k.size() - from);
   Value current = std::move(start);
@@ -274,7 +415,6 @@ void prepare(const Keys& keys, std::size_t from, Value start, Object* rawStart, 
     const bool last = t + 1 == k.size();
     if (raw) {
       step.object = raw;
-      step.weak = raw->weak_from_this();
       step.strong = std::move(object);
       prepareDependencies(*raw, k[t], step, expansion);
       if (!last || wantEnd) current = raw->valueForKey(k[t]);
@@ -309,7 +449,7 @@ void sweep(ObserverTable& table, Graveyard& grave) {
       ++w;
     }
   }
-  regs.erase(regs.begin() + static_cast<std::ptrdiff_t>(w), regs.end());
+  regs.truncate(w);
   table.deadCount.store(0);
 }
 
@@ -327,43 +467,54 @@ void unbindFrom(Chain& chain, std::size_t from, Graveyard& grave) {
   ++chain.observation->epoch;
   for (std::size_t t = from; t < chain.steps.size(); ++t) {
     Binding& b = chain.steps[t];
-    for (auto& dependency : b.dependencies) unbindFrom(*dependency, 0, grave);
-    b.dependencies.clear();
+    if (b.dependencies)
+      for (auto& dependency : b.dependencies->chains) unbindFrom(*dependency, 0, grave);
     if (b.object) {
       unregister(*b.object, chain, static_cast<std::uint32_t>(t), grave);
       b.object = nullptr;
     }
-    b.weak.reset();
+    // Only now: the step's registrations, dead or alive, refer to these keys until they are
+    // marked dead.
+    b.dependencies.reset();
   }
 }
 
 void attach(Chain& chain, std::size_t from, PreparedChain& prepared) {
   PathObservation& po = *chain.observation;
   ++po.epoch;
+  const std::shared_ptr<PathObservation> self = po.shared_from_this();
+  const bool willChangeInterest = (po.options & kWillChangeOptions) != 0;
   for (std::size_t t = from; t < chain.steps.size(); ++t) {
     PreparedStep& step = prepared.steps[t - from];
     Binding& b = chain.steps[t];
     b.object = step.object;
-    b.weak = step.weak;
     if (!b.object) continue;
     ObserverTable& table = ObserverTable::ensure(*b.object);
-    Registration r;
-    r.key = (*chain.keys)[t];
-    r.observation = po.shared_from_this();
-    r.chain = &chain;
-    r.step = static_cast<std::uint32_t>(t);
-    if (po.options & kWillChangeOptions)
-      table.willChangeInterest.fetch_add(1, std::memory_order_relaxed);
-    table.registrations.push_back(std::move(r));
+    const std::uint32_t index = static_cast<std::uint32_t>(t);
+    const std::vector<std::string>* dependent =
+        step.dependentKeys ? &step.dependentKeys->keys : nullptr;
+    const std::size_t adding = 1 + (dependent ? dependent->size() : 0);
+    table.registrations.reserveMore(adding);
+    table.registrations.push_back(
+        Registration{&chain.keys->keys[t], self, &chain, index, false, false});
+    if (dependent)
+      for (const std::string& key : *dependent)
+        table.registrations.push_back(Registration{&key, self, &chain, index, false, true});
+    if (willChangeInterest)
+      table.willChangeInterest.fetch_add(static_cast<int>(adding), std::memory_order_relaxed);
+    if (!dependent && step.dependencies.empty()) continue;
+    b.dependencies = std::make_unique<StepDependencies>();
+    b.dependencies->keys = std::move(step.dependentKeys);
+    b.dependencies->chains.reserve(step.dependencies.size());
     for (PreparedDependency& dependency : step.dependencies) {
       auto sub = std::make_unique<Chain>();
       sub->observation = &po;
       sub->parent = &chain;
-      sub->parentStep = static_cast<std::uint32_t>(t);
+      sub->parentStep = index;
       sub->keys = dependency.keys;
-      sub->steps.resize(dependency.keys->size());
+      sub->steps.resize(dependency.keys->keys.size());
       attach(*sub, 0, *dependency.chain);
-      b.dependencies.push_back(std::move(sub));
+      b.dependencies->chains.push_back(std::move(sub));
     }
   }
 }
@@ -373,9 +524,10 @@ void invalidateLocked(PathObservation& po, Graveyard& grave) {
   po.active = false;
   unbindFrom(po.main, 0, grave);
   if (po.observerObject) {
-    if (ObserverTable* table = ObserverTable::of(*po.observerObject)) {
+    ObserverTable* table = ObserverTable::of(*po.observerObject);
+    if (table && table->tiedToOwner) {
       std::weak_ptr<PathObservation> self = po.weak_from_this();
-      auto& tied = table->tiedToOwner;
+      auto& tied = *table->tiedToOwner;
       tied.erase(std::remove_if(tied.begin(), tied.end(),
                                 [&](const std::weak_ptr<PathObservation>& w) {
                                   return w.expired() || sameOwner(w, self);
@@ -460,7 +612,7 @@ Value currentEndValue(PathObservation& po, Object& changing) {
       if (b.object == &changing) {
         start = &changing;
       } else {
-        strong = b.weak.lock();
+        strong = b.lock();
         start = strong.get();
       }
       from = t;
@@ -468,16 +620,19 @@ Value currentEndValue(PathObservation& po, Object& changing) {
     }
   }
   if (!start) return {};
-  Value v = start->valueForKey((*keys)[from]);
-  for (std::size_t t = from + 1; t < keys->size(); ++t) v = valueForKeyOfValue(v, (*keys)[t]);
+  const std::vector<std::string>& k = keys->keys;
+  Value v = start->valueForKey(k[from]);
+  for (std::size_t t = from + 1; t < k.size(); ++t) v = valueForKeyOfValue(v, k[t]);
   return v;
 }
 
 void deliverLeaf(const PathObservation& po, Object& object, std::string_view key,
                  const SetMutation* mutation, const PendingExtra* extra) {
+  const std::string_view keyPath = po.keyPath();
+  const Object* root = po.root;
   KeyValueChange change;
-  change.object = po.root;
-  change.keyPath = po.keyPath;
+  change.object = root;
+  change.keyPath = keyPath;
   try {
     if (mutation) {
       change.kind = kindFor(mutation->kind);
@@ -519,7 +674,7 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
   for (int attempt = 0;; ++attempt) {
     const Registration& r = table.registrations[index];
     if (!po.active || r.dead) return dropUnlocked(false);
-    const std::uint64_t epoch = po.epoch;
+    const std::uint32_t epoch = po.epoch;
     // From the changed step up to the observed path, each with the object to read from.
     Chain* chain = r.chain;
     std::uint32_t step = r.step;
@@ -534,7 +689,7 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
       if (b.object == &object) {
         start = &object;
       } else {
-        strong = b.weak.lock();
+        strong = b.lock();
         if (!strong) return dropUnlocked(false);
         start = strong.get();
       }
@@ -547,7 +702,7 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
       Expansion expansion;
       for (PlanItem& item : plan) {
         const bool isMain = item.chain == &po.main;
-        const std::vector<std::string>& k = *item.keys;
+        const std::vector<std::string>& k = item.keys->keys;
         if (item.step + 1 < k.size()) {
           item.rebind = true;
           Value next = item.start->valueForKey(k[item.step]);
@@ -579,7 +734,7 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
   {
     KeyValueChange change;
     change.object = po.root;
-    change.keyPath = po.keyPath;
+    change.keyPath = po.keyPath();
     if (wantEnd) change.newValue = std::move(end);
     if (po.options & KVOOld) change.oldValue = oldValueFor(extra, po.id);
     invoke(po, change);
@@ -608,8 +763,11 @@ void deliverOne(std::unique_lock<std::mutex>& lock, ObserverTable& table, std::s
     }
   }
   if (r.chain == &po.main && r.step + 1 == po.main.steps.size()) {
+    // A key the end depends on changed: the end is what changed, as a plain setting.
+    const bool dependent = r.dependent;
+    const std::string_view endKey = dependent ? std::string_view(po.main.keys->keys[r.step]) : key;
     lock.unlock();
-    deliverLeaf(po, object, key, mutation, extra);
+    deliverLeaf(po, object, endKey, dependent ? nullptr : mutation, extra);
     keepObserver.reset();
     if (!last) lock.lock();
     return;
@@ -639,14 +797,14 @@ void willChangeSlow(Object& object, std::string_view key, const SetMutation* mut
       std::lock_guard lock(gLock);
       if (ObserverTable* table = ObserverTable::of(object)) {
         for (const Registration& r : table->registrations) {
-          if (r.dead || !sameKey(r.key, key)) continue;
+          if (r.dead || !sameKey(*r.key, key)) continue;
           PathObservation& po = *r.observation;
           if (!po.active || !(po.options & kWillChangeOptions)) continue;
           bool seen = false;
           for (const Interested& i : interested) seen = seen || i.po.get() == &po;
           if (seen) continue;
-          interested.push_back(
-              {r.observation, r.chain == &po.main && r.step + 1 == po.main.steps.size()});
+          interested.push_back({r.observation, !r.dependent && r.chain == &po.main &&
+                                                   r.step + 1 == po.main.steps.size()});
         }
       }
     }
@@ -670,7 +828,7 @@ void willChangeSlow(Object& object, std::string_view key, const SetMutation* mut
     KeyValueChange change;
     change.isPrior = true;
     change.object = po.root;
-    change.keyPath = po.keyPath;
+    change.keyPath = po.keyPath();
     if (mutation && i.leaf) {
       change.kind = kindFor(mutation->kind);
       change.changedObjects =
@@ -718,7 +876,7 @@ std::size_t nextMatch(const ObserverTable& table, std::size_t from, std::size_t 
                       std::string_view key) {
   for (; from < count; ++from) {
     const Registration& r = table.registrations[from];
-    if (!r.dead && sameKey(r.key, key)) return from;
+    if (!r.dead && sameKey(*r.key, key)) return from;
   }
   return count;
 }
@@ -766,14 +924,15 @@ void ObserverTable::objectDestroyed(Object& object) noexcept {
   ObserverTable* table = of(object);
   if (!table) return;
   // Observations this object made as an observer end with it.
-  for (auto& w : table->tiedToOwner) {
-    if (auto po = w.lock()) {
-      po->observerObject = nullptr;
-      invalidateLocked(*po, grave);
-      grave.items.push_back(std::move(po));
+  if (auto tied = std::move(table->tiedToOwner)) {
+    for (auto& w : *tied) {
+      if (auto po = w.lock()) {
+        po->observerObject = nullptr;
+        invalidateLocked(*po, grave);
+        grave.items.push_back(std::move(po));
+      }
     }
   }
-  table->tiedToOwner.clear();
   // Paths rooted here end; paths running through here lose this step and those after it.
   table->iterating.fetch_add(1);
   for (std::size_t i = 0; i < table->registrations.size(); ++i) {
@@ -799,16 +958,15 @@ std::shared_ptr<PathObservation> ObserverTable::observe(Object& root, std::strin
                                                         ObservationCallback callback) {
   if (keyPath.empty()) raise(NSInvalidArgumentException, "Observed key path must not be empty");
   auto po = std::make_shared<PathObservation>();
-  po->keyPath = std::move(keyPath);
-  po->options = options;
+  po->options = static_cast<std::uint8_t>(options & (KVONew | KVOOld | KVOInitial | KVOPrior));
   po->callback = std::move(callback);
   po->tied = !isEmptyWeak(observer);
   po->observer = std::move(observer);
   po->root = &root;
   po->id = gNextObservationId.fetch_add(1, std::memory_order_relaxed);
   po->main.observation = po.get();
-  po->main.keys = splitKeyPath(po->keyPath);
-  po->main.steps.resize(po->main.keys->size());
+  po->main.keys = internPath(keyPath);
+  po->main.steps.resize(po->main.keys->keys.size());
 
   PreparedChain prepared;
   Expansion expansion;
@@ -819,7 +977,10 @@ std::shared_ptr<PathObservation> ObserverTable::observe(Object& root, std::strin
     po->active = true;
     attach(po->main, 0, prepared);
     if (observerObject) {
-      ensure(*observerObject).tiedToOwner.push_back(po);
+      ObserverTable& table = ensure(*observerObject);
+      if (!table.tiedToOwner)
+        table.tiedToOwner = std::make_unique<std::vector<std::weak_ptr<PathObservation>>>();
+      table.tiedToOwner->push_back(po);
       po->observerObject = observerObject;
     }
   }
@@ -832,7 +993,7 @@ std::shared_ptr<PathObservation> ObserverTable::observe(Object& root, std::strin
     KeyValueChange change;
     change.isInitial = true;
     change.object = &root;
-    change.keyPath = po->keyPath;
+    change.keyPath = po->keyPath();
     change.newValue = std::move(prepared.end);
     invoke(*po, change);
   }
@@ -861,8 +1022,8 @@ void ObserverTable::removeObserver(Object& root, const std::shared_ptr<const voi
     const Registration& r = table->registrations[i];
     if (r.dead) continue;
     PathObservation& po = *r.observation;
-    if (r.chain != &po.main || r.step != 0 || !po.active || !po.tied) continue;
-    if (po.keyPath == keyPath && sameOwner(po.observer, observer)) invalidateLocked(po, grave);
+    if (r.dependent || r.chain != &po.main || r.step != 0 || !po.active || !po.tied) continue;
+    if (po.keyPath() == keyPath && sameOwner(po.observer, observer)) invalidateLocked(po, grave);
   }
   finishIteration(table, grave);
 }
@@ -878,7 +1039,7 @@ std::size_t ObserverTable::observationCount(const Object& root) {
     const Registration& r = table->registrations[i];
     if (r.dead) continue;
     PathObservation& po = *r.observation;
-    if (r.chain != &po.main || r.step != 0 || !po.active) continue;
+    if (r.dependent || r.chain != &po.main || r.step != 0 || !po.active) continue;
     // An observer that is not an Object cannot tell us it went; notice it here.
     if (po.tied && po.observer.expired()) {
       invalidateLocked(po, grave);

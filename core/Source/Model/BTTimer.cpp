@@ -3,8 +3,6 @@
 #include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTTimeSetting.h"
-#include "platform/signals/RACObjectSignals.h"
-#include "platform/signals/RACSubscriber.h"
 
 void BTTimer::setFinishDate(const std::optional<tw::Date>& finishDate) {
   setValueForKey(tw::modelValue(finishDate), "finishDate");
@@ -20,16 +18,16 @@ tw::Date BTTimer::computedFinishDate() const {
 }
 
 void BTTimer::initialize() {
-  if (timeDisposable_) timeDisposable_->dispose();
-  auto self = std::static_pointer_cast<BTTimer>(shared_from_this());
-  std::weak_ptr<BTTimer> weakSelf = self;
-  timeDisposable_ = RACSubscriber::create([weakSelf](const tw::Value& value) {
+  // The earlier watch ends before the new one delivers its current value.
+  timeObservation_.invalidate();
+  std::weak_ptr<BTTimer> weakSelf = std::static_pointer_cast<BTTimer>(shared_from_this());
+  // A timer without a setting (or one whose setting went away) reads null there and shows 0.
+  auto showSetting = [weakSelf](const tw::KeyValueChange& change) {
     auto timer = weakSelf.lock();
     if (!timer || timer->timingState() != kTimingStateReset) return;
-    // A timer without a setting (or one whose setting went away) shows 0.
-    timer->setTimingValue(value.doubleValue());
-  });
-  rac_valuesForKeyPath(self, "time.value", self)->subscribe(timeDisposable_);
+    timer->setTimingValue(change.newValue.doubleValue());
+  };
+  timeObservation_ = observe("time.value", tw::KVOInitial | tw::KVONew, std::move(showSetting));
 }
 
 void BTTimer::awakeFromInsert() {

@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "core/Source/Model/BTSettableTimeObject.h"
-
-class RACSubscriber;
+#include "platform/foundation/Object.h"
 
 class BTTimer : public BTSettableTimeObject {
  public:
@@ -37,5 +36,7 @@ class BTTimer : public BTSettableTimeObject {
   std::vector<std::string> keyPathsForValuesAffectingKey(std::string_view key) const override;
 
  private:
-  std::shared_ptr<RACSubscriber> timeDisposable_;
+  // A plain observation rather than a signal: every loaded timer holds one, and the signal's
+  // subscriber, disposer and deallocation watch would cost more than the watch itself.
+  tw::Observation timeObservation_;
 };
