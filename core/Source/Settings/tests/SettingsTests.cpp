@@ -5,7 +5,6 @@
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -113,11 +112,9 @@ TEST_F(SettingsTest, AnnouncingAnUnknownKeyRaisesAndNeitherPostsNorSaves) {
     FAIL() << "an unknown key was accepted";
   } catch (const tw::Exception& e) {
     EXPECT_STREQ(e.name().c_str(), tw::NSInvalidArgumentException);
-    EXPECT_TRUE(std::regex_match(
-        e.reason(),
-        std::regex(
-            R"(\[<BTGeneralBundleSettingsImpl: 0x[0-9a-f]+>\] Unrecognized setting key `viewMode`)")))
-        << e.reason();
+    // "[<BTGeneralBundleSettingsImpl: 0x...>] Unrecognized setting key `viewMode`"
+    EXPECT_TRUE(e.reason().starts_with("[<BTGeneralBundleSettingsImpl: 0x")) << e.reason();
+    EXPECT_TRUE(e.reason().ends_with(">] Unrecognized setting key `viewMode`")) << e.reason();
   }
   EXPECT_TRUE(recorder.seen.empty());
   EXPECT_FALSE(stored("GeneralBundle"));
