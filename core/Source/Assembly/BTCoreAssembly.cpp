@@ -1,5 +1,6 @@
 #include "core/Source/Assembly/BTCoreAssembly.h"
 
+#include "core/Source/Actions/BTActionExecutorService.h"
 #include "core/Source/Assembly/LazyCoreDataProvider.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/PlatformServices/BTAlertPresenterController_macOS.h"
@@ -18,18 +19,6 @@
 #include "core/Source/Timing/BTUpdater.h"
 #include "platform/inject/TyphoonComponentFactory.h"
 
-// TRANSITIONAL: the executor service is being written. Until its header exists the
-// actionExecutor definition yields nothing (the timing controller then gets no executor and its
-// controls fall back to the registered default, of which there is none). Once it exists this
-// picks it up; rebuild this file when it appears (a header that did not exist is not yet a
-// dependency of it).
-#if __has_include("core/Source/Actions/BTActionExecutorService.h")
-#include "core/Source/Actions/BTActionExecutorService.h"
-#define TW_HAS_ACTION_EXECUTOR_SERVICE 1
-#else
-#define TW_HAS_ACTION_EXECUTOR_SERVICE 0
-#endif
-
 using tw::DefinitionScope;
 using tw::InitializerParameters;
 
@@ -40,13 +29,9 @@ void lazySingleton(TyphoonDefinition& definition) {
 }  // namespace
 
 std::shared_ptr<TyphoonDefinition> BTCoreAssembly::actionExecutor() {
-#if TW_HAS_ACTION_EXECUTOR_SERVICE
   return define(__func__, [] {
     return TyphoonDefinition::withClass<BTActionExecutorService>(lazySingleton);
   });
-#else
-  return define(__func__, [] { return nullptr; });
-#endif
 }
 
 std::shared_ptr<TyphoonDefinition> BTCoreAssembly::coreDataProvider() {

@@ -6,6 +6,8 @@
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
+#include "platform/inject/Injection.h"
 
 namespace {
 std::weak_ptr<BTSettingsProvider>& defaultProviderSlot() {
@@ -38,7 +40,20 @@ BTStopwatchControlViewModel::BTStopwatchControlViewModel(ConstructionKey key,
                                                          std::shared_ptr<BTTimeObject> timeObject,
                                                          std::shared_ptr<BTActionExecutor> executor)
     : BTTimeObjectControlViewModel(key, std::move(timeObject), std::move(executor)),
-      settingsProvider_(defaultProviderSlot()) {}
+      settingsProvider_(defaultProviderSlot()) {
+  try {
+    tw::injectFromDefaultFactory(*this);
+  } catch (const tw::Exception& e) {
+    // A factory without exactly one settings provider: the registered one stays, so the
+    // stopwatch still ticks at a rate it can serve.
+    tw::log(tw::LogLevel::Debug,
+            "<BTStopwatchControlViewModel> No settings provider injected (" + e.reason() + ")");
+  }
+}
+
+void BTStopwatchControlViewModel::injectProperties(tw::PropertyInjector& injector) {
+  injector.inject(settingsProvider_);
+}
 
 BTStopwatch& BTStopwatchControlViewModel::stopwatch() const {
   auto* s = dynamic_cast<BTStopwatch*>(timeObject().get());

@@ -5,9 +5,10 @@
 // where it stopped. The value is always read from the wall clock; the accuracy setting only
 // changes how often the display is refreshed. Split and lap are accepted and keep nothing.
 //
-// The settings provider is held weakly. Until the component assembly injects it, a new control
-// takes the one registered with setDefaultSettingsProvider (the application registers its
-// provider at start-up); without any, the stopwatch ticks at the lowest accuracy.
+// The settings provider is held weakly and filled by injection from the default component
+// factory when the control is made. Where there is no factory, or the factory has no settings
+// provider (tests with an assembly of their own), the control takes the one registered with
+// setDefaultSettingsProvider instead; without either, the stopwatch ticks at the lowest accuracy.
 // Made by the timing controller through create(); main thread only.
 
 #include <cstdint>
@@ -16,12 +17,14 @@
 
 #include "core/Source/Timing/BTStopwatchControl.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
+#include "platform/inject/Injectable.h"
 
 class BTSettingsProvider;
 class BTStopwatch;
 
 class BTStopwatchControlViewModel : public BTTimeObjectControlViewModel,
-                                    public virtual BTStopwatchControl {
+                                    public virtual BTStopwatchControl,
+                                    public tw::Injectable {
  public:
   // Updates per second by the "stopwatchAccuracy" setting: 0 (and anything unknown) tenths,
   // 1 hundredths, 2 milliseconds. Milliseconds would want 1000 updates a second, above what the
@@ -47,7 +50,11 @@ class BTStopwatchControlViewModel : public BTTimeObjectControlViewModel,
   void setSettingsProvider(std::weak_ptr<BTSettingsProvider> provider) {
     settingsProvider_ = std::move(provider);
   }
-  // The provider new stopwatch controls take (held weakly). Main thread.
+  // tw::Injectable: settingsProvider.
+  void injectProperties(tw::PropertyInjector& injector) override;
+
+  // The provider new stopwatch controls take when injection gives them none (held weakly).
+  // Main thread.
   static void setDefaultSettingsProvider(std::weak_ptr<BTSettingsProvider> provider);
   static std::shared_ptr<BTSettingsProvider> defaultSettingsProvider();
 

@@ -48,6 +48,9 @@ struct FakeNotificationServer::Methods {
   static int notify(sd_bus_message* m, void* userdata, sd_bus_error*) {
     auto& self = *static_cast<FakeNotificationServer*>(userdata);
     NotifyCall call;
+    call.receivedNanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
     const char *app = nullptr, *icon = nullptr, *summary = nullptr, *body = nullptr;
     int r = sd_bus_message_read(m, "susss", &app, &call.replacesId, &icon, &summary, &body);
     if (r < 0) return r;

@@ -34,6 +34,9 @@ class FakeNotificationServer {
     std::map<std::string, std::string> hints;
     std::int32_t expireTimeout = 0;
     std::uint32_t id = 0;  // what the server answered (or will answer)
+    // When the call was taken off the bus: std::chrono::steady_clock, nanoseconds (real time
+    // even under a virtual clock; for latency measurements).
+    std::int64_t receivedNanos = 0;
   };
   struct Options {
     std::vector<std::string> capabilities{"body", "actions", "sound"};
