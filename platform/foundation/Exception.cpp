@@ -27,6 +27,21 @@ void raiseUnrecognizedSelector(const std::string& className, const char* selecto
                                                 className, selector ? selector : ""));
 }
 
+std::string describeException(const std::exception_ptr& error) {
+  if (!error) return "unknown exception";
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    return e.reason();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+std::string describeCurrentException() { return describeException(std::current_exception()); }
+
 void terminateWithUncaught(const char* where) noexcept {
   std::string name = "NSGenericException";
   std::string reason = "unknown exception";

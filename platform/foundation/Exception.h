@@ -43,6 +43,11 @@ class Exception : public std::exception {
 // platform's "unrecognized selector sent to instance" reason.
 [[noreturn]] void raiseUnrecognizedSelector(const std::string& className, const char* selector);
 
+// The reason of an exception for a log line: an Exception's reason, what() of a standard one,
+// "unknown exception" otherwise. The current-exception form is for use inside catch (...).
+std::string describeException(const std::exception_ptr& error);
+std::string describeCurrentException();
+
 // The boundary rule: an exception that reaches a callback boundary is logged with `where` and
 // terminates the process, so the crash kit records it. Use inside catch (...).
 [[noreturn]] void terminateWithUncaught(const char* where) noexcept;

@@ -28,15 +28,6 @@ std::optional<std::int64_t> stateOf(const tw::Value& value) {
   return value.integerValue();
 }
 
-std::string describe(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
 
 }  // namespace
 
@@ -288,7 +279,7 @@ void BTTimeObjectControlViewModel::evaluateAndExecuteActions() {
     } catch (...) {
       // One failing action must not keep the others, or the tick, from running.
       tw::logf("<%@> Executing action %@ failed: %@", className(),
-               action->uuid().value_or("(null)"), describe(std::current_exception()));
+               action->uuid().value_or("(null)"), tw::describeCurrentException());
     }
   }
 }

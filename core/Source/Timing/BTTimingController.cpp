@@ -17,17 +17,6 @@
 
 namespace {
 
-std::string describeCurrentException() {
-  try {
-    throw;
-  } catch (const tw::Exception& e) {
-    return e.reason();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
 
 std::string uuidOf(const BTTimeObjectControlViewModel& control) {
   return control.timeObject()->uuid().value_or("(null)");
@@ -151,7 +140,7 @@ void BTTimingController::addToUpdater(
   } catch (...) {
     // Called from state observers: nothing may escape. The object stays running, unticked.
     tw::logf("<BTTimingController> Could not schedule updates of %@: %@", uuidOf(*control),
-             describeCurrentException());
+             tw::describeCurrentException());
   }
 }
 
@@ -162,7 +151,7 @@ void BTTimingController::removeFromUpdater(
     updater_->removeUpdateableObject(control);
   } catch (...) {
     tw::logf("<BTTimingController> Could not stop updates of %@: %@", uuidOf(*control),
-             describeCurrentException());
+             tw::describeCurrentException());
   }
 }
 
@@ -179,7 +168,7 @@ void BTTimingController::dropControl(const std::string& uuid) {
     entry.control->reset();
   } catch (...) {
     tw::logf("<BTTimingController> Could not reset the control of %@: %@", uuid,
-             describeCurrentException());
+             tw::describeCurrentException());
   }
   removeFromUpdater(entry.control);
 }
@@ -213,6 +202,6 @@ void BTTimingController::settingsDidChange(const tw::Notification& notification)
   } catch (...) {
     // Called from a notification: nothing may escape. Everything ticks on at its previous rate.
     tw::logf("<BTTimingController> Could not apply the new update rates: %@",
-             describeCurrentException());
+             tw::describeCurrentException());
   }
 }

@@ -22,17 +22,6 @@ tw::ErrorPtr dataServiceError(std::int64_t code) {
   return tw::Error::make(BFTimeObjectDataServiceErrorDomain, code);
 }
 
-std::string describeCurrentException() {
-  try {
-    throw;
-  } catch (const tw::Exception& e) {
-    return e.reason();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
 
 }  // namespace
 
@@ -177,7 +166,7 @@ void BTTimeObjectDataService::notifyWillDelete(const std::shared_ptr<BTTimeObjec
     // Inside queued work nothing may escape; the object goes all the same, and whoever
     // watches the store's deletions still hears of it.
     tw::logf("<BTTimeObjectDataService> Deletion observer failed for %@: %@",
-             timeObject->uuid().value_or("(null)"), describeCurrentException());
+             timeObject->uuid().value_or("(null)"), tw::describeCurrentException());
   }
 }
 
