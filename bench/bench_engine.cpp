@@ -18,6 +18,8 @@
 // the benchmark table; exits non-zero on a FAIL of a target the engine is meant to meet.
 
 #include <benchmark/benchmark.h>
+
+#include "bench/BenchThreads.h"
 #include <stdlib.h>
 #include <sys/timerfd.h>
 #include <time.h>
@@ -62,6 +64,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using tw::bench::contextSwitches;
+using tw::bench::threadIds;
+
 constexpr int kTimers = 1000;
 constexpr int kStopwatches = 10;
 constexpr int kPausedTimers = 100;  // of the stopped controls at rest, the rest are reset
@@ -105,31 +110,7 @@ Percentiles percentiles(std::vector<double> values) {
   return p;
 }
 
-std::set<std::string> threadIds() {
-  std::set<std::string> ids;
-  for (auto& task : fs::directory_iterator("/proc/self/task"))
-    ids.insert(task.path().filename().string());
-  return ids;
-}
 
-// Context switches (voluntary and not) of the given threads, or of every thread but the calling
-// one when `only` is empty.
-long contextSwitches(const std::set<std::string>& only = {}) {
-  const std::string self = std::to_string(gettid());
-  long total = 0;
-  for (auto& task : fs::directory_iterator("/proc/self/task")) {
-    const std::string id = task.path().filename().string();
-    if (id == self || (!only.empty() && !only.count(id))) continue;
-    std::ifstream status(task.path() / "status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-        total += std::stol(line.substr(line.find(':') + 1));
-    }
-  }
-  return total;
-}
 
 // Pumps the main queue for `seconds` of real time; `atEnd` runs on the main thread as the last
 // block of the period. The loop sleeps whenever nothing is queued (no polling).

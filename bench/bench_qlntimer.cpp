@@ -4,6 +4,8 @@
 // timer is stopped.
 
 #include <benchmark/benchmark.h>
+
+#include "bench/BenchThreads.h"
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -71,22 +73,6 @@ void report(benchmark::State& state, const Result& r) {
   state.counters["stalls"] = static_cast<double>(r.stalls);
 }
 
-// Context switches (voluntary and not) of every thread but the calling one.
-long otherThreadsSwitches() {
-  const std::string self = std::to_string(gettid());
-  long total = 0;
-  for (auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    if (task.path().filename() == self) continue;
-    std::ifstream status(task.path() / "status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-        total += std::stol(line.substr(line.find(':') + 1));
-    }
-  }
-  return total;
-}
 
 void BM_QLNTimer200Hz(benchmark::State& state) {
   auto queue = tw::DispatchQueue::createSerial("com.velmora.tickwell.bench.timerQueue",
@@ -117,9 +103,9 @@ void BM_QLNTimer200Hz(benchmark::State& state) {
 
     // Stopped: nothing of ours may wake. Let the last hand-offs settle, then watch.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const long before = otherThreadsSwitches();
+    const long before = tw::bench::contextSwitches();
     std::this_thread::sleep_for(kIdle);
-    g_idleSwitches = otherThreadsSwitches() - before;
+    g_idleSwitches = tw::bench::contextSwitches() - before;
   }
   report(state, *g_timer);
   state.counters["idle_switches"] = static_cast<double>(*g_idleSwitches);

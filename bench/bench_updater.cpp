@@ -6,6 +6,8 @@
 // Prints PASS/FAIL lines after the benchmark table; exits non-zero on FAIL.
 
 #include <benchmark/benchmark.h>
+
+#include "bench/BenchThreads.h"
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -28,6 +30,9 @@
 #include "platform/foundation/Dispatch.h"
 
 namespace {
+
+using tw::bench::contextSwitches;
+using tw::bench::threadIds;
 
 constexpr std::int64_t kTickNs = 5'000'000;  // 200 Hz
 constexpr double kRunSeconds = 10.0;
@@ -64,31 +69,7 @@ void report(benchmark::State& state, const Deviation& d) {
   state.counters["dev_max_us"] = d.maxUs;
 }
 
-std::set<std::string> threadIds() {
-  std::set<std::string> ids;
-  for (auto& task : std::filesystem::directory_iterator("/proc/self/task"))
-    ids.insert(task.path().filename().string());
-  return ids;
-}
 
-// Context switches (voluntary and not) of the given threads, or of every thread but the calling
-// one when `only` is empty.
-long contextSwitches(const std::set<std::string>& only = {}) {
-  const std::string self = std::to_string(gettid());
-  long total = 0;
-  for (auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    const std::string id = task.path().filename().string();
-    if (id == self || (!only.empty() && !only.count(id))) continue;
-    std::ifstream status(task.path() / "status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-        total += std::stol(line.substr(line.find(':') + 1));
-    }
-  }
-  return total;
-}
 
 // Baseline: the kernel's own periodic timer read by one thread, on an absolute schedule.
 void BM_BareTimerfd200Hz(benchmark::State& state) {
