@@ -1,39 +1,26 @@
 #include "core/Source/Library/BTStoryboardLoader.h"
 
-#include <mutex>
 #include <utility>
 
+#include "core/Source/Library/BTBundleResourceRegistry.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 
 namespace {
 
-struct Registry {
-  std::mutex mutex;
-  // (bundle identifier, storyboard name) -> storyboard
-  std::map<std::pair<std::string, std::string>, BTStoryboardLoader::Storyboard, std::less<>> boards;
-};
-
-Registry& registry() {
-  static Registry* r = new Registry;
+BTBundleResourceRegistry<BTStoryboardLoader::Storyboard>& registry() {
+  static auto* r = new BTBundleResourceRegistry<BTStoryboardLoader::Storyboard>;
   return *r;
 }
 
-std::pair<std::string, std::string> keyFor(std::string_view name, const tw::Bundle* bundle) {
-  const tw::Bundle& b = bundle ? *bundle : tw::Bundle::main();
-  return {b.bundleIdentifier(), std::string(name)};
-}
-
-// A copy of the factory, so it runs outside the lock (it may load further storyboards).
 BTStoryboardLoader::ControllerFactory factoryFor(std::string_view storyboard,
                                                  std::string_view identifier,
                                                  const tw::Bundle* bundle, bool initial) {
-  auto& r = registry();
-  std::lock_guard lock(r.mutex);
-  auto board = r.boards.find(keyFor(storyboard, bundle));
-  if (board == r.boards.end()) return nullptr;
-  const std::string_view id = initial ? board->second.initialControllerIdentifier : identifier;
-  auto it = board->second.controllers.find(id);
-  return it == board->second.controllers.end() ? nullptr : it->second;
+  auto board = registry().find(storyboard, bundle);
+  if (!board) return nullptr;
+  const std::string_view id = initial ? board->initialControllerIdentifier : identifier;
+  auto it = board->controllers.find(id);
+  return it == board->controllers.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<tw::Object> make(const BTStoryboardLoader::ControllerFactory& factory,
@@ -41,12 +28,9 @@ std::shared_ptr<tw::Object> make(const BTStoryboardLoader::ControllerFactory& fa
   if (!factory) return nullptr;
   try {
     return factory();
-  } catch (const std::exception& e) {
-    tw::logf("<BTStoryboardLoader> Failed to load a controller from storyboard %@: %@",
-             std::string(storyboard), std::string(e.what()));
   } catch (...) {
-    tw::logf("<BTStoryboardLoader> Failed to load a controller from storyboard %@",
-             std::string(storyboard));
+    tw::logf("<BTStoryboardLoader> Failed to load a controller from storyboard %@: %@",
+             std::string(storyboard), tw::describeCurrentException());
   }
   return nullptr;
 }
@@ -55,17 +39,11 @@ std::shared_ptr<tw::Object> make(const BTStoryboardLoader::ControllerFactory& fa
 
 void BTStoryboardLoader::registerStoryboard(std::string name, Storyboard storyboard,
                                             const tw::Bundle* bundle) {
-  auto& r = registry();
-  auto key = keyFor(name, bundle);
-  std::lock_guard lock(r.mutex);
-  r.boards.insert_or_assign(std::move(key), std::move(storyboard));
+  registry().add(name, std::move(storyboard), bundle);
 }
 
 void BTStoryboardLoader::unregisterStoryboard(std::string_view name, const tw::Bundle* bundle) {
-  auto& r = registry();
-  auto key = keyFor(name, bundle);
-  std::lock_guard lock(r.mutex);
-  r.boards.erase(key);
+  registry().remove(name, bundle);
 }
 
 std::shared_ptr<tw::Object> BTStoryboardLoader::instantiateController(std::string_view storyboard,
