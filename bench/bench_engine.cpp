@@ -50,14 +50,16 @@
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataService.h"
-#include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Settings/BTTimeObjectsBundleSettingsImpl.h"
+#include "core/Source/Settings/BTUserDefaultsSettingsService.h"
 #include "core/Source/Timing/BTActionExecutor.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/Timing/BTUpdater.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/store/Context.h"
 
 namespace fs = std::filesystem;
@@ -166,37 +168,15 @@ class CountingExecutor : public BTActionExecutor {
   std::unordered_map<const BTActionObjectProtocol*, int> counts;
 };
 
-// Only the bundle the stopwatch reads, set to hundredths (100 Hz).
-class BenchSettingsProvider : public BTSettingsProvider {
- public:
-  BenchSettingsProvider() : timeObjects_(std::make_shared<BTTimeObjectsBundleSettingsImpl>()) {
-    timeObjects_->registerDefaults();
-    timeObjects_->setStopwatchAccuracy(1);
-  }
-  void registerDefaults() override {}
-  void restoreDefaults() override {}
-  void load() override {}
-  void save() override {}
-  std::shared_ptr<BTGeneralBundleSettingsImpl> generalBundle() const override { return nullptr; }
-  void setGeneralBundle(std::shared_ptr<BTGeneralBundleSettingsImpl>) override {}
-  std::shared_ptr<BTMasterDetailsBundleSettingsImpl> masterDetailBundle() const override {
-    return nullptr;
-  }
-  void setMasterDetailBundle(std::shared_ptr<BTMasterDetailsBundleSettingsImpl>) override {}
-  std::shared_ptr<BTTimeObjectsBundleSettingsImpl> timeObjectsBundle() const override {
-    return timeObjects_;
-  }
-  void setTimeObjectsBundle(std::shared_ptr<BTTimeObjectsBundleSettingsImpl> b) override {
-    timeObjects_ = std::move(b);
-  }
-  std::shared_ptr<BTActionObjectsBundleSettingsImpl> actionObjectsBundle() const override {
-    return nullptr;
-  }
-  void setActionObjectsBundle(std::shared_ptr<BTActionObjectsBundleSettingsImpl>) override {}
-
- private:
-  std::shared_ptr<BTTimeObjectsBundleSettingsImpl> timeObjects_;
-};
+// The real settings service, over a defaults file of the run's own (kept in the private
+// folders, and without the shared instance's autosave thread, which would wake up at rest).
+std::shared_ptr<BTUserDefaultsSettingsService> makeSettings() {
+  static tw::UserDefaults defaults(tw::paths::configHome() / "Tickwell" / "bench-engine.plist");
+  auto settings = std::make_shared<BTUserDefaultsSettingsService>(defaults);
+  settings->registerDefaults();
+  settings->timeObjectsBundle()->setStopwatchAccuracy(1);
+  return settings;
+}
 
 std::shared_ptr<BTTimer> makeTimer(long seconds) {
   auto timer = managedObject<BTTimer>();
@@ -218,7 +198,7 @@ std::shared_ptr<BTTimer> makeTimer(long seconds) {
 
 struct Engine {
   std::shared_ptr<BTCoreDataService> service = std::make_shared<BTCoreDataService>();
-  std::shared_ptr<BenchSettingsProvider> settings = std::make_shared<BenchSettingsProvider>();
+  std::shared_ptr<BTUserDefaultsSettingsService> settings = makeSettings();
   std::shared_ptr<CountingExecutor> executor = std::make_shared<CountingExecutor>();
   std::shared_ptr<BTUpdater> updater = std::make_shared<BTUpdater>();
   std::shared_ptr<BTTimingController> controller;
