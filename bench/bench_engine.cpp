@@ -19,6 +19,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchStats.h"
 #include "bench/BenchThreads.h"
 #include <stdlib.h>
 #include <sys/timerfd.h>
@@ -67,6 +68,8 @@ namespace fs = std::filesystem;
 namespace {
 
 using tw::bench::contextSwitches;
+using tw::bench::percentiles;
+using tw::bench::Percentiles;
 using tw::bench::threadIds;
 
 constexpr int kTimers = 1000;
@@ -91,25 +94,6 @@ double processCpuSeconds() {
   timespec ts{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-struct Percentiles {
-  std::size_t samples = 0;
-  double p50 = 0, p99 = 0, max = 0;
-};
-
-Percentiles percentiles(std::vector<double> values) {
-  Percentiles p;
-  p.samples = values.size();
-  if (values.empty()) return p;
-  std::sort(values.begin(), values.end());
-  auto at = [&](double q) {
-    return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
-  };
-  p.p50 = at(0.50);
-  p.p99 = at(0.99);
-  p.max = values.back();
-  return p;
 }
 
 

@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchStats.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,22 +21,12 @@
 
 namespace {
 
+using tw::bench::percentiles;
+using tw::bench::Percentiles;
+
 constexpr int kSamples = 20000;
 // Lets the main thread go back to sleep between posts, so each sample is a real wake-up.
 constexpr auto kGap = std::chrono::microseconds(100);
-
-struct Percentiles {
-  double p50 = 0, p99 = 0, max = 0;
-};
-
-Percentiles percentiles(std::vector<std::int64_t> ns) {
-  std::sort(ns.begin(), ns.end());
-  auto at = [&](double q) {
-    return static_cast<double>(ns[static_cast<std::size_t>(q * static_cast<double>(ns.size() - 1))]) /
-           1e3;
-  };
-  return {at(0.50), at(0.99), static_cast<double>(ns.back()) / 1e3};
-}
 
 std::optional<Percentiles> g_mainQueue, g_baseline;
 
@@ -71,7 +63,7 @@ void BM_MainQueuePost(benchmark::State& state) {
     for (auto l : latencies) total += l;
     state.SetIterationTime(static_cast<double>(total) / 1e9);
   }
-  g_mainQueue = percentiles(latencies);
+  g_mainQueue = percentiles(latencies, 1e-3);  // microseconds
   report(state, *g_mainQueue);
 }
 
@@ -112,7 +104,7 @@ void BM_BareConditionVariableHandOff(benchmark::State& state) {
     for (auto l : latencies) total += l;
     state.SetIterationTime(static_cast<double>(total) / 1e9);
   }
-  g_baseline = percentiles(latencies);
+  g_baseline = percentiles(latencies, 1e-3);
   report(state, *g_baseline);
 }
 

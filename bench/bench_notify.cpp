@@ -20,6 +20,8 @@
 // benchmark table and exits non-zero on a FAIL.
 
 #include <benchmark/benchmark.h>
+
+#include "bench/BenchStats.h"
 #include <time.h>
 
 #include <algorithm>
@@ -58,6 +60,9 @@
 
 namespace {
 
+using tw::bench::percentiles;
+using tw::bench::Percentiles;
+
 constexpr int kTimers = 100;
 constexpr int kRounds = 5;
 constexpr long kTimerSeconds = 2;
@@ -67,27 +72,6 @@ std::int64_t nowNanos() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-struct Percentiles {
-  std::size_t samples = 0;
-  double p50 = 0, p99 = 0, max = 0;  // milliseconds
-};
-
-Percentiles percentiles(std::vector<std::int64_t> ns) {
-  Percentiles p;
-  p.samples = ns.size();
-  if (ns.empty()) return p;
-  std::sort(ns.begin(), ns.end());
-  auto at = [&](double q) {
-    return static_cast<double>(
-               ns[static_cast<std::size_t>(q * static_cast<double>(ns.size() - 1))]) /
-           1e6;
-  };
-  p.p50 = at(0.50);
-  p.p99 = at(0.99);
-  p.max = static_cast<double>(ns.back()) / 1e6;
-  return p;
 }
 
 // Runs the main loop (asleep while nothing is queued, as the application's) until `done` returns
@@ -288,7 +272,7 @@ void BM_TriggerToNotify(benchmark::State& state) {
       missing += kTimers - static_cast<long>(seen.size());
     }
     results.missing = missing;
-    results.notify = percentiles(std::move(latencies));
+    results.notify = percentiles(std::move(latencies), 1e-6);  // milliseconds
     state.SetIterationTime(static_cast<double>(nowNanos() - begin) / 1e9);
   }
   report(state, *results.notify);
@@ -331,7 +315,7 @@ void BM_BaselinePostedBlocks(benchmark::State& state) {
       poster.join();
       for (std::size_t i = 0; i < moments.size(); ++i) latencies.push_back(ran[i] - posted[i]);
     }
-    results.baseline = percentiles(std::move(latencies));
+    results.baseline = percentiles(std::move(latencies), 1e-6);
     state.SetIterationTime(static_cast<double>(nowNanos() - begin) / 1e9);
   }
   report(state, *results.baseline);
