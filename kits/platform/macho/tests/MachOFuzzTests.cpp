@@ -1,0 +1,101 @@
+// A bounded, seeded mutation loop over the reader: run it under the asan preset to find reads past
+// a file's end. Before each input runs it is written to TW_MACHO_FUZZ_LAST, so an input that
+// crashes the process can be kept in tests/fixtures/crashers (replayed by KeptCrashingInputs).
+// TW_MACHO_FUZZ_SECONDS and TW_MACHO_FUZZ_SEED lengthen or vary a run.
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "kits/platform/macho/tests/MachOTestSupport.h"
+#include "platform/testsupport/TestSupport.h"
+
+namespace {
+
+using tw::test::machoFixtures;
+
+std::vector<std::vector<uint8_t>> seeds() {
+  std::vector<std::vector<uint8_t>> out;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(machoFixtures(), ec)) {
+    if (!e.is_regular_file() || e.path().extension() == ".json" || e.path().extension() == ".c" ||
+        e.path().extension() == ".plist" || e.file_size() > 128 * 1024) {
+      continue;
+    }
+    out.push_back(tw::test::readBytes(e.path()));
+  }
+  for (const auto& e : std::filesystem::directory_iterator(TW_MACHO_CRASHERS, ec)) {
+    out.push_back(tw::test::readBytes(e.path()));
+  }
+  return out;
+}
+
+void mutate(std::vector<uint8_t>& b, std::mt19937_64& rng) {
+  static const uint32_t kWords[] = {0,          1,          7,          8,          0x18,
+                                    0x7fffffff, 0x80000000, 0xffffffff, 0xfffffff8, 0x1000,
+                                    0x19,       0x1b,       0xc,        0x21,       0x24};
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  int steps = 1 + static_cast<int>(rng() % 4);
+  for (int s = 0; s < steps && !b.empty(); ++s) {
+    // Most of the structure the reader follows sits in the first few kilobytes.
+    size_t limit = (rng() % 4 != 0) ? std::min<size_t>(b.size(), 4096) : b.size();
+    switch (rng() % 6) {
+      case 0:
+        b[pick(limit)] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        break;
+      case 1:
+        b[pick(limit)] = static_cast<uint8_t>(rng());
+        break;
+      case 2:
+        if (b.size() >= 4) {
+          size_t at = pick(std::min(limit, b.size() - 3)) & ~size_t{3};
+          uint32_t w = kWords[pick(std::size(kWords))];
+          if (rng() % 2) w = __builtin_bswap32(w);
+          std::memcpy(b.data() + at, &w, 4);
+        }
+        break;
+      case 3:
+        b.resize(pick(b.size() + 1));
+        break;
+      case 4: {
+        size_t at = pick(limit), len = std::min<size_t>(1 + pick(64), b.size() - at);
+        std::vector<uint8_t> chunk(b.begin() + at, b.begin() + at + len);
+        b.insert(b.begin() + pick(limit), chunk.begin(), chunk.end());
+        break;
+      }
+      default: {
+        size_t at = pick(limit);
+        b.erase(b.begin() + at, b.begin() + at + std::min<size_t>(1 + pick(64), b.size() - at));
+        break;
+      }
+    }
+  }
+}
+
+TEST(MachOFuzz, MutatedFilesNeverCrashTheReader) {
+  auto corpus = seeds();
+  if (corpus.empty()) GTEST_SKIP() << "no Mach-O fixtures to mutate";
+  double seconds = 3;
+  if (const char* s = std::getenv("TW_MACHO_FUZZ_SECONDS")) seconds = std::atof(s);
+  uint64_t seed = 0x5eed;
+  if (const char* s = std::getenv("TW_MACHO_FUZZ_SEED")) seed = std::strtoull(s, nullptr, 0);
+  std::mt19937_64 rng(seed);
+  tw::test::TempDir dir;
+  auto file = dir.path() / "input";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  size_t runs = 0;
+  for (; std::chrono::steady_clock::now() < deadline; ++runs) {
+    std::vector<uint8_t> input = corpus[rng() % corpus.size()];
+    mutate(input, rng);
+    tw::test::writeBytes(TW_MACHO_FUZZ_LAST, input);
+    bool throughFile = runs % 16 == 0;
+    tw::test::exerciseReader(input, throughFile ? &file : nullptr);
+  }
+  RecordProperty("runs", static_cast<int>(runs));
+  EXPECT_GT(runs, 0u);
+}
+
+}  // namespace
