@@ -4,12 +4,18 @@
 // TW_MACHO_FUZZ_SECONDS and TW_MACHO_FUZZ_SEED lengthen or vary a run.
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 
 #include <gtest/gtest.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+#include "kits/platform/macho/MVXMachO.h"
 #include "kits/platform/macho/tests/MachOTestSupport.h"
 #include "platform/testsupport/TestSupport.h"
 
@@ -33,16 +39,45 @@ std::vector<std::vector<uint8_t>> seeds() {
   return out;
 }
 
+// Offsets of load commands (from the start of `b`) of every slice, found by the reader itself on
+// the unmutated input, so that mutations can aim at command sizes and fields.
+std::vector<size_t> commandOffsets(const std::vector<uint8_t>& b) {
+  std::vector<size_t> out;
+  MVXMachOEnumerateSlicesAtAddress(
+      b.data(),
+      [&](MVXMachOSliceRef slice) {
+        MVXMachOSliceEnumerateLoadCommands(&slice, [&](uint32_t, uint32_t, const void* at) {
+          out.push_back(static_cast<size_t>(static_cast<const uint8_t*>(at) - b.data()));
+        });
+      },
+      b.size());
+  return out;
+}
+
 void mutate(std::vector<uint8_t>& b, std::mt19937_64& rng) {
   static const uint32_t kWords[] = {0,          1,          7,          8,          0x18,
                                     0x7fffffff, 0x80000000, 0xffffffff, 0xfffffff8, 0x1000,
                                     0x19,       0x1b,       0xc,        0x21,       0x24};
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  std::vector<size_t> commands = commandOffsets(b);
   int steps = 1 + static_cast<int>(rng() % 4);
   for (int s = 0; s < steps && !b.empty(); ++s) {
     // Most of the structure the reader follows sits in the first few kilobytes.
     size_t limit = (rng() % 4 != 0) ? std::min<size_t>(b.size(), 4096) : b.size();
-    switch (rng() % 6) {
+    switch (rng() % 8) {
+      case 6:
+      case 7:
+        // A command's size or one of its first fields; sometimes the input ends right after it.
+        if (!commands.empty()) {
+          size_t at = commands[pick(commands.size())] + 4 * (1 + pick(6));
+          if (at + 4 <= b.size()) {
+            uint32_t w = kWords[pick(std::size(kWords))];
+            if (rng() % 4 == 0) w = static_cast<uint32_t>(rng() % 128);
+            std::memcpy(b.data() + at, &w, 4);
+            if (rng() % 4 == 0) b.resize(std::min(b.size(), at + 4 + pick(128)));
+          }
+        }
+        break;
       case 0:
         b[pick(limit)] ^= static_cast<uint8_t>(1u << (rng() % 8));
         break;
@@ -75,7 +110,17 @@ void mutate(std::vector<uint8_t>& b, std::mt19937_64& rng) {
   }
 }
 
+// Under the address sanitizer the input is written only when the sanitizer reports a fault.
+const std::vector<uint8_t>* gCurrentInput = nullptr;
+
+void keepCurrentInput() {
+  if (gCurrentInput) tw::test::writeBytes(TW_MACHO_FUZZ_LAST, *gCurrentInput);
+}
+
 TEST(MachOFuzz, MutatedFilesNeverCrashTheReader) {
+#if defined(__SANITIZE_ADDRESS__)
+  __sanitizer_set_death_callback(keepCurrentInput);
+#endif
   auto corpus = seeds();
   if (corpus.empty()) GTEST_SKIP() << "no Mach-O fixtures to mutate";
   double seconds = 3;
@@ -90,11 +135,15 @@ TEST(MachOFuzz, MutatedFilesNeverCrashTheReader) {
   for (; std::chrono::steady_clock::now() < deadline; ++runs) {
     std::vector<uint8_t> input = corpus[rng() % corpus.size()];
     mutate(input, rng);
+#if defined(__SANITIZE_ADDRESS__)
+    gCurrentInput = &input;
+#else
     tw::test::writeBytes(TW_MACHO_FUZZ_LAST, input);
+#endif
     bool throughFile = runs % 16 == 0;
     tw::test::exerciseReader(input, throughFile ? &file : nullptr);
   }
-  RecordProperty("runs", static_cast<int>(runs));
+  std::printf("%zu inputs in %.0f s\n", runs, seconds);
   EXPECT_GT(runs, 0u);
 }
 

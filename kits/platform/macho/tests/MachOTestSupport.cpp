@@ -56,33 +56,38 @@ size_t exerciseSlice(MVXMachOSliceRef slice) {
   size_t delivered = 0;
   volatile uint64_t sink = 0;
   (void)MVXMachOSliceGetArchitectureName(slice);
-  MVXMachOSliceEnumerateLoadCommands(&slice, [&](uint32_t cmd, uint32_t, const void* command) {
-    ++delivered;
-    MVXMachOSegment segment = MVXMachOGetSegmentInfo(command);
-    sink = sink + segment.vmaddr + segment.vmsize + static_cast<uint8_t>(segment.segname[15]);
-    switch (cmd) {
-      case LC_UUID:
-        sink = sink + MVXMachOFormatUUID(MVXMachOGetUUID(command)).size();
-        break;
-      case LC_LOAD_DYLIB:
-        sink = sink + std::string(MVXMachOGetDylibName(command)).size();
-        break;
-      case LC_ENCRYPTION_INFO:
-        sink = sink + MVXMachOIsEncrypted(command);
-        break;
-      case LC_VERSION_MIN_MACOSX:
-      case LC_VERSION_MIN_IPHONEOS:
-      case LC_VERSION_MIN_TVOS:
-      case LC_VERSION_MIN_WATCHOS: {
-        MVXMachOVersion v = MVXMachOGetMinimumOSVersion(command);
-        MVXMachOVersion s = MVXMachOGetLinkedSDKVersion(command);
-        sink = sink + v.major + s.patch + MVXMachOFormatVersion(&v)->size();
-        break;
-      }
-      default:
-        break;
-    }
-  });
+  MVXMachOSliceEnumerateLoadCommands(
+      &slice, [&](uint32_t cmd, uint32_t cmdsize, const void* original) {
+        ++delivered;
+        // Decoded from an exact-size copy, so that a read past the command's end is seen too.
+        std::unique_ptr<uint8_t[]> copy(new uint8_t[cmdsize]);
+        std::memcpy(copy.get(), original, cmdsize);
+        const void* command = copy.get();
+        MVXMachOSegment segment = MVXMachOGetSegmentInfo(command);
+        sink = sink + segment.vmaddr + segment.vmsize + static_cast<uint8_t>(segment.segname[15]);
+        switch (cmd) {
+          case LC_UUID:
+            sink = sink + MVXMachOFormatUUID(MVXMachOGetUUID(command)).size();
+            break;
+          case LC_LOAD_DYLIB:
+            sink = sink + std::string(MVXMachOGetDylibName(command)).size();
+            break;
+          case LC_ENCRYPTION_INFO:
+            sink = sink + MVXMachOIsEncrypted(command);
+            break;
+          case LC_VERSION_MIN_MACOSX:
+          case LC_VERSION_MIN_IPHONEOS:
+          case LC_VERSION_MIN_TVOS:
+          case LC_VERSION_MIN_WATCHOS: {
+            MVXMachOVersion v = MVXMachOGetMinimumOSVersion(command);
+            MVXMachOVersion s = MVXMachOGetLinkedSDKVersion(command);
+            sink = sink + v.major + s.patch + MVXMachOFormatVersion(&v)->size();
+            break;
+          }
+          default:
+            break;
+        }
+      });
   static const char* kSections[][2] = {{"__TEXT", "__text"},
                                        {"__TEXT", "__unwind_info"},
                                        {"__TEXT", "__eh_frame"},
