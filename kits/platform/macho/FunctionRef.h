@@ -20,7 +20,8 @@ class FunctionRef<R(Args...)> {
   template <class F>
   requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
            std::is_invocable_r_v<R, F&, Args...>)
-      FunctionRef(F&& f)  // NOLINT(google-explicit-constructor)
+      FunctionRef(
+          F&& f)  // NOLINT(google-explicit-constructor,bugprone-forwarding-reference-overload)
       : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
         call_([](void* object, Args... args) -> R {
           return (*static_cast<std::remove_reference_t<F>*>(object))(std::forward<Args>(args)...);

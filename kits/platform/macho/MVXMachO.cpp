@@ -464,7 +464,7 @@ std::string MVXMachOFormatUUID(const uint8_t* uuid) {
   if (!uuid) return {};
   static constexpr char kHex[] = "0123456789abcdef";
   std::string text(32, '0');
-  for (int i = 0; i < 16; ++i) {
+  for (size_t i = 0; i < 16; ++i) {
     text[2 * i] = kHex[uuid[i] >> 4];
     text[2 * i + 1] = kHex[uuid[i] & 0xf];
   }
