@@ -126,11 +126,13 @@ void keepCurrentInput() {
   ::close(fd);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 void keepInputAndDie(int signal) {
   keepCurrentInput();
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
+#endif
 
 TEST(MachOFuzz, MutatedFilesNeverCrashTheReader) {
 #if defined(__SANITIZE_ADDRESS__)
