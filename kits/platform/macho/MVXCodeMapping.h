@@ -12,11 +12,9 @@
 
 class MVXCodeMapping : public tw::Object {
  public:
-  static std::shared_ptr<MVXCodeMapping> mappingWithURL(const std::filesystem::path& url) {
-    return std::make_shared<MVXCodeMapping>(url);
-  }
+  static std::shared_ptr<MVXCodeMapping> mappingWithURL(const std::filesystem::path& url);
   // initWithURL:
-  explicit MVXCodeMapping(std::filesystem::path url) : url_(std::move(url)) {}
+  explicit MVXCodeMapping(std::filesystem::path url);
 
   const std::filesystem::path& URL() const { return url_; }
   int32_t source() const { return source_; }

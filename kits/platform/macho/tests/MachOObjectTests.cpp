@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "kits/platform/macho/MVXCodeMapping.h"
 #include "kits/platform/macho/MVXMachOBinary.h"
 #include "kits/platform/macho/MVXdSYM.h"
 #include "kits/platform/macho/tests/MachOTestSupport.h"
@@ -131,15 +130,6 @@ TEST(MachODSYM, IdentifierLosesOnlyTheDebugSymbolPrefixAndIncompleteBundlesGiveN
   EXPECT_EQ(MVXdSYM::createWithURL(empty), nullptr);
   EXPECT_EQ(MVXdSYM::createWithURL(dir.path() / "missing.dSYM"), nullptr);
   EXPECT_EQ(MVXdSYM::createWithURL(machoFixtures() / "exe_x86_64"), nullptr);
-}
-
-TEST(MachOCodeMapping, KeepsItsURLAndSource) {
-  auto mapping = MVXCodeMapping::mappingWithURL("/tmp/code.map");
-  EXPECT_EQ(mapping->URL(), "/tmp/code.map");
-  EXPECT_EQ(mapping->source(), 0);
-  mapping->setSource(3);
-  EXPECT_EQ(mapping->source(), 3);
-  EXPECT_EQ(mapping->sourceName(), std::nullopt);
 }
 
 }  // namespace
