@@ -455,12 +455,12 @@ void Tessaly::setTessalyConfig(std::optional<tw::Dictionary> config) {
   tessalyConfig_ = std::move(config);
 }
 
-std::shared_ptr<tw::TSYSettingsOnboarding> Tessaly::settingsAndOnboardingManager() const {
+std::shared_ptr<tw::SettingsOnboardingFlow> Tessaly::settingsAndOnboardingManager() const {
   std::lock_guard lock(mutex_);
   return settingsAndOnboardingManager_;
 }
 
-void Tessaly::setSettingsAndOnboardingManager(std::shared_ptr<tw::TSYSettingsOnboarding> manager) {
+void Tessaly::setSettingsAndOnboardingManager(std::shared_ptr<tw::SettingsOnboardingFlow> manager) {
   std::lock_guard lock(mutex_);
   settingsAndOnboardingManager_ = std::move(manager);
 }

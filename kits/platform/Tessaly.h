@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "kits/platform/RuntimeClass.h"
-#include "kits/platform/TSYSettingsOnboarding.h"
+#include "kits/platform/SettingsOnboardingFlow.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/Value.h"
 
@@ -93,8 +93,8 @@ class Tessaly : public tw::Object {
   KitClassList kitClasses() const;
   void setKitClasses(KitClassList kitClasses);
   void setTessalyConfig(std::optional<tw::Dictionary> config);
-  std::shared_ptr<tw::TSYSettingsOnboarding> settingsAndOnboardingManager() const;
-  void setSettingsAndOnboardingManager(std::shared_ptr<tw::TSYSettingsOnboarding> manager);
+  std::shared_ptr<tw::SettingsOnboardingFlow> settingsAndOnboardingManager() const;
+  void setSettingsAndOnboardingManager(std::shared_ptr<tw::SettingsOnboardingFlow> manager);
   long installationMode() const { return installationMode_.load(); }
   void setInstallationMode(long mode) { installationMode_.store(mode); }
   std::optional<std::string> emberlynHalvernAppId() const;
@@ -116,7 +116,7 @@ class Tessaly : public tw::Object {
   std::optional<std::string> advertisingToken_;
   KitClassList kitClasses_;
   std::optional<tw::Dictionary> tessalyConfig_;
-  std::shared_ptr<tw::TSYSettingsOnboarding> settingsAndOnboardingManager_;
+  std::shared_ptr<tw::SettingsOnboardingFlow> settingsAndOnboardingManager_;
   std::atomic<long> installationMode_{0};
   std::optional<std::string> emberlynHalvernAppId_;
   std::atomic<bool> debug_{false};

@@ -32,14 +32,16 @@ void run(const std::string& command) {
 void makeCertificates(const fs::path& dir) {
   const std::string d = dir.string();
   run("cd '" + d +
-      "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem "
+      "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "
+      "ca.key -out ca.pem "
       "-days 2 -subj '/CN=Tickwell Test CA' >/dev/null 2>&1");
   run("cd '" + d + "' && openssl x509 -in ca.pem -outform der -out ca.der >/dev/null 2>&1");
   std::ofstream(dir / "server.ext")
       << "subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n"
          "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n";
   run("cd '" + d +
-      "' && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr "
+      "' && openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key "
+      "-out server.csr "
       "-subj '/CN=127.0.0.1' >/dev/null 2>&1");
   run("cd '" + d +
       "' && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
