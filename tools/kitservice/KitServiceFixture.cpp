@@ -70,13 +70,14 @@ Value replyToJson(const KitService::Reply& r) {
 
 }  // namespace
 
-KitService::KitService(bool tls) : tls_(tls) {
+KitService::KitService(bool tls, const std::string& apiKey) : tls_(tls) {
   fs::path dir = dir_.path();
   logFile_ = dir / "requests.jsonl";
   fs::path portFile = dir / "port";
   std::vector<std::string> args = {"python3",     TW_KIT_SERVICE_SCRIPT,
                                    "--port-file", portFile.string(),
                                    "--log",       logFile_.string()};
+  if (!apiKey.empty()) args.insert(args.end(), {"--api-key", apiKey});
   if (tls_) {
     makeCertificates(dir);
     caFile_ = dir / "ca.pem";

@@ -37,8 +37,9 @@ class KitService {
     int times = 1;                     // replies it serves; -1 for every request
   };
 
-  // Starts the service; throws std::runtime_error when it cannot.
-  explicit KitService(bool tls = true);
+  // Starts the service; throws std::runtime_error when it cannot. With an API key, a request
+  // carrying another key in "X-Morvex-API-Key" is logged with that finding.
+  explicit KitService(bool tls = true, const std::string& apiKey = {});
   ~KitService();
   KitService(const KitService&) = delete;
   KitService& operator=(const KitService&) = delete;

@@ -9,7 +9,7 @@ line per request to a log file the tests read.
 
 Control (same server): POST /__control/script  {"endpoint": ..., "reply": {...}}
                        POST /__control/reset    clears scripts and the log
-Usage: kit_service.py --port-file F --log F [--cert F --key F] [--port N]
+Usage: kit_service.py --port-file F --log F [--cert F --key F] [--port N] [--api-key K]
 """
 
 import argparse
@@ -39,6 +39,19 @@ ROUTES = [
 QUERY_KEYS = {"settings": ["build_version", "display_version", "instance", "source"],
               "beta": ["build_version", "display_version", "instance", "source"]}
 MULTIPART = {"create", "update", "reports", "events"}
+_CLIENT = ["x-morvex-api-client-id", "x-morvex-api-client-display-version",
+           "x-morvex-api-client-build-version", "x-morvex-api-key"]
+# Headers each endpoint's callers must send (compared without regard to case).
+REQUIRED_HEADERS = {
+    "settings": _CLIENT + ["x-morvex-installation-id", "accept"],
+    "create": _CLIENT,
+    "update": _CLIENT,
+    "reports": _CLIENT + ["accept"],
+    "beta": _CLIENT + ["x-morvex-beta-token"],
+    "events": ["x-morvex-api-key", "x-morvex-api-client-type",
+               "x-morvex-api-client-display-version", "x-morvex-api-client-build-version",
+               "x-morvex-api-client-packaged-timestamp"],
+}
 DEFAULT_REPLIES = {
     "settings": {"status": 200, "json": {
         "app": {"status": "activated", "update_required": False},
@@ -53,7 +66,8 @@ DEFAULT_REPLIES = {
 
 
 class State:
-    def __init__(self, log_path):
+    def __init__(self, log_path, api_key=None):
+        self.api_key = api_key
         self.lock = threading.Lock()
         self.scripts = {}
         self.log_path = log_path
@@ -196,6 +210,12 @@ def make_handler(state):
             for key in QUERY_KEYS.get(endpoint, []):
                 if key not in query:
                     problems.append("query key missing: " + key)
+            for name in REQUIRED_HEADERS.get(endpoint, []):
+                if not lowered.get(name):
+                    problems.append("header missing: " + name)
+            if state.api_key and endpoint is not None and \
+                    lowered.get("x-morvex-api-key", state.api_key) != state.api_key:
+                problems.append("API key is not the configured one")
             token = lowered.get("x-morvex-developer-token")
             if endpoint is not None and token is None:
                 problems.append("developer token header missing")
@@ -257,9 +277,10 @@ def main():
     parser.add_argument("--log", required=True)
     parser.add_argument("--cert")
     parser.add_argument("--key")
+    parser.add_argument("--api-key", help="the API key every request must carry")
     args = parser.parse_args()
 
-    state = State(args.log)
+    state = State(args.log, args.api_key)
     server = ThreadingHTTPServer(("127.0.0.1", args.port), make_handler(state))
     server.daemon_threads = True
     if args.cert:

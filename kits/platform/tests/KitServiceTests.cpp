@@ -39,6 +39,11 @@ Response request(const KitService& service, const std::string& method, const std
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
   }
   curl_slist* list = nullptr;
+  // What every platform request carries; endpoint-specific headers come from the caller.
+  for (const char* h : {"X-Morvex-API-Key: k", "X-Morvex-API-Client-Id: io.tessaly.sdk.mac",
+                        "X-Morvex-API-Client-Display-Version: 1.9.0",
+                        "X-Morvex-API-Client-Build-Version: 74", "Accept: application/json"})
+    headers.push_back(h);
   headers.push_back(std::string("X-Morvex-Developer-Token: ") + kToken);
   for (const auto& h : headers) list = curl_slist_append(list, h.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
@@ -90,7 +95,8 @@ TEST(KitService, AnswersTheKitsEndpointsOverTlsAndLogsWhatTheyChecked) {
   KitService service;
   auto settings = request(service, "GET",
                           "/spi/v2/platforms/mac/apps/com.velmora.Tickwell/settings?build_version="
-                          "7&display_version=1.2&instance=abc&source=1");
+                          "7&display_version=1.2&instance=abc&source=1",
+                          {}, {"X-Morvex-Installation-ID: 0C3A"});
   ASSERT_EQ(settings.code, CURLE_OK) << curl_easy_strerror(settings.code);
   EXPECT_EQ(settings.status, 200);
   EXPECT_NE(settings.body.find("\"status\": \"activated\""), std::string::npos);
@@ -120,8 +126,9 @@ TEST(KitService, AnswersTheKitsEndpointsOverTlsAndLogsWhatTheyChecked) {
   EXPECT_EQ(log[1]["parts"].at(1)["gunzipped_length"], Value(10));
   EXPECT_EQ(log[1]["parts"].at(2)["gzip"], Value("missing"));
   EXPECT_EQ(log[1]["problems"].count(), 1u);
-  // The beta check came without its query keys: each one is a finding.
-  EXPECT_EQ(log[2]["problems"].count(), 4u);
+  // The beta check came without its query keys and beta token: each one is a finding.
+  EXPECT_EQ(log[2]["problems"].count(), 5u);
+  EXPECT_EQ(log[2]["problems"].at(4), Value("header missing: x-morvex-beta-token"));
   EXPECT_EQ(service.requests(KitService::kBetaCheck).size(), 1u);
 }
 
