@@ -56,6 +56,7 @@ DEFAULT_REPLIES = {
     "settings": {"status": 200, "json": {
         "app": {"status": "activated", "update_required": False},
         "features": {"collect_reports": True, "collect_analytics": True},
+        "analytics": {"url": None},
         "settings_version": 1, "cache_duration": 3600}},
     "beta": {"status": 200, "json": {"url": "https://127.0.0.1/beta", "version_string": "1.0"}},
     "create": {"status": 201, "json": {}},
@@ -66,8 +67,9 @@ DEFAULT_REPLIES = {
 
 
 class State:
-    def __init__(self, log_path, api_key=None):
+    def __init__(self, log_path, api_key=None, tls=False):
         self.api_key = api_key
+        self.tls = tls
         self.lock = threading.Lock()
         self.scripts = {}
         self.log_path = log_path
@@ -86,7 +88,8 @@ class State:
                         if reply["times"] == 0:
                             queue.pop(0)
                     return dict(reply)
-        return dict(DEFAULT_REPLIES.get(endpoint, {"status": 404, "json": {"error": "not found"}}))
+        reply = DEFAULT_REPLIES.get(endpoint, {"status": 404, "json": {"error": "not found"}})
+        return dict(reply, default=True)
 
     def append(self, entry):
         with self.lock:
@@ -233,6 +236,12 @@ def make_handler(state):
                 parts = check_multipart(lowered.get("content-type", ""), decoded, problems)
 
             reply = state.next_reply(endpoint)
+            if endpoint == "settings" and reply.get("default"):
+                # The analytics kit uploads to this same service unless the test says otherwise.
+                scheme = "https" if state.tls else "http"
+                host = lowered.get("host", "127.0.0.1:%d" % self.server.server_address[1])
+                reply["json"] = json.loads(json.dumps(reply["json"]))
+                reply["json"]["analytics"]["url"] = "%s://%s/spi/v2/events" % (scheme, host)
             entry = {"time": time.time(), "endpoint": endpoint, "app_id": app_id,
                      "method": self.command, "path": url.path, "query": query,
                      "headers": headers, "body_length": len(body), "parts": parts,
@@ -280,7 +289,7 @@ def main():
     parser.add_argument("--api-key", help="the API key every request must carry")
     args = parser.parse_args()
 
-    state = State(args.log, args.api_key)
+    state = State(args.log, args.api_key, bool(args.cert))
     server = ThreadingHTTPServer(("127.0.0.1", args.port), make_handler(state))
     server.daemon_threads = True
     if args.cert:

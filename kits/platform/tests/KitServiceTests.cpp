@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "platform/foundation/Json.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
 namespace tw::test {
@@ -99,7 +100,11 @@ TEST(KitService, AnswersTheKitsEndpointsOverTlsAndLogsWhatTheyChecked) {
                           {}, {"X-Morvex-Installation-ID: 0C3A"});
   ASSERT_EQ(settings.code, CURLE_OK) << curl_easy_strerror(settings.code);
   EXPECT_EQ(settings.status, 200);
-  EXPECT_NE(settings.body.find("\"status\": \"activated\""), std::string::npos);
+  auto settingsJson = Json::parse(settings.body);
+  ASSERT_TRUE(settingsJson.ok()) << settings.body;
+  EXPECT_EQ((*settingsJson)["app"]["status"], Value("activated"));
+  // By default the analytics kit is sent to this same service.
+  EXPECT_EQ((*settingsJson)["analytics"]["url"], Value(service.baseURL() + "/spi/v2/events"));
 
   const std::string boundary = "tw-boundary-1";
   auto report = request(
