@@ -183,7 +183,7 @@ TSYOperatingSystemVersion TSYGetOperatingSystemVersion() {
   return {v.majorVersion, v.minorVersion, v.patchVersion};
 }
 
-long TSYMacOSVersionNumberForMinor(std::int64_t minor) {
+long tw::kitVersionNumberForMinor(std::int64_t minor) {
   switch (minor) {
     case 6:
       return 1060;
@@ -209,7 +209,7 @@ long TSYMacOSVersionNumberForMinor(std::int64_t minor) {
 }
 
 long TSYGetMacOSVersionNumber() {
-  return TSYMacOSVersionNumberForMinor(TSYGetOperatingSystemVersion().minorVersion);
+  return tw::kitVersionNumberForMinor(TSYGetOperatingSystemVersion().minorVersion);
 }
 
 std::optional<std::string> TSYGetSysctlString(std::string_view name) {

@@ -69,7 +69,10 @@ std::string TSYUUIDBytesToHexString(const std::uint8_t bytes[16]);
 TSYOperatingSystemVersion TSYGetOperatingSystemVersion();
 // From the minor version alone (6 -> 1060 ... 14 -> 101400, anything else 0).
 long TSYGetMacOSVersionNumber();
-long TSYMacOSVersionNumberForMinor(std::int64_t minor);
+namespace tw {
+// The number the receipt check compares, for an OS minor version.
+long kitVersionNumberForMinor(std::int64_t minor);
+}  // namespace tw
 std::string TSYGetOSBuildVersion();
 // The host value of a sysctl-style name ("kern.osversion", "kern.osrelease", "hw.model",
 // "hw.machine", "machdep.cpu.brand_string"); nullopt for an unknown name, a failed read, or a

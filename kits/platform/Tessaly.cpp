@@ -128,7 +128,7 @@ std::shared_ptr<Tessaly> Tessaly::with(const KitList& kits) {
 Tessaly::KitClassList Tessaly::convertToKitClassesIfNeeded(const KitList& kits) {
   KitClassList classes;
   for (const auto& kit : kits)
-    if (kit) classes.push_back(kit->objectClass());
+    if (auto cls = kit ? kit->objectClass() : nullptr) classes.push_back(std::move(cls));
   return classes;
 }
 

@@ -45,9 +45,9 @@ TEST_F(AppInfo, InstallSourceAndIdentifierSwitches) {
   Tessaly::sharedSDK()->setInstallationMode(2);
   EXPECT_FALSE(TSYShouldCollectDeviceIdentifiers());
   // The version number scheme of the receipt check: minor 7 to 14 only.
-  EXPECT_EQ(TSYMacOSVersionNumberForMinor(6), 1060);
-  EXPECT_EQ(TSYMacOSVersionNumberForMinor(14), 101400);
-  EXPECT_EQ(TSYMacOSVersionNumberForMinor(15), 0);
+  EXPECT_EQ(kitVersionNumberForMinor(6), 1060);
+  EXPECT_EQ(kitVersionNumberForMinor(14), 101400);
+  EXPECT_EQ(kitVersionNumberForMinor(15), 0);
 }
 
 TEST(KitHexAndDigests, KnownDigestsAndHexEdgeCases) {
