@@ -34,9 +34,10 @@ std::string digestHex(const EVP_MD* md, const void* bytes, std::size_t length) {
   static const unsigned char kEmpty = 0;
   if (!EVP_Digest(bytes ? bytes : &kEmpty, bytes ? length : 0, out, &outLength, md, nullptr))
     return {};
-  std::string text(2 * outLength + 1, '\0');
+  const std::size_t digestLength = outLength;
+  std::string text(2 * digestLength + 1, '\0');
   TSYBytesToHexCString(out, outLength, text.data());
-  text.resize(2 * outLength);
+  text.resize(2 * digestLength);
   return text;
 }
 

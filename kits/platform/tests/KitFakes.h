@@ -46,7 +46,7 @@ class FakeKitClass : public RuntimeClass, public TSYKit {
  public:
   FakeKitClass(std::string name, std::shared_ptr<SentLog> sent, bool initializes = true,
                bool disables = true)
-      : RuntimeClass(name),
+      : RuntimeClass(std::move(name)),
         sent_(std::move(sent)),
         initializes_(initializes),
         disables_(disables) {}
