@@ -69,7 +69,8 @@ void StyleKit::drawBackgroundAbstractWithFrame(QRectF targetFrame, StyleKitResiz
   std::vector<QColor> colors;
   colors.reserve(tw::background::paletteLevels().size());
   for (double level : tw::background::paletteLevels()) {
-    colors.push_back(QColor::fromRgbF(level, level, level, 1.0));
+    const auto grey = static_cast<float>(level);
+    colors.push_back(QColor::fromRgbF(grey, grey, grey, 1.0f));
   }
   std::vector<tw::LinearGradient> gradients;
   gradients.reserve(tw::background::gradients().size());

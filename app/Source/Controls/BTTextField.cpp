@@ -58,13 +58,13 @@ void BTTextField::setBorderWidth(double width) {
   update();
 }
 
-void BTTextField::setBorderColor(Color color) {
-  borderColor_ = std::move(color);
+void BTTextField::setBorderColor(const Color& color) {
+  borderColor_ = color;
   setLayerColors(borderColor_.value_or(Qt::transparent), layerBackgroundColor_);
 }
 
-void BTTextField::setBackgroundColor(Color color) {
-  backgroundColor_ = std::move(color);
+void BTTextField::setBackgroundColor(const Color& color) {
+  backgroundColor_ = color;
   setLayerColors(layerBorderColor_, backgroundColor_.value_or(Qt::transparent));
 }
 

@@ -28,17 +28,17 @@ class BTTextField : public QLineEdit {
   double borderWidth() const { return borderWidth_; }
   void setBorderWidth(double width);
   Color borderColor() const { return borderColor_; }
-  void setBorderColor(Color color);
+  void setBorderColor(const Color& color);
   Color backgroundColor() const { return backgroundColor_; }
-  void setBackgroundColor(Color color);
+  void setBackgroundColor(const Color& color);
   bool hoverAnimationEnabled() const { return hoverAnimationEnabled_; }
   void setHoverAnimationEnabled(bool enabled) { hoverAnimationEnabled_ = enabled; }
   double hoverAnimationDuration() const { return hoverAnimationDuration_; }
   void setHoverAnimationDuration(double seconds) { hoverAnimationDuration_ = seconds; }
   Color hoverBorderColor() const { return hoverBorderColor_; }
-  void setHoverBorderColor(Color color) { hoverBorderColor_ = std::move(color); }
+  void setHoverBorderColor(const Color& color) { hoverBorderColor_ = color; }
   Color hoverBackgroundColor() const { return hoverBackgroundColor_; }
-  void setHoverBackgroundColor(Color color) { hoverBackgroundColor_ = std::move(color); }
+  void setHoverBackgroundColor(const Color& color) { hoverBackgroundColor_ = color; }
 
   BTTextFieldCell& cell() { return cell_; }
 

@@ -11,7 +11,8 @@ QEasingCurve easeInEaseOut() {
   return curve;
 }
 
-QVariantAnimation* animate(QObject* owner, double seconds, std::function<void(double)> step) {
+QVariantAnimation* animate(QObject* owner, double seconds,
+                           const std::function<void(double)>& step) {
   if (!(seconds > 0)) {
     step(1.0);
     return nullptr;

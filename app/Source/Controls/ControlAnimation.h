@@ -13,7 +13,7 @@
 namespace tw::controls {
 
 // Starts the animation; with a duration of 0 or less, runs step(1) at once and returns null.
-QVariantAnimation* animate(QObject* owner, double seconds, std::function<void(double)> step);
+QVariantAnimation* animate(QObject* owner, double seconds, const std::function<void(double)>& step);
 
 // The ease-in-ease-out curve used by every control animation.
 QEasingCurve easeInEaseOut();
