@@ -33,7 +33,8 @@ class ProcessActivities {
   virtual Token beginActivity(std::uint64_t options, const std::string& reason) = 0;
   virtual void endActivity(const Token& token) = 0;
 
-  // The process's service over the desktop's services (a SleepInhibitor), made on first use.
+  // The process's service over the desktop's services (a SleepInhibitor), made on first use
+  // and kept until the process ends.
   static std::shared_ptr<ProcessActivities> shared();
 };
 

@@ -301,9 +301,11 @@ bool SleepInhibitor::waitUntilIdle(double timeoutSeconds) {
 }
 
 std::shared_ptr<ProcessActivities> ProcessActivities::shared() {
-  static const std::shared_ptr<ProcessActivities> service =
-      std::make_shared<SleepInhibitor>(SleepInhibitor::defaultOptions());
-  return service;
+  // Never destroyed: at exit the process's bus connections and descriptors close, which ends
+  // every inhibition, and no queue work is started during static destruction.
+  static const auto* service = new std::shared_ptr<ProcessActivities>(
+      std::make_shared<SleepInhibitor>(SleepInhibitor::defaultOptions()));
+  return *service;
 }
 
 }  // namespace tw
