@@ -1,0 +1,299 @@
+// The custom controls on Qt's offscreen platform: hover and editing colours of the text field,
+// redundant colour sets, gradient directions (y down) and animation, placeholders, the modal
+// window's loop; each control is also rendered to PNG when TW_CONTROLS_PNG_DIR is set.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEnterEvent>
+#include <QImage>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdlib>
+
+#include "app/Source/Controls/BTCustomView.h"
+#include "app/Source/Controls/BTGradientView.h"
+#include "app/Source/Controls/BTStaticPlaceholderLargerView.h"
+#include "app/Source/Controls/BTStaticPlaceholderView.h"
+#include "app/Source/Controls/BTTextField.h"
+#include "app/Source/Controls/BTTextFieldCell.h"
+#include "app/Source/Controls/ModalWindow.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testsupport/UiTestSupport.h"
+
+namespace {
+
+class Controls : public ::testing::Test {
+ protected:
+  void SetUp() override { tw::ui::test::application(); }
+};
+
+void hover(QWidget* w, bool in) {
+  if (in) {
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(w, &enter);
+  } else {
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(w, &leave);
+  }
+}
+
+void focus(QWidget* w, bool in) {
+  QFocusEvent event(in ? QEvent::FocusIn : QEvent::FocusOut, Qt::OtherFocusReason);
+  QApplication::sendEvent(w, &event);
+}
+
+bool waitFor(const std::function<bool()>& done, double seconds = 3.0) {
+  return tw::ui::Application::runEventsUntil(done, seconds);
+}
+
+void savePng(QWidget* w, const char* name) {
+  const char* dir = std::getenv("TW_CONTROLS_PNG_DIR");
+  if (dir == nullptr) return;
+  QDir().mkpath(dir);
+  w->grab().save(QString("%1/%2.png").arg(dir, name));
+}
+
+const QColor kRed(255, 0, 0), kBlue(0, 0, 255), kGreen(0, 160, 0), kGrey(200, 200, 200);
+
+}  // namespace
+
+TEST_F(Controls, TextFieldStartsWithItsDefaultsAndClearColours) {
+  BTTextField field;
+  EXPECT_DOUBLE_EQ(field.cornerRadius(), 4.0);
+  EXPECT_DOUBLE_EQ(field.borderWidth(), 1.2000000476837158);
+  EXPECT_TRUE(field.hoverAnimationEnabled());
+  EXPECT_DOUBLE_EQ(field.hoverAnimationDuration(), 0.375);
+  EXPECT_FALSE(field.borderColor() || field.backgroundColor() || field.hoverBorderColor() ||
+               field.hoverBackgroundColor());
+  EXPECT_DOUBLE_EQ(field.cell().paddingVertical(), 0);
+  field.setHoverAnimationEnabled(false);
+  // No colours at all: clear in every state.
+  for (bool hovered : {false, true}) {
+    hover(&field, hovered);
+    for (bool editing : {false, true}) {
+      field.setEditing(editing);
+      EXPECT_EQ(field.layerBorderColor().alpha(), 0);
+      EXPECT_EQ(field.layerBackgroundColor().alpha(), 0);
+    }
+  }
+}
+
+TEST_F(Controls, TextFieldHighlightsWhileHoveredOrEditingWithFallbacks) {
+  BTTextField field;
+  field.setHoverAnimationEnabled(false);
+  field.setBorderColor(kRed);  // no hover border colour: the normal one stays
+  field.setBackgroundColor(kGrey);
+  field.setHoverBackgroundColor(kBlue);
+  EXPECT_EQ(field.layerBorderColor(), kRed);
+  EXPECT_EQ(field.layerBackgroundColor(), kGrey);
+
+  hover(&field, true);
+  EXPECT_TRUE(field.isHovered());
+  EXPECT_EQ(field.layerBorderColor(), kRed);
+  EXPECT_EQ(field.layerBackgroundColor(), kBlue);
+  EXPECT_EQ(field.cursor().shape(), Qt::IBeamCursor);
+
+  focus(&field, true);  // editing keeps the highlight after the pointer leaves
+  hover(&field, false);
+  EXPECT_TRUE(field.isEditing());
+  EXPECT_EQ(field.layerBackgroundColor(), kBlue);
+  EXPECT_EQ(field.cursor().shape(), Qt::ArrowCursor);
+  focus(&field, false);
+  EXPECT_EQ(field.layerBackgroundColor(), kGrey);
+
+  // A hover colour changed meanwhile applies only at the next hover change.
+  field.setHoverBackgroundColor(kGreen);
+  EXPECT_EQ(field.layerBackgroundColor(), kGrey);
+  field.setReadOnly(true);
+  hover(&field, true);
+  EXPECT_EQ(field.layerBackgroundColor(), kGreen);
+  EXPECT_EQ(field.cursor().shape(), Qt::ArrowCursor);  // not editable: no text cursor
+}
+
+TEST_F(Controls, TextFieldHoverAnimatesOverItsDuration) {
+  BTTextField field;
+  field.setBackgroundColor(kGrey);
+  field.setHoverBackgroundColor(kBlue);
+  field.setHoverAnimationDuration(0.2);
+  QElapsedTimer timer;
+  timer.start();
+  hover(&field, true);
+  EXPECT_TRUE(field.isAnimatingHover());
+  EXPECT_NE(field.layerBackgroundColor(), kBlue);
+  ASSERT_TRUE(waitFor([&] { return !field.isAnimatingHover(); }));
+  EXPECT_GE(timer.elapsed(), 150);
+  EXPECT_EQ(field.layerBackgroundColor(), kBlue);
+  // Setting a normal colour applies at once, even over a running animation.
+  hover(&field, false);
+  field.setBackgroundColor(kGreen);
+  EXPECT_FALSE(field.isAnimatingHover());
+  EXPECT_EQ(field.layerBackgroundColor(), kGreen);
+}
+
+TEST_F(Controls, TextCellCentresTheTextLineInTheTitleRect) {
+  QRectF r = BTTextFieldCell::adjustedRect(QRectF(3, 10, 100, 30), 14);
+  EXPECT_EQ(r, QRectF(3, 18, 100, 14));
+  // Text taller than the rectangle overflows evenly on both sides.
+  EXPECT_EQ(BTTextFieldCell::adjustedRect(QRectF(0, 0, 50, 10), 20), QRectF(0, -5, 50, 20));
+}
+
+TEST_F(Controls, CustomViewIgnoresTheColourItAlreadyHas) {
+  BTCustomView view;
+  EXPECT_EQ(view.backgroundColor().alpha(), 0);
+  view.setBackgroundColor(kRed);
+  view.setBackgroundColor(kRed);
+  EXPECT_EQ(view.layerBackgroundChanges(), 1);
+  view.resize(40, 20);
+  EXPECT_EQ(view.grab().toImage().pixelColor(20, 10), kRed);
+}
+
+TEST_F(Controls, GradientDirectionsAreTheTableInYDownPoints) {
+  BTGradientView view;
+  EXPECT_EQ(view.direction(), 0);
+  EXPECT_FALSE(view.colors() || view.locations());
+  // Direction 0 runs from the bottom edge up; 5 from the bottom right to the top left.
+  EXPECT_EQ(view.gradientLayer().startPoint, QPointF(0.5, 1.0));
+  EXPECT_EQ(view.gradientLayer().endPoint, QPointF(0.5, 0.0));
+  view.setDirection(5);
+  EXPECT_EQ(view.gradientLayer().startPoint, QPointF(1.0, 1.0));
+  EXPECT_EQ(view.gradientLayer().endPoint, QPointF(0.0, 0.0));
+  view.setDirection(2);
+  EXPECT_EQ(view.gradientLayer().startPoint, QPointF(0.0, 0.5));
+  // Out of range: stored, points kept.
+  view.setDirection(8);
+  EXPECT_EQ(view.direction(), 8);
+  EXPECT_EQ(view.gradientLayer().startPoint, QPointF(0.0, 0.5));
+  EXPECT_EQ(view.gradientLayer().endPoint, QPointF(1.0, 0.5));
+  view.setDirection(-1);
+  EXPECT_EQ(view.gradientLayer().endPoint, QPointF(1.0, 0.5));
+}
+
+TEST_F(Controls, GradientPaintsFromStartToEndOnScreen) {
+  BTGradientView view;
+  view.resize(100, 100);
+  view.setColors(std::vector<QColor>{kRed, kBlue});
+  view.setDirection(0);  // red at the bottom, blue at the top
+  QImage image = view.grab().toImage();
+  EXPECT_GT(image.pixelColor(50, 97).red(), 200);
+  EXPECT_GT(image.pixelColor(50, 2).blue(), 200);
+  view.setDirection(5);  // red at the bottom right
+  image = view.grab().toImage();
+  EXPECT_GT(image.pixelColor(97, 97).red(), 200);
+  EXPECT_GT(image.pixelColor(2, 2).blue(), 200);
+  view.setLocations(std::vector<double>{0.0, 0.1});  // blue from a tenth of the way
+  image = view.grab().toImage();
+  EXPECT_GT(image.pixelColor(50, 50).blue(), 200);
+}
+
+TEST_F(Controls, GradientColoursAnimateOverHalfASecond) {
+  BTGradientView view;
+  view.setColors(std::vector<QColor>{kRed, kRed});
+  QElapsedTimer timer;
+  timer.start();
+  view.setColors(std::vector<QColor>{kBlue, kBlue}, true);
+  EXPECT_EQ(view.gradientLayer().colors->front(), kBlue);  // the target is set at once
+  EXPECT_TRUE(view.isAnimating());
+  EXPECT_NE(view.presentedLayer().colors->front(), kBlue);
+  ASSERT_TRUE(waitFor([&] { return !view.isAnimating(); }));
+  EXPECT_GE(timer.elapsed(), 400);
+  EXPECT_EQ(view.presentedLayer().colors->front(), kBlue);
+  // An absent block changes nothing, animated or not.
+  view.setGradientLayerValue(nullptr, true);
+  view.setGradientLayerValue(nullptr, false);
+  EXPECT_EQ(view.presentedLayer().colors->front(), kBlue);
+}
+
+TEST_F(Controls, PlaceholderHidesWhatHasNothingToShow) {
+  BTStaticPlaceholderLargerView view;
+  view.resize(300, 200);
+  view.show();
+  EXPECT_FALSE(view.testAttribute(Qt::WA_AcceptTouchEvents));
+  view.titleLabel()->setText("No Timers");
+  view.detailsLabel()->setText("");
+  view.updateUi();
+  EXPECT_TRUE(view.imageView()->isHidden());
+  EXPECT_FALSE(view.titleLabel()->isHidden());
+  EXPECT_TRUE(view.detailsLabel()->isHidden());
+  QPixmap pixmap(32, 32);
+  pixmap.fill(kGrey);
+  view.imageView()->setPixmap(pixmap);
+  view.detailsLabel()->setText("Press + to add one.");
+  view.updateUi();
+  EXPECT_FALSE(view.imageView()->isHidden());
+  EXPECT_FALSE(view.detailsLabel()->isHidden());
+  EXPECT_EQ(view.backgroundImageView()->geometry(), view.rect());
+}
+
+TEST_F(Controls, ModalWindowRunsItsLoopUntilClosedWithoutACloseButton) {
+  auto* content = new QWidget;
+  content->resize(200, 100);
+  bool wasModal = false, hadCloseButton = true, tickedInside = false;
+  QTimer::singleShot(50, [&] {
+    ModalWindow* window = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* m = qobject_cast<ModalWindow*>(w); m && m->isVisible()) window = m;
+    }
+    ASSERT_NE(window, nullptr);
+    wasModal = window->windowModality() == Qt::ApplicationModal;
+    hadCloseButton = window->windowFlags().testFlag(Qt::WindowCloseButtonHint);
+    QTimer::singleShot(20, [&tickedInside, window] {
+      tickedInside = true;  // events keep flowing inside the modal loop
+      window->close();
+    });
+  });
+  auto window = ModalWindow::presentWithContentViewController(content);
+  EXPECT_TRUE(wasModal);
+  EXPECT_FALSE(hadCloseButton);
+  EXPECT_TRUE(tickedInside);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(window->contentViewController(), content);
+}
+
+TEST_F(Controls, RendersEachControlToPng) {
+  QWidget panel;
+  panel.resize(360, 60);
+  QPalette p = panel.palette();
+  p.setColor(QPalette::Window, QColor(236, 236, 236));
+  panel.setPalette(p);
+  panel.setAutoFillBackground(true);
+  auto* normal = new BTTextField(&panel);
+  normal->setGeometry(10, 14, 160, 30);
+  normal->setText("Morning run");
+  normal->setBorderColor(QColor(180, 180, 180));
+  normal->setBackgroundColor(Qt::white);
+  auto* hovered = new BTTextField(&panel);
+  hovered->setGeometry(190, 14, 160, 30);
+  hovered->setText("Hovered");
+  hovered->setHoverAnimationEnabled(false);
+  hovered->setBorderColor(QColor(180, 180, 180));
+  hovered->setHoverBorderColor(QColor(40, 120, 230));
+  hovered->setHoverBackgroundColor(QColor(232, 242, 255));
+  hover(hovered, true);
+  savePng(&panel, "text_fields");
+
+  BTCustomView custom;
+  custom.resize(120, 40);
+  custom.setBackgroundColor(QColor(70, 130, 180));
+  savePng(&custom, "custom_view");
+
+  for (int d = 0; d < 8; ++d) {
+    BTGradientView gradient;
+    gradient.resize(120, 80);
+    gradient.setColors(std::vector<QColor>{QColor(255, 140, 0), QColor(120, 0, 200)});
+    gradient.setDirection(d);
+    savePng(&gradient, QString("gradient_direction_%1").arg(d).toUtf8().constData());
+  }
+
+  BTStaticPlaceholderLargerView placeholder;
+  placeholder.resize(320, 220);
+  QPixmap icon(48, 48);
+  icon.fill(QColor(160, 160, 160));
+  placeholder.imageView()->setPixmap(icon);
+  placeholder.titleLabel()->setText("No Timers");
+  placeholder.detailsLabel()->setText("Add a timer, an alarm or a stopwatch.");
+  placeholder.updateUi();
+  savePng(&placeholder, "placeholder");
+  SUCCEED();
+}
