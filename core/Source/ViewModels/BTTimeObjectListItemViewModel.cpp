@@ -1,0 +1,126 @@
+#include "core/Source/ViewModels/BTTimeObjectListItemViewModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/Source/Library/BTTime.h"
+#include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Model/BTTimer.h"
+#include "platform/foundation/Format.h"
+#include "platform/signals/RACObjectSignals.h"
+#include "platform/signals/RACSignal.h"
+#include "platform/signals/RACSubscriptingAssignmentTrampoline.h"
+
+namespace {
+
+constexpr std::int64_t kPaused = BTTimeObject::kTimingStatePaused;
+constexpr std::int64_t kRunning = BTTimeObject::kTimingStateRunning;
+
+}  // namespace
+
+BTTimeObjectListItemViewModel::BTTimeObjectListItemViewModel(
+    ConstructionKey, std::shared_ptr<BTTimeObject> timeObject)
+    : BTTimeObjectViewModel(std::move(timeObject)) {}
+
+void BTTimeObjectListItemViewModel::bindViewModel() {
+  auto self = shared_from_this();
+  // Built once: the dynamic text falls back on the same static text.
+  staticSignal_ = staticValueDescriptionSignal();
+  RAC(self, "staticValueDescription") = staticSignal_;
+  RAC(self, "dynamicValueDescription") = dynamicValueDescriptionSignal();
+  RAC(self, "dynamicValueDescriptionHidden") = dynamicValueDescriptionHiddenSignal();
+  RAC(self, "stateColor") = stateColorSignal();
+}
+
+std::string BTTimeObjectListItemViewModel::runningValueText(double seconds) {
+  const BTTime t = BTTimeMakeWithSeconds(std::max(0.0, std::isnan(seconds) ? 0.0 : seconds));
+  if (t.day > 0)
+    return tw::format("%ld:%02ld:%02ld:%02ld", long{t.day}, long{t.hour}, long{t.minute},
+                      long{t.second});
+  if (t.hour > 0)
+    return tw::format("%ld:%02ld:%02ld", long{t.hour}, long{t.minute}, long{t.second});
+  return tw::format("%02ld:%02ld", long{t.minute}, long{t.second});
+}
+
+std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::staticValueDescriptionSignal() {
+  return RACSignal::returnValue(std::string());
+}
+
+std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::dynamicValueDescriptionSignal() {
+  auto self = shared_from_this();
+  auto staticText = staticSignal_ ? staticSignal_ : staticValueDescriptionSignal();
+  return RACSignal::combineLatest(
+      {rac_valuesForKeyPath(self, "timeObject.timingValue", self),
+       rac_valuesForKeyPath(self, "timeObject.timingState", self), staticText},
+      [](const tw::Value& value, const tw::Value& state, const tw::Value& text) -> tw::Value {
+        if (state.integerValue() == BTTimeObject::kTimingStateReset)
+          return text.string() ? *text.string() : std::string();
+        return runningValueText(value.doubleValue());
+      });
+}
+
+std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::dynamicValueDescriptionHiddenSignal() {
+  auto self = shared_from_this();
+  return rac_valuesForKeyPath(self, "timeObject.timingState", self)->map([](const tw::Value& v) {
+    return tw::Value(v.integerValue() == BTTimeObject::kTimingStateReset);
+  });
+}
+
+std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::stateColorSignalWithPausedColor(
+    const char* pausedColor) {
+  auto self = shared_from_this();
+  return rac_valuesForKeyPath(self, "timeObject.timingState", self)
+      ->map([pausedColor](const tw::Value& v) -> tw::Value {
+        switch (v.integerValue()) {
+          case kPaused:
+            return pausedColor;
+          case kRunning:
+            return "TimingStateGreen";
+          default:
+            return "OverlayDark30";
+        }
+      });
+}
+
+std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::stateColorSignal() {
+  return stateColorSignalWithPausedColor("TimingStateYellow");
+}
+
+bool BTTimeObjectListItemViewModel::getValueForKey(std::string_view key, tw::Value& out) const {
+  if (key == "staticValueDescription") return out = staticValueDescription_, true;
+  if (key == "dynamicValueDescription") return out = dynamicValueDescription_, true;
+  if (key == "dynamicValueDescriptionHidden") return out = dynamicValueDescriptionHidden_, true;
+  if (key == "stateColor") {
+    const auto color = stateColor();
+    out = color ? tw::Value(std::int64_t{color->argb()}) : tw::Value();
+    return true;
+  }
+  return BTTimeObjectViewModel::getValueForKey(key, out);
+}
+
+bool BTTimeObjectListItemViewModel::setValueForKeyImpl(std::string_view key,
+                                                       const tw::Value& value) {
+  auto text = [&] { return value.string() ? *value.string() : std::string(); };
+  if (key == "staticValueDescription") return staticValueDescription_ = text(), true;
+  if (key == "dynamicValueDescription") return dynamicValueDescription_ = text(), true;
+  if (key == "dynamicValueDescriptionHidden")
+    return dynamicValueDescriptionHidden_ = value.boolValue(), true;
+  if (key == "stateColor") return stateColorName_ = text(), true;
+  return BTTimeObjectViewModel::setValueForKeyImpl(key, value);
+}
+
+std::shared_ptr<RACSignal> BTTimerListItemViewModel::staticValueDescriptionSignal() {
+  auto self = shared_from_this();
+  return rac_valuesForKeyPath(self, "timeObject.time", self)
+      ->map([](const tw::Value& v) -> tw::Value {
+        auto setting = v.objectAs<BTTimeSetting>();
+        if (!setting) return std::string();
+        return BTGetSimpleTimeString(
+            static_cast<long>(setting->day()), static_cast<long>(setting->hour()),
+            static_cast<long>(setting->minute()), static_cast<long>(setting->second()), false);
+      });
+}
+
+std::shared_ptr<RACSignal> BTStopwatchListItemViewModel::stateColorSignal() {
+  return stateColorSignalWithPausedColor("TimingStateRed");
+}
