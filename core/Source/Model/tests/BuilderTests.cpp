@@ -10,8 +10,8 @@
 #include "core/Source/Model/BTCustomMessageAction.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
 #include "core/Source/Model/BTStateTrigger.h"
-#include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTStopwatch.h"
+#include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Model/tests/ModelTestSupport.h"
 
