@@ -27,7 +27,7 @@ class BTActionObjectViewModel : public tw::Object, public BTBindableViewModel {
   template <class T = BTActionObjectViewModel>
   static std::shared_ptr<T> create(std::shared_ptr<BTActionObject> action) {
     auto model = std::make_shared<T>(ConstructionKey{}, std::move(action));
-    model->bindViewModel();
+    static_cast<BTActionObjectViewModel&>(*model).bindViewModel();
     return model;
   }
   BTActionObjectViewModel(ConstructionKey, std::shared_ptr<BTActionObject> action);

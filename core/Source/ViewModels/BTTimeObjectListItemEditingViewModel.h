@@ -36,7 +36,7 @@ class BTTimeObjectListItemEditingViewModel : public BTTimeObjectViewModel {
   template <class T = BTTimeObjectListItemEditingViewModel>
   static std::shared_ptr<T> create(std::shared_ptr<BTTimeObject> timeObject) {
     auto model = std::make_shared<T>(ConstructionKey{}, std::move(timeObject));
-    model->bindViewModel();
+    static_cast<BTTimeObjectListItemEditingViewModel&>(*model).bindViewModel();
     return model;
   }
   BTTimeObjectListItemEditingViewModel(ConstructionKey, std::shared_ptr<BTTimeObject> timeObject);

@@ -31,7 +31,7 @@ class BTTimeObjectListItemViewModel : public BTTimeObjectViewModel {
   template <class T = BTTimeObjectListItemViewModel>
   static std::shared_ptr<T> create(std::shared_ptr<BTTimeObject> timeObject) {
     auto model = std::make_shared<T>(ConstructionKey{}, std::move(timeObject));
-    model->bindViewModel();
+    static_cast<BTTimeObjectListItemViewModel&>(*model).bindViewModel();
     return model;
   }
   BTTimeObjectListItemViewModel(ConstructionKey, std::shared_ptr<BTTimeObject> timeObject);

@@ -26,7 +26,7 @@ class BTTimeObjectTimingDisplayViewModel : public BTTimeObjectViewModel {
   template <class T = BTTimeObjectTimingDisplayViewModel>
   static std::shared_ptr<T> create(std::shared_ptr<BTTimeObject> timeObject) {
     auto model = std::make_shared<T>(ConstructionKey{}, std::move(timeObject));
-    model->subscribe();
+    static_cast<BTTimeObjectTimingDisplayViewModel&>(*model).subscribe();
     return model;
   }
   BTTimeObjectTimingDisplayViewModel(ConstructionKey, std::shared_ptr<BTTimeObject> timeObject);
