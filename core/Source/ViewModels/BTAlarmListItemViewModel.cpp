@@ -56,7 +56,7 @@ void BTAlarmListItemViewModel::bindViewModel() {
 
 std::shared_ptr<RACSignal> BTAlarmListItemViewModel::staticValueDescriptionSignal() {
   auto self = shared_from_this();
-  auto timeSignal = rac_valuesForKeyPath(self, "timeObject.time", self);
+  auto timeSignal = timeObjectValues("time");
   auto provider = settingsProvider_.get();
   auto general = provider ? provider->generalBundle() : nullptr;
   auto militarySignal = general ? rac_valuesForKeyPath(general, "useMilitaryTime", self)
@@ -76,8 +76,7 @@ std::shared_ptr<RACSignal> BTAlarmListItemViewModel::staticValueDescriptionSigna
 }
 
 std::shared_ptr<RACSignal> BTAlarmListItemViewModel::weekdayDescriptionSignal() {
-  auto self = shared_from_this();
-  return rac_valuesForKeyPath(self, "timeObject.computedFinishDate", self);
+  return timeObjectValues("computedFinishDate");
 }
 
 void BTAlarmListItemViewModel::refreshWeekdayDescription() {

@@ -32,6 +32,11 @@ void BTTimeObjectListItemViewModel::bindViewModel() {
   RAC(self, "stateColor") = stateColorSignal();
 }
 
+std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::timeObjectValues(const char* key) {
+  // The time object never changes: observing it directly spares a step per observation.
+  return rac_valuesForKeyPath(timeObject(), key, shared_from_this());
+}
+
 std::string BTTimeObjectListItemViewModel::runningValueText(double seconds) {
   const BTTime t = BTTimeMakeWithSeconds(std::max(0.0, std::isnan(seconds) ? 0.0 : seconds));
   if (t.day > 0)
@@ -48,10 +53,12 @@ std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::staticValueDescription
 
 std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::dynamicValueDescriptionSignal() {
   auto self = shared_from_this();
-  auto staticText = staticSignal_ ? staticSignal_ : staticValueDescriptionSignal();
+  // The static text as already bound: one observation of this object rather than a second walk
+  // down to the time setting.
+  auto staticText = staticSignal_ ? rac_valuesForKeyPath(self, "staticValueDescription", self)
+                                  : staticValueDescriptionSignal();
   return RACSignal::combineLatest(
-      {rac_valuesForKeyPath(self, "timeObject.timingValue", self),
-       rac_valuesForKeyPath(self, "timeObject.timingState", self), staticText},
+      {timeObjectValues("timingValue"), timeObjectValues("timingState"), staticText},
       [](const tw::Value& value, const tw::Value& state, const tw::Value& text) -> tw::Value {
         if (state.integerValue() == BTTimeObject::kTimingStateReset)
           return text.string() ? *text.string() : std::string();
@@ -60,26 +67,23 @@ std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::dynamicValueDescriptio
 }
 
 std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::dynamicValueDescriptionHiddenSignal() {
-  auto self = shared_from_this();
-  return rac_valuesForKeyPath(self, "timeObject.timingState", self)->map([](const tw::Value& v) {
+  return timeObjectValues("timingState")->map([](const tw::Value& v) {
     return tw::Value(v.integerValue() == BTTimeObject::kTimingStateReset);
   });
 }
 
 std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::stateColorSignalWithPausedColor(
     const char* pausedColor) {
-  auto self = shared_from_this();
-  return rac_valuesForKeyPath(self, "timeObject.timingState", self)
-      ->map([pausedColor](const tw::Value& v) -> tw::Value {
-        switch (v.integerValue()) {
-          case kPaused:
-            return pausedColor;
-          case kRunning:
-            return "TimingStateGreen";
-          default:
-            return "OverlayDark30";
-        }
-      });
+  return timeObjectValues("timingState")->map([pausedColor](const tw::Value& v) -> tw::Value {
+    switch (v.integerValue()) {
+      case kPaused:
+        return pausedColor;
+      case kRunning:
+        return "TimingStateGreen";
+      default:
+        return "OverlayDark30";
+    }
+  });
 }
 
 std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::stateColorSignal() {
@@ -110,15 +114,13 @@ bool BTTimeObjectListItemViewModel::setValueForKeyImpl(std::string_view key,
 }
 
 std::shared_ptr<RACSignal> BTTimerListItemViewModel::staticValueDescriptionSignal() {
-  auto self = shared_from_this();
-  return rac_valuesForKeyPath(self, "timeObject.time", self)
-      ->map([](const tw::Value& v) -> tw::Value {
-        auto setting = v.objectAs<BTTimeSetting>();
-        if (!setting) return std::string();
-        return BTGetSimpleTimeString(
-            static_cast<long>(setting->day()), static_cast<long>(setting->hour()),
-            static_cast<long>(setting->minute()), static_cast<long>(setting->second()), false);
-      });
+  return timeObjectValues("time")->map([](const tw::Value& v) -> tw::Value {
+    auto setting = v.objectAs<BTTimeSetting>();
+    if (!setting) return std::string();
+    return BTGetSimpleTimeString(
+        static_cast<long>(setting->day()), static_cast<long>(setting->hour()),
+        static_cast<long>(setting->minute()), static_cast<long>(setting->second()), false);
+  });
 }
 
 std::shared_ptr<RACSignal> BTStopwatchListItemViewModel::stateColorSignal() {

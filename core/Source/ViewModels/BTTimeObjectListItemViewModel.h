@@ -59,6 +59,8 @@ class BTTimeObjectListItemViewModel : public BTTimeObjectViewModel {
   // "stateColor" for the colour named by the state; "TimingStateYellow" or "TimingStateRed" when
   // paused.
   std::shared_ptr<RACSignal> stateColorSignalWithPausedColor(const char* pausedColor);
+  // The values of one key of the time object, for as long as this view model lives.
+  std::shared_ptr<RACSignal> timeObjectValues(const char* key);
 
  private:
   std::shared_ptr<RACSignal> staticSignal_;
