@@ -115,13 +115,17 @@ std::shared_ptr<RACSignal> BTActionObjectEditorViewModel::triggerTimeDurationHid
 
 std::shared_ptr<RACSignal> BTActionObjectEditorViewModel::saveActionEnabledSignal() {
   auto self = shared_from_this();
+  std::weak_ptr<BTActionObjectEditorViewModel> weakSelf =
+      std::static_pointer_cast<BTActionObjectEditorViewModel>(self);
+  // The detail view's own answer is read each time: the observed value only says when to ask.
   return RACSignal::combineLatest(
       {rac_valuesForKeyPath(self, "selectedTriggerKind", self),
        rac_valuesForKeyPath(self, "triggerTimeDurationValue", self),
        rac_valuesForKeyPath(self, "detailView.shouldSave", self)},
-      [](const tw::Value& kind, const tw::Value& duration, const tw::Value& shouldSave) {
-        // No detail view reads null here.
-        if (!shouldSave.isNull() && !shouldSave.boolValue()) return tw::Value(false);
+      [weakSelf](const tw::Value& kind, const tw::Value& duration, const tw::Value&) {
+        auto model = weakSelf.lock();
+        if (model && model->detailView_ && !model->detailView_->shouldSave())
+          return tw::Value(false);
         const std::int64_t k = kind.integerValue();
         if (isTimeKind(k)) return tw::Value(duration.integerValue() > 0);
         return tw::Value(k == kStarts || k == kFinishes);

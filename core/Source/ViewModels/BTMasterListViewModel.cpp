@@ -2,7 +2,6 @@
 
 #include "core/Source/Actions/UserMessages/BTAlert.h"
 #include "core/Source/Actions/UserMessages/BTAlertAction.h"
-#include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"
@@ -10,6 +9,7 @@
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/inject/Injection.h"
+#include "platform/inject/TyphoonAssembly.h"
 #include "platform/inject/PropertyInjector.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSubscriptingAssignmentTrampoline.h"
@@ -88,25 +88,28 @@ void BTMasterListViewModel::loadDataProvider() {
   auto settings = settingsProvider_.get();
   auto bundle = settings ? settings->masterDetailBundle() : nullptr;
   if (!assembly || !bundle) return;
-  std::shared_ptr<TyphoonDefinition> definition;
+  // The core assembly's definitions, by name: the assembly itself sits above the view models.
+  const char* key = nullptr;
   std::int64_t savedIndex = BTNotFound;
   switch (bundle->viewMode()) {
     case kModeAlarms:
-      definition = assembly->alarmsDataProvider();
+      key = "alarmsDataProvider";
       savedIndex = bundle->alarmSelectionIndex();
       break;
     case kModeTimers:
-      definition = assembly->timersDataProvider();
+      key = "timersDataProvider";
       savedIndex = bundle->timerSelectionIndex();
       break;
     case kModeStopwatches:
-      definition = assembly->stopwatchesDataProvider();
+      key = "stopwatchesDataProvider";
       savedIndex = bundle->stopwatchSelectionIndex();
       break;
     default:
       return;
   }
-  auto provider = assembly->componentFor<BTTimeObjectDataProvider>(definition);
+  auto definition = assembly->definitionForKey(key);
+  auto provider =
+      definition ? assembly->componentFor<BTTimeObjectDataProvider>(definition) : nullptr;
   if (!provider || provider == dataProvider_) return;
   dataProvider_ = provider;
   const std::uint64_t generation = ++loadGeneration_;

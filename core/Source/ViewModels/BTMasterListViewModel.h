@@ -14,7 +14,8 @@
 //
 // Made by the master view controller with itself as the view (held weakly: the controller owns
 // this view model), then sent initialize(). Services are injected from the default component
-// factory (weak). Main thread only. Observable keys: "selectionIndex", "deleteActionEnabled".
+// factory (weak); the assembly is the activated one, whose data-provider definitions it names. Main
+// thread only. Observable keys: "selectionIndex", "deleteActionEnabled".
 
 #include <cstdint>
 #include <memory>
@@ -30,7 +31,7 @@
 #include "platform/tasks/BFTask.h"
 
 class BTAlertPresenter;
-class BTCoreAssembly;
+class TyphoonAssembly;
 class BTSettingsProvider;
 class RACSignal;
 
@@ -113,7 +114,7 @@ class BTMasterListViewModel : public tw::Object, public tw::Injectable {
   // Counts loads, so a late load of an earlier one is told apart.
   std::uint64_t loadGeneration_ = 0;
 
-  TyphoonInjectedProtocol<BTCoreAssembly> assembly_;
+  TyphoonInjectedProtocol<TyphoonAssembly> assembly_;
   TyphoonInjectedObject<BTAlertPresenter> alertPresenter_;
   TyphoonInjectedObject<BTSettingsProvider> settingsProvider_;
 };
