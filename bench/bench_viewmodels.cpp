@@ -30,6 +30,7 @@
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/ViewModels/BTMasterListViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemViewModel.h"
+#include "core/Source/ViewModels/BTTimerListItemViewModel.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Format.h"
 #include "platform/inject/TyphoonComponentFactory.h"

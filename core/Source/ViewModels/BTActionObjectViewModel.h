@@ -1,11 +1,7 @@
 #pragma once
 // BTActionObjectViewModel: base of the view models that show one action; keeps the action
-// (key "actionObject"). BTActionObjectListItemViewModel: one row of the actions list: whether
-// the action is enabled (observable key "enabled", following the action), what it does and when
-// it fires.
-//
-// Made by the actions list's cells through create<T>(action) and owned by them; main thread
-// only.
+// (key "actionObject"). Made through create<T>(action) by whoever shows the action, and owned by
+// it; main thread only.
 
 #include <memory>
 #include <string>
@@ -44,26 +40,4 @@ class BTActionObjectViewModel : public tw::Object, public BTBindableViewModel {
 
  private:
   std::shared_ptr<BTActionObject> actionObject_;
-};
-
-class BTActionObjectListItemViewModel : public BTActionObjectViewModel {
- public:
-  using BTActionObjectViewModel::BTActionObjectViewModel;
-
-  std::shared_ptr<RACSignal> enabledSignal();
-  bool isEnabled() const { return enabled_; }
-  // Always empty: the row's title is the description.
-  std::string actionName() const { return std::string(); }
-  // What the action does; empty when there is nothing to say.
-  std::string actionDescription() const;
-  // When it fires; "(error: no trigger specified)" without a trigger of a described kind.
-  std::string triggerDescription() const;
-
- protected:
-  void bindViewModel() override;
-  bool getValueForKey(std::string_view key, tw::Value& out) const override;
-  bool setValueForKeyImpl(std::string_view key, const tw::Value& value) override;
-
- private:
-  bool enabled_ = false;
 };

@@ -9,8 +9,8 @@
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/inject/Injection.h"
-#include "platform/inject/TyphoonAssembly.h"
 #include "platform/inject/PropertyInjector.h"
+#include "platform/inject/TyphoonAssembly.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSubscriptingAssignmentTrampoline.h"
 

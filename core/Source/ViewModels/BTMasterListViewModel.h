@@ -24,7 +24,7 @@
 #include "core/Source/Library/BTViewTransition.h"
 #include "core/Source/Model/BTMasterListViewMode.h"
 #include "core/Source/Services/DataServiceBundle/BTTimeObjectDataProvider.h"
-#include "core/Source/ViewModels/BTDataObjectListView.h"
+#include "core/Source/ViewModels/BTMasterListView.h"
 #include "platform/foundation/Object.h"
 #include "platform/inject/Injectable.h"
 #include "platform/inject/TyphoonInjectedObject.h"

@@ -112,17 +112,3 @@ bool BTTimeObjectListItemViewModel::setValueForKeyImpl(std::string_view key,
   if (key == "stateColor") return stateColorName_ = text(), true;
   return BTTimeObjectViewModel::setValueForKeyImpl(key, value);
 }
-
-std::shared_ptr<RACSignal> BTTimerListItemViewModel::staticValueDescriptionSignal() {
-  return timeObjectValues("time")->map([](const tw::Value& v) -> tw::Value {
-    auto setting = v.objectAs<BTTimeSetting>();
-    if (!setting) return std::string();
-    return BTGetSimpleTimeString(
-        static_cast<long>(setting->day()), static_cast<long>(setting->hour()),
-        static_cast<long>(setting->minute()), static_cast<long>(setting->second()), false);
-  });
-}
-
-std::shared_ptr<RACSignal> BTStopwatchListItemViewModel::stateColorSignal() {
-  return stateColorSignalWithPausedColor("TimingStateRed");
-}

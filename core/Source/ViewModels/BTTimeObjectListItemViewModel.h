@@ -2,8 +2,8 @@
 // BTTimeObjectListItemViewModel: the texts and colour of one row of the master list: the set
 // value (static text), the running value (dynamic text, hidden while the object is reset) and
 // the colour of its state. The kinds supply their static text (BTTimerListItemViewModel,
-// BTAlarmListItemViewModel) or state colours (BTStopwatchListItemViewModel); the base gives an
-// empty static text and the timer/alarm colours.
+// BTAlarmListItemViewModel) or state colours (BTStopwatchListItemViewModel), each in its own
+// file; the base gives an empty static text and the timer/alarm colours.
 //
 // Observable keys: "staticValueDescription", "dynamicValueDescription",
 // "dynamicValueDescriptionHidden", "stateColor" (the colour as 0xAARRGGBB). Each follows the
@@ -68,18 +68,4 @@ class BTTimeObjectListItemViewModel : public BTTimeObjectViewModel {
   std::string dynamicValueDescription_;
   bool dynamicValueDescriptionHidden_ = true;
   std::string stateColorName_;
-};
-
-// A timer's row: its set duration as static text ("1:30").
-class BTTimerListItemViewModel : public BTTimeObjectListItemViewModel {
- public:
-  using BTTimeObjectListItemViewModel::BTTimeObjectListItemViewModel;
-  std::shared_ptr<RACSignal> staticValueDescriptionSignal() override;
-};
-
-// A stopwatch's row: red while paused.
-class BTStopwatchListItemViewModel : public BTTimeObjectListItemViewModel {
- public:
-  using BTTimeObjectListItemViewModel::BTTimeObjectListItemViewModel;
-  std::shared_ptr<RACSignal> stateColorSignal() override;
 };

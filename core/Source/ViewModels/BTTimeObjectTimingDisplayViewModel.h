@@ -4,7 +4,7 @@
 // whenever the time object's timingValue changes, and at once when the callback is set (with the
 // value current at creation or the last one that arrived meanwhile). It follows the object for
 // as long as the view model lives: the display makes a new one for each object it shows.
-// BTTimerTimingDisplayViewModel shows a reset timer's set duration and follows its edits.
+// BTTimerTimingDisplayViewModel (its own file) shows a reset timer's set duration.
 //
 // Made through create<T>(timeObject); owned by the timing display. Main thread only.
 
@@ -46,14 +46,4 @@ class BTTimeObjectTimingDisplayViewModel : public BTTimeObjectViewModel {
  private:
   Handler handler_;
   double pendingValue_ = 0.0;
-};
-
-class BTTimerTimingDisplayViewModel : public BTTimeObjectTimingDisplayViewModel {
- public:
-  using BTTimeObjectTimingDisplayViewModel::BTTimeObjectTimingDisplayViewModel;
-  // The set duration while reset, else the running value.
-  double currentTimingValue() const override;
-
- protected:
-  void subscribe() override;
 };

@@ -12,7 +12,7 @@
 #include "core/Source/Model/BTDisplayAlertAction.h"
 #include "core/Source/Model/BTStateTrigger.h"
 #include "core/Source/ViewModels/BTActionObjectEditorViewModel.h"
-#include "core/Source/ViewModels/BTActionObjectViewModel.h"
+#include "core/Source/ViewModels/BTActionObjectListItemViewModel.h"
 #include "core/Source/ViewModels/BTActionsListViewModel.h"
 #include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
 

@@ -9,9 +9,12 @@
 #include "core/Source/Model/BTWeekdaySetting.h"
 #include "core/Source/Services/DataServiceBundle/BTAllTimeObjectsDataProvider.h"
 #include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
+#include "core/Source/ViewModels/BTStopwatchListItemViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectTimingDisplayViewModel.h"
+#include "core/Source/ViewModels/BTTimerListItemViewModel.h"
+#include "core/Source/ViewModels/BTTimerTimingDisplayViewModel.h"
 #include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
 
 namespace {
