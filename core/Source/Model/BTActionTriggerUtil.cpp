@@ -79,7 +79,8 @@ std::shared_ptr<BTActionTrigger> BTActionTriggerUtil::makeActionTriggerOfKind(lo
 }
 
 bool BTActionTriggerUtil::isActionTrigger(const BTActionTriggerProtocol* trigger, long kind) {
-  if (auto* state = dynamic_cast<const BTStateTriggerProtocol*>(trigger)) {
+  // By interface, through a proxy too: the editor's tested actions carry proxied triggers.
+  if (auto state = kindOf<BTStateTriggerProtocol>(trigger)) {
     switch (kind) {
       case kKindStarts:
         return state->stateFrom() == BTTimeObject::kTimingStateReset &&
@@ -91,7 +92,7 @@ bool BTActionTriggerUtil::isActionTrigger(const BTActionTriggerProtocol* trigger
         return false;
     }
   }
-  if (auto* time = dynamic_cast<const BTTimeTriggerProtocol*>(trigger)) {
+  if (auto time = kindOf<BTTimeTriggerProtocol>(trigger)) {
     switch (kind) {
       case kKindTimeElapsed:
         return time->timeCondition() == BTTimeTriggerProtocol::kTimeConditionElapsed;

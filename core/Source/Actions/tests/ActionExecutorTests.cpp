@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/Library/Proxying/BTProxy.h"
+#include "core/Source/Model/BTActionBuilder.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTAppOperationAction.h"
@@ -188,88 +188,13 @@ class KindRecorder : public BTActionExecutorService {
   std::vector<std::string> kinds;
 };
 
-// An unstored action adopting every kind and the test marker, as the editor's builder does.
-class AllKindsBuilder : public tw::Object,
-                        public BTDisplayAlertActionProtocol,
-                        public BTCustomMessageActionProtocol,
-                        public BTFlashScreenActionProtocol,
-                        public BTLinkTimeObjectActionProtocol,
-                        public BTRepeatActionProtocol,
-                        public BTSystemEventActionProtocol,
-                        public BTFileOperationActionProtocol,
-                        public BTAppOperationActionProtocol,
-                        public BTTestActionObject {
- public:
-  std::int64_t sortOrder() const override { return 0; }
-  void setSortOrder(std::int64_t) override {}
-  bool enabled() const override { return true; }
-  void setEnabled(bool) override {}
-  std::shared_ptr<BTTimeObject> timeObject() const override { return timeObject_; }
-  void setTimeObject(const std::shared_ptr<BTTimeObject>& v) override { timeObject_ = v; }
-  std::shared_ptr<BTActionTriggerProtocol> trigger() const override { return nullptr; }
-  void setTrigger(const std::shared_ptr<BTActionTriggerProtocol>&) override {}
-  std::int64_t alertSoundType() const override { return sound_; }
-  void setAlertSoundType(std::int64_t v) override { sound_ = v; }
-  std::optional<std::string> alertCustomMessage() const override { return message_; }
-  void setAlertCustomMessage(const std::optional<std::string>& v) override { message_ = v; }
-  std::int64_t customMessageMode() const override { return mode_; }
-  void setCustomMessageMode(std::int64_t v) override { mode_ = v; }
-  std::optional<std::string> customMessageValue() const override { return message_; }
-  void setCustomMessageValue(const std::optional<std::string>& v) override { message_ = v; }
-  std::int64_t screenColorArgbValue() const override { return 0; }
-  void setScreenColorArgbValue(std::int64_t) override {}
-  std::shared_ptr<BTTimeObject> targetTimeObject() const override { return target_; }
-  void setTargetTimeObject(const std::shared_ptr<BTTimeObject>& v) override { target_ = v; }
-  std::int64_t targetAction() const override { return targetAction_; }
-  void setTargetAction(std::int64_t v) override { targetAction_ = v; }
-  std::int64_t systemEventType() const override { return 0; }
-  void setSystemEventType(std::int64_t) override {}
-  std::optional<std::string> fileFilepathValue() const override { return std::nullopt; }
-  void setFileFilepathValue(const std::optional<std::string>&) override {}
-  std::int64_t appOperationType() const override { return 0; }
-  void setAppOperationType(std::int64_t) override {}
-  std::optional<std::string> appFilepathValue() const override { return std::nullopt; }
-  void setAppFilepathValue(const std::optional<std::string>&) override {}
-
- protected:
-  bool getValueForKey(std::string_view key, tw::Value& out) const override {
-    if (key == "timeObject") {
-      out = tw::Value(timeObject_);
-      return true;
-    }
-    return tw::Object::getValueForKey(key, out);
-  }
-
- private:
-  std::shared_ptr<BTTimeObject> timeObject_, target_;
-  std::int64_t sound_ = 0, mode_ = 1, targetAction_ = 0;
-  std::optional<std::string> message_;
-};
-
-// A proxy that passes for an action while exposing one kind of its target, as the builder's
-// test actions do.
-class ActionProxy : public BTProxy, public virtual BTActionObjectProtocol {
- public:
-  ActionProxy(const std::shared_ptr<AllKindsBuilder>& target, const tw::Protocol* protocol)
-      : BTProxy(target, protocol), action_(target) {}
-  std::int64_t sortOrder() const override { return action_->sortOrder(); }
-  void setSortOrder(std::int64_t v) override { action_->setSortOrder(v); }
-  bool enabled() const override { return action_->enabled(); }
-  void setEnabled(bool v) override { action_->setEnabled(v); }
-  std::shared_ptr<BTTimeObject> timeObject() const override { return action_->timeObject(); }
-  void setTimeObject(const std::shared_ptr<BTTimeObject>& v) override { action_->setTimeObject(v); }
-  std::shared_ptr<BTActionTriggerProtocol> trigger() const override { return action_->trigger(); }
-  void setTrigger(const std::shared_ptr<BTActionTriggerProtocol>& v) override {
-    action_->setTrigger(v);
-  }
-
- private:
-  std::shared_ptr<BTDisplayAlertActionProtocol> action_;
-};
-
-template <class P>
-std::shared_ptr<BTActionObjectProtocol> proxyOf(const std::shared_ptr<AllKindsBuilder>& builder) {
-  return std::make_shared<ActionProxy>(builder, &tw::protocolOf<P>());
+// The editor's builder, and the unstored action of one kind it hands to Test.
+std::shared_ptr<BTActionBuilder> makeBuilder() {
+  return BTActionBuilder::builderWithTimeObject(nullptr);
+}
+std::shared_ptr<BTActionObjectProtocol> proxyOf(const std::shared_ptr<BTActionBuilder>& builder,
+                                                const char* type) {
+  return builder->buildGenericActionObjectOfType(type);
 }
 
 class ActionExecutorTest : public ::testing::Test {
@@ -384,20 +309,18 @@ TEST_F(ActionExecutorTest, EachKindReachesItsOwnMethodByInterface) {
       {addAction<BTFileOperationAction>(timer), "file"},
       {addAction<BTAppOperationAction>(timer), "app"},
   };
-  auto builder = std::make_shared<AllKindsBuilder>();
+  auto builder = makeBuilder();
   const std::vector<std::pair<std::shared_ptr<BTActionObjectProtocol>, std::string>> proxied = {
       // A builder adopts every kind: the first in the order wins.
       {builder, "alert"},
-      {proxyOf<BTDisplayAlertActionProtocol>(builder), "alert"},
-      {proxyOf<BTCustomMessageActionProtocol>(builder), "message"},
-      {proxyOf<BTFlashScreenActionProtocol>(builder), "flash"},
-      {proxyOf<BTLinkTimeObjectActionProtocol>(builder), "link"},
-      {proxyOf<BTRepeatActionProtocol>(builder), "repeat"},
-      {proxyOf<BTSystemEventActionProtocol>(builder), "system"},
-      {proxyOf<BTFileOperationActionProtocol>(builder), "file"},
-      {proxyOf<BTAppOperationActionProtocol>(builder), "app"},
-      // Exposing only the base protocol: no kind at all.
-      {proxyOf<BTActionObjectProtocol>(builder), ""},
+      {proxyOf(builder, "BTDisplayAlertAction"), "alert"},
+      {proxyOf(builder, "BTCustomMessageAction"), "message"},
+      {proxyOf(builder, "BTFlashScreenAction"), "flash"},
+      {proxyOf(builder, "BTLinkTimeObjectAction"), "link"},
+      {proxyOf(builder, "BTRepeatAction"), "repeat"},
+      {proxyOf(builder, "BTSystemEventAction"), "system"},
+      {proxyOf(builder, "BTFileOperationAction"), "file"},
+      {proxyOf(builder, "BTAppOperationAction"), "app"},
   };
 
   auto recorder = std::make_shared<KindRecorder>();
@@ -483,12 +406,12 @@ TEST_F(ActionExecutorTest, OnlySoundZeroAsksForTheDefaultSound) {
 
 TEST_F(ActionExecutorTest, ATestedActionKeepsItsMarkerThroughTheProxyAndGetsNoIdentifier) {
   auto timer = makeTimer(60, "Tea");
-  auto builder = std::make_shared<AllKindsBuilder>();
+  auto builder = makeBuilder();
   builder->setTimeObject(timer);
   builder->setAlertSoundType(-1);
   builder->setAlertCustomMessage("Try");
 
-  auto proxy = proxyOf<BTDisplayAlertActionProtocol>(builder);
+  auto proxy = proxyOf(builder, "BTDisplayAlertAction");
   // The proxy itself lets only the alert kind through, the marker not included.
   EXPECT_FALSE(dynamic_cast<const BTTestActionObject*>(proxy.get()));
   EXPECT_TRUE(BTActionExecutorService::isTestActionObject(proxy.get()));
@@ -614,7 +537,7 @@ TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
   link->setTargetAction(1);
   link->setTargetTimeObject(target);
   // A builder still holding the deleted object, and the stored link the deletion nullified.
-  auto builder = std::make_shared<AllKindsBuilder>();
+  auto builder = makeBuilder();
   builder->setTimeObject(owner);
   builder->setTargetTimeObject(target);
   builder->setTargetAction(1);
@@ -623,7 +546,7 @@ TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
   ASSERT_FALSE(link->targetTimeObject());
   const auto controls = controller_->controlCount();
   run(link);
-  run(proxyOf<BTLinkTimeObjectActionProtocol>(builder));
+  run(proxyOf(builder, "BTLinkTimeObjectAction"));
   EXPECT_EQ(target->timingState(), kReset);
   EXPECT_EQ(controller_->controlCount(), controls);
   EXPECT_TRUE(updater_->updateableObjects().empty());
@@ -665,9 +588,9 @@ TEST_F(ActionExecutorTest, ARepeatRestartsAThreeSecondTimerAfterEachReset) {
 
 TEST_F(ActionExecutorTest, ARepeatOfAResetTimeObjectStartsItAtOnce) {
   auto timer = makeTimer(30, "Eggs");
-  auto builder = std::make_shared<AllKindsBuilder>();
+  auto builder = makeBuilder();
   builder->setTimeObject(timer);
-  run(proxyOf<BTRepeatActionProtocol>(builder));
+  run(proxyOf(builder, "BTRepeatAction"));
   tw::RunLoop::main().drain();
   EXPECT_EQ(timer->timingState(), kRunning);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/Source/Model/BTActionBuilder.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTActionTriggerUtil.h"
@@ -35,118 +36,48 @@
 
 namespace {
 
-// An unstored action that adopts every kind, as the editor's builder does.
-class AllKindsAction : public BTDisplayAlertActionProtocol,
-                       public BTCustomMessageActionProtocol,
-                       public BTFlashScreenActionProtocol,
-                       public BTLinkTimeObjectActionProtocol,
-                       public BTRepeatActionProtocol,
-                       public BTSystemEventActionProtocol,
-                       public BTFileOperationActionProtocol,
-                       public BTAppOperationActionProtocol,
-                       public BTTestActionObject {
- public:
-  std::int64_t sortOrder_ = 5, alertSound_ = 9, mode_ = 9, color_ = 9, target_ = 9, event_ = 9,
-               appOp_ = 9;
-  bool enabled_ = false;
-  std::optional<std::string> alertMessage_ = "x", message_ = "x", file_ = "x", app_ = "x";
-  std::shared_ptr<BTTimeObject> timeObject_, targetTimeObject_;
-  std::shared_ptr<BTActionTriggerProtocol> trigger_;
-
-  std::int64_t sortOrder() const override { return sortOrder_; }
-  void setSortOrder(std::int64_t v) override { sortOrder_ = v; }
-  bool enabled() const override { return enabled_; }
-  void setEnabled(bool v) override { enabled_ = v; }
-  std::shared_ptr<BTTimeObject> timeObject() const override { return timeObject_; }
-  void setTimeObject(const std::shared_ptr<BTTimeObject>& v) override { timeObject_ = v; }
-  std::shared_ptr<BTActionTriggerProtocol> trigger() const override { return trigger_; }
-  void setTrigger(const std::shared_ptr<BTActionTriggerProtocol>& v) override { trigger_ = v; }
-  std::int64_t alertSoundType() const override { return alertSound_; }
-  void setAlertSoundType(std::int64_t v) override { alertSound_ = v; }
-  std::optional<std::string> alertCustomMessage() const override { return alertMessage_; }
-  void setAlertCustomMessage(const std::optional<std::string>& v) override { alertMessage_ = v; }
-  std::int64_t customMessageMode() const override { return mode_; }
-  void setCustomMessageMode(std::int64_t v) override { mode_ = v; }
-  std::optional<std::string> customMessageValue() const override { return message_; }
-  void setCustomMessageValue(const std::optional<std::string>& v) override { message_ = v; }
-  std::int64_t screenColorArgbValue() const override { return color_; }
-  void setScreenColorArgbValue(std::int64_t v) override { color_ = v; }
-  std::shared_ptr<BTTimeObject> targetTimeObject() const override { return targetTimeObject_; }
-  void setTargetTimeObject(const std::shared_ptr<BTTimeObject>& v) override {
-    targetTimeObject_ = v;
-  }
-  std::int64_t targetAction() const override { return target_; }
-  void setTargetAction(std::int64_t v) override { target_ = v; }
-  std::int64_t systemEventType() const override { return event_; }
-  void setSystemEventType(std::int64_t v) override { event_ = v; }
-  std::optional<std::string> fileFilepathValue() const override { return file_; }
-  void setFileFilepathValue(const std::optional<std::string>& v) override { file_ = v; }
-  std::int64_t appOperationType() const override { return appOp_; }
-  void setAppOperationType(std::int64_t v) override { appOp_ = v; }
-  std::optional<std::string> appFilepathValue() const override { return app_; }
-  void setAppFilepathValue(const std::optional<std::string>& v) override { app_ = v; }
-};
-
-// An unstored trigger of either timed kind, as the editor's trigger builder is.
-class BothKindsTrigger : public BTStateTriggerProtocol, public BTTimeTriggerProtocol {
- public:
-  std::int64_t from_ = 3, to_ = 3, condition_ = 3;
-  double interval_ = 3;
-  std::shared_ptr<BTActionObjectProtocol> action_;
-  std::shared_ptr<BTActionObjectProtocol> actionObject() const override { return action_; }
-  void setActionObject(const std::shared_ptr<BTActionObjectProtocol>& v) override { action_ = v; }
-  bool isTriggered() const override { return false; }
-  std::int64_t stateFrom() const override { return from_; }
-  void setStateFrom(std::int64_t v) override { from_ = v; }
-  std::int64_t stateTo() const override { return to_; }
-  void setStateTo(std::int64_t v) override { to_ = v; }
-  double timeInterval() const override { return interval_; }
-  void setTimeInterval(double v) override { interval_ = v; }
-  std::int64_t timeCondition() const override { return condition_; }
-  void setTimeCondition(std::int64_t v) override { condition_ = v; }
-};
-
-class TimeOnlyTrigger : public BTTimeTriggerProtocol {
- public:
-  std::int64_t condition_ = 0;
-  std::shared_ptr<BTActionObjectProtocol> actionObject() const override { return nullptr; }
-  void setActionObject(const std::shared_ptr<BTActionObjectProtocol>&) override {}
-  bool isTriggered() const override { return false; }
-  double timeInterval() const override { return 0; }
-  void setTimeInterval(double) override {}
-  std::int64_t timeCondition() const override { return condition_; }
-  void setTimeCondition(std::int64_t v) override { condition_ = v; }
-};
-
 class ActionModelTest : public tw::test::ModelStoreTest {};
 
 TEST_F(ActionModelTest, ABuilderOfEveryKindReceivesEveryGroupOfDefaults) {
-  AllKindsAction builder;
-  builder.trigger_ = std::make_shared<BothKindsTrigger>();
-  BTActionObjectUtil::setDefaultValues(builder);
-  EXPECT_TRUE(builder.enabled_);
-  EXPECT_EQ(builder.timeObject_, nullptr);
-  EXPECT_EQ(builder.trigger_, nullptr);
-  EXPECT_EQ(builder.sortOrder_, LLONG_MAX);
-  EXPECT_EQ(builder.alertSound_, 0);
-  EXPECT_EQ(builder.alertMessage_, std::nullopt);
-  EXPECT_EQ(builder.mode_, 1);
-  EXPECT_EQ(builder.message_, "");
-  EXPECT_EQ(builder.color_, 0xFFFFFFFFLL);
-  EXPECT_EQ(builder.target_, 1);
-  EXPECT_EQ(builder.event_, 1);
-  EXPECT_EQ(builder.file_, std::nullopt);
-  EXPECT_EQ(builder.appOp_, 1);
-  EXPECT_EQ(builder.app_, std::nullopt);
+  // The editor's builders, every field first set off its default.
+  auto builder = BTActionBuilder::builderWithTimeObject(managedObject<BTTimer>());
+  auto trigger = BTTriggerBuilder::builder();
+  builder->setTrigger(trigger);
+  builder->setEnabled(false);
+  builder->setSortOrder(5);
+  for (const char* key : {"alertSoundType", "customMessageMode", "screenColorArgbValue",
+                          "targetAction", "systemEventType", "appOperationType"})
+    builder->setValueForKey(9, key);
+  for (const char* key :
+       {"alertCustomMessage", "customMessageValue", "fileFilepathValue", "appFilepathValue"})
+    builder->setValueForKey("x", key);
+  BTActionObjectUtil::setDefaultValues(*builder);
+  EXPECT_TRUE(builder->enabled());
+  EXPECT_EQ(builder->timeObject(), nullptr);
+  EXPECT_EQ(builder->trigger(), nullptr);
+  EXPECT_EQ(builder->sortOrder(), LLONG_MAX);
+  EXPECT_EQ(builder->alertSoundType(), 0);
+  EXPECT_EQ(builder->alertCustomMessage(), std::nullopt);
+  EXPECT_EQ(builder->customMessageMode(), 1);
+  EXPECT_EQ(builder->customMessageValue(), "");
+  EXPECT_EQ(builder->screenColorArgbValue(), 0xFFFFFFFFLL);
+  EXPECT_EQ(builder->targetAction(), 1);
+  EXPECT_EQ(builder->systemEventType(), 1);
+  EXPECT_EQ(builder->fileFilepathValue(), std::nullopt);
+  EXPECT_EQ(builder->appOperationType(), 1);
+  EXPECT_EQ(builder->appFilepathValue(), std::nullopt);
 
-  BothKindsTrigger trigger;
-  trigger.action_ = std::make_shared<AllKindsAction>();
-  BTActionTriggerUtil::setDefaultValues(trigger);
-  EXPECT_EQ(trigger.action_, nullptr);
-  EXPECT_EQ(trigger.from_, -1);
-  EXPECT_EQ(trigger.to_, -1);
-  EXPECT_EQ(trigger.interval_, 0.0);
-  EXPECT_EQ(trigger.condition_, 0);
+  trigger->setActionObject(builder);
+  trigger->setStateFrom(3);
+  trigger->setStateTo(3);
+  trigger->setTimeInterval(3);
+  trigger->setTimeCondition(3);
+  BTActionTriggerUtil::setDefaultValues(*trigger);
+  EXPECT_EQ(trigger->actionObject(), nullptr);
+  EXPECT_EQ(trigger->stateFrom(), -1);
+  EXPECT_EQ(trigger->stateTo(), -1);
+  EXPECT_EQ(trigger->timeInterval(), 0.0);
+  EXPECT_EQ(trigger->timeCondition(), 0);
 }
 
 TEST_F(ActionModelTest, StoredActionsReceiveTheDefaultsOfTheirOwnKind) {
@@ -216,9 +147,18 @@ TEST_F(ActionModelTest, TriggerKindsAreReadFromFieldsByProtocol) {
   }
   EXPECT_FALSE(U::isActionTrigger(time, 1));
 
-  TimeOnlyTrigger unstored;
-  unstored.condition_ = 10;
-  EXPECT_EQ(U::actionTriggerKindFromActionTrigger(&unstored), 4);
+  // Unstored triggers of one kind, behind the proxy the editor's Test hands out.
+  auto builder = BTTriggerBuilder::builder();
+  builder->setTimeCondition(10);
+  EXPECT_EQ(U::actionTriggerKindFromActionTrigger(
+                builder->buildGenericActionTriggerOfType("BTTimeTrigger")),
+            4);
+  builder->setStateFrom(0);
+  builder->setStateTo(20);
+  EXPECT_EQ(U::actionTriggerKindFromActionTrigger(
+                builder->buildGenericActionTriggerOfType("BTStateTrigger")),
+            1);
+  EXPECT_EQ(U::actionTriggerKindFromActionTrigger(builder), 1) << "both kinds: state first";
   EXPECT_EQ(U::actionTriggerKindFromActionTrigger(std::shared_ptr<BTActionTriggerProtocol>()), -1);
   EXPECT_FALSE(U::isActionTrigger(nullptr, 0));
 }
@@ -244,13 +184,14 @@ TEST_F(ActionModelTest, TriggerTypesByKind) {
 TEST_F(ActionModelTest, StoredObjectsRefuseUnstoredPartners) {
   auto action = BTActionObject::actionObject<BTRepeatAction>();
   try {
-    action->setTrigger(std::make_shared<BothKindsTrigger>());
+    action->setTrigger(BTTriggerBuilder::builder());
     FAIL() << "took an unstored trigger";
   } catch (const tw::Exception& e) {
     EXPECT_EQ(e.name(), tw::NSInvalidArgumentException);
   }
   auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-  EXPECT_THROW(trigger->setActionObject(std::make_shared<AllKindsAction>()), tw::Exception);
+  EXPECT_THROW(trigger->setActionObject(BTActionBuilder::builderWithTimeObject(nullptr)),
+               tw::Exception);
   EXPECT_EQ(action->trigger(), nullptr);
   EXPECT_EQ(trigger->actionObject(), nullptr);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/Source/Library/Proxying/BTProxy.h"
+#include "core/Source/Model/BTActionBuilder.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTActionTriggerUtil.h"
@@ -32,79 +33,6 @@ namespace {
 using Text = std::optional<std::string>;
 using AU = BTActionObjectUtil;
 using TU = BTActionTriggerUtil;
-
-// An editor's builder: adopts every action kind at once and can stand behind a proxy.
-class Builder : public tw::Object,
-                public BTDisplayAlertActionProtocol,
-                public BTCustomMessageActionProtocol,
-                public BTFlashScreenActionProtocol,
-                public BTLinkTimeObjectActionProtocol,
-                public BTRepeatActionProtocol,
-                public BTSystemEventActionProtocol,
-                public BTFileOperationActionProtocol,
-                public BTAppOperationActionProtocol {
- public:
-  std::int64_t sortOrder_ = 0, sound_ = 0, mode_ = 1, color_ = 0, target_ = 1, event_ = 1,
-               appOp_ = 1;
-  bool enabled_ = true;
-  Text alertMessage_, message_ = "", file_, app_;
-  std::shared_ptr<BTTimeObject> timeObject_, targetTimeObject_;
-  std::shared_ptr<BTActionTriggerProtocol> trigger_;
-
-  std::int64_t sortOrder() const override { return sortOrder_; }
-  void setSortOrder(std::int64_t v) override { sortOrder_ = v; }
-  bool enabled() const override { return enabled_; }
-  void setEnabled(bool v) override { enabled_ = v; }
-  std::shared_ptr<BTTimeObject> timeObject() const override { return timeObject_; }
-  void setTimeObject(const std::shared_ptr<BTTimeObject>& v) override { timeObject_ = v; }
-  std::shared_ptr<BTActionTriggerProtocol> trigger() const override { return trigger_; }
-  void setTrigger(const std::shared_ptr<BTActionTriggerProtocol>& v) override { trigger_ = v; }
-  std::int64_t alertSoundType() const override { return sound_; }
-  void setAlertSoundType(std::int64_t v) override { sound_ = v; }
-  Text alertCustomMessage() const override { return alertMessage_; }
-  void setAlertCustomMessage(const Text& v) override { alertMessage_ = v; }
-  std::int64_t customMessageMode() const override { return mode_; }
-  void setCustomMessageMode(std::int64_t v) override { mode_ = v; }
-  Text customMessageValue() const override { return message_; }
-  void setCustomMessageValue(const Text& v) override { message_ = v; }
-  std::int64_t screenColorArgbValue() const override { return color_; }
-  void setScreenColorArgbValue(std::int64_t v) override { color_ = v; }
-  std::shared_ptr<BTTimeObject> targetTimeObject() const override { return targetTimeObject_; }
-  void setTargetTimeObject(const std::shared_ptr<BTTimeObject>& v) override {
-    targetTimeObject_ = v;
-  }
-  std::int64_t targetAction() const override { return target_; }
-  void setTargetAction(std::int64_t v) override { target_ = v; }
-  std::int64_t systemEventType() const override { return event_; }
-  void setSystemEventType(std::int64_t v) override { event_ = v; }
-  Text fileFilepathValue() const override { return file_; }
-  void setFileFilepathValue(const Text& v) override { file_ = v; }
-  std::int64_t appOperationType() const override { return appOp_; }
-  void setAppOperationType(std::int64_t v) override { appOp_ = v; }
-  Text appFilepathValue() const override { return app_; }
-  void setAppFilepathValue(const Text& v) override { app_ = v; }
-};
-
-// The trigger builder: a state and a time trigger at once.
-class TriggerBuilder : public tw::Object,
-                       public BTStateTriggerProtocol,
-                       public BTTimeTriggerProtocol {
- public:
-  std::int64_t from_ = -1, to_ = -1, condition_ = 0;
-  double interval_ = 0;
-  std::shared_ptr<BTActionObjectProtocol> action_;
-  std::shared_ptr<BTActionObjectProtocol> actionObject() const override { return action_; }
-  void setActionObject(const std::shared_ptr<BTActionObjectProtocol>& v) override { action_ = v; }
-  bool isTriggered() const override { return false; }
-  std::int64_t stateFrom() const override { return from_; }
-  void setStateFrom(std::int64_t v) override { from_ = v; }
-  std::int64_t stateTo() const override { return to_; }
-  void setStateTo(std::int64_t v) override { to_ = v; }
-  double timeInterval() const override { return interval_; }
-  void setTimeInterval(double v) override { interval_ = v; }
-  std::int64_t timeCondition() const override { return condition_; }
-  void setTimeCondition(std::int64_t v) override { condition_ = v; }
-};
 
 std::string quoted(const std::string& text) { return "Display message \"" + text + "\""; }
 
@@ -206,13 +134,13 @@ TEST(DescriptionTexts, CustomMessagesAreCutAt24UnitsWithoutSplittingACharacter) 
       {repeat("\xFF", 25), repeat("\xFF", 24) + "..."},
       {repeat("a", 23) + "\xF0\x9F", repeat("a", 23) + "\xF0\x9F"},
   };
-  Builder builder;
+  auto builder = BTActionBuilder::builderWithTimeObject(nullptr);
   for (const auto& row : rows) {
-    builder.message_ = row.message;
-    EXPECT_EQ(AU::customMessageActionDescription(builder), quoted(row.shown)) << row.message;
+    builder->setCustomMessageValue(row.message);
+    EXPECT_EQ(AU::customMessageActionDescription(*builder), quoted(row.shown)) << row.message;
   }
-  builder.message_ = std::nullopt;
-  EXPECT_EQ(AU::customMessageActionDescription(builder), quoted(""));
+  builder->setCustomMessageValue(std::nullopt);
+  EXPECT_EQ(AU::customMessageActionDescription(*builder), quoted(""));
 
   bool truncated = true;
   EXPECT_EQ(AU::prefixOfUtf16Length(emoji, 1, &truncated), "");
@@ -389,10 +317,9 @@ TEST_F(DescriptionTest, TriggersWithoutADescription) {
 // A builder adopts every kind: it reads as the first kind in the fixed order. A proxy over it
 // reads as the one kind it exposes, whatever the builder behind it adopts.
 TEST_F(DescriptionTest, BuildersReadAsTheirFirstKindAndProxiesAsTheirOwn) {
-  auto builder = std::make_shared<Builder>();
-  builder->message_ = "Tea is ready";
-  builder->file_ = "/tmp/a.txt";
-  builder->timeObject_ = timeObject<BTTimer>("Tea");
+  auto builder = BTActionBuilder::builderWithTimeObject(timeObject<BTTimer>("Tea"));
+  builder->setCustomMessageValue("Tea is ready");
+  builder->setFileFilepathValue("/tmp/a.txt");
   EXPECT_EQ(AU::actionObjectDescription(builder), "Show notification with the system sound");
   EXPECT_EQ(AU::actionObjectDescription(static_cast<const BTRepeatActionProtocol*>(builder.get())),
             "Show notification with the system sound");
@@ -412,13 +339,13 @@ TEST_F(DescriptionTest, BuildersReadAsTheirFirstKindAndProxiesAsTheirOwn) {
 
   // The trigger builder is a state trigger first: an unset state pair has no text even when its
   // time condition would have one.
-  auto trigger = std::make_shared<TriggerBuilder>();
-  trigger->action_ = builder;
-  trigger->condition_ = 10;
-  trigger->interval_ = 60;
+  auto trigger = builder->triggerBuilder();
+  trigger->setActionObject(builder);
+  trigger->setTimeCondition(10);
+  trigger->setTimeInterval(60);
   EXPECT_EQ(TU::actionTriggerDescription(trigger), std::nullopt);
-  trigger->from_ = 20;
-  trigger->to_ = 21;
+  trigger->setStateFrom(20);
+  trigger->setStateTo(21);
   EXPECT_EQ(TU::actionTriggerActivatedDescription(trigger), "this timer has finished");
   auto timeOnly = BTProxy::proxyWithTarget<BTTimeTriggerProtocol>(trigger);
   EXPECT_EQ(TU::actionTriggerDescription(timeOnly), "After 1 minute remains");
