@@ -26,7 +26,8 @@ void MasterPlaceholderViewController::loadView() {
       "QPushButton { color: #ddd; background: transparent; border: none; padding: 4px 8px; }"
       "QPushButton:checked { color: white; background: rgba(255,255,255,0.15);"
       " border-radius: 4px; }"
-      "QListWidget { background: transparent; border: none; color: #eee; font-size: 14px; }"
+      "QListWidget { background: transparent; border: none; color: #eee; font-size: 14px;"
+      " outline: 0; }"
       "QListWidget::item { padding: 8px; }"
       "QListWidget::item:selected { background: rgba(255,255,255,0.18); }");
   auto* layout = new QVBoxLayout(root);
@@ -105,13 +106,15 @@ void MasterPlaceholderViewController::reload() {
       if (mode_ == 2) add(context->findAll<BTStopwatch>(order));
     });
   }
-  const QSignalBlocker block(list_);
-  list_->clear();
-  for (const auto& object : objects_) {
-    const std::string title = object->title();
-    list_->addItem(QString::fromStdString(title.empty() ? tw::localized("Untitled") : title));
+  {
+    const QSignalBlocker block(list_);
+    list_->clear();
+    for (const auto& object : objects_) {
+      const std::string title = object->title();
+      list_->addItem(QString::fromStdString(title.empty() ? tw::localized("Untitled") : title));
+    }
+    list_->setCurrentRow(-1);
   }
-  list_->setCurrentRow(-1);
   selectRow(objects_.empty() ? -1 : 0);
 }
 
