@@ -5,6 +5,7 @@
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
+#include "core/Source/Model/BTWeekdaySetting.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
@@ -20,17 +21,20 @@ void insert(const std::vector<Spec>& specs) {
     std::shared_ptr<BTTimeObject> object;
     if (spec.kind == 0) {
       auto alarm = managedObject<BTAlarm>();
-      if (auto time = alarm->time()) {
-        time->setHour(7);
-        time->setMinute(spec.minutes % 60);
-      }
+      auto time = managedObject<BTTimeSetting>();
+      time->setHour(7);
+      time->setMinute(spec.minutes % 60);
+      alarm->setTime(time);
+      auto weekdays = managedObject<BTWeekdaySetting>();
+      weekdays->setAllWeekdays();
+      alarm->setWeekdays(weekdays);
       object = alarm;
     } else if (spec.kind == 1) {
       auto timer = managedObject<BTTimer>();
-      if (auto time = timer->time()) {
-        time->setHour(spec.minutes / 60);
-        time->setMinute(spec.minutes % 60);
-      }
+      auto time = managedObject<BTTimeSetting>();
+      time->setHour(spec.minutes / 60);
+      time->setMinute(spec.minutes % 60);
+      timer->setTime(time);
       object = timer;
     } else {
       object = managedObject<BTStopwatch>();
