@@ -78,7 +78,9 @@ int SharedApplication::run(int& argc, char** argv, std::shared_ptr<ApplicationDe
   }
   launchWithoutLoop(std::move(delegate));
   if (state_ == State::Terminated) return exitStatus_;
+  running_ = true;
   const int status = QApplication::exec();
+  running_ = false;
   // The loop may also end without us (QApplication::quit from elsewhere): still end properly.
   terminateWithoutAsking(status);
   instance_.reset();  // closes the rendezvous and frees the lock for the next launch
@@ -198,8 +200,9 @@ void SharedApplication::terminateWithoutAsking(int status) {
   state_ = State::Terminated;
   exitStatus_ = status;
   if (delegate_) delegate_->applicationWillTerminate();
-  // Ends every running loop, the modal ones included.
-  QCoreApplication::exit(status);
+  // Ends every running loop, the modal ones included. Without run() there is no loop of ours to
+  // end (and Qt would make every later loop return at once).
+  if (running_) QCoreApplication::exit(status);
 }
 
 std::vector<QWidget*> SharedApplication::windows() const {

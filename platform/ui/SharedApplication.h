@@ -53,8 +53,8 @@ class SharedApplication {
   // ----- quitting
   void terminate();
   void replyToApplicationShouldTerminate(bool shouldTerminate);
-  // Ends without asking (signals, session end): applicationWillTerminate once, then the event
-  // loops end with `status`.
+  // Ends without asking (signals, session end): applicationWillTerminate once, then, under
+  // run(), the event loops end with `status`.
   void terminateWithoutAsking(int status = 0);
   bool isWaitingForTerminateReply() const { return state_ == State::Waiting; }
   bool hasTerminated() const { return state_ == State::Terminated; }
@@ -92,6 +92,7 @@ class SharedApplication {
   std::shared_ptr<ApplicationDelegate> delegate_;
   State state_ = State::Running;
   bool hooksInstalled_ = false;
+  bool running_ = false;
   int exitStatus_ = 0;
   struct Instance;
   std::shared_ptr<Instance> instance_;
