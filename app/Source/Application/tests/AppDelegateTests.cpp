@@ -179,9 +179,9 @@ TEST_F(AppDelegateTest, QuitWarnsWithTheCountOfEveryObjectNotAtRestAndCancelKeep
   app.terminate();
   ASSERT_TRUE(tw::ui::Application::runEventsUntil([&] { return app.hasTerminated(); }, 5.0));
   EXPECT_EQ(delegate_->coreDataProvider()->objectContext(), nullptr);
-  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(getenv("XDG_CONFIG_HOME")) /
-                                      "Tickwell" / "com.velmora.Tickwell.plist"))
-      << "the settings were saved";
+  // The standard defaults were made once for the process, in its private folders.
+  const auto settingsFile = tw::UserDefaults::standard().filePath();
+  EXPECT_TRUE(std::filesystem::exists(settingsFile)) << settingsFile << ": settings not saved";
 }
 
 TEST_F(AppDelegateTest, WithTheWarningOffQuitIsImmediateWhateverRuns) {
