@@ -34,6 +34,8 @@ MainWindow::MainWindow(QWidget* parent)
   titleBar_->setObjectName("MainWindowTitleBar");
   titleBar_->setAttribute(Qt::WA_TranslucentBackground);
   titleBar_->installEventFilter(this);
+  // Mouse events of every child pass by, for the resize edges (see eventFilter).
+  QApplication::instance()->installEventFilter(this);
 
   title_ = new QLabel(titleBar_);
   title_->setAlignment(Qt::AlignCenter);
@@ -149,6 +151,20 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* object, QEvent* event) {
+  // The window's edges resize it, whichever child widget lies under the pointer there.
+  const auto type = event->type();
+  if ((type == QEvent::MouseButtonPress || type == QEvent::MouseMove) && object->isWidgetType() &&
+      static_cast<QWidget*>(object)->window() == this && object != this) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const Qt::Edges edges = edgesAt(mapFromGlobal(mouse->globalPosition().toPoint()));
+    if (type == QEvent::MouseMove && mouse->buttons() == Qt::NoButton) {
+      updateResizeCursor(edges);
+    } else if (type == QEvent::MouseButtonPress && edges && mouse->button() == Qt::LeftButton &&
+               windowHandle()) {
+      windowHandle()->startSystemResize(edges);
+      return true;
+    }
+  }
   if (object != titleBar_) return false;
   if (event->type() == QEvent::MouseButtonPress) {
     auto* mouse = static_cast<QMouseEvent*>(event);
@@ -178,7 +194,11 @@ Qt::Edges MainWindow::edgesAt(const QPoint& pos) const {
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event) {
-  const Qt::Edges edges = edgesAt(event->position().toPoint());
+  updateResizeCursor(edgesAt(event->position().toPoint()));
+  QWidget::mouseMoveEvent(event);
+}
+
+void MainWindow::updateResizeCursor(Qt::Edges edges) {
   if ((edges & Qt::LeftEdge && edges & Qt::TopEdge) ||
       (edges & Qt::RightEdge && edges & Qt::BottomEdge))
     setCursor(Qt::SizeFDiagCursor);
@@ -191,7 +211,6 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event) {
     setCursor(Qt::SizeVerCursor);
   else
     unsetCursor();
-  QWidget::mouseMoveEvent(event);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* event) {

@@ -63,6 +63,7 @@ class MainWindow : public QWidget {
 
  private:
   Qt::Edges edgesAt(const QPoint& pos) const;
+  void updateResizeCursor(Qt::Edges edges);
 
   double titleBarHeight_;
   bool hidesTitle_ = true;
