@@ -62,6 +62,14 @@ std::shared_ptr<Responder> Responder::targetForAction(std::string_view name) {
   return nullptr;
 }
 
+std::shared_ptr<TouchBar> Responder::touchBar() {
+  if (!touchBarMade_) {
+    touchBarMade_ = true;
+    touchBar_ = makeTouchBar();
+  }
+  return touchBar_;
+}
+
 void Responder::attachToWidget(QWidget* widget) {
   if (widget_ == widget) return;
   if (widget_) ties().erase(widget_.data());

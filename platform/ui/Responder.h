@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "platform/foundation/Object.h"
+#include "platform/ui/TouchBar.h"
 
 class QAction;
 
@@ -55,6 +56,14 @@ class Responder : public tw::Object {
   // does not fall through to one further up.
   std::shared_ptr<Responder> targetForAction(std::string_view name);
 
+  // The responder's touch bar (never shown on Linux; see TouchBar.h): made by makeTouchBar on
+  // first request unless set; after setTouchBar(nullptr) the next request makes a new one.
+  std::shared_ptr<TouchBar> touchBar();
+  void setTouchBar(std::shared_ptr<TouchBar> bar) {
+    touchBar_ = std::move(bar);
+    touchBarMade_ = touchBar_ != nullptr;
+  }
+
   // Ties `widget` to this responder (one responder per widget; a later tie replaces it).
   void attachToWidget(QWidget* widget);
   QWidget* attachedWidget() const { return widget_; }
@@ -62,6 +71,8 @@ class Responder : public tw::Object {
   static std::shared_ptr<Responder> forWidget(QWidget* widget);
 
  protected:
+  // None unless a subclass makes one.
+  virtual std::shared_ptr<TouchBar> makeTouchBar() { return nullptr; }
   std::shared_ptr<Responder> selfResponder() {
     return std::static_pointer_cast<Responder>(shared_from_this());
   }
@@ -74,6 +85,8 @@ class Responder : public tw::Object {
   std::map<std::string, Entry, std::less<>> actions_;
   std::weak_ptr<Responder> next_;
   QPointer<QWidget> widget_;
+  std::shared_ptr<TouchBar> touchBar_;
+  bool touchBarMade_ = false;
 };
 
 }  // namespace tw::ui

@@ -77,6 +77,11 @@ class SharedApplication {
   // action is not valid now.
   void bindAction(QAction* item, std::string action);
 
+  // Whether the "Customize Touch Bar…" command would be offered; kept for callers, shown nowhere
+  // (there is no touch bar on Linux).
+  bool isAutomaticCustomizeTouchBarMenuItemEnabled() const { return customizeTouchBar_; }
+  void setAutomaticCustomizeTouchBarMenuItemEnabled(bool enabled) { customizeTouchBar_ = enabled; }
+
   // Restores the first-launch state (tests).
   void resetForTesting();
 
@@ -93,6 +98,7 @@ class SharedApplication {
   State state_ = State::Running;
   bool hooksInstalled_ = false;
   bool running_ = false;
+  bool customizeTouchBar_ = false;
   int exitStatus_ = 0;
   struct Instance;
   std::shared_ptr<Instance> instance_;

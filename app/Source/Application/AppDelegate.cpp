@@ -144,6 +144,7 @@ void AppDelegate::loadRootWindow() {
     window->addAction(item);
   }
   windowController_->showWindow(nullptr);
+  tw::ui::SharedApplication::shared().setAutomaticCustomizeTouchBarMenuItemEnabled(true);
 }
 
 void AppDelegate::setupReportingAndAnalytics() { tw::app::setupReportingAndAnalytics(); }

@@ -166,3 +166,50 @@ TEST_F(ControllerTest, MenuItemsFollowValidationAndShortcutsValidateBeforeRunnin
 }
 
 }  // namespace
+
+namespace {
+
+class BarDelegate : public tw::ui::TouchBarDelegate {
+ public:
+  int made = 0;
+  std::shared_ptr<tw::ui::TouchBarItem> makeItemForIdentifier(tw::ui::TouchBar&,
+                                                              const std::string& id) override {
+    if (id != "plus") return nullptr;
+    ++made;
+    auto item = std::make_shared<tw::ui::TouchBarItem>(id);
+    item->title = "+";
+    return item;
+  }
+};
+
+class BarOwner : public Responder {
+ public:
+  std::shared_ptr<BarDelegate> delegate = std::make_shared<BarDelegate>();
+  int makes = 0;
+
+ protected:
+  std::shared_ptr<tw::ui::TouchBar> makeTouchBar() override {
+    ++makes;
+    auto bar = std::make_shared<tw::ui::TouchBar>();
+    bar->defaultItemIdentifiers = {tw::ui::TouchBarItemIdentifierFlexibleSpace, "plus"};
+    bar->setDelegate(delegate);
+    return bar;
+  }
+};
+
+TEST(TouchBarModelTest, BarsAreMadeOnceAndItemsByIdentifierThroughTheDelegate) {
+  auto owner = std::make_shared<BarOwner>();
+  auto bar = owner->touchBar();
+  ASSERT_TRUE(bar);
+  EXPECT_EQ(owner->touchBar(), bar);
+  EXPECT_EQ(owner->makes, 1);
+  EXPECT_EQ(bar->itemForIdentifier("plus"), bar->itemForIdentifier("plus"));
+  EXPECT_EQ(owner->delegate->made, 1);
+  EXPECT_EQ(bar->itemForIdentifier("minus"), nullptr) << "an unknown identifier gets no item";
+  owner->setTouchBar(nullptr);
+  EXPECT_NE(owner->touchBar(), bar) << "a bar taken away is made afresh on the next request";
+  EXPECT_EQ(owner->makes, 2);
+  EXPECT_EQ(std::make_shared<Responder>()->touchBar(), nullptr);
+}
+
+}  // namespace
