@@ -148,7 +148,9 @@ bool SharedApplication::claimInstance(const std::string& name) {
       while (QLocalSocket* socket = instance->server->nextPendingConnection()) {
         QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-          if (socket->readAll().contains("reopen")) reopen();
+          if (!socket->readAll().contains("reopen")) return;
+          activate();
+          reopen();
         });
       }
     });
@@ -216,6 +218,16 @@ bool SharedApplication::hasVisibleWindows() const {
   for (QWidget* w : windows())
     if (w->isVisible() && !w->isMinimized()) return true;
   return false;
+}
+
+void SharedApplication::activate() {
+  QWidget* front = QApplication::activeWindow();
+  for (QWidget* w : windows()) {
+    if (!w->isVisible() || w->isMinimized()) continue;
+    w->raise();
+    if (!front) front = w;
+  }
+  if (front) front->activateWindow();
 }
 
 void SharedApplication::reopen() {

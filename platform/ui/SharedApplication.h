@@ -7,7 +7,8 @@
 //     through the same ending: applicationWillTerminate runs once, then the loop exits with 0;
 //   - closing the last window never quits;
 //   - one instance per user and bundle: a second launch asks the first one to reopen (the
-//     delegate's applicationShouldHandleReopen) and exits with 0. The rendezvous is a local
+//     delegate's applicationShouldHandleReopen, after raising its visible windows) and exits
+//     with 0. The rendezvous is a local
 //     socket in $XDG_RUNTIME_DIR (else the temporary folder), guarded by a lock file.
 // Actions: sendAction walks the responder chain (Responder.h); bindAction ties a QAction to an
 // action name, validates it before each run (menu, shortcut) and before its menu opens.
@@ -62,7 +63,10 @@ class SharedApplication {
   // ----- windows and reopen
   std::vector<QWidget*> windows() const;
   bool hasVisibleWindows() const;
-  // What a second launch causes: the delegate's applicationShouldHandleReopen.
+  // What a second launch causes: activate(), then reopen().
+  // Brings the visible windows to the front and makes the front one active.
+  void activate();
+  // The delegate's applicationShouldHandleReopen, told whether a window is visible.
   void reopen();
 
   // ----- actions
