@@ -122,6 +122,9 @@ void SharedApplication::installHooks() {
 
   // The desktop session ending (or anything else quitting Qt) takes the same road.
   QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] {
+    // The loop has ended already: asking it to end again would make every later loop return
+    // at once.
+    running_ = false;
     if (state_ != State::Terminated) terminateWithoutAsking(0);
   });
 }

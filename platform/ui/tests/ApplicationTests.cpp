@@ -184,3 +184,37 @@ TEST_F(ApplicationTest, LayerStyleAndAlphaAreKeptPerWidget) {
 }
 
 }  // namespace
+
+namespace {
+
+// The full run: the loop starts after the launch, runs what was queued before it on its first
+// turn, and a quit from anywhere in Qt (as the desktop session's end does) takes the same ending.
+class QuittingDelegate : public tw::ui::ApplicationDelegate {
+ public:
+  std::vector<std::string> journal;
+  void applicationDidFinishLaunching() override {
+    journal.push_back("launched");
+    tw::DispatchQueue::main()->async([this] {
+      journal.push_back("queued at launch");
+      QCoreApplication::quit();
+    });
+  }
+  void applicationWillTerminate() override { journal.push_back("will terminate"); }
+};
+
+TEST(SharedApplicationRunTest, QueuedWorkRunsOnTheFirstTurnAndAQtQuitEndsThroughTheDelegate) {
+  tw::ui::test::application();
+  auto delegate = std::make_shared<QuittingDelegate>();
+  static int argc = 1;
+  static char name[] = "ui_tests";
+  static char* argv[] = {name, nullptr};
+  tw::ui::SharedApplication::Options options;
+  options.singleInstance = false;
+  const int status = SharedApplication::shared().run(argc, argv, delegate, options);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(delegate->journal,
+            (std::vector<std::string>{"launched", "queued at launch", "will terminate"}));
+  SharedApplication::shared().resetForTesting();
+}
+
+}  // namespace

@@ -157,6 +157,8 @@ TEST_F(AppDelegateTest, QuitWarnsWithTheCountOfEveryObjectNotAtRestAndCancelKeep
   for (const auto& watch : context->findAll<BTStopwatch>())
     timing->timingControlForTimingObject(watch)->pause();
 
+  // The preferences live in the process's own defaults: another test may have switched it off.
+  delegate_->settingsProvider()->timeObjectsBundle()->setWarnIfActiveOnQuit(true);
   auto& app = SharedApplication::shared();
   QString title, text;
   tw::ui::test::whenMessageBoxShown([&](QMessageBox* box) {
