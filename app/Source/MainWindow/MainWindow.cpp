@@ -43,15 +43,19 @@ MainWindow::MainWindow(QWidget* parent)
   title_->setStyleSheet("color: rgba(255,255,255,0.85); font-weight: 600;");
   connect(this, &QWidget::windowTitleChanged, title_, &QLabel::setText);
 
-  const std::array<QStyle::StandardPixmap, 3> icons = {
-      QStyle::SP_TitleBarCloseButton, QStyle::SP_TitleBarMinButton, QStyle::SP_TitleBarMaxButton};
+  // Light glyphs on the dark title bar, as header bars of dark themes draw them.
+  const std::array<const char*, 3> glyphs = {"\u00d7", "\u2212", "\u25a1"};
   const std::array<const char*, 3> names = {"close", "minimize", "zoom"};
   for (int i = 0; i < 3; ++i) {
     auto* button = new QToolButton(titleBar_);
     button->setObjectName(names[i]);
-    button->setIcon(style()->standardIcon(icons[i], nullptr, this));
+    button->setText(QString::fromUtf8(glyphs[i]));
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
+    button->setStyleSheet(
+        "QToolButton { color: rgba(255,255,255,0.75); border: none; border-radius: 8px;"
+        " font-size: 13px; padding: 0; }"
+        "QToolButton:hover { background: rgba(255,255,255,0.18); color: white; }");
     button->setGeometry(kInitialLeftMargin + i * (kButtonSize + 6), 0, kButtonSize, kButtonSize);
     buttons_[i] = button;
   }

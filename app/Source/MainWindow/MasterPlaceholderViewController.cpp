@@ -28,8 +28,9 @@ void MasterPlaceholderViewController::loadView() {
       " border-radius: 4px; }"
       "QListWidget { background: transparent; border: none; color: #eee; font-size: 14px;"
       " outline: 0; }"
-      "QListWidget::item { padding: 8px; }"
-      "QListWidget::item:selected { background: rgba(255,255,255,0.18); }");
+      "QListWidget::item { padding: 8px; border: none; }"
+      "QListWidget::item:selected { padding: 8px; border: none; color: white;"
+      " background: rgba(255,255,255,0.18); }");
   auto* layout = new QVBoxLayout(root);
   // The window's title bar lies over the top of the content.
   layout->setContentsMargins(8, 44, 8, 8);
