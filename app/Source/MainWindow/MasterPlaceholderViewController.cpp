@@ -16,13 +16,15 @@
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "platform/foundation/Localization.h"
 #include "platform/inject/Injection.h"
+#include "platform/ui/NamedResources.h"
 
 void MasterPlaceholderViewController::loadView() {
   auto* root = new QWidget;
   root->setObjectName("MasterView");
   root->setAutoFillBackground(true);
+  const QColor background = tw::ui::colorNamed("MasterBackground").value_or(QColor(0x1d1d22));
   root->setStyleSheet(
-      "#MasterView { background-color: #1d1d22; }"
+      QString("#MasterView { background-color: %1; }").arg(background.name()) +
       "QPushButton { color: #ddd; background: transparent; border: none; padding: 4px 8px; }"
       "QPushButton:checked { color: white; background: rgba(255,255,255,0.15);"
       " border-radius: 4px; }"

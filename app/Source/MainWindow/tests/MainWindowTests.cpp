@@ -14,6 +14,7 @@
 #include "core/Source/Model/BTMasterListViewMode.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/LayerStyle.h"
+#include "platform/ui/NamedResources.h"
 #include "platform/ui/testsupport/UiTestSupport.h"
 
 namespace {
@@ -167,6 +168,13 @@ TEST_F(DetailTest, ASelectionDuringASwapIsShownWhenTheSwapEnds) {
   ASSERT_TRUE(runUntil(
       [&] { return detail_->contentViewController() == c && !detail_->isTransitioningViews(); }));
   EXPECT_TRUE(b->calls.empty()) << "a superseded request never starts";
+}
+
+TEST_F(MainWindowTest, NamedColoursComeFromTheApplicationsResources) {
+  auto colour = tw::ui::colorNamed("MasterBackground");
+  ASSERT_TRUE(colour.has_value()) << "Colors.json is part of the main bundle";
+  EXPECT_EQ(colour->name(), "#1d1d22");
+  EXPECT_NEAR(tw::ui::colorNamed("Divider")->alphaF(), 0.75, 0.01);
 }
 
 TEST_F(DetailTest, ViewModeTintsTheBackground) {
