@@ -16,6 +16,7 @@ packages=(
   libsystemd-dev libspeechd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
   dbus python3
   libssl-dev libcurl4-openssl-dev openssl clang lld llvm
+  xvfb openbox xdotool x11-utils
 )
 
 install_packages() {
@@ -42,8 +43,21 @@ build
 if [ "$mode" = test ]; then
   ctest --preset "${PRESET:-default}"
 else
-  if [ -x build/default/bin/Tickwell ]; then
-    exec build/default/bin/Tickwell
+  app=build/${PRESET:-default}/bin/Tickwell
+  if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    exec "$app"
   fi
-  echo "Built the platform libraries and libTickwell_macOS.so; the windowed application does not exist yet."
+  # No desktop to show the window on: start a virtual X display with a window manager for it.
+  display=""
+  for n in $(seq 99 199); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
+  done
+  echo "No DISPLAY or WAYLAND_DISPLAY set: starting Tickwell under Xvfb on display $display."
+  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  trap 'kill "$wm_pid" "$xvfb_pid" 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  DISPLAY="$display" openbox >/dev/null 2>&1 &
+  wm_pid=$!
+  DISPLAY="$display" "$app"
 fi

@@ -1,0 +1,234 @@
+#include "app/Source/Application/AppDelegate.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "app/Source/Application/CoreAssembly_macOS.h"
+#include "app/Source/Application/KitStartup.h"
+#include "app/Source/MainWindow/RootWindowController.h"
+#include "core/Source/Actions/UserMessages/BTAlert.h"
+#include "core/Source/Actions/UserMessages/BTAlertAction.h"
+#include "core/Source/Library/BTStoryboardLoader.h"
+#include "core/Source/Model/BTActionObject.h"
+#include "core/Source/Model/BTActionTrigger.h"
+#include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/PlatformServices/BTAlertPresenter.h"
+#include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Settings/BTSettingsProvider.h"
+#include "core/Source/Timing/BTTimingController.h"
+#include "platform/desktop/UserNotificationCenter.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Localization.h"
+#include "platform/foundation/Log.h"
+#include "platform/inject/PropertyInjector.h"
+#include "platform/inject/TyphoonAssembly.h"
+#include "platform/inject/TyphoonComponentFactory.h"
+#include "platform/store/Predicate.h"
+#include "platform/ui/SharedApplication.h"
+
+namespace {
+
+tw::store::Predicate notReset() {
+  return tw::store::Predicate::format("%K != %@", "timingState", 0);
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate() {
+  setAction("terminate", [](QObject*) { tw::ui::SharedApplication::shared().terminate(); });
+  setAction("showHelp", [this](QObject* sender) { showHelp(sender); });
+  setAction("showFeedbackDialog", [this](QObject* sender) { showFeedbackDialog(sender); });
+  setAction("showPreferences", [this](QObject* sender) { showPreferences(sender); });
+}
+
+void AppDelegate::injectProperties(tw::PropertyInjector& injector) {
+  injector.inject(coreDataProvider_);
+  injector.inject(settingsProvider_);
+  injector.inject(alertPresenter_);
+}
+
+std::shared_ptr<TyphoonAssembly> AppDelegate::makeAssembly() {
+  return TyphoonAssembly::assembly<CoreAssembly_macOS>();
+}
+
+// ----- launch
+
+void AppDelegate::applicationDidFinishLaunching() {
+  loadIoCAssemblies();
+  injectDependencies();
+  loadApplicationData();
+  loadRootWindow();
+  setupReportingAndAnalytics();
+  setupUserNotificationCenter();
+}
+
+void AppDelegate::loadIoCAssemblies() {
+  assembly_ = makeAssembly();
+  assembly_->activated();
+  assembly_->makeDefault();
+}
+
+void AppDelegate::injectDependencies() {
+  if (auto factory = TyphoonComponentFactory::defaultFactory()) factory->inject(*this);
+}
+
+void AppDelegate::loadApplicationData() {
+  settingsProvider_->load();
+  settingsProvider_->registerDefaults();
+  coreDataProvider_->setup();
+  preloadActiveTimeObjects();
+  cleanUpBastardizedObjects();
+}
+
+void AppDelegate::preloadActiveTimeObjects() {
+  auto timing = TyphoonComponentFactory::defaultFactory()->componentForType<BTTimingController>();
+  auto provider = coreDataProvider_;
+  coreDataProvider_->runOnCoreDataQueueAsync([provider, timing] {
+    auto context = provider->objectContext();
+    if (!context || !timing) return;
+    for (const auto& object : context->findAllWithPredicate<BTTimeObject>(notReset()))
+      (void)timing->timingControlForTimingObject(object);
+  });
+}
+
+void AppDelegate::cleanUpBastardizedObjects() {
+  auto provider = coreDataProvider_;
+  provider->runOnCoreDataQueueAsync([provider] {
+    auto context = provider->objectContext();
+    if (!context) return;
+    const auto orphaned = tw::store::Predicate::format("%K == nil", "timeObject");
+    for (const auto& action : context->findAllWithPredicate<BTActionObject>(orphaned))
+      deleteObject(action);
+  });
+  provider->runOnCoreDataQueueAsync([provider] {
+    auto context = provider->objectContext();
+    if (!context) return;
+    const auto orphaned = tw::store::Predicate::format("%K == nil", "actionObject");
+    for (const auto& trigger : context->findAllWithPredicate<BTActionTrigger>(orphaned))
+      deleteObject(trigger);
+  });
+}
+
+void AppDelegate::loadRootWindow() {
+  windowController_ =
+      BTStoryboardLoader::loadControllerFromStoryboard<RootWindowController>("Main", nullptr);
+  if (!windowController_) {
+    // Fall back to the identifier, whatever the class registered under it.
+    windowController_ = std::dynamic_pointer_cast<RootWindowController>(
+        BTStoryboardLoader::instantiateController("Main", "rootWindowController", nullptr));
+  }
+  if (!windowController_) {
+    tw::log(tw::LogLevel::Error, "The main window's interface \"Main\" is not available");
+    return;
+  }
+  QWidget* window = windowController_->window();
+  // The commands of the menu bar, as shortcuts of the main window (it has no menu bar).
+  struct Command {
+    const char* title;
+    const char* action;
+    QKeySequence keys;
+  };
+  const Command commands[] = {
+      {"Quit Tickwell", "terminate", QKeySequence::Quit},
+      {"Settings…", "showPreferences", QKeySequence(Qt::CTRL | Qt::Key_Comma)},
+      {"Tickwell Help", "showHelp", QKeySequence::HelpContents},
+  };
+  for (const auto& command : commands) {
+    auto* item = new QAction(QString::fromStdString(tw::localized(command.title)), window);
+    item->setShortcut(command.keys);
+    item->setShortcutContext(Qt::ApplicationShortcut);
+    tw::ui::SharedApplication::shared().bindAction(item, command.action);
+    window->addAction(item);
+  }
+  windowController_->showWindow(nullptr);
+  tw::ui::SharedApplication::shared().setAutomaticCustomizeTouchBarMenuItemEnabled(true);
+}
+
+void AppDelegate::setupReportingAndAnalytics() { tw::app::setupReportingAndAnalytics(); }
+
+void AppDelegate::setupUserNotificationCenter() {
+  // Notifications are always shown by the desktop, also while we are in front; a click on one
+  // brings the main window up.
+  std::weak_ptr<tw::ui::Responder> weak = selfResponder();
+  notificationClicks_ = tw::NotificationCenter::defaultCenter()->addObserver(
+      tw::UserNotificationActivatedNotification, nullptr, nullptr, [weak](const tw::Notification&) {
+        auto self = std::static_pointer_cast<AppDelegate>(weak.lock());
+        if (self && self->windowController_) self->windowController_->showWindow(nullptr);
+      });
+}
+
+// ----- quit
+
+tw::ui::TerminateReply AppDelegate::applicationShouldTerminate() {
+  tw::ui::TerminateReply reply = tw::ui::TerminateReply::Now;
+  checkForActiveTimeObjects(reply);
+  return reply;
+}
+
+void AppDelegate::checkForActiveTimeObjects(tw::ui::TerminateReply& reply) {
+  reply = tw::ui::TerminateReply::Now;
+  auto bundle = settingsProvider_ ? settingsProvider_->timeObjectsBundle() : nullptr;
+  if (!bundle || !bundle->warnIfActiveOnQuit() || !coreDataProvider_) return;
+  std::size_t count = 0;
+  auto provider = coreDataProvider_;
+  provider->runOnCoreDataQueueSync([&] {
+    if (auto context = provider->objectContext())
+      count = context->countOf<BTTimeObject>(notReset());
+  });
+  if (count == 0) return;
+  reply = tw::ui::TerminateReply::Later;
+  tw::logf("Asking before quitting: %ld alarms, timers, or stopwatches running",
+           static_cast<long>(count));
+  auto presenter = alertPresenter_;
+  tw::DispatchQueue::main()->async([presenter, count] {
+    auto alert = BTAlert::alertWithTitle(
+        tw::localized("Are you sure you want to quit?"),
+        tw::localizedFormat("There are %ld alarms, timers, or stopwatches running.",
+                            static_cast<long>(count)));
+    alert->addAction(BTAlertAction::actionWithTitle(tw::localized("Quit"), 2, [] {
+      tw::ui::SharedApplication::shared().replyToApplicationShouldTerminate(true);
+    }));
+    alert->addAction(BTAlertAction::actionWithTitle(tw::localized("Cancel"), 1, [] {
+      tw::ui::SharedApplication::shared().replyToApplicationShouldTerminate(false);
+    }));
+    if (presenter) presenter->presentAlert(alert);
+  });
+}
+
+void AppDelegate::applicationWillTerminate() { saveApplicationData(); }
+
+void AppDelegate::saveApplicationData() {
+  if (settingsProvider_) settingsProvider_->save();
+  if (coreDataProvider_) {
+    coreDataProvider_->save();
+    coreDataProvider_->cleanUp();
+  }
+}
+
+// ----- reopen and menu actions
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+  if (hasVisibleWindows) return true;
+  if (windowController_) windowController_->showWindow(nullptr);
+  return true;
+}
+
+void AppDelegate::showHelp(QObject*) {
+  try {
+    const QUrl url(QString::fromLatin1(kHelpAddress));
+    if (url.isValid()) QDesktopServices::openUrl(url);
+  } catch (const std::exception& e) {
+    tw::logf("Help is not available: %@", e.what());
+  }
+}
+
+void AppDelegate::showFeedbackDialog(QObject*) {
+  tw::log("Feedback is not available in this build");
+}
+
+void AppDelegate::showPreferences(QObject*) {
+  tw::log("The settings window is not available in this build");
+}

@@ -1,0 +1,73 @@
+#pragma once
+// AppDelegate: the root of the application. Runs the launch sequence (assembly, injection,
+// settings, store, resumption of the time objects that were running, clean-up of actions and
+// triggers left without an owner, the main window, the crash kits, notification clicks), asks
+// before quitting while time objects run, saves settings and store when the application ends
+// (whatever ends it: the Quit command, a signal, the session's end), and brings the main window
+// back on reopen. Owned by the SharedApplication for the life of the process; main thread only.
+
+#include <memory>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/inject/Injectable.h"
+#include "platform/ui/ApplicationDelegate.h"
+
+class BTAlertPresenter;
+class BTCoreDataProvider;
+class BTSettingsProvider;
+class RootWindowController;
+class TyphoonAssembly;
+
+class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
+ public:
+  AppDelegate();
+
+  // ----- the application's questions
+  void applicationDidFinishLaunching() override;
+  tw::ui::TerminateReply applicationShouldTerminate() override;
+  void applicationWillTerminate() override;
+  bool applicationShouldHandleReopen(bool hasVisibleWindows) override;
+
+  // ----- menu actions ("showHelp", "showFeedbackDialog", "showPreferences", "terminate")
+  void showHelp(QObject* sender);
+  void showFeedbackDialog(QObject* sender);
+  void showPreferences(QObject* sender);
+
+  // ----- the update service's questions
+  bool isUpdaterInTestMode() const { return false; }
+  bool updaterShouldCheckForBetaUpdates() const { return false; }
+
+  // ----- launch and quit steps
+  void loadIoCAssemblies();
+  void injectDependencies();
+  void loadApplicationData();
+  void preloadActiveTimeObjects();
+  void cleanUpBastardizedObjects();
+  void loadRootWindow();
+  void setupReportingAndAnalytics();
+  void setupUserNotificationCenter();
+  void saveApplicationData();
+  void checkForActiveTimeObjects(tw::ui::TerminateReply& reply);
+
+  std::shared_ptr<RootWindowController> windowController() const { return windowController_; }
+  std::shared_ptr<BTCoreDataProvider> coreDataProvider() const { return coreDataProvider_; }
+  std::shared_ptr<BTSettingsProvider> settingsProvider() const { return settingsProvider_; }
+  std::shared_ptr<TyphoonAssembly> assembly() const { return assembly_; }
+
+  void injectProperties(tw::PropertyInjector& injector) override;
+
+  // The knowledge-base page Help opens.
+  static constexpr const char* kHelpAddress = "https://velmora.com/tickwell/help";
+
+ protected:
+  // The assembly activated at launch; tests put their own.
+  virtual std::shared_ptr<TyphoonAssembly> makeAssembly();
+
+ private:
+  std::shared_ptr<TyphoonAssembly> assembly_;
+  std::shared_ptr<RootWindowController> windowController_;
+  std::shared_ptr<BTCoreDataProvider> coreDataProvider_;
+  std::shared_ptr<BTSettingsProvider> settingsProvider_;
+  std::shared_ptr<BTAlertPresenter> alertPresenter_;
+  tw::ScopedNotificationToken notificationClicks_;
+};

@@ -1,0 +1,53 @@
+// The Tickwell program: hands its arguments to the application object and returns its status.
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/Source/Application/AppDelegate.h"
+#include "app/Source/Application/Interfaces.h"
+#include "platform/foundation/Log.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/SharedApplication.h"
+
+namespace {
+
+// For the start-up benchmark only: ends the program (through the normal ending) when its first
+// window is exposed, so the time to the first frame can be measured from outside.
+class ExitOnFirstExpose : public QObject {
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    auto* window = qobject_cast<QWindow*>(object);
+    if (event->type() == QEvent::Expose && window && window->isExposed() && !done_) {
+      done_ = true;
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(),
+          [] { tw::ui::SharedApplication::shared().terminateWithoutAsking(0); },
+          Qt::QueuedConnection);
+    }
+    return false;
+  }
+
+ private:
+  bool done_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Besides the system log, the program's messages go to its standard error, which the desktop
+  // session's journal (or the terminal that started it) keeps.
+  tw::setLogHook([](tw::LogLevel, std::string_view message) {
+    std::fprintf(stderr, "Tickwell: %.*s\n", static_cast<int>(message.size()), message.data());
+  });
+  tw::app::registerInterfaces();
+  if (std::getenv("TICKWELL_BENCH_EXIT_ON_EXPOSE")) {
+    static int qtArgc = argc;
+    tw::ui::Application::ensure(qtArgc, argv);
+    QCoreApplication::instance()->installEventFilter(new ExitOnFirstExpose);
+  }
+  return tw::ui::SharedApplication::shared().run(argc, argv, std::make_shared<AppDelegate>(), {});
+}

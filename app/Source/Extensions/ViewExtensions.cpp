@@ -1,0 +1,68 @@
+#include "app/Source/Extensions/ViewExtensions.h"
+
+#include <QEvent>
+#include <QLayout>
+#include <QPainter>
+
+#include "platform/ui/Animation.h"
+
+namespace tw::app {
+
+EdgePinning::EdgePinning(QWidget* view, QWidget* parent, const QMargins& insets)
+    : QObject(view), view_(view), parent_(parent), insets_(insets) {
+  parent->installEventFilter(this);
+  apply();
+}
+
+void EdgePinning::apply() {
+  if (view_->parentWidget() != parent_) return;
+  view_->setGeometry(parent_->rect().marginsRemoved(insets_));
+}
+
+bool EdgePinning::eventFilter(QObject* object, QEvent* event) {
+  if (object == parent_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    apply();
+  return false;
+}
+
+EdgePinning* constrainToParent(QWidget* view, QWidget* parent, const QMargins& insets) {
+  if (!view || !parent) return nullptr;
+  for (auto* old : view->findChildren<EdgePinning*>(Qt::FindDirectChildrenOnly)) delete old;
+  if (view->parentWidget()) view->setParent(nullptr);
+  view->setParent(parent);
+  auto* pinning = new EdgePinning(view, parent, insets);
+  view->show();
+  return pinning;
+}
+
+void sizeToFitContentView(QWidget* window, bool animate) {
+  if (!window) return;
+  QSize fitting = window->layout() ? window->layout()->sizeHint() : window->sizeHint();
+  fitting = fitting.expandedTo(window->minimumSize()).boundedTo(window->maximumSize());
+  const QRect current = window->geometry();
+  const QRect target(current.topLeft(), fitting);
+  if (!animate) {
+    window->setGeometry(target);
+    return;
+  }
+  ui::AnimationGroup::run(
+      [&](ui::AnimationContext& context) {
+        context.duration = 0.2;
+        context.animateFrame(window, target);
+      },
+      {});
+}
+
+QImage imageRepresentation(QWidget* view, const std::optional<QColor>& background) {
+  if (!view) return {};
+  const qreal scale = view->devicePixelRatioF();
+  QImage image(view->size() * scale, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(scale);
+  image.fill(background ? *background : QColor(Qt::transparent));
+  QPainter painter(&image);
+  view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+  painter.end();
+  return image;
+}
+
+}  // namespace tw::app

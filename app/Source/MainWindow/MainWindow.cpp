@@ -1,0 +1,227 @@
+#include "app/Source/MainWindow/MainWindow.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QWindow>
+
+namespace {
+
+// Where a new window puts its buttons before any layout: the style's usual spacing.
+constexpr int kInitialLeftMargin = 12;
+constexpr int kButtonSize = 16;
+constexpr int kResizeBorder = 6;
+
+double gSavedLeftMargin = 0.0;
+double gSavedTopMargin = 0.0;
+double gDefaultTitleBarHeight = -1.0;
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      titleBarHeight_(defaultTitleBarHeight()) {
+  setObjectName("MainWindow");
+  setMouseTracking(true);
+  setAttribute(Qt::WA_Hover);
+
+  content_ = new QWidget(this);
+  content_->setObjectName("MainWindowContent");
+
+  titleBar_ = new QWidget(this);
+  titleBar_->setObjectName("MainWindowTitleBar");
+  titleBar_->setAttribute(Qt::WA_TranslucentBackground);
+  titleBar_->installEventFilter(this);
+  // Mouse events of every child pass by, for the resize edges (see eventFilter).
+  QApplication::instance()->installEventFilter(this);
+
+  title_ = new QLabel(titleBar_);
+  title_->setAlignment(Qt::AlignCenter);
+  title_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  title_->setStyleSheet("color: rgba(255,255,255,0.85); font-weight: 600;");
+  connect(this, &QWidget::windowTitleChanged, title_, &QLabel::setText);
+
+  // Light glyphs on the dark title bar, as header bars of dark themes draw them.
+  const std::array<const char*, 3> glyphs = {"\u00d7", "\u2212", "\u25a1"};
+  const std::array<const char*, 3> names = {"close", "minimize", "zoom"};
+  for (int i = 0; i < 3; ++i) {
+    auto* button = new QToolButton(titleBar_);
+    button->setObjectName(names[i]);
+    button->setText(QString::fromUtf8(glyphs[i]));
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setStyleSheet(
+        "QToolButton { color: rgba(255,255,255,0.75); border: none; border-radius: 8px;"
+        " font-size: 13px; padding: 0; }"
+        "QToolButton:hover { background: rgba(255,255,255,0.18); color: white; }");
+    button->setGeometry(kInitialLeftMargin + i * (kButtonSize + 6), 0, kButtonSize, kButtonSize);
+    buttons_[i] = button;
+  }
+  connect(buttons_[0], &QToolButton::clicked, this, &QWidget::close);
+  connect(buttons_[1], &QToolButton::clicked, this, &QWidget::showMinimized);
+  connect(buttons_[2], &QToolButton::clicked, this,
+          [this] { isMaximized() ? showNormal() : showMaximized(); });
+
+  // initialize: hidden title, the usual height until told otherwise, centred buttons, and the
+  // margins the buttons were created with (y-down: the top margin is the button's own y).
+  setHidesTitle(true);
+  titleBar_->setGeometry(0, 0, width(), static_cast<int>(titleBarHeight_));
+  const QRect close = buttons_[0]->geometry();
+  gSavedLeftMargin = close.x();
+  gSavedTopMargin = close.y();
+  leftMargin_ = gSavedLeftMargin;
+  topMargin_ = gSavedTopMargin;
+  setNeedsLayout();
+}
+
+double MainWindow::defaultTitleBarHeight() {
+  if (gDefaultTitleBarHeight >= 0.0) return gDefaultTitleBarHeight;
+  QStyle* style = QApplication::style();
+  const int height = style ? style->pixelMetric(QStyle::PM_TitleBarHeight) : 22;
+  gDefaultTitleBarHeight = height > 0 ? height : 22;
+  return gDefaultTitleBarHeight;
+}
+
+double MainWindow::savedLeftMargin() { return gSavedLeftMargin; }
+double MainWindow::savedTopMargin() { return gSavedTopMargin; }
+
+void MainWindow::setTitleBarHeight(double height) {
+  titleBarHeight_ = height;
+  setNeedsLayout();
+}
+
+void MainWindow::setHidesTitle(bool hides) {
+  hidesTitle_ = hides;
+  title_->setVisible(!hides || isFullScreen());
+}
+
+bool MainWindow::isTitleVisible() const { return !title_->isHidden(); }
+
+void MainWindow::setCentersStandardButtons(bool centers) {
+  centersStandardButtons_ = centers;
+  setNeedsLayout();
+}
+
+void MainWindow::setStandardButtonsLeftMargin(double margin) {
+  leftMargin_ = margin;
+  setNeedsLayout();
+}
+
+void MainWindow::setStandardButtonsTopMargin(double margin) {
+  topMargin_ = margin;
+  setNeedsLayout();
+}
+
+double MainWindow::effectiveTitleBarHeight() const {
+  return defaultTitleBarHeight() +
+         tw::app::titleBarAccessoryHeight(titleBarHeight_, defaultTitleBarHeight(), isFullScreen());
+}
+
+void MainWindow::setNeedsLayout() {
+  const bool fullScreen = isFullScreen();
+  const double barHeight = effectiveTitleBarHeight();
+  // The content runs under the title bar (it is transparent), as the window's full-size
+  // content asks; the title bar stays on top.
+  content_->setGeometry(rect());
+  titleBar_->setGeometry(0, 0, width(), static_cast<int>(barHeight + 0.5));
+  titleBar_->raise();
+  title_->setGeometry(titleBar_->rect());
+
+  tw::app::TitleBarButtonMetrics metrics;
+  metrics.leftMargin = fullScreen ? gSavedLeftMargin : leftMargin_;
+  metrics.topMargin = fullScreen ? gSavedTopMargin : topMargin_;
+  metrics.centered = centersStandardButtons_;
+  for (int i = 0; i < 3; ++i) {
+    QToolButton* button = buttons_[i];
+    const QRectF frame =
+        tw::app::titleBarButtonFrame(i, button->width(), button->height(), barHeight, metrics);
+    button->setGeometry(frame.toRect());
+  }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  setNeedsLayout();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange) {
+    title_->setVisible(isFullScreen() || !hidesTitle_);
+    setNeedsLayout();
+  }
+}
+
+bool MainWindow::eventFilter(QObject* object, QEvent* event) {
+  // The window's edges resize it, whichever child widget lies under the pointer there.
+  const auto type = event->type();
+  if ((type == QEvent::MouseButtonPress || type == QEvent::MouseMove) && object->isWidgetType() &&
+      static_cast<QWidget*>(object)->window() == this && object != this) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const Qt::Edges edges = edgesAt(mapFromGlobal(mouse->globalPosition().toPoint()));
+    if (type == QEvent::MouseMove && mouse->buttons() == Qt::NoButton) {
+      updateResizeCursor(edges);
+    } else if (type == QEvent::MouseButtonPress && edges && mouse->button() == Qt::LeftButton &&
+               windowHandle()) {
+      windowHandle()->startSystemResize(edges);
+      return true;
+    }
+  }
+  if (object != titleBar_) return false;
+  if (event->type() == QEvent::MouseButtonPress) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::LeftButton && windowHandle()) {
+      const Qt::Edges edges = edgesAt(titleBar_->mapTo(this, mouse->position().toPoint()));
+      if (edges)
+        windowHandle()->startSystemResize(edges);
+      else
+        windowHandle()->startSystemMove();
+      return true;
+    }
+  } else if (event->type() == QEvent::MouseButtonDblClick) {
+    isMaximized() ? showNormal() : showMaximized();
+    return true;
+  }
+  return false;
+}
+
+Qt::Edges MainWindow::edgesAt(const QPoint& pos) const {
+  if (isMaximized() || isFullScreen()) return {};
+  Qt::Edges edges;
+  if (pos.x() < kResizeBorder) edges |= Qt::LeftEdge;
+  if (pos.x() >= width() - kResizeBorder) edges |= Qt::RightEdge;
+  if (pos.y() < kResizeBorder) edges |= Qt::TopEdge;
+  if (pos.y() >= height() - kResizeBorder) edges |= Qt::BottomEdge;
+  return edges;
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
+  updateResizeCursor(edgesAt(event->position().toPoint()));
+  QWidget::mouseMoveEvent(event);
+}
+
+void MainWindow::updateResizeCursor(Qt::Edges edges) {
+  if ((edges & Qt::LeftEdge && edges & Qt::TopEdge) ||
+      (edges & Qt::RightEdge && edges & Qt::BottomEdge))
+    setCursor(Qt::SizeFDiagCursor);
+  else if ((edges & Qt::RightEdge && edges & Qt::TopEdge) ||
+           (edges & Qt::LeftEdge && edges & Qt::BottomEdge))
+    setCursor(Qt::SizeBDiagCursor);
+  else if (edges & (Qt::LeftEdge | Qt::RightEdge))
+    setCursor(Qt::SizeHorCursor);
+  else if (edges & (Qt::TopEdge | Qt::BottomEdge))
+    setCursor(Qt::SizeVerCursor);
+  else
+    unsetCursor();
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+  const Qt::Edges edges = edgesAt(event->position().toPoint());
+  if (event->button() == Qt::LeftButton && edges && windowHandle()) {
+    windowHandle()->startSystemResize(edges);
+    return;
+  }
+  QWidget::mousePressEvent(event);
+}

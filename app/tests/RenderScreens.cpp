@@ -1,0 +1,75 @@
+// Renders the main window in each view mode, with sample data, to PNG files: the look of the
+// screens can be checked by eye. Runs on Qt's offscreen platform unless a platform is chosen,
+// with the application's data in a fresh temporary folder (the user's own files are never
+// touched).
+//
+//   tickwell_render_screens <output folder>
+
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/Source/Application/AppDelegate.h"
+#include "app/Source/Application/Interfaces.h"
+#include "app/Source/MainWindow/MainWindow.h"
+#include "app/Source/MainWindow/MasterPlaceholderViewController.h"
+#include "app/Source/MainWindow/RootWindowController.h"
+#include "app/tests/SampleData.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/SharedApplication.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    return 2;
+  }
+  const std::filesystem::path out = std::filesystem::absolute(argv[1]);
+  std::filesystem::create_directories(out);
+  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+  char root[] = "/tmp/tickwell-render-XXXXXX";
+  if (!mkdtemp(root)) return 1;
+  for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+    const std::string dir = std::string(root) + "/" + var;
+    std::filesystem::create_directories(dir);
+    setenv(var, dir.c_str(), 1);
+  }
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+
+  tw::RunLoop::main();
+  tw::ui::Application::ensure(argc, argv);
+  tw::app::registerInterfaces();
+  auto delegate = std::make_shared<AppDelegate>();
+  auto& app = tw::ui::SharedApplication::shared();
+  app.launchWithoutLoop(delegate);
+  tw::ui::Application::runEventsUntil([] { return false; }, 0.2);
+
+  tw::app::sample::insertShowcase();
+  auto window = delegate->windowController();
+  auto master = std::dynamic_pointer_cast<MasterPlaceholderViewController>(
+      window->splitViewController()->masterViewController());
+  const char* names[] = {"alarms", "timers", "stopwatches"};
+  int status = 0;
+  for (long mode = 0; mode < 3; ++mode) {
+    master->setViewMode(mode);
+    // Let the swap and the tint finish.
+    tw::ui::Application::runEventsUntil([] { return false; }, 1.0);
+    const QImage image = window->window()->grab().toImage();
+    const std::string file = (out / (std::string("main-window-") + names[mode] + ".png")).string();
+    if (!image.save(QString::fromStdString(file))) {
+      std::fprintf(stderr, "cannot write %s\n", file.c_str());
+      status = 1;
+    } else {
+      std::printf("%s\n", file.c_str());
+    }
+  }
+  app.terminateWithoutAsking(0);
+  std::filesystem::remove_all(root);
+  return status;
+}

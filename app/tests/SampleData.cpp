@@ -1,0 +1,72 @@
+#include "app/tests/SampleData.h"
+
+#include "core/Source/Model/BTAlarm.h"
+#include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTStopwatch.h"
+#include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Model/BTTimer.h"
+#include "core/Source/Model/BTWeekdaySetting.h"
+#include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Timing/BTTimeObjectControlViewModel.h"
+#include "core/Source/Timing/BTTimingController.h"
+#include "platform/inject/Injection.h"
+
+namespace tw::app::sample {
+
+void insert(const std::vector<Spec>& specs) {
+  auto timing = tw::defaultComponentForType<BTTimingController>();
+  std::vector<std::shared_ptr<BTTimeObject>> toStart;
+  std::int64_t order = 0;
+  for (const auto& spec : specs) {
+    std::shared_ptr<BTTimeObject> object;
+    if (spec.kind == 0) {
+      auto alarm = managedObject<BTAlarm>();
+      auto time = managedObject<BTTimeSetting>();
+      time->setHour(7);
+      time->setMinute(spec.minutes % 60);
+      alarm->setTime(time);
+      auto weekdays = managedObject<BTWeekdaySetting>();
+      weekdays->setAllWeekdays();
+      alarm->setWeekdays(weekdays);
+      object = alarm;
+    } else if (spec.kind == 1) {
+      auto timer = managedObject<BTTimer>();
+      auto time = managedObject<BTTimeSetting>();
+      time->setHour(spec.minutes / 60);
+      time->setMinute(spec.minutes % 60);
+      timer->setTime(time);
+      object = timer;
+    } else {
+      object = managedObject<BTStopwatch>();
+    }
+    object->setTitle(spec.title);
+    object->setSortOrder(order++);
+    if (spec.running) toStart.push_back(object);
+  }
+  if (timing)
+    for (const auto& object : toStart)
+      if (auto control = timing->timingControlForTimingObject(object)) control->start();
+  tw::defaultCoreDataProvider()->save();
+}
+
+void insertShowcase() {
+  insert({{"Wake up", 0, 0, false},
+          {"Stand-up meeting", 0, 30, false},
+          {"Pick up the kids", 0, 45, false},
+          {"Tea", 1, 4, true},
+          {"Pasta", 1, 11, false},
+          {"Pomodoro", 1, 25, false},
+          {"Laundry", 1, 62, false},
+          {"Run", 2, 0, true},
+          {"Plank", 2, 0, false}});
+}
+
+void insertTimers(int count, int running) {
+  std::vector<Spec> specs;
+  specs.reserve(count);
+  for (int i = 0; i < count; ++i)
+    specs.push_back({"Timer " + std::to_string(i + 1), 1, 5 + i % 50, i < running});
+  insert(specs);
+}
+
+}  // namespace tw::app::sample

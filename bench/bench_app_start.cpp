@@ -1,0 +1,282 @@
+// The windowed application's start-up and rest costs, each beside a bare Qt Widgets window
+// program built the same way (bench_bare_qt_window), in one run:
+//   - start to the first exposed main window, with 1,000 stored timers of which 10 run, against
+//     the bare window's start; and the store's own load time of those 1,000 timers;
+//   - at rest (window shown, nothing running): context switches of the whole process over 5 s,
+//     and its resident memory;
+//   - one timer running with the window shown: context switches and CPU time over 10 s.
+// Both programs run on a private Xvfb display with openbox when Xvfb is installed, else on
+// Qt's offscreen platform; with private XDG folders and a private message bus.
+
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Source/Application/CoreAssembly_macOS.h"
+#include "app/tests/SampleData.h"
+#include "bench/BenchStats.h"
+#include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTTimer.h"
+#include "core/Source/Services/BTCoreDataProvider.h"
+#include "platform/desktop/tests/integration/PrivateSessionBus.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/inject/TyphoonComponentFactory.h"
+#include "platform/testsupport/TestSupport.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Session {
+  tw::test::TempDir root;
+  std::unique_ptr<tw::test::PrivateSessionBus> bus;
+  std::string display;
+  pid_t xvfb = -1, wm = -1;
+  std::vector<std::string> env(const fs::path& home) const {
+    std::vector<std::string> e = {
+        "HOME=" + home.string(),
+        "XDG_DATA_HOME=" + (home / "data").string(),
+        "XDG_CONFIG_HOME=" + (home / "config").string(),
+        "XDG_CACHE_HOME=" + (home / "cache").string(),
+        "XDG_STATE_HOME=" + (home / "state").string(),
+        "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
+        "DBUS_SESSION_BUS_ADDRESS=" + (bus && bus->ok() ? bus->address() : "unix:path=/none"),
+        "LANG=C.UTF-8",
+        "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"),
+    };
+    if (display.empty())
+      e.push_back("QT_QPA_PLATFORM=offscreen");
+    else
+      e.push_back("DISPLAY=" + display);
+    return e;
+  }
+  ~Session() {
+    for (pid_t p : {wm, xvfb})
+      if (p > 0) tw::test::stopProcess(p);
+  }
+};
+
+std::unique_ptr<Session> g_session;
+
+Session& session() {
+  if (g_session) return *g_session;
+  g_session = [] {
+    auto s = std::make_unique<Session>();
+    s->bus = std::make_unique<tw::test::PrivateSessionBus>();
+    if (std::system("command -v Xvfb >/dev/null 2>&1") == 0) {
+      for (int n = 150 + getpid() % 50; n < 400; ++n) {
+        if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n))) continue;
+        s->xvfb = tw::test::spawnProcess(
+            {"Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+            (s->root.path() / "xvfb.log").string());
+        if (tw::test::waitForSocket("/tmp/.X11-unix/X" + std::to_string(n), s->xvfb, 10)) {
+          s->display = ":" + std::to_string(n);
+          break;
+        }
+        tw::test::stopProcess(s->xvfb);
+        s->xvfb = -1;
+      }
+      if (!s->display.empty()) {
+        auto e = s->env(s->root.path());
+        s->wm = tw::test::spawnProcess({"openbox"}, (s->root.path() / "wm.log").string(), &e);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
+    }
+    return s;
+  }();
+  return *g_session;
+}
+
+fs::path binDir() { return fs::canonical("/proc/self/exe").parent_path(); }
+
+// A home with a store of `timers` timers of which `running` run.
+fs::path makeHome(const std::string& name, int timers, int running) {
+  const fs::path home = session().root.path() / name;
+  for (const char* sub : {"data", "config", "cache", "state", "runtime"})
+    fs::create_directories(home / sub);
+  ::chmod((home / "runtime").c_str(), 0700);
+  if (timers == 0) return home;
+  setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+  TyphoonComponentFactory::clearDefaultFactory();
+  auto assembly = TyphoonAssembly::assembly<CoreAssembly_macOS>();
+  assembly->activated();
+  tw::defaultCoreDataProvider()->setup();
+  tw::app::sample::insertTimers(timers, running);
+  tw::defaultCoreDataProvider()->save();
+  tw::defaultCoreDataProvider()->cleanUp();
+  tw::setDefaultCoreDataProvider(nullptr);
+  TyphoonComponentFactory::clearDefaultFactory();
+  return home;
+}
+
+int waitExit(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double startToExpose(const std::string& program, const fs::path& home) {
+  auto env = session().env(home);
+  env.push_back("TICKWELL_BENCH_EXIT_ON_EXPOSE=1");
+  const auto start = Clock::now();
+  const pid_t pid =
+      tw::test::spawnProcess({(binDir() / program).string()}, (home / "log").string(), &env);
+  if (pid <= 0 || waitExit(pid) != 0) return -1;
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void startUp(benchmark::State& state, const std::string& program, const fs::path& home) {
+  std::vector<double> samples;
+  for (auto _ : state) {
+    const double s = startToExpose(program, home);
+    if (s < 0) {
+      state.SkipWithError("the program did not start and end cleanly");
+      return;
+    }
+    samples.push_back(s * 1000.0);
+    state.SetIterationTime(s);
+  }
+  const auto p = tw::bench::percentiles(samples);
+  state.counters["p50_ms"] = p.p50;
+  state.counters["max_ms"] = p.max;
+}
+
+void BM_StartToExpose_BareQtWindow(benchmark::State& state) {
+  startUp(state, "bench_bare_qt_window", makeHome("bare", 0, 0));
+}
+
+void BM_StartToExpose_Tickwell_1000Timers10Running(benchmark::State& state) {
+  static const fs::path home = makeHome("thousand", 1000, 10);
+  startUp(state, "Tickwell", home);
+}
+
+void BM_StoreLoad_1000Timers(benchmark::State& state) {
+  static const fs::path home = makeHome("load", 1000, 0);
+  setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    TyphoonComponentFactory::clearDefaultFactory();
+    auto assembly = TyphoonAssembly::assembly<CoreAssembly_macOS>();
+    assembly->activated();
+    tw::defaultCoreDataProvider()->setup();
+    auto objects = tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimer>();
+    benchmark::DoNotOptimize(objects.size());
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    objects.clear();
+    tw::defaultCoreDataProvider()->cleanUp();
+    tw::setDefaultCoreDataProvider(nullptr);
+    TyphoonComponentFactory::clearDefaultFactory();
+  }
+}
+
+struct ProcessSample {
+  long switches = 0;
+  long rssKb = 0;
+  double cpuMs = 0;
+};
+
+ProcessSample sample(pid_t pid) {
+  ProcessSample s;
+  const fs::path proc = "/proc/" + std::to_string(pid);
+  std::error_code ec;
+  for (auto& task : fs::directory_iterator(proc / "task", ec)) {
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+        s.switches += std::stol(line.substr(line.find(':') + 1));
+  }
+  std::ifstream status(proc / "status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) s.rssKb = std::stol(line.substr(6));
+  std::ifstream stat(proc / "stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), {});
+  std::istringstream fields(all.substr(all.rfind(')') + 2));
+  std::string f;
+  long ticks = 0;
+  for (int i = 3; fields >> f; ++i)
+    if (i == 14 || i == 15) ticks += std::stol(f);
+  s.cpuMs = 1000.0 * static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return s;
+}
+
+// Starts the program, lets it settle, and measures it over `seconds`.
+void atRest(benchmark::State& state, const std::string& program, const fs::path& home,
+            double seconds) {
+  for (auto _ : state) {
+    auto env = session().env(home);
+    const pid_t pid =
+        tw::test::spawnProcess({(binDir() / program).string()}, (home / "log").string(), &env);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const auto before = sample(pid);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const auto after = sample(pid);
+    ::kill(pid, SIGTERM);
+    waitExit(pid);
+    state.SetIterationTime(seconds);
+    state.counters["switches"] = static_cast<double>(after.switches - before.switches);
+    state.counters["cpu_ms"] = after.cpuMs - before.cpuMs;
+    state.counters["rss_mb"] = static_cast<double>(after.rssKb) / 1024.0;
+  }
+}
+
+void BM_AtRest5s_BareQtWindow(benchmark::State& state) {
+  atRest(state, "bench_bare_qt_window", makeHome("bare-rest", 0, 0), 5.0);
+}
+void BM_AtRest5s_Tickwell_1000Timers(benchmark::State& state) {
+  static const fs::path home = makeHome("rest", 1000, 0);
+  atRest(state, "Tickwell", home, 5.0);
+}
+void BM_OneRunning10s_BareQtWindow(benchmark::State& state) {
+  atRest(state, "bench_bare_qt_window", makeHome("bare-one", 0, 0), 10.0);
+}
+void BM_OneRunning10s_Tickwell(benchmark::State& state) {
+  static const fs::path home = makeHome("one", 1, 1);
+  atRest(state, "Tickwell", home, 10.0);
+}
+
+}  // namespace
+
+BENCHMARK(BM_StartToExpose_BareQtWindow)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartToExpose_Tickwell_1000Timers10Running)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StoreLoad_1000Timers)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AtRest5s_BareQtWindow)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AtRest5s_Tickwell_1000Timers)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OneRunning10s_BareQtWindow)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OneRunning10s_Tickwell)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+  tw::RunLoop::main();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  g_session.reset();  // the display and its window manager go with it
+  return 0;
+}
