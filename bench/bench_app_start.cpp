@@ -184,6 +184,7 @@ void BM_StoreLoad_1000Timers(benchmark::State& state) {
 
 struct ProcessSample {
   long switches = 0;
+  long mainThreadSwitches = 0;
   long rssKb = 0;
   double cpuMs = 0;
 };
@@ -195,10 +196,14 @@ ProcessSample sample(pid_t pid) {
   for (auto& task : fs::directory_iterator(proc / "task", ec)) {
     std::ifstream status(task.path() / "status");
     std::string line;
+    const bool mainThread = task.path().filename() == std::to_string(pid);
     while (std::getline(status, line))
       if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-        s.switches += std::stol(line.substr(line.find(':') + 1));
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        const long n = std::stol(line.substr(line.find(':') + 1));
+        s.switches += n;
+        if (mainThread) s.mainThreadSwitches += n;
+      }
   }
   std::ifstream status(proc / "status");
   std::string line;
@@ -230,6 +235,8 @@ void atRest(benchmark::State& state, const std::string& program, const fs::path&
     waitExit(pid);
     state.SetIterationTime(seconds);
     state.counters["switches"] = static_cast<double>(after.switches - before.switches);
+    state.counters["main_thread_switches"] =
+        static_cast<double>(after.mainThreadSwitches - before.mainThreadSwitches);
     state.counters["cpu_ms"] = after.cpuMs - before.cpuMs;
     state.counters["rss_mb"] = static_cast<double>(after.rssKb) / 1024.0;
   }

@@ -13,35 +13,35 @@
 
 namespace tw::app::sample {
 
-void insert(const std::vector<Spec>& specs) {
+void insert(const std::vector<Entry>& entries) {
   auto timing = tw::defaultComponentForType<BTTimingController>();
   std::vector<std::shared_ptr<BTTimeObject>> toStart;
   std::int64_t order = 0;
-  for (const auto& spec : specs) {
+  for (const auto& entry : entries) {
     std::shared_ptr<BTTimeObject> object;
-    if (spec.kind == 0) {
+    if (entry.kind == 0) {
       auto alarm = managedObject<BTAlarm>();
       auto time = managedObject<BTTimeSetting>();
       time->setHour(7);
-      time->setMinute(spec.minutes % 60);
+      time->setMinute(entry.minutes % 60);
       alarm->setTime(time);
       auto weekdays = managedObject<BTWeekdaySetting>();
       weekdays->setAllWeekdays();
       alarm->setWeekdays(weekdays);
       object = alarm;
-    } else if (spec.kind == 1) {
+    } else if (entry.kind == 1) {
       auto timer = managedObject<BTTimer>();
       auto time = managedObject<BTTimeSetting>();
-      time->setHour(spec.minutes / 60);
-      time->setMinute(spec.minutes % 60);
+      time->setHour(entry.minutes / 60);
+      time->setMinute(entry.minutes % 60);
       timer->setTime(time);
       object = timer;
     } else {
       object = managedObject<BTStopwatch>();
     }
-    object->setTitle(spec.title);
+    object->setTitle(entry.title);
     object->setSortOrder(order++);
-    if (spec.running) toStart.push_back(object);
+    if (entry.running) toStart.push_back(object);
   }
   if (timing)
     for (const auto& object : toStart)
@@ -62,11 +62,11 @@ void insertShowcase() {
 }
 
 void insertTimers(int count, int running) {
-  std::vector<Spec> specs;
-  specs.reserve(count);
+  std::vector<Entry> entries;
+  entries.reserve(count);
   for (int i = 0; i < count; ++i)
-    specs.push_back({"Timer " + std::to_string(i + 1), 1, 5 + i % 50, i < running});
-  insert(specs);
+    entries.push_back({"Timer " + std::to_string(i + 1), 1, 5 + i % 50, i < running});
+  insert(entries);
 }
 
 }  // namespace tw::app::sample

@@ -8,7 +8,7 @@
 
 namespace tw::app::sample {
 
-struct Spec {
+struct Entry {
   std::string title;
   int kind;     // 0 alarm, 1 timer, 2 stopwatch
   int minutes;  // a timer's duration, an alarm's minute past 7:00
@@ -16,7 +16,7 @@ struct Spec {
 };
 
 // Inserts the objects in order, starts the running ones through their controls, and saves.
-void insert(const std::vector<Spec>& specs);
+void insert(const std::vector<Entry>& entries);
 // A few of each kind, some running.
 void insertShowcase();
 // `count` timers, the first `running` of them running.

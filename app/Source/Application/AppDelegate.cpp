@@ -113,13 +113,8 @@ void AppDelegate::cleanUpBastardizedObjects() {
 }
 
 void AppDelegate::loadRootWindow() {
-  windowController_ =
-      BTStoryboardLoader::loadControllerFromStoryboard<RootWindowController>("Main", nullptr);
-  if (!windowController_) {
-    // Fall back to the identifier, whatever the class registered under it.
-    windowController_ = std::dynamic_pointer_cast<RootWindowController>(
-        BTStoryboardLoader::instantiateController("Main", "rootWindowController", nullptr));
-  }
+  windowController_ = std::dynamic_pointer_cast<RootWindowController>(
+      BTStoryboardLoader::instantiateController("Main", "rootWindowController", nullptr));
   if (!windowController_) {
     tw::log(tw::LogLevel::Error, "The main window's interface \"Main\" is not available");
     return;

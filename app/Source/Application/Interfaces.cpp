@@ -18,7 +18,6 @@ void registerInterfaces() {
     return std::make_shared<RootWindowController>(split);
   };
   main.controllers.emplace("rootWindowController", makeRoot);
-  main.controllers.emplace("RootWindowController", makeRoot);
   main.initialControllerIdentifier = "rootWindowController";
   BTStoryboardLoader::registerStoryboard("Main", std::move(main));
 

@@ -77,7 +77,7 @@ std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout) {
 class TickwellEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* tool : {"Xvfb", "openbox", "xdotool"})
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
       if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
     if (!bus_.ok()) GTEST_SKIP() << "no private message bus: " << bus_.failure();
 
@@ -85,24 +85,42 @@ class TickwellEndToEndTest : public ::testing::Test {
     fs::create_directories(runtime_);
     ::chmod(runtime_.c_str(), 0700);
 
-    // A display number nobody uses.
-    for (int n = 90 + ::getpid() % 50; n < 400; ++n) {
-      if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
-          fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
-        continue;
-      display_ = ":" + std::to_string(n);
-      xvfb_ = tw::test::spawnProcess(
-          {"Xvfb", display_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-          (xdg_.root() / "xvfb.log").string());
-      if (xvfb_ > 0 && tw::test::waitForSocket("/tmp/.X11-unix/X" + std::to_string(n), xvfb_, 10.0))
-        break;
-      if (xvfb_ > 0) tw::test::stopProcess(xvfb_);
-      xvfb_ = -1;
-    }
+    // Xvfb picks a free display number itself and writes it to its standard output (our log).
+    const fs::path xvfbLog = xdg_.root() / "xvfb.log";
+    xvfb_ = tw::test::spawnProcess(
+        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        xvfbLog.string());
+    ASSERT_GT(xvfb_, 0);
+    std::string number;
+    waitFor(
+        [&] {
+          std::istringstream lines(readFile(xvfbLog));
+          std::string line;
+          while (std::getline(lines, line))
+            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+              number = line;
+              return true;
+            }
+          return false;
+        },
+        15s);
+    ASSERT_FALSE(number.empty()) << "Xvfb gave no display: " << readFile(xvfbLog);
+    display_ = ":" + number;
+    ASSERT_TRUE(tw::test::waitForSocket("/tmp/.X11-unix/X" + number, xvfb_, 10.0));
     ASSERT_GT(xvfb_, 0) << "no virtual display";
     const auto env = environment();
     wm_ = tw::test::spawnProcess({"openbox"}, (xdg_.root() / "openbox.log").string(), &env);
     ASSERT_GT(wm_, 0);
+    // The window manager is ready once it has announced itself on the root window.
+    ASSERT_TRUE(waitFor(
+        [&] {
+          return std::system(("DISPLAY=" + display_ +
+                              " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null"
+                              " | grep -q 'window id'")
+                                 .c_str()) == 0;
+        },
+        30s))
+        << "openbox did not start: " << readFile(xdg_.root() / "openbox.log");
   }
 
   void TearDown() override {
@@ -215,9 +233,12 @@ TEST_F(TickwellEndToEndTest, ResumesRunningObjectsWarnsBeforeQuittingAndSavesOnS
 
   app_ = launch();
   ASSERT_GT(app_, 0);
-  ASSERT_TRUE(waitFor([&] { return !visibleWindowsOf(app_).empty(); }, 20s))
-      << "the main window never mapped; log:\n"
-      << readFile(log());
+  ASSERT_TRUE(waitFor([&] { return !visibleWindowsOf(app_).empty(); }, 40s))
+      << "the main window never mapped (program "
+      << (waitExit(app_, 0ms).has_value() ? "ended" : "still running")
+      << ", windows: " << xdotool("search --pid " + std::to_string(app_)).size() << "); log:\n"
+      << readFile(log()) << "\nwindow manager:\n"
+      << readFile(xdg_.root() / "openbox.log");
   const std::string window = visibleWindowsOf(app_).front();
 
   // A second launch hands over to the running one and leaves at once.
