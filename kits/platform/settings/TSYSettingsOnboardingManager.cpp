@@ -9,6 +9,17 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Paths.h"
 
+namespace {
+// Every registry made while this library is loaded holds a settings flow of this kind.
+[[maybe_unused]] const bool gFactoryInstalled = [] {
+  Tessaly::setSettingsFlowFactory([](const std::string& installID) {
+    return TSYSettingsOnboardingManager::create(TSYApplicationIdentiferModel::create(installID),
+                                                installID);
+  });
+  return true;
+}();
+}  // namespace
+
 std::shared_ptr<TSYSettingsOnboardingManager> TSYSettingsOnboardingManager::create(
     std::shared_ptr<const TSYApplicationIdentiferModel> model, std::string installID) {
   std::shared_ptr<TSYSettingsOnboardingManager> manager(new TSYSettingsOnboardingManager());

@@ -147,6 +147,21 @@ TEST_F(SettingsFlowTest, FailedDownloadsKeepTheCacheAndAnnounceNothing) {
       << cached;
 }
 
+TEST_F(SettingsFlowTest, TheRegistryHoldsTheFlowAndReadsItsSettings) {
+  auto sdk = Tessaly::sharedSDK();
+  ASSERT_TRUE(
+      std::dynamic_pointer_cast<TSYSettingsOnboardingManager>(sdk->settingsAndOnboardingManager()));
+  EXPECT_TRUE(sdk->settings().isNull());
+  sdk->setAPIKey("0123456789abcdef0123456789abcdef01234567");
+  sdk->onboardAppAndDownloadSettings();
+  ASSERT_TRUE(eventually([&] { return posted_ == 1; }));
+  EXPECT_TRUE(sdk->settings()["features"].dictionary());
+  auto request = service_.requests("settings").at(0);
+  EXPECT_EQ(*request["headers"]["X-Morvex-Installation-ID"].string(), sdk->installID());
+  EXPECT_EQ(*request["headers"]["X-Morvex-API-Key"].string(),
+            "0123456789abcdef0123456789abcdef01234567");
+}
+
 TEST(SettingsCache, UnreadableOrMistypedSettingsReadAsAbsent) {
   tw::test::TempDir dir;
   auto path = dir.path() / "settings.json";
