@@ -5,6 +5,7 @@
 #include "kits/platform/KitServiceEndpoints.h"
 #include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/Tessaly.h"
+#include "kits/platform/net/TSYPinnedCertificates.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Paths.h"
@@ -26,7 +27,7 @@ std::shared_ptr<TSYSettingsOnboardingManager> TSYSettingsOnboardingManager::crea
   manager->appIdentifierModel_ = std::move(model);
   manager->installID_ = std::move(installID);
   manager->settingsModel_ = std::make_shared<TSYSettings>(manager->settingsPath());
-  manager->networkClient_ = TSYNetworkClient::createWithQueue(nullptr);
+  manager->networkClient_ = TSYNetworkClient::createWithQueue(nullptr, TSYPinnedCertificates());
   return manager;
 }
 

@@ -6,9 +6,13 @@
 #include <fstream>
 #include <future>
 
+#include <openssl/x509.h>
+
+#include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/net/MVXURLSession.h"
 #include "kits/platform/net/TSYCertificatePinner.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
+#include "kits/platform/net/TSYPinnedCertificates.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
 namespace {
@@ -307,6 +311,40 @@ TEST(URLSessionTrust, CertificatesFromBadBytesAreRefused) {
   const std::uint8_t junk[] = {0x30, 0x82, 0x01, 0x00, 0x02};
   EXPECT_FALSE(TSYCertificatePinner::createCertificationWithData(junk, sizeof junk));
   EXPECT_FALSE(TSYCertificatePinner::createCertificationWithData(nullptr, 10));
+}
+
+}  // namespace
+
+namespace {
+
+// The product's pinned roots: the named certificates, byte for byte (their published SHA-256
+// fingerprints), in their order.
+TEST(PinnedCertificates, AreTheEightNamedRootsInOrder) {
+  const struct {
+    std::size_t length;
+    const char* sha256;
+  } expected[] = {
+      {1082, "687fa451382278fff0c8b11f8d43d576671c6eb2bceab413fb83d965d06d2ff2"},
+      {1173, "73c176434f1bc6d5adf45b0e76e727287c8de57616c1e6e6141a2b2cbc7d8e4c"},
+      {969, "7431e5f4c3c1ce4690774f0b61e05440883ba9a01ed00ba6abd7806ed3b118cf"},
+      {1239, "9acfab7e43c8d880d06b262a94deeee4b4659989c3d0caf19baf6405e41ab7df"},
+      {1054, "cbb5af185e942a2402f9eacbc0ed5bb876eea3c1223623d00447e4f3ba554b65"},
+      {1053, "92a9d9833fe1944db366e8bfae7a95b6480c2d6c6c2a1be65d4236b608fca1bb"},
+      {1054, "eb04cf5eb1f39afa762f2bb120f296cba520c1b97db1589565b81cb9a17b7244"},
+      {1054, "e389360d0fdbaeb3d250584b4730314e222f39c156a020144e8d960561791506"},
+  };
+  const auto& pinned = TSYPinnedCertificates();
+  ASSERT_EQ(pinned.size(), 8u);
+  EXPECT_EQ(&pinned, &TSYPinnedCertificates());  // made once
+  for (std::size_t i = 0; i < pinned.size(); ++i) {
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(pinned[i]->x509(), &der);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(static_cast<std::size_t>(length), expected[i].length) << i;
+    EXPECT_EQ(TSYSHA256HexStringForBytes(der, static_cast<std::size_t>(length)), expected[i].sha256)
+        << i;
+    OPENSSL_free(der);
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
@@ -160,6 +161,21 @@ TEST_F(SettingsFlowTest, TheRegistryHoldsTheFlowAndReadsItsSettings) {
   EXPECT_EQ(*request["headers"]["X-Morvex-Installation-ID"].string(), sdk->installID());
   EXPECT_EQ(*request["headers"]["X-Morvex-API-Key"].string(),
             "0123456789abcdef0123456789abcdef01234567");
+}
+
+// The product's client trusts only its pinned roots: the service's test CA is refused even while
+// the system trusts it, and nothing is saved or announced.
+TEST_F(SettingsFlowTest, ProductPinningRefusesOtherAuthorities) {
+  KitService tlsService(true);
+  setenv("SettingsEndpoint", tlsService.baseURL().c_str(), 1);
+  MVXURLSession::setSystemTrustFileForTesting(tlsService.caFile());
+  tw::LogCapture log;
+  auto manager = start();
+  EXPECT_TRUE(eventually([&] { return log.contains("[Tessaly] failed to download settings"); }));
+  MVXURLSession::setSystemTrustFileForTesting({});
+  EXPECT_EQ(posted_.load(), 0);
+  EXPECT_TRUE(tlsService.requests().empty());  // no request got past the handshake
+  EXPECT_FALSE(std::filesystem::exists(manager->settingsPath()));
 }
 
 TEST(SettingsCache, UnreadableOrMistypedSettingsReadAsAbsent) {
