@@ -302,6 +302,21 @@ bool Tessaly::setEmberlynHalvernAppIdFromUserInfo(const std::optional<tw::Dictio
 
 // --- instance -------------------------------------------------------------------------------
 
+namespace {
+std::mutex& settingsFlowFactoryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+Tessaly::SettingsFlowFactory& settingsFlowFactoryStorage() {
+  static Tessaly::SettingsFlowFactory factory;
+  return factory;
+}
+Tessaly::SettingsFlowFactory settingsFlowFactory() {
+  std::lock_guard<std::mutex> lock(settingsFlowFactoryMutex());
+  return settingsFlowFactoryStorage();
+}
+}  // namespace
+
 Tessaly::Tessaly() {
   if (auto stored = readInstallationUUID()) {
     installID_ = *stored;
@@ -316,6 +331,12 @@ Tessaly::Tessaly() {
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   executionIdentifier_ = run;
   debug_ = launchArgumentsContain("-EBNDebugEnabled");
+  if (auto factory = settingsFlowFactory()) settingsAndOnboardingManager_ = factory(installID_);
+}
+
+void Tessaly::setSettingsFlowFactory(SettingsFlowFactory factory) {
+  std::lock_guard<std::mutex> lock(settingsFlowFactoryMutex());
+  settingsFlowFactoryStorage() = std::move(factory);
 }
 
 std::optional<std::string> Tessaly::readInstallationUUID() {

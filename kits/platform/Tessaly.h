@@ -10,6 +10,7 @@
 // Configuration faults raise tw::Exception named "TSYException"; nothing else is thrown.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -101,6 +102,12 @@ class Tessaly : public tw::Object {
   void setEmberlynHalvernAppId(std::optional<std::string> appId);
 
   std::string className() const override { return "Tessaly"; }
+
+  // Makes the settings flow each new registry holds (given the installation identifier). The
+  // settings library installs it when it loads; without one the registry has no settings flow.
+  using SettingsFlowFactory =
+      std::function<std::shared_ptr<tw::SettingsOnboardingFlow>(const std::string& installID)>;
+  static void setSettingsFlowFactory(SettingsFlowFactory factory);
 
   // Test-only: forgets the shared instance and the run-once start-up, as a new process would.
   static void resetForTesting();

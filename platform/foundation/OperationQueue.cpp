@@ -45,7 +45,18 @@ void Operation::run() {
     skip = cancelled_;
   }
   if (!skip) main();
+  if (skip || !isAsynchronous()) finish();
+}
+
+void Operation::finishAsynchronousOperation() {
+  std::shared_ptr<OperationQueue> queue;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return;
+    queue = queue_.lock();
+  }
   finish();
+  if (queue && claimQueueNotice()) queue->operationDidFinish(shared_from_this());
 }
 
 void Operation::finish() {
@@ -53,6 +64,7 @@ void Operation::finish() {
   std::vector<std::weak_ptr<Operation>> dependents;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return;  // an asynchronous operation may be finished from two threads
     executing_ = false;
     finished_ = true;
     completion = std::move(completion_);
@@ -302,7 +314,8 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
       operation->queue_ = weak_from_this();
     }
   }
-  if (problem) raise(NSInvalidArgumentException, std::string("OperationQueue::addOperation: ") + problem);
+  if (problem)
+    raise(NSInvalidArgumentException, std::string("OperationQueue::addOperation: ") + problem);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     slots_.push_back({operation, false});
@@ -381,7 +394,10 @@ void OperationQueue::startReadyOperations() {
       tlsOperationQueue = self.get();
       callGuarded(label.c_str(), [&] { operation->run(); });
       tlsOperationQueue = previous;
-      self->operationDidFinish(operation);
+      // An asynchronous operation still running tells the queue itself when it finishes.
+      if (operation->isFinished() && operation->claimQueueNotice()) {
+        self->operationDidFinish(operation);
+      }
     });
   }
 }

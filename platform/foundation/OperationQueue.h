@@ -10,6 +10,7 @@
 // waits for its dependencies), skips main() and finishes; operations that depend on it then run
 // as usual. An exception escaping an operation ends the process like one escaping any block.
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -33,7 +34,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
   // NSInvalidArgumentException for an operation that is in a queue, not ready, or already
   // started.
   void start();
-  void cancel();
+  // Subclasses that cancel work of their own call this first.
+  virtual void cancel();
   bool isCancelled() const;
   bool isExecuting() const;
   bool isFinished() const;
@@ -58,10 +60,18 @@ class Operation : public std::enable_shared_from_this<Operation> {
  protected:
   // The work; long operations check isCancelled() now and then.
   virtual void main() {}
+  // An asynchronous operation stays executing after main() returns, until it calls
+  // finishAsynchronousOperation() (from any thread; later calls do nothing). A cancelled one
+  // still finishes at start without running main().
+  virtual bool isAsynchronous() const { return false; }
+  void finishAsynchronousOperation();
 
  private:
   friend class OperationQueue;
   void run();
+  // True for the one caller that may tell the queue this operation finished.
+  bool claimQueueNotice() { return !queueNoticed_.exchange(true); }
+  std::atomic<bool> queueNoticed_{false};
   void finish();
   void dependencyChanged();
 

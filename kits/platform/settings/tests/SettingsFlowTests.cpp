@@ -1,0 +1,209 @@
+// The settings flow of one run against the local kits' web service: the decision after each
+// download, the onboarding form, the cache file and its faults.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/Tessaly.h"
+#include "kits/platform/settings/TSYSettingsOnboardingManager.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/Log.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
+#include "tools/kitservice/KitServiceFixture.h"
+
+namespace {
+
+using tw::test::KitService;
+
+KitService::Reply settingsReply(const std::string& json, int times = 1) {
+  KitService::Reply reply;
+  reply.json = *tw::Json::parse(json);
+  reply.times = times;
+  return reply;
+}
+
+bool eventually(const std::function<bool()>& done, double seconds = 15) {
+  const auto stop = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > stop) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+class SettingsFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Tessaly::resetForTesting();
+    tw::Dictionary info{{"CFBundleIdentifier", "com.example/app"},
+                        {"CFBundleVersion", "7"},
+                        {"CFBundleShortVersionString", "1.2"},
+                        {"Morvex", tw::Dictionary{{"SettingsEndpoint", "http://127.0.0.1:1"},
+                                                  {"ConfigureEndpoint", service_.baseURL()}}}};
+    auto dir = xdg_.root() / "bundle";
+    std::filesystem::create_directories(dir);
+    ASSERT_TRUE(tw::paths::writeFileAtomically(dir / "Info.plist",
+                                               *tw::PropertyList::writeXML(tw::Value(info)))
+                    .ok());
+    tw::setKitMainBundleForTesting(tw::Bundle::fromDirectory(dir));
+    // The environment overrides the Info.plist's endpoint.
+    setenv("SettingsEndpoint", service_.baseURL().c_str(), 1);
+    token_ = tw::NotificationCenter::defaultCenter()->addObserver(
+        TSYSettingsAvailableNotification, nullptr, nullptr, [this](const tw::Notification&) {
+          updatesWhenPosted_ = service_.requests("update").size();
+          ++posted_;
+        });
+  }
+  void TearDown() override {
+    tw::NotificationCenter::defaultCenter()->removeObserver(token_);
+    unsetenv("SettingsEndpoint");
+    tw::setKitMainBundleForTesting(nullptr);
+    Tessaly::resetForTesting();
+  }
+  std::shared_ptr<TSYSettingsOnboardingManager> start() {
+    auto manager = TSYSettingsOnboardingManager::create(
+        TSYApplicationIdentiferModel::create("install-1"), "install-1");
+    manager->beginSettingsAndOnboardingOperations(
+        "0123456789abcdef0123456789abcdef01234567",
+        tw::Dictionary{{TSYSDKBundleIdentifier, TSYSDKDisplayVersion}});
+    return manager;
+  }
+  std::map<std::string, std::string> fields(const tw::Value& request) {
+    std::map<std::string, std::string> out;
+    for (const auto& part : *request["parts"].array()) {
+      if (const auto* text = part["text"].string()) out[*part["name"].string()] = *text;
+    }
+    return out;
+  }
+
+  tw::test::ScopedXdg xdg_;
+  KitService service_{false};
+  tw::NotificationToken token_;
+  std::atomic<int> posted_{0};
+  std::atomic<std::size_t> updatesWhenPosted_{99};
+};
+
+TEST_F(SettingsFlowTest, NewAppIsCreatedThenSettingsAreFetchedAgainAndAnnouncedOnce) {
+  service_.script(KitService::kSettings, settingsReply(R"({"app": {"status": "new"}})", 2));
+  auto manager = start();
+  ASSERT_TRUE(
+      eventually([&] { return service_.requests("settings").size() == 2 && posted_ == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(posted_.load(), 1);
+
+  auto all = service_.requests();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(*all[0]["endpoint"].string(), "settings");
+  EXPECT_EQ(*all[1]["endpoint"].string(), "create");
+  for (const auto& request : all) EXPECT_EQ(request["problems"].count(), 0u) << request;
+  EXPECT_EQ(*all[0]["path"].string(), "/spi/v2/platforms/mac/apps/com.example_app/settings");
+  EXPECT_EQ(*all[0]["headers"]["User-Agent"].string(), "io.tessaly.sdk.mac/1.9.0 (74)");
+  EXPECT_EQ(*all[0]["headers"]["X-Morvex-Installation-ID"].string(), "install-1");
+
+  auto form = fields(all[1]);
+  EXPECT_EQ(form["app[identifier]"], "com.example_app");
+  EXPECT_EQ(form["app[build_version]"], "7");
+  EXPECT_EQ(form["app[display_version]"], "1.2");
+  EXPECT_EQ(form["app[build][libraries][io.tessaly.sdk.mac]"], "1.9.0");
+  EXPECT_EQ(form["app[slices][][arch]"], "x86_64");
+  EXPECT_EQ(form["app[instance_identifier]"], *all[0]["query"]["instance"].string());
+  EXPECT_EQ(*manager->settingsModel()->appStatus(), "new");
+}
+
+TEST_F(SettingsFlowTest, UpdateIsSentAfterTheAnnouncement) {
+  service_.script(KitService::kSettings,
+                  settingsReply(R"({"app": {"status": "activated", "update_required": true}})"));
+  auto manager = start();
+  ASSERT_TRUE(eventually([&] { return service_.requests("update").size() == 1; }));
+  EXPECT_EQ(posted_.load(), 1);
+  EXPECT_EQ(updatesWhenPosted_.load(), 0u);
+  auto update = service_.requests("update")[0];
+  EXPECT_EQ(*update["method"].string(), "PUT");
+  EXPECT_EQ(*update["path"].string(), "/spi/v1/platforms/mac/apps/com.example_app");
+  EXPECT_TRUE(manager->settingsModel()->appUpdateRequired());
+}
+
+TEST_F(SettingsFlowTest, FailedDownloadsKeepTheCacheAndAnnounceNothing) {
+  auto manager = start();
+  ASSERT_TRUE(eventually([&] { return posted_ == 1; }));
+  EXPECT_TRUE(manager->settingsDictionary()["features"].dictionary());
+  const auto cached = manager->settingsPath();
+
+  KitService::Reply broken;
+  broken.status = 404;
+  service_.script(KitService::kSettings, broken);
+  auto second = start();
+  ASSERT_TRUE(eventually([&] { return service_.requests("settings").size() == 2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(posted_.load(), 1);
+  EXPECT_TRUE(std::filesystem::exists(cached));  // the earlier run's settings stay
+  // The bundle identifier's "/" stays in the cache's path (it is "_" only in URLs).
+  EXPECT_TRUE(cached.string().ends_with("/io.tessaly.sdk.mac.data/com.example/app/settings.json"))
+      << cached;
+}
+
+TEST_F(SettingsFlowTest, TheRegistryHoldsTheFlowAndReadsItsSettings) {
+  auto sdk = Tessaly::sharedSDK();
+  ASSERT_TRUE(
+      std::dynamic_pointer_cast<TSYSettingsOnboardingManager>(sdk->settingsAndOnboardingManager()));
+  EXPECT_TRUE(sdk->settings().isNull());
+  sdk->setAPIKey("0123456789abcdef0123456789abcdef01234567");
+  sdk->onboardAppAndDownloadSettings();
+  ASSERT_TRUE(eventually([&] { return posted_ == 1; }));
+  EXPECT_TRUE(sdk->settings()["features"].dictionary());
+  auto request = service_.requests("settings").at(0);
+  EXPECT_EQ(*request["headers"]["X-Morvex-Installation-ID"].string(), sdk->installID());
+  EXPECT_EQ(*request["headers"]["X-Morvex-API-Key"].string(),
+            "0123456789abcdef0123456789abcdef01234567");
+}
+
+// The product's client trusts only its pinned roots: the service's test CA is refused even while
+// the system trusts it, and nothing is saved or announced.
+TEST_F(SettingsFlowTest, ProductPinningRefusesOtherAuthorities) {
+  KitService tlsService(true);
+  setenv("SettingsEndpoint", tlsService.baseURL().c_str(), 1);
+  MVXURLSession::setSystemTrustFileForTesting(tlsService.caFile());
+  tw::LogCapture log;
+  auto manager = start();
+  EXPECT_TRUE(eventually([&] { return log.contains("[Tessaly] failed to download settings"); }));
+  MVXURLSession::setSystemTrustFileForTesting({});
+  EXPECT_EQ(posted_.load(), 0);
+  EXPECT_TRUE(tlsService.requests().empty());  // no request got past the handshake
+  EXPECT_FALSE(std::filesystem::exists(manager->settingsPath()));
+}
+
+TEST(SettingsCache, UnreadableOrMistypedSettingsReadAsAbsent) {
+  tw::test::TempDir dir;
+  auto path = dir.path() / "settings.json";
+  auto read = [&](const std::string& text) {
+    std::ofstream(path) << text;
+    TSYSettings settings(path);
+    auto value = settings.settingsDictionary();
+    return std::make_pair(value, std::filesystem::exists(path));
+  };
+  for (const char* bad : {"", "{not json", "[1, 2]", "\"text\""}) {
+    auto [value, kept] = read(bad);
+    EXPECT_TRUE(value.isNull()) << bad;
+    EXPECT_FALSE(kept) << bad;  // deleted, so the next run downloads afresh
+  }
+  std::ofstream(path) << R"({"app": 5})";
+  TSYSettings mistyped(path);
+  EXPECT_FALSE(mistyped.appSettings());
+  EXPECT_FALSE(mistyped.appNeedsOnboarding());
+  std::ofstream(path) << R"({"app": {"status": 3, "update_required": "yes"}})";
+  mistyped.clearSettingsDictionary();
+  EXPECT_FALSE(mistyped.appStatus());
+  EXPECT_FALSE(mistyped.appUpdateRequired());
+  std::ofstream(path) << R"({"app": {"status": null}})";
+  mistyped.clearSettingsDictionary();
+  EXPECT_TRUE(mistyped.appSettings());
+  EXPECT_FALSE(mistyped.appStatus());
+}
+
+}  // namespace
