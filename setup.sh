@@ -15,9 +15,8 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   libsystemd-dev libspeechd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
   dbus python3
-  libssl-dev libcurl4-openssl-dev openssl clang lld llvm
-  xvfb openbox xdotool x11-utils
   libssl-dev libcurl4-openssl-dev openssl curl clang lld llvm
+  xvfb openbox xdotool x11-utils
 )
 
 install_packages() {
