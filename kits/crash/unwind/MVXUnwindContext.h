@@ -11,14 +11,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <ucontext.h>
-
 // The general registers of an x86_64 thread, in the order the crash records keep them.
 struct MVXThreadState64 {
   uint64_t rax, rbx, rcx, rdx, rdi, rsi, rbp, rsp;
   uint64_t r8, r9, r10, r11, r12, r13, r14, r15;
   uint64_t rip, rflags, cs, fs, gs;
 };
+
+static_assert(sizeof(MVXThreadState64) == 21 * 8);
 
 struct MVXExceptionState64 {
   uint16_t trapno;
@@ -42,15 +42,37 @@ struct MVXMachineContext64 {
 // callers need not include <ucontext.h>). False for a null argument.
 bool MVXMachineContextFromUContext(const void* ucontext, MVXMachineContext64* out);
 
-// The registers of the calling function itself, standing just behind an inlined getcontext call:
+// The registers of the calling function itself, at the instruction behind this inlined capture:
 // what a thread that walks its own stack starts from. Inlined so that the captured frame stays
-// alive while the caller walks. The PC is exact (its own row of the call-frame table describes
-// the state after the call returned).
+// alive while the caller walks; its PC is exact. Floating-point and exception state are zero.
 __attribute__((always_inline)) inline bool MVXMachineContextCaptureCurrent(
     MVXMachineContext64* out) {
-  ucontext_t uc;
-  if (getcontext(&uc) != 0) return false;
-  return MVXMachineContextFromUContext(&uc, out);
+  if (!out) return false;
+  __builtin_memset(out, 0, sizeof(*out));
+  asm volatile(
+      "movq %%rax, 0(%0)\n\t"
+      "movq %%rbx, 8(%0)\n\t"
+      "movq %%rcx, 16(%0)\n\t"
+      "movq %%rdx, 24(%0)\n\t"
+      "movq %%rdi, 32(%0)\n\t"
+      "movq %%rsi, 40(%0)\n\t"
+      "movq %%rbp, 48(%0)\n\t"
+      "movq %%rsp, 56(%0)\n\t"
+      "movq %%r8, 64(%0)\n\t"
+      "movq %%r9, 72(%0)\n\t"
+      "movq %%r10, 80(%0)\n\t"
+      "movq %%r11, 88(%0)\n\t"
+      "movq %%r12, 96(%0)\n\t"
+      "movq %%r13, 104(%0)\n\t"
+      "movq %%r14, 112(%0)\n\t"
+      "movq %%r15, 120(%0)\n\t"
+      "leaq 1f(%%rip), %%rax\n\t"
+      "movq %%rax, 128(%0)\n\t"
+      "1:\n\t"
+      :
+      : "r"(&out->ss)
+      : "rax", "memory");
+  return true;
 }
 
 // --- Seams ------------------------------------------------------------------------------------
