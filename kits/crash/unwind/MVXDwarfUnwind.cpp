@@ -691,6 +691,7 @@ bool MVXDwarfExpressionMachineInit(MVXDwarfExpressionMachine* machine, uintptr_t
   if (!machine || !MVXIsValidPointer(address)) return false;
   machine->stackPointer = 0;
   machine->cursor = address;
+  machine->start = address;
   machine->end = 0;
   machine->registers = registers;
   return push(machine, initialValue);
@@ -703,6 +704,7 @@ bool MVXDwarfExpressionMachinePrepareForExecution(MVXDwarfExpressionMachine* mac
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: DWARF expression length is zero\n");
     return false;
   }
+  machine->start = machine->cursor;
   machine->end = machine->cursor + length;
   return true;
 }
@@ -838,7 +840,7 @@ bool MVXDwarfExpressionMachineExecuteNextOpcode(MVXDwarfExpressionMachine* m) {
       const int16_t skip = static_cast<int16_t>(MVXDwarfReadU16(&m->cursor));
       if (!pop(m, &a)) return false;
       if (a != 0) m->cursor += skip;
-      return true;
+      return m->cursor >= m->start && m->cursor <= m->end;
     }
     case 0x29:
       return binary([](uint64_t x, uint64_t y) -> uint64_t { return int64_t(x) == int64_t(y); });
@@ -856,7 +858,7 @@ bool MVXDwarfExpressionMachineExecuteNextOpcode(MVXDwarfExpressionMachine* m) {
     case 0x2F: {  // skip
       const int16_t skip = static_cast<int16_t>(MVXDwarfReadU16(&m->cursor));
       m->cursor += skip;
-      return true;
+      return m->cursor >= m->start && m->cursor <= m->end;
     }
     case 0x94: {
       MVX_UNWIND_LOG("WARN  [%s:%d] DW_OP_deref_size\n");

@@ -125,6 +125,7 @@ struct MVXDwarfExpressionMachine {
   uint64_t stack[kMVXDwarfExpressionStackSize];
   int stackPointer;  // next free slot; -1 once invalid
   uintptr_t cursor;
+  uintptr_t start;  // first opcode: branches may not leave [start, end]
   uintptr_t end;
   const MVXThreadState64* registers;
 };
