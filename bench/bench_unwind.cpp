@@ -6,6 +6,8 @@
 #include <benchmark/benchmark.h>
 #include <unwind.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 
@@ -47,12 +49,17 @@ __attribute__((noinline)) size_t walkOurs() {
 
 void runOnDeepStack(benchmark::State& state, size_t (*walk)()) {
   descend(kDepth, [&] {
-    size_t frames = 0;
+    size_t frames = 0, shortest = SIZE_MAX, longest = 0;
     for (auto _ : state) {
       size_t n = walk();
       benchmark::DoNotOptimize(n);
       frames += n;
+      shortest = std::min(shortest, n);
+      longest = std::max(longest, n);
     }
+    // Every walk of the one stack must see every frame.
+    state.counters["shortest"] = static_cast<double>(shortest);
+    state.counters["longest"] = static_cast<double>(longest);
     state.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["depth"] =
