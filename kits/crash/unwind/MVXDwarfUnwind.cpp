@@ -111,7 +111,9 @@ uintptr_t MVXParseAddressWithEncodingAndAdvance(uintptr_t* cursor, uint8_t encod
   if (encoding & 0x80) {
     if (value == 0) return kMVXDwarfInvalidAddress;
     uint64_t target;
-    if (!MVXUnwindReadMemory(value, &target, sizeof(target))) return kMVXDwarfInvalidAddress;
+    if (!MVXUnwindReadMemoryUncached(value, &target, sizeof(target))) {
+      return kMVXDwarfInvalidAddress;
+    }
     value = target;
   }
   return value;

@@ -1,10 +1,12 @@
 #include "kits/crash/unwind/MVXUnwind.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <sys/uio.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "kits/crash/unwind/MVXDwarfUnwind.h"
@@ -28,8 +30,40 @@ void MVXUnwindSetFindImage(MVXUnwindFindImageFn fn) {
 }
 void MVXUnwindSetLog(MVXUnwindLogFn fn) { tw::unwind_detail::gLog = fn; }
 
+namespace {
+// The cache of the walk that runs on this thread; initial-exec so that reaching it never calls
+// into the loader inside a signal handler.
+thread_local __attribute__((tls_model("initial-exec"))) MVXUnwindReadCache* tActiveCache = nullptr;
+
+bool readThroughCache(MVXUnwindReadCache* cache, uintptr_t addr, void* out, size_t len) {
+  if (cache->size && addr >= cache->base && addr - cache->base + len <= cache->size) {
+    std::memcpy(out, cache->bytes + (addr - cache->base), len);
+    return true;
+  }
+  // Copy up to the end of the page: a page is mapped or not as a whole, so the window never runs
+  // into a neighbouring unmapped one.
+  const size_t window = 4096 - (addr & 4095);
+  if (window < len || !gReadMemory(addr, cache->bytes, window)) {
+    cache->size = 0;
+    return gReadMemory(addr, out, len);
+  }
+  cache->base = addr;
+  cache->size = static_cast<uint32_t>(window);
+  std::memcpy(out, cache->bytes, len);
+  return true;
+}
+}  // namespace
+
+bool MVXUnwindReadMemoryUncached(uintptr_t addr, void* out, size_t len) {
+  if (!MVXIsValidPointer(addr) || !out) return false;
+  return gReadMemory(addr, out, len);
+}
+
 bool MVXUnwindReadMemory(uintptr_t addr, void* out, size_t len) {
   if (!MVXIsValidPointer(addr) || !out) return false;
+  if (MVXUnwindReadCache* cache = tActiveCache; cache && len <= 64 && addr + len > addr) {
+    return readThroughCache(cache, addr, out, len);
+  }
   return gReadMemory(addr, out, len);
 }
 
@@ -38,11 +72,25 @@ bool MVXUnwindFindImage(uintptr_t address, MVXUnwindImage* image) {
   return gFindImage(address, image);
 }
 
+namespace {
+// Our pid, kept so that each read costs one system call; a forked child refreshes it before it
+// runs any code of its own.
+std::atomic<pid_t> gPid{0};
+void refreshPid() { gPid.store(getpid(), std::memory_order_relaxed); }
+[[maybe_unused]] const bool gPidRegistered = [] {
+  refreshPid();
+  pthread_atfork(nullptr, nullptr, &refreshPid);
+  return true;
+}();
+}  // namespace
+
 // The kernel copies, so an unmapped or protected address fails the read instead of faulting.
 bool MVXUnwindDefaultReadMemory(uintptr_t addr, void* out, size_t len) {
   iovec local{out, len};
   iovec remote{reinterpret_cast<void*>(addr), len};
-  return process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(len);
+  pid_t pid = gPid.load(std::memory_order_relaxed);
+  if (pid == 0) pid = getpid();
+  return process_vm_readv(pid, &local, 1, &remote, 1, 0) == static_cast<ssize_t>(len);
 }
 
 bool MVXUnwindDefaultFindImage(uintptr_t address, MVXUnwindImage* image) {
@@ -318,7 +366,24 @@ bool failAdvance() {
 
 }  // namespace
 
+namespace {
+bool nextFrame(MVXUnwindContext* context);
+
+struct ActiveCache {
+  explicit ActiveCache(MVXUnwindReadCache* cache) : previous(tActiveCache) { tActiveCache = cache; }
+  ~ActiveCache() { tActiveCache = previous; }
+  MVXUnwindReadCache* previous;
+};
+}  // namespace
+
 bool MVXUnwindNextFrame(MVXUnwindContext* context) {
+  if (!validContext(context)) return nextFrame(context);
+  ActiveCache active(&context->readCache);
+  return nextFrame(context);
+}
+
+namespace {
+bool nextFrame(MVXUnwindContext* context) {
   if (!validContext(context)) {
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: invalid inputs\n");
     return false;
@@ -373,3 +438,4 @@ bool MVXUnwindNextFrame(MVXUnwindContext* context) {
   context->lastPC = pc;
   return true;
 }
+}  // namespace

@@ -14,6 +14,15 @@
 
 inline constexpr uint32_t kMVXUnwindMaxFrames = 600000;
 
+// Stack bytes already copied during one walk. The saved registers and return addresses of the
+// frames above the one being unwound do not change while the walk runs, so one copy through the
+// safe read serves the reads of several frames.
+struct MVXUnwindReadCache {
+  uintptr_t base;
+  uint32_t size;
+  uint8_t bytes[4096];
+};
+
 struct MVXUnwindContext {
   MVXMachineContext64 registers;
   uint32_t frameCount;
@@ -23,6 +32,7 @@ struct MVXUnwindContext {
   // The PC is where the thread stood (its first frame, or the frame a signal interrupted), not a
   // return address: look it up as it is instead of one byte back.
   bool pcIsExact;
+  MVXUnwindReadCache readCache;  // used only while MVXUnwindNextFrame runs
 };
 
 // Clears the context and copies the machine context in; the first frame's PC counts as exact.

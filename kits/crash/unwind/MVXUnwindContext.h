@@ -105,7 +105,10 @@ void MVXUnwindSetReadMemory(MVXUnwindReadMemoryFn fn);
 void MVXUnwindSetFindImage(MVXUnwindFindImageFn fn);
 void MVXUnwindSetLog(MVXUnwindLogFn fn);
 
+// Reads stack memory; inside a walk through that walk's cache.
 bool MVXUnwindReadMemory(uintptr_t addr, void* out, size_t len);
+// Reads memory that is not the stack (the images' own pointers), past the walk's cache.
+bool MVXUnwindReadMemoryUncached(uintptr_t addr, void* out, size_t len);
 bool MVXUnwindFindImage(uintptr_t address, MVXUnwindImage* image);
 bool MVXUnwindDefaultReadMemory(uintptr_t addr, void* out, size_t len);
 bool MVXUnwindDefaultFindImage(uintptr_t address, MVXUnwindImage* image);

@@ -6,6 +6,8 @@
 #include <execinfo.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <unwind.h>
 
 #include <algorithm>
@@ -302,4 +304,24 @@ TEST(UnwindRegisters, AccessorsFollowTheDwarfNumberingAndRejectTheRest) {
   EXPECT_FALSE(MVXThreadContextSetPC(none, 1));
   EXPECT_EQ(MVXThreadContextGetFramePointer(reinterpret_cast<MVXMachineContext64*>(16)), 0u);
   EXPECT_FALSE(MVXThreadContextSetFramePointer(reinterpret_cast<MVXMachineContext64*>(16), 1));
+}
+
+TEST(UnwindMemory, DefaultReadsAreSafeAndReadTheForkedChildsOwnMemory) {
+  volatile uint64_t word = 1;
+  uint64_t out = 0;
+  EXPECT_TRUE(MVXUnwindReadMemory(reinterpret_cast<uintptr_t>(&word), &out, sizeof out));
+  EXPECT_EQ(out, 1u);
+  EXPECT_FALSE(MVXUnwindReadMemory(16, &out, sizeof out));
+  EXPECT_FALSE(MVXUnwindDefaultReadMemory(4096, &out, sizeof out));  // unmapped: no fault
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    word = 2;
+    uint64_t seen = 0;
+    MVXUnwindReadMemory(reinterpret_cast<uintptr_t>(&word), &seen, sizeof seen);
+    _exit(seen == 2 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
