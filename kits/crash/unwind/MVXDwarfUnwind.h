@@ -56,8 +56,7 @@ struct MVXDwarfCIEFDEPair {
   MVXDwarfFDERecord fde;
 };
 
-// Rule kinds of a register. Kinds 2, 6 and 7 extend the set that Apple-style compact tables need
-// to what Debian's own libraries use.
+// Rule kinds of a register. Kinds 2 and 7 are what Debian's own libraries need beyond the rest.
 enum : uint32_t {
   kMVXDwarfRuleUnchanged = 0,      // same value (also the default)
   kMVXDwarfRuleOffset = 1,         // saved at CFA + value
