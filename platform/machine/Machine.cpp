@@ -192,6 +192,8 @@ bool machineInit() {
   return sigaction(gCaptureSignal, &action, nullptr) == 0;
 }
 
+int captureSignal() { return gCaptureSignal; }
+
 pid_t currentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 int listThreads(pid_t* out, int max) {

@@ -22,6 +22,8 @@ constexpr int kMaxImages = 512;
 
 // Set-up: the capture signal's handler and the memory-read probe. Idempotent; ordinary code.
 bool machineInit();
+// The real-time signal that freezes a thread (0 before machineInit).
+int captureSignal();
 
 // Signal-safe.
 pid_t currentThreadId();
