@@ -148,6 +148,8 @@ void MVXBinaryImageSync() {
     for (auto& node : rw->images) known = known || node.base.load() == image.node.base;
     if (!known) storeNode(image, true);
   }
+  // The records are on disk before the caller goes on to use the new image.
+  if (auto queue = MVXContextBinaryImagesQueue()) queue->sync([] {});
 }
 
 bool MVXBinaryImageSafeFindImageForAddress(std::uintptr_t address, MVXBinaryImageNodeCopy* out) {

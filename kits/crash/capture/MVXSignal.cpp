@@ -14,6 +14,7 @@
 #include "kits/crash/capture/MVXHandler.h"
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXUtilities.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/machine/Machine.h"
 
 namespace {
@@ -78,6 +79,8 @@ bool MVXSignalInstallAlternateStack(MVXSignalContext* signal, void* stack, std::
 
 void MVXSignalInitialize(MVXSignalContext* signal) {
   if (signal == nullptr) return;
+  // Every thread the dispatch layer starts from now on can be recorded after its stack ran out.
+  tw::setThreadStartHook([] { tw::crash::installThreadAlternateStack(); });
   if (!MVXUnlinkIfExists(signal->path)) {
     MVXSDKLOG(3, "WARN  [%s:%d] Unable to reset the signal log file %s\n", signal->path);
   }
@@ -215,10 +218,28 @@ void MVXSignalCheckHandlers() {
   });
 }
 
+namespace {
+
+// The thread's own alternate stack, released when the thread ends.
+struct ThreadAlternateStack {
+  void* mapping = nullptr;
+  std::size_t length = 0;
+  ~ThreadAlternateStack() {
+    if (mapping == nullptr) return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
+    munmap(mapping, length);
+  }
+};
+thread_local ThreadAlternateStack tThreadStack;
+
+}  // namespace
+
 bool tw::crash::installThreadAlternateStack() {
   stack_t current{};
   if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
-  const long page = sysconf(_SC_PAGESIZE);
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const std::size_t size = 64 * 1024;
   void* mapping =
       mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -227,5 +248,11 @@ bool tw::crash::installThreadAlternateStack() {
   stack_t ours{};
   ours.ss_sp = static_cast<char*>(mapping) + page;
   ours.ss_size = size;
-  return sigaltstack(&ours, nullptr) == 0;
+  if (sigaltstack(&ours, nullptr) != 0) {
+    munmap(mapping, size + page);
+    return false;
+  }
+  tThreadStack.mapping = mapping;
+  tThreadStack.length = size + page;
+  return true;
 }

@@ -26,6 +26,7 @@
 #include "kits/crash/capture/MVXBinaryImage.h"
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXSignal.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/machine/Machine.h"
 
 namespace {
@@ -160,6 +161,12 @@ int main(int argc, char** argv) {
       tw_recurse(0);
     });
     worker.join();
+  }
+  if (mode == "overflow-queue") {
+    // A queue's thread, started after set-up, without any call of its own.
+    auto queue = tw::DispatchQueue::createSerial("com.velmora.crash-child.deep");
+    queue->async([] { tw_recurse(0); });
+    for (;;) pause();  // freezing interrupts sleeps: only the crash may end this process
   }
   if (mode == "dlopen") {
     void* plugin = dlopen(argv[3], RTLD_NOW);
