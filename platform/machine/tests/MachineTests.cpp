@@ -16,19 +16,21 @@ using namespace tw::machine;
 
 namespace {
 
-std::atomic<bool> gStop{false};
 std::atomic<int> gParked{0};
 
+volatile bool gStopFlag = false;
+
+// Spins without calling anything, so its registers are always inside it (also unoptimised).
 __attribute__((noinline)) void spinInKnownFunction() {
   gParked.fetch_add(1);
-  while (!gStop.load()) {
+  while (!gStopFlag) {
     asm volatile("" ::: "memory");
   }
 }
 
 TEST(Machine, ThreadsAreListedFrozenWithTheirRegistersAndReleased) {
   ASSERT_TRUE(machineInit());
-  gStop = false;
+  gStopFlag = false;
   gParked = 0;
   std::vector<std::thread> workers;
   for (int i = 0; i < 4; ++i) workers.emplace_back(spinInKnownFunction);
@@ -57,7 +59,7 @@ TEST(Machine, ThreadsAreListedFrozenWithTheirRegistersAndReleased) {
     }
   }
   resumeThreads(&set);
-  gStop = true;
+  gStopFlag = true;
   for (auto& t : workers) t.join();
   EXPECT_TRUE(sawSelf);
   EXPECT_TRUE(sawName);

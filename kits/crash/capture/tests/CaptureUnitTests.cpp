@@ -204,6 +204,8 @@ TEST(Allocator, HandsOutAlignedDisjointBlocksFallsBackWhenFullAndProtects) {
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV);
   EXPECT_FALSE(MVXAllocatorProtect(nullptr));
+  std::free(big);  // the fallbacks came from malloc
+  std::free(later);
 }
 
 TEST(CaptureUtilities, SafeReadsAndHexRoutines) {
