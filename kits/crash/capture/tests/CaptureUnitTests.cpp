@@ -222,6 +222,24 @@ TEST(CaptureUtilities, SafeReadsAndHexRoutines) {
   EXPECT_TRUE(MVXUnlinkIfExists("/tmp/tw-definitely-missing-file"));
 }
 
+TEST(Context, SettingsWithoutAReportDirectoryInstallNothing) {
+  EXPECT_FALSE(MVXContextInitialize(nullptr));
+  // In a child: set-up replaces the process's one context.
+  const pid_t child = fork();
+  if (child == 0) {
+    MVXContextSettings settings;
+    const bool ok = MVXContextInitialize(&settings);
+    struct sigaction current {};
+    sigaction(SIGSEGV, nullptr, &current);
+    const bool installed = (current.sa_flags & SA_SIGINFO) != 0;
+    _exit((ok ? 1 : 0) | (installed ? 2 : 0) | (MVXContextIsInitialized() ? 4 : 0));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 // One context per process: these cases share it, in order.
 class UserLogging : public ::testing::Test {
  protected:
