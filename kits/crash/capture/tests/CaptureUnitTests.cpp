@@ -18,6 +18,7 @@
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXFile.h"
 #include "kits/crash/capture/MVXSDKLog.h"
+#include "kits/crash/capture/MVXSignal.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
 
@@ -231,7 +232,8 @@ TEST(Context, SettingsWithoutAReportDirectoryInstallNothing) {
     const bool ok = MVXContextInitialize(&settings);
     struct sigaction current {};
     sigaction(SIGSEGV, nullptr, &current);
-    const bool installed = (current.sa_flags & SA_SIGINFO) != 0;
+    const bool installed =
+        (current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == MVXSignalHandler;
     _exit((ok ? 1 : 0) | (installed ? 2 : 0) | (MVXContextIsInitialized() ? 4 : 0));
   }
   int status = 0;
