@@ -16,6 +16,7 @@ packages=(
   libsystemd-dev libspeechd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
   dbus python3
   libssl-dev libcurl4-openssl-dev openssl clang lld llvm
+  gdb binutils
 )
 
 install_packages() {
