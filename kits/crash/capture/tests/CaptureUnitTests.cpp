@@ -258,6 +258,10 @@ class UserLogging : public ::testing::Test {
     ASSERT_TRUE(MVXContextInitialize(&settings));
     ASSERT_TRUE(MVXContextIsInitialized());
   }
+  static void TearDownTestSuite() {
+    drain();
+    fs::remove_all(dir_);
+  }
   static void drain() {
     MVXContextLoggingQueue()->sync([] {});
     MVXContextLoggingQueue()->sync([] {});
