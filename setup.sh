@@ -17,6 +17,7 @@ packages=(
   dbus python3
   libssl-dev libcurl4-openssl-dev openssl curl clang lld llvm
   xvfb openbox xdotool x11-utils
+  gdb binutils
 )
 
 install_packages() {

@@ -31,7 +31,8 @@ thread_local int tlsBlockingDepth = 0;
 
 void requireMainThread(const char* what) {
   if (!isMainThread())
-    raise(NSInternalInconsistencyException, std::string(what) + " must be called on the main thread");
+    raise(NSInternalInconsistencyException,
+          std::string(what) + " must be called on the main thread");
 }
 
 void nameThisThread(const std::string& label) {
@@ -111,6 +112,16 @@ class MainQueue final : public DispatchQueue {
   bool isCurrent() const override { return isMainThread(); }
   void async(Block block) override { RunLoop::main().impl_->post(std::move(block)); }
 };
+
+namespace {
+std::atomic<void (*)()> gThreadStartHook{nullptr};
+}  // namespace
+
+void setThreadStartHook(void (*hook)()) { gThreadStartHook.store(hook); }
+
+void runThreadStartHook() {
+  if (auto hook = gThreadStartHook.load()) hook();
+}
 
 bool isMainThread() {
   // The process's initial thread is the one whose thread id equals the process id; it runs
@@ -246,8 +257,8 @@ bool MainLoopAccess::pumpUntil(const std::function<bool()>& pred,
       bool pollDue = false;
       if (poll) {
         const auto next = std::chrono::steady_clock::now() + pollInterval;
-        pollInterval = std::min<std::chrono::microseconds>(pollInterval * 2,
-                                                           std::chrono::milliseconds(10));
+        pollInterval =
+            std::min<std::chrono::microseconds>(pollInterval * 2, std::chrono::milliseconds(10));
         if (!until || next < *until) {
           until = next;
           pollDue = true;
@@ -329,6 +340,7 @@ class SerialQueue final : public DispatchQueue {
   // Holds only the state: the queue object may go while the thread lives, and the thread ends
   // once it has.
   static void threadMain(std::shared_ptr<State> state, DispatchQueue* queue) {
+    runThreadStartHook();
     nameThisThread(state->label);
     lowerThisThreadPriority(state->qos);
     // Timer firings wait here for their exact deadline; the default 50 us of slack would be
@@ -434,6 +446,7 @@ class WorkerPool {
   }
 
   void workerMain() {
+    runThreadStartHook();
     pthread_setname_np(pthread_self(), "tw.global");
     tlsPoolWorker = true;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -498,19 +511,19 @@ std::shared_ptr<DispatchQueue> DispatchQueue::main() {
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global(QoS qos) {
-  static auto* queues = new std::shared_ptr<DispatchQueue>[5]{
-      std::make_shared<GlobalQueue>("tw.global.background"),
-      std::make_shared<GlobalQueue>("tw.global.utility"),
-      std::make_shared<GlobalQueue>("tw.global.default"),
-      std::make_shared<GlobalQueue>("tw.global.user-initiated"),
-      std::make_shared<GlobalQueue>("tw.global.user-interactive"),
+  static auto* queues = new std::shared_ptr<DispatchQueue>[5] {
+    std::make_shared<GlobalQueue>("tw.global.background"),
+        std::make_shared<GlobalQueue>("tw.global.utility"),
+        std::make_shared<GlobalQueue>("tw.global.default"),
+        std::make_shared<GlobalQueue>("tw.global.user-initiated"),
+        std::make_shared<GlobalQueue>("tw.global.user-interactive"),
   };
   const auto index = static_cast<std::size_t>(qos);
   return queues[index < 5 ? index : 2];
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::createSerial(std::string label, QoS qos,
-                                                          int /*relativePriority*/) {
+                                                           int /*relativePriority*/) {
   return std::make_shared<SerialQueue>(std::move(label), qos);
 }
 

@@ -92,6 +92,11 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 inline void onMain(Block b) { DispatchQueue::main()->async(std::move(b)); }
 bool isMainThread();
 
+// Runs first on every thread the dispatch layer starts; the crash kit sets it once at start-up
+// to give each thread an alternate signal stack. nullptr (the default) runs nothing.
+void setThreadStartHook(void (*hook)());
+void runThreadStartHook();
+
 // The driver wakes whatever loop runs the main thread when work arrives from another thread or a
 // deadline passes. The default driver is RunLoop's own condition variable.
 class MainLoopDriver {

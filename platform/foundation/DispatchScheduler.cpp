@@ -112,6 +112,7 @@ std::optional<std::int64_t> Scheduler::nextDeadline() const {
 void Scheduler::startThreadLocked() {
   threadStarted_ = true;
   std::thread([this] {
+    runThreadStartHook();
     pthread_setname_np(pthread_self(), "tw.scheduler");
     threadMain();
   }).detach();
