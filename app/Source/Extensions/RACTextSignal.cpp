@@ -12,13 +12,13 @@ std::shared_ptr<RACSignal> rac_textSignal(QLineEdit* field) {
       return;
     }
     subscriber->sendNext(tw::Value(weak->text().toStdString()));
-    std::weak_ptr<RACSubscriber> target = subscriber;
+    // The connections keep the subscriber until it ends (its disposer disconnects them) or the
+    // field goes away.
+    std::shared_ptr<RACSubscriber> target = subscriber;
     auto edited = QObject::connect(weak, &QLineEdit::textEdited, [target](const QString& text) {
-      if (auto s = target.lock()) s->sendNext(tw::Value(text.toStdString()));
+      target->sendNext(tw::Value(text.toStdString()));
     });
-    auto gone = QObject::connect(weak, &QObject::destroyed, [target] {
-      if (auto s = target.lock()) s->sendCompleted();
-    });
+    auto gone = QObject::connect(weak, &QObject::destroyed, [target] { target->sendCompleted(); });
     subscriber->addDisposer([edited, gone] {
       QObject::disconnect(edited);
       QObject::disconnect(gone);

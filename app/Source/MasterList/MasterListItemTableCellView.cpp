@@ -114,7 +114,8 @@ void MasterListItemTableCellView::bindViewModel(const std::shared_ptr<tw::Object
       ->distinctUntilChanged()
       ->takeUntil(until)
       ->subscribeNext([weakModel](const tw::Value& v) {
-        if (auto m = weakModel.lock()) m->setValueForKeyPath(v, "timeObject.title");
+        auto m = weakModel.lock();
+        if (m && m->timeObject() && v.string()) m->timeObject()->setTitle(*v.string());
       });
   QPointer<QLabel> subtitle(subtitleLabel_);
   values("dynamicValueDescription")->subscribeNext([subtitle](const tw::Value& v) {
