@@ -1,9 +1,11 @@
 #include "app/Source/MasterList/MasterListTableSource.h"
 
 #include "app/Source/Extensions/ViewExtensions.h"
+#include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
 #include "app/Source/MasterList/MasterListItemTableRowView.h"
 #include "core/Source/Model/BTAlarm.h"
+#include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
@@ -110,5 +112,11 @@ void MasterListTableSource::editTimeObjectTitle(const std::shared_ptr<BTTimeObje
 void MasterListTableSource::editTimeObjectValue(const std::shared_ptr<BTTimeObject>& object) {
   auto* row = rowViewForTimeObject(object);
   if (!row) return;
-  (void)row;  // The value popover is shown by the editing popovers once they exist.
+  Popover* popover =
+      object->isAlarmType()
+          ? MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(
+                object)
+          : MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(
+                object);
+  popover->showRelativeToRect(row->rect(), row, Popover::Edge::MaxX);
 }
