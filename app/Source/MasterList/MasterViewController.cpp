@@ -1,8 +1,10 @@
 #include "app/Source/MasterList/MasterViewController.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QPropertyAnimation>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -175,7 +177,8 @@ void MasterViewController::viewDidLoad() {
   deleteKey->setContext(Qt::WidgetWithChildrenShortcut);
   QObject::connect(deleteKey, &QShortcut::activated, root_, [weak] {
     auto s = weak.lock();
-    if (s && !s->tableView_->focusWidget())
+    // Not while a title is being edited in place: Delete then edits the text.
+    if (s && !qobject_cast<QLineEdit*>(QApplication::focusWidget()))
       s->tableView_->performRowAction(s->tableView_->selectedRow(),
                                       tw::ui::TableRowActionEdge::Trailing);
   });

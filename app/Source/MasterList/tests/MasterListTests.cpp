@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QMimeData>
+#include <QTest>
 
 #include "app/Source/MasterList/DraggingTableSource.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
@@ -133,6 +134,19 @@ TEST_F(MasterListUiTest, RowsFollowTheListThroughDeleteMoveAndTabs) {
   EXPECT_EQ(table->selectedRow(), 0);
   EXPECT_TRUE(controller_->timerTabButton()->isChecked());
   EXPECT_TRUE(controller_->removeButton()->isEnabled());
+
+  // A click on a row's text selects the row; one on empty space keeps the selection.
+  auto* label =
+      dynamic_cast<MasterListItemTableCellView*>(table->viewAtRow(1))->primaryDetailLabel();
+  QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(3, 3));
+  pump();
+  EXPECT_EQ(table->selectedRow(), 1);
+  EXPECT_EQ(controller_->viewModel()->selectionIndex(), 1);
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(10, 400));
+  pump();
+  EXPECT_EQ(table->selectedRow(), 1) << "the view model restores the row";
+  table->selectRow(0);
+  pump();
 
   // Drag row 2 above row 0: the store's order changes, the selection stays on its object.
   QMimeData data;
