@@ -135,6 +135,15 @@ TEST_F(MasterListUiTest, RowsFollowTheListThroughDeleteMoveAndTabs) {
   EXPECT_TRUE(controller_->timerTabButton()->isChecked());
   EXPECT_TRUE(controller_->removeButton()->isEnabled());
 
+  // A row the list no longer has (the provider changed before the table heard of it) gets an
+  // empty, unbound cell.
+  auto* stale = dynamic_cast<MasterListItemTableCellView*>(
+      controller_->tableSource()->viewForRow(*table, 10));
+  ASSERT_NE(stale, nullptr);
+  EXPECT_EQ(stale->viewModel(), nullptr);
+  EXPECT_TRUE(stale->titleLabel()->text().isEmpty());
+  delete stale;
+
   // A click on a row's text selects the row; one on empty space keeps the selection.
   auto* label =
       dynamic_cast<MasterListItemTableCellView*>(table->viewAtRow(1))->primaryDetailLabel();
