@@ -17,9 +17,10 @@
 #include "app/Source/Application/AppDelegate.h"
 #include "app/Source/Application/Interfaces.h"
 #include "app/Source/MainWindow/MainWindow.h"
-#include "app/Source/MainWindow/MasterPlaceholderViewController.h"
 #include "app/Source/MainWindow/RootWindowController.h"
+#include "app/Source/MasterList/MasterViewController.h"
 #include "app/tests/SampleData.h"
+#include "core/Source/ViewModels/BTMasterListViewModel.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/SharedApplication.h"
@@ -52,12 +53,20 @@ int main(int argc, char** argv) {
 
   tw::app::sample::insertShowcase();
   auto window = delegate->windowController();
-  auto master = std::dynamic_pointer_cast<MasterPlaceholderViewController>(
+  auto master = std::dynamic_pointer_cast<MasterViewController>(
       window->splitViewController()->masterViewController());
   const char* names[] = {"alarms", "timers", "stopwatches"};
   int status = 0;
   for (long mode = 0; mode < 3; ++mode) {
-    master->setViewMode(mode);
+    auto model = master->viewModel();
+    QWidget* tabs[] = {master->alarmTabButton(), master->timerTabButton(),
+                       master->stopwatchTabButton()};
+    master->selectTab(tabs[mode]);
+    // The samples went into the store after the shown mode's list was loaded: read it again.
+    if (auto provider = model->dataProvider()) provider->loadTimeObjects();
+    tw::ui::Application::runEventsUntil([] { return false; }, 0.2);
+    master->dataObjectsLoaded({});
+    model->restoreSelectionIndex(0);
     // Let the swap and the tint finish.
     tw::ui::Application::runEventsUntil([] { return false; }, 1.0);
     const QImage image = window->window()->grab().toImage();

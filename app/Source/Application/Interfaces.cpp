@@ -1,10 +1,10 @@
 #include "app/Source/Application/Interfaces.h"
 
 #include "app/Source/MainWindow/DetailViewController.h"
-#include "app/Source/MainWindow/MasterPlaceholderViewController.h"
 #include "app/Source/MainWindow/RootWindowController.h"
 #include "app/Source/MainWindow/SplitViewController.h"
 #include "app/Source/MainWindow/TimingDisplayPlaceholderViewController.h"
+#include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
 #include "core/Source/Library/BTStoryboardLoader.h"
 
 namespace tw::app {
@@ -13,7 +13,7 @@ void registerInterfaces() {
   BTStoryboardLoader::Storyboard main;
   const auto makeRoot = []() -> std::shared_ptr<tw::Object> {
     auto split =
-        std::make_shared<SplitViewController>(std::make_shared<MasterPlaceholderViewController>(),
+        std::make_shared<SplitViewController>(std::make_shared<MasterViewControllerWithContextMenu>(),
                                               std::make_shared<DetailViewController>());
     return std::make_shared<RootWindowController>(split);
   };

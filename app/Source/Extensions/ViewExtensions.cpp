@@ -27,7 +27,10 @@ bool EdgePinning::eventFilter(QObject* object, QEvent* event) {
 
 EdgePinning* constrainToParent(QWidget* view, QWidget* parent, const QMargins& insets) {
   if (!view || !parent) return nullptr;
-  for (auto* old : view->findChildren<EdgePinning*>(Qt::FindDirectChildrenOnly)) delete old;
+  // EdgePinning has no meta-object of its own, so findChildren<EdgePinning*> would match every
+  // child object (the view's own widgets among them): tell them apart by type.
+  for (QObject* child : view->children())
+    if (auto* old = dynamic_cast<EdgePinning*>(child)) delete old;
   if (view->parentWidget()) view->setParent(nullptr);
   view->setParent(parent);
   auto* pinning = new EdgePinning(view, parent, insets);

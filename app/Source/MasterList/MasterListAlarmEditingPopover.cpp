@@ -1,0 +1,127 @@
+#include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
+
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLayout>
+#include <QPointer>
+
+#include "core/Source/Library/BTMeridiemUtil.h"
+#include "core/Source/ViewModels/BTAlarmListItemEditingViewModel.h"
+#include "platform/foundation/Localization.h"
+#include "platform/signals/RACObjectSignals.h"
+
+std::shared_ptr<BTAlarmListItemEditingViewModel> MasterListAlarmEditingPopover::alarmViewModel()
+    const {
+  return std::dynamic_pointer_cast<BTAlarmListItemEditingViewModel>(viewModel_);
+}
+
+std::shared_ptr<BTTimeObjectListItemEditingViewModel>
+MasterListAlarmEditingPopover::createViewModel() {
+  return BTTimeObjectListItemEditingViewModel::create<BTAlarmListItemEditingViewModel>(timeObject_);
+}
+
+void MasterListAlarmEditingPopover::loadExtraViews(QWidget* root) {
+  meridiemSegmentView_ = new QWidget;
+  auto* column = new QVBoxLayout(meridiemSegmentView_);
+  column->setContentsMargins(0, 0, 0, 0);
+  meridiemField_ = new QPushButton;
+  meridiemField_->setFlat(true);
+  meridiemField_->setFixedWidth(56);
+  column->addWidget(meridiemField_);
+  column->addWidget(new QLabel(""));
+  unitsRow_->layout()->addWidget(meridiemSegmentView_);
+
+  auto* days = new QWidget;
+  auto* row = new QHBoxLayout(days);
+  row->setContentsMargins(12, 0, 12, 0);
+  static const char* const names[] = {"S", "M", "T", "W", "T", "F", "S"};
+  for (int i = 0; i < 7; ++i) {
+    auto* button = new QPushButton(QString::fromStdString(tw::localized(names[i])));
+    button->setCheckable(true);
+    button->setFixedSize(28, 24);
+    button->setStyleSheet(
+        "QPushButton { border: 1px solid #666; border-radius: 4px; background: transparent; }"
+        "QPushButton:checked { background: rgba(255,255,255,0.3); }");
+    row->addWidget(button);
+    weekdayButtons_[i] = button;
+  }
+  root->layout()->addWidget(days);
+}
+
+void MasterListAlarmEditingPopover::viewDidLoad() {
+  MasterListItemEditingPopover::viewDidLoad();
+  std::weak_ptr<MasterListAlarmEditingPopover> weak =
+      std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(selfResponder());
+  QObject::connect(meridiemField_, &QPushButton::clicked, meridiemField_, [weak] {
+    if (auto s = weak.lock()) s->meridiemFieldClicked();
+  });
+  for (auto* button : weekdayButtons_)
+    QObject::connect(button, &QPushButton::toggled, button, [weak, button] {
+      if (auto s = weak.lock()) s->weekdaySettingChanged(button);
+    });
+  auto model = alarmViewModel();
+  hoursRange_ = {static_cast<int>(model->hourSettingMinimum()),
+                 static_cast<int>(model->hourSettingMaximum())};
+  hoursField_->setValidator(new QIntValidator(hoursRange_.first, hoursRange_.second, hoursField_));
+}
+
+void MasterListAlarmEditingPopover::bindViewModel() {
+  MasterListItemEditingPopover::bindViewModel();
+  auto model = alarmViewModel();
+  QPointer<QWidget> segment(meridiemSegmentView_);
+  rac_valuesForKeyPath(model, "meridiemControlHidden", nullptr)
+      ->subscribeNext([segment](const tw::Value& v) {
+        if (segment) segment->setHidden(v.boolValue());
+      });
+  std::vector<QPointer<QWidget>> controls{meridiemField_};
+  for (auto* button : weekdayButtons_) controls.emplace_back(button);
+  for (auto& control : controls)
+    rac_valuesForKeyPath(model, "editingEnabled", nullptr)
+        ->subscribeNext([control](const tw::Value& v) {
+          if (control) control->setEnabled(v.boolValue());
+        });
+  QPointer<QPushButton> field(meridiemField_);
+  rac_valuesForKeyPath(model, "meridiemSetting", nullptr)
+      ->subscribeNext([field](const tw::Value& v) {
+        if (!field) return;
+        const auto meridiem = v.intIfInt();
+        const auto text =
+            meridiem && *meridiem >= 0
+                ? BTMeridiemUtil::meridiemDescription(static_cast<unsigned long>(*meridiem))
+                : std::nullopt;
+        field->setText(QString::fromStdString(text.value_or("")));
+      });
+  const bool days[] = {model->sundaySetting(),    model->mondaySetting(),   model->tuesdaySetting(),
+                       model->wednesdaySetting(), model->thursdaySetting(), model->fridaySetting(),
+                       model->saturdaySetting()};
+  for (int i = 0; i < 7; ++i) {
+    const QSignalBlocker block(weekdayButtons_[i]);
+    weekdayButtons_[i]->setChecked(days[i]);
+  }
+}
+
+void MasterListAlarmEditingPopover::meridiemFieldClicked() {
+  auto model = alarmViewModel();
+  if (!model || !model->isEditingEnabled()) return;
+  const auto meridiem = model->meridiemSetting();
+  if (meridiem == 0)
+    model->setMeridiemSetting(1);
+  else if (meridiem == 1)
+    model->setMeridiemSetting(0);
+}
+
+void MasterListAlarmEditingPopover::weekdaySettingChanged(QObject* sender) {
+  auto model = alarmViewModel();
+  if (!model) return;
+  using Setter = void (BTAlarmListItemEditingViewModel::*)(bool);
+  static const Setter setters[] = {&BTAlarmListItemEditingViewModel::setSundaySetting,
+                                   &BTAlarmListItemEditingViewModel::setMondaySetting,
+                                   &BTAlarmListItemEditingViewModel::setTuesdaySetting,
+                                   &BTAlarmListItemEditingViewModel::setWednesdaySetting,
+                                   &BTAlarmListItemEditingViewModel::setThursdaySetting,
+                                   &BTAlarmListItemEditingViewModel::setFridaySetting,
+                                   &BTAlarmListItemEditingViewModel::setSaturdaySetting};
+  for (int i = 0; i < 7; ++i)
+    if (sender && sender == weekdayButtons_[i])
+      ((*model).*setters[i])(weekdayButtons_[i]->isChecked());
+}

@@ -1,0 +1,144 @@
+#include "app/Source/MasterList/MasterListItemTableCellView.h"
+
+#include <QGridLayout>
+
+#include "app/Source/Extensions/RACTextSignal.h"
+#include "core/Source/Library/BTTypeChecks.h"
+#include "core/Source/Model/BTColor.h"
+#include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
+#include "core/Source/ViewModels/BTTimeObjectListItemViewModel.h"
+#include "platform/signals/RACObjectSignals.h"
+#include "platform/ui/NamedResources.h"
+
+namespace {
+
+QColor qColor(const BTColor& c) { return QColor::fromRgbF(c.red, c.green, c.blue, c.alpha); }
+
+QString text(const tw::Value& value) {
+  const std::string* s = value.string();
+  return s ? QString::fromStdString(*s) : QString();
+}
+
+}  // namespace
+
+MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
+    : BindableTableCellView(parent),
+      stateIndicatorView_(new QWidget(this)),
+      titleLabel_(new QLineEdit(this)),
+      subtitleLabel_(new QLabel(this)),
+      primaryDetailLabel_(new QLabel(this)),
+      secondaryDetailLabel_(new QLabel(this)) {
+  setIdentifier(kIdentifier);
+  setAttribute(Qt::WA_TranslucentBackground);
+  stateIndicatorView_->setObjectName("stateIndicator");
+  stateIndicatorView_->setFixedSize(8, 8);
+  titleLabel_->setFrame(false);
+  titleLabel_->setObjectName("title");
+  // Clicks on the title select the row; the field takes them only while it is being edited.
+  titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  titleLabel_->setFocusPolicy(Qt::NoFocus);
+  QObject::connect(titleLabel_, &QLineEdit::editingFinished, titleLabel_,
+                   [this] { endTitleEditing(); });
+  titleLabel_->setStyleSheet(
+      "QLineEdit { background: transparent; color: white; font-size: 14px; border: none; }"
+      "QLineEdit:focus { background: rgba(0,0,0,0.25); }");
+  subtitleLabel_->setStyleSheet("color: rgba(255,255,255,0.75); font-size: 12px;");
+  primaryDetailLabel_->setStyleSheet("color: white; font-size: 14px;");
+  secondaryDetailLabel_->setStyleSheet("color: rgba(255,255,255,0.75); font-size: 12px;");
+  // The line edit keeps a small inner margin; the running value lines up with its text.
+  subtitleLabel_->setContentsMargins(2, 0, 0, 0);
+  primaryDetailLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  secondaryDetailLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  auto* layout = new QGridLayout(this);
+  layout->setContentsMargins(12, 4, 12, 4);
+  layout->setHorizontalSpacing(8);
+  layout->setVerticalSpacing(0);
+  layout->addWidget(stateIndicatorView_, 0, 0, 2, 1, Qt::AlignVCenter);
+  layout->addWidget(titleLabel_, 0, 1);
+  layout->addWidget(subtitleLabel_, 1, 1);
+  layout->addWidget(primaryDetailLabel_, 0, 2);
+  layout->addWidget(secondaryDetailLabel_, 1, 2);
+  layout->setColumnStretch(1, 1);
+  prepareForReuse();
+}
+
+void MasterListItemTableCellView::setIndicatorColor(std::optional<QColor> color) {
+  indicatorColor_ = color;
+  const QColor border = tw::ui::colorNamed("OverlayDark20").value_or(QColor(0, 0, 0, 51));
+  stateIndicatorView_->setStyleSheet(
+      QString("QWidget#stateIndicator { border-radius: 2px; border: 0.5px solid %1; %2 }")
+          .arg(border.name(QColor::HexArgb))
+          .arg(color ? QString("background: %1;").arg(color->name(QColor::HexArgb)) : QString()));
+}
+
+void MasterListItemTableCellView::beginTitleEditing() {
+  titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+  titleLabel_->setFocusPolicy(Qt::StrongFocus);
+  titleLabel_->setFocus(Qt::OtherFocusReason);
+  titleLabel_->selectAll();
+}
+
+void MasterListItemTableCellView::endTitleEditing() {
+  titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  titleLabel_->setFocusPolicy(Qt::NoFocus);
+  titleLabel_->deselect();
+  if (titleLabel_->hasFocus()) titleLabel_->clearFocus();
+}
+
+void MasterListItemTableCellView::prepareForReuse() {
+  endTitleEditing();
+  BindableTableCellView::prepareForReuse();
+  titleLabel_->setText("");
+  subtitleLabel_->setText("");
+  primaryDetailLabel_->setText("");
+  secondaryDetailLabel_->setText("");
+  setIndicatorColor(QColor(Qt::black));
+}
+
+void MasterListItemTableCellView::bindViewModel(const std::shared_ptr<tw::Object>& object) {
+  BindableTableCellView::bindViewModel(object);
+  auto model = std::dynamic_pointer_cast<BTTimeObjectListItemViewModel>(object);
+  if (!model) tw::raiseClassKindMismatch(object.get(), "BTTimeObjectListItemViewModel");
+  auto until = prepareForReuseSignal();
+  auto values = [&](const char* keyPath) {
+    return rac_valuesForKeyPath(model, keyPath, nullptr)->takeUntil(until);
+  };
+  QPointer<MasterListItemTableCellView> self(this);
+  QPointer<QLineEdit> title(titleLabel_);
+  values("timeObject.title")->subscribeNext([title](const tw::Value& v) {
+    if (title && !title->hasFocus()) title->setText(text(v));
+  });
+  std::weak_ptr<BTTimeObjectListItemViewModel> weakModel = model;
+  rac_textSignal(titleLabel_)
+      ->distinctUntilChanged()
+      ->takeUntil(until)
+      ->subscribeNext([weakModel](const tw::Value& v) {
+        auto m = weakModel.lock();
+        if (m && m->timeObject() && v.string()) m->timeObject()->setTitle(*v.string());
+      });
+  QPointer<QLabel> subtitle(subtitleLabel_);
+  values("dynamicValueDescription")->subscribeNext([subtitle](const tw::Value& v) {
+    if (subtitle) subtitle->setText(text(v));
+  });
+  values("dynamicValueDescriptionHidden")->subscribeNext([subtitle](const tw::Value& v) {
+    if (subtitle) subtitle->setVisible(!v.boolValue());
+  });
+  QPointer<QLabel> primary(primaryDetailLabel_);
+  values("staticValueDescription")->subscribeNext([primary](const tw::Value& v) {
+    if (primary) primary->setText(text(v));
+  });
+  values("stateColor")->subscribeNext([self](const tw::Value& v) {
+    if (!self) return;
+    const auto argb = v.intIfInt();
+    self->setIndicatorColor(
+        argb ? std::optional<QColor>(qColor(BTColor::fromARGB(static_cast<std::uint32_t>(*argb))))
+             : std::nullopt);
+  });
+  if (std::dynamic_pointer_cast<BTAlarmListItemViewModel>(model)) {
+    QPointer<QLabel> secondary(secondaryDetailLabel_);
+    values("weekdayDescription")->subscribeNext([secondary](const tw::Value& v) {
+      if (secondary) secondary->setText(text(v));
+    });
+  }
+}

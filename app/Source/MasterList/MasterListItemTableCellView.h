@@ -1,0 +1,44 @@
+#pragma once
+// MasterListItemTableCellView: one time object in the master list: a coloured state mark, the
+// title (edited in place), the running value under it, the set value and, for alarms, the day it
+// rings next. Bound to a BTTimeObjectListItemViewModel; every binding ends at the cell's next
+// reuse or unbind. The title writes back to the object only on the user's own edits.
+// Owned by the table; main thread only.
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+
+#include "app/Source/MasterList/BindableTableCellView.h"
+
+class MasterListItemTableCellView : public BindableTableCellView {
+ public:
+  static constexpr const char* kIdentifier = "MasterListItemTableCellView";
+
+  explicit MasterListItemTableCellView(QWidget* parent = nullptr);
+
+  QWidget* stateIndicatorView() const { return stateIndicatorView_; }
+  QLineEdit* titleLabel() const { return titleLabel_; }
+  QLabel* subtitleLabel() const { return subtitleLabel_; }
+  QLabel* primaryDetailLabel() const { return primaryDetailLabel_; }
+  QLabel* secondaryDetailLabel() const { return secondaryDetailLabel_; }
+  // The indicator's fill; none while the state has no colour.
+  std::optional<QColor> stateIndicatorColor() const { return indicatorColor_; }
+
+  // In-place editing of the title; ends with Return, Escape-free focus loss or reuse.
+  void beginTitleEditing();
+  void endTitleEditing();
+  void prepareForReuse() override;
+  // Raises unless the object is a BTTimeObjectListItemViewModel.
+  void bindViewModel(const std::shared_ptr<tw::Object>& viewModel) override;
+
+ private:
+  void setIndicatorColor(std::optional<QColor> color);
+
+  QWidget* stateIndicatorView_;
+  QLineEdit* titleLabel_;
+  QLabel* subtitleLabel_;
+  QLabel* primaryDetailLabel_;
+  QLabel* secondaryDetailLabel_;
+  std::optional<QColor> indicatorColor_;
+};

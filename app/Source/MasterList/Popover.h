@@ -1,0 +1,22 @@
+#pragma once
+// Popover: a transient panel that shows one view controller's view next to a rectangle of
+// another view, and closes (and frees itself and the controller) when the user clicks outside
+// it. Main thread only; owns its content controller.
+
+#include <QFrame>
+#include <memory>
+
+#include "platform/ui/ViewController.h"
+
+class Popover : public QFrame {
+ public:
+  enum class Edge { MinX = 0, MinY = 1, MaxX = 2, MaxY = 3 };
+
+  explicit Popover(std::shared_ptr<tw::ui::ViewController> content);
+  const std::shared_ptr<tw::ui::ViewController>& contentViewController() const { return content_; }
+  // Shows the panel beside `rect` (in `view`'s coordinates) on the given edge.
+  void showRelativeToRect(const QRect& rect, QWidget* view, Edge edge);
+
+ private:
+  std::shared_ptr<tw::ui::ViewController> content_;
+};

@@ -1,0 +1,97 @@
+// The value popovers against real editing view models: clamped edits shown back, disabled while
+// running, the header following renames, the meridiem switch, weekday buttons and the hour range
+// of the clock setting.
+
+#include <gtest/gtest.h>
+
+#include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
+#include "core/Source/Model/BTSettableTimeObject.h"
+#include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Timing/BTTimeObjectControlViewModel.h"
+#include "core/Source/Timing/BTTimingController.h"
+#include "core/Source/ViewModels/BTAlarmListItemEditingViewModel.h"
+#include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
+#include "platform/inject/Injection.h"
+#include "platform/ui/testsupport/UiTestSupport.h"
+
+namespace {
+
+class EditingPopoverTest : public tw::test::ViewModelTest {
+ protected:
+  void SetUp() override {
+    tw::ui::test::application();
+    ViewModelTest::SetUp();
+  }
+  std::shared_ptr<BTTimeSetting> time(const std::shared_ptr<BTTimeObject>& object) {
+    return std::dynamic_pointer_cast<BTSettableTimeObject>(object)->time();
+  }
+  static void type(QLineEdit* field, const char* text) {
+    field->setText(text);
+    Q_EMIT field->textEdited(text);
+  }
+};
+
+TEST_F(EditingPopoverTest, TimerFieldsClampThroughTheViewModelAndLockWhileRunning) {
+  auto timer = makeObjects(1, 1)[0];
+  time(timer)->setMinute(5);
+  std::unique_ptr<Popover> popover(
+      MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(timer));
+  auto controller =
+      std::dynamic_pointer_cast<MasterListItemEditingPopover>(popover->contentViewController());
+  EXPECT_EQ(controller->minutesField()->text(), "05");
+  EXPECT_EQ(controller->titleLabel()->text(), "Edit 0");
+  type(controller->minutesField(), "75");
+  EXPECT_EQ(time(timer)->minute(), 59);
+  EXPECT_EQ(controller->minutesField()->text(), "59") << "the field shows the clamped value";
+  controller->hoursField()->onTimeValuePlusAction();
+  EXPECT_EQ(time(timer)->hour(), 1) << "steps reach the object as edits";
+  timer->setTitle("Tea");
+  EXPECT_EQ(controller->titleLabel()->text(), "Edit Tea");
+
+  EXPECT_TRUE(controller->secondsField()->isEnabled());
+  tw::defaultComponentForType<BTTimingController>()->timingControlForTimingObject(timer)->start();
+  pump();
+  EXPECT_FALSE(controller->secondsField()->isEnabled());
+}
+
+TEST_F(EditingPopoverTest, AlarmMeridiemWeekdaysAndHourRangeFollowTheClockSetting) {
+  auto alarm = makeObjects(0, 1)[0];
+  time(alarm)->setHour(9);
+  settings_->generalBundle()->setUseMilitaryTime(false);
+  std::unique_ptr<Popover> popover(
+      MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(alarm));
+  auto controller =
+      std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(popover->contentViewController());
+  ASSERT_TRUE(controller->alarmViewModel());
+  EXPECT_EQ(controller->hoursRange(), std::make_pair(1, 12));
+  EXPECT_FALSE(controller->meridiemSegmentView()->isHidden());
+  EXPECT_TRUE(controller->secondsSegmentView()->isHidden());
+  const QString am = controller->meridiemField()->text();
+  controller->meridiemFieldClicked();
+  EXPECT_EQ(time(alarm)->hour(), 21);
+  EXPECT_NE(controller->meridiemField()->text(), am);
+
+  auto model = controller->alarmViewModel();
+  const bool monday = model->mondaySetting();
+  controller->weekdayButtons()[0]->setChecked(!model->sundaySetting());
+  EXPECT_EQ(model->sundaySetting(), controller->weekdayButtons()[0]->isChecked());
+  EXPECT_EQ(model->mondaySetting(), monday) << "other days keep their values";
+  QObject stranger;
+  controller->weekdaySettingChanged(&stranger);
+
+  tw::defaultComponentForType<BTTimingController>()->timingControlForTimingObject(alarm)->start();
+  pump();
+  EXPECT_FALSE(controller->meridiemField()->isEnabled());
+  controller->meridiemFieldClicked();
+  EXPECT_EQ(time(alarm)->hour(), 21) << "no switch while the alarm runs";
+
+  settings_->generalBundle()->setUseMilitaryTime(true);
+  std::unique_ptr<Popover> military(
+      MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(alarm));
+  auto other =
+      std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(military->contentViewController());
+  EXPECT_EQ(other->hoursRange(), std::make_pair(0, 23));
+  EXPECT_TRUE(other->meridiemSegmentView()->isHidden());
+}
+
+}  // namespace

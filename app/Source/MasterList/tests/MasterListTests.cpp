@@ -1,0 +1,255 @@
+// The master list on Qt's offscreen platform: the drop rule and what it refuses, cells that
+// never carry a value (or a write) across reuse, and the controller's rules for tabs, deletion,
+// the context menu and menu validation, against a real store.
+
+#include <gtest/gtest.h>
+
+#include <QMimeData>
+#include <QTest>
+
+#include "app/Source/MasterList/DraggingTableSource.h"
+#include "app/Source/MasterList/MasterListItemTableCellView.h"
+#include "app/Source/MasterList/MasterListTableSource.h"
+#include "app/Source/MasterList/MasterListTableView.h"
+#include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
+#include "core/Source/Model/BTSettableTimeObject.h"
+#include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Timing/BTTimeObjectControlViewModel.h"
+#include "core/Source/Timing/BTTimingController.h"
+#include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
+#include "core/Source/ViewModels/BTMasterListViewModel.h"
+#include "core/Source/ViewModels/BTTimerListItemViewModel.h"
+#include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
+#include "platform/ui/testsupport/UiTestSupport.h"
+
+namespace {
+
+using tw::ui::TableDropOperation;
+
+class RecordingDragSource : public DraggingTableSource {
+ public:
+  using DraggingTableSource::DraggingTableSource;
+  int numberOfRows(tw::ui::TableView&) override { return 5; }
+  tw::ui::TableCellView* viewForRow(tw::ui::TableView&, int) override { return nullptr; }
+  void finalizeMoveRow(tw::ui::TableView&, int from, int to) override {
+    moves.emplace_back(from, to);
+  }
+  std::vector<std::pair<int, int>> moves;
+};
+
+TEST(DraggingTableSourceTest, DropsAboveRowsOfTheSameTableMoveToTheRowsFinalIndex) {
+  tw::ui::test::application();
+  tw::ui::TableView table;
+  tw::ui::TableView other;
+  RecordingDragSource source(&table);
+  QMimeData data;
+  ASSERT_TRUE(source.writeRows(table, {3, 1}, data));
+  EXPECT_EQ(DraggingTableSource::draggedRow(data), 3) << "only the first index travels";
+
+  const auto drop = [&](int from, int row) {
+    QMimeData d;
+    source.writeRows(table, {from}, d);
+    return source.acceptDrop(table, d, row, TableDropOperation::Above);
+  };
+  EXPECT_TRUE(drop(0, 3));
+  EXPECT_TRUE(drop(3, 0));
+  EXPECT_TRUE(drop(2, 2));  // right above itself
+  EXPECT_TRUE(drop(2, 3));  // right below itself
+  EXPECT_EQ(source.moves, (std::vector<std::pair<int, int>>{{0, 2}, {3, 0}, {2, 2}, {2, 2}}));
+
+  EXPECT_EQ(source.validateDrop(table, &table, data, 1, TableDropOperation::Above), Qt::MoveAction);
+  EXPECT_EQ(source.validateDrop(table, &table, data, 1, TableDropOperation::On), Qt::IgnoreAction);
+  EXPECT_EQ(source.validateDrop(table, &other, data, 1, TableDropOperation::Above),
+            Qt::IgnoreAction)
+      << "a drag from another table";
+  EXPECT_EQ(source.validateDrop(table, nullptr, data, 1, TableDropOperation::Above),
+            Qt::IgnoreAction)
+      << "a drag from another application";
+  QMimeData empty, garbage;
+  garbage.setData(DraggingTableSource::kRowIndexMimeType, "-4x");
+  EXPECT_FALSE(source.acceptDrop(table, empty, 1, TableDropOperation::Above));
+  EXPECT_FALSE(source.acceptDrop(table, garbage, 1, TableDropOperation::Above));
+  EXPECT_EQ(source.moves.size(), 4u);
+}
+
+class MasterListUiTest : public tw::test::ViewModelTest {
+ protected:
+  void SetUp() override {
+    tw::ui::test::application();
+    ViewModelTest::SetUp();
+  }
+  void TearDown() override {
+    controller_.reset();
+    ViewModelTest::TearDown();
+  }
+  void open(std::int64_t mode) {
+    settings_->masterDetailBundle()->setViewMode(mode);
+    controller_ = std::make_shared<MasterViewControllerWithContextMenu>();
+    controller_->view()->resize(280, 500);
+    controller_->view()->show();
+    pump();
+  }
+  QString title(int row) const {
+    auto* cell =
+        dynamic_cast<MasterListItemTableCellView*>(controller_->tableView()->viewAtRow(row));
+    return cell ? cell->titleLabel()->text() : QString("<none>");
+  }
+  std::shared_ptr<MasterViewControllerWithContextMenu> controller_;
+};
+
+TEST_F(MasterListUiTest, CellsWriteTitlesOnlyOnUserEditsAndCarryNothingAcrossReuse) {
+  auto alarms = makeObjects(0, 1);
+  auto timers = makeObjects(1, 1);
+  MasterListItemTableCellView cell;
+  cell.bindViewModel(BTTimeObjectListItemViewModel::create<BTAlarmListItemViewModel>(alarms[0]));
+  EXPECT_EQ(cell.titleLabel()->text(), "0");
+  EXPECT_FALSE(cell.secondaryDetailLabel()->text().isEmpty()) << "the alarm's day";
+  cell.unbindViewModel();
+  cell.prepareForReuse();
+  EXPECT_EQ(alarms[0]->title(), "0") << "clearing a reused cell writes nothing back";
+  for (QLabel* label :
+       {cell.subtitleLabel(), cell.primaryDetailLabel(), cell.secondaryDetailLabel()})
+    EXPECT_TRUE(label->text().isEmpty());
+  EXPECT_EQ(cell.stateIndicatorColor(), QColor(Qt::black));
+
+  cell.bindViewModel(BTTimeObjectListItemViewModel::create<BTTimerListItemViewModel>(timers[0]));
+  EXPECT_TRUE(cell.secondaryDetailLabel()->text().isEmpty()) << "timers have no day";
+  alarms[0]->setTitle("Renamed elsewhere");
+  EXPECT_EQ(cell.titleLabel()->text(), "0") << "the old object's binding has ended";
+  cell.titleLabel()->setText("Set by code");
+  EXPECT_EQ(timers[0]->title(), "0");
+  Q_EMIT cell.titleLabel()->textEdited("Tea");
+  EXPECT_EQ(timers[0]->title(), "Tea") << "the user's edit is saved at once";
+  EXPECT_THROW(cell.bindViewModel(timers[0]), std::exception) << "not a view model";
+}
+
+TEST_F(MasterListUiTest, RowsFollowTheListThroughDeleteMoveAndTabs) {
+  makeObjects(1, 3);
+  makeObjects(2, 1);
+  settings_->timeObjectsBundle()->setPromptBeforeDelete(false);
+  open(1);
+  auto* table = controller_->tableView();
+  EXPECT_EQ(table->numberOfRows(), 3);
+  EXPECT_EQ(table->selectedRow(), 0);
+  EXPECT_TRUE(controller_->timerTabButton()->isChecked());
+  EXPECT_TRUE(controller_->removeButton()->isEnabled());
+
+  // A row the list no longer has (the provider changed before the table heard of it) gets an
+  // empty, unbound cell.
+  auto* stale = dynamic_cast<MasterListItemTableCellView*>(
+      controller_->tableSource()->viewForRow(*table, 10));
+  ASSERT_NE(stale, nullptr);
+  EXPECT_EQ(stale->viewModel(), nullptr);
+  EXPECT_TRUE(stale->titleLabel()->text().isEmpty());
+  delete stale;
+
+  // A click on a row's text selects the row; one on empty space keeps the selection.
+  auto* label =
+      dynamic_cast<MasterListItemTableCellView*>(table->viewAtRow(1))->primaryDetailLabel();
+  QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(3, 3));
+  pump();
+  EXPECT_EQ(table->selectedRow(), 1);
+  EXPECT_EQ(controller_->viewModel()->selectionIndex(), 1);
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(10, 400));
+  pump();
+  EXPECT_EQ(table->selectedRow(), 1) << "the view model restores the row";
+  table->selectRow(0);
+  pump();
+
+  // Drag row 2 above row 0: the store's order changes, the selection stays on its object.
+  QMimeData data;
+  controller_->tableSource()->writeRows(*table, {2}, data);
+  ASSERT_TRUE(controller_->tableSource()->acceptDrop(*table, data, 0, TableDropOperation::Above));
+  pump();
+  EXPECT_EQ(title(0), "2");
+  EXPECT_EQ(title(1), "0");
+  EXPECT_EQ(table->selectedRow(), 1);
+  // A forged index beyond the list is ignored rather than raising in the store.
+  QMimeData forged;
+  forged.setData(DraggingTableSource::kRowIndexMimeType, "40");
+  EXPECT_TRUE(controller_->tableSource()->acceptDrop(*table, forged, 0, TableDropOperation::Above));
+  pump();
+  EXPECT_EQ(table->numberOfRows(), 3);
+
+  // Deleting the selected row selects the object that moved into its place.
+  controller_->removeTimeObject();
+  pump();
+  EXPECT_EQ(table->numberOfRows(), 2);
+  EXPECT_EQ(table->selectedRow(), 1);
+  EXPECT_EQ(title(1), "1");
+  EXPECT_EQ(controller_->viewModel()->selectionIndex(), 1);
+
+  // Tabs: a foreign sender changes nothing; next from stopwatches wraps to alarms.
+  QObject stranger;
+  controller_->selectTab(&stranger);
+  EXPECT_EQ(controller_->viewModel()->viewMode(), 1);
+  EXPECT_TRUE(controller_->timerTabButton()->isChecked());
+  controller_->selectPreviousTab();
+  pump();
+  controller_->selectPreviousTab();
+  pump();
+  EXPECT_EQ(controller_->viewModel()->viewMode(), 2);
+  EXPECT_FALSE(controller_->validateAction("editTimeObjectValue")) << "stopwatches";
+  EXPECT_TRUE(controller_->validateAction("editTimeObjectTitle"));
+  controller_->selectNextTab();
+  pump();
+  EXPECT_EQ(controller_->viewModel()->viewMode(), 0);
+  EXPECT_TRUE(controller_->alarmTabButton()->isChecked());
+  EXPECT_EQ(table->numberOfRows(), 0);
+  EXPECT_EQ(controller_->emptyContentViewAlpha(), 1.0) << "the empty placeholder shows";
+  EXPECT_FALSE(controller_->validateAction("removeTimeObject"));
+  EXPECT_FALSE(controller_->removeButton()->isEnabled());
+
+  // A stored mode outside 0-2: the tab commands do nothing.
+  settings_->masterDetailBundle()->setViewMode(7);
+  controller_->selectNextTab();
+  controller_->selectPreviousTab();
+  EXPECT_EQ(controller_->viewModel()->viewMode(), 7);
+}
+
+TEST_F(MasterListUiTest, ContextMenuActsOnTheClickedRowAndNothingOverEmptySpace) {
+  auto timers = makeObjects(1, 2);
+  for (auto& timer : timers)
+    if (auto time = std::dynamic_pointer_cast<BTSettableTimeObject>(timer)->time())
+      time->setMinute(5);
+  settings_->timeObjectsBundle()->setPromptBeforeDelete(false);
+  open(1);
+  auto* table = controller_->tableView();
+  const QPoint row1 = table->rectOfRow(1).center();
+  QMenu* menu = table->prepareContextMenu(row1);
+  ASSERT_NE(menu, nullptr);
+  auto* start = controller_->contextMenuItem("MenuItemStart");
+  auto* reset = controller_->contextMenuItem("MenuItemReset");
+  auto* value = controller_->contextMenuItem("MenuItemEditValue");
+  ASSERT_TRUE(start && reset && value);
+  EXPECT_EQ(controller_->capturedControl()->timeObject(), timers[1]);
+  EXPECT_TRUE(start->isEnabled());
+  EXPECT_FALSE(reset->isEnabled()) << "a timer at rest has nothing to reset";
+  EXPECT_TRUE(value->isEnabled());
+  const QString startTitle = start->text();
+  start->trigger();
+  pump();
+  EXPECT_EQ(timers[1]->timingState(), 20) << "Start started the clicked row's timer";
+  table->prepareContextMenu(row1);
+  EXPECT_NE(start->text(), startTitle) << "a running timer offers to pause";
+  EXPECT_TRUE(reset->isEnabled());
+
+  // Deleting passes the object's index at the time of the choice, not the selected row.
+  EXPECT_EQ(table->selectedRow(), 0);
+  controller_->contextMenuItem("MenuItemDelete")->trigger();
+  pump();
+  ASSERT_EQ(table->numberOfRows(), 1);
+  EXPECT_EQ(title(0), "0");
+
+  // Over no row: the earlier capture must not be acted on.
+  table->prepareContextMenu(QPoint(10, 400));
+  EXPECT_EQ(controller_->capturedControl(), nullptr);
+  EXPECT_FALSE(start->isEnabled());
+  EXPECT_FALSE(controller_->contextMenuItem("MenuItemDelete")->isEnabled());
+  controller_->onContextMenuDelete();
+  pump();
+  EXPECT_EQ(table->numberOfRows(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,438 @@
+#include "platform/ui/TableView.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+#include <algorithm>
+
+namespace tw::ui {
+
+namespace {
+constexpr const char* kPlainRowIdentifier = "TableRowView";
+}
+
+TableRowView::TableRowView(QWidget* parent) : TableReusableView(parent) {
+  setAttribute(Qt::WA_TranslucentBackground);
+}
+
+void TableRowView::setSelected(bool selected) {
+  if (selected_ == selected) return;
+  selected_ = selected;
+  update();
+}
+
+void TableRowView::setCellView(TableCellView* cell) {
+  if (cell_ == cell) return;
+  if (cell_ && cell_->parent() == this) cell_->hide();
+  cell_ = cell;
+  if (cell_) {
+    cell_->setParent(this);
+    cell_->setGeometry(rect());
+    cell_->show();
+  }
+}
+
+void TableRowView::drawBackground(QPainter&, const QRect&) {}
+
+void TableRowView::drawSelection(QPainter& painter, const QRect& dirty) {
+  painter.fillRect(dirty, palette().highlight());
+}
+
+void TableRowView::drawSeparator(QPainter& painter, const QRect&) {
+  painter.fillRect(QRect(0, height() - 1, width(), 1), palette().mid());
+}
+
+void TableRowView::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  drawBackground(painter, event->rect());
+  if (selected_) drawSelection(painter, event->rect());
+  drawSeparator(painter, event->rect());
+}
+
+void TableRowView::resizeEvent(QResizeEvent*) {
+  if (cell_) cell_->setGeometry(rect());
+}
+
+QPixmap TableViewSource::draggingImage(TableView& table, int row) {
+  if (auto* view = table.rowViewAtRow(row)) return view->grab();
+  return {};
+}
+
+TableView::TableView(QWidget* parent) : QAbstractScrollArea(parent) {
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setFrameShape(QFrame::NoFrame);
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
+  verticalScrollBar()->setSingleStep(rowHeight_ / 2);
+}
+
+TableView::~TableView() { source_ = nullptr; }
+
+void TableView::setRowHeight(int height) {
+  rowHeight_ = std::max(1, height);
+  verticalScrollBar()->setSingleStep(rowHeight_ / 2);
+  updateScrollRange();
+  layoutRows();
+}
+
+void TableView::setRefusesFirstResponder(bool refuses) {
+  setFocusPolicy(refuses ? Qt::NoFocus : Qt::StrongFocus);
+}
+
+int TableView::queuedViewCount() const {
+  int count = 0;
+  for (const auto& [id, queue] : queues_)
+    for (const auto& view : queue) count += view ? 1 : 0;
+  return count;
+}
+
+QRect TableView::rectOfRow(int row) const {
+  return QRect(0, row * rowHeight_ - verticalScrollBar()->value(), viewport()->width(), rowHeight_);
+}
+
+int TableView::rowAt(const QPoint& p) const {
+  if (p.y() < 0) return -1;
+  const int row = (p.y() + verticalScrollBar()->value()) / rowHeight_;
+  return row < rowCount_ ? row : -1;
+}
+
+TableRowView* TableView::rowViewAtRow(int row) const {
+  auto it = live_.find(row);
+  return it == live_.end() ? nullptr : it->second;
+}
+
+TableCellView* TableView::viewAtRow(int row) const {
+  auto* rowView = rowViewAtRow(row);
+  return rowView ? rowView->cellView() : nullptr;
+}
+
+TableReusableView* TableView::makeView(const std::string& identifier) {
+  auto it = queues_.find(identifier);
+  if (it == queues_.end()) return nullptr;
+  auto& queue = it->second;
+  while (!queue.empty()) {
+    QPointer<TableReusableView> view = queue.back();
+    queue.pop_back();
+    if (!view) continue;
+    view->prepareForReuse();
+    return view;
+  }
+  return nullptr;
+}
+
+void TableView::enqueue(TableReusableView* view) {
+  if (!view) return;
+  view->hide();
+  if (view->identifier().empty()) {
+    view->deleteLater();
+    return;
+  }
+  queues_[view->identifier()].push_back(view);
+}
+
+void TableView::retireRow(int row) {
+  auto it = live_.find(row);
+  if (it == live_.end()) return;
+  TableRowView* rowView = it->second;
+  live_.erase(it);
+  if (source_) source_->didRemoveRowView(*this, rowView, row);
+  TableCellView* cell = rowView->cellView();
+  rowView->setCellView(nullptr);
+  rowView->setSelected(false);
+  if (cell) {
+    cell->setParent(viewport());
+    enqueue(cell);
+  }
+  enqueue(rowView);
+}
+
+void TableView::updateScrollRange() {
+  const int content = rowCount_ * rowHeight_;
+  verticalScrollBar()->setPageStep(viewport()->height());
+  verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
+}
+
+void TableView::layoutRows() {
+  const int offset = verticalScrollBar()->value();
+  const int first = std::max(0, offset / rowHeight_ - margin_);
+  const int last = std::min(rowCount_ - 1, (offset + viewport()->height()) / rowHeight_ + margin_);
+  std::vector<int> gone;
+  for (const auto& [row, view] : live_)
+    if (row < first || row > last) gone.push_back(row);
+  for (int row : gone) retireRow(row);
+  for (int row = first; row <= last; ++row) {
+    TableRowView* rowView = rowViewAtRow(row);
+    if (!rowView) {
+      if (source_) rowView = source_->rowViewForRow(*this, row);
+      if (!rowView) {
+        rowView = dynamic_cast<TableRowView*>(makeView(kPlainRowIdentifier));
+        if (!rowView) {
+          rowView = new TableRowView;
+          rowView->setIdentifier(kPlainRowIdentifier);
+        }
+      }
+      rowView->setParent(viewport());
+      live_[row] = rowView;
+      rowView->setGeometry(rectOfRow(row));
+      if (source_) rowView->setCellView(source_->viewForRow(*this, row));
+      rowView->show();
+    }
+    rowView->setGeometry(rectOfRow(row));
+    rowView->setSelected(row == selected_);
+  }
+  viewport()->update();
+}
+
+void TableView::reloadData() {
+  std::vector<int> rows;
+  for (const auto& [row, view] : live_) rows.push_back(row);
+  for (int row : rows) retireRow(row);
+  rowCount_ = source_ ? std::max(0, source_->numberOfRows(*this)) : 0;
+  const bool lost = selected_ >= rowCount_;
+  if (lost) selected_ = -1;
+  updateScrollRange();
+  layoutRows();
+  if (lost && source_) source_->selectionDidChange(*this);
+}
+
+void TableView::insertRow(int row) {
+  if (row < 0 || row > rowCount_) return;
+  std::map<int, TableRowView*> moved;
+  for (const auto& [r, view] : live_) moved[r >= row ? r + 1 : r] = view;
+  live_ = std::move(moved);
+  ++rowCount_;
+  if (selected_ >= row) ++selected_;
+  updateScrollRange();
+  layoutRows();
+}
+
+void TableView::removeRow(int row) {
+  if (row < 0 || row >= rowCount_) return;
+  retireRow(row);
+  std::map<int, TableRowView*> moved;
+  for (const auto& [r, view] : live_) moved[r > row ? r - 1 : r] = view;
+  live_ = std::move(moved);
+  --rowCount_;
+  bool changed = false;
+  if (selected_ == row) {
+    selected_ = -1;
+    changed = true;
+  } else if (selected_ > row) {
+    --selected_;
+  }
+  updateScrollRange();
+  layoutRows();
+  if (changed && source_) source_->selectionDidChange(*this);
+}
+
+void TableView::moveRow(int from, int to) {
+  if (from < 0 || from >= rowCount_ || to < 0 || to >= rowCount_ || from == to) return;
+  auto remap = [&](int r) {
+    if (r == from) return to;
+    if (from < to && r > from && r <= to) return r - 1;
+    if (from > to && r >= to && r < from) return r + 1;
+    return r;
+  };
+  std::map<int, TableRowView*> moved;
+  for (const auto& [r, view] : live_) moved[remap(r)] = view;
+  live_ = std::move(moved);
+  if (selected_ >= 0) selected_ = remap(selected_);
+  layoutRows();
+}
+
+void TableView::selectRow(int row) {
+  if (row < -1 || row >= rowCount_) return;
+  if (row == -1 && !allowsEmptySelection_) return;
+  if (row == selected_) return;
+  selected_ = row;
+  for (const auto& [r, view] : live_) view->setSelected(r == selected_);
+  if (source_) source_->selectionDidChange(*this);
+}
+
+void TableView::scrollRowToVisible(int row) {
+  if (row < 0 || row >= rowCount_) return;
+  const int top = row * rowHeight_;
+  auto* bar = verticalScrollBar();
+  if (top < bar->value())
+    bar->setValue(top);
+  else if (top + rowHeight_ > bar->value() + viewport()->height())
+    bar->setValue(top + rowHeight_ - viewport()->height());
+}
+
+void TableView::setMenu(QMenu* menu, std::function<void(QMenu&)> willOpen) {
+  menu_ = menu;
+  menuWillOpen_ = std::move(willOpen);
+}
+
+QMenu* TableView::prepareContextMenu(const QPoint& point) {
+  clicked_ = rowAt(point);
+  if (!menu_) return nullptr;
+  contextRow_ = clicked_;
+  viewport()->update();
+  if (menuWillOpen_) menuWillOpen_(*menu_);
+  return menu_;
+}
+
+bool TableView::performRowAction(int row, TableRowActionEdge edge) {
+  if (!source_ || row < 0 || row >= rowCount_) return false;
+  auto actions = source_->rowActions(*this, row, edge);
+  if (actions.empty() || !actions.front().handler) return false;
+  actions.front().handler(row);
+  return true;
+}
+
+void TableView::drawContextMenuHighlightForRow(QPainter& painter, int row) {
+  if (!rowViewAtRow(row)) return;
+  painter.setPen(QPen(palette().highlight(), 2));
+  painter.drawRect(rectOfRow(row).adjusted(1, 1, -1, -1));
+}
+
+void TableView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  if (contextRow_ >= 0) drawContextMenuHighlightForRow(painter, contextRow_);
+  if (dropIndicator_ >= 0) {
+    const int y = dropIndicator_ * rowHeight_ - verticalScrollBar()->value();
+    painter.fillRect(QRect(4, std::max(0, y - 1), viewport()->width() - 8, 2),
+                     palette().highlight());
+  }
+}
+
+void TableView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  updateScrollRange();
+  layoutRows();
+}
+
+void TableView::scrollContentsBy(int, int) { layoutRows(); }
+
+void TableView::mousePressEvent(QMouseEvent* event) {
+  const int row = rowAt(event->position().toPoint());
+  clicked_ = row;
+  if (event->button() == Qt::LeftButton) {
+    pressPoint_ = event->position().toPoint();
+    pressRow_ = row;
+    selectRow(row);
+  }
+}
+
+void TableView::mouseMoveEvent(QMouseEvent* event) {
+  if (!(event->buttons() & Qt::LeftButton) || pressRow_ < 0) return;
+  if ((event->position().toPoint() - pressPoint_).manhattanLength() <
+      QApplication::startDragDistance())
+    return;
+  const int row = pressRow_;
+  pressRow_ = -1;
+  startDrag(row);
+}
+
+void TableView::startDrag(int row) {
+  if (!source_) return;
+  auto data = std::make_unique<QMimeData>();
+  if (!source_->writeRows(*this, {row}, *data)) return;
+  auto* drag = new QDrag(this);
+  drag->setMimeData(data.release());
+  const QPixmap image = source_->draggingImage(*this, row);
+  if (!image.isNull()) {
+    drag->setPixmap(image);
+    drag->setHotSpot(pressPoint_ - rectOfRow(row).topLeft());
+  }
+  drag->exec(Qt::MoveAction);
+}
+
+void TableView::mouseDoubleClickEvent(QMouseEvent* event) {
+  clicked_ = rowAt(event->position().toPoint());
+  if (doubleAction_) doubleAction_(*this);
+}
+
+void TableView::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu* menu = prepareContextMenu(event->pos());
+  if (!menu) return;
+  menu->exec(event->globalPos());
+  contextRow_ = -1;
+  viewport()->update();
+}
+
+void TableView::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) &&
+      performRowAction(selected_, TableRowActionEdge::Trailing))
+    return;
+  QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TableView::dropPoint(const QPoint& point, int* row, TableDropOperation* operation) const {
+  // The outer quarters of a row drop between rows; the middle drops onto the row.
+  const int y = point.y() + verticalScrollBar()->value();
+  const int r = y / rowHeight_;
+  const int within = y - r * rowHeight_;
+  if (r >= rowCount_) {
+    *row = rowCount_;
+    *operation = TableDropOperation::Above;
+  } else if (within < rowHeight_ / 4) {
+    *row = r;
+    *operation = TableDropOperation::Above;
+  } else if (within >= rowHeight_ - rowHeight_ / 4) {
+    *row = r + 1;
+    *operation = TableDropOperation::Above;
+  } else {
+    *row = r;
+    *operation = TableDropOperation::On;
+  }
+}
+
+Qt::DropAction TableView::validateDropAt(const QObject* source, const QMimeData& data,
+                                         const QPoint& point, int* row,
+                                         TableDropOperation* operation) {
+  dropPoint(point, row, operation);
+  if (!source_) return Qt::IgnoreAction;
+  return source_->validateDrop(*this, source, data, *row, *operation);
+}
+
+bool TableView::performDropAt(const QObject* source, const QMimeData& data, const QPoint& point) {
+  int row = -1;
+  TableDropOperation operation = TableDropOperation::On;
+  if (validateDropAt(source, data, point, &row, &operation) == Qt::IgnoreAction) return false;
+  return source_->acceptDrop(*this, data, row, operation);
+}
+
+void TableView::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
+
+void TableView::dragMoveEvent(QDragMoveEvent* event) {
+  int row = -1;
+  TableDropOperation operation = TableDropOperation::On;
+  const Qt::DropAction action = validateDropAt(event->source(), *event->mimeData(),
+                                               event->position().toPoint(), &row, &operation);
+  const int indicator = action == Qt::IgnoreAction ? -1 : row;
+  if (indicator != dropIndicator_) {
+    dropIndicator_ = indicator;
+    viewport()->update();
+  }
+  if (action == Qt::IgnoreAction) {
+    event->ignore();
+    return;
+  }
+  event->setDropAction(action);
+  event->accept();
+}
+
+void TableView::dragLeaveEvent(QDragLeaveEvent*) {
+  dropIndicator_ = -1;
+  viewport()->update();
+}
+
+void TableView::dropEvent(QDropEvent* event) {
+  dropIndicator_ = -1;
+  viewport()->update();
+  if (performDropAt(event->source(), *event->mimeData(), event->position().toPoint())) {
+    event->setDropAction(Qt::MoveAction);
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+}  // namespace tw::ui

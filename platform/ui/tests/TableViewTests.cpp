@@ -1,0 +1,167 @@
+// The view-based table: reuse of row views and cells, structural edits and drops.
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QMimeData>
+#include <QScrollBar>
+#include <set>
+
+#include "platform/ui/TableView.h"
+#include "platform/ui/testsupport/UiTestSupport.h"
+
+namespace {
+
+using tw::ui::TableCellView;
+using tw::ui::TableDropOperation;
+using tw::ui::TableRowView;
+using tw::ui::TableView;
+
+class LabelCell : public TableCellView {
+ public:
+  LabelCell() : label(new QLabel(this)) { setIdentifier("LabelCell"); }
+  void prepareForReuse() override {
+    label->clear();
+    ++reuses;
+  }
+  QLabel* label;
+  int boundRow = -1;
+  int reuses = 0;
+};
+
+class Source : public tw::ui::TableViewSource {
+ public:
+  explicit Source(int count) {
+    for (int i = 0; i < count; ++i) titles.push_back(QString("row %1").arg(i));
+  }
+  int numberOfRows(TableView&) override { return static_cast<int>(titles.size()); }
+  TableCellView* viewForRow(TableView& table, int row) override {
+    auto* cell = dynamic_cast<LabelCell*>(table.makeView("LabelCell"));
+    if (!cell) cell = new LabelCell;
+    EXPECT_EQ(cell->boundRow, -1) << "a cell is unbound before it shows another row";
+    EXPECT_TRUE(cell->label->text().isEmpty()) << "no stale value survives reuse";
+    cell->boundRow = row;
+    cell->label->setText(titles[row]);
+    cells.insert(cell);
+    return cell;
+  }
+  void didRemoveRowView(TableView&, TableRowView* rowView, int row) override {
+    auto* cell = static_cast<LabelCell*>(rowView->cellView());
+    EXPECT_NE(cell->boundRow, -1) << "row " << row << " removed twice";
+    cell->boundRow = -1;
+    ++removed;
+  }
+  void selectionDidChange(TableView& table) override { selections.push_back(table.selectedRow()); }
+  std::vector<QString> titles;
+  std::set<LabelCell*> cells;
+  std::vector<int> selections;
+  int removed = 0;
+};
+
+class TableViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override { tw::ui::test::application(); }
+};
+
+TEST_F(TableViewTest, ScrollingTwoHundredRowsKeepsLiveCellsBoundedAndUnbindsEveryRemovedRow) {
+  Source source(200);
+  TableView table;
+  table.setSource(&source);
+  table.setRowHeight(20);
+  table.resize(200, 100);  // five rows
+  table.show();
+  table.reloadData();
+  const int bound = 5 + 2 * 2 + 1;
+  int maxLive = 0;
+  auto* bar = table.verticalScrollBar();
+  for (int value = 0; value <= bar->maximum(); value += 7) {
+    bar->setValue(value);
+    maxLive = std::max(maxLive, table.liveRowCount());
+    // Every live row shows its own row's title.
+    for (int row = 0; row < 200; ++row)
+      if (auto* cell = static_cast<LabelCell*>(table.viewAtRow(row))) {
+        EXPECT_EQ(cell->boundRow, row);
+        EXPECT_EQ(cell->label->text(), source.titles[row]);
+      }
+  }
+  EXPECT_LE(maxLive, bound);
+  EXPECT_LE(static_cast<int>(source.cells.size()), bound + 1) << "cells are reused, not made";
+  EXPECT_GT(source.removed, 150);
+  EXPECT_EQ(table.viewAtRow(0), nullptr) << "scrolled out";
+  EXPECT_NE(table.viewAtRow(199), nullptr);
+}
+
+TEST_F(TableViewTest, InsertRemoveAndMoveKeepRowsAndSelectionOnTheirObjects) {
+  Source source(4);
+  TableView table;
+  table.setSource(&source);
+  table.setRowHeight(20);
+  table.resize(200, 200);
+  table.show();
+  table.reloadData();
+  table.selectRow(2);
+  EXPECT_EQ(source.selections, std::vector<int>{2});
+  table.selectRow(2);
+  EXPECT_EQ(source.selections.size(), 1u) << "no change, no report";
+
+  source.titles.insert(source.titles.begin(), "new");
+  table.insertRow(0);
+  EXPECT_EQ(table.selectedRow(), 3) << "the selection stays on its object";
+  EXPECT_EQ(static_cast<LabelCell*>(table.viewAtRow(0))->label->text(), "new");
+  EXPECT_EQ(static_cast<LabelCell*>(table.viewAtRow(3))->label->text(), "row 2");
+
+  source.titles.erase(source.titles.begin() + 3);
+  table.removeRow(3);
+  EXPECT_EQ(table.selectedRow(), -1);
+  EXPECT_EQ(source.selections.back(), -1) << "losing the selected row is reported";
+  EXPECT_EQ(table.numberOfRows(), 4);
+
+  table.selectRow(1);  // "row 0"
+  std::rotate(source.titles.begin() + 1, source.titles.begin() + 2, source.titles.begin() + 4);
+  table.moveRow(1, 3);
+  EXPECT_EQ(table.selectedRow(), 3);
+  for (int row = 0; row < 4; ++row)
+    EXPECT_EQ(static_cast<LabelCell*>(table.viewAtRow(row))->label->text(), source.titles[row]);
+  table.selectRow(7);
+  EXPECT_EQ(table.selectedRow(), 3) << "a row outside the table is not selected";
+}
+
+class DropSource : public Source {
+ public:
+  DropSource() : Source(5) {}
+  Qt::DropAction validateDrop(TableView&, const QObject* from, const QMimeData&, int row,
+                              TableDropOperation operation) override {
+    lastRow = row;
+    lastOperation = operation;
+    return from ? Qt::MoveAction : Qt::IgnoreAction;
+  }
+  bool acceptDrop(TableView&, const QMimeData&, int row, TableDropOperation) override {
+    accepted = row;
+    return true;
+  }
+  int lastRow = -1;
+  TableDropOperation lastOperation = TableDropOperation::On;
+  int accepted = -1;
+};
+
+TEST_F(TableViewTest, DropPointsSplitRowsIntoAboveOnAndBelowAndAskTheSource) {
+  DropSource source;
+  TableView table;
+  table.setSource(&source);
+  table.setRowHeight(40);
+  table.resize(200, 300);
+  table.show();
+  table.reloadData();
+  QMimeData data;
+  EXPECT_FALSE(table.performDropAt(nullptr, data, QPoint(10, 81)));
+  EXPECT_EQ(source.lastRow, 2);
+  EXPECT_EQ(source.lastOperation, TableDropOperation::Above);
+  EXPECT_TRUE(table.performDropAt(&table, data, QPoint(10, 100)));
+  EXPECT_EQ(source.lastOperation, TableDropOperation::On);
+  EXPECT_TRUE(table.performDropAt(&table, data, QPoint(10, 78)));
+  EXPECT_EQ(source.accepted, 2) << "the bottom quarter drops above the next row";
+  EXPECT_TRUE(table.performDropAt(&table, data, QPoint(10, 290)));
+  EXPECT_EQ(source.accepted, 5) << "below the last row";
+}
+
+}  // namespace
