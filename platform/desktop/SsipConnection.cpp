@@ -36,7 +36,13 @@ std::optional<int> parseInt(std::string_view s) {
 }
 
 std::string userName() {
-  if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) return pw->pw_name;
+  // Workers of several synthesizers may connect at once: the re-entrant look-up.
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof(buffer), &found) == 0 && found &&
+      found->pw_name)
+    return found->pw_name;
   const char* user = std::getenv("USER");
   return user && *user ? user : "unknown";
 }

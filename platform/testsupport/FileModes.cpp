@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -45,7 +47,10 @@ EnforcedRun runWithFileModesEnforced(const std::function<std::string()>& body,
   if (pid == 0) {
     ::close(fds[0]);
     // The child has one thread, as entering a user namespace requires.
-    if (::unshare(CLONE_NEWUSER) != 0 && ::geteuid() == 0) ::_exit(kNoNamespace);
+    if (::unshare(CLONE_NEWUSER) != 0 && ::geteuid() == 0) {
+      writeAll(fds[1], std::strerror(errno));
+      ::_exit(kNoNamespace);
+    }
     std::string result;
     try {
       result = body();
@@ -88,7 +93,7 @@ EnforcedRun runWithFileModesEnforced(const std::function<std::string()>& body,
     return run;
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace) {
-    why = "no user namespace can be made here, so root would ignore file modes";
+    why = "no user namespace can be made here (" + out + "), so root would ignore file modes";
     run.unavailable = true;
     return run;
   }
