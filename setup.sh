@@ -13,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libplist-dev nlohmann-json3-dev libfmt-dev libicu-dev uuid-dev zlib1g-dev
   qt6-base-dev fonts-dejavu-core
-  libsystemd-dev libspeechd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
+  libsystemd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
   dbus python3
   libssl-dev libcurl4-openssl-dev openssl curl clang lld llvm
   xvfb openbox xdotool x11-utils

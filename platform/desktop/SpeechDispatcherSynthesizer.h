@@ -1,15 +1,17 @@
 #pragma once
 // tw::SpeechDispatcherSynthesizer: the system's speech synthesizer, speaking through
-// speech-dispatcher (libspeechd, SSIP over the daemon's socket) with the user's default voice.
+// speech-dispatcher (its text protocol over the daemon's socket, see SsipConnection) with the
+// user's default voice.
 //
 // Nothing here blocks the main thread: opening the connection (which may start the daemon) and
-// every SSIP command run on a serial worker queue of the synthesizer's own; speech-dispatcher's
-// end and cancel events arrive on its event thread and are moved to the main queue before the
-// delegate hears of them. A daemon that cannot be reached fails the utterance with an error (and
-// is logged once per outage); a daemon that does not accept a text within the response time-out
-// fails it too, and the synthesizer carries on with a fresh connection so a stuck call can never
-// hold later texts. A connection the daemon dropped is noticed (at the latest within a second
-// while speaking) and the utterance fails instead of waiting for ever.
+// every command run on a serial worker queue of the synthesizer's own; the daemon's end and
+// cancel events arrive on the connection's reader thread and are moved to the main queue before
+// the delegate hears of them. A daemon that cannot be reached fails the utterance with an error
+// (and is logged once per outage); a daemon that does not accept a text within the response
+// time-out fails it too, and the synthesizer carries on with a fresh connection so a stuck call can
+// never hold later texts. A connection the daemon dropped is noticed at once and the utterance
+// fails instead of waiting for ever. A stopped utterance ends as stopped, whatever the worker
+// was doing when the stop came.
 //
 // speech-dispatcher stops at once; word and sentence boundaries stop immediately as well.
 //
@@ -64,6 +66,7 @@ class SpeechDispatcherSynthesizer final
   std::shared_ptr<Channel> channel_;
   std::uint64_t current_ = 0;  // the utterance whose end the delegate will hear; 0: none
   std::uint64_t nextToken_ = 0;
+  std::uint64_t stopped_ = 0;  // the utterance a stop was asked for; it ends as stopped
   std::string currentText_;
   DelayedWork watchdog_;
 };

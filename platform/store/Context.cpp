@@ -182,6 +182,7 @@ std::shared_ptr<ManagedObject> Context::insertObject(const EntityDescription& en
     if (p.isAttribute() && !p.defaultValue.isNull())
       object->slots_[p.index] = ManagedObject::slotFromValue(p.defaultValue, p);
   object->state_ |= ManagedObject::kInserted | ManagedObject::kTurnInserted;
+  object->insertedIndex_ = static_cast<std::uint32_t>(inserted_.size());
   inserted_.push_back(object);
   ++insertedCount_;
   turnObjects_.push_back(object);
@@ -230,6 +231,7 @@ void Context::deleteOne(ManagedObject* o, std::vector<std::shared_ptr<ManagedObj
   if (o->state_ & ManagedObject::kInserted) {
     o->state_ &= ~ManagedObject::kInserted;
     --insertedCount_;
+    forgetInsert(o);
     forget_.push_back(o);
   } else {
     deleted_.push_back(strong(o));
@@ -241,6 +243,17 @@ void Context::deleteOne(ManagedObject* o, std::vector<std::shared_ptr<ManagedObj
 
   for (ManagedObject* partner : cascade)
     if (!partner->isDeleted() && partner->context_ == this) deleteOne(partner, keepAlive);
+}
+
+void Context::forgetInsert(ManagedObject* o) {
+  if (o->insertedIndex_ == ManagedObject::kNotListed) return;
+  inserted_[o->insertedIndex_].reset();
+  o->insertedIndex_ = ManagedObject::kNotListed;
+  if (++insertedHoles_ < 64 || insertedHoles_ * 2 < inserted_.size()) return;
+  std::erase(inserted_, nullptr);
+  for (std::size_t i = 0; i < inserted_.size(); ++i)
+    inserted_[i]->insertedIndex_ = static_cast<std::uint32_t>(i);
+  insertedHoles_ = 0;
 }
 
 // ----- fetching
@@ -321,7 +334,7 @@ bool Context::hasChanges() const {
 std::vector<std::shared_ptr<ManagedObject>> Context::insertedObjects() const {
   std::vector<std::shared_ptr<ManagedObject>> out;
   for (const auto& o : inserted_)
-    if (o->state_ & ManagedObject::kInserted) out.push_back(o);
+    if (o && (o->state_ & ManagedObject::kInserted)) out.push_back(o);
   return out;
 }
 
@@ -410,7 +423,7 @@ ErrorPtr Context::save() {
   std::vector<ManagedObject*> inserted, updated;
   std::vector<PersistentStore::DeletedRow> deleted;
   for (const auto& o : inserted_)
-    if (o->state_ & ManagedObject::kInserted) inserted.push_back(o.get());
+    if (o && (o->state_ & ManagedObject::kInserted)) inserted.push_back(o.get());
   for (const auto& o : updated_)
     if (o->changes_ && !(o->state_ & (ManagedObject::kInserted | ManagedObject::kDeleted)))
       updated.push_back(o.get());
@@ -422,8 +435,12 @@ ErrorPtr Context::save() {
     return error;
   }
 
-  for (ManagedObject* o : inserted) o->state_ &= ~ManagedObject::kInserted;
+  for (ManagedObject* o : inserted) {
+    o->state_ &= ~ManagedObject::kInserted;
+    o->insertedIndex_ = ManagedObject::kNotListed;
+  }
   inserted_.clear();
+  insertedHoles_ = 0;
   insertedCount_ = 0;
   for (const auto& o : updated_) {
     o->changes_.reset();
@@ -450,7 +467,10 @@ void Context::dropAll() {
     list->holes = 0;
   }
   registeredCount_ = 0;
+  for (auto& o : inserted_)
+    if (o) o->insertedIndex_ = ManagedObject::kNotListed;
   inserted_.clear();
+  insertedHoles_ = 0;
   updated_.clear();
   deleted_.clear();
   forget_.clear();

@@ -53,7 +53,6 @@ class Context : public tw::Object {
   ~Context() override;
 
   const Model& model() const { return *model_; }
-  const std::shared_ptr<const Model>& modelPointer() const { return model_; }
   // nullptr once closed.
   const std::shared_ptr<PersistentStore>& persistentStore() const { return store_; }
 
@@ -134,6 +133,7 @@ class Context : public tw::Object {
   const TableState* tableOf(const EntityDescription& entity) const;
 
   void deleteOne(ManagedObject* object, std::vector<std::shared_ptr<ManagedObject>>& keepAlive);
+  void forgetInsert(ManagedObject* object);
   void collectMatches(const FetchRequest& request, std::vector<ManagedObject*>& out) const;
 
   // Books kept for ManagedObject.
@@ -149,9 +149,12 @@ class Context : public tw::Object {
   std::vector<std::uint32_t> tableOfEntity_;  // by entity index
   std::size_t registeredCount_ = 0;
 
-  // The flags of the objects decide; the lists are cleaned up lazily.
-  std::vector<std::shared_ptr<ManagedObject>> inserted_;  // kInserted
-  std::vector<std::shared_ptr<ManagedObject>> updated_;   // with Changes (kUpdatedListed)
+  // Unsaved inserts in order; one deleted again leaves at once (its entry is emptied, and the
+  // holes are squeezed out once they are half the list), so churn before a save holds nothing.
+  std::vector<std::shared_ptr<ManagedObject>> inserted_;
+  std::size_t insertedHoles_ = 0;
+  // The flags of the objects decide; the list is cleaned up at save.
+  std::vector<std::shared_ptr<ManagedObject>> updated_;  // with Changes (kUpdatedListed)
   std::size_t insertedCount_ = 0;
   std::size_t updatedCount_ = 0;
   std::vector<std::shared_ptr<ManagedObject>> deleted_;  // saved rows deleted since

@@ -41,7 +41,6 @@ class ManagedObject : public tw::Object {
   // The entity of this object; raises NSInternalInconsistencyException for an object that no
   // context made (entity classes are only instantiated through a Context).
   const EntityDescription& entity() const;
-  const EntityDescription* entityIfAny() const { return entity_; }
   // nullptr once the object has turned into a fault.
   std::shared_ptr<Context> managedObjectContext() const;
   // The row's primary key within its entity hierarchy's table; given on insert, never reused
@@ -164,6 +163,7 @@ class ManagedObject : public tw::Object {
   std::int64_t rowId_ = 0;
   static constexpr std::uint32_t kNotListed = 0xFFFFFFFF;
   std::uint32_t listIndex_ = kNotListed;  // position in the context's list of its entity's objects
+  std::uint32_t insertedIndex_ = kNotListed;  // position in the context's unsaved inserts
   std::uint8_t state_ = 0;
   std::unique_ptr<Slot[]> slots_;
   std::unique_ptr<Changes> changes_;

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -29,6 +32,7 @@ struct PersistentStore::Failure {
 namespace {
 
 const char* kLogPrefix = "<PersistentStore> ";
+const char* kReadOnlyReason = "changes cannot be saved";
 
 std::string sqlName(std::string_view identifier) {
   std::string out = "\"";
@@ -134,6 +138,37 @@ void bindSlot(sqlite3_stmt* st, int i, const Slot& s) {
   }
 }
 
+// A path as a file: URI names it (SQLite's URI rules: %-escapes for what is not plain).
+std::string uriPath(const fs::path& file) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : fs::absolute(file).string()) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+// SQLite creates the shared-memory file with the permissions the database file had then, so a
+// session that found the store read-only leaves one nobody can write, and the store would stay
+// read-only after the user made it writable again. Give it the database's permissions back.
+void repairSharedMemoryFile(const fs::path& path) {
+  const std::string shm = path.string() + "-shm";
+  struct stat db {
+  }, sh{};
+  if (::stat(path.c_str(), &db) != 0 || ::stat(shm.c_str(), &sh) != 0) return;
+  if (::access(path.c_str(), W_OK) != 0 || ::access(shm.c_str(), W_OK) == 0) return;
+  if (::chmod(shm.c_str(), (sh.st_mode | (db.st_mode & 0666)) & 07777) == 0 &&
+      ::access(shm.c_str(), W_OK) == 0)
+    log(LogLevel::Notice, std::string(kLogPrefix) + "Made " + shm +
+                              " writable again (a read-only session had left it so)");
+}
+
 }  // namespace
 
 fs::path PersistentStore::defaultPath(std::string_view storeName) {
@@ -203,7 +238,59 @@ void PersistentStore::openFile(const fs::path& file, bool inMemory) {
   // Until the store has been read in full it may be damaged: closing must not fold its log into
   // it, so that what is moved aside is exactly what was found.
   sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  checkContents(inMemory);
+  // SQLite opens a file it may not write read-only without a word; saving would fail later.
+  if (!inMemory && sqlite3_db_readonly(db_, "main") == 1)
+    throw Failure{Failure::Kind::Unavailable, "it cannot be written"};
+}
 
+void PersistentStore::openReadOnlyCopy(const fs::path& file) {
+  inMemory_ = false;
+  readOnly_ = true;
+  // Read-only first, which still sees what the log holds; where even that cannot be set up (no
+  // shared-memory file, and a folder where none may be made), the file as it lies.
+  sqlite3* source = nullptr;
+  std::string error;
+  bool immutable = false;
+  for (const char* options : {"mode=ro", "immutable=1"}) {
+    const std::string uri = "file:" + uriPath(file) + "?" + options;
+    int rc = sqlite3_open_v2(uri.c_str(), &source, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_busy_timeout(source, 5000);
+      rc = sqlite3_exec(source, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+      if (rc == SQLITE_OK) {
+        immutable = std::string_view(options) == "immutable=1";
+        break;
+      }
+    }
+    error = source ? sqlite3_errmsg(source) : sqlite3_errstr(rc);
+    sqlite3_close_v2(source);
+    source = nullptr;
+  }
+  if (!source) throw Failure{Failure::Kind::Unavailable, "cannot read it either: " + error};
+  std::error_code ec;
+  if (immutable && fs::file_size(path_.string() + "-wal", ec) > 0 && !ec)
+    log(LogLevel::Error, std::string(kLogPrefix) + "The changes in " + path_.string() +
+                             "-wal cannot be read without writing; showing the store without them");
+
+  // The session works on a copy in memory: upgrading and re-reading need no write to the file.
+  int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_backup* copy = sqlite3_backup_init(db_, "main", source, "main");
+    rc = copy ? sqlite3_backup_step(copy, -1) : sqlite3_errcode(db_);
+    sqlite3_backup_finish(copy);
+  }
+  if (rc != SQLITE_DONE) {
+    error = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    sqlite3_close_v2(source);
+    throw Failure{Failure::Kind::Unavailable, "cannot copy it into memory: " + error};
+  }
+  sqlite3_close_v2(source);
+  checkContents(true);
+}
+
+void PersistentStore::checkContents(bool inMemory) {
   // The first statement reads the header: a file that is no database fails here.
   auto readInt = [&](const char* sql) {
     Statement st(db_, sql);
@@ -236,7 +323,7 @@ void PersistentStore::openFile(const fs::path& file, bool inMemory) {
 }
 
 void PersistentStore::finishOpening() {
-  if (inMemory_) return;
+  if (inMemory_ || readOnly_) return;
   // Every save is one transaction that is on disk when commit returns, also across a power cut:
   // WAL with a sync of the log at each commit (synchronous=FULL, set above).
   exec("PRAGMA journal_mode=WAL");
@@ -410,9 +497,13 @@ PersistentStore::LoadedRows PersistentStore::takeLoadedRows() {
 std::shared_ptr<PersistentStore> PersistentStore::open(std::shared_ptr<const Model> model,
                                                        const fs::path& path) {
   auto store = std::shared_ptr<PersistentStore>(new PersistentStore(std::move(model), path));
-  auto attempt = [&](bool inMemory) -> std::optional<Failure> {
+  auto attempt = [&](bool inMemory, bool readOnly = false) -> std::optional<Failure> {
     try {
-      store->openFile(path, inMemory);
+      store->readOnly_ = false;
+      if (readOnly)
+        store->openReadOnlyCopy(path);
+      else
+        store->openFile(path, inMemory);
       store->prepareSchema();
       store->loaded_ = store->readAll();
       store->finishOpening();
@@ -424,6 +515,7 @@ std::shared_ptr<PersistentStore> PersistentStore::open(std::shared_ptr<const Mod
     }
   };
   const bool inMemory = path == ":memory:";
+  if (!inMemory) repairSharedMemoryFile(path);
   std::optional<Failure> failure = attempt(inMemory);
   if (!failure) return store;
 
@@ -431,7 +523,21 @@ std::shared_ptr<PersistentStore> PersistentStore::open(std::shared_ptr<const Mod
                            " (" + failure->message + ")";
   const std::string memoryOnly = "; this session keeps its data in memory only";
   bool startAfresh = false;
-  if (inMemory || failure->kind == Failure::Kind::Unavailable) {
+  if (!inMemory && failure->kind == Failure::Kind::Unavailable) {
+    // Readable but not writable (a read-only file, folder or shared-memory file, a read-only
+    // medium): show what it holds; saving is refused with a clear error.
+    std::error_code ec;
+    std::optional<Failure> readOnlyFailure;
+    if (fs::exists(path, ec)) readOnlyFailure = attempt(false, true);
+    if (fs::exists(path, ec) && !readOnlyFailure) {
+      log(LogLevel::Error,
+          what + "; it can be read but not written: showing its data, and " + kReadOnlyReason);
+      return store;
+    }
+    if (readOnlyFailure) failure->message += "; " + readOnlyFailure->message;
+    log(LogLevel::Error, kLogPrefix + std::string("Cannot use the store at ") + path.string() +
+                             " (" + failure->message + "); leaving it in place" + memoryOnly);
+  } else if (inMemory) {
     log(LogLevel::Error, what + "; leaving it in place" + memoryOnly);
   } else if (Expected<fs::path> moved = paths::moveAside(path); !moved) {
     log(LogLevel::Error, what + "; " + moved.error() + "; leaving it in place" + memoryOnly);
@@ -476,6 +582,10 @@ ErrorPtr PersistentStore::write(const std::vector<ManagedObject*>& inserted,
   if (!db_)
     return Error::make(kStoreErrorDomain, SQLITE_MISUSE,
                        {{kLocalizedDescriptionKey, Value("the store is closed")}});
+  if (readOnly_)
+    return Error::make(kStoreErrorDomain, SQLITE_READONLY,
+                       {{kLocalizedDescriptionKey, Value("the store at " + path_.string() +
+                                                         " is read-only: " + kReadOnlyReason)}});
   try {
     exec("BEGIN IMMEDIATE");
   } catch (const Failure& f) {

@@ -10,9 +10,13 @@
 // store of an older version gets its missing tables and columns (with their defaults) when
 // opened. Nothing is ever deleted: a store that cannot be read, or that a newer model wrote, is
 // moved aside together with its -wal and -shm files under a time-stamped name
-// ("<file>.broken-YYYYMMDD-HHMMSS", "<file>.newer-..."), the reason is logged, and an empty
-// store takes its place. A store that is merely unavailable (locked by another process, no
-// permission, disk full) is left untouched and the session runs on an in-memory store.
+// ("<file>.corrupt-YYYYMMDD-HHMMSS", see paths::moveAside; the log line says which of the two it
+// was), the reason is logged, and an empty store takes its place. A store that can be read but
+// not written (a read-only file, folder or shared-memory file) is read into memory and shown:
+// isReadOnly() tells, and every save fails with a clear error, keeping the changes in memory. A
+// shared-memory file that an earlier read-only session left read-only is made writable again
+// when the store itself is. A store that cannot be read at all for now (locked by another
+// process, no permission) is left untouched and the session runs on an empty in-memory store.
 //
 // Used by its Context on the main thread only.
 
@@ -55,6 +59,8 @@ class PersistentStore {
   const std::filesystem::path& path() const { return path_; }
   // True for ":memory:" and after falling back because the file was unavailable.
   bool isInMemory() const { return inMemory_; }
+  // The file's data was read, but it cannot be written: saves fail.
+  bool isReadOnly() const { return readOnly_; }
   // Where an unreadable or newer store was moved at open, if it was.
   const std::optional<std::filesystem::path>& movedAsidePath() const { return movedAside_; }
   // The model version the file had before this open upgraded it (0 for a new store).
@@ -88,6 +94,8 @@ class PersistentStore {
   PersistentStore(std::shared_ptr<const Model> model, std::filesystem::path path);
 
   void openFile(const std::filesystem::path& file, bool inMemory);
+  void openReadOnlyCopy(const std::filesystem::path& file);
+  void checkContents(bool inMemory);
   void prepareSchema();
   void finishOpening();
   void exec(const char* sql);
@@ -98,6 +106,7 @@ class PersistentStore {
   std::filesystem::path path_;
   sqlite3* db_ = nullptr;
   bool inMemory_ = false;
+  bool readOnly_ = false;
   std::optional<std::filesystem::path> movedAside_;
   std::int64_t openedVersion_ = 0;
   LoadedRows loaded_;

@@ -21,13 +21,20 @@ struct Predicate::Node {
 
   Type type = Type::True;
   Op op = Op::Eq;
-  std::shared_ptr<const Node> left, right;
+  // And / Or: every term of one flat chain (so a long chain is a loop, not a recursion);
+  // Not: the one negated term.
+  std::vector<std::shared_ptr<const Node>> children;
   Operand lhs, rhs;
 };
 
 namespace {
 
 using Node = Predicate::Node;
+
+// How deeply parentheses and NOTs may nest. Parsing, evaluating and describing recurse once per
+// level, so without a bound a hostile or broken format would overflow the stack; real
+// predicates nest a handful of levels.
+constexpr int kMaxNesting = 100;
 
 struct Token {
   enum class Kind { End, Ident, Number, String, Arg, Op, LParen, RParen } kind = Kind::End;
@@ -195,38 +202,54 @@ class Parser {
     return args_[nextArg_++];
   }
 
-  std::shared_ptr<const Node> parseOr() {
-    auto left = parseAnd();
-    while (isKeyword("OR") || isOp("||")) {
-      advance();
-      auto n = std::make_shared<Node>();
-      n->type = Node::Type::Or;
-      n->left = left;
-      n->right = parseAnd();
-      left = n;
+  // One level deeper for as long as it lives.
+  struct Nesting {
+    explicit Nesting(Parser& p) : parser(p) {
+      if (++parser.depth_ > kMaxNesting)
+        raise(NSInvalidArgumentException, "The format string \"" + parser.excerpt() +
+                                              "\" nests deeper than " +
+                                              std::to_string(kMaxNesting) + " levels");
     }
-    return left;
+    ~Nesting() { --parser.depth_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+    Parser& parser;
+  };
+
+  std::string excerpt() const {
+    constexpr std::size_t kShown = 80;
+    return src_.size() <= kShown ? std::string(src_) : std::string(src_.substr(0, kShown)) + "...";
+  }
+
+  std::shared_ptr<const Node> parseChain(Node::Type type, const char* word, const char* op,
+                                         std::shared_ptr<const Node> (Parser::*term)()) {
+    auto first = (this->*term)();
+    if (!isKeyword(word) && !isOp(op)) return first;
+    auto n = std::make_shared<Node>();
+    n->type = type;
+    n->children.push_back(std::move(first));
+    while (isKeyword(word) || isOp(op)) {
+      advance();
+      n->children.push_back((this->*term)());
+    }
+    return n;
+  }
+
+  std::shared_ptr<const Node> parseOr() {
+    return parseChain(Node::Type::Or, "OR", "||", &Parser::parseAnd);
   }
 
   std::shared_ptr<const Node> parseAnd() {
-    auto left = parseNot();
-    while (isKeyword("AND") || isOp("&&")) {
-      advance();
-      auto n = std::make_shared<Node>();
-      n->type = Node::Type::And;
-      n->left = left;
-      n->right = parseNot();
-      left = n;
-    }
-    return left;
+    return parseChain(Node::Type::And, "AND", "&&", &Parser::parseNot);
   }
 
   std::shared_ptr<const Node> parseNot() {
     if (isKeyword("NOT") || isOp("!")) {
+      Nesting level(*this);
       advance();
       auto n = std::make_shared<Node>();
       n->type = Node::Type::Not;
-      n->left = parseNot();
+      n->children.push_back(parseNot());
       return n;
     }
     return parsePrimary();
@@ -234,6 +257,7 @@ class Parser {
 
   std::shared_ptr<const Node> parsePrimary() {
     if (tok_.kind == Token::Kind::LParen) {
+      Nesting level(*this);
       advance();
       auto inner = parseOr();
       if (tok_.kind != Token::Kind::RParen) fail();
@@ -322,6 +346,7 @@ class Parser {
   const std::vector<Value>& args_;
   std::size_t pos_ = 0;
   std::size_t nextArg_ = 0;
+  int depth_ = 0;
   Token tok_;
 };
 
@@ -363,11 +388,15 @@ bool evaluateNode(const Node& n, const Object& object) {
     case Node::Type::False:
       return false;
     case Node::Type::And:
-      return evaluateNode(*n.left, object) && evaluateNode(*n.right, object);
+      for (const auto& c : n.children)
+        if (!evaluateNode(*c, object)) return false;
+      return true;
     case Node::Type::Or:
-      return evaluateNode(*n.left, object) || evaluateNode(*n.right, object);
+      for (const auto& c : n.children)
+        if (evaluateNode(*c, object)) return true;
+      return false;
     case Node::Type::Not:
-      return !evaluateNode(*n.left, object);
+      return !evaluateNode(*n.children.front(), object);
     case Node::Type::Compare:
       break;
   }
@@ -421,12 +450,14 @@ std::string describeNode(const Node& n, Node::Type parent) {
     case Node::Type::False:
       return "FALSEPREDICATE";
     case Node::Type::Not:
-      return "NOT " + describeNode(*n.left, Node::Type::Not);
+      return "NOT " + describeNode(*n.children.front(), Node::Type::Not);
     case Node::Type::And:
     case Node::Type::Or: {
-      std::string s = describeNode(*n.left, n.type) +
-                      (n.type == Node::Type::And ? " AND " : " OR ") +
-                      describeNode(*n.right, n.type);
+      std::string s;
+      for (const auto& c : n.children) {
+        if (!s.empty()) s += n.type == Node::Type::And ? " AND " : " OR ";
+        s += describeNode(*c, n.type);
+      }
       bool group = parent != n.type && parent != Node::Type::True;
       return group ? "(" + s + ")" : s;
     }

@@ -10,8 +10,9 @@
 //
 // Comparisons follow the platform: numbers and booleans compare by value, strings byte for
 // byte, dates by time, objects by identity; nil equals only nil and is never ordered.
-// A malformed format raises NSInvalidArgumentException. Immutable once made: any thread may
-// evaluate one, on objects that thread may read.
+// A malformed format, or one nesting parentheses and NOTs more than 100 levels deep, raises
+// NSInvalidArgumentException; chains of AND / OR may be of any length. Immutable once made: any
+// thread may evaluate one, on objects that thread may read.
 
 #include <memory>
 #include <optional>

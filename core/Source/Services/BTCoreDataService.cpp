@@ -26,6 +26,19 @@ void BTCoreDataService::setup() {
         if (auto self = weakSelf.lock()) self->managedObjectContextDidChange(notification);
       },
       weakSelf);
+
+  if (isReadOnly()) {
+    tw::DispatchQueue::main()->async([weakSelf] {
+      if (auto self = weakSelf.lock())
+        tw::NotificationCenter::defaultCenter()->post(BTCoreDataServiceStoreIsReadOnlyNotification,
+                                                      self);
+    });
+  }
+}
+
+bool BTCoreDataService::isReadOnly() const {
+  auto store = storeCoordinator();
+  return store && store->isReadOnly();
 }
 
 void BTCoreDataService::save() {
@@ -86,8 +99,9 @@ void BTCoreDataService::performAutoSave() {
     auto self = weakSelf.lock();
     if (!self) return;
     auto context = self->objectContext();
-    // Changes undone within the delay leave nothing to write.
-    if (!context || !context->hasChanges()) return;
+    // Changes undone within the delay leave nothing to write; a read-only store would only
+    // repeat the failure the user has been told of.
+    if (!context || !context->hasChanges() || self->isReadOnly()) return;
     tw::log("<BTCoreDataService> Auto Saving Data");
     self->save();
   });

@@ -5,6 +5,11 @@
 // request and by itself 10 seconds after the last change, and closes it at quit. One shared
 // component for the life of the process.
 //
+// A store the user can read but not write is opened read-only: its data is shown, isReadOnly()
+// says so, and BTCoreDataServiceStoreIsReadOnlyNotification (object: the service) is posted on
+// the main queue after set-up, for the application to tell the user once it has a window.
+// Saves then fail (logged), keeping every change in memory; auto-saves are not attempted.
+//
 // Main thread, except the two run methods, which any thread may call.
 
 #include <memory>
@@ -16,6 +21,9 @@
 
 // The framework's bundle identifier.
 inline constexpr const char* BTTickwellSharedBundleID = "com.velmora.Tickwell-Shared-macOS";
+
+inline constexpr const char* BTCoreDataServiceStoreIsReadOnlyNotification =
+    "BTCoreDataServiceStoreIsReadOnlyNotification";
 
 class BTCoreDataService : public tw::Object, public BTCoreDataProvider {
  public:
@@ -40,6 +48,9 @@ class BTCoreDataService : public tw::Object, public BTCoreDataProvider {
   void setCoreDataQueue(std::shared_ptr<tw::DispatchQueue> queue) override {
     coreDataQueue_ = std::move(queue);
   }
+
+  // The store was read but cannot be written: changes stay in memory only.
+  bool isReadOnly() const;
 
   // Whether an auto-save is waiting for its delay to end (tests).
   bool hasPendingAutoSave() const;

@@ -230,6 +230,34 @@ TEST_F(ContextChanges, HasChangesIsNet) {
   EXPECT_EQ(context_->findAll<TMTimer>()[0]->int64ForKey("timingState"), 20);
 }
 
+TEST_F(ContextChanges, ObjectsInsertedAndDeletedBeforeASaveLeaveEveryBookAtOnce) {
+  auto kept = makeTimer("kept");
+  const std::size_t registered = context_->registeredObjectCount();
+  std::vector<std::weak_ptr<ManagedObject>> churned;
+  for (int i = 0; i < 5000; ++i) {
+    auto timer = makeTimer("churn");
+    churned.push_back(timer);
+    churned.push_back(timer->objectForKey("time"));
+    context_->deleteObject(timer);  // cascades to its time setting
+    if (i % 100 == 0) RunLoop::main().drain();
+  }
+  RunLoop::main().drain();
+  // Nothing saved since the churn began, and nothing of it is held any more.
+  EXPECT_TRUE(std::all_of(churned.begin(), churned.end(), [](auto& w) { return w.expired(); }));
+  EXPECT_EQ(context_->registeredObjectCount(), registered);
+  const auto inserted = context_->insertedObjects();
+  EXPECT_EQ(inserted.size(), 2u);  // the kept timer and its time setting
+  EXPECT_EQ(std::count(inserted.begin(), inserted.end(), kept), 1);
+  EXPECT_TRUE(context_->updatedObjects().empty());
+  EXPECT_TRUE(context_->deletedObjects().empty());
+
+  // The survivors are still saved, once.
+  ASSERT_EQ(context_->save(), nullptr);
+  reopen();
+  EXPECT_EQ(context_->countOf<TMTimer>(), 1u);
+  EXPECT_EQ(context_->countOf<TMTimeSetting>(), 1u);
+}
+
 TEST_F(ContextChanges, TransientsNeverMarkChangesAndAreNotStored) {
   auto timer = makeTimer();
   auto action = addAction(timer);

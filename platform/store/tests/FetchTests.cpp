@@ -33,6 +33,40 @@ TEST(PredicateParsing, ReadsThePlatformFormat) {
   EXPECT_THROW(Predicate::parse("%K == %@", {"a"}), Exception);  // too few arguments
 }
 
+TEST_F(Fetching, DeepNestingIsRefusedAndLongChainsAreEvaluatedWithoutRecursion) {
+  auto idle = makeTimer("idle");
+  auto repeated = [](std::string_view piece, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += piece;
+    return out;
+  };
+  // 50,000 levels would overflow the stack; a clear exception comes instead.
+  for (const std::string& deep :
+       {repeated("(", 50000) + "a == 1" + repeated(")", 50000), repeated("NOT ", 50000) + "a == 1",
+        repeated("!(", 50000) + "a == 1" + repeated(")", 50000)}) {
+    try {
+      Predicate::parse(deep);
+      ADD_FAILURE() << "accepted " << deep.substr(0, 20);
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string(e.what()).find("nests deeper than 100 levels"), std::string::npos)
+          << e.what();
+    }
+  }
+  // Up to the limit is fine.
+  const auto nested = Predicate::parse(repeated("(", 99) + "NOT title == 'x'" + repeated(")", 99));
+  EXPECT_TRUE(nested.evaluate(*idle));
+
+  std::string chain = "timingState == 0";
+  for (int i = 0; i < 50000; ++i) chain += i % 2 ? " AND title != 'x'" : " && timingState < 5";
+  const auto all = Predicate::parse(chain);
+  EXPECT_TRUE(all.evaluate(*idle));
+  EXPECT_FALSE(Predicate::parse(chain + " AND title == 'x'").evaluate(*idle));
+  EXPECT_TRUE(
+      Predicate::parse(repeated("title == 'x' OR ", 50000) + "title == 'idle'").evaluate(*idle));
+  EXPECT_EQ(all.description().substr(0, 57),
+            "timingState == 0 AND timingState < 5 AND title != \"x\" AND");
+}
+
 TEST_F(Fetching, PredicatesFilterByValueNilAndRelationship) {
   auto idle = makeTimer("idle");
   auto running = makeTimer("running");

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/store/Stack.h"
 #include "platform/store/tests/StoreTestSupport.h"
+#include "platform/testsupport/FileModes.h"
 
 namespace fs = std::filesystem;
 
@@ -306,6 +309,91 @@ TEST_F(DamagedStore, AnUnusableLocationFallsBackToMemoryAndTouchesNothing) {
   EXPECT_EQ(context->save(), nullptr);
   EXPECT_EQ(context->countOf<TMStopwatch>(), 1u);
   EXPECT_EQ(readBytes(blocker), "keep me");
+}
+
+// A store the user may read but not write: its data is shown, saves fail clearly and keep the
+// changes, and the user is told. File modes are made to hold even for root (see FileModes.h).
+class ReadOnlyStore : public StoreTest {
+ protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    makeTimer("tea");
+    makeTimer("eggs");
+    reopen();
+    context_->close();
+    context_.reset();
+  }
+
+  // Opens the store in a child where modes hold and says what it found.
+  std::string openAndSave() {
+    auto run = tw::test::runWithFileModesEnforced([&] {
+      LogCapture logs;
+      auto context = Context::open(model_, path_);
+      std::string out = context->persistentStore()->isReadOnly() ? "read-only" : "writable";
+      out += " " + std::to_string(context->countOf<TMTimer>()) + " timers;";
+      context->insertNew<TMStopwatch>();
+      ErrorPtr error = context->save();
+      out += error ? " save failed: " + error->localizedDescription() : " saved";
+      out += "; " + std::to_string(context->countOf<TMStopwatch>()) + " stopwatch";
+      if (logs.contains("it can be read but not written: showing its data, and changes cannot "
+                        "be saved"))
+        out += "; told";
+      context->close();
+      return out;
+    });
+    if (run.unavailable) skipped_ = run.why;
+    return run.ok ? run.output : "child: " + run.why;
+  }
+
+  std::string readOnlyOutcome() const {
+    return "read-only 2 timers; save failed: the store at " + path_.string() +
+           " is read-only: changes cannot be saved; 1 stopwatch; told";
+  }
+  std::optional<std::string> skipped_;
+};
+
+TEST_F(ReadOnlyStore, AReadOnlyFileIsShownAndRecoversOnceWritableAgain) {
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::string seen = openAndSave();
+  if (skipped_) GTEST_SKIP() << *skipped_;
+  EXPECT_EQ(seen, readOnlyOutcome());
+  EXPECT_EQ(sql(path_, "SELECT count(*) FROM TMManagedObject WHERE _entity = 'TMTimer'"), "2");
+
+  // That session may have left a shared-memory file as read-only as the store was; once the
+  // store is writable again, so is the session.
+  fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(openAndSave(), "writable 2 timers; saved; 1 stopwatch");
+}
+
+TEST_F(ReadOnlyStore, AReadOnlyFolderIsShownWithoutTouchingIt) {
+  const fs::path folder = path_.parent_path();
+  const auto before = fs::status(folder).permissions();
+  fs::permissions(folder, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const std::string seen = openAndSave();
+  fs::permissions(folder, before);
+  if (skipped_) GTEST_SKIP() << *skipped_;
+  EXPECT_EQ(seen, readOnlyOutcome());
+}
+
+TEST_F(ReadOnlyStore, AReadOnlySharedMemoryFileLeftBehindIsMadeWritable) {
+  // A shared-memory file as a read-only session leaves it: kept after its connection closed,
+  // then read-only.
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  const fs::path shm = path_.string() + "-shm";
+  ASSERT_TRUE(fs::exists(shm));
+  fs::permissions(shm, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::string seen = openAndSave();
+  if (skipped_) GTEST_SKIP() << *skipped_;
+  EXPECT_EQ(seen, "writable 2 timers; saved; 1 stopwatch");
+  EXPECT_TRUE((fs::status(shm).permissions() & fs::perms::owner_write) != fs::perms::none);
 }
 
 }  // namespace

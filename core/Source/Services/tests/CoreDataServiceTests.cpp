@@ -15,6 +15,8 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/testsupport/FileModes.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace {
@@ -80,6 +82,44 @@ TEST_F(CoreDataServiceTest, TheStoreLivesInTheUsersDataFolderAndKeepsWhatWasSave
   // although the set-up brought a model of its own.
   EXPECT_TRUE(timer->isFault());
   EXPECT_EQ(timer->title(), "Bread");
+}
+
+TEST_F(CoreDataServiceTest, AReadOnlyStoreIsShownAndTheApplicationCanTellTheUser) {
+  managedObject<BTTimer>()->setTitle("Bread");
+  service_->save();
+  const auto file = service_->storeCoordinator()->path();
+  service_->cleanUp();
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+
+  auto run = tw::test::runWithFileModesEnforced([&] {
+    bool told = false;
+    auto token = tw::NotificationCenter::defaultCenter()->addObserver(
+        BTCoreDataServiceStoreIsReadOnlyNotification, service_, nullptr,
+        [&](const tw::Notification&) { told = true; });
+    service_->setup();
+    endTurn();
+    std::string out = service_->isReadOnly() ? "read-only" : "writable";
+    out += told ? ", told" : ", not told";
+    auto timers = service_->objectContext()->findAll<BTTimer>();
+    out += ", " + std::to_string(timers.size()) + " timer";
+    // Changes stay in memory; no auto-save keeps failing behind the user's back.
+    timers.front()->setTitle("Rye");
+    endTurn();
+    clock_.advance(BTCoreDataService::kAutoSaveDelay + 1);
+    out += autoSaves() ? ", auto-saved" : ", no auto-save";
+    service_->save();
+    out += log_.contains("changes cannot be saved") ? ", save refused" : ", save not refused";
+    out += ", " + service_->objectContext()->findAll<BTTimer>().front()->title();
+    token.remove();
+    return out;
+  });
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  if (run.unavailable) GTEST_SKIP() << run.why;
+  ASSERT_TRUE(run.ok) << run.why;
+  EXPECT_EQ(run.output, "read-only, told, 1 timer, no auto-save, save refused, Rye");
+  service_->setup();
+  EXPECT_FALSE(service_->isReadOnly());
 }
 
 TEST_F(CoreDataServiceTest, SyncRunsInlineOnMainAndAsyncAfterTheCurrentTurn) {

@@ -3,23 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/desktop/SpeechDispatcherSynthesizer.h"
 #include "platform/desktop/tests/integration/PrivateSpeechDispatcher.h"
 #include "platform/foundation/Log.h"
 #include "platform/testsupport/TestSupport.h"
-
-// libspeechd keeps the autospawn report of a connection that failed (a few bytes per failed
-// attempt); that is the library's, not ours, so LeakSanitizer is told to let it be. glib has no
-// frame pointers, so allocation stacks are taken the slow way to reach spd_open2.
-extern "C" const char* __lsan_default_suppressions() { return "leak:spd_open2\n"; }
-extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
-// spd_close tears down the mutex and condition its event thread used before joining that
-// thread; harmless once the thread has ended, but ThreadSanitizer cannot know that.
-extern "C" const char* __tsan_default_suppressions() { return "race:spd_close\n"; }
 
 namespace tw {
 namespace {
@@ -53,6 +51,41 @@ std::shared_ptr<SpeechDispatcherSynthesizer> synthesizerFor(const std::string& s
   options.responseTimeoutSeconds = 20.0;
   return SpeechDispatcherSynthesizer::create(options);
 }
+
+// A socket that takes connections and reads what comes but answers only with `answer` (nothing,
+// or lines no daemon would send), to stand for a daemon that hangs or talks nonsense.
+class MuteDaemon {
+ public:
+  MuteDaemon(const std::string& path, std::string answer) : answer_(std::move(answer)) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    std::strncpy(sa.sun_path, path.c_str(), sizeof(sa.sun_path) - 1);
+    ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0 && ::listen(fd_, 4) == 0;
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int c = ::accept(fd_, nullptr, nullptr);
+        if (c < 0) return;
+        clients_.push_back(c);
+        if (!answer_.empty()) (void)::send(c, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+      }
+    });
+  }
+  ~MuteDaemon() {
+    ::shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    ::close(fd_);
+    for (int c : clients_) ::close(c);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string answer_;
+  int fd_ = -1;
+  bool ok_ = false;
+  std::vector<int> clients_;
+  std::thread thread_;
+};
 
 class SpeechDispatcherSynthesizerTest : public ::testing::Test {
  protected:
@@ -142,6 +175,34 @@ TEST(SpeechDispatcherSynthesizerWithoutDaemon, StopBeforeTheTextIsHandedOverEnds
   synthesizer->stopSpeakingAtBoundary(SpeechBoundary::Immediate);
   ASSERT_TRUE(delegate->waitFor(1, 5.0));
   EXPECT_EQ(delegate->heard, (std::vector<std::string>{"stopped"}));
+}
+
+TEST(SpeechDispatcherSynthesizerWithoutDaemon, DaemonThatHangsOrTalksNonsenseFailsTheTextInTime) {
+  for (const std::string& answer : {std::string(), std::string("hello there\r\n")}) {
+    test::TempDir dir;
+    const std::string socket = (dir.path() / "mute.sock").string();
+    MuteDaemon daemon(socket, answer);
+    ASSERT_TRUE(daemon.ok());
+    auto delegate = std::make_shared<RecordingDelegate>();
+    SpeechDispatcherSynthesizer::Options options;
+    options.socketPath = socket;
+    options.autospawn = false;
+    options.responseTimeoutSeconds = 0.5;
+    auto synthesizer = SpeechDispatcherSynthesizer::create(options);
+    synthesizer->setDelegate(delegate);
+
+    synthesizer->startSpeakingString("Anyone?");
+    ASSERT_TRUE(delegate->waitFor(1, 10.0));
+    EXPECT_EQ(delegate->heard[0].rfind("error: ", 0), 0u) << delegate->heard[0];
+
+    // A stop while the worker still waits for an answer ends the text as stopped, at once.
+    synthesizer->startSpeakingString("Stop me.");
+    synthesizer->stopSpeakingAtBoundary(SpeechBoundary::Immediate);
+    ASSERT_TRUE(delegate->waitFor(2, 0.4));
+    EXPECT_EQ(delegate->heard[1], "stopped");
+    test::pumpMainUntil([] { return false; }, 0.8);  // the worker's late failure stays unheard
+    EXPECT_EQ(delegate->heard.size(), 2u);
+  }
 }
 
 }  // namespace
