@@ -607,7 +607,7 @@ DelayedWork DispatchQueue::after(double seconds, Block block) {
     entry->post(nullptr);
   } else {
     const std::int64_t now = clock::monotonicNanos();
-    detail::Scheduler::instance().schedule(entry, span > INT64_MAX - now ? INT64_MAX : now + span);
+    detail::Scheduler::instance().schedule(entry, detail::deadlineAfter(now, span));
   }
   return DelayedWork(std::move(entry));
 }

@@ -1,7 +1,5 @@
 #include "platform/foundation/Object.h"
 
-#include <cxxabi.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
@@ -12,56 +10,12 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/ObserverTable.h"
+#include "platform/foundation/TypeName.h"
+#include "platform/foundation/WeakPointer.h"
 
 namespace tw {
 
 namespace {
-
-bool isIdentifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-// "tw::(anonymous namespace)::Outer<int>::Inner" -> "Inner"; qualifiers inside template
-// arguments go too ("Box<tw::Foo>" -> "Box<Foo>").
-std::string withoutQualifiers(std::string_view name) {
-  static constexpr std::string_view kAnonymous = "(anonymous namespace)";
-  std::string out;
-  out.reserve(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (name[i] != ':' || i + 1 >= name.size() || name[i + 1] != ':') {
-      out += name[i];
-      continue;
-    }
-    ++i;
-    if (out.ends_with(kAnonymous)) {
-      out.resize(out.size() - kAnonymous.size());
-      continue;
-    }
-    if (!out.empty() && out.back() == '>') {
-      int depth = 0;
-      while (!out.empty()) {
-        char c = out.back();
-        out.pop_back();
-        if (c == '>') ++depth;
-        if (c == '<' && --depth == 0) break;
-      }
-    }
-    while (!out.empty() && isIdentifierChar(out.back())) out.pop_back();
-  }
-  return out;
-}
-
-std::string demangledName(const std::type_info& type) {
-  static std::mutex mutex;
-  static std::unordered_map<std::type_index, std::string> cache;
-  std::lock_guard lock(mutex);
-  auto it = cache.find(type);
-  if (it != cache.end()) return it->second;
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  std::string name = withoutQualifiers(status == 0 && demangled ? demangled : type.name());
-  std::free(demangled);
-  cache.emplace(type, name);
-  return name;
-}
 
 std::string splitFirst(std::string_view path, std::string_view& rest) {
   std::size_t dot = path.find('.');
@@ -128,7 +82,7 @@ Object::Object() = default;
 
 Object::~Object() { detail::ObserverTable::objectDestroyed(*this); }
 
-std::string Object::className() const { return demangledName(typeid(*this)); }
+std::string Object::className() const { return demangledTypeName(typeid(*this)); }
 
 std::string Object::description() const {
   return fmt::format("<{}: {}>", className(), static_cast<const void*>(this));
@@ -191,8 +145,7 @@ Observation Object::observe(std::string keyPath, unsigned options, ObservationCa
 Observation Object::observe(std::string keyPath, unsigned options,
                             std::weak_ptr<const void> observer, ObservationCallback callback) {
   // An observer that is already gone never hears anything; an empty one means "no observer".
-  std::weak_ptr<const void> none;
-  const bool empty = !observer.owner_before(none) && !none.owner_before(observer);
+  const bool empty = isEmptyWeak(observer);
   if (!empty && observer.expired()) return Observation();
   auto path = detail::ObserverTable::observe(*this, std::move(keyPath), options, observer, nullptr,
                                              std::move(callback));

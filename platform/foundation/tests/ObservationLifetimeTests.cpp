@@ -272,3 +272,37 @@ TEST(ObservationThreads, RegistrationsComeAndGoWhileAnotherThreadChangesTheObjec
   EXPECT_EQ(t->observationCount(), 0u);
   EXPECT_EQ(control->observationCount(), 0u);
 }
+
+TEST(ObservationThreads, EveryChangeIsDeliveredWhileManyThreadsRebindOnePath) {
+  // Each re-announcement of the intermediate step re-binds the path; threads that lose the race
+  // to re-bind must read again rather than drop their change.
+  auto t = std::make_shared<TimeObject>();
+  auto control = std::make_shared<Control>();
+  control->setTimingObject(t);
+  std::atomic<long> delivered{0};
+  auto observation = control->observe("timingObject.timingState", KVONew,
+                                      [&](const KeyValueChange&) { ++delivered; });
+  constexpr int kThreads = 6, kRounds = 3000, kStateChanges = 5000;
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int k = 0; k < kThreads; ++k) {
+    threads.emplace_back([&] {
+      while (!go) std::this_thread::yield();
+      for (int i = 0; i < kRounds; ++i) {
+        control->willChangeValueForKey("timingObject");
+        control->didChangeValueForKey("timingObject");
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    while (!go) std::this_thread::yield();
+    for (int i = 0; i < kStateChanges; ++i) t->setTimingState(i + 1);
+  });
+  go = true;
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(delivered.load(), long{kThreads} * kRounds + kStateChanges);
+  // The path is still bound: a later change is heard.
+  const long before = delivered.load();
+  t->setTimingState(-1);
+  EXPECT_EQ(delivered.load(), before + 1);
+}
