@@ -72,7 +72,7 @@ void BM_ThreeStepPathChange(benchmark::State& state) {
   Path path;
   std::int64_t seen = 0;
   auto observation =
-      path.root->observe("next.next.state", tw::KVONew,
+      path.root->observeScoped("next.next.state", tw::KVONew,
                          [&](const tw::KeyValueChange& c) { seen += c.newValue.integerValue(); });
   std::int64_t i = 0;
   for (auto _ : state) {
@@ -89,7 +89,7 @@ void BM_ThreeStepPathChangeTiedObserver(benchmark::State& state) {
   Path path;
   auto observer = std::make_shared<Node>();
   std::int64_t seen = 0;
-  path.root->observe("next.next.state", tw::KVONew, observer,
+  path.root->observeDetached("next.next.state", tw::KVONew, observer,
                      [&](const tw::KeyValueChange& c) { seen += c.newValue.integerValue(); });
   std::int64_t i = 0;
   for (auto _ : state) {
@@ -107,7 +107,7 @@ void BM_ThreeStepPathIntermediateReplaced(benchmark::State& state) {
   other->setNext(path.leaf);
   std::int64_t seen = 0;
   auto observation =
-      path.root->observe("next.next.state", tw::KVONew, [&](const tw::KeyValueChange&) { ++seen; });
+      path.root->observeScoped("next.next.state", tw::KVONew, [&](const tw::KeyValueChange&) { ++seen; });
   bool flip = false;
   for (auto _ : state) {
     path.root->setNext((flip = !flip) ? other : path.middle);

@@ -10,12 +10,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/Dispatch_impl.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 
 namespace tw {
 
@@ -117,6 +120,13 @@ bool isMainThread() {
   // main() and, in the application, Qt's event loop.
   thread_local const bool isMain = gettid() == getpid();
   return isMain;
+}
+
+void detail::checkMainThread(const char* what) noexcept {
+  if (isMainThread()) return;
+  log(LogLevel::Fault, std::string(what) + " called off the main thread (thread " +
+                           std::to_string(gettid()) + "); it is main thread only");
+  std::abort();
 }
 
 RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {}

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <typeindex>
 #include <unordered_map>
 
@@ -98,23 +99,15 @@ Value Object::valueForKey(std::string_view key) const {
 }
 
 void Object::setValueForKey(const Value& value, std::string_view key) {
-  const bool notify = automaticallyNotifiesObserversForKey(key);
-  if (notify) willChangeValueForKey(key);
-  bool known = false;
-  try {
-    known = setValueForKeyImpl(key, value);
-  } catch (...) {
-    if (notify) detail::ObserverTable::cancelChange(*this, key);
-    throw;
-  }
-  if (!known) {
-    if (notify) detail::ObserverTable::cancelChange(*this, key);
+  std::optional<ChangeScope> change;
+  if (automaticallyNotifiesObserversForKey(key)) change.emplace(*this, key);
+  if (!setValueForKeyImpl(key, value)) {
+    if (change) change->cancel();
     raise(NSUnknownKeyException,
           fmt::format("[<{} {}> setValue:forUndefinedKey:]: this class is not key value "
                       "coding-compliant for the key {}.",
                       className(), static_cast<const void*>(this), key));
   }
-  if (notify) didChangeValueForKey(key);
 }
 
 Value Object::valueForKeyPath(std::string_view keyPath) const {
@@ -136,14 +129,16 @@ void Object::setValueForKeyPath(const Value& value, std::string_view keyPath) {
   if (auto object = target.object()) object->setValueForKey(value, keyPath.substr(dot + 1));
 }
 
-Observation Object::observe(std::string keyPath, unsigned options, ObservationCallback callback) {
+Observation Object::observeScoped(std::string keyPath, unsigned options,
+                                  ObservationCallback callback) {
   return Observation(detail::ObserverTable::observe(*this, std::move(keyPath), options, {}, nullptr,
                                                     std::move(callback)),
                      false);
 }
 
-Observation Object::observe(std::string keyPath, unsigned options,
-                            std::weak_ptr<const void> observer, ObservationCallback callback) {
+Observation Object::observeDetached(std::string keyPath, unsigned options,
+                                    std::weak_ptr<const void> observer,
+                                    ObservationCallback callback) {
   // An observer that is already gone never hears anything; an empty one means "no observer".
   const bool empty = isEmptyWeak(observer);
   if (!empty && observer.expired()) return Observation();
@@ -201,7 +196,5 @@ std::vector<std::string> Object::keyPathsForValuesAffectingKey(std::string_view)
 }
 
 bool Object::automaticallyNotifiesObserversForKey(std::string_view) const { return true; }
-
-detail::ObserverTable& Object::table() const { return detail::ObserverTable::ensure(*this); }
 
 }  // namespace tw

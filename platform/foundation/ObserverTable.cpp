@@ -1078,4 +1078,8 @@ void Object::willChangeObserved(std::string_view key) {
 
 void Object::didChangeObserved(std::string_view key) { detail::didChangeImpl(*this, key, nullptr); }
 
+void Object::cancelChangeObserved(std::string_view key) {
+  detail::ObserverTable::cancelChange(*this, key);
+}
+
 }  // namespace tw

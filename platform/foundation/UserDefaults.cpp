@@ -208,7 +208,7 @@ bool UserDefaults::synchronize() {
       return false;
     } else {
       log(LogLevel::Notice,
-          fmt::format("UserDefaults: kept the original of {} as {} before rewriting it",
+          fmt::format("UserDefaults: kept a copy of {} as {} before rewriting it",
                       file_.string(), kept->string()));
     }
     std::lock_guard lock(mutex_);

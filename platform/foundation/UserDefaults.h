@@ -1,5 +1,5 @@
 #pragma once
-// tw::UserDefaults: the application's preferences, what the platform's user defaults were. Two
+// tw::UserDefaults: the application's preferences. Two
 // domains are consulted in order: the persistent one (stored in one property list, by default
 // "$XDG_CONFIG_HOME/Tickwell/<bundle identifier>.plist") and the registered one (defaults the
 // application registers at start-up, never stored).
@@ -80,7 +80,7 @@ class UserDefaults {
   // For a reader that could use only part of what the file held (entries of the wrong type):
   // before the next write replaces the file, the file as it stands is kept beside it under the
   // name a file moved aside gets, so the user's original survives. Once per instance; a write
-  // that cannot keep the original does not happen.
+  // that cannot keep that copy does not happen.
   void keepOriginalBeforeNextWrite();
 
   // Saves by itself `seconds` after a change (negative: off, the default for explicit files).

@@ -103,7 +103,7 @@ void BTTimingController::startObservingTimingState(
   if (it == objectMap_.end() || it->second.control != control) return;
   std::weak_ptr<BTTimeObjectControlViewModel> weakControl = control;
   // The handle lives in the map, so the observation ends before this object does.
-  auto observation = control->observe("timingObject.timingState", tw::KVONew | tw::KVOInitial,
+  auto observation = control->observeScoped("timingObject.timingState", tw::KVONew | tw::KVOInitial,
                                       [this, weakControl](const tw::KeyValueChange&) {
                                         if (auto c = weakControl.lock()) didChangeTimingState(c);
                                       });

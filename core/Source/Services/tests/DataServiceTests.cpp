@@ -215,7 +215,7 @@ TEST_F(DataServiceTest, LoadingFetchesOneKindBySortOrderThenCreationDateOnALater
   managedObject<BTStopwatch>();
   int heard = 0;
   tw::Value heardList;
-  auto observation = timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange& c) {
+  auto observation = timers_->observeScoped("timeObjects", tw::KVONew, [&](const tw::KeyValueChange& c) {
     ++heard;
     heardList = c.newValue;
   });
@@ -269,7 +269,7 @@ TEST_F(DataServiceTest, ANewTimerIsAppendedWithItsTitleAndAZeroDuration) {
   loadedTimers({0, 1});
   int heard = 0;
   auto observation =
-      timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) { ++heard; });
+      timers_->observeScoped("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) { ++heard; });
 
   auto task = await(timers_->createTimeObject());
   auto timer = task->result().objectAs<BTTimer>();
@@ -364,7 +364,7 @@ TEST_F(DataServiceTest, DeletingTellsTheObserverFirstThenDeletesAndDropsTheObjec
         EXPECT_EQ(timers_->timeObjects().size(), 3u) << "still listed";
         events.push_back("observer");
       }));
-  auto observation = timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) {
+  auto observation = timers_->observeScoped("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) {
     events.push_back("list changed, deleted=" + std::to_string(victim->isDeleted()));
   });
 
@@ -405,7 +405,7 @@ TEST_F(DataServiceTest, MovingRenumbersEveryObjectAndAnnouncesTheNewOrderWithout
   auto list = loadedTimers({5, 7, 9});
   store_->save();
   std::vector<std::string> heardOrder;
-  auto observation = timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) {
+  auto observation = timers_->observeScoped("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) {
     heardOrder = titlesOf(timers_->timeObjects());
   });
   const int savesBefore = provider_->saves;
@@ -432,7 +432,7 @@ TEST_F(DataServiceTest, MovingToTheSameIndexIsCancelledQuietly) {
   auto list = loadedTimers({4, 5, 6});
   int heard = 0;
   auto observation =
-      timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) { ++heard; });
+      timers_->observeScoped("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) { ++heard; });
 
   auto task = await(timers_->moveTimeObjectAtIndex(2, 2));
   EXPECT_TRUE(task->isCancelled());

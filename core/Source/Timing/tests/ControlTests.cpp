@@ -66,7 +66,7 @@ TEST_F(ControlTest, HooksRunWithTheNewStateStoredBeforeObserversHearIt) {
   auto control = controlFor<TracingTimerControl>(timer);
   auto trace = control->trace;
   trace->clear();
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+  auto observation = timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
     trace->push_back("observer hears " + std::to_string(c.newValue.integerValue()));
   });
 
@@ -162,7 +162,7 @@ TEST_F(ControlTest, ATimerOfZeroFinishesOnItsFirstUpdateAndFiresItsFinishActions
   auto starts = addStateAction(timer, kReset, kRunning);
   auto control = controlFor<BTTimerControlViewModel>(timer);
   std::vector<std::int64_t> heard;
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+  auto observation = timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
     heard.push_back(c.newValue.integerValue());
   });
 
@@ -285,7 +285,7 @@ TEST_F(ControlTest, AnAlarmCannotPauseAndRingsAtItsNextOccurrence) {
   auto finish = addStateAction(alarm, kRunning, kFinished);
   auto control = controlFor<BTAlarmControlViewModel>(alarm);
   int notifications = 0;
-  auto observation = alarm->observe("timingState", tw::KVONew,
+  auto observation = alarm->observeScoped("timingState", tw::KVONew,
                                     [&](const tw::KeyValueChange&) { ++notifications; });
 
   control->startOrPause();
@@ -405,7 +405,7 @@ TEST_F(ControlTest, ButtonTextsAndStatesFollowTheKindAndState) {
   EXPECT_EQ(timerControl->valueForKey("resetText"), tw::Value("Stop"));
 
   std::vector<tw::Value> heard;
-  auto observation = timerControl->observe(
+  auto observation = timerControl->observeScoped(
       "startText", tw::KVONew, [&](const tw::KeyValueChange& c) { heard.push_back(c.newValue); });
 
   auto text = [](const std::optional<std::string>& t) { return t ? t->c_str() : nullptr; };

@@ -132,7 +132,7 @@ TEST_F(TimingControllerTest, AThreeSecondTimerFinishesThenResetsASecondLater) {
   auto finish = addStateAction(timer, kRunning, kFinished);
   auto control = controlFor(timer);
   std::vector<std::pair<std::int64_t, double>> heard;  // state, when
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+  auto observation = timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
     heard.emplace_back(c.newValue.integerValue(), now() - kStart);
   });
 
@@ -170,7 +170,7 @@ TEST_F(TimingControllerTest, ATimerStartedBetweenTicksFinishesAtItsFinishMoment)
   step(0.3);
   auto timer = makeTimer(1);
   double finishedAt = -1;
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+  auto observation = timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
     if (c.newValue.integerValue() == kFinished) finishedAt = now() - kStart;
   });
   controlFor(timer)->startOrPause();

@@ -370,7 +370,7 @@ TEST_F(AssemblyIntegrationTest, ServicesControlsAndTheExecutorWorkTogetherThroug
   EXPECT_EQ(stopwatchControl->updateRate(), BTStopwatchControlViewModel::kRateHundredths);
 
   std::vector<std::int64_t> loopStates;
-  auto observation = loop->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+  auto observation = loop->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
     loopStates.push_back(c.newValue.integerValue());
   });
   control(tea)->start();
