@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <string>
@@ -124,8 +125,11 @@ bool isMainThread() {
 
 void detail::checkMainThread(const char* what) noexcept {
   if (isMainThread()) return;
-  log(LogLevel::Fault, std::string(what) + " called off the main thread (thread " +
-                           std::to_string(gettid()) + "); it is main thread only");
+  const std::string message = std::string(what) + " called off the main thread (thread " +
+                              std::to_string(gettid()) + "); it is main thread only";
+  log(LogLevel::Fault, message);
+  // Also on the terminal: this is a developer's mistake, found while running a debug build.
+  std::fprintf(stderr, "%s\n", message.c_str());
   std::abort();
 }
 

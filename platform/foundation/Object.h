@@ -153,16 +153,16 @@ class Object : public std::enable_shared_from_this<Object> {
   // With an Object as observer the observation also ends the moment the observer is destroyed
   // (not only at the next change), so the observed object keeps no dead registrations.
   template <class T>
-  requires std::is_base_of_v<Object, T> Observation observeDetached(
-      std::string keyPath, unsigned options, const std::shared_ptr<T>& observer,
-      ObservationCallback callback) {
+  requires std::is_base_of_v<Object, T> Observation
+  observeDetached(std::string keyPath, unsigned options, const std::shared_ptr<T>& observer,
+                  ObservationCallback callback) {
     return observeTied(std::move(keyPath), options,
                        std::static_pointer_cast<const Object>(observer), std::move(callback));
   }
   template <class T>
-  requires std::is_base_of_v<Object, T> Observation observeDetached(
-      std::string keyPath, unsigned options, const std::weak_ptr<T>& observer,
-      ObservationCallback callback) {
+  requires std::is_base_of_v<Object, T> Observation
+  observeDetached(std::string keyPath, unsigned options, const std::weak_ptr<T>& observer,
+                  ObservationCallback callback) {
     return observeTied(std::move(keyPath), options,
                        std::static_pointer_cast<const Object>(observer.lock()),
                        std::move(callback));
@@ -232,8 +232,7 @@ class Object : public std::enable_shared_from_this<Object> {
 
 // While nobody observes the object nothing is bracketed, so announcing an unobserved change
 // still costs one load and the exception count is not even read.
-inline ChangeScope::ChangeScope(Object& object, std::string_view key)
-    : object_(object), key_(key) {
+inline ChangeScope::ChangeScope(Object& object, std::string_view key) : object_(object), key_(key) {
   if (!object_.table_.load(std::memory_order_acquire)) return;
   exceptions_ = std::uncaught_exceptions();
   object_.willChangeObserved(key_);

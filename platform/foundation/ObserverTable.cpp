@@ -655,11 +655,11 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
   std::vector<PlanItem> plan;
   Value end;
   const bool wantEnd = (po.options & KVONew) != 0;
-  auto dropUnlocked = [&](bool relock) {
+  auto dropUnlocked = [&] {
     lock.unlock();
     plan.clear();
     end = Value();
-    if (!relock) keepObserver.reset();
+    keepObserver.reset();
     lock.lock();
   };
   // A re-binding that another thread made while we read has already replaced the part of the
@@ -685,8 +685,8 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
 
   for (int attempt = 0;; ++attempt) {
     const Registration& r = table.registrations[index];
-    if (!po.active) return dropUnlocked(false);
-    if (r.dead) return attempt == 0 ? dropUnlocked(false) : deliverAsBound();
+    if (!po.active) return dropUnlocked();
+    if (r.dead) return attempt == 0 ? dropUnlocked() : deliverAsBound();
     const std::uint32_t epoch = po.epoch;
     // From the changed step up to the observed path, each with the object to read from.
     Chain* chain = r.chain;
@@ -698,12 +698,12 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
       strong = nullptr;
       if (!chain->parent) break;
       const Binding& b = chain->parent->steps[chain->parentStep];
-      if (!b.object) return attempt == 0 ? dropUnlocked(false) : deliverAsBound();
+      if (!b.object) return attempt == 0 ? dropUnlocked() : deliverAsBound();
       if (b.object == &object) {
         start = &object;
       } else {
         strong = b.lock();
-        if (!strong) return attempt == 0 ? dropUnlocked(false) : deliverAsBound();
+        if (!strong) return attempt == 0 ? dropUnlocked() : deliverAsBound();
         start = strong.get();
       }
       step = chain->parentStep;
@@ -730,13 +730,16 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
       terminateWithUncaught("key-value observation");
     }
     lock.lock();
-    if (!po.active) return dropUnlocked(false);
+    if (!po.active) return dropUnlocked();
     if (po.epoch == epoch) break;
     // Someone re-bound this observation while we read: read again, for as long as it takes.
     // Every lost race means another delivery committed, so the observation as a whole always
     // moves on; giving up instead would lose this change's notification.
-    dropUnlocked(true);
-    if (attempt >= 3) std::this_thread::yield();
+    lock.unlock();
+    plan.clear();
+    end = Value();
+    if (attempt >= 3) std::this_thread::yield();  // let the winners finish first
+    lock.lock();
   }
 
   for (PlanItem& item : plan) {

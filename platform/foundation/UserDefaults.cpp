@@ -207,9 +207,8 @@ bool UserDefaults::synchronize() {
           fmt::format("UserDefaults: not rewriting {}: {}", file_.string(), kept.error()));
       return false;
     } else {
-      log(LogLevel::Notice,
-          fmt::format("UserDefaults: kept a copy of {} as {} before rewriting it",
-                      file_.string(), kept->string()));
+      log(LogLevel::Notice, fmt::format("UserDefaults: kept a copy of {} as {} before rewriting it",
+                                        file_.string(), kept->string()));
     }
     std::lock_guard lock(mutex_);
     keptOriginal_ = true;

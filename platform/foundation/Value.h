@@ -1,8 +1,9 @@
 #pragma once
 // tw::Value: the one dynamic value type of the system (dictionary, array, number, string, date,
 // data or null: everything stored preferences, property lists, JSON and key-value coding
-// exchange), plus a reference to a tw::Object so that key-value coding can walk through objects. Values are immutable once built and safe to copy
-// between threads; the objects they point to keep their own threading rules.
+// exchange), plus a reference to a tw::Object so that key-value coding can walk through objects.
+// Values are immutable once built and safe to copy between threads; the objects they point to keep
+// their own threading rules.
 
 #include <cstdint>
 #include <iosfwd>

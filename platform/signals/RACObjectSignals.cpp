@@ -77,8 +77,8 @@ std::shared_ptr<RACSignal> rac_valuesForKeyPath(const std::shared_ptr<tw::Object
       if (!change.isPrior) subscriber->sendNext(change.newValue);
     };
     const unsigned options = tw::KVOInitial | tw::KVONew;
-    // The current value arrives inside observeScoped(), before the box holds the handle; a subscription
-    // that ends right then is caught by hold().
+    // The current value arrives inside observeScoped(), before the box holds the handle; a
+    // subscription that ends right then is caught by hold().
     box->hold(hasObserver ? receiver->observeDetached(keyPath, options, observer, deliver)
                           : receiver->observeScoped(keyPath, options, deliver));
 

@@ -1,15 +1,15 @@
 #include "core/Source/Library/BTDateUtility.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 #include <unicode/calendar.h>
 #include <unicode/datefmt.h>
 #include <unicode/gregocal.h>
 #include <unicode/locid.h>
-#include <unicode/smpdtfmt.h>
 #include <unicode/simpletz.h>
+#include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>

@@ -53,10 +53,10 @@ void BTStateTrigger::observeTimingState() {
   std::weak_ptr<BTStateTrigger> weakSelf =
       std::static_pointer_cast<BTStateTrigger>(shared_from_this());
   timingStateObservation_ = observeScoped(kTimingStateKeyPath, tw::KVOInitial | tw::KVONew,
-                                    [weakSelf](const tw::KeyValueChange& change) {
-                                      if (auto self = weakSelf.lock())
-                                        self->timingStateDidChange(change.newValue);
-                                    });
+                                          [weakSelf](const tw::KeyValueChange& change) {
+                                            if (auto self = weakSelf.lock())
+                                              self->timingStateDidChange(change.newValue);
+                                          });
 }
 
 void BTStateTrigger::timingStateDidChange(const tw::Value& state) {

@@ -123,6 +123,16 @@ TEST(MainQueue, StopFromAnotherThreadEndsRun) {
   while (!stopped) std::this_thread::yield();  // the detached thread is done with us
 }
 
+TEST(MainThreadOnly, ACallFromAnotherThreadIsReportedAndAborts) {
+#ifndef NDEBUG
+  TW_MAIN_THREAD_ONLY("Example::entry");  // the main thread passes
+  EXPECT_DEATH(std::thread([] { TW_MAIN_THREAD_ONLY("Example::entry"); }).join(),
+               "Example::entry called off the main thread");
+#else
+  GTEST_SKIP() << "release builds do not check main-thread contracts";
+#endif
+}
+
 TEST(MainQueue, DelayedZeroRunsOnALaterTurnAndCanBeCancelled) {
   bool ran = false;
   auto work = DispatchQueue::main()->after(0, [&] { ran = true; });

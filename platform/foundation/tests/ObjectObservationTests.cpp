@@ -32,7 +32,8 @@ std::shared_ptr<Control> controlOf(std::shared_ptr<TimeObject> t) {
 TEST(KeyPathObservation, InitialOptionDeliversTheCurrentEndValueOnceAtRegistration) {
   auto control = controlOf(timeObjectInState(20));
   Recorder rec;
-  auto obs = control->observeScoped("timingObject.timingState", KVONew | KVOInitial, rec.callback());
+  auto obs =
+      control->observeScoped("timingObject.timingState", KVONew | KVOInitial, rec.callback());
   ASSERT_EQ(rec.count(), 1u);
   auto c = rec.changes()[0];
   EXPECT_TRUE(c.isInitial);
@@ -77,7 +78,8 @@ TEST(KeyPathObservation, MissingStepDeliversNullAndRestoringRebinds) {
   auto t = timeObjectInState(20);
   auto control = controlOf(t);
   Recorder rec;
-  auto obs = control->observeScoped("timingObject.timingState", KVONew | KVOInitial, rec.callback());
+  auto obs =
+      control->observeScoped("timingObject.timingState", KVONew | KVOInitial, rec.callback());
 
   control->setTimingObject(nullptr);
   t->setTimingState(21);  // detached: silent
@@ -88,7 +90,8 @@ TEST(KeyPathObservation, MissingStepDeliversNullAndRestoringRebinds) {
   // Registered while the step is missing: null at first, bound once the step appears.
   auto empty = std::make_shared<Control>();
   Recorder late;
-  auto obs2 = empty->observeScoped("timingObject.timingState", KVONew | KVOInitial, late.callback());
+  auto obs2 =
+      empty->observeScoped("timingObject.timingState", KVONew | KVOInitial, late.callback());
   empty->setTimingObject(t);
   t->setTimingState(10);
   EXPECT_EQ(late.integers(), (std::vector<std::int64_t>{-1, 0, 10}));
@@ -105,8 +108,8 @@ TEST(KeyPathObservation, ThreeStepPathRebindsAtEveryLevel) {
   trigger->setActionObject(a1);
 
   Recorder rec;
-  auto obs =
-      trigger->observeScoped("actionObject.timeObject.timingState", KVONew | KVOInitial, rec.callback());
+  auto obs = trigger->observeScoped("actionObject.timeObject.timingState", KVONew | KVOInitial,
+                                    rec.callback());
   t1->setTimingState(20);        // last step
   a1->setTimeObject(t2);         // middle step
   t1->setTimingState(21);        // t1 left the path
@@ -199,8 +202,8 @@ TEST(ChangeBrackets, PriorNotificationCarriesTheOldValueBeforeTheChange) {
   auto t = timeObjectInState(10);
   auto control = controlOf(t);
   Recorder rec;
-  auto obs =
-      control->observeScoped("timingObject.timingState", KVONew | KVOOld | KVOPrior, rec.callback());
+  auto obs = control->observeScoped("timingObject.timingState", KVONew | KVOOld | KVOPrior,
+                                    rec.callback());
   t->setTimingState(20);
   auto changes = rec.changes();
   ASSERT_EQ(changes.size(), 2u);

@@ -69,7 +69,8 @@ TEST(ObservationLifetime, ObservedObjectDestroyedByOneOfItsCallbacksStopsTheRoun
   std::weak_ptr<TimeObject> weak = t;
   int laterCalls = 0;
   auto first = t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { t.reset(); });
-  auto second = t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { ++laterCalls; });
+  auto second =
+      t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { ++laterCalls; });
   first.release();
   second.release();
   // The caller holds no reference of its own: the object dies inside its own did-change.
@@ -101,9 +102,10 @@ TEST(ObservationLifetime, ObserverObjectGoingAwayEndsItsObservationsAtOnce) {
   control->setTimingObject(t);
   auto watcher = std::make_shared<Watcher>();
   Watcher* raw = watcher.get();
-  t->observeDetached("timingState", KVONew, watcher, [raw](const KeyValueChange&) { ++raw->calls; });
+  t->observeDetached("timingState", KVONew, watcher,
+                     [raw](const KeyValueChange&) { ++raw->calls; });
   control->observeDetached("timingObject.timingState", KVONew | KVOInitial, watcher,
-                   [raw](const KeyValueChange&) { ++raw->calls; });
+                           [raw](const KeyValueChange&) { ++raw->calls; });
   t->setTimingState(20);
   EXPECT_EQ(watcher->calls, 3);
   EXPECT_EQ(t->observationCount(), 1u);
@@ -120,7 +122,7 @@ TEST(ObservationLifetime, AnyObserverGoingAwayStopsItsCallbacks) {
   auto observer = std::make_shared<int>(0);
   int calls = 0;
   t->observeDetached("timingState", KVONew, std::weak_ptr<const void>(observer),
-             [&](const KeyValueChange&) { ++calls; });
+                     [&](const KeyValueChange&) { ++calls; });
   t->setTimingState(1);
   observer.reset();
   t->setTimingState(2);
@@ -135,7 +137,7 @@ TEST(ObservationLifetime, ObserverDestroyedFromWithinAnotherCallbackIsNotCalled)
   Watcher* victimRaw = victim.get();
   t->observeDetached("timingState", KVONew, holder, [&](const KeyValueChange&) { victim.reset(); });
   t->observeDetached("timingState", KVONew, victim,
-             [victimRaw](const KeyValueChange&) { ++victimRaw->calls; });
+                     [victimRaw](const KeyValueChange&) { ++victimRaw->calls; });
   t->setTimingState(20);
   EXPECT_EQ(victim, nullptr);
   EXPECT_EQ(t->observationCount(), 1u);
@@ -183,10 +185,11 @@ TEST(ObservationLifetime, ThousandCreateDestroyCyclesLeaveNothingBehind) {
     auto watcher = std::make_shared<Watcher>();
     auto plain = std::make_shared<int>(i);
     model->observeDetached("actionObject.timeObject.timingState", KVONew | KVOInitial, watcher,
-                   [&](const KeyValueChange&) { ++calls; });
+                           [&](const KeyValueChange&) { ++calls; });
     model->observeDetached("actionObject.running", KVONew, std::weak_ptr<const void>(plain),
-                   [&](const KeyValueChange&) { ++calls; });
-    auto handle = t->observeScoped("computedFinishDate", KVONew, [&](const KeyValueChange&) { ++calls; });
+                           [&](const KeyValueChange&) { ++calls; });
+    auto handle =
+        t->observeScoped("computedFinishDate", KVONew, [&](const KeyValueChange&) { ++calls; });
     t->setTimingState(20);
     t->setTime(i);
     everything.push_back(t);
@@ -215,8 +218,8 @@ TEST(ObservationLifetime, ExceptionEscapingACallbackTerminates) {
   EXPECT_DEATH(
       {
         auto t = std::make_shared<TimeObject>();
-        auto obs = t->observeScoped("timingState", KVONew,
-                              [](const KeyValueChange&) { throw std::runtime_error("boom"); });
+        auto obs = t->observeScoped(
+            "timingState", KVONew, [](const KeyValueChange&) { throw std::runtime_error("boom"); });
         t->setTimingState(1);
       },
       "");
@@ -228,7 +231,7 @@ TEST(ObservationThreads, CallbacksRunOnTheChangingThread) {
   auto t = std::make_shared<TimeObject>();
   std::thread::id seen;
   auto obs = t->observeScoped("timingState", KVONew,
-                        [&](const KeyValueChange&) { seen = std::this_thread::get_id(); });
+                              [&](const KeyValueChange&) { seen = std::this_thread::get_id(); });
   std::thread worker([&] { t->setTimingState(20); });
   std::thread::id workerId = worker.get_id();
   worker.join();
@@ -258,9 +261,9 @@ TEST(ObservationThreads, RegistrationsComeAndGoWhileAnotherThreadChangesTheObjec
       while (!stop) {
         auto watcher = std::make_shared<Watcher>();
         auto a = control->observeDetached("timingObject.timingState", KVONew, watcher,
+                                          [&](const KeyValueChange&) { ++delivered; });
+        auto b = t->observeScoped("timingState", KVONew | KVOOld,
                                   [&](const KeyValueChange&) { ++delivered; });
-        auto b =
-            t->observeScoped("timingState", KVONew | KVOOld, [&](const KeyValueChange&) { ++delivered; });
         std::this_thread::yield();
         if (delivered % 2) b.invalidate();
         watcher.reset();
@@ -281,7 +284,7 @@ TEST(ObservationThreads, EveryChangeIsDeliveredWhileManyThreadsRebindOnePath) {
   control->setTimingObject(t);
   std::atomic<long> delivered{0};
   auto observation = control->observeScoped("timingObject.timingState", KVONew,
-                                      [&](const KeyValueChange&) { ++delivered; });
+                                            [&](const KeyValueChange&) { ++delivered; });
   constexpr int kThreads = 6, kRounds = 3000, kStateChanges = 5000;
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;

@@ -264,7 +264,8 @@ TEST_F(ContextObservation, AttributeSettersNotifyAndPrimitiveSettersDoNot) {
   EXPECT_EQ(seen[0], std::make_pair(std::string("before"), std::string("after")));
 
   int states = 0;
-  auto stateObs = timer->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { ++states; });
+  auto stateObs =
+      timer->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { ++states; });
   timer->setTimingState(20);
   timer->setPrimitiveValueForKey(10, "timingState");
   EXPECT_EQ(states, 1);
@@ -272,7 +273,8 @@ TEST_F(ContextObservation, AttributeSettersNotifyAndPrimitiveSettersDoNot) {
 
   // Transients notify like any attribute.
   int values = 0;
-  auto valueObs = timer->observeScoped("timingValue", KVONew, [&](const KeyValueChange&) { ++values; });
+  auto valueObs =
+      timer->observeScoped("timingValue", KVONew, [&](const KeyValueChange&) { ++values; });
   timer->setValueForKey(3.0, "timingValue");
   EXPECT_EQ(values, 1);
 }
@@ -287,8 +289,8 @@ TEST_F(ContextObservation, RelationshipChangesReachObserversOnBothSides) {
     kinds1.push_back(c.kind);
     for (auto& v : c.changedObjects) changed.push_back(v.objectAs<ManagedObject>().get());
   });
-  auto o2 =
-      t2->observeScoped("actions", KVONew, [&](const KeyValueChange& c) { kinds2.push_back(c.kind); });
+  auto o2 = t2->observeScoped("actions", KVONew,
+                              [&](const KeyValueChange& c) { kinds2.push_back(c.kind); });
   int owners = 0;
   auto o3 = action->observeScoped("timeObject", KVONew, [&](const KeyValueChange&) { ++owners; });
 
@@ -317,7 +319,7 @@ TEST_F(ContextObservation, KeyPathsThroughRelationshipsFollowEveryStep) {
   auto trigger = action->objectForKey("trigger");
   std::vector<Value> states;
   auto obs = trigger->observeScoped("actionObject.timeObject.timingState", KVONew | KVOInitial,
-                              [&](const KeyValueChange& c) { states.push_back(c.newValue); });
+                                    [&](const KeyValueChange& c) { states.push_back(c.newValue); });
   t1->setTimingState(20);
   action->setValueForKey(t2, "timeObject");  // t2 is at 0
   t2->setTimingState(21);

@@ -212,7 +212,7 @@ TEST_F(TimeObjectTest, ComputedFinishDateIsHeardWhenTheTimeOrItsFieldsChange) {
   std::vector<tw::Value> heard;
   auto observation =
       timer->observeScoped("computedFinishDate", tw::KVONew,
-                     [&](const tw::KeyValueChange& c) { heard.push_back(c.newValue); });
+                           [&](const tw::KeyValueChange& c) { heard.push_back(c.newValue); });
   auto time = setting(0, 0, 2, 0);
   timer->setTime(time);
   ASSERT_EQ(heard.size(), 1u);
@@ -240,7 +240,8 @@ TEST_F(TimeObjectTest, AlarmRingsAtTheNextChosenDayAndIsHeardWhenItsSettingsChan
   auto days = managedObject<BTWeekdaySetting>();
   days->setSaturday(true);
   int heard = 0;
-  auto observation = alarm->observeScoped("computedFinishDate", tw::KVONew, [&](auto&) { ++heard; });
+  auto observation =
+      alarm->observeScoped("computedFinishDate", tw::KVONew, [&](auto&) { ++heard; });
   int before = heard;
   auto expectHeard = [&](const char* step, int times = 1) {
     EXPECT_EQ(heard, before + times) << step;

@@ -317,8 +317,9 @@ TEST(SettingsContainer, ValidationNormalisesNumbersAndRefusesOtherTypes) {
 TEST(SettingsContainer, ObserversHearTypedSetters) {
   auto t = std::make_shared<BTTimeObjectsBundleSettingsImpl>();
   std::vector<tw::Value> seen;
-  auto observation = t->observeScoped("stopwatchAccuracy", tw::KVONew,
-                                [&](const tw::KeyValueChange& c) { seen.push_back(c.newValue); });
+  auto observation =
+      t->observeScoped("stopwatchAccuracy", tw::KVONew,
+                       [&](const tw::KeyValueChange& c) { seen.push_back(c.newValue); });
   t->setStopwatchAccuracy(2);
   EXPECT_EQ(seen, std::vector<tw::Value>{tw::Value(2)});
 }

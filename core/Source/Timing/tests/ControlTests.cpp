@@ -66,9 +66,10 @@ TEST_F(ControlTest, HooksRunWithTheNewStateStoredBeforeObserversHearIt) {
   auto control = controlFor<TracingTimerControl>(timer);
   auto trace = control->trace;
   trace->clear();
-  auto observation = timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    trace->push_back("observer hears " + std::to_string(c.newValue.integerValue()));
-  });
+  auto observation =
+      timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+        trace->push_back("observer hears " + std::to_string(c.newValue.integerValue()));
+      });
 
   control->start();
   control->pause();
@@ -162,9 +163,9 @@ TEST_F(ControlTest, ATimerOfZeroFinishesOnItsFirstUpdateAndFiresItsFinishActions
   auto starts = addStateAction(timer, kReset, kRunning);
   auto control = controlFor<BTTimerControlViewModel>(timer);
   std::vector<std::int64_t> heard;
-  auto observation = timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    heard.push_back(c.newValue.integerValue());
-  });
+  auto observation = timer->observeScoped(
+      "timingState", tw::KVONew,
+      [&](const tw::KeyValueChange& c) { heard.push_back(c.newValue.integerValue()); });
 
   control->start();
   // Observers hear the run begin before it ends, so the triggers on both changes see them.
@@ -286,7 +287,7 @@ TEST_F(ControlTest, AnAlarmCannotPauseAndRingsAtItsNextOccurrence) {
   auto control = controlFor<BTAlarmControlViewModel>(alarm);
   int notifications = 0;
   auto observation = alarm->observeScoped("timingState", tw::KVONew,
-                                    [&](const tw::KeyValueChange&) { ++notifications; });
+                                          [&](const tw::KeyValueChange&) { ++notifications; });
 
   control->startOrPause();
   EXPECT_EQ(alarm->timingState(), kRunning);
