@@ -423,7 +423,7 @@ Percentiles measureFinishes() {
   for (std::size_t i = 0; i < controls.size(); ++i) {
     auto timer = std::dynamic_pointer_cast<BTTimer>(controls[i]->timeObject());
     observations.push_back(
-        timer->observe("timingState", tw::KVONew, [&, i, timer](const tw::KeyValueChange& c) {
+        timer->observeScoped("timingState", tw::KVONew, [&, i, timer](const tw::KeyValueChange& c) {
           if (c.newValue.integerValue() != kFinished) return;
           delays.push_back(tw::clock::wallNow() - timer->finishDate()->secondsSince1970);
           if (finishes[i]++ == 0 && ++seen == controls.size()) tw::RunLoop::main().stop();

@@ -71,9 +71,9 @@ BENCHMARK(BM_StdFunctionCall);
 void BM_ThreeStepPathChange(benchmark::State& state) {
   Path path;
   std::int64_t seen = 0;
-  auto observation =
-      path.root->observe("next.next.state", tw::KVONew,
-                         [&](const tw::KeyValueChange& c) { seen += c.newValue.integerValue(); });
+  auto observation = path.root->observeScoped(
+      "next.next.state", tw::KVONew,
+      [&](const tw::KeyValueChange& c) { seen += c.newValue.integerValue(); });
   std::int64_t i = 0;
   for (auto _ : state) {
     path.leaf->setState(++i);
@@ -89,8 +89,9 @@ void BM_ThreeStepPathChangeTiedObserver(benchmark::State& state) {
   Path path;
   auto observer = std::make_shared<Node>();
   std::int64_t seen = 0;
-  path.root->observe("next.next.state", tw::KVONew, observer,
-                     [&](const tw::KeyValueChange& c) { seen += c.newValue.integerValue(); });
+  path.root->observeDetached(
+      "next.next.state", tw::KVONew, observer,
+      [&](const tw::KeyValueChange& c) { seen += c.newValue.integerValue(); });
   std::int64_t i = 0;
   for (auto _ : state) {
     path.leaf->setState(++i);
@@ -106,8 +107,8 @@ void BM_ThreeStepPathIntermediateReplaced(benchmark::State& state) {
   auto other = std::make_shared<Node>();
   other->setNext(path.leaf);
   std::int64_t seen = 0;
-  auto observation =
-      path.root->observe("next.next.state", tw::KVONew, [&](const tw::KeyValueChange&) { ++seen; });
+  auto observation = path.root->observeScoped("next.next.state", tw::KVONew,
+                                              [&](const tw::KeyValueChange&) { ++seen; });
   bool flip = false;
   for (auto _ : state) {
     path.root->setNext((flip = !flip) ? other : path.middle);

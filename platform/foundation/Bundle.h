@@ -1,5 +1,5 @@
 #pragma once
-// tw::Bundle: a folder of resources with an Info.plist (what the platform's bundles were): the
+// tw::Bundle: a folder of resources with an Info.plist: the
 // application's identifier and versions, its information-dictionary entries, resource lookup and
 // localized strings (Localization.h).
 //

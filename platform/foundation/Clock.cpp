@@ -84,7 +84,7 @@ void VirtualClock::advance(double seconds) {
   auto& scheduler = detail::Scheduler::instance();
   const std::int64_t start = state_->mono.load();
   const std::int64_t span = detail::secondsToNanos(seconds);
-  const std::int64_t target = span > INT64_MAX - start ? INT64_MAX : start + span;
+  const std::int64_t target = detail::deadlineAfter(start, span);
 
   detail::MainLoopAccess::drain();
   for (;;) {

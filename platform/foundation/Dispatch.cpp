@@ -10,12 +10,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/Dispatch_impl.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 
 namespace tw {
 
@@ -128,6 +132,16 @@ bool isMainThread() {
   // main() and, in the application, Qt's event loop.
   thread_local const bool isMain = gettid() == getpid();
   return isMain;
+}
+
+void detail::checkMainThread(const char* what) noexcept {
+  if (isMainThread()) return;
+  const std::string message = std::string(what) + " called off the main thread (thread " +
+                              std::to_string(gettid()) + "); it is main thread only";
+  log(LogLevel::Fault, message);
+  // Also on the terminal: this is a developer's mistake, found while running a debug build.
+  std::fprintf(stderr, "%s\n", message.c_str());
+  std::abort();
 }
 
 RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {}
@@ -620,7 +634,7 @@ DelayedWork DispatchQueue::after(double seconds, Block block) {
     entry->post(nullptr);
   } else {
     const std::int64_t now = clock::monotonicNanos();
-    detail::Scheduler::instance().schedule(entry, span > INT64_MAX - now ? INT64_MAX : now + span);
+    detail::Scheduler::instance().schedule(entry, detail::deadlineAfter(now, span));
   }
   return DelayedWork(std::move(entry));
 }

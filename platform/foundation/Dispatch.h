@@ -96,6 +96,24 @@ bool isMainThread();
 // to give each thread an alternate signal stack. nullptr (the default) runs nothing.
 void setThreadStartHook(void (*hook)());
 void runThreadStartHook();
+namespace detail {
+// Logs `what` as called off the main thread, then aborts. Returns at once on the main thread.
+void checkMainThread(const char* what) noexcept;
+}  // namespace detail
+
+}  // namespace tw
+
+// "Main thread only", checked: first thing in the public entry points of a class that is main
+// thread only. Debug and sanitizer builds (no NDEBUG) log what was called off the main thread
+// and abort, so a stray call fails loudly where it is made instead of racing silently; release
+// builds check nothing.
+#ifndef NDEBUG
+#define TW_MAIN_THREAD_ONLY(what) ::tw::detail::checkMainThread(what)
+#else
+#define TW_MAIN_THREAD_ONLY(what) static_cast<void>(0)
+#endif
+
+namespace tw {
 
 // The driver wakes whatever loop runs the main thread when work arrives from another thread or a
 // deadline passes. The default driver is RunLoop's own condition variable.
@@ -195,8 +213,5 @@ class BlockingScope {
  private:
   bool marked_;
 };
-
-// Runs `block` exactly once per flag, thread-safely (dispatch_once).
-using OnceFlag = std::once_flag;
 
 }  // namespace tw

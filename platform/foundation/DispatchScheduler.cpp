@@ -78,12 +78,7 @@ void Scheduler::leaveVirtual(std::int64_t shiftNanos) {
     virtual_ = false;
     decltype(entries_) moved;
     for (auto& [key, entry] : entries_) {
-      std::int64_t d = key.first;
-      if (shiftNanos > 0 && d > INT64_MAX - shiftNanos)
-        d = INT64_MAX;
-      else
-        d += shiftNanos;
-      entry->key_ = {d, key.second};
+      entry->key_ = {deadlineAfter(key.first, shiftNanos), key.second};
       moved.emplace(entry->key_, entry);
     }
     entries_.swap(moved);

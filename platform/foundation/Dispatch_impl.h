@@ -31,6 +31,12 @@ std::int64_t realMonotonicNanos();
 // Seconds to nanoseconds for deadlines: NaN and negatives give 0, huge values saturate.
 std::int64_t secondsToNanos(double seconds);
 
+// The deadline `span` nanoseconds after `from`, held at INT64_MAX rather than wrapping, so that
+// "never" (a huge span) stays never instead of turning into the distant past.
+constexpr std::int64_t deadlineAfter(std::int64_t from, std::int64_t span) {
+  return span > 0 && from > INT64_MAX - span ? INT64_MAX : from + span;
+}
+
 // Done-signal for one deadline handed out by VirtualClock::advance(): whoever runs the work
 // the deadline triggered completes it, which wakes the main thread waiting in advance().
 class Completion {
@@ -150,14 +156,13 @@ bool waitOnClock(std::unique_lock<std::mutex>& lock, std::condition_variable& cv
   const std::int64_t span = secondsToNanos(seconds);
   if (g_virtualClock.load(std::memory_order_acquire) == nullptr) {
     const std::int64_t now = realMonotonicNanos();
-    const std::int64_t deadline =
-        span > INT64_MAX - now ? INT64_MAX : now + span;  // saturate: "never" stays never
-    const std::chrono::steady_clock::time_point at{std::chrono::nanoseconds(deadline)};
+    const std::chrono::steady_clock::time_point at{
+        std::chrono::nanoseconds(deadlineAfter(now, span))};
     return cv.wait_until(lock, at, pred);
   }
   auto entry = std::make_shared<WaitEntry>(*lock.mutex(), cv, keeper);
   const std::int64_t now = clock::monotonicNanos();
-  Scheduler::instance().schedule(entry, span > INT64_MAX - now ? INT64_MAX : now + span);
+  Scheduler::instance().schedule(entry, deadlineAfter(now, span));
   while (!pred() && !entry->expired) cv.wait(lock);
   Scheduler::instance().cancel(entry);
   return pred();

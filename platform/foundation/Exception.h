@@ -1,6 +1,6 @@
 #pragma once
-// Programming errors: exceptions that carry the platform's exception name and an exact reason
-// text, so logs and the crash kit read the same as they did on the original platform.
+// Programming errors: exceptions that carry an exception name ("NSInvalidArgumentException", ...)
+// and an exact reason text, so that logs, crash reports and tests can match them word for word.
 // Any thread may throw one; none may cross an observer callback, a posted block or the event
 // loop (those boundaries catch, log and terminate through tw::terminateWithUncaught).
 

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Object.h"
+#include "platform/foundation/WeakPointer.h"
 
 namespace tw {
 
@@ -30,11 +31,6 @@ struct NotificationEntry {
 };
 
 namespace {
-
-bool isEmptyWeak(const std::weak_ptr<const void>& w) {
-  std::weak_ptr<const void> none;
-  return !w.owner_before(none) && !none.owner_before(w);
-}
 
 void run(const NotificationEntry& entry, const Notification& notification) {
   if (entry.removed.load(std::memory_order_acquire)) return;
@@ -141,8 +137,7 @@ void NotificationCenter::removeObserver(const std::shared_ptr<const void>& obser
   std::vector<std::shared_ptr<NotificationEntry>> dropped;
   std::lock_guard lock(impl_->mutex);
   std::erase_if(impl_->entries, [&](std::shared_ptr<NotificationEntry>& e) {
-    const bool sameObserver = e->hasLifetime && !e->lifetime.owner_before(observer) &&
-                              !observer.owner_before(e->lifetime);
+    const bool sameObserver = e->hasLifetime && sameOwner(e->lifetime, observer);
     if (!sameObserver) return false;
     if (!name.empty() && e->name != name) return false;
     if (sender && e->senderIdentity != sender) return false;

@@ -31,8 +31,8 @@ using NotificationBlock = std::function<void(const Notification&)>;
 
 class NotificationCenter;
 
-// Removing the token ends the observation; dropping it does NOT (like the platform's tokens,
-// an observation lives until removed), unless it was made with scoped().
+// Removing the token ends the observation; dropping it does NOT (an observation lives until
+// removed, so a caller that keeps no token still hears), unless it was made with scoped().
 class NotificationToken {
  public:
   NotificationToken() = default;

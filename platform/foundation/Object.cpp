@@ -1,10 +1,9 @@
 #include "platform/foundation/Object.h"
 
-#include <cxxabi.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <typeindex>
 #include <unordered_map>
 
@@ -12,56 +11,12 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/ObserverTable.h"
+#include "platform/foundation/TypeName.h"
+#include "platform/foundation/WeakPointer.h"
 
 namespace tw {
 
 namespace {
-
-bool isIdentifierChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-// "tw::(anonymous namespace)::Outer<int>::Inner" -> "Inner"; qualifiers inside template
-// arguments go too ("Box<tw::Foo>" -> "Box<Foo>").
-std::string withoutQualifiers(std::string_view name) {
-  static constexpr std::string_view kAnonymous = "(anonymous namespace)";
-  std::string out;
-  out.reserve(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (name[i] != ':' || i + 1 >= name.size() || name[i + 1] != ':') {
-      out += name[i];
-      continue;
-    }
-    ++i;
-    if (out.ends_with(kAnonymous)) {
-      out.resize(out.size() - kAnonymous.size());
-      continue;
-    }
-    if (!out.empty() && out.back() == '>') {
-      int depth = 0;
-      while (!out.empty()) {
-        char c = out.back();
-        out.pop_back();
-        if (c == '>') ++depth;
-        if (c == '<' && --depth == 0) break;
-      }
-    }
-    while (!out.empty() && isIdentifierChar(out.back())) out.pop_back();
-  }
-  return out;
-}
-
-std::string demangledName(const std::type_info& type) {
-  static std::mutex mutex;
-  static std::unordered_map<std::type_index, std::string> cache;
-  std::lock_guard lock(mutex);
-  auto it = cache.find(type);
-  if (it != cache.end()) return it->second;
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  std::string name = withoutQualifiers(status == 0 && demangled ? demangled : type.name());
-  std::free(demangled);
-  cache.emplace(type, name);
-  return name;
-}
 
 std::string splitFirst(std::string_view path, std::string_view& rest) {
   std::size_t dot = path.find('.');
@@ -128,7 +83,7 @@ Object::Object() = default;
 
 Object::~Object() { detail::ObserverTable::objectDestroyed(*this); }
 
-std::string Object::className() const { return demangledName(typeid(*this)); }
+std::string Object::className() const { return demangledTypeName(typeid(*this)); }
 
 std::string Object::description() const {
   return fmt::format("<{}: {}>", className(), static_cast<const void*>(this));
@@ -144,23 +99,15 @@ Value Object::valueForKey(std::string_view key) const {
 }
 
 void Object::setValueForKey(const Value& value, std::string_view key) {
-  const bool notify = automaticallyNotifiesObserversForKey(key);
-  if (notify) willChangeValueForKey(key);
-  bool known = false;
-  try {
-    known = setValueForKeyImpl(key, value);
-  } catch (...) {
-    if (notify) detail::ObserverTable::cancelChange(*this, key);
-    throw;
-  }
-  if (!known) {
-    if (notify) detail::ObserverTable::cancelChange(*this, key);
+  std::optional<ChangeScope> change;
+  if (automaticallyNotifiesObserversForKey(key)) change.emplace(*this, key);
+  if (!setValueForKeyImpl(key, value)) {
+    if (change) change->cancel();
     raise(NSUnknownKeyException,
           fmt::format("[<{} {}> setValue:forUndefinedKey:]: this class is not key value "
                       "coding-compliant for the key {}.",
                       className(), static_cast<const void*>(this), key));
   }
-  if (notify) didChangeValueForKey(key);
 }
 
 Value Object::valueForKeyPath(std::string_view keyPath) const {
@@ -182,17 +129,18 @@ void Object::setValueForKeyPath(const Value& value, std::string_view keyPath) {
   if (auto object = target.object()) object->setValueForKey(value, keyPath.substr(dot + 1));
 }
 
-Observation Object::observe(std::string keyPath, unsigned options, ObservationCallback callback) {
+Observation Object::observeScoped(std::string keyPath, unsigned options,
+                                  ObservationCallback callback) {
   return Observation(detail::ObserverTable::observe(*this, std::move(keyPath), options, {}, nullptr,
                                                     std::move(callback)),
                      false);
 }
 
-Observation Object::observe(std::string keyPath, unsigned options,
-                            std::weak_ptr<const void> observer, ObservationCallback callback) {
+Observation Object::observeDetached(std::string keyPath, unsigned options,
+                                    std::weak_ptr<const void> observer,
+                                    ObservationCallback callback) {
   // An observer that is already gone never hears anything; an empty one means "no observer".
-  std::weak_ptr<const void> none;
-  const bool empty = !observer.owner_before(none) && !none.owner_before(observer);
+  const bool empty = isEmptyWeak(observer);
   if (!empty && observer.expired()) return Observation();
   auto path = detail::ObserverTable::observe(*this, std::move(keyPath), options, observer, nullptr,
                                              std::move(callback));
@@ -248,7 +196,5 @@ std::vector<std::string> Object::keyPathsForValuesAffectingKey(std::string_view)
 }
 
 bool Object::automaticallyNotifiesObserversForKey(std::string_view) const { return true; }
-
-detail::ObserverTable& Object::table() const { return detail::ObserverTable::ensure(*this); }
 
 }  // namespace tw

@@ -15,7 +15,9 @@
 // itself when either side goes away, and nothing ever calls into a destroyed object.
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,10 +60,9 @@ struct KeyValueChange {
 
 using ObservationCallback = std::function<void(const KeyValueChange&)>;
 
-// One registered observation. Destroying the handle (or invalidate()) ends it; safe from inside
-// its own callback and from any thread. Movable, not copyable. A handle of an observation tied
-// to an observer comes detached: dropping it leaves the observation to the observer's lifetime,
-// invalidate() still ends it early.
+// One registered observation. A scoped handle (observeScoped) ends it when destroyed; a detached
+// one (observeDetached) leaves it to the observer's lifetime when dropped. invalidate() ends
+// either early; safe from inside its own callback and from any thread. Movable, not copyable.
 class Observation {
  public:
   Observation() = default;
@@ -74,7 +75,7 @@ class Observation {
   void invalidate();
   bool isActive() const;
   // Detach: the observation then lives until the observed object (or the observer it was tied
-  // to) goes away, as the platform's unremoved observers did.
+  // to) goes away, so an owner that never removes it neither leaks it nor hears a dead object.
   void release();
 
  private:
@@ -83,6 +84,36 @@ class Observation {
       : path_(std::move(p)), detached_(detached) {}
   std::shared_ptr<detail::PathObservation> path_;
   bool detached_ = false;  // dropping the handle does not end the observation
+};
+
+class Object;
+
+// One will/did-change bracket, closed by scope: will-change when made, did-change when it ends.
+// A scope that ends by an exception before markChanged() takes the change as not made and
+// drops the bracket without announcing it, so no bracket is ever left open. `key` must outlive
+// the scope. On the changing thread, like the brackets themselves.
+class ChangeScope {
+ public:
+  ChangeScope(Object& object, std::string_view key);
+  // A to-many mutation (see Object::willChangeValueForKey); `objects` must outlive the scope.
+  ChangeScope(Object& object, std::string_view key, SetMutationKind mutation, const Array& objects);
+  ~ChangeScope();
+  ChangeScope(const ChangeScope&) = delete;
+  ChangeScope& operator=(const ChangeScope&) = delete;
+
+  // The change has been made: the scope announces it even if it then ends by an exception.
+  void markChanged() { changed_ = true; }
+  // Drops the bracket now without announcing anything (the change did not happen).
+  void cancel();
+
+ private:
+  Object& object_;
+  std::string_view key_;
+  const Array* objects_ = nullptr;
+  SetMutationKind mutation_ = SetMutationKind::Set;
+  int exceptions_ = INT_MAX;  // exceptions in flight when the bracket opened
+  bool open_ = true;
+  bool changed_ = false;
 };
 
 class Object : public std::enable_shared_from_this<Object> {
@@ -111,27 +142,27 @@ class Object : public std::enable_shared_from_this<Object> {
   // ----- key-value observation
   // Observes a key path of one or more steps from this object. The observation follows every
   // step: a change of any intermediate object re-binds it and delivers the new end value (null
-  // while a step is missing).
-  [[nodiscard]] Observation observe(std::string keyPath, unsigned options,
-                                    ObservationCallback callback);
+  // while a step is missing). It lasts as long as the returned handle.
+  [[nodiscard]] Observation observeScoped(std::string keyPath, unsigned options,
+                                          ObservationCallback callback);
   // The same, tied to an observer: the callback runs only while `observer` is alive, and the
-  // observation ends by itself when the observer or this object goes away. The handle may be
-  // dropped (it is detached) or kept to end the observation early.
-  Observation observe(std::string keyPath, unsigned options, std::weak_ptr<const void> observer,
-                      ObservationCallback callback);
+  // observation ends by itself when the observer or this object goes away. The handle comes
+  // detached: it may be dropped, or kept to end the observation early.
+  Observation observeDetached(std::string keyPath, unsigned options,
+                              std::weak_ptr<const void> observer, ObservationCallback callback);
   // With an Object as observer the observation also ends the moment the observer is destroyed
   // (not only at the next change), so the observed object keeps no dead registrations.
   template <class T>
-  requires std::is_base_of_v<Object, T> Observation observe(std::string keyPath, unsigned options,
-                                                            const std::shared_ptr<T>& observer,
-                                                            ObservationCallback callback) {
+  requires std::is_base_of_v<Object, T> Observation
+  observeDetached(std::string keyPath, unsigned options, const std::shared_ptr<T>& observer,
+                  ObservationCallback callback) {
     return observeTied(std::move(keyPath), options,
                        std::static_pointer_cast<const Object>(observer), std::move(callback));
   }
   template <class T>
-  requires std::is_base_of_v<Object, T> Observation observe(std::string keyPath, unsigned options,
-                                                            const std::weak_ptr<T>& observer,
-                                                            ObservationCallback callback) {
+  requires std::is_base_of_v<Object, T> Observation
+  observeDetached(std::string keyPath, unsigned options, const std::weak_ptr<T>& observer,
+                  ObservationCallback callback) {
     return observeTied(std::move(keyPath), options,
                        std::static_pointer_cast<const Object>(observer.lock()),
                        std::move(callback));
@@ -173,12 +204,12 @@ class Object : public std::enable_shared_from_this<Object> {
   // class announces that key itself, or wants it silent).
   virtual bool automaticallyNotifiesObserversForKey(std::string_view key) const;
 
-  // A setter that notifies observers: brackets the assignment with will/did-change.
+  // A setter that notifies observers: brackets the assignment with will/did-change (an
+  // assignment that throws announces nothing and leaves no bracket open).
   template <class T, class U>
   void setAndNotify(std::string_view key, T& field, U&& value) {
-    willChangeValueForKey(key);
+    ChangeScope change(*this, key);
     field = std::forward<U>(value);
-    didChangeValueForKey(key);
   }
   // The silent counterpart (the "primitive" setters): nobody hears of the change.
   template <class T, class U>
@@ -189,12 +220,50 @@ class Object : public std::enable_shared_from_this<Object> {
  private:
   friend struct detail::PathObservation;
   friend struct detail::ObserverTable;
+  friend class ChangeScope;
   Observation observeTied(std::string keyPath, unsigned options,
                           std::shared_ptr<const Object> observer, ObservationCallback callback);
-  detail::ObserverTable& table() const;
   void willChangeObserved(std::string_view key);
   void didChangeObserved(std::string_view key);
+  // Drops this thread's open will-change of `key` without announcing it.
+  void cancelChangeObserved(std::string_view key);
   mutable std::atomic<detail::ObserverTable*> table_{nullptr};
 };
+
+// While nobody observes the object nothing is bracketed, so announcing an unobserved change
+// still costs one load and the exception count is not even read.
+inline ChangeScope::ChangeScope(Object& object, std::string_view key) : object_(object), key_(key) {
+  if (!object_.table_.load(std::memory_order_acquire)) return;
+  exceptions_ = std::uncaught_exceptions();
+  object_.willChangeObserved(key_);
+}
+
+inline ChangeScope::ChangeScope(Object& object, std::string_view key, SetMutationKind mutation,
+                                const Array& objects)
+    : object_(object),
+      key_(key),
+      objects_(&objects),
+      mutation_(mutation),
+      exceptions_(std::uncaught_exceptions()) {
+  object_.willChangeValueForKey(key_, mutation_, *objects_);
+}
+
+inline void ChangeScope::cancel() {
+  if (!open_) return;
+  open_ = false;
+  if (object_.table_.load(std::memory_order_acquire)) object_.cancelChangeObserved(key_);
+}
+
+inline ChangeScope::~ChangeScope() {
+  if (!open_) return;
+  if (!changed_ && std::uncaught_exceptions() > exceptions_) {
+    cancel();
+    return;
+  }
+  if (objects_)
+    object_.didChangeValueForKey(key_, mutation_, *objects_);
+  else
+    object_.didChangeValueForKey(key_);
+}
 
 }  // namespace tw

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/WeakPointer.h"
 
 // How an observation of "a.b.c" on R is kept:
 //   - a Chain holds the keys and, per step, the object bound there (R, R.a, R.a.b) with a
@@ -186,16 +188,6 @@ inline bool sameKey(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i] != b[i]) return false;
   return true;
-}
-
-bool isEmptyWeak(const std::weak_ptr<const void>& w) {
-  std::weak_ptr<const void> empty;
-  return !w.owner_before(empty) && !empty.owner_before(w);
-}
-
-template <class A, class B>
-bool sameOwner(const A& a, const B& b) {
-  return !a.owner_before(b) && !b.owner_before(a);
 }
 
 // ----- brackets in flight on this thread
@@ -663,17 +655,38 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
   std::vector<PlanItem> plan;
   Value end;
   const bool wantEnd = (po.options & KVONew) != 0;
-  auto dropUnlocked = [&](bool relock) {
+  auto dropUnlocked = [&] {
     lock.unlock();
     plan.clear();
     end = Value();
-    if (!relock) keepObserver.reset();
+    keepObserver.reset();
+    lock.lock();
+  };
+  // A re-binding that another thread made while we read has already replaced the part of the
+  // chain we were about to re-bind, but the change we carry still happened: the observer hears
+  // of it with the end value as it now stands.
+  auto deliverAsBound = [&] {
+    lock.unlock();
+    plan.clear();
+    end = Value();
+    KeyValueChange change;
+    change.object = po.root;
+    change.keyPath = po.keyPath();
+    try {
+      if (wantEnd) change.newValue = currentEndValue(po, object);
+    } catch (...) {
+      terminateWithUncaught("key-value observation");
+    }
+    if (po.options & KVOOld) change.oldValue = oldValueFor(extra, po.id);
+    invoke(po, change);
+    keepObserver.reset();
     lock.lock();
   };
 
   for (int attempt = 0;; ++attempt) {
     const Registration& r = table.registrations[index];
-    if (!po.active || r.dead) return dropUnlocked(false);
+    if (!po.active) return dropUnlocked();
+    if (r.dead) return attempt == 0 ? dropUnlocked() : deliverAsBound();
     const std::uint32_t epoch = po.epoch;
     // From the changed step up to the observed path, each with the object to read from.
     Chain* chain = r.chain;
@@ -685,12 +698,12 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
       strong = nullptr;
       if (!chain->parent) break;
       const Binding& b = chain->parent->steps[chain->parentStep];
-      if (!b.object) return dropUnlocked(false);
+      if (!b.object) return attempt == 0 ? dropUnlocked() : deliverAsBound();
       if (b.object == &object) {
         start = &object;
       } else {
         strong = b.lock();
-        if (!strong) return dropUnlocked(false);
+        if (!strong) return attempt == 0 ? dropUnlocked() : deliverAsBound();
         start = strong.get();
       }
       step = chain->parentStep;
@@ -717,11 +730,16 @@ void deliverRebinding(std::unique_lock<std::mutex>& lock, ObserverTable& table, 
       terminateWithUncaught("key-value observation");
     }
     lock.lock();
-    if (!po.active) return dropUnlocked(false);
+    if (!po.active) return dropUnlocked();
     if (po.epoch == epoch) break;
-    // Someone re-bound this observation while we read: read again.
-    if (attempt == 3) return dropUnlocked(false);
-    dropUnlocked(true);
+    // Someone re-bound this observation while we read: read again, for as long as it takes.
+    // Every lost race means another delivery committed, so the observation as a whole always
+    // moves on; giving up instead would lose this change's notification.
+    lock.unlock();
+    plan.clear();
+    end = Value();
+    if (attempt >= 3) std::this_thread::yield();  // let the winners finish first
+    lock.lock();
   }
 
   for (PlanItem& item : plan) {
@@ -1062,5 +1080,9 @@ void Object::willChangeObserved(std::string_view key) {
 }
 
 void Object::didChangeObserved(std::string_view key) { detail::didChangeImpl(*this, key, nullptr); }
+
+void Object::cancelChangeObserved(std::string_view key) {
+  detail::ObserverTable::cancelChange(*this, key);
+}
 
 }  // namespace tw

@@ -200,7 +200,12 @@ Expected<std::string> readTextFile(const fs::path& path, int* errorNumber,
   return readWhole<std::string>(path, errorNumber, maxBytes);
 }
 
-Expected<fs::path> moveAside(const fs::path& path) {
+namespace {
+
+// Finds the first free "<name>.corrupt-<stamp>[-n]" beside `path` and hands it to `place`, which
+// answers 0 or an errno; EEXIST tries the next name. `place` must never replace a file.
+template <class Place>
+Expected<fs::path> placeAside(const fs::path& path, const char* verb, Place&& place) {
   double now = clock::wallNow();
   time_t t = static_cast<time_t>(std::floor(now));
   struct tm tmv {};
@@ -211,22 +216,62 @@ Expected<fs::path> moveAside(const fs::path& path) {
 
   for (int n = 1; n <= 1000; ++n) {
     fs::path target = path.parent_path() / (n == 1 ? base : fmt::format("{}-{}", base, n));
-    // RENAME_NOREPLACE: an earlier casualty with the same name is never overwritten.
-    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-      return target;
-    int e = errno;
+    const int e = place(target);
+    if (e == 0) return target;
     if (e == EEXIST) continue;
-    if (e == EINVAL || e == ENOSYS) {
-      // A file system without no-replace renames: check first (a small race we accept there).
-      if (::access(target.c_str(), F_OK) == 0) continue;
-      if (::rename(path.c_str(), target.c_str()) == 0) return target;
-      e = errno;
-    }
     return Expected<fs::path>::failure(
-        fmt::format("cannot move {} aside: {}", path.string(), errnoText(e)));
+        fmt::format("cannot {} {} aside: {}", verb, path.string(), errnoText(e)));
   }
   return Expected<fs::path>::failure(
-      fmt::format("cannot move {} aside: too many earlier copies", path.string()));
+      fmt::format("cannot {} {} aside: too many earlier copies", verb, path.string()));
+}
+
+}  // namespace
+
+Expected<fs::path> moveAside(const fs::path& path) {
+  return placeAside(path, "move", [&](const fs::path& target) {
+    // RENAME_NOREPLACE: an earlier casualty with the same name is never overwritten.
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+      return 0;
+    int e = errno;
+    if (e == EINVAL || e == ENOSYS) {
+      // A file system without no-replace renames: check first (a small race we accept there).
+      if (::access(target.c_str(), F_OK) == 0) return EEXIST;
+      if (::rename(path.c_str(), target.c_str()) == 0) return 0;
+      e = errno;
+    }
+    return e;
+  });
+}
+
+Expected<fs::path> keepAside(const fs::path& path) {
+  return placeAside(path, "keep a copy of", [&](const fs::path& target) {
+    // A second link costs nothing and outlives the rename that later replaces `path`.
+    if (::link(path.c_str(), target.c_str()) == 0) return 0;
+    int e = errno;
+    if (e != EPERM && e != EXDEV && e != EMLINK && e != ENOTSUP && e != EOPNOTSUPP) return e;
+    // A file system without hard links: copy into a file that must not exist yet.
+    auto bytes = readFile(path, &e);
+    if (!bytes) return e;
+    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    std::size_t done = 0;
+    while (done < bytes->size()) {
+      ssize_t n = ::write(fd, bytes->data() + done, bytes->size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        e = n < 0 ? errno : EIO;
+        ::close(fd);
+        ::unlink(target.c_str());
+        return e;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    e = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && e == 0) e = errno;
+    if (e != 0) ::unlink(target.c_str());
+    return e;
+  });
 }
 
 }  // namespace tw::paths

@@ -58,4 +58,8 @@ Expected<std::string> readTextFile(const std::filesystem::path& path, int* error
 // path. Never overwrites and never deletes anything.
 Expected<std::filesystem::path> moveAside(const std::filesystem::path& path);
 
+// Keeps the file as it stands under the name moveAside would give it, leaving `path` in place:
+// for a file about to be rewritten with only part of what it held. Never overwrites anything.
+Expected<std::filesystem::path> keepAside(const std::filesystem::path& path);
+
 }  // namespace tw::paths

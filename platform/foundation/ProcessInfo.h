@@ -1,8 +1,8 @@
 #pragma once
-// tw::ProcessInfo: facts about this process and the machine it runs on (what the platform's
-// process-information object answered): identity, environment, host, operating system version,
-// processors, memory and uptime. One shared instance; every query reads the system afresh
-// except the name and OS version, which cannot change while the process runs. Any thread.
+// tw::ProcessInfo: facts about this process and the machine it runs on: identity, environment,
+// host, operating system version, processors, memory and uptime. One shared instance; every
+// query reads the system afresh except the name and OS version, which cannot change while the
+// process runs. Any thread.
 
 #include <cstdint>
 #include <optional>

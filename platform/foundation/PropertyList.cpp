@@ -113,13 +113,39 @@ std::uint64_t readBigEndian(const unsigned char* p, std::size_t n) {
   return v;
 }
 
+// libplist keeps keys as C strings: a key with an embedded NUL (a UTF-16 key can hold one) makes
+// it assert and abort the process as soon as the key is read, and an ASCII string with one is cut
+// short without a word. Strings with a NUL are therefore refused before libplist sees them.
+bool binaryStringHoldsNul(const unsigned char* b, std::size_t size, std::uint64_t off) {
+  const unsigned char marker = b[off];
+  const unsigned kind = marker >> 4;
+  if (kind != 0x5 && kind != 0x6) return false;
+  std::uint64_t units = marker & 0x0F;
+  std::uint64_t pos = off + 1;
+  if (units == 0x0F) {
+    if (pos >= size || (b[pos] >> 4) != 0x1) return false;
+    std::size_t width = std::size_t{1} << (b[pos] & 0x0F);
+    if (width > 8 || pos + 1 + width > size) return false;
+    units = readBigEndian(b + pos + 1, width);
+    pos += 1 + width;
+  }
+  const std::uint64_t unitSize = kind == 0x6 ? 2 : 1;
+  if (pos > size || units > (size - pos) / unitSize) return false;  // libplist refuses it
+  for (std::uint64_t i = 0; i < units; ++i) {
+    const unsigned char* u = b + pos + i * unitSize;
+    if (u[0] == 0 && (unitSize == 1 || u[1] == 0)) return true;
+  }
+  return false;
+}
+
 // Binary: follows the object references of arrays, sets and dictionaries from the top object,
-// with an explicit stack and memoised depths. Only depth is judged here; anything malformed is
-// left for libplist to refuse.
-bool binaryNestingWithin(std::string_view bytes, int limit) {
+// with an explicit stack and memoised depths, and looks at every string met on the way. Only
+// depth and NUL characters are judged here (an empty answer); anything else malformed is left
+// for libplist to refuse.
+std::string binaryProblem(std::string_view bytes, int limit) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
-  if (size < 8 + 32) return true;
+  if (size < 8 + 32) return {};
   const unsigned char* trailer = b + size - 32;
   std::size_t offsetSize = trailer[6], refSize = trailer[7];
   std::uint64_t count = readBigEndian(trailer + 8, 8);
@@ -127,7 +153,8 @@ bool binaryNestingWithin(std::string_view bytes, int limit) {
   std::uint64_t table = readBigEndian(trailer + 24, 8);
   if (offsetSize == 0 || offsetSize > 8 || refSize == 0 || refSize > 8 || count == 0 ||
       top >= count || table >= size || count > (size - table) / offsetSize)
-    return true;
+    return {};
+  const std::string tooDeep = fmt::format("property list nested deeper than {} levels", limit);
 
   auto objectAt = [&](std::uint64_t index) -> std::uint64_t {
     return readBigEndian(b + table + index * offsetSize, offsetSize);
@@ -154,6 +181,11 @@ bool binaryNestingWithin(std::string_view bytes, int limit) {
     first = pos;
     n = refs;
   };
+  auto holdsNul = [&](std::uint64_t index) {
+    std::uint64_t off = objectAt(index);
+    return off < size && binaryStringHoldsNul(b, size, off);
+  };
+  const std::string nul = "property list holds a key or string with an embedded NUL character";
 
   std::vector<int> depth(count, 0);  // 0: not seen, -1: on the current path
   struct Frame {
@@ -167,6 +199,7 @@ bool binaryNestingWithin(std::string_view bytes, int limit) {
     depth[index] = -1;
     stack.push_back(f);
   };
+  if (holdsNul(top)) return nul;
   push(top);
   while (!stack.empty()) {
     Frame& f = stack.back();
@@ -174,12 +207,13 @@ bool binaryNestingWithin(std::string_view bytes, int limit) {
       std::uint64_t child = readBigEndian(b + f.first + f.next * refSize, refSize);
       ++f.next;
       if (child >= count) continue;
-      if (depth[child] == -1) return true;  // a cycle: libplist refuses those itself
+      if (depth[child] == -1) return {};  // a cycle: libplist refuses those itself
       if (depth[child] > 0) {
         f.deepest = std::max(f.deepest, depth[child]);
         continue;
       }
-      if (static_cast<int>(stack.size()) >= limit) return false;
+      if (static_cast<int>(stack.size()) >= limit) return tooDeep;
+      if (holdsNul(child)) return nul;
       push(child);
       continue;
     }
@@ -188,7 +222,7 @@ bool binaryNestingWithin(std::string_view bytes, int limit) {
     stack.pop_back();
     if (!stack.empty()) stack.back().deepest = std::max(stack.back().deepest, d);
   }
-  return depth[top] <= limit + 1;
+  return depth[top] <= limit + 1 ? std::string() : tooDeep;
 }
 
 struct Reader {
@@ -280,6 +314,7 @@ struct Reader {
           plist_t item = nullptr;
           plist_dict_next_item(node, it, &key, &item);
           if (!key) break;
+          // Keys with a NUL never get here: read() refuses them before libplist parses.
           std::string k(key);
           std::free(key);
           if (!isValidUtf8(k.data(), k.size())) {
@@ -337,6 +372,11 @@ struct Writer {
       case Value::Type::Double:
         return plist_new_real(*v.doubleIfDouble());
       case Value::Type::String:
+        // libplist takes C strings: a NUL would silently end the text there.
+        if (v.string()->find('\0') != std::string::npos) {
+          error = fmt::format("a property list string cannot hold a NUL character (at {})", where);
+          return nullptr;
+        }
         return plist_new_string(v.string()->c_str());
       case Value::Type::Data: {
         const Data& d = *v.data();
@@ -373,6 +413,11 @@ struct Writer {
       case Value::Type::Dictionary: {
         plist_t d = plist_new_dict();
         for (const auto& [k, e] : *v.dictionary()) {
+          if (k.find('\0') != std::string::npos) {
+            error = fmt::format("a property list key cannot hold a NUL character (in {})", where);
+            plist_free(d);
+            return nullptr;
+          }
           plist_t item = make(e, where + "." + k);
           if (!item) {
             plist_free(d);
@@ -404,11 +449,16 @@ Expected<Value> PropertyList::read(std::string_view bytes) {
   if (bytes.empty()) return Expected<Value>::failure("empty property list");
   if (bytes.size() > std::numeric_limits<uint32_t>::max())
     return Expected<Value>::failure("property list too large");
-  bool shallow = detectFormat(bytes) == Format::Binary ? binaryNestingWithin(bytes, kMaxDepth)
-                                                       : xmlNestingWithin(bytes, kMaxDepth);
-  if (!shallow)
+  if (detectFormat(bytes) == Format::Binary) {
+    std::string problem = binaryProblem(bytes, kMaxDepth);
+    if (!problem.empty()) return Expected<Value>::failure(std::move(problem));
+  } else if (bytes.find('\0') != std::string_view::npos) {
+    // Never valid XML; libplist would cut a key at it without a word.
+    return Expected<Value>::failure("not a property list (XML text holds a NUL byte)");
+  } else if (!xmlNestingWithin(bytes, kMaxDepth)) {
     return Expected<Value>::failure(
         fmt::format("property list nested deeper than {} levels", kMaxDepth));
+  }
   plist_t raw = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
   PlistPtr root(raw);

@@ -1,7 +1,9 @@
 #pragma once
 // tw::PropertyList: property lists (XML or binary, told apart by their first bytes) to and from
 // tw::Value, over libplist. Reading never throws: truncated or garbage input, text that is not
-// valid UTF-8 and absurd nesting come back as an error message.
+// valid UTF-8, absurd nesting and keys or strings with an embedded NUL (which libplist would cut
+// short or abort on) come back as an error message. Writing refuses keys and strings with a NUL
+// for the same reason, rather than cutting them.
 //
 // Integers read as Int, or as UInt when above INT64_MAX; reals as Double. Dates hold 1933 to
 // 2069 (later or earlier ones are clamped on writing); binary keeps microseconds, XML whole

@@ -27,6 +27,12 @@ struct TimerState final : TimedEntry {
     return std::min<std::int64_t>(2'000'000, intervalNanos / 2);
   }
 
+  // Deadline k, held at "never" when a huge interval would run past the clock's range.
+  std::int64_t deadlineLocked(std::int64_t n) const {
+    if (n > 0 && intervalNanos > INT64_MAX / n) return INT64_MAX;
+    return deadlineAfter(anchor, n * intervalNanos);
+  }
+
   void scheduleLocked(std::int64_t deadline) {
     Scheduler::instance().schedule(shared_from_this(), deadline - leadLocked());
   }
@@ -40,7 +46,7 @@ struct TimerState final : TimedEntry {
       return;
     }
     const std::int64_t now = clock::monotonicNanos();
-    const std::int64_t due = anchor + k * intervalNanos;
+    const std::int64_t due = deadlineLocked(k);
     if (due - leadLocked() > now) {
       // Not due: either start() or setInterval() placed the entry anew just as the scheduler
       // took it, or the clock changed hands since it was placed (the lead differs). Placing it
@@ -52,8 +58,8 @@ struct TimerState final : TimedEntry {
     }
     lastDeadline = due;
     ++k;
-    if (anchor + k * intervalNanos <= now) k = (now - anchor) / intervalNanos + 1;  // skip missed
-    scheduleLocked(anchor + k * intervalNanos);
+    if (deadlineLocked(k) <= now) k = (now - anchor) / intervalNanos + 1;  // skip missed
+    scheduleLocked(deadlineLocked(k));
     postFiringLocked(done, due > now ? due : 0);
   }
 
@@ -159,7 +165,7 @@ void QLNTimer::setInterval(double seconds) {
   }
   s.anchor = s.lastDeadline;
   s.k = 1;
-  s.scheduleLocked(s.anchor + s.intervalNanos);
+  s.scheduleLocked(s.deadlineLocked(1));
 }
 
 bool QLNTimer::isActive() const {
@@ -177,7 +183,7 @@ void QLNTimer::start() {
   s.anchor = s.lastDeadline = tw::clock::monotonicNanos();
   s.k = 1;
   if (s.firesImmediately) s.postFiringLocked(nullptr);
-  if (s.intervalNanos > 0) s.scheduleLocked(s.anchor + s.intervalNanos);
+  if (s.intervalNanos > 0) s.scheduleLocked(s.deadlineLocked(1));
 }
 
 void QLNTimer::stop() {

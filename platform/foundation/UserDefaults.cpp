@@ -18,17 +18,20 @@ namespace {
 
 // What a property list can hold; the first offending place is reported.
 bool isPropertyListValue(const Value& v) {
+  auto holdsNul = [](std::string_view s) { return s.find('\0') != std::string_view::npos; };
   switch (v.type()) {
     case Value::Type::Null:
     case Value::Type::Object:
       return false;
+    case Value::Type::String:
+      return !holdsNul(*v.string());
     case Value::Type::Array:
       for (const Value& e : *v.array())
         if (!isPropertyListValue(e)) return false;
       return true;
     case Value::Type::Dictionary:
       for (const auto& [k, e] : *v.dictionary())
-        if (!isPropertyListValue(e)) return false;
+        if (holdsNul(k) || !isPropertyListValue(e)) return false;
       return true;
     default:
       return true;
@@ -123,7 +126,7 @@ void UserDefaults::setObject(const Value& value, std::string_view key) {
     removeObjectForKey(key);
     return;
   }
-  if (!isPropertyListValue(value))
+  if (!isPropertyListValue(value) || key.find('\0') != std::string_view::npos)
     raise(NSInvalidArgumentException,
           fmt::format("Attempt to insert non-property list object {} for key {}",
                       value.description(), key));
@@ -180,6 +183,7 @@ bool UserDefaults::synchronize() {
   std::lock_guard io(ioMutex_);
   Dictionary snapshot;
   std::uint64_t generation;
+  bool keepOriginal = false;
   {
     std::lock_guard lock(mutex_);
     if (!loaded_ || generation_ == savedGeneration_) return true;
@@ -191,6 +195,23 @@ bool UserDefaults::synchronize() {
     }
     snapshot = persistent_;
     generation = generation_;
+    keepOriginal = keepOriginal_ && !keptOriginal_;
+  }
+  if (keepOriginal) {
+    auto kept = paths::keepAside(file_);
+    int err = 0;
+    if (!kept && !paths::readFile(file_, &err) && err == ENOENT) {
+      // Nothing left to keep.
+    } else if (!kept) {
+      log(LogLevel::Error,
+          fmt::format("UserDefaults: not rewriting {}: {}", file_.string(), kept.error()));
+      return false;
+    } else {
+      log(LogLevel::Notice, fmt::format("UserDefaults: kept a copy of {} as {} before rewriting it",
+                                        file_.string(), kept->string()));
+    }
+    std::lock_guard lock(mutex_);
+    keptOriginal_ = true;
   }
   auto bytes = PropertyList::write(Value(std::move(snapshot)), format_);
   Status written =
@@ -203,6 +224,11 @@ bool UserDefaults::synchronize() {
   std::lock_guard lock(mutex_);
   if (generation > savedGeneration_) savedGeneration_ = generation;
   return true;
+}
+
+void UserDefaults::keepOriginalBeforeNextWrite() {
+  std::lock_guard lock(mutex_);
+  keepOriginal_ = true;
 }
 
 void UserDefaults::setAutosaveDelay(double seconds) {

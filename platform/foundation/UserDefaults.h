@@ -1,5 +1,5 @@
 #pragma once
-// tw::UserDefaults: the application's preferences, what the platform's user defaults were. Two
+// tw::UserDefaults: the application's preferences. Two
 // domains are consulted in order: the persistent one (stored in one property list, by default
 // "$XDG_CONFIG_HOME/Tickwell/<bundle identifier>.plist") and the registered one (defaults the
 // application registers at start-up, never stored).
@@ -46,7 +46,8 @@ class UserDefaults {
   Value objectForKey(std::string_view key) const;
   Value valueForKey(std::string_view key) const { return objectForKey(key); }
   // Stores a value; null removes the key. A value a property list cannot hold (null inside a
-  // collection, an object reference) raises NSInvalidArgumentException.
+  // collection, an object reference, a key or string with a NUL character) raises
+  // NSInvalidArgumentException.
   void setObject(const Value& value, std::string_view key);
   void setBool(bool value, std::string_view key) { setObject(Value(value), key); }
   void setInteger(std::int64_t value, std::string_view key) { setObject(Value(value), key); }
@@ -76,6 +77,12 @@ class UserDefaults {
 
   const std::filesystem::path& filePath() const { return file_; }
 
+  // For a reader that could use only part of what the file held (entries of the wrong type):
+  // before the next write replaces the file, the file as it stands is kept beside it under the
+  // name a file moved aside gets, so the user's original survives. Once per instance; a write
+  // that cannot keep that copy does not happen.
+  void keepOriginalBeforeNextWrite();
+
   // Saves by itself `seconds` after a change (negative: off, the default for explicit files).
   void setAutosaveDelay(double seconds);
 
@@ -91,6 +98,8 @@ class UserDefaults {
   mutable bool loaded_ = false;
   // Set when the file could not be read nor moved aside: writing would destroy it.
   mutable bool writeBlocked_ = false;
+  bool keepOriginal_ = false;  // keep the file aside before the next write
+  bool keptOriginal_ = false;
   mutable Dictionary persistent_;
   Dictionary registered_;
   std::uint64_t generation_ = 0;       // bumped by every change

@@ -97,7 +97,7 @@ locale_t cLocale() {
 double stringDouble(std::string_view s) {
   s = skipSpace(s);
   // Take only a plain decimal prefix: strtod alone would also accept hex, "inf" and "nan", which
-  // the platform's scanners never did.
+  // would let stored text turn into values no setting can hold.
   std::size_t i = 0;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
   std::size_t digits = 0;
@@ -180,7 +180,8 @@ std::string formatData(const Data& data) {
   return out;
 }
 
-// Strings inside collections are quoted unless they are a plain word, as the platform printed them.
+// Strings inside collections are quoted unless they are a plain word, so descriptions in logs
+// show where one string ends and the next begins.
 std::string quotedIfNeeded(const std::string& s) {
   bool plain = !s.empty();
   for (char c : s) {

@@ -1,8 +1,9 @@
 #pragma once
-// tw::Value: the one dynamic value type of the system (what a dictionary, array, number, string,
-// date, data or null was on the original platform), plus a reference to a tw::Object so that
-// key-value coding can walk through objects. Values are immutable once built and safe to copy
-// between threads; the objects they point to keep their own threading rules.
+// tw::Value: the one dynamic value type of the system (dictionary, array, number, string, date,
+// data or null: everything stored preferences, property lists, JSON and key-value coding
+// exchange), plus a reference to a tw::Object so that key-value coding can walk through objects.
+// Values are immutable once built and safe to copy between threads; the objects they point to keep
+// their own threading rules.
 
 #include <cstdint>
 #include <iosfwd>
@@ -72,8 +73,9 @@ class Value {
   bool isBool() const { return type() == Type::Bool; }
   bool isString() const { return type() == Type::String; }
 
-  // Foundation-style coercions: numbers and booleans convert freely; strings are parsed the way
-  // the platform's string scanners did ("12abc" -> 12, "YES"/"true" -> true); anything else is 0.
+  // Coercions: numbers and booleans convert freely; strings are read from their leading number or
+  // word, so stored text written by hand still counts ("12abc" -> 12, "YES"/"true" -> true);
+  // anything else is 0.
   bool boolValue() const;
   std::int64_t integerValue() const;
   std::uint64_t unsignedValue() const;

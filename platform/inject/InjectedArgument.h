@@ -55,9 +55,4 @@ class InjectedArgument {
   std::string description_;
 };
 
-namespace detail {
-// The class name as logs and messages write it: demangled, without namespaces.
-std::string injectionTypeName(const std::type_info& type);
-}  // namespace detail
-
 }  // namespace tw

@@ -63,7 +63,7 @@ std::shared_ptr<TyphoonComponentFactory> TyphoonComponentFactory::exchangeDefaul
 }
 
 std::string TyphoonComponentFactory::typeName(const TypeQuery& query) {
-  return "'" + tw::detail::injectionTypeName(query.type) + "'";
+  return "'" + tw::demangledTypeName(query.type) + "'";
 }
 
 void TyphoonComponentFactory::buildEagerSingletons() {

@@ -60,7 +60,7 @@ void TyphoonDefinition::raisePropertyOwnerMismatch(const tw::Object& object,
                                                    const std::type_info& owner) {
   tw::raise(tw::NSInternalInconsistencyException,
             "<TyphoonDefinition> cannot inject property '" + property + "' of " +
-                tw::detail::injectionTypeName(owner) + " into a " + object.className());
+                tw::demangledTypeName(owner) + " into a " + object.className());
 }
 
 std::string TyphoonDefinition::displayName() const {

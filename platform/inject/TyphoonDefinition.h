@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "platform/foundation/Object.h"
+#include "platform/foundation/TypeName.h"
 #include "platform/inject/InitializerParameters.h"
 #include "platform/inject/InjectedArgument.h"
 #include "platform/inject/InjectedValue.h"
@@ -248,7 +249,7 @@ class TyphoonDefinition {
                   "a component class must derive from tw::Object");
     auto definition = std::shared_ptr<TyphoonDefinition>(new TyphoonDefinition());
     definition->classType_ = &typeid(C);
-    definition->className_ = tw::detail::injectionTypeName(typeid(C));
+    definition->className_ = tw::demangledTypeName(typeid(C));
     // Conformance is asked of the class, not of an instance: catching the thrown C* as a T*
     // succeeds exactly when C converts to T publicly and unambiguously.
     definition->throwClassPointer_ = [] { throw static_cast<C*>(nullptr); };

@@ -82,7 +82,8 @@ DeallocWatch DeallocWatch::add(const std::shared_ptr<Object>& object, std::funct
     auto fresh = std::make_shared<detail::DeallocRegistry>(object.get(), object);
     // Registered outside the directory's lock: the observation machinery takes its own locks, and
     // a registry dying inside an object's teardown takes the directory's.
-    Observation sentinel = object->observe(sentinelKey(), 0, [fresh](const KeyValueChange&) {});
+    Observation sentinel =
+        object->observeScoped(sentinelKey(), 0, [fresh](const KeyValueChange&) {});
     bool won = false;
     {
       Directory& dir = directory();

@@ -77,10 +77,10 @@ std::shared_ptr<RACSignal> rac_valuesForKeyPath(const std::shared_ptr<tw::Object
       if (!change.isPrior) subscriber->sendNext(change.newValue);
     };
     const unsigned options = tw::KVOInitial | tw::KVONew;
-    // The current value arrives inside observe(), before the box holds the handle; a subscription
-    // that ends right then is caught by hold().
-    box->hold(hasObserver ? receiver->observe(keyPath, options, observer, deliver)
-                          : receiver->observe(keyPath, options, deliver));
+    // The current value arrives inside observeScoped(), before the box holds the handle; a
+    // subscription that ends right then is caught by hold().
+    box->hold(hasObserver ? receiver->observeDetached(keyPath, options, observer, deliver)
+                          : receiver->observeScoped(keyPath, options, deliver));
 
     tw::DeallocWatch receiverGone = tw::DeallocWatch::add(receiver, [box, subscriber] {
       box->abandon();

@@ -173,6 +173,7 @@ std::shared_ptr<ManagedObject> Context::insertNewObject(std::string_view entityN
 }
 
 std::shared_ptr<ManagedObject> Context::insertObject(const EntityDescription& entity) {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::insertObject");
   if (&entity != model_->entity(entity.name()))
     raise(NSInvalidArgumentException, "The entity " + entity.name() + " is not of this model");
   std::shared_ptr<ManagedObject> object = entity.instantiate();
@@ -193,6 +194,7 @@ std::shared_ptr<ManagedObject> Context::insertObject(const EntityDescription& en
 }
 
 void Context::deleteObject(const std::shared_ptr<ManagedObject>& object) {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::deleteObject");
   if (!object || object->context_ != this || object->isDeleted()) return;
   std::vector<std::shared_ptr<ManagedObject>> keepAlive;
   deleteOne(object.get(), keepAlive);
@@ -272,6 +274,7 @@ void Context::collectMatches(const FetchRequest& request, std::vector<ManagedObj
 }
 
 std::vector<std::shared_ptr<ManagedObject>> Context::fetch(const FetchRequest& request) const {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::fetch");
   std::vector<ManagedObject*> matches;
   collectMatches(request, matches);
 
@@ -311,6 +314,7 @@ std::vector<std::shared_ptr<ManagedObject>> Context::fetch(const FetchRequest& r
 }
 
 std::size_t Context::count(const FetchRequest& request) const {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::count");
   std::vector<ManagedObject*> matches;
   collectMatches(request, matches);
   if (request.fetchLimit) return std::min(matches.size(), request.fetchLimit);
@@ -328,6 +332,7 @@ std::shared_ptr<ManagedObject> Context::existingObject(const EntityDescription& 
 // ----- changes
 
 bool Context::hasChanges() const {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::hasChanges");
   return insertedCount_ > 0 || updatedCount_ > 0 || !deleted_.empty();
 }
 
@@ -378,6 +383,7 @@ void Context::scheduleNotification() {
 }
 
 void Context::processPendingChanges() {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::processPendingChanges");
   notificationQueued_ = false;
 
   // Objects inserted and deleted again since the last save leave now.
@@ -414,6 +420,7 @@ void Context::processPendingChanges() {
 }
 
 ErrorPtr Context::save() {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::save");
   processPendingChanges();
   if (!store_ || !store_->isOpen())
     return Error::make(kStoreErrorDomain, 1,
@@ -484,6 +491,7 @@ void Context::dropAll() {
 }
 
 void Context::reset() {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::reset");
   dropAll();
   if (!store_ || !store_->isOpen()) return;
   try {
@@ -495,6 +503,7 @@ void Context::reset() {
 }
 
 void Context::close() {
+  TW_MAIN_THREAD_ONLY("tw::store::Context::close");
   dropAll();
   if (store_) store_->close();
 }

@@ -14,7 +14,7 @@
 // info: arrays of objects under "inserted", "updated" and "deleted") on the default
 // notification centre. Transient attributes are no change and are never announced.
 //
-// Main thread only.
+// Main thread only (debug and sanitizer builds abort on a call from another thread).
 
 #include <cstdint>
 #include <filesystem>

@@ -243,9 +243,9 @@ void ManagedObject::storeSlot(const PropertyDescription& p, Slot value) {
 }
 
 void ManagedObject::setAttribute(const PropertyDescription& p, Slot value, bool notify) {
-  if (notify) willChangeValueForKey(p.name);
+  std::optional<ChangeScope> change;
+  if (notify) change.emplace(*this, p.name);
   storeSlot(p, std::move(value));
-  if (notify) didChangeValueForKey(p.name);
 }
 
 // ----- relationships

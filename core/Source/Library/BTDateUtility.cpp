@@ -1,15 +1,18 @@
 #include "core/Source/Library/BTDateUtility.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 #include <unicode/calendar.h>
 #include <unicode/datefmt.h>
 #include <unicode/gregocal.h>
 #include <unicode/locid.h>
+#include <unicode/simpletz.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Log.h"
@@ -120,12 +124,174 @@ std::unique_ptr<icu::TimeZone> zoneNamed(std::string id) {
   return zone;
 }
 
+// --- POSIX rule strings ("AEST-10AEDT,M10.1.0,M4.1.0/3") -------------------------------------
+//
+// The C library's own form of TZ: names, offsets west of Greenwich and the dates daylight time
+// starts and ends. ICU does not read it, so it is parsed here into an equivalent SimpleTimeZone.
+
+class PosixRuleReader {
+ public:
+  explicit PosixRuleReader(std::string_view text) : s_(text) {}
+
+  std::unique_ptr<icu::TimeZone> zone() {
+    if (!name()) return nullptr;
+    std::optional<long> stdOffset = offset(24);
+    if (!stdOffset) return nullptr;
+    const auto rawMs = static_cast<std::int32_t>(-*stdOffset * 1000);
+    const icu::UnicodeString id = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(s_.data(), static_cast<std::int32_t>(s_.size())));
+    if (atEnd()) return std::make_unique<icu::SimpleTimeZone>(rawMs, id);
+    if (!name()) return nullptr;
+    long dstOffset = *stdOffset - 3600;  // an hour ahead unless said otherwise
+    if (!atEnd() && peek() != ',') {
+      std::optional<long> given = offset(24);
+      if (!given) return nullptr;
+      dstOffset = *given;
+    }
+    // Without dates the C library takes the United States' rules, as does this.
+    RuleDate start{RuleDate::MonthWeekDay, 3, 2, 0, 7200};
+    RuleDate end{RuleDate::MonthWeekDay, 11, 1, 0, 7200};
+    if (!atEnd()) {
+      if (!take(',') || !ruleDate(start) || !take(',') || !ruleDate(end) || !atEnd())
+        return nullptr;
+    }
+    const long savings = *stdOffset - dstOffset;
+    // ICU keeps daylight time ahead of standard time and changes within the day.
+    if (savings <= 0 || !withinDay(start.time) || !withinDay(end.time)) return nullptr;
+    UErrorCode status = U_ZERO_ERROR;
+    auto zone = std::make_unique<icu::SimpleTimeZone>(rawMs, id);
+    apply(*zone, start, true, status);
+    apply(*zone, end, false, status);
+    zone->setDSTSavings(static_cast<std::int32_t>(savings * 1000), status);
+    if (U_FAILURE(status)) return nullptr;
+    return zone;
+  }
+
+ private:
+  struct RuleDate {
+    enum Kind { Julian1, Julian0, MonthWeekDay } kind;
+    int month, week, weekday;  // for MonthWeekDay; `month` holds the day number otherwise
+    long time;                 // seconds after local midnight
+  };
+
+  bool atEnd() const { return i_ >= s_.size(); }
+  char peek() const { return s_[i_]; }
+  bool take(char c) {
+    if (atEnd() || peek() != c) return false;
+    ++i_;
+    return true;
+  }
+  std::optional<long> number(long max) {
+    long n = 0;
+    std::size_t digits = 0;
+    while (!atEnd() && std::isdigit(static_cast<unsigned char>(peek()))) {
+      n = n * 10 + (peek() - '0');
+      if (n > max) return std::nullopt;
+      ++i_, ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    return n;
+  }
+  // "<+0330>" or three or more letters.
+  bool name() {
+    if (take('<')) {
+      const std::size_t close = s_.find('>', i_);
+      if (close == std::string_view::npos || close - i_ < 3) return false;
+      i_ = close + 1;
+      return true;
+    }
+    std::size_t letters = 0;
+    while (!atEnd() && std::isalpha(static_cast<unsigned char>(peek()))) ++i_, ++letters;
+    return letters >= 3;
+  }
+  // [+-]hh[:mm[:ss]] in seconds.
+  std::optional<long> offset(long maxHours) {
+    long sign = 1;
+    if (take('-'))
+      sign = -1;
+    else
+      take('+');
+    std::optional<long> h = number(maxHours);
+    if (!h) return std::nullopt;
+    long total = *h * 3600;
+    if (take(':')) {
+      std::optional<long> m = number(59);
+      if (!m) return std::nullopt;
+      total += *m * 60;
+      if (take(':')) {
+        std::optional<long> sec = number(59);
+        if (!sec) return std::nullopt;
+        total += *sec;
+      }
+    }
+    return sign * total;
+  }
+  bool ruleDate(RuleDate& out) {
+    if (take('M')) {
+      std::optional<long> m = number(12), w, d;
+      if (!m || *m < 1 || !take('.') || !(w = number(5)) || *w < 1 || !take('.') ||
+          !(d = number(6)))
+        return false;
+      out = {RuleDate::MonthWeekDay, static_cast<int>(*m), static_cast<int>(*w),
+             static_cast<int>(*d), 7200};
+    } else if (take('J')) {
+      std::optional<long> n = number(365);
+      if (!n || *n < 1) return false;
+      out = {RuleDate::Julian1, static_cast<int>(*n), 0, 0, 7200};
+    } else {
+      std::optional<long> n = number(365);
+      if (!n) return false;
+      out = {RuleDate::Julian0, static_cast<int>(*n), 0, 0, 7200};
+    }
+    if (take('/')) {
+      std::optional<long> t = offset(167);
+      if (!t) return false;
+      out.time = *t;
+    }
+    return true;
+  }
+  static bool withinDay(long seconds) { return seconds >= 0 && seconds <= 86400; }
+
+  // Both sides of a change are given in the local time then in force, which is ICU's wall time.
+  static void apply(icu::SimpleTimeZone& zone, const RuleDate& date, bool start,
+                    UErrorCode& status) {
+    const auto ms = static_cast<std::int32_t>(date.time * 1000);
+    const auto mode = icu::SimpleTimeZone::WALL_TIME;
+    if (date.kind == RuleDate::MonthWeekDay) {
+      const int ordinal = date.week == 5 ? -1 : date.week;  // 5: the last in the month
+      const int weekday = date.weekday + 1;                 // ICU counts from Sunday = 1
+      if (start)
+        zone.setStartRule(date.month - 1, ordinal, weekday, ms, mode, status);
+      else
+        zone.setEndRule(date.month - 1, ordinal, weekday, ms, mode, status);
+      return;
+    }
+    // Jn counts 1-365 and never Feb 29; n counts 0-365 and does count it, which a fixed day of
+    // the month cannot follow: it is read as J(n+1), a day late after February in leap years.
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int day = date.kind == RuleDate::Julian1 ? date.month : std::min(date.month + 1, 365);
+    int month = 0;
+    while (day > kDays[month]) day -= kDays[month++];
+    if (start)
+      zone.setStartRule(month, day, ms, mode, status);
+    else
+      zone.setEndRule(month, day, ms, mode, status);
+  }
+
+  std::string_view s_;
+  std::size_t i_ = 0;
+};
+
 std::unique_ptr<icu::TimeZone> detectZone(const ZoneSource& source) {
   if (source.tz) {
-    // An empty TZ means UTC to the C library; a POSIX rule string ("CET-1CEST,...") is left to
-    // ICU's own detection below.
+    // An empty TZ means UTC to the C library; a name ICU knows comes next, then the rule form.
     if (source.tz->empty()) return std::unique_ptr<icu::TimeZone>(icu::TimeZone::getGMT()->clone());
     if (auto zone = zoneNamed(*source.tz)) return zone;
+    if (source.tz->front() != ':') {
+      if (auto zone = PosixRuleReader(*source.tz).zone()) return zone;
+      tw::log(tw::LogLevel::Error, "<BTDateUtility> Cannot follow TZ='" + *source.tz +
+                                       "': falling back on the host's zone");
+    }
   } else {
     if (source.localtime.exists) {
       char target[4096];

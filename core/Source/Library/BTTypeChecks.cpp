@@ -1,9 +1,5 @@
 #include "core/Source/Library/BTTypeChecks.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
-
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
 
@@ -11,19 +7,6 @@ namespace {
 
 std::string classNameOf(const tw::Object* object) {
   return object ? object->className() : std::string("(null)");
-}
-
-// "a::b<c::d>::e" -> "e": the last component outside any template arguments.
-std::string withoutScopes(const std::string& name) {
-  int depth = 0;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i];
-    if (c == '<') ++depth;
-    if (c == '>') --depth;
-    if (depth == 0 && c == ':' && i + 1 < name.size() && name[i + 1] == ':') start = i + 2;
-  }
-  return name.substr(start);
 }
 
 }  // namespace
@@ -36,14 +19,6 @@ void BTEnsureProtocolConformance(const tw::Object* object, const tw::Protocol& p
 }
 
 namespace tw {
-
-std::string demangledTypeName(const std::type_info& type) {
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  std::string name = status == 0 && demangled ? demangled : type.name();
-  std::free(demangled);
-  return withoutScopes(name);
-}
 
 void raiseClassKindMismatch(const Object* object, const std::string& className) {
   raise(NSInternalInconsistencyException,

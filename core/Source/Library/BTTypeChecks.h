@@ -11,10 +11,9 @@
 
 #include "core/Source/Library/Proxying/Protocol.h"
 #include "platform/foundation/Object.h"
+#include "platform/foundation/TypeName.h"
 
 namespace tw {
-// The class name of a C++ type as the system writes it: demangled, without namespaces.
-std::string demangledTypeName(const std::type_info& type);
 [[noreturn]] void raiseClassKindMismatch(const Object* object, const std::string& className);
 }  // namespace tw
 

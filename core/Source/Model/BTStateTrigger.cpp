@@ -52,11 +52,11 @@ void BTStateTrigger::observeTimingState() {
   // trigger alive nor outlives it.
   std::weak_ptr<BTStateTrigger> weakSelf =
       std::static_pointer_cast<BTStateTrigger>(shared_from_this());
-  timingStateObservation_ = observe(kTimingStateKeyPath, tw::KVOInitial | tw::KVONew,
-                                    [weakSelf](const tw::KeyValueChange& change) {
-                                      if (auto self = weakSelf.lock())
-                                        self->timingStateDidChange(change.newValue);
-                                    });
+  timingStateObservation_ = observeScoped(kTimingStateKeyPath, tw::KVOInitial | tw::KVONew,
+                                          [weakSelf](const tw::KeyValueChange& change) {
+                                            if (auto self = weakSelf.lock())
+                                              self->timingStateDidChange(change.newValue);
+                                          });
 }
 
 void BTStateTrigger::timingStateDidChange(const tw::Value& state) {

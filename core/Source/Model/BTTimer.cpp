@@ -27,7 +27,8 @@ void BTTimer::initialize() {
     if (!timer || timer->timingState() != kTimingStateReset) return;
     timer->setTimingValue(change.newValue.doubleValue());
   };
-  timeObservation_ = observe("time.value", tw::KVOInitial | tw::KVONew, std::move(showSetting));
+  timeObservation_ =
+      observeScoped("time.value", tw::KVOInitial | tw::KVONew, std::move(showSetting));
 }
 
 void BTTimer::awakeFromInsert() {

@@ -174,17 +174,15 @@ std::int64_t BTBaseSettingsContainer::integerSetting(std::string_view name) cons
 void BTBaseSettingsContainer::setBoolSetting(std::string_view name, bool value) {
   auto it = values_.find(name);
   if (it == values_.end()) return;
-  willChangeValueForKey(name);
+  tw::ChangeScope change(*this, name);
   it->second = tw::Value(value);
-  didChangeValueForKey(name);
 }
 
 void BTBaseSettingsContainer::setIntegerSetting(std::string_view name, std::int64_t value) {
   auto it = values_.find(name);
   if (it == values_.end()) return;
-  willChangeValueForKey(name);
+  tw::ChangeScope change(*this, name);
   it->second = tw::Value(value);
-  didChangeValueForKey(name);
 }
 
 void BTBaseSettingsContainer::applyDefaults(bool onlyUnstored) {

@@ -13,8 +13,12 @@ void loadBundle(tw::UserDefaults& defaults, std::shared_ptr<T>& bundle) {
   if (stored.isNull()) return;
   if (const tw::Dictionary* dictionary = stored.dictionary()) {
     bundle = BTBaseSettingsContainer::modelWithDictionary<T>(*dictionary);
+    // The next save writes only what could be read: the user's file is kept beside it first.
+    if (!bundle || bundle->storedKeys().size() < dictionary->size())
+      defaults.keepOriginalBeforeNextWrite();
     return;
   }
+  defaults.keepOriginalBeforeNextWrite();
   tw::logf(
       "<BTUserDefaultsSettingsService> Ignoring stored settings under \"%@\": not a "
       "dictionary but %@",

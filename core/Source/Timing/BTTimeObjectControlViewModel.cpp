@@ -9,6 +9,7 @@
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimer.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/Log.h"
@@ -47,6 +48,7 @@ BTTimeObjectControlViewModel::Kind BTTimeObjectControlViewModel::kind() const {
 }
 
 void BTTimeObjectControlViewModel::bindViewModel() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::bindViewModel");
   auto self = std::static_pointer_cast<BTTimeObjectControlViewModel>(shared_from_this());
   RAC(self, "startText") = startTextSignal();
   RAC(self, "startEnabled") = startEnabledSignal();
@@ -102,6 +104,7 @@ std::shared_ptr<RACSignal> BTTimeObjectControlViewModel::resetEnabledSignal() {
 }
 
 void BTTimeObjectControlViewModel::startOrPause() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::startOrPause");
   switch (currentState()) {
     case kReset:
     case kPaused:
@@ -126,6 +129,7 @@ double BTTimeObjectControlViewModel::timingValue() const {
 }
 
 void BTTimeObjectControlViewModel::update() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::update");
   const auto& object = timeObject();
   if (object->timingState() != kRunning) return;
   // Deleted, or its store closed: nothing of it may fire any more, and the run ends (which also
@@ -150,9 +154,13 @@ std::int64_t BTTimeObjectControlViewModel::currentState() const {
   return timeObject()->timingState();
 }
 
-void BTTimeObjectControlViewModel::synchronize() { onSynchronize(); }
+void BTTimeObjectControlViewModel::synchronize() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::synchronize");
+  onSynchronize();
+}
 
 void BTTimeObjectControlViewModel::start() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::start");
   const std::int64_t previous = currentState();
   if (previous == kRunning) return;
   setTimingState(kRunning, [this, previous] {
@@ -165,11 +173,13 @@ void BTTimeObjectControlViewModel::start() {
 }
 
 void BTTimeObjectControlViewModel::pause() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::pause");
   if (currentState() != kRunning || !canPause()) return;
   setTimingState(kPaused, [this] { onPaused(kRunning); });
 }
 
 void BTTimeObjectControlViewModel::reset() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::reset");
   const std::int64_t previous = currentState();
   if (previous == kReset) return;
   setTimingState(kReset, [this, previous] { onReset(previous); });
@@ -185,19 +195,20 @@ void BTTimeObjectControlViewModel::setTimingState(std::int64_t state,
                                                   const std::function<void()>& hook) {
   noteStateChange();
   const std::shared_ptr<BTTimeObject>& object = timeObject();
-  object->willChangeValueForKey("timingState");
-  object->setTimingStateValue(state);
-  ++inStateChange_;
-  try {
-    if (hook) hook();
-  } catch (...) {
+  {
+    tw::ChangeScope change(*object, "timingState");
+    object->setTimingStateValue(state);
+    change.markChanged();  // observers hear of the new state even if the hook throws
+    ++inStateChange_;
+    try {
+      if (hook) hook();
+    } catch (...) {
+      --inStateChange_;
+      deferredUpdate_.reset();
+      throw;
+    }
     --inStateChange_;
-    deferredUpdate_.reset();
-    object->didChangeValueForKey("timingState");
-    throw;
   }
-  --inStateChange_;
-  object->didChangeValueForKey("timingState");
 
   if (inStateChange_ == 0 && deferredUpdate_) {
     const double value = *deferredUpdate_;

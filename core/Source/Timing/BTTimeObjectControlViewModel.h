@@ -17,7 +17,7 @@
 //
 // Made by the timing controller, one per time object, through create(); owned through
 // std::shared_ptr and kept by the timing controller (and, while running, by the tick scheduler).
-// Main thread only.
+// Main thread only (debug and sanitizer builds abort on a call from another thread).
 
 #include <cstdint>
 #include <functional>

@@ -103,10 +103,11 @@ void BTTimingController::startObservingTimingState(
   if (it == objectMap_.end() || it->second.control != control) return;
   std::weak_ptr<BTTimeObjectControlViewModel> weakControl = control;
   // The handle lives in the map, so the observation ends before this object does.
-  auto observation = control->observe("timingObject.timingState", tw::KVONew | tw::KVOInitial,
-                                      [this, weakControl](const tw::KeyValueChange&) {
-                                        if (auto c = weakControl.lock()) didChangeTimingState(c);
-                                      });
+  auto observation = control->observeScoped("timingObject.timingState", tw::KVONew | tw::KVOInitial,
+                                            [this, weakControl](const tw::KeyValueChange&) {
+                                              if (auto c = weakControl.lock())
+                                                didChangeTimingState(c);
+                                            });
   // The initial delivery may have run anything; look the entry up again.
   it = objectMap_.find(*uuid);
   if (it != objectMap_.end() && it->second.control == control)

@@ -124,6 +124,7 @@ std::vector<std::shared_ptr<BTUpdateable>> BTUpdater::updateableObjects() const 
 }
 
 void BTUpdater::addUpdateableObject(const std::shared_ptr<BTUpdateable>& object) {
+  TW_MAIN_THREAD_ONLY("BTUpdater::addUpdateableObject");
   if (!object) return;
   auto isPresent = [&] {
     return std::any_of(core_->objects.begin(), core_->objects.end(),
@@ -149,6 +150,7 @@ void BTUpdater::addUpdateableObject(const std::shared_ptr<BTUpdateable>& object)
 }
 
 void BTUpdater::removeUpdateableObject(const std::shared_ptr<BTUpdateable>& object) {
+  TW_MAIN_THREAD_ONLY("BTUpdater::removeUpdateableObject");
   if (!object) return;
   Entry removed;
   {
@@ -164,6 +166,7 @@ void BTUpdater::removeUpdateableObject(const std::shared_ptr<BTUpdateable>& obje
 }
 
 void BTUpdater::refreshUpdateRates() {
+  TW_MAIN_THREAD_ONLY("BTUpdater::refreshUpdateRates");
   const auto objects = updateableObjects();
   if (objects.empty()) return;
   // Read outside the lock, as on adding: the objects may do anything in there.
@@ -189,6 +192,7 @@ void BTUpdater::refreshUpdateRates() {
 }
 
 void BTUpdater::validateUpdateableObjects() {
+  TW_MAIN_THREAD_ONLY("BTUpdater::validateUpdateableObjects");
   if (validating_) {
     revalidate_ = true;
     return;

@@ -5,9 +5,10 @@
 // The timer starts with the first object and stops with the last; the delegate hears both.
 // One per process, made by the assembly and fed by the timing controller.
 //
-// Threads: add/remove/validate/refresh and the delegate calls belong to the main thread. Rates
-// are read there (when an object arrives, and again on refreshUpdateRates) and handed to the loop
-// under its lock, so the loop never calls into an object. The timer fires on the serial queue
+// Threads: add/remove/validate/refresh and the delegate calls belong to the main thread (checked
+// in debug and sanitizer builds). Rates are read there (when an object arrives, and again on
+// refreshUpdateRates) and handed to the loop under its lock, so the loop never calls into an
+// object. The timer fires on the serial queue
 // "com.velmora.tickwell.updater.timerQueue"; a loop on "com.velmora.tickwell.updater.updateQueue"
 // turns each firing into the due updates. update() never runs on either queue. Destroying the
 // updater stops the timer and ends the loop before the destructor returns.

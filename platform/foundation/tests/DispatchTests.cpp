@@ -99,15 +99,38 @@ TEST(MainQueue, NestedLoopsDrainLaterWorkAndStopEndsOnlyTheInnermostRun) {
 }
 
 TEST(MainQueue, StopFromAnotherThreadEndsRun) {
-  std::thread stopper([] {
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
     // Post first so the stop cannot land before run() has started.
-    onMain([] {
-      std::thread([] { RunLoop::main().stop(); }).detach();
+    onMain([&] {
+      std::thread([&] {
+        RunLoop::main().stop();
+        stopped = true;
+      }).detach();
     });
   });
+  // Should the stop be lost, a block posted later ends the loop from the main thread itself,
+  // so a fault fails the test instead of hanging it.
+  std::atomic<bool> rescued{false};
+  auto rescue = DispatchQueue::main()->after(5.0, [&] {
+    rescued = true;
+    RunLoop::main().stop();
+  });
   RunLoop::main().run();
+  rescue.cancel();
   stopper.join();
-  SUCCEED();
+  EXPECT_FALSE(rescued.load()) << "run() ignored a stop() from another thread";
+  while (!stopped) std::this_thread::yield();  // the detached thread is done with us
+}
+
+TEST(MainThreadOnly, ACallFromAnotherThreadIsReportedAndAborts) {
+#ifndef NDEBUG
+  TW_MAIN_THREAD_ONLY("Example::entry");  // the main thread passes
+  EXPECT_DEATH(std::thread([] { TW_MAIN_THREAD_ONLY("Example::entry"); }).join(),
+               "Example::entry called off the main thread");
+#else
+  GTEST_SKIP() << "release builds do not check main-thread contracts";
+#endif
 }
 
 TEST(MainQueue, DelayedZeroRunsOnALaterTurnAndCanBeCancelled) {

@@ -89,7 +89,7 @@ TEST(KeyValueCoding, SettingThroughAPathReachesTheLastObjectOrNothing) {
   control->setValueForKey(Value(t), "timingObject");
   EXPECT_EQ(control->timingObject(), t);
   Recorder rec;
-  auto obs = control->observe("timingObject.timingState", KVONew, rec.callback());
+  auto obs = control->observeScoped("timingObject.timingState", KVONew, rec.callback());
   control->setValueForKeyPath(Value(20), "timingObject.timingState");
   EXPECT_EQ(t->timingState(), 20);
   EXPECT_EQ(rec.integers(), (std::vector<std::int64_t>{20}));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/foundation/Exception.h"
@@ -31,7 +32,8 @@ std::shared_ptr<Control> controlOf(std::shared_ptr<TimeObject> t) {
 TEST(KeyPathObservation, InitialOptionDeliversTheCurrentEndValueOnceAtRegistration) {
   auto control = controlOf(timeObjectInState(20));
   Recorder rec;
-  auto obs = control->observe("timingObject.timingState", KVONew | KVOInitial, rec.callback());
+  auto obs =
+      control->observeScoped("timingObject.timingState", KVONew | KVOInitial, rec.callback());
   ASSERT_EQ(rec.count(), 1u);
   auto c = rec.changes()[0];
   EXPECT_TRUE(c.isInitial);
@@ -40,7 +42,7 @@ TEST(KeyPathObservation, InitialOptionDeliversTheCurrentEndValueOnceAtRegistrati
   EXPECT_EQ(c.keyPath, "timingObject.timingState");
 
   Recorder quiet;
-  auto obs2 = control->observe("timingObject.timingState", KVONew, quiet.callback());
+  auto obs2 = control->observeScoped("timingObject.timingState", KVONew, quiet.callback());
   EXPECT_EQ(quiet.count(), 0u);
 }
 
@@ -48,7 +50,7 @@ TEST(KeyPathObservation, FollowsEveryStepAndRebindsWhenAnIntermediateIsReplaced)
   auto first = timeObjectInState(0);
   auto control = controlOf(first);
   Recorder rec;
-  auto obs = control->observe("timingObject.timingState", KVONew, rec.callback());
+  auto obs = control->observeScoped("timingObject.timingState", KVONew, rec.callback());
 
   first->setTimingState(20);
   auto second = timeObjectInState(10);
@@ -61,7 +63,7 @@ TEST(KeyPathObservation, FollowsEveryStepAndRebindsWhenAnIntermediateIsReplaced)
 TEST(KeyPathObservation, OldValueOfAPathIsTheEndValueBeforeAnIntermediateChange) {
   auto control = controlOf(timeObjectInState(10));
   Recorder rec;
-  auto obs = control->observe("timingObject.timingState", KVONew | KVOOld, rec.callback());
+  auto obs = control->observeScoped("timingObject.timingState", KVONew | KVOOld, rec.callback());
   control->setTimingObject(timeObjectInState(0));
   control->setTimingObject(nullptr);
   auto changes = rec.changes();
@@ -76,7 +78,8 @@ TEST(KeyPathObservation, MissingStepDeliversNullAndRestoringRebinds) {
   auto t = timeObjectInState(20);
   auto control = controlOf(t);
   Recorder rec;
-  auto obs = control->observe("timingObject.timingState", KVONew | KVOInitial, rec.callback());
+  auto obs =
+      control->observeScoped("timingObject.timingState", KVONew | KVOInitial, rec.callback());
 
   control->setTimingObject(nullptr);
   t->setTimingState(21);  // detached: silent
@@ -87,7 +90,8 @@ TEST(KeyPathObservation, MissingStepDeliversNullAndRestoringRebinds) {
   // Registered while the step is missing: null at first, bound once the step appears.
   auto empty = std::make_shared<Control>();
   Recorder late;
-  auto obs2 = empty->observe("timingObject.timingState", KVONew | KVOInitial, late.callback());
+  auto obs2 =
+      empty->observeScoped("timingObject.timingState", KVONew | KVOInitial, late.callback());
   empty->setTimingObject(t);
   t->setTimingState(10);
   EXPECT_EQ(late.integers(), (std::vector<std::int64_t>{-1, 0, 10}));
@@ -104,8 +108,8 @@ TEST(KeyPathObservation, ThreeStepPathRebindsAtEveryLevel) {
   trigger->setActionObject(a1);
 
   Recorder rec;
-  auto obs =
-      trigger->observe("actionObject.timeObject.timingState", KVONew | KVOInitial, rec.callback());
+  auto obs = trigger->observeScoped("actionObject.timeObject.timingState", KVONew | KVOInitial,
+                                    rec.callback());
   t1->setTimingState(20);        // last step
   a1->setTimeObject(t2);         // middle step
   t1->setTimingState(21);        // t1 left the path
@@ -119,7 +123,7 @@ TEST(KeyPathObservation, EveryAnnouncementNotifiesEvenWhenNothingChanged) {
   auto t = timeObjectInState(20);
   auto control = controlOf(t);
   Recorder rec;
-  auto obs = control->observe("timingObject.timingState", KVONew, rec.callback());
+  auto obs = control->observeScoped("timingObject.timingState", KVONew, rec.callback());
   t->setTimingState(20);
   control->setTimingObject(t);  // the same object again
   t->willChangeValueForKey("timingState");
@@ -142,7 +146,7 @@ TEST(KeyPathObservation, PathThroughDictionaryValueReadsTheEntry) {
   };
   auto h = std::make_shared<Holder>();
   Recorder rec;
-  auto obs = h->observe("info.count", KVONew | KVOInitial, rec.callback());
+  auto obs = h->observeScoped("info.count", KVONew | KVOInitial, rec.callback());
   h->setInfo(Dictionary{{"count", Value(3)}});
   EXPECT_EQ(rec.integers(), (std::vector<std::int64_t>{-1, 3}));
 }
@@ -152,7 +156,7 @@ TEST(KeyPathObservation, PathThroughDictionaryValueReadsTheEntry) {
 TEST(ChangeBrackets, NestedBracketsDeliverOnceWithTheValueReadAtDidChange) {
   auto t = timeObjectInState(1);
   Recorder rec;
-  auto obs = t->observe("timingState", KVONew | KVOOld, rec.callback());
+  auto obs = t->observeScoped("timingState", KVONew | KVOOld, rec.callback());
 
   t->willChangeValueForKey("timingState");
   t->willChangeValueForKey("timingState");
@@ -172,8 +176,8 @@ TEST(ChangeBrackets, NestedBracketsDeliverOnceWithTheValueReadAtDidChange) {
 TEST(ChangeBrackets, InterleavedBracketsOfDifferentKeysEachNotify) {
   auto t = timeObjectInState(0);
   Recorder states, times;
-  auto o1 = t->observe("timingState", KVONew, states.callback());
-  auto o2 = t->observe("time", KVONew, times.callback());
+  auto o1 = t->observeScoped("timingState", KVONew, states.callback());
+  auto o2 = t->observeScoped("time", KVONew, times.callback());
   t->willChangeValueForKey("timingState");
   t->willChangeValueForKey("time");
   t->setTimingStateValue(20);
@@ -187,8 +191,8 @@ TEST(ChangeBrackets, SilentSetterNotifiesNobody) {
   auto t = timeObjectInState(0);
   auto control = controlOf(t);
   Recorder direct, path;
-  auto o1 = t->observe("timingState", KVONew, direct.callback());
-  auto o2 = control->observe("timingObject.timingState", KVONew, path.callback());
+  auto o1 = t->observeScoped("timingState", KVONew, direct.callback());
+  auto o2 = control->observeScoped("timingObject.timingState", KVONew, path.callback());
   t->setTimingStateValue(20);
   EXPECT_EQ(direct.count() + path.count(), 0u);
   EXPECT_EQ(control->valueForKeyPath("timingObject.timingState"), Value(20));
@@ -198,8 +202,8 @@ TEST(ChangeBrackets, PriorNotificationCarriesTheOldValueBeforeTheChange) {
   auto t = timeObjectInState(10);
   auto control = controlOf(t);
   Recorder rec;
-  auto obs =
-      control->observe("timingObject.timingState", KVONew | KVOOld | KVOPrior, rec.callback());
+  auto obs = control->observeScoped("timingObject.timingState", KVONew | KVOOld | KVOPrior,
+                                    rec.callback());
   t->setTimingState(20);
   auto changes = rec.changes();
   ASSERT_EQ(changes.size(), 2u);
@@ -213,8 +217,8 @@ TEST(ChangeBrackets, PriorNotificationCarriesTheOldValueBeforeTheChange) {
 TEST(ChangeBrackets, SettingThroughKeyValueCodingNotifiesOnceAlsoWhenTheSetterAnnounces) {
   auto t = timeObjectInState(0);
   Recorder states, times;
-  auto o1 = t->observe("timingState", KVONew, states.callback());
-  auto o2 = t->observe("time", KVONew, times.callback());
+  auto o1 = t->observeScoped("timingState", KVONew, states.callback());
+  auto o2 = t->observeScoped("time", KVONew, times.callback());
   t->setValueForKey(Value(20), "timingState");  // its setter brackets too
   t->setValueForKey(Value(60.0), "time");       // its setter is silent
   EXPECT_EQ(states.integers(), (std::vector<std::int64_t>{20}));
@@ -226,12 +230,64 @@ TEST(ChangeBrackets, SettingThroughKeyValueCodingNotifiesOnceAlsoWhenTheSetterAn
   EXPECT_EQ(states.integers(), (std::vector<std::int64_t>{20, 21}));
 }
 
+// A value whose assignment can be made to fail, as a copy that runs out of memory would.
+struct Fragile {
+  int value = 0;
+  bool refuse = false;
+  Fragile& operator=(const Fragile& other) {
+    if (other.refuse) throw std::runtime_error("assignment refused");
+    value = other.value;
+    return *this;
+  }
+};
+
+class FragileHolder : public Object {
+ public:
+  void set(const Fragile& f) { setAndNotify("fragile", fragile_, f); }
+
+ protected:
+  bool getValueForKey(std::string_view key, Value& out) const override {
+    if (key != "fragile") return Object::getValueForKey(key, out);
+    out = fragile_.value;
+    return true;
+  }
+
+ private:
+  Fragile fragile_;
+};
+
+TEST(ChangeBrackets, AThrowingAssignmentAnnouncesNothingAndLeavesNoBracketOpen) {
+  auto holder = std::make_shared<FragileHolder>();
+  Recorder rec;
+  auto obs = holder->observeScoped("fragile", KVONew | KVOPrior, rec.callback());
+  EXPECT_THROW(holder->set(Fragile{5, true}), std::runtime_error);
+  ASSERT_EQ(rec.count(), 1u);  // only the prior notice of the attempt
+  holder->set(Fragile{7, false});
+  // Had the failed bracket stayed open, this one would nest in it and stay silent.
+  EXPECT_EQ(rec.integers(), (std::vector<std::int64_t>{-1, -1, 7}));
+
+  // A change already made is announced even when the scope then ends by an exception.
+  auto t = timeObjectInState(0);
+  Recorder states;
+  auto o = t->observeScoped("timingState", KVONew, states.callback());
+  EXPECT_THROW(
+      {
+        ChangeScope change(*t, "timingState");
+        t->setTimingStateValue(20);
+        change.markChanged();
+        throw std::runtime_error("after the change");
+      },
+      std::runtime_error);
+  t->setTimingState(21);
+  EXPECT_EQ(states.integers(), (std::vector<std::int64_t>{20, 21}));
+}
+
 // ----- dependent keys
 
 TEST(DependentKeys, ChangeOfADependencyNotifiesTheDependentKey) {
   auto t = timeObjectInState(0);
   Recorder rec;
-  auto obs = t->observe("computedFinishDate", KVONew | KVOOld, rec.callback());
+  auto obs = t->observeScoped("computedFinishDate", KVONew | KVOOld, rec.callback());
   t->setTime(60);
   auto changes = rec.changes();
   ASSERT_EQ(changes.size(), 1u);
@@ -243,7 +299,7 @@ TEST(DependentKeys, DependentKeyAtTheEndOfAPathFollowsItsObject) {
   auto first = timeObjectInState(0);
   auto control = controlOf(first);
   Recorder rec;
-  auto obs = control->observe("timingObject.computedFinishDate", KVONew, rec.callback());
+  auto obs = control->observeScoped("timingObject.computedFinishDate", KVONew, rec.callback());
   first->setTime(5);
   auto second = timeObjectInState(0);
   control->setTimingObject(second);
@@ -258,7 +314,7 @@ TEST(DependentKeys, DependentKeyPathFollowsEachStepOfTheDependency) {
   auto action = std::make_shared<ActionObject>();
   action->setTimeObject(t1);
   Recorder rec;
-  auto obs = action->observe("running", KVONew | KVOInitial, rec.callback());
+  auto obs = action->observeScoped("running", KVONew | KVOInitial, rec.callback());
 
   t1->setTimingState(20);
   t1->setTimingState(21);
@@ -287,7 +343,7 @@ TEST(DependentKeys, CyclicDeclarationsDoNotRecurseForever) {
   };
   auto loop = std::make_shared<Loop>();
   Recorder rec;
-  auto obs = loop->observe("a", KVONew, rec.callback());
+  auto obs = loop->observeScoped("a", KVONew, rec.callback());
   loop->willChangeValueForKey("b");
   loop->didChangeValueForKey("b");
   EXPECT_GE(rec.count(), 1u);
@@ -300,7 +356,7 @@ TEST(SetMutations, UnionAndMinusDeliverInsertionAndRemovalWithTheObjects) {
   auto a = std::make_shared<ActionObject>();
   auto b = std::make_shared<ActionObject>();
   Recorder rec;
-  auto obs = t->observe("actionObjects", KVONew | KVOPrior, rec.callback());
+  auto obs = t->observeScoped("actionObjects", KVONew | KVOPrior, rec.callback());
 
   t->addActionObjects({a, b});
   t->removeActionObjects({a});
@@ -323,7 +379,7 @@ TEST(SetMutations, IntersectReportsTheObjectsItTookAway) {
   auto c = std::make_shared<ActionObject>();
   t->addActionObjects({a, b, c});
   Recorder rec;
-  auto obs = t->observe("actionObjects", KVONew, rec.callback());
+  auto obs = t->observeScoped("actionObjects", KVONew, rec.callback());
   t->keepOnlyActionObjects({b});
   auto changes = rec.changes();
   ASSERT_EQ(changes.size(), 1u);

@@ -81,7 +81,7 @@ TEST(DependentKeyRegistration, DependencyOfAnIntermediateStepRebindsTheRestOfThe
   holder->primary->setTimingState(1);
   holder->spare->setTimingState(2);
   Recorder rec;
-  auto obs = holder->observe("current.timingState", KVONew | KVOInitial, rec.callback());
+  auto obs = holder->observeScoped("current.timingState", KVONew | KVOInitial, rec.callback());
 
   holder->setUseSpare(true);
   holder->spare->setTimingState(3);
@@ -95,7 +95,7 @@ TEST(DependentKeyRegistration, EachChangeOfAnyDependencyNotifiesOnce) {
   auto holder = std::make_shared<Holder>();
   Recorder rec;
   // "a" affects "total" directly and through "subtotal": still one notification per change.
-  auto obs = holder->observe("total", KVONew, rec.callback());
+  auto obs = holder->observeScoped("total", KVONew, rec.callback());
   holder->setA(1);
   holder->setB(10);
   EXPECT_EQ(rec.integers(), (std::vector<std::int64_t>{2, 12}));
@@ -104,7 +104,7 @@ TEST(DependentKeyRegistration, EachChangeOfAnyDependencyNotifiesOnce) {
 TEST(DependentKeyRegistration, PriorAndOldValuesAreThoseOfTheDependentKey) {
   auto t = std::make_shared<TimeObject>();
   Recorder rec;
-  auto obs = t->observe("computedFinishDate", KVONew | KVOOld | KVOPrior, rec.callback());
+  auto obs = t->observeScoped("computedFinishDate", KVONew | KVOOld | KVOPrior, rec.callback());
   t->setTime(60);
   auto changes = rec.changes();
   ASSERT_EQ(changes.size(), 2u);
@@ -121,8 +121,8 @@ TEST(DependentKeyRegistration, SetMutationOfADependencyIsASettingOfTheDependentK
   auto t = std::make_shared<Counted>();
   Recorder count;
   Recorder set;
-  auto countObs = t->observe("actionCount", KVONew, count.callback());
-  auto setObs = t->observe("actionObjects", KVONew, set.callback());
+  auto countObs = t->observeScoped("actionCount", KVONew, count.callback());
+  auto setObs = t->observeScoped("actionObjects", KVONew, set.callback());
   auto a = std::make_shared<ActionObject>();
   t->addActionObjects({a});
 
@@ -140,8 +140,8 @@ TEST(DependentKeyRegistration, AnObservationWithDependenciesCountsOnceAndEndsWho
   auto holder = std::make_shared<Holder>();
   auto watcher = std::make_shared<Watcher>();
   Recorder rec;
-  holder->observe("total", KVONew, watcher, rec.callback());
-  auto plain = holder->observe("current.timingState", KVONew, rec.callback());
+  holder->observeDetached("total", KVONew, watcher, rec.callback());
+  auto plain = holder->observeScoped("current.timingState", KVONew, rec.callback());
   EXPECT_EQ(holder->observationCount(), 2u);
 
   holder->removeObserver(watcher, "total");
@@ -165,15 +165,15 @@ TEST(SharedKeyPaths, ObservationsOfOnePathStayIndependent) {
   second->setActionObject(action);
   Recorder one;
   Recorder two;
-  auto a = first->observe(kPath, KVONew, one.callback());
-  auto b = second->observe(kPath, KVONew, two.callback());
+  auto a = first->observeScoped(kPath, KVONew, one.callback());
+  auto b = second->observeScoped(kPath, KVONew, two.callback());
   t->setTimingState(1);
   a.invalidate();
   t->setTimingState(2);
   b.invalidate();
   // Observed again once nobody holds the path any more.
   Recorder three;
-  auto c = first->observe(kPath, KVONew, three.callback());
+  auto c = first->observeScoped(kPath, KVONew, three.callback());
   t->setTimingState(3);
 
   EXPECT_EQ(one.integers(), (std::vector<std::int64_t>{1}));
@@ -203,7 +203,7 @@ TEST(SharedKeyPaths, ThreadsObservingAndEndingTheSamePathsKeepTheirOwnKeys) {
       const std::string own = "key" + std::string(static_cast<std::size_t>(k) + 1, 'x');
       for (int i = 0; i < 500; ++i) {
         const std::string& path = i % 2 ? own : std::string("shared");
-        auto obs = bag->observe(path, KVONew, [&, path](const KeyValueChange& c) {
+        auto obs = bag->observeScoped(path, KVONew, [&, path](const KeyValueChange& c) {
           ++delivered;
           if (c.keyPath != path || c.newValue.integerValue() != static_cast<long>(path.size()))
             ++wrong;

@@ -17,11 +17,11 @@ TEST(ObservationLifetime, RemovingAnObservationInsideItsOwnCallbackIsSafe) {
   int selfCalls = 0;
   Recorder other;
   Observation self;
-  self = t->observe("timingState", KVONew, [&](const KeyValueChange&) {
+  self = t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) {
     ++selfCalls;
     self.invalidate();
   });
-  auto second = t->observe("timingState", KVONew, other.callback());
+  auto second = t->observeScoped("timingState", KVONew, other.callback());
   t->setTimingState(20);
   t->setTimingState(21);
   EXPECT_EQ(selfCalls, 1);
@@ -35,8 +35,8 @@ TEST(ObservationLifetime, ObservationRemovedByAnEarlierCallbackIsNotCalledInTheS
   Observation victim;
   int victimCalls = 0;
   auto killer =
-      t->observe("timingState", KVONew, [&](const KeyValueChange&) { victim.invalidate(); });
-  victim = t->observe("timingState", KVONew, [&](const KeyValueChange&) { ++victimCalls; });
+      t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { victim.invalidate(); });
+  victim = t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { ++victimCalls; });
   t->setTimingState(20);
   EXPECT_EQ(victimCalls, 0);
 }
@@ -45,8 +45,8 @@ TEST(ObservationLifetime, ObservationsAddedDuringDeliveryHearOnlyLaterChanges) {
   auto t = std::make_shared<TimeObject>();
   std::vector<Observation> added;
   Recorder late;
-  auto adder = t->observe("timingState", KVONew, [&](const KeyValueChange&) {
-    if (added.empty()) added.push_back(t->observe("timingState", KVONew, late.callback()));
+  auto adder = t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) {
+    if (added.empty()) added.push_back(t->observeScoped("timingState", KVONew, late.callback()));
   });
   t->setTimingState(1);
   EXPECT_EQ(late.count(), 0u);
@@ -57,7 +57,7 @@ TEST(ObservationLifetime, ObservationsAddedDuringDeliveryHearOnlyLaterChanges) {
 TEST(ObservationLifetime, ObservationEndsWhenTheObservedObjectGoes) {
   auto t = std::make_shared<TimeObject>();
   Recorder rec;
-  auto obs = t->observe("timingState", KVONew, rec.callback());
+  auto obs = t->observeScoped("timingState", KVONew, rec.callback());
   EXPECT_TRUE(obs.isActive());
   t.reset();
   EXPECT_FALSE(obs.isActive());
@@ -68,8 +68,9 @@ TEST(ObservationLifetime, ObservedObjectDestroyedByOneOfItsCallbacksStopsTheRoun
   auto t = std::make_shared<TimeObject>();
   std::weak_ptr<TimeObject> weak = t;
   int laterCalls = 0;
-  auto first = t->observe("timingState", KVONew, [&](const KeyValueChange&) { t.reset(); });
-  auto second = t->observe("timingState", KVONew, [&](const KeyValueChange&) { ++laterCalls; });
+  auto first = t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { t.reset(); });
+  auto second =
+      t->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { ++laterCalls; });
   first.release();
   second.release();
   // The caller holds no reference of its own: the object dies inside its own did-change.
@@ -84,7 +85,7 @@ TEST(ObservationLifetime, IntermediateObjectDestroyedLeavesThePathUnboundUntilRe
   auto action = std::make_shared<ActionObject>();  // holds its time object weakly
   action->setTimeObject(t);
   Recorder rec;
-  auto obs = action->observe("timeObject.timingState", KVONew, rec.callback());
+  auto obs = action->observeScoped("timeObject.timingState", KVONew, rec.callback());
   t.reset();
   EXPECT_TRUE(obs.isActive());
   EXPECT_EQ(action->valueForKeyPath("timeObject.timingState"), Value());
@@ -101,9 +102,10 @@ TEST(ObservationLifetime, ObserverObjectGoingAwayEndsItsObservationsAtOnce) {
   control->setTimingObject(t);
   auto watcher = std::make_shared<Watcher>();
   Watcher* raw = watcher.get();
-  t->observe("timingState", KVONew, watcher, [raw](const KeyValueChange&) { ++raw->calls; });
-  control->observe("timingObject.timingState", KVONew | KVOInitial, watcher,
-                   [raw](const KeyValueChange&) { ++raw->calls; });
+  t->observeDetached("timingState", KVONew, watcher,
+                     [raw](const KeyValueChange&) { ++raw->calls; });
+  control->observeDetached("timingObject.timingState", KVONew | KVOInitial, watcher,
+                           [raw](const KeyValueChange&) { ++raw->calls; });
   t->setTimingState(20);
   EXPECT_EQ(watcher->calls, 3);
   EXPECT_EQ(t->observationCount(), 1u);
@@ -119,8 +121,8 @@ TEST(ObservationLifetime, AnyObserverGoingAwayStopsItsCallbacks) {
   auto t = std::make_shared<TimeObject>();
   auto observer = std::make_shared<int>(0);
   int calls = 0;
-  t->observe("timingState", KVONew, std::weak_ptr<const void>(observer),
-             [&](const KeyValueChange&) { ++calls; });
+  t->observeDetached("timingState", KVONew, std::weak_ptr<const void>(observer),
+                     [&](const KeyValueChange&) { ++calls; });
   t->setTimingState(1);
   observer.reset();
   t->setTimingState(2);
@@ -133,9 +135,9 @@ TEST(ObservationLifetime, ObserverDestroyedFromWithinAnotherCallbackIsNotCalled)
   auto holder = std::make_shared<Watcher>();
   auto victim = std::make_shared<Watcher>();
   Watcher* victimRaw = victim.get();
-  t->observe("timingState", KVONew, holder, [&](const KeyValueChange&) { victim.reset(); });
-  t->observe("timingState", KVONew, victim,
-             [victimRaw](const KeyValueChange&) { ++victimRaw->calls; });
+  t->observeDetached("timingState", KVONew, holder, [&](const KeyValueChange&) { victim.reset(); });
+  t->observeDetached("timingState", KVONew, victim,
+                     [victimRaw](const KeyValueChange&) { ++victimRaw->calls; });
   t->setTimingState(20);
   EXPECT_EQ(victim, nullptr);
   EXPECT_EQ(t->observationCount(), 1u);
@@ -145,7 +147,7 @@ TEST(ObservationLifetime, ObserverStaysAliveUntilItsOwnCallbackReturns) {
   auto t = std::make_shared<TimeObject>();
   auto watcher = std::make_shared<Watcher>();
   Watcher* raw = watcher.get();
-  t->observe("timingState", KVONew, watcher, [&, raw](const KeyValueChange&) {
+  t->observeDetached("timingState", KVONew, watcher, [&, raw](const KeyValueChange&) {
     watcher.reset();  // the last outside reference
     ++raw->calls;     // still ours to touch
     EXPECT_EQ(raw->calls, 1);
@@ -159,9 +161,9 @@ TEST(ObservationLifetime, RemoveObserverForKeyPathEndsOnlyThatObserversPath) {
   auto w1 = std::make_shared<Watcher>();
   auto w2 = std::make_shared<Watcher>();
   int c1 = 0, c2 = 0, c3 = 0;
-  t->observe("timingState", KVONew, w1, [&](const KeyValueChange&) { ++c1; });
-  t->observe("time", KVONew, w1, [&](const KeyValueChange&) { ++c3; });
-  t->observe("timingState", KVONew, w2, [&](const KeyValueChange&) { ++c2; });
+  t->observeDetached("timingState", KVONew, w1, [&](const KeyValueChange&) { ++c1; });
+  t->observeDetached("time", KVONew, w1, [&](const KeyValueChange&) { ++c3; });
+  t->observeDetached("timingState", KVONew, w2, [&](const KeyValueChange&) { ++c2; });
   t->removeObserver(w1, "timingState");
   t->setTimingState(20);
   t->setTime(1);
@@ -182,11 +184,12 @@ TEST(ObservationLifetime, ThousandCreateDestroyCyclesLeaveNothingBehind) {
     model->setActionObject(action);
     auto watcher = std::make_shared<Watcher>();
     auto plain = std::make_shared<int>(i);
-    model->observe("actionObject.timeObject.timingState", KVONew | KVOInitial, watcher,
-                   [&](const KeyValueChange&) { ++calls; });
-    model->observe("actionObject.running", KVONew, std::weak_ptr<const void>(plain),
-                   [&](const KeyValueChange&) { ++calls; });
-    auto handle = t->observe("computedFinishDate", KVONew, [&](const KeyValueChange&) { ++calls; });
+    model->observeDetached("actionObject.timeObject.timingState", KVONew | KVOInitial, watcher,
+                           [&](const KeyValueChange&) { ++calls; });
+    model->observeDetached("actionObject.running", KVONew, std::weak_ptr<const void>(plain),
+                           [&](const KeyValueChange&) { ++calls; });
+    auto handle =
+        t->observeScoped("computedFinishDate", KVONew, [&](const KeyValueChange&) { ++calls; });
     t->setTimingState(20);
     t->setTime(i);
     everything.push_back(t);
@@ -215,8 +218,8 @@ TEST(ObservationLifetime, ExceptionEscapingACallbackTerminates) {
   EXPECT_DEATH(
       {
         auto t = std::make_shared<TimeObject>();
-        auto obs = t->observe("timingState", KVONew,
-                              [](const KeyValueChange&) { throw std::runtime_error("boom"); });
+        auto obs = t->observeScoped(
+            "timingState", KVONew, [](const KeyValueChange&) { throw std::runtime_error("boom"); });
         t->setTimingState(1);
       },
       "");
@@ -227,8 +230,8 @@ TEST(ObservationLifetime, ExceptionEscapingACallbackTerminates) {
 TEST(ObservationThreads, CallbacksRunOnTheChangingThread) {
   auto t = std::make_shared<TimeObject>();
   std::thread::id seen;
-  auto obs = t->observe("timingState", KVONew,
-                        [&](const KeyValueChange&) { seen = std::this_thread::get_id(); });
+  auto obs = t->observeScoped("timingState", KVONew,
+                              [&](const KeyValueChange&) { seen = std::this_thread::get_id(); });
   std::thread worker([&] { t->setTimingState(20); });
   std::thread::id workerId = worker.get_id();
   worker.join();
@@ -257,10 +260,10 @@ TEST(ObservationThreads, RegistrationsComeAndGoWhileAnotherThreadChangesTheObjec
     observers.emplace_back([&] {
       while (!stop) {
         auto watcher = std::make_shared<Watcher>();
-        auto a = control->observe("timingObject.timingState", KVONew, watcher,
+        auto a = control->observeDetached("timingObject.timingState", KVONew, watcher,
+                                          [&](const KeyValueChange&) { ++delivered; });
+        auto b = t->observeScoped("timingState", KVONew | KVOOld,
                                   [&](const KeyValueChange&) { ++delivered; });
-        auto b =
-            t->observe("timingState", KVONew | KVOOld, [&](const KeyValueChange&) { ++delivered; });
         std::this_thread::yield();
         if (delivered % 2) b.invalidate();
         watcher.reset();
@@ -271,4 +274,38 @@ TEST(ObservationThreads, RegistrationsComeAndGoWhileAnotherThreadChangesTheObjec
   for (auto& th : observers) th.join();
   EXPECT_EQ(t->observationCount(), 0u);
   EXPECT_EQ(control->observationCount(), 0u);
+}
+
+TEST(ObservationThreads, EveryChangeIsDeliveredWhileManyThreadsRebindOnePath) {
+  // Each re-announcement of the intermediate step re-binds the path; threads that lose the race
+  // to re-bind must read again rather than drop their change.
+  auto t = std::make_shared<TimeObject>();
+  auto control = std::make_shared<Control>();
+  control->setTimingObject(t);
+  std::atomic<long> delivered{0};
+  auto observation = control->observeScoped("timingObject.timingState", KVONew,
+                                            [&](const KeyValueChange&) { ++delivered; });
+  constexpr int kThreads = 6, kRounds = 3000, kStateChanges = 5000;
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int k = 0; k < kThreads; ++k) {
+    threads.emplace_back([&] {
+      while (!go) std::this_thread::yield();
+      for (int i = 0; i < kRounds; ++i) {
+        control->willChangeValueForKey("timingObject");
+        control->didChangeValueForKey("timingObject");
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    while (!go) std::this_thread::yield();
+    for (int i = 0; i < kStateChanges; ++i) t->setTimingState(i + 1);
+  });
+  go = true;
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(delivered.load(), long{kThreads} * kRounds + kStateChanges);
+  // The path is still bound: a later change is heard.
+  const long before = delivered.load();
+  t->setTimingState(-1);
+  EXPECT_EQ(delivered.load(), before + 1);
 }

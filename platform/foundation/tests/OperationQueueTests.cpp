@@ -54,16 +54,19 @@ TEST(OperationQueue, ConcurrentQueueRunsOperationsTogether) {
   auto queue = OperationQueue::create();
   queue->setMaxConcurrentOperationCount(2);
   Semaphore a, b;
+  // Each waits for the other: only when both run at once does either see the other's signal.
+  std::atomic<bool> firstSawSecond{false}, secondSawFirst{false};
   queue->addOperationWithBlock([&] {
     a.signal();
-    b.wait();
+    firstSawSecond = b.waitFor(5.0);
   });
   queue->addOperationWithBlock([&] {
     b.signal();
-    a.wait();
+    secondSawFirst = a.waitFor(5.0);
   });
-  queue->waitUntilAllOperationsAreFinished();  // deadlocks unless both run at once
-  SUCCEED();
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_TRUE(firstSawSecond.load());
+  EXPECT_TRUE(secondSawFirst.load());
 }
 
 TEST(OperationQueue, DependencyAddedWhileQueuedHoldsTheOperationBack) {

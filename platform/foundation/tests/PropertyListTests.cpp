@@ -138,6 +138,57 @@ TEST(PropertyList, NestingIsBoundedBeforeTheParserRecurses) {
   }
 }
 
+// A binary property list holding one dictionary with one entry, key and value given as encoded
+// objects (marker and contents), built by hand so that it may hold what no writer would produce.
+std::string binaryDict(std::string_view keyObject, std::string_view valueObject = "\x10\x01") {
+  std::string out = "bplist00";
+  std::vector<std::size_t> offsets;
+  offsets.push_back(out.size());
+  out += "\xD1\x01\x02";
+  offsets.push_back(out.size());
+  out += keyObject;
+  offsets.push_back(out.size());
+  out += valueObject;
+  const std::size_t table = out.size();
+  for (std::size_t o : offsets) out += static_cast<char>(o);
+  out += std::string(6, '\0');
+  out += "\x01\x01";  // offset and reference sizes
+  auto putBE = [&](std::uint64_t v) {
+    for (int i = 7; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  putBE(offsets.size());
+  putBE(0);
+  putBE(table);
+  return out;
+}
+
+TEST(PropertyList, KeysAndStringsWithANulAreRefusedWholeNeverCutOrFatal) {
+  using namespace std::string_view_literals;
+  // The crafted file reads when its key is an ordinary UTF-16 one ("é").
+  auto plain = PropertyList::read(binaryDict("\x61\x00\xE9"sv));
+  ASSERT_TRUE(plain.ok()) << plain.error();
+  EXPECT_EQ((*plain)["\xC3\xA9"], Value(1));
+  // A UTF-16 key "é\0x" made libplist abort the process; an ASCII one was cut to "a".
+  for (std::string_view key : {"\x63\x00\xE9\x00\x00\x00\x78"sv, "\x53\x61\x00\x62"sv}) {
+    auto r = PropertyList::read(binaryDict(key));
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().find("NUL"), std::string::npos) << r.error();
+  }
+  // The same for a string value, binary and XML.
+  EXPECT_FALSE(PropertyList::read(binaryDict("\x51s"sv, "\x53x\0y"sv)).ok());
+  EXPECT_TRUE(PropertyList::read(binaryDict("\x51s"sv, "\x53xyz"sv)).ok());
+  EXPECT_FALSE(
+      PropertyList::read("<plist version=\"1.0\"><dict><key>a\0b</key><true/></dict></plist>"sv)
+          .ok());
+  // Writing refuses them rather than cut them.
+  for (auto format : {PropertyList::Format::XML, PropertyList::Format::Binary}) {
+    auto key = PropertyList::write(Value(Dictionary{{std::string("a\0b", 3), 1}}), format);
+    ASSERT_FALSE(key.ok());
+    EXPECT_NE(key.error().find("NUL"), std::string::npos) << key.error();
+    EXPECT_FALSE(PropertyList::write(Value(Array{std::string("x\0y", 3)}), format).ok());
+  }
+}
+
 TEST(PropertyList, ReadsHandWrittenXml) {
   auto r = PropertyList::read(R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>

@@ -12,6 +12,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/tests/ReadOnlyFolder.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -160,21 +161,69 @@ TEST(UserDefaultsPersistence, AFileHoldingSomethingOtherThanADictionaryIsMovedAs
 }
 
 TEST(UserDefaultsPersistence, AnUnmovableUnreadableFileIsNeverOverwritten) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads and renames anything";
   test::TempDir dir;
   fs::path sub = dir.path() / "locked";
   fs::path file = sub / "prefs.plist";
   ASSERT_TRUE(paths::writeFileAtomically(file, std::string_view("not a plist")));
-  ::chmod(sub.c_str(), 0500);  // no renames in here
+  auto outcome = test::inReadOnlyFolder(sub, [&]() -> std::string {  // no renames in here
+    LogCapture logs;
+    {
+      UserDefaults d(file);
+      d.setInteger(1, "x");
+      if (d.synchronize()) return "saving over an unreadable file reported success";
+    }
+    if (!logs.contains("nor move it aside")) return "the failure to move it aside was not logged";
+    return "";
+  });
+  if (!outcome.available) GTEST_SKIP() << "no read-only folder available: " << outcome.failure;
+  EXPECT_EQ(outcome.failure, "");
+  EXPECT_EQ(*paths::readTextFile(file), "not a plist");
+  EXPECT_EQ(filesIn(sub).size(), 1u);
+}
+
+TEST(UserDefaultsPersistence, AKeyWithANulIsMovedAsideInsteadOfEndingTheProcess) {
+  using namespace std::string_view_literals;
+  test::TempDir dir;
+  fs::path file = dir.path() / "prefs.plist";
+  // A dictionary whose one key is the UTF-16 text "é\0x" (libplist asserts on reading it).
+  const std::string_view crafted =
+      "bplist00\xD1\x01\x02\x63\x00\xE9\x00\x00\x00\x78\x10\x01\x08\x0B\x12"
+      "\0\0\0\0\0\0\x01\x01\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x14"sv;
+  ASSERT_TRUE(paths::writeFileAtomically(file, crafted));
   LogCapture logs;
+  UserDefaults d(file);
+  d.registerDefaults({{"fallback", 1}});
+  EXPECT_EQ(d.integerForKey("fallback"), 1);
+  EXPECT_TRUE(d.persistentDomain().empty());
+  EXPECT_TRUE(logs.contains("NUL"));
+  auto files = filesIn(dir.path());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(*paths::readTextFile(files[0]), crafted);
+  // Nor may such a key get in through the front door, where the writer would have to cut it.
+  EXPECT_THROW(d.setInteger(1, std::string("a\0b", 3)), Exception);
+  EXPECT_THROW(d.setObject(Value(Dictionary{{std::string("a\0b", 3), 1}}), "k"), Exception);
+}
+
+TEST(UserDefaultsPersistence, TheOriginalIsKeptOnceWhenOnlyPartOfItCouldBeUsed) {
+  test::TempDir dir;
+  fs::path file = dir.path() / "prefs.plist";
+  const Value original(Dictionary{{"good", 1}, {"bad", "wrong type"}});
+  ASSERT_TRUE(paths::writeFileAtomically(file, *PropertyList::writeBinary(original)));
   {
     UserDefaults d(file);
-    d.setInteger(1, "x");
-    EXPECT_FALSE(d.synchronize());
+    EXPECT_EQ(d.integerForKey("good"), 1);
+    d.keepOriginalBeforeNextWrite();  // its reader dropped "bad"
+    d.removeObjectForKey("bad");
+    ASSERT_TRUE(d.synchronize());
+    d.setInteger(2, "good");
+    ASSERT_TRUE(d.synchronize());  // only the first rewrite keeps a copy
   }
-  ::chmod(sub.c_str(), 0700);
-  EXPECT_EQ(*paths::readTextFile(file), "not a plist");
-  EXPECT_TRUE(logs.contains("nor move it aside"));
+  EXPECT_EQ(readBack(file), Value(Dictionary{{"good", 2}}));
+  auto files = filesIn(dir.path());
+  ASSERT_EQ(files.size(), 2u);
+  const fs::path kept = files[0] == file ? files[1] : files[0];
+  EXPECT_NE(kept.filename().string().find("prefs.plist.corrupt-"), std::string::npos);
+  EXPECT_EQ(readBack(kept), original);
 }
 
 TEST(UserDefaultsConcurrency, ManyThreadsSetAndReadWhileSaving) {

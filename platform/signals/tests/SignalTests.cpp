@@ -369,9 +369,9 @@ TEST(SignalLifetime, MethodSignalSendsOnEachRunAndCompletesWithTheObject) {
 TEST(SignalBinding, AssignsThroughTheTargetSoItsObserversAreTold) {
   auto target = std::make_shared<Node>();
   std::vector<Value> heard;
-  auto observation = target->observe("name", tw::KVONew, [&](const tw::KeyValueChange& change) {
-    heard.push_back(change.newValue);
-  });
+  auto observation = target->observeScoped(
+      "name", tw::KVONew,
+      [&](const tw::KeyValueChange& change) { heard.push_back(change.newValue); });
   auto values = RACSubject::subject();
   RACSubscriptingAssignmentTrampoline(target, "(none)")["name"] = values;
   values->sendNext("one");

@@ -284,7 +284,7 @@ TEST_F(ContextChanges, TransientsNeverMarkChangesAndAreNotStored) {
 TEST_F(ContextObservation, AttributeSettersNotifyAndPrimitiveSettersDoNot) {
   auto timer = makeTimer("before");
   std::vector<std::pair<std::string, std::string>> seen;
-  auto obs = timer->observe("title", KVONew | KVOOld, [&](const KeyValueChange& c) {
+  auto obs = timer->observeScoped("title", KVONew | KVOOld, [&](const KeyValueChange& c) {
     seen.emplace_back(c.oldValue.description(), c.newValue.description());
   });
   timer->setValueForKey("after", "title");
@@ -292,7 +292,8 @@ TEST_F(ContextObservation, AttributeSettersNotifyAndPrimitiveSettersDoNot) {
   EXPECT_EQ(seen[0], std::make_pair(std::string("before"), std::string("after")));
 
   int states = 0;
-  auto stateObs = timer->observe("timingState", KVONew, [&](const KeyValueChange&) { ++states; });
+  auto stateObs =
+      timer->observeScoped("timingState", KVONew, [&](const KeyValueChange&) { ++states; });
   timer->setTimingState(20);
   timer->setPrimitiveValueForKey(10, "timingState");
   EXPECT_EQ(states, 1);
@@ -300,7 +301,8 @@ TEST_F(ContextObservation, AttributeSettersNotifyAndPrimitiveSettersDoNot) {
 
   // Transients notify like any attribute.
   int values = 0;
-  auto valueObs = timer->observe("timingValue", KVONew, [&](const KeyValueChange&) { ++values; });
+  auto valueObs =
+      timer->observeScoped("timingValue", KVONew, [&](const KeyValueChange&) { ++values; });
   timer->setValueForKey(3.0, "timingValue");
   EXPECT_EQ(values, 1);
 }
@@ -311,14 +313,14 @@ TEST_F(ContextObservation, RelationshipChangesReachObserversOnBothSides) {
   auto action = addAction(t1);
   std::vector<KeyValueChangeKind> kinds1, kinds2;
   std::vector<ManagedObject*> changed;
-  auto o1 = t1->observe("actions", KVONew, [&](const KeyValueChange& c) {
+  auto o1 = t1->observeScoped("actions", KVONew, [&](const KeyValueChange& c) {
     kinds1.push_back(c.kind);
     for (auto& v : c.changedObjects) changed.push_back(v.objectAs<ManagedObject>().get());
   });
-  auto o2 =
-      t2->observe("actions", KVONew, [&](const KeyValueChange& c) { kinds2.push_back(c.kind); });
+  auto o2 = t2->observeScoped("actions", KVONew,
+                              [&](const KeyValueChange& c) { kinds2.push_back(c.kind); });
   int owners = 0;
-  auto o3 = action->observe("timeObject", KVONew, [&](const KeyValueChange&) { ++owners; });
+  auto o3 = action->observeScoped("timeObject", KVONew, [&](const KeyValueChange&) { ++owners; });
 
   action->setValueForKey(t2, "timeObject");
   EXPECT_EQ(kinds1, std::vector<KeyValueChangeKind>{KeyValueChangeKind::Removal});
@@ -344,8 +346,8 @@ TEST_F(ContextObservation, KeyPathsThroughRelationshipsFollowEveryStep) {
   auto action = addAction(t1);
   auto trigger = action->objectForKey("trigger");
   std::vector<Value> states;
-  auto obs = trigger->observe("actionObject.timeObject.timingState", KVONew | KVOInitial,
-                              [&](const KeyValueChange& c) { states.push_back(c.newValue); });
+  auto obs = trigger->observeScoped("actionObject.timeObject.timingState", KVONew | KVOInitial,
+                                    [&](const KeyValueChange& c) { states.push_back(c.newValue); });
   t1->setTimingState(20);
   action->setValueForKey(t2, "timeObject");  // t2 is at 0
   t2->setTimingState(21);

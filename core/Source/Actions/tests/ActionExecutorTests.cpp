@@ -558,9 +558,10 @@ TEST_F(ActionExecutorTest, ARepeatRestartsAThreeSecondTimerAfterEachReset) {
   auto timer = makeTimer(3, "Eggs");
   addAction<BTRepeatAction>(timer, kRunning, kFinished);
   std::vector<std::pair<std::int64_t, double>> heard;  // state, seconds since the start
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    heard.emplace_back(c.newValue.integerValue(), clock_.wall() - kStart);
-  });
+  auto observation =
+      timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+        heard.emplace_back(c.newValue.integerValue(), clock_.wall() - kStart);
+      });
 
   controlFor(timer)->start();
   stepFor(9);

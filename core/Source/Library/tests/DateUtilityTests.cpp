@@ -258,6 +258,36 @@ TEST_F(DateUtility, FollowsTheSystemZoneWhenItChanges) {
   EXPECT_EQ(U::hour(d), 6);
 }
 
+TEST_F(DateUtility, PosixRuleStringsFollowTheCLibrary) {
+  ScopedTz tz;
+  U::resetTimeZoneForTesting(nullptr);
+  for (const char* rule :
+       {"AEST-10AEDT,M10.1.0,M4.1.0/3", "CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT4,M3.2.0/2,M11.1.0",
+        "<+0330>-3:30", "NZST-12NZDT,M9.5.0,M4.1.0/3", "ABC3XYZ,J60/1,J300/1:30"}) {
+    tz.set(rule);
+    ::tzset();
+    int wrong = 0;
+    // Every hour of two years, both ways across each change.
+    for (double t = utc(2025, 1, 1).secondsSince1970; t < utc(2027, 1, 1).secondsSince1970;
+         t += 3600) {
+      const time_t whole = static_cast<time_t>(t);
+      struct tm expected {};
+      ::localtime_r(&whole, &expected);
+      const tw::DateComponents c = U::components(tw::Date{t});
+      if (c.year != expected.tm_year + 1900 || c.month != expected.tm_mon + 1 ||
+          c.day != expected.tm_mday || c.hour != expected.tm_hour || c.minute != expected.tm_min) {
+        if (++wrong <= 3)
+          ADD_FAILURE() << rule << " at " << t << ": " << c.hour << ":" << c.minute << " vs "
+                        << expected.tm_hour << ":" << expected.tm_min;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << rule;
+  }
+  // The named forms still work next to it.
+  tz.set(":Asia/Tokyo");
+  EXPECT_EQ(U::hour(utc(2024, 7, 15, 10)), 19);
+}
+
 TEST_F(DateUtility, AnUnknownZoneIsNotPinned) {
   ScopedTz tz;
   tz.set("America/New_York");

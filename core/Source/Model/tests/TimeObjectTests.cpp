@@ -94,7 +94,7 @@ TEST_F(TimeObjectTest, RunningMeansRunningOrFinishedAndKindsFollowTheClass) {
 TEST_F(TimeObjectTest, TimingStateSetterNotifiesAndTheValueSetterDoesNot) {
   auto timer = managedObject<BTTimer>();
   int heard = 0;
-  auto observation = timer->observe("timingState", tw::KVONew, [&](auto&) { ++heard; });
+  auto observation = timer->observeScoped("timingState", tw::KVONew, [&](auto&) { ++heard; });
   timer->setTimingState(20);
   EXPECT_EQ(heard, 1);
   timer->setTimingStateValue(10);
@@ -106,7 +106,7 @@ TEST_F(TimeObjectTest, AddingAndRemovingActionsAreSetMutations) {
   auto timer = managedObject<BTTimer>();
   auto action = BTActionObject::actionObject<BTRepeatAction>();
   std::vector<tw::KeyValueChangeKind> kinds;
-  auto observation = timer->observe("actions", tw::KVONew, [&](const tw::KeyValueChange& c) {
+  auto observation = timer->observeScoped("actions", tw::KVONew, [&](const tw::KeyValueChange& c) {
     kinds.push_back(c.kind);
     ASSERT_EQ(c.changedObjects.size(), 1u);
     EXPECT_EQ(c.changedObjects[0].object().get(), static_cast<tw::Object*>(action.get()));
@@ -125,7 +125,7 @@ TEST_F(TimeObjectTest, TimeSettingValueCutsEachFieldTo16BitsAndIsHeardOnEveryFie
   EXPECT_EQ(time->valueForKey("value"), tw::Value(93784.0));
 
   int heard = 0;
-  auto observation = time->observe("value", tw::KVONew, [&](auto&) { ++heard; });
+  auto observation = time->observeScoped("value", tw::KVONew, [&](auto&) { ++heard; });
   time->setDay(0);
   time->setHour(65536 + 1);  // 16 bits keep 1
   time->setMinute(0);
@@ -211,8 +211,8 @@ TEST_F(TimeObjectTest, ComputedFinishDateIsHeardWhenTheTimeOrItsFieldsChange) {
   auto timer = managedObject<BTTimer>();
   std::vector<tw::Value> heard;
   auto observation =
-      timer->observe("computedFinishDate", tw::KVONew,
-                     [&](const tw::KeyValueChange& c) { heard.push_back(c.newValue); });
+      timer->observeScoped("computedFinishDate", tw::KVONew,
+                           [&](const tw::KeyValueChange& c) { heard.push_back(c.newValue); });
   auto time = setting(0, 0, 2, 0);
   timer->setTime(time);
   ASSERT_EQ(heard.size(), 1u);
@@ -240,7 +240,8 @@ TEST_F(TimeObjectTest, AlarmRingsAtTheNextChosenDayAndIsHeardWhenItsSettingsChan
   auto days = managedObject<BTWeekdaySetting>();
   days->setSaturday(true);
   int heard = 0;
-  auto observation = alarm->observe("computedFinishDate", tw::KVONew, [&](auto&) { ++heard; });
+  auto observation =
+      alarm->observeScoped("computedFinishDate", tw::KVONew, [&](auto&) { ++heard; });
   int before = heard;
   auto expectHeard = [&](const char* step, int times = 1) {
     EXPECT_EQ(heard, before + times) << step;

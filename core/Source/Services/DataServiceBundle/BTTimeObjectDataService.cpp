@@ -111,15 +111,16 @@ BFTaskPtr BTTimeObjectDataService::loadTimeObjects() {
         tw::Value result = task->result();
         auto self = weak.lock();
         if (!self) return result;
-        self->willChangeValueForKey(kTimeObjectsKey);
-        self->timeObjects_.clear();
-        if (const tw::Array* objects = result.array()) {
-          for (const tw::Value& value : *objects) {
-            if (auto timeObject = value.objectAs<BTTimeObject>())
-              self->timeObjects_.push_back(std::move(timeObject));
+        {
+          tw::ChangeScope change(*self, kTimeObjectsKey);
+          self->timeObjects_.clear();
+          if (const tw::Array* objects = result.array()) {
+            for (const tw::Value& value : *objects) {
+              if (auto timeObject = value.objectAs<BTTimeObject>())
+                self->timeObjects_.push_back(std::move(timeObject));
+            }
           }
         }
-        self->didChangeValueForKey(kTimeObjectsKey);
         self->setDataLoaded(true);
         return result;
       });
@@ -149,9 +150,8 @@ BFTaskPtr BTTimeObjectDataService::createTimeObject() {
         if (!self || !timeObject) return result;
         // The new object keeps the entity's not-found sort order, so after a reload it still
         // sorts after every ordered object, in creation order: the end of the list, as here.
-        self->willChangeValueForKey(kTimeObjectsKey);
+        tw::ChangeScope change(*self, kTimeObjectsKey);
         self->timeObjects_.push_back(timeObject);
-        self->didChangeValueForKey(kTimeObjectsKey);
         return result;
       });
 }
@@ -193,9 +193,10 @@ BFTaskPtr BTTimeObjectDataService::deleteTimeObject(
         auto self = weak.lock();
         if (!self) return task->result();
         auto& list = self->timeObjects_;
-        self->willChangeValueForKey(kTimeObjectsKey);
-        list.erase(std::remove(list.begin(), list.end(), timeObject), list.end());
-        self->didChangeValueForKey(kTimeObjectsKey);
+        {
+          tw::ChangeScope change(*self, kTimeObjectsKey);
+          list.erase(std::remove(list.begin(), list.end(), timeObject), list.end());
+        }
         return task->result();
       });
 }
@@ -227,10 +228,7 @@ BFTaskPtr BTTimeObjectDataService::moveTimeObjectAtIndex(std::int64_t fromIndex,
   return source->task()->continueWithExecutorWithSuccessBlock(
       BFExecutor::mainThreadExecutor(), [weak = weakSelf()](const BFTaskPtr& task) -> tw::Value {
         // The list already has its new order; observers hear of it now.
-        if (auto self = weak.lock()) {
-          self->willChangeValueForKey(kTimeObjectsKey);
-          self->didChangeValueForKey(kTimeObjectsKey);
-        }
+        if (auto self = weak.lock()) tw::ChangeScope change(*self, kTimeObjectsKey);
         return task->result();
       });
 }

@@ -215,10 +215,11 @@ TEST_F(DataServiceTest, LoadingFetchesOneKindBySortOrderThenCreationDateOnALater
   managedObject<BTStopwatch>();
   int heard = 0;
   tw::Value heardList;
-  auto observation = timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    ++heard;
-    heardList = c.newValue;
-  });
+  auto observation =
+      timers_->observeScoped("timeObjects", tw::KVONew, [&](const tw::KeyValueChange& c) {
+        ++heard;
+        heardList = c.newValue;
+      });
   bool continuationOnMain = false;
 
   auto task = timers_->loadTimeObjects();
@@ -268,8 +269,8 @@ TEST_F(DataServiceTest, LoadingWithoutAStoreFailsAndLeavesTheServiceUnloaded) {
 TEST_F(DataServiceTest, ANewTimerIsAppendedWithItsTitleAndAZeroDuration) {
   loadedTimers({0, 1});
   int heard = 0;
-  auto observation =
-      timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) { ++heard; });
+  auto observation = timers_->observeScoped("timeObjects", tw::KVONew,
+                                            [&](const tw::KeyValueChange&) { ++heard; });
 
   auto task = await(timers_->createTimeObject());
   auto timer = task->result().objectAs<BTTimer>();
@@ -364,9 +365,10 @@ TEST_F(DataServiceTest, DeletingTellsTheObserverFirstThenDeletesAndDropsTheObjec
         EXPECT_EQ(timers_->timeObjects().size(), 3u) << "still listed";
         events.push_back("observer");
       }));
-  auto observation = timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) {
-    events.push_back("list changed, deleted=" + std::to_string(victim->isDeleted()));
-  });
+  auto observation =
+      timers_->observeScoped("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) {
+        events.push_back("list changed, deleted=" + std::to_string(victim->isDeleted()));
+      });
 
   auto task = timers_->deleteTimeObject(victim);
   EXPECT_TRUE(events.empty()) << "nothing happens before the Core Data queue runs";
@@ -405,9 +407,9 @@ TEST_F(DataServiceTest, MovingRenumbersEveryObjectAndAnnouncesTheNewOrderWithout
   auto list = loadedTimers({5, 7, 9});
   store_->save();
   std::vector<std::string> heardOrder;
-  auto observation = timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) {
-    heardOrder = titlesOf(timers_->timeObjects());
-  });
+  auto observation = timers_->observeScoped(
+      "timeObjects", tw::KVONew,
+      [&](const tw::KeyValueChange&) { heardOrder = titlesOf(timers_->timeObjects()); });
   const int savesBefore = provider_->saves;
 
   auto task = await(timers_->moveTimeObjectAtIndex(0, 2));
@@ -431,8 +433,8 @@ TEST_F(DataServiceTest, MovingRenumbersEveryObjectAndAnnouncesTheNewOrderWithout
 TEST_F(DataServiceTest, MovingToTheSameIndexIsCancelledQuietly) {
   auto list = loadedTimers({4, 5, 6});
   int heard = 0;
-  auto observation =
-      timers_->observe("timeObjects", tw::KVONew, [&](const tw::KeyValueChange&) { ++heard; });
+  auto observation = timers_->observeScoped("timeObjects", tw::KVONew,
+                                            [&](const tw::KeyValueChange&) { ++heard; });
 
   auto task = await(timers_->moveTimeObjectAtIndex(2, 2));
   EXPECT_TRUE(task->isCancelled());

@@ -198,6 +198,7 @@ TEST_F(SettingsTest, UnreadableStoredEntriesAreRebuiltKeepingTheReadableOnes) {
                                                {"actionsListViewCollapsed", tw::Value(1)}}),
                       "MasterDetailsBundle");
   defaults->setObject(tw::Value("not a dictionary"), "TimeObjectsBundle");
+  ASSERT_TRUE(defaults->synchronize());  // as the user's file holds them
   loadAndRegister();
 
   auto g = service->generalBundle();
@@ -229,6 +230,17 @@ TEST_F(SettingsTest, UnreadableStoredEntriesAreRebuiltKeepingTheReadableOnes) {
                                       {"preventSystemSleep", tw::Value(true)},
                                       {"useMilitaryTime", tw::Value(true)}}));
   EXPECT_EQ(stored("TimeObjectsBundle")->at("stopwatchAccuracy"), tw::Value(0));
+  // ... and the user's original stays beside it, once.
+  service->save();
+  std::vector<std::filesystem::path> kept;
+  for (auto& entry : std::filesystem::directory_iterator(xdg.root()))
+    if (entry.path().filename().string().starts_with("preferences.plist.corrupt-"))
+      kept.push_back(entry.path());
+  ASSERT_EQ(kept.size(), 1u);
+  tw::UserDefaults original(kept[0]);
+  EXPECT_EQ(original.dictionaryForKey("GeneralBundle")->at("preventSystemSleep"),
+            tw::Value("maybe"));
+  EXPECT_EQ(original.objectForKey("TimeObjectsBundle"), tw::Value("not a dictionary"));
 }
 
 TEST_F(SettingsTest, AnUnreadablePreferencesFileIsMovedAsideAndDefaultsApply) {
@@ -305,8 +317,9 @@ TEST(SettingsContainer, ValidationNormalisesNumbersAndRefusesOtherTypes) {
 TEST(SettingsContainer, ObserversHearTypedSetters) {
   auto t = std::make_shared<BTTimeObjectsBundleSettingsImpl>();
   std::vector<tw::Value> seen;
-  auto observation = t->observe("stopwatchAccuracy", tw::KVONew,
-                                [&](const tw::KeyValueChange& c) { seen.push_back(c.newValue); });
+  auto observation =
+      t->observeScoped("stopwatchAccuracy", tw::KVONew,
+                       [&](const tw::KeyValueChange& c) { seen.push_back(c.newValue); });
   t->setStopwatchAccuracy(2);
   EXPECT_EQ(seen, std::vector<tw::Value>{tw::Value(2)});
 }

@@ -66,9 +66,10 @@ TEST_F(ControlTest, HooksRunWithTheNewStateStoredBeforeObserversHearIt) {
   auto control = controlFor<TracingTimerControl>(timer);
   auto trace = control->trace;
   trace->clear();
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    trace->push_back("observer hears " + std::to_string(c.newValue.integerValue()));
-  });
+  auto observation =
+      timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+        trace->push_back("observer hears " + std::to_string(c.newValue.integerValue()));
+      });
 
   control->start();
   control->pause();
@@ -162,9 +163,9 @@ TEST_F(ControlTest, ATimerOfZeroFinishesOnItsFirstUpdateAndFiresItsFinishActions
   auto starts = addStateAction(timer, kReset, kRunning);
   auto control = controlFor<BTTimerControlViewModel>(timer);
   std::vector<std::int64_t> heard;
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    heard.push_back(c.newValue.integerValue());
-  });
+  auto observation = timer->observeScoped(
+      "timingState", tw::KVONew,
+      [&](const tw::KeyValueChange& c) { heard.push_back(c.newValue.integerValue()); });
 
   control->start();
   // Observers hear the run begin before it ends, so the triggers on both changes see them.
@@ -285,8 +286,8 @@ TEST_F(ControlTest, AnAlarmCannotPauseAndRingsAtItsNextOccurrence) {
   auto finish = addStateAction(alarm, kRunning, kFinished);
   auto control = controlFor<BTAlarmControlViewModel>(alarm);
   int notifications = 0;
-  auto observation = alarm->observe("timingState", tw::KVONew,
-                                    [&](const tw::KeyValueChange&) { ++notifications; });
+  auto observation = alarm->observeScoped("timingState", tw::KVONew,
+                                          [&](const tw::KeyValueChange&) { ++notifications; });
 
   control->startOrPause();
   EXPECT_EQ(alarm->timingState(), kRunning);
@@ -405,7 +406,7 @@ TEST_F(ControlTest, ButtonTextsAndStatesFollowTheKindAndState) {
   EXPECT_EQ(timerControl->valueForKey("resetText"), tw::Value("Stop"));
 
   std::vector<tw::Value> heard;
-  auto observation = timerControl->observe(
+  auto observation = timerControl->observeScoped(
       "startText", tw::KVONew, [&](const tw::KeyValueChange& c) { heard.push_back(c.newValue); });
 
   auto text = [](const std::optional<std::string>& t) { return t ? t->c_str() : nullptr; };

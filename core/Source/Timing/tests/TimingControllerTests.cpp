@@ -132,9 +132,10 @@ TEST_F(TimingControllerTest, AThreeSecondTimerFinishesThenResetsASecondLater) {
   auto finish = addStateAction(timer, kRunning, kFinished);
   auto control = controlFor(timer);
   std::vector<std::pair<std::int64_t, double>> heard;  // state, when
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    heard.emplace_back(c.newValue.integerValue(), now() - kStart);
-  });
+  auto observation =
+      timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+        heard.emplace_back(c.newValue.integerValue(), now() - kStart);
+      });
 
   control->startOrPause();
   std::vector<double> shown;
@@ -170,9 +171,10 @@ TEST_F(TimingControllerTest, ATimerStartedBetweenTicksFinishesAtItsFinishMoment)
   step(0.3);
   auto timer = makeTimer(1);
   double finishedAt = -1;
-  auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    if (c.newValue.integerValue() == kFinished) finishedAt = now() - kStart;
-  });
+  auto observation =
+      timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
+        if (c.newValue.integerValue() == kFinished) finishedAt = now() - kStart;
+      });
   controlFor(timer)->startOrPause();
   for (int i = 0; i < 40 && finishedAt < 0; ++i) step(0.05);
   EXPECT_NEAR(finishedAt, 1.3, 1e-6);

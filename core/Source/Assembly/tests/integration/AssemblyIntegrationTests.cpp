@@ -370,9 +370,9 @@ TEST_F(AssemblyIntegrationTest, ServicesControlsAndTheExecutorWorkTogetherThroug
   EXPECT_EQ(stopwatchControl->updateRate(), BTStopwatchControlViewModel::kRateHundredths);
 
   std::vector<std::int64_t> loopStates;
-  auto observation = loop->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-    loopStates.push_back(c.newValue.integerValue());
-  });
+  auto observation = loop->observeScoped(
+      "timingState", tw::KVONew,
+      [&](const tw::KeyValueChange& c) { loopStates.push_back(c.newValue.integerValue()); });
   control(tea)->start();
   control(eggs)->start();
   control(alarm)->start();
