@@ -42,6 +42,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"

@@ -38,8 +38,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/Actions/UserMessages/BTNotification.h"
+#include "core/Source/UserMessages/BTNotification.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTrigger.h"

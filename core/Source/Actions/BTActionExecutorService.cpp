@@ -7,9 +7,9 @@
 #include <string_view>
 #include <utility>
 
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
-#include "core/Source/Actions/UserMessages/BTNotification.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTNotification.h"
 #include "core/Source/Library/Proxying/BTProxy.h"
 #include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTActionObjectUtil.h"

@@ -25,7 +25,7 @@
 #include <optional>
 #include <string>
 
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Timing/BTActionExecutor.h"
 #include "core/Source/Timing/BTTimingControl.h"
 #include "platform/foundation/Dispatch.h"

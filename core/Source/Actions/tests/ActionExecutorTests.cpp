@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/testsupport/CoreStoreTest.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
 #include "core/Source/Library/Proxying/BTProxy.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
@@ -42,9 +43,12 @@
 #include "platform/foundation/Log.h"
 #include "platform/inject/TyphoonAssembly.h"
 #include "platform/inject/TyphoonComponentFactory.h"
+#include "core/testsupport/TestTimeObjects.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace {
+
+using tw::test::makeTimer;
 
 constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;
 // A signal over an object's key path leaves one inert registration on it for the object's life
@@ -272,16 +276,14 @@ std::shared_ptr<BTActionObjectProtocol> proxyOf(const std::shared_ptr<AllKindsBu
   return std::make_shared<ActionProxy>(builder, &tw::protocolOf<P>());
 }
 
-class ActionExecutorTest : public ::testing::Test {
+class ActionExecutorTest : public tw::test::CoreStoreTest {
  protected:
   static constexpr double kStart = 1'700'000'000.0;
 
   void SetUp() override {
     tw::RunLoop::main().drain();
     TyphoonComponentFactory::clearDefaultFactory();
-    store_ = std::make_shared<BTCoreDataService>();
-    store_->setup();
-    tw::setDefaultCoreDataProvider(store_);
+    CoreStoreTest::SetUp();
     updater_ = std::make_shared<BTUpdater>();
     controller_ = std::make_shared<BTTimingController>(updater_, executor_);
     activate(/*withSpeech=*/true);
@@ -293,10 +295,7 @@ class ActionExecutorTest : public ::testing::Test {
     TyphoonComponentFactory::clearDefaultFactory();
     controller_.reset();
     updater_.reset();
-    tw::RunLoop::main().drain();
-    store_->cleanUp();
-    tw::setDefaultCoreDataProvider(nullptr);
-    tw::RunLoop::main().drain();
+    CoreStoreTest::TearDown();
   }
 
   void activate(bool withSpeech) {
@@ -330,15 +329,6 @@ class ActionExecutorTest : public ::testing::Test {
     for (double done = 0; done < seconds; done += 0.25) step(0.25);
   }
 
-  std::shared_ptr<BTTimer> makeTimer(long seconds, const std::string& title) {
-    auto timer = managedObject<BTTimer>();
-    timer->setTitle(title);
-    auto time = managedObject<BTTimeSetting>();
-    time->setMinute(seconds / 60);
-    time->setSecond(seconds % 60);
-    timer->setTime(time);
-    return timer;
-  }
   template <class A>
   std::shared_ptr<A> addAction(const std::shared_ptr<BTTimeObject>& owner, std::int64_t from = 20,
                                std::int64_t to = 21) {
@@ -359,8 +349,6 @@ class ActionExecutorTest : public ::testing::Test {
   }
 
   tw::VirtualClock clock_{kStart};
-  tw::test::ScopedXdg xdg_;
-  std::shared_ptr<BTCoreDataService> store_;
   std::shared_ptr<Journal> journal_ = std::make_shared<Journal>();
   std::shared_ptr<FakeNotificationService> notifications_ =
       std::make_shared<FakeNotificationService>();
@@ -619,7 +607,7 @@ TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
   builder->setTargetTimeObject(target);
   builder->setTargetAction(1);
 
-  store_->objectContext()->deleteObject(target);
+  service_->objectContext()->deleteObject(target);
   ASSERT_FALSE(link->targetTimeObject());
   const auto controls = controller_->controlCount();
   run(link);
@@ -680,7 +668,7 @@ TEST_F(ActionExecutorTest, ARepeatWhoseActionIsDeletedInTheFinishedSecondEndsWit
   while (timer->timingState() != kFinished) step(0.25);
   EXPECT_GT(repeat->observationCount(), unwatched);  // the repeat is watching
 
-  store_->objectContext()->deleteObject(repeat);
+  service_->objectContext()->deleteObject(repeat);
   EXPECT_EQ(repeat->observationCount(), unwatched + kDeallocSentinel);
   stepFor(3);
   EXPECT_EQ(timer->timingState(), kReset);
@@ -700,7 +688,7 @@ TEST_F(ActionExecutorTest, ARepeatWhoseTimeObjectIsDeletedInTheFinishedSecondEnd
 
     tw::LogCapture log;
     if (resetFirst) controller_->timeObjectWillBeDeleted(timer);
-    store_->objectContext()->deleteObject(timer);
+    service_->objectContext()->deleteObject(timer);
     stepFor(3);
     EXPECT_EQ(repeat->observationCount(), unwatched + kDeallocSentinel);
     EXPECT_NE(timer->timingState(), kRunning);

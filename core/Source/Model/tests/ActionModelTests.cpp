@@ -30,7 +30,7 @@
 #include "core/Source/Model/BTTestActionObject.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
 #include "platform/foundation/Exception.h"
 
 namespace {
@@ -118,7 +118,7 @@ class TimeOnlyTrigger : public BTTimeTriggerProtocol {
   void setTimeCondition(std::int64_t v) override { condition_ = v; }
 };
 
-class ActionModelTest : public tw::test::ModelStoreTest {};
+class ActionModelTest : public tw::test::CoreStoreTest {};
 
 TEST_F(ActionModelTest, ABuilderOfEveryKindReceivesEveryGroupOfDefaults) {
   AllKindsAction builder;

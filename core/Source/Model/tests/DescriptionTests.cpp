@@ -25,7 +25,7 @@
 #include "core/Source/Model/BTSystemEventAction.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ std::string repeat(const std::string& piece, int times) {
   return text;
 }
 
-class DescriptionTest : public tw::test::ModelStoreTest {
+class DescriptionTest : public tw::test::CoreStoreTest {
  protected:
   template <class T>
   std::shared_ptr<T> timeObject(const char* title) {

@@ -25,7 +25,8 @@
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Model/BTWeekdaySetting.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
+#include "platform/foundation/Exception.h"
 #include "platform/store/Context.h"
 
 namespace {
@@ -66,7 +67,7 @@ std::shared_ptr<BTStateTrigger> stateTrigger(long from, long to) {
   return trigger;
 }
 
-class PersistenceTest : public tw::test::ModelStoreTest {};
+class PersistenceTest : public tw::test::CoreStoreTest {};
 
 TEST_F(PersistenceTest, EveryEntityWithItsRelationshipsAndRunningStateSurvivesReopening) {
   auto timer = managedObject<BTTimer>();

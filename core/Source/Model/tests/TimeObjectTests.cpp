@@ -17,7 +17,7 @@
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Model/BTWeekdaySetting.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
 
@@ -34,7 +34,7 @@ std::shared_ptr<BTTimeSetting> setting(long d, long h, long m, long s) {
   return time;
 }
 
-class TimeObjectTest : public tw::test::ModelStoreTest {
+class TimeObjectTest : public tw::test::CoreStoreTest {
  protected:
   tw::VirtualClock clock_{1'700'000'000.0};
 };

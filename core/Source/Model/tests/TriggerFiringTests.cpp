@@ -26,7 +26,8 @@
 #include "core/Source/Model/BTSystemEventAction.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
+#include "platform/foundation/Exception.h"
 #include "platform/store/Context.h"
 
 namespace {
@@ -36,7 +37,7 @@ constexpr std::int64_t kPaused = BTTimeObject::kTimingStatePaused;
 constexpr std::int64_t kRunning = BTTimeObject::kTimingStateRunning;
 constexpr std::int64_t kFinished = BTTimeObject::kTimingStateFinished;
 
-class TriggerFiringTest : public tw::test::ModelStoreTest {
+class TriggerFiringTest : public tw::test::CoreStoreTest {
  protected:
   // Gives `trigger` an action of `owner`, as the builders leave a stored action.
   template <class T>

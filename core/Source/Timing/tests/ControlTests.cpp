@@ -9,11 +9,15 @@
 #include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Timing/BTAlarmControlViewModel.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Timing/BTTimerControlViewModel.h"
 #include "core/Source/Timing/tests/TimingTestSupport.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 
 namespace {
+
+using tw::test::makeTimer;
 
 using tw::Date;
 
@@ -451,6 +455,23 @@ TEST_F(ControlTest, TheBaseControlHasNoRateOrValueOfItsOwn) {
   auto control = BTTimeObjectControlViewModel::create(makeTimer(5), executor_);
   EXPECT_THROW(control->updateRate(), tw::Exception);
   EXPECT_THROW(control->timingValue(), tw::Exception);
+}
+
+// ----- time-object view models
+
+TEST(TimeObjectViewModel, KeepsItsTimeObjectAndRefusesToBeMadeWithoutOne) {
+  auto timer = std::make_shared<BTTimer>();
+  auto viewModel = std::make_shared<BTTimeObjectViewModel>(timer);
+  EXPECT_EQ(viewModel->timeObject(), timer);
+  EXPECT_EQ(viewModel->valueForKey("timeObject").objectAs<BTTimeObject>(), timer);
+  try {
+    std::make_shared<BTTimeObjectViewModel>();
+    ADD_FAILURE() << "made without a time object";
+  } catch (const tw::Exception& e) {
+    EXPECT_EQ(e.name() + ": " + e.reason(),
+              "NSInternalInconsistencyException: Unsupported initalizer use `initWithTimeObject:` "
+              "instead");
+  }
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 
 namespace {
 
+using tw::test::makeTimer;
+
 using tw::Date;
 
 constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;

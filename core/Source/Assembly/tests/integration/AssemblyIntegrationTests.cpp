@@ -17,9 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Model/BTActionObjectUtil.h"

@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/Timing/tests/TimingTestSupport.h"
@@ -62,15 +63,7 @@ struct Report {
 };
 using Reports = std::map<std::string, Report>;
 
-std::shared_ptr<BTTimer> makeTimer(long seconds) {
-  auto timer = managedObject<BTTimer>();
-  auto time = managedObject<BTTimeSetting>();
-  time->setHour(seconds / 3600);
-  time->setMinute((seconds / 60) % 60);
-  time->setSecond(seconds % 60);
-  timer->setTime(time);
-  return timer;
-}
+using tw::test::makeTimer;
 
 void addFinishAction(const std::shared_ptr<BTTimeObject>& object) {
   auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
