@@ -86,8 +86,6 @@ constexpr long kFinishDuration = 2;
 constexpr double kTimerTickPeriod = 0.25;   // 4 Hz with only timers running
 constexpr double kTimerUpdatePeriod = 0.5;  // a 2 Hz object is served every second tick
 
-constexpr std::int64_t kRunning = BTTimeObject::kTimingStateRunning;
-constexpr std::int64_t kFinished = BTTimeObject::kTimingStateFinished;
 
 // ----- measuring
 
@@ -172,8 +170,8 @@ std::shared_ptr<BTTimer> makeTimer(long seconds) {
   timer->setTime(time);
   // The finish alert: shown when the timer goes from running to finished.
   auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-  trigger->setStateFrom(kRunning);
-  trigger->setStateTo(kFinished);
+  trigger->setStateFrom(tw::kTimingStateRunning);
+  trigger->setStateTo(tw::kTimingStateFinished);
   auto action = BTActionObject::actionObject<BTDisplayAlertAction>();
   action->setEnabled(true);
   action->setTrigger(trigger);
@@ -425,7 +423,7 @@ Percentiles measureFinishes() {
     auto timer = std::dynamic_pointer_cast<BTTimer>(controls[i]->timeObject());
     observations.push_back(
         timer->observe("timingState", tw::KVONew, [&, i, timer](const tw::KeyValueChange& c) {
-          if (c.newValue.integerValue() != kFinished) return;
+          if (c.newValue.integerValue() != tw::kTimingStateFinished) return;
           delays.push_back(tw::clock::wallNow() - timer->finishDate()->secondsSince1970);
           if (finishes[i]++ == 0 && ++seen == controls.size()) tw::RunLoop::main().stop();
         }));

@@ -110,8 +110,8 @@ std::shared_ptr<BTActionTrigger> makeTrigger(tw::store::Context& context, bool s
   i /= 2;
   if (state) {
     auto t = context.insertNew<BTStateTrigger>();
-    t->setStateFrom(BTTimeObject::kTimingStateRunning);
-    t->setStateTo(i % 2 ? BTTimeObject::kTimingStateFinished : BTTimeObject::kTimingStateReset);
+    t->setStateFrom(tw::kTimingStateRunning);
+    t->setStateTo(i % 2 ? tw::kTimingStateFinished : tw::kTimingStateReset);
     return t;
   }
   auto t = context.insertNew<BTTimeTrigger>();
@@ -169,7 +169,7 @@ struct Fixture {
       setting->setSecond(15);
       timer->setTime(setting);
       if (i % 3 == 0) {
-        timer->setTimingState(BTTimeObject::kTimingStateRunning);
+        timer->setTimingState(tw::kTimingStateRunning);
         timer->setFinishDate(tw::Date{kBaseDate + i});
       }
       for (int a = 0; a < kActionsEach; ++a) {
@@ -343,7 +343,7 @@ void BM_Save1000Changed_Store(benchmark::State& state) {
     tw::RunLoop::main().drain();
     ++round;
     const std::int64_t newState =
-        round % 2 ? BTTimeObject::kTimingStatePaused : BTTimeObject::kTimingStateRunning;
+        round % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning;
     for (int i = 0; i < kChanged; ++i) {
       BTTimer& timer = *timers[static_cast<std::size_t>(i) * kChangeStride];
       timer.setTimingState(newState);
@@ -408,7 +408,7 @@ void BM_Save1000Changed_RawSQLite(benchmark::State& state) {
   for (auto _ : state) {
     ++round;
     const std::int64_t newState =
-        round % 2 ? BTTimeObject::kTimingStatePaused : BTTimeObject::kTimingStateRunning;
+        round % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning;
     check(db, sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), "begin");
     for (int i = 0; i < kChanged; ++i) {
       sqlite3_bind_int64(update, 1, newState);
@@ -468,7 +468,7 @@ void BM_MemoryPerTimeObject(benchmark::State& state) {
     // A reset timer shows its setting's seconds as soon as the setting changes.
     std::shared_ptr<BTTimer> reset;
     for (auto& o : timeObjects)
-      if (o->timingState() == BTTimeObject::kTimingStateReset) {
+      if (o->timingState() == tw::kTimingStateReset) {
         reset = std::static_pointer_cast<BTTimer>(o);
         break;
       }

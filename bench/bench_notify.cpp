@@ -161,8 +161,8 @@ struct Engine {
       timer->setTitle(title);
       timer->time()->setSecond(kTimerSeconds);
       auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-      trigger->setStateFrom(BTTimeObject::kTimingStateRunning);
-      trigger->setStateTo(BTTimeObject::kTimingStateFinished);
+      trigger->setStateFrom(tw::kTimingStateRunning);
+      trigger->setStateTo(tw::kTimingStateFinished);
       auto alert = BTActionObject::actionObject<BTDisplayAlertAction>();
       BTActionObjectUtil::setDefaultValues(*alert);
       alert->setTrigger(trigger);

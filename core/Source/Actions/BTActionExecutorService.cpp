@@ -245,7 +245,7 @@ void BTActionExecutorService::executeRepeatAction(
               subject->sendCompleted();
               return;
             }
-            if (state.isNumber() && state.integerValue() == BTTimeObject::kTimingStateReset) {
+            if (state.isNumber() && state.integerValue() == tw::kTimingStateReset) {
               watch->resetSeen = true;
               subject->sendCompleted();
             }

@@ -50,7 +50,6 @@ namespace {
 
 using tw::test::makeTimer;
 
-constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;
 // A signal over an object's key path leaves one inert registration on it for the object's life
 // (its dealloc watch); an observation that has ended counts only that.
 constexpr std::size_t kDeallocSentinel = 1;
@@ -330,8 +329,8 @@ class ActionExecutorTest : public tw::test::CoreStoreTest {
   }
 
   template <class A>
-  std::shared_ptr<A> addAction(const std::shared_ptr<BTTimeObject>& owner, std::int64_t from = 20,
-                               std::int64_t to = 21) {
+  std::shared_ptr<A> addAction(const std::shared_ptr<BTTimeObject>& owner, std::int64_t from = tw::kTimingStateRunning,
+                               std::int64_t to = tw::kTimingStateFinished) {
     auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
     trigger->setStateFrom(from);
     trigger->setStateTo(to);
@@ -582,17 +581,17 @@ TEST_F(ActionExecutorTest, ALinkStartsPausesAndResetsItsTarget) {
 
   link->setTargetAction(1);
   run(link);
-  EXPECT_EQ(target->timingState(), kRunning);
+  EXPECT_EQ(target->timingState(), tw::kTimingStateRunning);
   link->setTargetAction(2);
   run(link);
-  EXPECT_EQ(target->timingState(), kPaused);
+  EXPECT_EQ(target->timingState(), tw::kTimingStatePaused);
   link->setTargetAction(7);
   run(link);
-  EXPECT_EQ(target->timingState(), kPaused);
+  EXPECT_EQ(target->timingState(), tw::kTimingStatePaused);
   link->setTargetAction(3);
   run(link);
-  EXPECT_EQ(target->timingState(), kReset);
-  EXPECT_EQ(owner->timingState(), kReset);
+  EXPECT_EQ(target->timingState(), tw::kTimingStateReset);
+  EXPECT_EQ(owner->timingState(), tw::kTimingStateReset);
 }
 
 TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
@@ -612,7 +611,7 @@ TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
   const auto controls = controller_->controlCount();
   run(link);
   run(proxyOf<BTLinkTimeObjectActionProtocol>(builder));
-  EXPECT_EQ(target->timingState(), kReset);
+  EXPECT_EQ(target->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(controller_->controlCount(), controls);
   EXPECT_TRUE(updater_->updateableObjects().empty());
 }
@@ -621,7 +620,7 @@ TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
 
 TEST_F(ActionExecutorTest, ARepeatRestartsAThreeSecondTimerAfterEachReset) {
   auto timer = makeTimer(3, "Eggs");
-  addAction<BTRepeatAction>(timer, kRunning, kFinished);
+  addAction<BTRepeatAction>(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
   std::vector<std::pair<std::int64_t, double>> heard;  // state, seconds since the start
   auto observation = timer->observe("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
     heard.emplace_back(c.newValue.integerValue(), clock_.wall() - kStart);
@@ -633,21 +632,21 @@ TEST_F(ActionExecutorTest, ARepeatRestartsAThreeSecondTimerAfterEachReset) {
   // Finish on the first tick at or after 3 s, reset a second later, started again at once;
   // and the second round the same.
   ASSERT_GE(heard.size(), 7u);
-  EXPECT_EQ(heard[0].first, kRunning);
-  EXPECT_EQ(heard[1].first, kFinished);
+  EXPECT_EQ(heard[0].first, tw::kTimingStateRunning);
+  EXPECT_EQ(heard[1].first, tw::kTimingStateFinished);
   EXPECT_GE(heard[1].second, 3.0);
   EXPECT_LT(heard[1].second, 3.5);
-  EXPECT_EQ(heard[2], std::make_pair(kReset, heard[1].second + 1.0));
-  EXPECT_EQ(heard[3], std::make_pair(kRunning, heard[2].second));
-  EXPECT_EQ(heard[4].first, kFinished);
+  EXPECT_EQ(heard[2], (std::pair<std::int64_t, double>(tw::kTimingStateReset, heard[1].second + 1.0)));
+  EXPECT_EQ(heard[3], (std::pair<std::int64_t, double>(tw::kTimingStateRunning, heard[2].second)));
+  EXPECT_EQ(heard[4].first, tw::kTimingStateFinished);
   EXPECT_GE(heard[4].second, heard[3].second + 3.0);
-  EXPECT_EQ(heard[5].first, kReset);
-  EXPECT_EQ(heard[6].first, kRunning);
+  EXPECT_EQ(heard[5].first, tw::kTimingStateReset);
+  EXPECT_EQ(heard[6].first, tw::kTimingStateRunning);
   // Each round restarted the timer exactly once.
   EXPECT_EQ(
-      std::count_if(heard.begin(), heard.end(), [](const auto& h) { return h.first == kRunning; }),
+      std::count_if(heard.begin(), heard.end(), [](const auto& h) { return h.first == tw::kTimingStateRunning; }),
       std::count_if(heard.begin(), heard.end(), [](const auto& h) {
-        return h.first == kFinished;
+        return h.first == tw::kTimingStateFinished;
       }) + 1);
 }
 
@@ -657,21 +656,21 @@ TEST_F(ActionExecutorTest, ARepeatOfAResetTimeObjectStartsItAtOnce) {
   builder->setTimeObject(timer);
   run(proxyOf<BTRepeatActionProtocol>(builder));
   tw::RunLoop::main().drain();
-  EXPECT_EQ(timer->timingState(), kRunning);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
 }
 
 TEST_F(ActionExecutorTest, ARepeatWhoseActionIsDeletedInTheFinishedSecondEndsWithoutRestart) {
   auto timer = makeTimer(3, "Eggs");
-  auto repeat = addAction<BTRepeatAction>(timer, kRunning, kFinished);
+  auto repeat = addAction<BTRepeatAction>(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
   controlFor(timer)->start();
   const auto unwatched = repeat->observationCount();  // the control's own, while it runs
-  while (timer->timingState() != kFinished) step(0.25);
+  while (timer->timingState() != tw::kTimingStateFinished) step(0.25);
   EXPECT_GT(repeat->observationCount(), unwatched);  // the repeat is watching
 
   service_->objectContext()->deleteObject(repeat);
   EXPECT_EQ(repeat->observationCount(), unwatched + kDeallocSentinel);
   stepFor(3);
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   EXPECT_TRUE(updater_->updateableObjects().empty());
 }
 
@@ -680,10 +679,10 @@ TEST_F(ActionExecutorTest, ARepeatWhoseTimeObjectIsDeletedInTheFinishedSecondEnd
   for (bool resetFirst : {false, true}) {
     SCOPED_TRACE(resetFirst ? "reset first" : "deleted directly");
     auto timer = makeTimer(3, "Eggs");
-    auto repeat = addAction<BTRepeatAction>(timer, kRunning, kFinished);
+    auto repeat = addAction<BTRepeatAction>(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
     controlFor(timer)->start();
     const auto unwatched = repeat->observationCount();
-    while (timer->timingState() != kFinished) step(0.25);
+    while (timer->timingState() != tw::kTimingStateFinished) step(0.25);
     ASSERT_GT(repeat->observationCount(), unwatched);
 
     tw::LogCapture log;
@@ -691,7 +690,7 @@ TEST_F(ActionExecutorTest, ARepeatWhoseTimeObjectIsDeletedInTheFinishedSecondEnd
     service_->objectContext()->deleteObject(timer);
     stepFor(3);
     EXPECT_EQ(repeat->observationCount(), unwatched + kDeallocSentinel);
-    EXPECT_NE(timer->timingState(), kRunning);
+    EXPECT_NE(timer->timingState(), tw::kTimingStateRunning);
     EXPECT_TRUE(updater_->updateableObjects().empty());
     EXPECT_EQ(controller_->controlCount(), 0u);
   }

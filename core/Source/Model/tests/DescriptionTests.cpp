@@ -378,8 +378,8 @@ TEST_F(DescriptionTest, TriggersWithoutADescription) {
 
   // A starting trigger with nothing to name: no action, or an action without a time object.
   auto detached = BTActionTrigger::actionTrigger<BTStateTrigger>();
-  detached->setStateFrom(0);
-  detached->setStateTo(20);
+  detached->setStateFrom(tw::kTimingStateReset);
+  detached->setStateTo(tw::kTimingStateRunning);
   EXPECT_EQ(TU::actionTriggerDescription(detached), std::nullopt);
   auto action = BTActionObject::actionObject<BTRepeatAction>();
   action->setTrigger(detached);
@@ -417,8 +417,8 @@ TEST_F(DescriptionTest, BuildersReadAsTheirFirstKindAndProxiesAsTheirOwn) {
   trigger->condition_ = 10;
   trigger->interval_ = 60;
   EXPECT_EQ(TU::actionTriggerDescription(trigger), std::nullopt);
-  trigger->from_ = 20;
-  trigger->to_ = 21;
+  trigger->from_ = tw::kTimingStateRunning;
+  trigger->to_ = tw::kTimingStateFinished;
   EXPECT_EQ(TU::actionTriggerActivatedDescription(trigger), "this timer has finished");
   auto timeOnly = BTProxy::proxyWithTarget<BTTimeTriggerProtocol>(trigger);
   EXPECT_EQ(TU::actionTriggerDescription(timeOnly), "After 1 minute remains");

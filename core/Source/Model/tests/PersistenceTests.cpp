@@ -73,7 +73,7 @@ TEST_F(PersistenceTest, EveryEntityWithItsRelationshipsAndRunningStateSurvivesRe
   auto timer = managedObject<BTTimer>();
   timer->setTitle("Tea");
   timer->setTime(setting(0, 0, 4, 30));
-  timer->setTimingState(BTTimeObject::kTimingStateRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
   timer->setFinishDate(Date{1'700'000'270.5});
   timer->setSortOrder(2);
 
@@ -84,7 +84,7 @@ TEST_F(PersistenceTest, EveryEntityWithItsRelationshipsAndRunningStateSurvivesRe
   days->setMonday(true);
   days->setFriday(true);
   alarm->setWeekdays(days);
-  alarm->setTimingState(BTTimeObject::kTimingStatePaused);
+  alarm->setTimingState(tw::kTimingStatePaused);
 
   auto stopwatch = managedObject<BTStopwatch>();
   stopwatch->setTitle("Run");
@@ -219,7 +219,7 @@ TEST_F(PersistenceTest, TransientStateIsNotSavedAndIsNoChange) {
   EXPECT_FALSE(st->isTriggered());
   // The reloaded trigger hears its time object's stored state at once; the pair starts afresh.
   EXPECT_EQ(st->previousState(), -1);
-  EXPECT_EQ(st->currentState(), BTTimeObject::kTimingStateReset);
+  EXPECT_EQ(st->currentState(), tw::kTimingStateReset);
   EXPECT_FALSE(only<BTTimeTrigger>(context())->meetsTriggerPreCondition());
 }
 

@@ -95,7 +95,7 @@ TEST_F(TimeObjectTest, TimingStateSetterNotifiesAndTheValueSetterDoesNot) {
   auto timer = managedObject<BTTimer>();
   int heard = 0;
   auto observation = timer->observe("timingState", tw::KVONew, [&](auto&) { ++heard; });
-  timer->setTimingState(20);
+  timer->setTimingState(tw::kTimingStateRunning);
   EXPECT_EQ(heard, 1);
   timer->setTimingStateValue(10);
   EXPECT_EQ(heard, 1);
@@ -168,7 +168,7 @@ TEST_F(TimeObjectTest, AResetTimerShowsItsDurationAndARunningOneDoesNotFollowEdi
   time->setMinute(1);  // the old one no longer is
   EXPECT_EQ(timer->timingValue(), 3600.0);
 
-  timer->setTimingState(20);
+  timer->setTimingState(tw::kTimingStateRunning);
   timer->setTimingValue(1234.0);
   timer->time()->setHour(2);
   EXPECT_EQ(timer->timingValue(), 1234.0);

@@ -266,7 +266,7 @@ TEST_F(DataServiceTest, ANewTimerIsAppendedWithItsTitleAndAZeroDuration) {
   EXPECT_EQ(timer->time()->value(), 0.0);
   EXPECT_EQ(timer->time()->managedObjectContext(), timer->managedObjectContext());
   EXPECT_EQ(timer->sortOrder(), BTTimeObject::kSortOrderNotFound);
-  EXPECT_EQ(timer->timingState(), BTTimeObject::kTimingStateReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   ASSERT_EQ(timers_->timeObjects().size(), 3u);
   EXPECT_EQ(timers_->timeObjects().back(), timer);
   EXPECT_EQ(heard, 1);
@@ -340,14 +340,14 @@ TEST_F(DataServiceTest, DeletingAnObjectOutsideTheListFailsAtOnceAndTouchesNothi
 TEST_F(DataServiceTest, DeletingTellsTheObserverFirstThenDeletesAndDropsTheObject) {
   auto list = loadedTimers({0, 1, 2});
   auto victim = list[1];
-  victim->setTimingState(BTTimeObject::kTimingStateRunning);
+  victim->setTimingState(tw::kTimingStateRunning);
   service_->save();
   std::vector<std::string> events;
   timers_->setDeletionObserver(
       BTTimeObjectDeletionObserver::withBlock([&](const std::shared_ptr<BTTimeObject>& object) {
         EXPECT_EQ(object, victim);
         EXPECT_FALSE(object->isDeleted()) << "still whole when the observer hears";
-        EXPECT_EQ(object->timingState(), BTTimeObject::kTimingStateRunning);
+        EXPECT_EQ(object->timingState(), tw::kTimingStateRunning);
         EXPECT_EQ(timers_->timeObjects().size(), 3u) << "still listed";
         events.push_back("observer");
       }));

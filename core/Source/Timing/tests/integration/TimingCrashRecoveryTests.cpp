@@ -48,7 +48,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kChildVariable = "TW_TIMING_CRASH_CHILD";
-constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;
 
 // Durations of the timers left running, in seconds: all of them outlast the test.
 constexpr long kRunningDurations[] = {30, 600, 7200};
@@ -67,8 +66,8 @@ using tw::test::makeTimer;
 
 void addFinishAction(const std::shared_ptr<BTTimeObject>& object) {
   auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-  trigger->setStateFrom(kRunning);
-  trigger->setStateTo(kFinished);
+  trigger->setStateFrom(tw::kTimingStateRunning);
+  trigger->setStateTo(tw::kTimingStateFinished);
   auto action = BTActionObject::actionObject<BTDisplayAlertAction>();
   action->setEnabled(true);
   action->setTrigger(trigger);
@@ -159,7 +158,7 @@ TEST(TimingCrashChild, RunsUntilKilled) {
 
   // The one-second timer finishes on a tick of its own; it stays finished for a second, and the
   // save below lands inside that second.
-  if (!tw::RunLoop::main().runUntil([&] { return finished->timingState() == kFinished; }, 10))
+  if (!tw::RunLoop::main().runUntil([&] { return finished->timingState() == tw::kTimingStateFinished; }, 10))
     childFails(5, "the one-second timer never finished");
   line("finished", finished, 0);
   // Paused well clear of the timers' tick, so the time left is nowhere near a whole second.
@@ -172,7 +171,7 @@ TEST(TimingCrashChild, RunsUntilKilled) {
   line("diesFinishing", diesFinishing, diesFinishing->finishDate()->secondsSince1970);
 
   if (auto error = service->objectContext()->save()) childFails(6, "the save failed");
-  if (finished->timingState() != kFinished) childFails(7, "saved too late to store a finish");
+  if (finished->timingState() != tw::kTimingStateFinished) childFails(7, "saved too late to store a finish");
   out << "ready\n";
   const std::string text = out.str();
   if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
@@ -336,7 +335,7 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
 
   // Stored as finished: reset at once, silently.
   auto finished = std::dynamic_pointer_cast<BTTimer>(object("finished"));
-  EXPECT_EQ(finished->timingState(), kReset);
+  EXPECT_EQ(finished->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(finished->timingValue(), 1.0);
   EXPECT_FALSE(finished->finishDate());
   EXPECT_FALSE(isScheduled(finished));
@@ -344,9 +343,9 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   // Paused: the value of the moment of the pause, and off the scheduler.
   auto pausedTimer = object("pausedTimer");
   auto pausedStopwatch = object("pausedStopwatch");
-  EXPECT_EQ(pausedTimer->timingState(), kPaused);
+  EXPECT_EQ(pausedTimer->timingState(), tw::kTimingStatePaused);
   EXPECT_EQ(pausedTimer->timingValue(), reports.at("pausedTimer").a);
-  EXPECT_EQ(pausedStopwatch->timingState(), kPaused);
+  EXPECT_EQ(pausedStopwatch->timingState(), tw::kTimingStatePaused);
   EXPECT_NEAR(pausedStopwatch->timingValue(), reports.at("pausedStopwatch").a, 1e-3);
   EXPECT_GT(pausedStopwatch->timingValue(), 0.5);
   EXPECT_FALSE(isScheduled(pausedTimer));
@@ -359,7 +358,7 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   for (const char* name :
        {"running0", "running1", "running2", "stopwatch", "alarm", "diesFinishing"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(object(name)->timingState(), kRunning);
+    EXPECT_EQ(object(name)->timingState(), tw::kTimingStateRunning);
     EXPECT_TRUE(isScheduled(object(name)));
   }
   EXPECT_TRUE(executor->calls.empty());
@@ -369,13 +368,13 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   auto firstRunning = object("running0");
   double waited = 0;
   while (firstRunning->timingValue() == 0.0 && waited < 1.0) {
-    ASSERT_EQ(diesFinishing->timingState(), kRunning);
+    ASSERT_EQ(diesFinishing->timingState(), tw::kTimingStateRunning);
     step(0.005);
     waited += 0.005;
   }
   ASSERT_NE(firstRunning->timingValue(), 0.0) << "the timers were never ticked";
   EXPECT_LE(waited, 0.5 + 1e-9);  // timers are served twice a second
-  EXPECT_EQ(diesFinishing->timingState(), kFinished);
+  EXPECT_EQ(diesFinishing->timingState(), tw::kTimingStateFinished);
   EXPECT_EQ(diesFinishing->timingValue(), 0.0);
   EXPECT_EQ(executor->countFor(finishAction), 1);
   EXPECT_FALSE(isScheduled(diesFinishing));
@@ -390,7 +389,7 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
     EXPECT_NEAR(timer->finishDate()->secondsSince1970, r.a, 1e-3);
     const double left = r.b + static_cast<double>(kRunningDurations[i]) - clock.wall();
     EXPECT_NEAR(timer->timingValue(), left, 1.0);
-    EXPECT_EQ(timer->timingState(), kRunning);
+    EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
   }
   // The stopwatch counts on from its stored start; the alarm rings when it was set to.
   auto stopwatch = object("stopwatch");
@@ -406,13 +405,13 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   const double pausedValue = pausedTimer->timingValue();
   const double pausedElapsed = pausedStopwatch->timingValue();
   step(1.5);
-  EXPECT_EQ(diesFinishing->timingState(), kReset);
+  EXPECT_EQ(diesFinishing->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(diesFinishing->timingValue(), static_cast<double>(kFinishesWhileDead));
   EXPECT_EQ(executor->countFor(finishAction), 1);
   EXPECT_EQ(executor->calls.size(), 1u);
   EXPECT_EQ(pausedTimer->timingValue(), pausedValue);
   EXPECT_EQ(pausedStopwatch->timingValue(), pausedElapsed);
-  EXPECT_EQ(firstRunning->timingState(), kRunning);
+  EXPECT_EQ(firstRunning->timingState(), tw::kTimingStateRunning);
 
   controller.reset();
   updater.reset();
