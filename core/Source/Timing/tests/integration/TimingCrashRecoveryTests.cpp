@@ -74,11 +74,6 @@ void addFinishAction(const std::shared_ptr<BTTimeObject>& object) {
   action->setTimeObject(object);
 }
 
-void pointXdgAt(const fs::path& root) {
-  for (const char* var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
-    ::setenv(var, (root / var).c_str(), 1);
-}
-
 [[noreturn]] void childFails(int code, const std::string& why) {
   std::fprintf(stderr, "child: %s\n", why.c_str());
   std::fflush(stderr);
@@ -91,7 +86,7 @@ TEST(TimingCrashChild, RunsUntilKilled) {
   if (!setting) GTEST_SKIP() << "only runs as the child of the crash recovery test";
   const std::string s(setting);
   const auto colon = s.rfind(':');
-  pointXdgAt(s.substr(0, colon));
+  tw::test::pointXdgAt(s.substr(0, colon));
   const int fd = std::stoi(s.substr(colon + 1));
   std::ostringstream out;
   out.precision(17);
