@@ -105,7 +105,7 @@ BFTaskPtr BTActionExecutorService::executeAction(
   // executor move on into the main block, so the last reference to a main-thread object is never
   // dropped on the background thread.
   tw::DispatchQueue::global(tw::QoS::Background)
-      ->async([self = std::move(self), action, source]() mutable {
+      ->async([self = std::move(self), action = action, source]() mutable {
         tw::DispatchQueue::main()->async(
             [self = std::move(self), action = std::move(action)] { self->performAction(action); });
         source->trySetResult(tw::Value());

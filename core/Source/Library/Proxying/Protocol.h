@@ -46,11 +46,12 @@ class Protocol {
   // Registering a second descriptor under a name already taken raises
   // NSInternalInconsistencyException.
   template <class P>
-  static const Protocol& define(std::string name, std::initializer_list<const Protocol*> adopted,
-                                std::vector<std::string> required,
-                                std::vector<std::string> optional = {}) {
+  static const Protocol& define(const std::string& name,
+                                std::initializer_list<const Protocol*> adopted,
+                                const std::vector<std::string>& required,
+                                const std::vector<std::string>& optional = {}) {
     return registerNew(
-        std::move(name), adopted, std::move(required), std::move(optional),
+        name, adopted, required, optional,
         [](const Object& object) { return dynamic_cast<const P*>(&object) != nullptr; });
   }
 

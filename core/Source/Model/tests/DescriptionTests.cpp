@@ -238,13 +238,13 @@ TEST_F(DescriptionTest, EveryKindOfStoredActionIsDescribed) {
     a->setCustomMessageValue(text);
     return a;
   };
-  auto link = [](std::int64_t operation, std::shared_ptr<BTTimeObject> target) -> Action {
+  auto link = [](std::int64_t operation, const std::shared_ptr<BTTimeObject>& target) -> Action {
     auto a = BTActionObject::actionObject<BTLinkTimeObjectAction>();
     a->setTargetAction(operation);
     a->setTargetTimeObject(target);
     return a;
   };
-  auto repeatOn = [](std::shared_ptr<BTTimeObject> owner) -> Action {
+  auto repeatOn = [](const std::shared_ptr<BTTimeObject>& owner) -> Action {
     auto a = BTActionObject::actionObject<BTRepeatAction>();
     a->setTimeObject(owner);
     return a;
@@ -254,12 +254,12 @@ TEST_F(DescriptionTest, EveryKindOfStoredActionIsDescribed) {
     a->setSystemEventType(type);
     return a;
   };
-  auto file = [](Text path) -> Action {
+  auto file = [](const Text& path) -> Action {
     auto a = BTActionObject::actionObject<BTFileOperationAction>();
     a->setFileFilepathValue(path);
     return a;
   };
-  auto app = [](std::int64_t operation, Text path) -> Action {
+  auto app = [](std::int64_t operation, const Text& path) -> Action {
     auto a = BTActionObject::actionObject<BTAppOperationAction>();
     a->setAppOperationType(operation);
     a->setAppFilepathValue(path);

@@ -117,7 +117,7 @@ TEST(TimingCrashChild, RunsUntilKilled) {
   auto alarm = managedObject<BTAlarm>();
   {
     // Rings two hours from now, by the local clock.
-    const std::time_t at = std::time(nullptr) + 2 * 3600;
+    const std::time_t at = std::time(nullptr) + std::time_t{2} * 3600;
     std::tm local{};
     ::localtime_r(&at, &local);
     auto time = managedObject<BTTimeSetting>();
@@ -230,6 +230,7 @@ class TimingCrashRecoveryTest : public ::testing::Test {
     env.push_back(std::string(kChildVariable) + "=" + xdg_.root().string() + ":3");
     env.push_back("TMPDIR=" + childTmp.string());  // the child's private folders die with it
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string arg0 = "core_timing_tests", arg1 = "--gtest_filter=TimingCrashChild.*";
