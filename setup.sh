@@ -15,6 +15,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   libsystemd-dev libspeechd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
   dbus python3
+  clang-format clang-tidy
 )
 
 install_packages() {
