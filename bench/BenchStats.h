@@ -1,9 +1,17 @@
 #pragma once
-// Percentiles of a set of measured latencies, as every benchmark reports them. Bench-only.
+// What the benchmarks share: the percentiles of a set of measured latencies, as every benchmark
+// reports them, and the kernel's own periodic timer that the timing benchmarks measure against.
+// Bench-only.
+
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
+
+#include "platform/foundation/Clock.h"
 
 namespace tw::bench {
 
@@ -28,6 +36,38 @@ Percentiles percentiles(std::vector<T> values, double scale = 1.0) {
   p.p99 = at(0.99);
   p.max = static_cast<double>(values.back()) * scale;
   return p;
+}
+
+// The baseline of the timer benchmarks: a timerfd on an absolute schedule (expiration k due at
+// anchorNs + k * periodNs), read by the calling thread. After each read, `onRead(latest, count,
+// nowNs)` is told the index of the latest expiration, how many the read reported (a late read
+// reports several) and the monotonic time of the read; it returns false to stop. Returns false
+// when the kernel gave no timer.
+template <class OnRead>
+bool runTimerfdBaseline(std::int64_t anchorNs, std::int64_t periodNs, OnRead&& onRead) {
+  const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+  if (fd < 0) return false;
+  const std::int64_t first = anchorNs + periodNs;
+  itimerspec spec{};
+  spec.it_interval.tv_sec = periodNs / 1'000'000'000;
+  spec.it_interval.tv_nsec = periodNs % 1'000'000'000;
+  spec.it_value.tv_sec = first / 1'000'000'000;
+  spec.it_value.tv_nsec = first % 1'000'000'000;
+  if (timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+    close(fd);
+    return false;
+  }
+  std::int64_t latest = 0;
+  for (;;) {
+    std::uint64_t expirations = 0;
+    if (read(fd, &expirations, sizeof expirations) != sizeof expirations) break;
+    const std::int64_t now = tw::clock::monotonicNanos();
+    const auto count = static_cast<std::int64_t>(expirations);
+    latest += count;
+    if (!onRead(latest, count, now)) break;
+  }
+  close(fd);
+  return true;
 }
 
 }  // namespace tw::bench

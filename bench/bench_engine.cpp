@@ -22,7 +22,6 @@
 #include "bench/BenchStats.h"
 #include "bench/BenchThreads.h"
 #include <stdlib.h>
-#include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -42,6 +41,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
@@ -62,6 +62,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/store/Context.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -85,8 +86,6 @@ constexpr long kFinishDuration = 2;
 constexpr double kTimerTickPeriod = 0.25;   // 4 Hz with only timers running
 constexpr double kTimerUpdatePeriod = 0.5;  // a 2 Hz object is served every second tick
 
-constexpr std::int64_t kRunning = BTTimeObject::kTimingStateRunning;
-constexpr std::int64_t kFinished = BTTimeObject::kTimingStateFinished;
 
 // ----- measuring
 
@@ -171,8 +170,8 @@ std::shared_ptr<BTTimer> makeTimer(long seconds) {
   timer->setTime(time);
   // The finish alert: shown when the timer goes from running to finished.
   auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-  trigger->setStateFrom(kRunning);
-  trigger->setStateTo(kFinished);
+  trigger->setStateFrom(tw::kTimingStateRunning);
+  trigger->setStateTo(tw::kTimingStateFinished);
   auto action = BTActionObject::actionObject<BTDisplayAlertAction>();
   action->setEnabled(true);
   action->setTrigger(trigger);
@@ -305,25 +304,17 @@ void BM_BaselineEmptyBlocks(benchmark::State& state) {
     std::atomic<bool> stop{false};
     std::atomic<long> posted{0};
     std::thread poster([&] {
-      const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-      const std::int64_t first = tw::clock::monotonicNanos() + kTickNs;
-      itimerspec spec{};
-      spec.it_interval.tv_nsec = kTickNs;
-      spec.it_value.tv_sec = first / 1'000'000'000;
-      spec.it_value.tv_nsec = first % 1'000'000'000;
-      timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
       auto main = tw::DispatchQueue::main();
-      std::uint64_t k = 0;
-      while (!stop.load(std::memory_order_relaxed)) {
-        std::uint64_t expirations = 0;
-        if (read(fd, &expirations, sizeof expirations) != sizeof expirations) break;
-        for (std::uint64_t i = 0; i < expirations; ++i) {
-          const long n = blocksForTick(++k);
-          for (long b = 0; b < n; ++b) main->async([] {});
-          posted.fetch_add(n, std::memory_order_relaxed);
-        }
-      }
-      close(fd);
+      tw::bench::runTimerfdBaseline(
+          tw::clock::monotonicNanos(), kTickNs,
+          [&](std::int64_t latest, std::int64_t count, std::int64_t) {
+            for (std::int64_t k = latest - count + 1; k <= latest; ++k) {
+              const long n = blocksForTick(static_cast<std::uint64_t>(k));
+              for (long b = 0; b < n; ++b) main->async([] {});
+              posted.fetch_add(n, std::memory_order_relaxed);
+            }
+            return !stop.load(std::memory_order_relaxed);
+          });
     });
     runMainFor(1.0);  // settled into its rhythm
     CpuRun run;
@@ -424,7 +415,7 @@ Percentiles measureFinishes() {
     auto timer = std::dynamic_pointer_cast<BTTimer>(controls[i]->timeObject());
     observations.push_back(
         timer->observeScoped("timingState", tw::KVONew, [&, i, timer](const tw::KeyValueChange& c) {
-          if (c.newValue.integerValue() != kFinished) return;
+          if (c.newValue.integerValue() != tw::kTimingStateFinished) return;
           delays.push_back(tw::clock::wallNow() - timer->finishDate()->secondsSince1970);
           if (finishes[i]++ == 0 && ++seen == controls.size()) tw::RunLoop::main().stop();
         }));
@@ -500,31 +491,6 @@ BENCHMARK(BM_EngineLoad)->Iterations(1)->UseManualTime()->Unit(benchmark::kMilli
 BENCHMARK(BM_FinishDelay)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdleAfterRuns)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Private folders for the run's store and settings; never the user's own.
-class PrivateFolders {
- public:
-  PrivateFolders() {
-    std::string pattern = (fs::temp_directory_path() / "tickwell-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-      std::perror("mkdtemp");
-      std::exit(2);
-    }
-    root_ = pattern;
-    for (const char* var :
-         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-      fs::create_directories(root_ / var);
-      setenv(var, (root_ / var).c_str(), 1);
-    }
-    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tickwell-bench-bus", 1);
-  }
-  ~PrivateFolders() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
- private:
-  fs::path root_;
-};
 
 void printFinish(const char* what, const Percentiles& p) {
   std::printf("%-34s samples %zu  delay p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms\n", what,
@@ -535,7 +501,7 @@ void printFinish(const char* what, const Percentiles& p) {
 
 int main(int argc, char** argv) {
   tw::RunLoop::main();
-  PrivateFolders folders;
+  tw::test::ScopedXdg folders;  // the run's store and settings; never the user's own
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

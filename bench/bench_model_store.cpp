@@ -38,6 +38,7 @@
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataService.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/testsupport/TestSupport.h"
 #include "platform/store/Context.h"
 #include "platform/store/PersistentStore.h"
 
@@ -57,7 +58,7 @@ std::int64_t heapInUse() {
   return static_cast<std::int64_t>(m.uordblks + m.hblkhd);
 }
 
-// The temporary folder, removed also when a check fails (abort skips the fixture's destructor).
+// The private folders, removed also when a check fails (abort skips every destructor).
 fs::path g_tempDir;
 
 [[noreturn]] void fail(const std::string& what) {
@@ -110,8 +111,8 @@ std::shared_ptr<BTActionTrigger> makeTrigger(tw::store::Context& context, bool s
   i /= 2;
   if (state) {
     auto t = context.insertNew<BTStateTrigger>();
-    t->setStateFrom(BTTimeObject::kTimingStateRunning);
-    t->setStateTo(i % 2 ? BTTimeObject::kTimingStateFinished : BTTimeObject::kTimingStateReset);
+    t->setStateFrom(tw::kTimingStateRunning);
+    t->setStateTo(i % 2 ? tw::kTimingStateFinished : tw::kTimingStateReset);
     return t;
   }
   auto t = context.insertNew<BTTimeTrigger>();
@@ -122,6 +123,7 @@ std::shared_ptr<BTActionTrigger> makeTrigger(tw::store::Context& context, bool s
 }
 
 struct Fixture {
+  tw::test::ScopedXdg xdg;  // first: the store goes in its folders
   fs::path dir;
   fs::path store;     // where the store service opens it
   fs::path rawStore;  // a copy the raw save baseline writes to
@@ -140,16 +142,8 @@ struct Fixture {
   std::size_t timeTriggers = 0;
 
   Fixture() {
-    char tmpl[] = "/tmp/tickwell-bench-model-store-XXXXXX";
-    if (!mkdtemp(tmpl)) fail("cannot make a temporary folder");
-    dir = tmpl;
-    g_tempDir = dir;
-    for (const char* var :
-         {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-      fs::path sub = dir / var;
-      fs::create_directories(sub);
-      setenv(var, sub.c_str(), 1);
-    }
+    dir = xdg.root();
+    g_tempDir = tw::test::privateRoot();
     store = tw::store::PersistentStore::defaultPath(BTCoreDataService::kStoreName);
     if (store.string().rfind(dir.string(), 0) != 0)
       fail("the store would not be in the temporary folder");
@@ -169,7 +163,7 @@ struct Fixture {
       setting->setSecond(15);
       timer->setTime(setting);
       if (i % 3 == 0) {
-        timer->setTimingState(BTTimeObject::kTimingStateRunning);
+        timer->setTimingState(tw::kTimingStateRunning);
         timer->setFinishDate(tw::Date{kBaseDate + i});
       }
       for (int a = 0; a < kActionsEach; ++a) {
@@ -220,10 +214,6 @@ struct Fixture {
       reads.push_back(std::move(read));
     }
     fs::copy_file(store, rawStore);
-  }
-  ~Fixture() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
   }
 };
 
@@ -343,7 +333,7 @@ void BM_Save1000Changed_Store(benchmark::State& state) {
     tw::RunLoop::main().drain();
     ++round;
     const std::int64_t newState =
-        round % 2 ? BTTimeObject::kTimingStatePaused : BTTimeObject::kTimingStateRunning;
+        round % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning;
     for (int i = 0; i < kChanged; ++i) {
       BTTimer& timer = *timers[static_cast<std::size_t>(i) * kChangeStride];
       timer.setTimingState(newState);
@@ -408,7 +398,7 @@ void BM_Save1000Changed_RawSQLite(benchmark::State& state) {
   for (auto _ : state) {
     ++round;
     const std::int64_t newState =
-        round % 2 ? BTTimeObject::kTimingStatePaused : BTTimeObject::kTimingStateRunning;
+        round % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning;
     check(db, sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), "begin");
     for (int i = 0; i < kChanged; ++i) {
       sqlite3_bind_int64(update, 1, newState);
@@ -468,7 +458,7 @@ void BM_MemoryPerTimeObject(benchmark::State& state) {
     // A reset timer shows its setting's seconds as soon as the setting changes.
     std::shared_ptr<BTTimer> reset;
     for (auto& o : timeObjects)
-      if (o->timingState() == BTTimeObject::kTimingStateReset) {
+      if (o->timingState() == tw::kTimingStateReset) {
         reset = std::static_pointer_cast<BTTimer>(o);
         break;
       }

@@ -38,8 +38,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/Actions/UserMessages/BTNotification.h"
+#include "core/Source/UserMessages/BTNotification.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTrigger.h"
@@ -160,8 +161,8 @@ struct Engine {
       timer->setTitle(title);
       timer->time()->setSecond(kTimerSeconds);
       auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-      trigger->setStateFrom(BTTimeObject::kTimingStateRunning);
-      trigger->setStateTo(BTTimeObject::kTimingStateFinished);
+      trigger->setStateFrom(tw::kTimingStateRunning);
+      trigger->setStateTo(tw::kTimingStateFinished);
       auto alert = BTActionObject::actionObject<BTDisplayAlertAction>();
       BTActionObjectUtil::setDefaultValues(*alert);
       alert->setTrigger(trigger);

@@ -5,9 +5,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchStats.h"
 #include "bench/BenchThreads.h"
-#include <sys/timerfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -55,12 +54,10 @@ Result analyse(const std::vector<std::int64_t>& at, const std::vector<std::int64
     dev.push_back(std::abs(static_cast<double>(at[i] - due)) / 1e3);
     if (i > 0 && (at[i] - at[i - 1]) * 2 > kIntervalNs * 3) ++r.stalls;
   }
-  std::sort(dev.begin(), dev.end());
-  if (!dev.empty()) {
-    r.p50Us = dev[dev.size() / 2];
-    r.p99Us = dev[static_cast<std::size_t>(0.99 * static_cast<double>(dev.size() - 1))];
-    r.maxUs = dev.back();
-  }
+  const auto p = tw::bench::percentiles(std::move(dev));
+  r.p50Us = p.p50;
+  r.p99Us = p.p99;
+  r.maxUs = p.max;
   return r;
 }
 
@@ -115,33 +112,22 @@ void BM_BareTimerfd200Hz(benchmark::State& state) {
   std::vector<std::int64_t> at(4000), index(4000);
   std::size_t count = 0;
   for (auto _ : state) {
-    const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
     const std::int64_t anchor = tw::clock::monotonicNanos();
-    const std::int64_t first = anchor + kIntervalNs;
-    itimerspec spec{};
-    spec.it_interval.tv_nsec = kIntervalNs;
-    spec.it_value.tv_sec = first / 1'000'000'000;
-    spec.it_value.tv_nsec = first % 1'000'000'000;
-    timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
     const std::int64_t stopAt =
         anchor + std::chrono::duration_cast<std::chrono::nanoseconds>(kRun).count();
     std::thread loop([&] {
-      std::int64_t deadline = 0;  // index of the latest expiration read
-      for (;;) {
-        std::uint64_t expirations = 0;
-        if (read(fd, &expirations, sizeof expirations) != sizeof expirations) break;
-        const std::int64_t now = tw::clock::monotonicNanos();
-        if (now >= stopAt) break;
-        deadline += static_cast<std::int64_t>(expirations);  // a late read reports several
-        if (count < at.size()) {
-          at[count] = now;
-          index[count] = deadline;
-        }
-        ++count;
-      }
+      tw::bench::runTimerfdBaseline(
+          anchor, kIntervalNs, [&](std::int64_t latest, std::int64_t, std::int64_t now) {
+            if (now >= stopAt) return false;
+            if (count < at.size()) {
+              at[count] = now;
+              index[count] = latest;
+            }
+            ++count;
+            return true;
+          });
     });
     loop.join();
-    close(fd);
     const std::int64_t end = tw::clock::monotonicNanos();
     state.SetIterationTime(static_cast<double>(end - anchor) / 1e9);
     g_timerfd = analyse(at, index, std::min(count, at.size()), anchor, stopAt, 1);

@@ -18,6 +18,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/store/Context.h"
 #include "platform/store/tests/StoreTestModel.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace tw::store;
@@ -30,14 +31,13 @@ constexpr int kActionsEach = 5;
 constexpr int kChanged = 1000;
 
 struct Fixture {
-  fs::path dir;
+  tw::test::TempDir temp;  // first: the stores go in it
+  fs::path dir = temp.path();
   fs::path store;     // read by the store benchmarks
   fs::path rawStore;  // a copy the raw save baseline writes to
   std::shared_ptr<const Model> model = testModel();
 
   Fixture() {
-    char tmpl[] = "/tmp/tickwell-bench-store-XXXXXX";
-    dir = mkdtemp(tmpl);
     store = dir / "store.sqlite";
     rawStore = dir / "raw.sqlite";
     auto context = Context::open(model, store);
@@ -65,10 +65,6 @@ struct Fixture {
     context->close();
     tw::RunLoop::main().drain();
     fs::copy_file(store, rawStore);
-  }
-  ~Fixture() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
   }
 };
 

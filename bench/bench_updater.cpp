@@ -7,9 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchStats.h"
 #include "bench/BenchThreads.h"
-#include <sys/timerfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -51,13 +50,10 @@ Deviation summarise(std::vector<double> deviationsUs, std::size_t expected) {
   Deviation d;
   d.samples = deviationsUs.size();
   d.expected = expected;
-  std::sort(deviationsUs.begin(), deviationsUs.end());
-  if (!deviationsUs.empty()) {
-    d.p50Us = deviationsUs[deviationsUs.size() / 2];
-    d.p99Us =
-        deviationsUs[static_cast<std::size_t>(0.99 * static_cast<double>(deviationsUs.size() - 1))];
-    d.maxUs = deviationsUs.back();
-  }
+  const auto p = tw::bench::percentiles(std::move(deviationsUs));
+  d.p50Us = p.p50;
+  d.p99Us = p.p99;
+  d.maxUs = p.max;
   return d;
 }
 
@@ -75,31 +71,20 @@ void report(benchmark::State& state, const Deviation& d) {
 void BM_BareTimerfd200Hz(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<double> dev;
-    const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
     const std::int64_t anchor = tw::clock::monotonicNanos();
-    const std::int64_t first = anchor + kTickNs;
-    itimerspec spec{};
-    spec.it_interval.tv_nsec = kTickNs;
-    spec.it_value.tv_sec = first / 1'000'000'000;
-    spec.it_value.tv_nsec = first % 1'000'000'000;
-    timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
     const std::int64_t stopAt = anchor + static_cast<std::int64_t>(kRunSeconds * 1e9);
     std::thread loop([&] {
-      std::int64_t k = 0;
-      for (;;) {
-        std::uint64_t expirations = 0;
-        if (read(fd, &expirations, sizeof expirations) != sizeof expirations) break;
-        const std::int64_t now = tw::clock::monotonicNanos();
-        if (now >= stopAt) break;
-        k += static_cast<std::int64_t>(expirations);
-        // Every second expiration, to compare like with like: the updater serves a 100 Hz
-        // object on every second tick of its 200 Hz timer.
-        if (k % 2 == 1)
-          dev.push_back(std::abs(static_cast<double>(now - (anchor + k * kTickNs))) / 1e3);
-      }
+      tw::bench::runTimerfdBaseline(
+          anchor, kTickNs, [&](std::int64_t k, std::int64_t, std::int64_t now) {
+            if (now >= stopAt) return false;
+            // Every second expiration, to compare like with like: the updater serves a 100 Hz
+            // object on every second tick of its 200 Hz timer.
+            if (k % 2 == 1)
+              dev.push_back(std::abs(static_cast<double>(now - (anchor + k * kTickNs))) / 1e3);
+            return true;
+          });
     });
     loop.join();
-    close(fd);
     state.SetIterationTime(static_cast<double>(tw::clock::monotonicNanos() - anchor) / 1e9);
     g_timerfd = summarise(std::move(dev), static_cast<std::size_t>(kRunSeconds * 100));
   }

@@ -17,14 +17,6 @@ namespace {
 const char* const kXdgVars[4] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
                                  "XDG_STATE_HOME"};
 
-void pointXdgAt(const fs::path& root) {
-  for (const char* var : kXdgVars) {
-    fs::path dir = root / var;
-    fs::create_directories(dir);
-    setenv(var, dir.c_str(), 1);
-  }
-}
-
 struct RootHolder {
   fs::path path;
   RootHolder() {
@@ -44,6 +36,14 @@ struct RootHolder {
   }
 };
 }  // namespace
+
+void pointXdgAt(const fs::path& root) {
+  for (const char* var : kXdgVars) {
+    fs::path dir = root / var;
+    fs::create_directories(dir);
+    setenv(var, dir.c_str(), 1);
+  }
+}
 
 const fs::path& privateRoot() {
   static RootHolder holder;

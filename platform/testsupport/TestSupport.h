@@ -22,6 +22,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Points every XDG_*_HOME at a folder of that name below `root`, making the folders. For a child
+// process that shares its parent's folders.
+void pointXdgAt(const std::filesystem::path& root);
+
 // Points every XDG_*_HOME at fresh folders for its lifetime, restoring the previous values after.
 class ScopedXdg {
  public:

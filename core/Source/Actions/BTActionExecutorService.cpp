@@ -7,9 +7,9 @@
 #include <string_view>
 #include <utility>
 
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
-#include "core/Source/Actions/UserMessages/BTNotification.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTNotification.h"
 #include "core/Source/Library/Proxying/BTProxy.h"
 #include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
@@ -105,7 +105,7 @@ BFTaskPtr BTActionExecutorService::executeAction(
   // executor move on into the main block, so the last reference to a main-thread object is never
   // dropped on the background thread.
   tw::DispatchQueue::global(tw::QoS::Background)
-      ->async([self = std::move(self), action, source]() mutable {
+      ->async([self = std::move(self), action = action, source]() mutable {
         tw::DispatchQueue::main()->async(
             [self = std::move(self), action = std::move(action)] { self->performAction(action); });
         source->trySetResult(tw::Value());
@@ -245,7 +245,7 @@ void BTActionExecutorService::executeRepeatAction(
               subject->sendCompleted();
               return;
             }
-            if (state.isNumber() && state.integerValue() == BTTimeObject::kTimingStateReset) {
+            if (state.isNumber() && state.integerValue() == tw::kTimingStateReset) {
               watch->resetSeen = true;
               subject->sendCompleted();
             }

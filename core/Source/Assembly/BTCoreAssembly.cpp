@@ -1,9 +1,10 @@
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 
 #include "core/Source/Actions/BTActionExecutorService.h"
 #include "core/Source/Assembly/LazyCoreDataProvider.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
-#include "core/Source/PlatformServices/BTAlertPresenterController_macOS.h"
+#include "core/Source/PlatformServices/UI/BTAlertPresenterController_macOS.h"
 #include "core/Source/PlatformServices/BTNotificationService_macOS.h"
 #include "core/Source/PlatformServices/BTSpeechService_macOS.h"
 #include "core/Source/Services/BTCoreDataService.h"

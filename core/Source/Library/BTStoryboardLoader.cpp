@@ -37,7 +37,7 @@ std::shared_ptr<tw::Object> make(const BTStoryboardLoader::ControllerFactory& fa
 
 }  // namespace
 
-void BTStoryboardLoader::registerStoryboard(std::string name, Storyboard storyboard,
+void BTStoryboardLoader::registerStoryboard(std::string_view name, Storyboard storyboard,
                                             const tw::Bundle* bundle) {
   registry().add(name, std::move(storyboard), bundle);
 }

@@ -32,7 +32,7 @@ class BTStoryboardLoader {
 
   // ----- registration (the application, at start-up; tests)
   // Replaces a storyboard of the same name in the same bundle.
-  static void registerStoryboard(std::string name, Storyboard storyboard,
+  static void registerStoryboard(std::string_view name, Storyboard storyboard,
                                  const tw::Bundle* bundle = nullptr);
   static void unregisterStoryboard(std::string_view name, const tw::Bundle* bundle = nullptr);
 

@@ -105,7 +105,8 @@ std::string BTGetSimpleTimeString(long day, long hour, long minute, long second,
   std::string text;
   for (long unit = BTTimeUnitSecond; unit <= largest; ++unit) {
     std::string part = BTGetNumericValue(values[unit], unit, largest);
-    text = text.empty() ? part : part + ":" + text;
+    if (!text.empty()) part.append(":").append(text);
+    text = std::move(part);
   }
   if (!withUnit) return text;
   return tw::format("%@ %@", text, BTGetUnitValue(largest, plural));

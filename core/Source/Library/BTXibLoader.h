@@ -26,7 +26,8 @@ class BTXibLoader {
 
   // ----- registration (the application, at start-up; tests)
   // Replaces a nib of the same name in the same bundle.
-  static void registerNib(std::string name, NibFactory factory, const tw::Bundle* bundle = nullptr);
+  static void registerNib(std::string_view name, NibFactory factory,
+                          const tw::Bundle* bundle = nullptr);
   static void unregisterNib(std::string_view name, const tw::Bundle* bundle = nullptr);
 
   // ----- loading

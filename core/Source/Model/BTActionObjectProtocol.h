@@ -3,10 +3,11 @@
 // behind it: a stored BTActionObject entity, a builder of the action editor or a proxy.
 // Implementations live on the main thread.
 //
-// Naming: in the original design the protocol and the stored entity share the name
-// BTActionObject. Here the entity keeps the name (BTActionObject, BTDisplayAlertAction, ...,
-// BTActionTrigger, BTStateTrigger, BTTimeTrigger) and each protocol takes the suffix "Protocol"
-// (BTActionObjectProtocol, BTDisplayAlertActionProtocol, ..., BTStateTriggerProtocol). The
+// Naming: an interface and the stored entity it describes would share a name, which C++ cannot
+// have. The entity keeps the name (BTActionObject, BTDisplayAlertAction, ..., BTActionTrigger,
+// BTStateTrigger, BTTimeTrigger), since stored data and key paths spell it, and each interface
+// takes the suffix "Protocol" (BTActionObjectProtocol, BTDisplayAlertActionProtocol, ...,
+// BTStateTriggerProtocol). The
 // protocols without a namesake entity keep their names (BTSortable, BTTiming,
 // BTTestActionObject).
 //

@@ -9,6 +9,7 @@
 
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
+#include "core/Source/Library/Proxying/Protocol.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Localization.h"
 
@@ -52,34 +53,23 @@ std::optional<std::string> localizedOrNil(const char* key) {
   return tw::localized(key);
 }
 
-// The object's P interface. A proxy answers for itself, since it may expose fewer kinds than the
-// object behind it implements; anything else answers by its C++ type. The result does not own a
-// plain object (the caller holds it for the call); it shares a proxy's target.
-template <class P, class T>
-std::shared_ptr<const P> kindOf(const T* object) {
-  if (!object) return nullptr;
-  if (auto* proxy = dynamic_cast<const tw::ProtocolConformer*>(object))
-    return std::dynamic_pointer_cast<const P>(proxy->implementerOf(tw::protocolOf<P>()));
-  return std::shared_ptr<const P>(std::shared_ptr<const P>(), dynamic_cast<const P*>(object));
-}
-
 template <class T>
 std::optional<std::string> describe(const T* action) {
   using U = BTActionObjectUtil;
-  if (auto a = kindOf<BTDisplayAlertActionProtocol>(action))
+  if (auto a = tw::kindOf<BTDisplayAlertActionProtocol>(action))
     return U::displayAlertActionDescription(*a);
-  if (auto a = kindOf<BTCustomMessageActionProtocol>(action))
+  if (auto a = tw::kindOf<BTCustomMessageActionProtocol>(action))
     return U::customMessageActionDescription(*a);
-  if (auto a = kindOf<BTFlashScreenActionProtocol>(action))
+  if (auto a = tw::kindOf<BTFlashScreenActionProtocol>(action))
     return U::flashScreenActionDescription(*a);
-  if (auto a = kindOf<BTLinkTimeObjectActionProtocol>(action))
+  if (auto a = tw::kindOf<BTLinkTimeObjectActionProtocol>(action))
     return U::linkTimeObjectActionDescription(*a);
-  if (auto a = kindOf<BTRepeatActionProtocol>(action)) return U::repeatActionDescription(*a);
-  if (auto a = kindOf<BTSystemEventActionProtocol>(action))
+  if (auto a = tw::kindOf<BTRepeatActionProtocol>(action)) return U::repeatActionDescription(*a);
+  if (auto a = tw::kindOf<BTSystemEventActionProtocol>(action))
     return U::systemEventActionDescription(*a);
-  if (auto a = kindOf<BTFileOperationActionProtocol>(action))
+  if (auto a = tw::kindOf<BTFileOperationActionProtocol>(action))
     return U::fileOperationActionDescription(*a);
-  if (auto a = kindOf<BTAppOperationActionProtocol>(action))
+  if (auto a = tw::kindOf<BTAppOperationActionProtocol>(action))
     return U::appOperationActionDescription(*a);
   return std::nullopt;
 }

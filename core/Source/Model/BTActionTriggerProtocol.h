@@ -10,8 +10,9 @@
 // editor's unstored trigger keeps the defaults below (never fires, nothing to reset).
 //
 // The protocol's runtime descriptor (tw::protocolOf<BTActionTriggerProtocol>(), for proxies and
-// tw::conformsTo) lists the members of the original protocol: actionObject, setActionObject:
-// and the read-only triggered (isTriggered).
+// tw::conformsTo) lists the members that any trigger, whoever stands behind it, answers to:
+// actionObject, setActionObject: and the read-only triggered (isTriggered). Firing is left out,
+// since only stored triggers fire.
 
 #include <memory>
 

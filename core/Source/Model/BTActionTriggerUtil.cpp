@@ -8,26 +8,16 @@
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
 #include "core/Source/Model/BTTimeTrigger.h"
+#include "core/Source/Library/Proxying/Protocol.h"
 #include "platform/foundation/Localization.h"
 
 namespace {
 
-// The trigger's P interface. A proxy answers for itself, since it may expose fewer kinds than the
-// object behind it implements; anything else answers by its C++ type. The result does not own a
-// plain object (the caller holds it for the call); it shares a proxy's target.
-template <class P, class T>
-std::shared_ptr<const P> kindOf(const T* object) {
-  if (!object) return nullptr;
-  if (auto* proxy = dynamic_cast<const tw::ProtocolConformer*>(object))
-    return std::dynamic_pointer_cast<const P>(proxy->implementerOf(tw::protocolOf<P>()));
-  return std::shared_ptr<const P>(std::shared_ptr<const P>(), dynamic_cast<const P*>(object));
-}
-
 template <class T>
 std::optional<std::string> describeKind(const T* trigger, bool activated) {
-  if (auto state = kindOf<BTStateTriggerProtocol>(trigger))
+  if (auto state = tw::kindOf<BTStateTriggerProtocol>(trigger))
     return BTActionTriggerUtil::stateTriggerDescription(*state, activated);
-  if (auto time = kindOf<BTTimeTriggerProtocol>(trigger))
+  if (auto time = tw::kindOf<BTTimeTriggerProtocol>(trigger))
     return BTActionTriggerUtil::timeTriggerDescription(*time, activated);
   return std::nullopt;
 }
@@ -83,11 +73,11 @@ bool BTActionTriggerUtil::isActionTrigger(const BTActionTriggerProtocol* trigger
   if (auto state = kindOf<BTStateTriggerProtocol>(trigger)) {
     switch (kind) {
       case kKindStarts:
-        return state->stateFrom() == BTTimeObject::kTimingStateReset &&
-               state->stateTo() == BTTimeObject::kTimingStateRunning;
+        return state->stateFrom() == tw::kTimingStateReset &&
+               state->stateTo() == tw::kTimingStateRunning;
       case kKindFinishes:
-        return state->stateFrom() == BTTimeObject::kTimingStateRunning &&
-               state->stateTo() == BTTimeObject::kTimingStateFinished;
+        return state->stateFrom() == tw::kTimingStateRunning &&
+               state->stateTo() == tw::kTimingStateFinished;
       default:
         return false;
     }
@@ -166,9 +156,9 @@ std::optional<std::string> BTActionTriggerUtil::stateTriggerDescription(
   const auto from = trigger.stateFrom();
   const auto to = trigger.stateTo();
   const char* format = nullptr;
-  if (from == BTTimeObject::kTimingStateReset && to == BTTimeObject::kTimingStateRunning)
+  if (from == tw::kTimingStateReset && to == tw::kTimingStateRunning)
     format = activated ? "this %@ has started" : "When this %@ starts";
-  else if (from == BTTimeObject::kTimingStateRunning && to == BTTimeObject::kTimingStateFinished)
+  else if (from == tw::kTimingStateRunning && to == tw::kTimingStateFinished)
     format = activated ? "this %@ has finished" : "When this %@ finishes";
   else
     return std::nullopt;

@@ -2,58 +2,45 @@
 
 #include <mutex>
 
+#include "platform/foundation/Exception.h"
+
 namespace tw {
 
 namespace {
-std::mutex& providerMutex() {
+std::mutex& runnerMutex() {
   static std::mutex mutex;
   return mutex;
 }
-std::shared_ptr<BTCoreDataProvider>& providerSlot() {
-  static std::shared_ptr<BTCoreDataProvider> provider;
-  return provider;
+// Shared so a caller keeps the runner it started with while another thread replaces it.
+std::shared_ptr<const ManagedObjectContextRunner>& runnerSlot() {
+  static std::shared_ptr<const ManagedObjectContextRunner> runner;
+  return runner;
 }
 }  // namespace
 
-std::shared_ptr<BTCoreDataProvider> defaultCoreDataProvider() {
-  std::shared_ptr<BTCoreDataProvider> provider;
+void setManagedObjectContextRunner(ManagedObjectContextRunner runner) {
+  auto shared =
+      runner ? std::make_shared<const ManagedObjectContextRunner>(std::move(runner)) : nullptr;
+  std::lock_guard lock(runnerMutex());
+  runnerSlot() = std::move(shared);
+}
+
+void detail::runInManagedObjectContext(const ManagedObjectWork& work) {
+  std::shared_ptr<const ManagedObjectContextRunner> runner;
   {
-    std::lock_guard lock(providerMutex());
-    provider = providerSlot();
+    std::lock_guard lock(runnerMutex());
+    runner = runnerSlot();
   }
-  if (!provider)
+  if (!runner)
     raise(NSInternalInconsistencyException,
           "No core data provider is set: managed objects cannot be made before the store is");
-  return provider;
-}
-
-void setDefaultCoreDataProvider(std::shared_ptr<BTCoreDataProvider> provider) {
-  std::lock_guard lock(providerMutex());
-  providerSlot() = std::move(provider);
-}
-
-void detail::runOnCoreDataQueueRethrowing(BTCoreDataProvider& provider,
-                                          const std::function<void(store::Context&)>& work) {
-  std::exception_ptr failure;
-  provider.runOnCoreDataQueueSync([&] {
-    try {
-      auto context = provider.objectContext();
-      if (!context)
-        raise(NSInternalInconsistencyException,
-              "The store is not set up: there is no main context to work in");
-      work(*context);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  });
-  if (failure) std::rethrow_exception(failure);
+  (*runner)(work);
 }
 
 }  // namespace tw
 
 void deleteObject(const std::shared_ptr<tw::store::ManagedObject>& object) {
   if (!object) return;
-  auto provider = tw::defaultCoreDataProvider();
-  tw::detail::runOnCoreDataQueueRethrowing(
-      *provider, [&](tw::store::Context& context) { context.deleteObject(object); });
+  tw::detail::runInManagedObjectContext(
+      [&](tw::store::Context& context) { context.deleteObject(object); });
 }

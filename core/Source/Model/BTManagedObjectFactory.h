@@ -1,35 +1,35 @@
 #pragma once
 // The managed-object factory: new stored objects of an entity class, and their deletion, in the
-// main context of the process's core data provider, run synchronously on its Core Data queue.
-// Callable from any thread (a worker hops to the main queue and waits).
+// main context of the store, run synchronously on the store's queue. Callable from any thread (a
+// worker hops to the main queue and waits).
 //
 //   auto setting = managedObject<BTTimeSetting>();
 //   deleteObject(action);
 //
-// The provider is the one the component assembly hands out; until the assembly exists it is set
-// here (tw::setDefaultCoreDataProvider) by whoever owns it: the application at launch, tests.
+// The model knows no store service: whoever owns the store installs the way into its main context
+// here (tw::setManagedObjectContextRunner). The store service's provider look-up
+// (core/Source/Services/BTDefaultCoreDataProvider.h) does it for the application and the tests.
 
-#include <exception>
 #include <functional>
 #include <memory>
+#include <type_traits>
 
-#include "core/Source/Services/BTCoreDataProvider.h"
-#include "platform/foundation/Exception.h"
 #include "platform/store/Context.h"
 #include "platform/store/ManagedObject.h"
 
 namespace tw {
 
-// Raises NSInternalInconsistencyException when none is set. Any thread.
-std::shared_ptr<BTCoreDataProvider> defaultCoreDataProvider();
+using ManagedObjectWork = std::function<void(store::Context&)>;
+// Runs the work in the store's main context on the store's queue and waits; an exception thrown by
+// the work reaches the caller.
+using ManagedObjectContextRunner = std::function<void(const ManagedObjectWork&)>;
+
 // nullptr clears it. Any thread.
-void setDefaultCoreDataProvider(std::shared_ptr<BTCoreDataProvider> provider);
+void setManagedObjectContextRunner(ManagedObjectContextRunner runner);
 
 namespace detail {
-// Runs `work` on the provider's Core Data queue and waits; an exception thrown there reaches the
-// caller instead of the queue's boundary.
-void runOnCoreDataQueueRethrowing(BTCoreDataProvider& provider,
-                                  const std::function<void(store::Context&)>& work);
+// Raises NSInternalInconsistencyException when no runner is installed.
+void runInManagedObjectContext(const ManagedObjectWork& work);
 }  // namespace detail
 
 }  // namespace tw
@@ -38,10 +38,9 @@ void runOnCoreDataQueueRethrowing(BTCoreDataProvider& provider,
 template <class T>
 std::shared_ptr<T> managedObject() {
   static_assert(std::is_base_of_v<tw::store::ManagedObject, T>);
-  auto provider = tw::defaultCoreDataProvider();
   std::shared_ptr<T> object;
-  tw::detail::runOnCoreDataQueueRethrowing(
-      *provider, [&](tw::store::Context& context) { object = context.insertNew<T>(); });
+  tw::detail::runInManagedObjectContext(
+      [&](tw::store::Context& context) { object = context.insertNew<T>(); });
   return object;
 }
 

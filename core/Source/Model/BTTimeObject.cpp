@@ -59,12 +59,12 @@ bool BTTimeObject::isStopwatchType() const {
 
 bool BTTimeObject::isRunning() const {
   const std::int64_t state = timingState();
-  return state == kTimingStateRunning || state == kTimingStateFinished;
+  return state == tw::kTimingStateRunning || state == tw::kTimingStateFinished;
 }
 
 void BTTimeObject::awakeFromInsert() {
   BTManagedObject::awakeFromInsert();
-  setTimingState(kTimingStateReset);
+  setTimingState(tw::kTimingStateReset);
   setTimingValue(0.0);
   setTitle(std::nullopt);
   setSortOrder(kSortOrderNotFound);

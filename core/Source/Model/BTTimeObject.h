@@ -4,7 +4,7 @@
 // The running state is stored, so a running object survives a restart; timingValue (the seconds
 // shown) is transient and rebuilt by the object's control.
 //
-//   timingState: 0 reset, 10 paused, 20 running, 21 finished (counts as running; reset follows).
+//   timingState: a tw::TimingState (BTTiming.h): reset, paused, running, finished.
 //
 // Owned by its store context; main thread only.
 
@@ -24,10 +24,6 @@ class BTLinkTimeObjectAction;
 
 class BTTimeObject : public BTManagedObject, public virtual BTTiming, public virtual BTSortable {
  public:
-  static constexpr std::int64_t kTimingStateReset = 0;
-  static constexpr std::int64_t kTimingStatePaused = 10;
-  static constexpr std::int64_t kTimingStateRunning = 20;
-  static constexpr std::int64_t kTimingStateFinished = 21;
   // The platform's not-found index: the sort order of an object never ordered yet.
   static constexpr std::int64_t kSortOrderNotFound = std::numeric_limits<std::int64_t>::max();
 

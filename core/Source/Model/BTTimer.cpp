@@ -24,7 +24,7 @@ void BTTimer::initialize() {
   // A timer without a setting (or one whose setting went away) reads null there and shows 0.
   auto showSetting = [weakSelf](const tw::KeyValueChange& change) {
     auto timer = weakSelf.lock();
-    if (!timer || timer->timingState() != kTimingStateReset) return;
+    if (!timer || timer->timingState() != tw::kTimingStateReset) return;
     timer->setTimingValue(change.newValue.doubleValue());
   };
   timeObservation_ =

@@ -2,9 +2,22 @@
 // BTTiming: what a time object's control drives: the running state and the seconds shown.
 // Adopted by BTTimeObject; main thread only, like the objects that adopt it.
 //
-// timingState: 0 reset, 10 paused, 20 running, 21 finished (see BTTimeObject.h).
+// timingState holds one of tw::TimingState's values.
 
 #include <cstdint>
+
+namespace tw {
+
+// The stored values of timingState. Unscoped over the stored integer, so a value compares with
+// and is stored as the number the store keeps; finished counts as running, and a reset follows it.
+enum TimingState : std::int64_t {
+  kTimingStateReset = 0,
+  kTimingStatePaused = 10,
+  kTimingStateRunning = 20,
+  kTimingStateFinished = 21,
+};
+
+}  // namespace tw
 
 class BTTiming {
  public:

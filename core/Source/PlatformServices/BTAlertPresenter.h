@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "core/Source/Actions/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlert.h"
 #include "platform/ui/WindowRef.h"
 
 class BTAlertPresenter {

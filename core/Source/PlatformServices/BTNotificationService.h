@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Source/Actions/UserMessages/BTNotification.h"
+#include "core/Source/UserMessages/BTNotification.h"
 #include "platform/desktop/UserNotification.h"
 
 class BTNotificationService {

@@ -21,7 +21,7 @@ double BTAlarmControlViewModel::timingValue() const {
 void BTAlarmControlViewModel::onRunning(std::int64_t previous) {
   BTSettableTimeObjectControlViewModel::onRunning(previous);
   // Started again straight from ringing: arm for the next occurrence, not the one just passed.
-  if (previous == BTTimeObject::kTimingStateFinished) finishTimestamp_.reset();
+  if (previous == tw::kTimingStateFinished) finishTimestamp_.reset();
   if (finishTimestamp_) return;
   BTAlarm& a = alarm();
   const tw::Date finish = a.computedFinishDate();

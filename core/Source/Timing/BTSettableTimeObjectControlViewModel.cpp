@@ -11,14 +11,14 @@ void BTSettableTimeObjectControlViewModel::onUpdated(double value) {
   finishUpdate_.cancel();
   noteStateChange();
   // Through the ordinary setter: observers hear 20 -> 21 at once.
-  timeObject()->setTimingState(BTTimeObject::kTimingStateFinished);
+  timeObject()->setTimingState(tw::kTimingStateFinished);
   onFinish();
 }
 
 void BTSettableTimeObjectControlViewModel::onFinish() {
   // Now that the finished state is known to the state triggers, the ones on finishing fire.
   evaluateAndExecuteActions();
-  scheduleResetAfter(kResetDelayAfterFinish, BTTimeObject::kTimingStateFinished);
+  scheduleResetAfter(kResetDelayAfterFinish, tw::kTimingStateFinished);
 }
 
 void BTSettableTimeObjectControlViewModel::scheduleFinishUpdate() {

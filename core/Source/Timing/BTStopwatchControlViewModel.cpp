@@ -89,7 +89,7 @@ void BTStopwatchControlViewModel::onRunning(std::int64_t previous) {
   const bool hadStart = s.startDate().has_value();
   if (!hadStart) s.setStartDate(tw::Date{BTGetSecondsSince1970()});
   startTimestamp_ = s.startDate()->secondsSince1970;
-  if (previous == BTTimeObject::kTimingStatePaused) {
+  if (previous == tw::kTimingStatePaused) {
     if (hadStart) {
       const double adjusted = adjustedStartTimestamp(*startTimestamp_);
       startTimestamp_ = adjusted;
@@ -118,7 +118,7 @@ void BTStopwatchControlViewModel::onReset(std::int64_t previous) {
 
 void BTStopwatchControlViewModel::onSynchronize() {
   BTTimeObjectControlViewModel::onSynchronize();
-  if (currentState() != BTTimeObject::kTimingStatePaused) return;
+  if (currentState() != tw::kTimingStatePaused) return;
   BTStopwatch& s = stopwatch();
   const auto start = s.startDate();
   if (!start) {

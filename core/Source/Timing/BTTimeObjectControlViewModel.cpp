@@ -19,10 +19,6 @@
 
 namespace {
 
-constexpr std::int64_t kReset = BTTimeObject::kTimingStateReset;
-constexpr std::int64_t kPaused = BTTimeObject::kTimingStatePaused;
-constexpr std::int64_t kRunning = BTTimeObject::kTimingStateRunning;
-constexpr std::int64_t kFinished = BTTimeObject::kTimingStateFinished;
 
 std::optional<std::int64_t> stateOf(const tw::Value& value) {
   if (!value.isNumber()) return std::nullopt;
@@ -70,12 +66,12 @@ std::shared_ptr<RACSignal> BTTimeObjectControlViewModel::startTextSignal() {
         const auto state = stateOf(value);
         if (!state) return {};
         switch (*state) {
-          case kRunning:
-          case kFinished:
+          case tw::kTimingStateRunning:
+          case tw::kTimingStateFinished:
             return tw::localized(k == Kind::Stopwatch ? "Stop" : "Pause");
-          case kReset:
+          case tw::kTimingStateReset:
             return tw::localized("Start");
-          case kPaused:
+          case tw::kTimingStatePaused:
             return tw::localized(k == Kind::Stopwatch ? "Start" : "Resume");
           default:
             return {};
@@ -90,7 +86,7 @@ std::shared_ptr<RACSignal> BTTimeObjectControlViewModel::startEnabledSignal() {
       ->map([isAlarm](const tw::Value& value) -> tw::Value {
         if (!isAlarm) return true;
         const auto state = stateOf(value);
-        return !(state && (*state == kRunning || *state == kFinished));
+        return !(state && (*state == tw::kTimingStateRunning || *state == tw::kTimingStateFinished));
       });
 }
 
@@ -99,18 +95,18 @@ std::shared_ptr<RACSignal> BTTimeObjectControlViewModel::resetEnabledSignal() {
   return rac_valuesForKeyPath(self, "timeObject.timingState", self)
       ->map([](const tw::Value& value) -> tw::Value {
         const auto state = stateOf(value);
-        return state && *state != kReset;
+        return state && *state != tw::kTimingStateReset;
       });
 }
 
 void BTTimeObjectControlViewModel::startOrPause() {
   TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::startOrPause");
   switch (currentState()) {
-    case kReset:
-    case kPaused:
+    case tw::kTimingStateReset:
+    case tw::kTimingStatePaused:
       start();
       break;
-    case kRunning:
+    case tw::kTimingStateRunning:
       pause();
       break;
     default:
@@ -131,7 +127,7 @@ double BTTimeObjectControlViewModel::timingValue() const {
 void BTTimeObjectControlViewModel::update() {
   TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::update");
   const auto& object = timeObject();
-  if (object->timingState() != kRunning) return;
+  if (object->timingState() != tw::kTimingStateRunning) return;
   // Deleted, or its store closed: nothing of it may fire any more, and the run ends (which also
   // takes the control off the scheduler).
   if (object->isDeleted() || object->isFault()) {
@@ -162,11 +158,11 @@ void BTTimeObjectControlViewModel::synchronize() {
 void BTTimeObjectControlViewModel::start() {
   TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::start");
   const std::int64_t previous = currentState();
-  if (previous == kRunning) return;
-  setTimingState(kRunning, [this, previous] {
+  if (previous == tw::kTimingStateRunning) return;
+  setTimingState(tw::kTimingStateRunning, [this, previous] {
     // A finished object started directly (a link action) begins a new run: its triggers fire
     // again, as after a reset.
-    if (previous == kFinished) resetActionTriggers();
+    if (previous == tw::kTimingStateFinished) resetActionTriggers();
     onRunning(previous);
     update();
   });
@@ -174,15 +170,15 @@ void BTTimeObjectControlViewModel::start() {
 
 void BTTimeObjectControlViewModel::pause() {
   TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::pause");
-  if (currentState() != kRunning || !canPause()) return;
-  setTimingState(kPaused, [this] { onPaused(kRunning); });
+  if (currentState() != tw::kTimingStateRunning || !canPause()) return;
+  setTimingState(tw::kTimingStatePaused, [this] { onPaused(tw::kTimingStateRunning); });
 }
 
 void BTTimeObjectControlViewModel::reset() {
   TW_MAIN_THREAD_ONLY("BTTimeObjectControlViewModel::reset");
   const std::int64_t previous = currentState();
-  if (previous == kReset) return;
-  setTimingState(kReset, [this, previous] { onReset(previous); });
+  if (previous == tw::kTimingStateReset) return;
+  setTimingState(tw::kTimingStateReset, [this, previous] { onReset(previous); });
 }
 
 std::uint64_t BTTimeObjectControlViewModel::noteStateChange() {
@@ -214,7 +210,7 @@ void BTTimeObjectControlViewModel::setTimingState(std::int64_t state,
     const double value = *deferredUpdate_;
     deferredUpdate_.reset();
     // An observer may have moved the state on meanwhile.
-    if (object->timingState() == kRunning) onUpdated(value);
+    if (object->timingState() == tw::kTimingStateRunning) onUpdated(value);
   }
 }
 
@@ -235,14 +231,14 @@ void BTTimeObjectControlViewModel::onUpdated(double) {}
 
 void BTTimeObjectControlViewModel::onSynchronize() {
   switch (currentState()) {
-    case kReset:
+    case tw::kTimingStateReset:
       onReset(kSynchronizing);
       reset();
       break;
-    case kPaused:
+    case tw::kTimingStatePaused:
       onPaused(kSynchronizing);
       break;
-    case kRunning:
+    case tw::kTimingStateRunning:
       onRunning(kSynchronizing);
       break;
     default:

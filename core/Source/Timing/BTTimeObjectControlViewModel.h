@@ -25,7 +25,7 @@
 #include <optional>
 #include <string>
 
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Timing/BTActionExecutor.h"
 #include "core/Source/Timing/BTTimingControl.h"
 #include "platform/foundation/Dispatch.h"
@@ -108,7 +108,6 @@ class BTTimeObjectControlViewModel : public BTTimeObjectViewModel, public virtua
   // Every change of the state, whoever makes it through this control, bumps the generation; the
   // delayed reset after a finish acts only if no change came in between.
   std::uint64_t noteStateChange();
-  std::uint64_t stateGeneration() const { return generation_; }
   // Runs `reset` after `seconds` on the main queue, if the state has not changed meanwhile and is
   // still `expectedState`. The pending call keeps the control alive.
   void scheduleResetAfter(double seconds, std::int64_t expectedState);

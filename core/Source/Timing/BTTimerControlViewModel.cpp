@@ -37,7 +37,7 @@ double BTTimerControlViewModel::adjustedFinishTimestamp(double finish) const {
 void BTTimerControlViewModel::onRunning(std::int64_t previous) {
   BTSettableTimeObjectControlViewModel::onRunning(previous);
   BTTimer& t = timer();
-  if (previous == BTTimeObject::kTimingStateFinished) {
+  if (previous == tw::kTimingStateFinished) {
     // Started again straight from the finish: a new run of the full duration, not the finish
     // that has just passed.
     t.setFinishDate(std::nullopt);
@@ -47,7 +47,7 @@ void BTTimerControlViewModel::onRunning(std::int64_t previous) {
   const bool hadFinish = t.finishDate().has_value();
   if (!hadFinish) t.setFinishDate(t.computedFinishDate());
   finishTimestamp_ = t.finishDate()->secondsSince1970;
-  if (previous == BTTimeObject::kTimingStatePaused) {
+  if (previous == tw::kTimingStatePaused) {
     if (hadFinish) {
       const double adjusted = adjustedFinishTimestamp(*finishTimestamp_);
       finishTimestamp_ = adjusted;
@@ -77,7 +77,7 @@ void BTTimerControlViewModel::onReset(std::int64_t previous) {
 
 void BTTimerControlViewModel::onSynchronize() {
   BTSettableTimeObjectControlViewModel::onSynchronize();
-  if (currentState() != BTTimeObject::kTimingStatePaused) return;
+  if (currentState() != tw::kTimingStatePaused) return;
   BTTimer& t = timer();
   const auto finish = t.finishDate();
   if (!finish) {

@@ -127,7 +127,7 @@ void BTTimingController::stopObservingTimingStateForAllObjects() {
 
 void BTTimingController::didChangeTimingState(
     const std::shared_ptr<BTTimeObjectControlViewModel>& control) {
-  if (control->timeObject()->timingState() == BTTimeObject::kTimingStateRunning)
+  if (control->timeObject()->timingState() == tw::kTimingStateRunning)
     addToUpdater(control);
   else
     removeFromUpdater(control);

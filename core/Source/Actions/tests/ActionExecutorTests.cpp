@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/testsupport/CoreStoreTest.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
 #include "core/Source/Model/BTActionBuilder.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
@@ -42,11 +43,13 @@
 #include "platform/foundation/Log.h"
 #include "platform/inject/TyphoonAssembly.h"
 #include "platform/inject/TyphoonComponentFactory.h"
+#include "core/testsupport/TestTimeObjects.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace {
 
-constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;
+using tw::test::makeTimer;
+
 // A signal over an object's key path leaves one inert registration on it for the object's life
 // (its dealloc watch); an observation that has ended counts only that.
 constexpr std::size_t kDeallocSentinel = 1;
@@ -197,16 +200,14 @@ std::shared_ptr<BTActionObjectProtocol> proxyOf(const std::shared_ptr<BTActionBu
   return builder->buildGenericActionObjectOfType(type);
 }
 
-class ActionExecutorTest : public ::testing::Test {
+class ActionExecutorTest : public tw::test::CoreStoreTest {
  protected:
   static constexpr double kStart = 1'700'000'000.0;
 
   void SetUp() override {
     tw::RunLoop::main().drain();
     TyphoonComponentFactory::clearDefaultFactory();
-    store_ = std::make_shared<BTCoreDataService>();
-    store_->setup();
-    tw::setDefaultCoreDataProvider(store_);
+    CoreStoreTest::SetUp();
     updater_ = std::make_shared<BTUpdater>();
     controller_ = std::make_shared<BTTimingController>(updater_, executor_);
     activate(/*withSpeech=*/true);
@@ -218,10 +219,7 @@ class ActionExecutorTest : public ::testing::Test {
     TyphoonComponentFactory::clearDefaultFactory();
     controller_.reset();
     updater_.reset();
-    tw::RunLoop::main().drain();
-    store_->cleanUp();
-    tw::setDefaultCoreDataProvider(nullptr);
-    tw::RunLoop::main().drain();
+    CoreStoreTest::TearDown();
   }
 
   void activate(bool withSpeech) {
@@ -255,18 +253,9 @@ class ActionExecutorTest : public ::testing::Test {
     for (double done = 0; done < seconds; done += 0.25) step(0.25);
   }
 
-  std::shared_ptr<BTTimer> makeTimer(long seconds, const std::string& title) {
-    auto timer = managedObject<BTTimer>();
-    timer->setTitle(title);
-    auto time = managedObject<BTTimeSetting>();
-    time->setMinute(seconds / 60);
-    time->setSecond(seconds % 60);
-    timer->setTime(time);
-    return timer;
-  }
   template <class A>
-  std::shared_ptr<A> addAction(const std::shared_ptr<BTTimeObject>& owner, std::int64_t from = 20,
-                               std::int64_t to = 21) {
+  std::shared_ptr<A> addAction(const std::shared_ptr<BTTimeObject>& owner, std::int64_t from = tw::kTimingStateRunning,
+                               std::int64_t to = tw::kTimingStateFinished) {
     auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
     trigger->setStateFrom(from);
     trigger->setStateTo(to);
@@ -284,8 +273,6 @@ class ActionExecutorTest : public ::testing::Test {
   }
 
   tw::VirtualClock clock_{kStart};
-  tw::test::ScopedXdg xdg_;
-  std::shared_ptr<BTCoreDataService> store_;
   std::shared_ptr<Journal> journal_ = std::make_shared<Journal>();
   std::shared_ptr<FakeNotificationService> notifications_ =
       std::make_shared<FakeNotificationService>();
@@ -517,17 +504,17 @@ TEST_F(ActionExecutorTest, ALinkStartsPausesAndResetsItsTarget) {
 
   link->setTargetAction(1);
   run(link);
-  EXPECT_EQ(target->timingState(), kRunning);
+  EXPECT_EQ(target->timingState(), tw::kTimingStateRunning);
   link->setTargetAction(2);
   run(link);
-  EXPECT_EQ(target->timingState(), kPaused);
+  EXPECT_EQ(target->timingState(), tw::kTimingStatePaused);
   link->setTargetAction(7);
   run(link);
-  EXPECT_EQ(target->timingState(), kPaused);
+  EXPECT_EQ(target->timingState(), tw::kTimingStatePaused);
   link->setTargetAction(3);
   run(link);
-  EXPECT_EQ(target->timingState(), kReset);
-  EXPECT_EQ(owner->timingState(), kReset);
+  EXPECT_EQ(target->timingState(), tw::kTimingStateReset);
+  EXPECT_EQ(owner->timingState(), tw::kTimingStateReset);
 }
 
 TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
@@ -542,12 +529,12 @@ TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
   builder->setTargetTimeObject(target);
   builder->setTargetAction(1);
 
-  store_->objectContext()->deleteObject(target);
+  service_->objectContext()->deleteObject(target);
   ASSERT_FALSE(link->targetTimeObject());
   const auto controls = controller_->controlCount();
   run(link);
   run(proxyOf(builder, "BTLinkTimeObjectAction"));
-  EXPECT_EQ(target->timingState(), kReset);
+  EXPECT_EQ(target->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(controller_->controlCount(), controls);
   EXPECT_TRUE(updater_->updateableObjects().empty());
 }
@@ -556,7 +543,7 @@ TEST_F(ActionExecutorTest, ALinkWhoseTargetIsGoneDoesNothing) {
 
 TEST_F(ActionExecutorTest, ARepeatRestartsAThreeSecondTimerAfterEachReset) {
   auto timer = makeTimer(3, "Eggs");
-  addAction<BTRepeatAction>(timer, kRunning, kFinished);
+  addAction<BTRepeatAction>(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
   std::vector<std::pair<std::int64_t, double>> heard;  // state, seconds since the start
   auto observation =
       timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
@@ -569,21 +556,21 @@ TEST_F(ActionExecutorTest, ARepeatRestartsAThreeSecondTimerAfterEachReset) {
   // Finish on the first tick at or after 3 s, reset a second later, started again at once;
   // and the second round the same.
   ASSERT_GE(heard.size(), 7u);
-  EXPECT_EQ(heard[0].first, kRunning);
-  EXPECT_EQ(heard[1].first, kFinished);
+  EXPECT_EQ(heard[0].first, tw::kTimingStateRunning);
+  EXPECT_EQ(heard[1].first, tw::kTimingStateFinished);
   EXPECT_GE(heard[1].second, 3.0);
   EXPECT_LT(heard[1].second, 3.5);
-  EXPECT_EQ(heard[2], std::make_pair(kReset, heard[1].second + 1.0));
-  EXPECT_EQ(heard[3], std::make_pair(kRunning, heard[2].second));
-  EXPECT_EQ(heard[4].first, kFinished);
+  EXPECT_EQ(heard[2], (std::pair<std::int64_t, double>(tw::kTimingStateReset, heard[1].second + 1.0)));
+  EXPECT_EQ(heard[3], (std::pair<std::int64_t, double>(tw::kTimingStateRunning, heard[2].second)));
+  EXPECT_EQ(heard[4].first, tw::kTimingStateFinished);
   EXPECT_GE(heard[4].second, heard[3].second + 3.0);
-  EXPECT_EQ(heard[5].first, kReset);
-  EXPECT_EQ(heard[6].first, kRunning);
+  EXPECT_EQ(heard[5].first, tw::kTimingStateReset);
+  EXPECT_EQ(heard[6].first, tw::kTimingStateRunning);
   // Each round restarted the timer exactly once.
   EXPECT_EQ(
-      std::count_if(heard.begin(), heard.end(), [](const auto& h) { return h.first == kRunning; }),
+      std::count_if(heard.begin(), heard.end(), [](const auto& h) { return h.first == tw::kTimingStateRunning; }),
       std::count_if(heard.begin(), heard.end(), [](const auto& h) {
-        return h.first == kFinished;
+        return h.first == tw::kTimingStateFinished;
       }) + 1);
 }
 
@@ -593,21 +580,21 @@ TEST_F(ActionExecutorTest, ARepeatOfAResetTimeObjectStartsItAtOnce) {
   builder->setTimeObject(timer);
   run(proxyOf(builder, "BTRepeatAction"));
   tw::RunLoop::main().drain();
-  EXPECT_EQ(timer->timingState(), kRunning);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
 }
 
 TEST_F(ActionExecutorTest, ARepeatWhoseActionIsDeletedInTheFinishedSecondEndsWithoutRestart) {
   auto timer = makeTimer(3, "Eggs");
-  auto repeat = addAction<BTRepeatAction>(timer, kRunning, kFinished);
+  auto repeat = addAction<BTRepeatAction>(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
   controlFor(timer)->start();
   const auto unwatched = repeat->observationCount();  // the control's own, while it runs
-  while (timer->timingState() != kFinished) step(0.25);
+  while (timer->timingState() != tw::kTimingStateFinished) step(0.25);
   EXPECT_GT(repeat->observationCount(), unwatched);  // the repeat is watching
 
-  store_->objectContext()->deleteObject(repeat);
+  service_->objectContext()->deleteObject(repeat);
   EXPECT_EQ(repeat->observationCount(), unwatched + kDeallocSentinel);
   stepFor(3);
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   EXPECT_TRUE(updater_->updateableObjects().empty());
 }
 
@@ -616,18 +603,18 @@ TEST_F(ActionExecutorTest, ARepeatWhoseTimeObjectIsDeletedInTheFinishedSecondEnd
   for (bool resetFirst : {false, true}) {
     SCOPED_TRACE(resetFirst ? "reset first" : "deleted directly");
     auto timer = makeTimer(3, "Eggs");
-    auto repeat = addAction<BTRepeatAction>(timer, kRunning, kFinished);
+    auto repeat = addAction<BTRepeatAction>(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
     controlFor(timer)->start();
     const auto unwatched = repeat->observationCount();
-    while (timer->timingState() != kFinished) step(0.25);
+    while (timer->timingState() != tw::kTimingStateFinished) step(0.25);
     ASSERT_GT(repeat->observationCount(), unwatched);
 
     tw::LogCapture log;
     if (resetFirst) controller_->timeObjectWillBeDeleted(timer);
-    store_->objectContext()->deleteObject(timer);
+    service_->objectContext()->deleteObject(timer);
     stepFor(3);
     EXPECT_EQ(repeat->observationCount(), unwatched + kDeallocSentinel);
-    EXPECT_NE(timer->timingState(), kRunning);
+    EXPECT_NE(timer->timingState(), tw::kTimingStateRunning);
     EXPECT_TRUE(updater_->updateableObjects().empty());
     EXPECT_EQ(controller_->controlCount(), 0u);
   }

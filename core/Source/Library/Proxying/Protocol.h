@@ -16,7 +16,8 @@
 // (`class BTDisplayAlertAction : public virtual BTActionObject`), so that one object (a builder)
 // can implement several protocols sharing a base and still be cast to that base.
 //
-// Telling kinds apart: tw::conformsTo<P>(object) and tw::interfaceOf<P>(object) answer for a
+// Telling kinds apart: tw::conformsTo<P>(object), tw::interfaceOf<P>(object) and
+// tw::kindOf<P>(object) answer for a
 // plain object by dynamic_cast and for a proxy (a tw::ProtocolConformer, such as BTProxy) by
 // what the proxy exposes. Never ask for a concrete class: a builder or a proxy must be able to
 // stand in for a stored object.
@@ -45,11 +46,12 @@ class Protocol {
   // Registering a second descriptor under a name already taken raises
   // NSInternalInconsistencyException.
   template <class P>
-  static const Protocol& define(std::string name, std::initializer_list<const Protocol*> adopted,
-                                std::vector<std::string> required,
-                                std::vector<std::string> optional = {}) {
+  static const Protocol& define(const std::string& name,
+                                std::initializer_list<const Protocol*> adopted,
+                                const std::vector<std::string>& required,
+                                const std::vector<std::string>& optional = {}) {
     return registerNew(
-        std::move(name), adopted, std::move(required), std::move(optional),
+        name, adopted, required, optional,
         [](const Object& object) { return dynamic_cast<const P*>(&object) != nullptr; });
   }
 
@@ -123,6 +125,18 @@ std::shared_ptr<P> interfaceOf(const std::shared_ptr<Object>& object) {
   if (auto* conformer = dynamic_cast<const ProtocolConformer*>(object.get()))
     return std::dynamic_pointer_cast<P>(conformer->implementerOf(protocolOf<P>()));
   return std::dynamic_pointer_cast<P>(object);
+}
+
+// The P side of an object the caller holds for the call. A proxy answers for itself, since it may
+// expose fewer kinds than the object behind it implements (the result then shares the target);
+// anything else answers by its C++ type, and the result does not own it. nullptr when the object
+// is null or not of that kind.
+template <class P, class T>
+std::shared_ptr<const P> kindOf(const T* object) {
+  if (!object) return nullptr;
+  if (auto* proxy = dynamic_cast<const ProtocolConformer*>(object))
+    return std::dynamic_pointer_cast<const P>(proxy->implementerOf(protocolOf<P>()));
+  return std::shared_ptr<const P>(std::shared_ptr<const P>(), dynamic_cast<const P*>(object));
 }
 
 }  // namespace tw

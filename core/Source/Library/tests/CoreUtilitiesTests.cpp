@@ -4,14 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "core/Source/Library/BTArgb.h"
 #include "core/Source/Library/BTArrayOperations.h"
 #include "core/Source/Library/BTStoryboardLoader.h"
-#include "core/Source/Library/BTTimeObjectViewModel.h"
 #include "core/Source/Library/BTTypeChecks.h"
 #include "core/Source/Library/BTViewTransition.h"
 #include "core/Source/Library/BTXibLoader.h"
-#include "core/Source/Model/BTTimer.h"
 #include "platform/foundation/Exception.h"
 
 namespace {
@@ -76,30 +73,6 @@ TEST(ArrayOperations, TranslatingMovesOneObjectAndRefusesBadIndexes) {
   EXPECT_EQ(v, (std::vector<std::string>{"c", "a", "b"}));
 }
 
-// ----- packed colours
-
-TEST(Argb, PacksComponentsIntoASignExtendedValue) {
-  const BTColor c{0.5, 1.0, 0.0, 1.0};
-  EXPECT_EQ(BTArgbValue(c), static_cast<std::int64_t>(static_cast<std::int32_t>(0xFF7FFF00u)));
-  EXPECT_LT(BTArgbValue(c), 0);
-  EXPECT_EQ(BTArgbValue(BTColor{1, 1, 1, 1}), -1);
-  EXPECT_EQ(BTArgbValue(BTColor{0, 0, 0, 0}), 0);
-  EXPECT_EQ(BTArgbValue(BTColor{0, 0, 1, 0.5}), 0x7F0000FF);  // 127.5 truncates to 127
-}
-
-TEST(Argb, UnpacksOnlyTheLow32Bits) {
-  const BTColor white = BTColorWithArgb(0xFFFFFFFF);
-  EXPECT_EQ(white, BTColorWithArgb(-1));
-  EXPECT_EQ(white, (BTColor{1, 1, 1, 1}));
-  EXPECT_EQ(BTColorWithArgb(0x12'FF0000FFll), BTColorWithArgb(0xFF0000FF));
-  const BTColor c = BTColorWithArgb(0x80FF4000);
-  EXPECT_DOUBLE_EQ(c.red, 1.0);
-  EXPECT_DOUBLE_EQ(c.green, 64 / 255.0);
-  EXPECT_DOUBLE_EQ(c.blue, 0.0);
-  EXPECT_DOUBLE_EQ(c.alpha, 128 / 255.0);
-  EXPECT_EQ(BTArgbValue(c), static_cast<std::int32_t>(0x80FF4000u));  // round trip
-}
-
 // ----- transitions
 
 TEST(ViewTransition, DefaultsToFourTenthsOfASecond) {
@@ -134,18 +107,6 @@ TEST(TypeChecks, ProtocolConformanceOfObjectsAndNull) {
   EXPECT_EQ(reasonOf([&] { BTEnsureProtocolConformance(nullptr, tw::rootProtocol()); }),
             "NSInternalInconsistencyException: `object` (<(null)>) does not conform to protocol "
             "`NSObject`");
-}
-
-// ----- time-object view models
-
-TEST(TimeObjectViewModel, KeepsItsTimeObjectAndRefusesToBeMadeWithoutOne) {
-  auto timer = std::make_shared<BTTimer>();
-  auto viewModel = std::make_shared<BTTimeObjectViewModel>(timer);
-  EXPECT_EQ(viewModel->timeObject(), timer);
-  EXPECT_EQ(viewModel->valueForKey("timeObject").objectAs<BTTimeObject>(), timer);
-  EXPECT_EQ(reasonOf([] { std::make_shared<BTTimeObjectViewModel>(); }),
-            "NSInternalInconsistencyException: Unsupported initalizer use `initWithTimeObject:` "
-            "instead");
 }
 
 // ----- interface loaders

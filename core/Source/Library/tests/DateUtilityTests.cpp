@@ -302,6 +302,7 @@ TEST_F(DateUtility, ConcurrentReadersSeeWholeZones) {
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0};
   std::vector<std::thread> readers;
+  readers.reserve(3);
   for (int i = 0; i < 3; ++i) {
     readers.emplace_back([&] {
       while (!stop) {

@@ -31,12 +31,12 @@
 #include "core/Source/Model/BTTestActionObject.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
 #include "platform/foundation/Exception.h"
 
 namespace {
 
-class ActionModelTest : public tw::test::ModelStoreTest {};
+class ActionModelTest : public tw::test::CoreStoreTest {};
 
 TEST_F(ActionModelTest, ABuilderOfEveryKindReceivesEveryGroupOfDefaults) {
   // The editor's builders, every field first set off its default.

@@ -26,7 +26,7 @@
 #include "core/Source/Model/BTSystemEventAction.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ std::string repeat(const std::string& piece, int times) {
   return text;
 }
 
-class DescriptionTest : public tw::test::ModelStoreTest {
+class DescriptionTest : public tw::test::CoreStoreTest {
  protected:
   template <class T>
   std::shared_ptr<T> timeObject(const char* title) {
@@ -166,13 +166,13 @@ TEST_F(DescriptionTest, EveryKindOfStoredActionIsDescribed) {
     a->setCustomMessageValue(text);
     return a;
   };
-  auto link = [](std::int64_t operation, std::shared_ptr<BTTimeObject> target) -> Action {
+  auto link = [](std::int64_t operation, const std::shared_ptr<BTTimeObject>& target) -> Action {
     auto a = BTActionObject::actionObject<BTLinkTimeObjectAction>();
     a->setTargetAction(operation);
     a->setTargetTimeObject(target);
     return a;
   };
-  auto repeatOn = [](std::shared_ptr<BTTimeObject> owner) -> Action {
+  auto repeatOn = [](const std::shared_ptr<BTTimeObject>& owner) -> Action {
     auto a = BTActionObject::actionObject<BTRepeatAction>();
     a->setTimeObject(owner);
     return a;
@@ -182,12 +182,12 @@ TEST_F(DescriptionTest, EveryKindOfStoredActionIsDescribed) {
     a->setSystemEventType(type);
     return a;
   };
-  auto file = [](Text path) -> Action {
+  auto file = [](const Text& path) -> Action {
     auto a = BTActionObject::actionObject<BTFileOperationAction>();
     a->setFileFilepathValue(path);
     return a;
   };
-  auto app = [](std::int64_t operation, Text path) -> Action {
+  auto app = [](std::int64_t operation, const Text& path) -> Action {
     auto a = BTActionObject::actionObject<BTAppOperationAction>();
     a->setAppOperationType(operation);
     a->setAppFilepathValue(path);
@@ -306,8 +306,8 @@ TEST_F(DescriptionTest, TriggersWithoutADescription) {
 
   // A starting trigger with nothing to name: no action, or an action without a time object.
   auto detached = BTActionTrigger::actionTrigger<BTStateTrigger>();
-  detached->setStateFrom(0);
-  detached->setStateTo(20);
+  detached->setStateFrom(tw::kTimingStateReset);
+  detached->setStateTo(tw::kTimingStateRunning);
   EXPECT_EQ(TU::actionTriggerDescription(detached), std::nullopt);
   auto action = BTActionObject::actionObject<BTRepeatAction>();
   action->setTrigger(detached);
@@ -344,8 +344,8 @@ TEST_F(DescriptionTest, BuildersReadAsTheirFirstKindAndProxiesAsTheirOwn) {
   trigger->setTimeCondition(10);
   trigger->setTimeInterval(60);
   EXPECT_EQ(TU::actionTriggerDescription(trigger), std::nullopt);
-  trigger->setStateFrom(20);
-  trigger->setStateTo(21);
+  trigger->setStateFrom(tw::kTimingStateRunning);
+  trigger->setStateTo(tw::kTimingStateFinished);
   EXPECT_EQ(TU::actionTriggerActivatedDescription(trigger), "this timer has finished");
   auto timeOnly = BTProxy::proxyWithTarget<BTTimeTriggerProtocol>(trigger);
   EXPECT_EQ(TU::actionTriggerDescription(timeOnly), "After 1 minute remains");

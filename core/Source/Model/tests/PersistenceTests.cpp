@@ -25,7 +25,8 @@
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Model/BTWeekdaySetting.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
+#include "platform/foundation/Exception.h"
 #include "platform/store/Context.h"
 
 namespace {
@@ -66,13 +67,13 @@ std::shared_ptr<BTStateTrigger> stateTrigger(long from, long to) {
   return trigger;
 }
 
-class PersistenceTest : public tw::test::ModelStoreTest {};
+class PersistenceTest : public tw::test::CoreStoreTest {};
 
 TEST_F(PersistenceTest, EveryEntityWithItsRelationshipsAndRunningStateSurvivesReopening) {
   auto timer = managedObject<BTTimer>();
   timer->setTitle("Tea");
   timer->setTime(setting(0, 0, 4, 30));
-  timer->setTimingState(BTTimeObject::kTimingStateRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
   timer->setFinishDate(Date{1'700'000'270.5});
   timer->setSortOrder(2);
 
@@ -83,7 +84,7 @@ TEST_F(PersistenceTest, EveryEntityWithItsRelationshipsAndRunningStateSurvivesRe
   days->setMonday(true);
   days->setFriday(true);
   alarm->setWeekdays(days);
-  alarm->setTimingState(BTTimeObject::kTimingStatePaused);
+  alarm->setTimingState(tw::kTimingStatePaused);
 
   auto stopwatch = managedObject<BTStopwatch>();
   stopwatch->setTitle("Run");
@@ -218,7 +219,7 @@ TEST_F(PersistenceTest, TransientStateIsNotSavedAndIsNoChange) {
   EXPECT_FALSE(st->isTriggered());
   // The reloaded trigger hears its time object's stored state at once; the pair starts afresh.
   EXPECT_EQ(st->previousState(), -1);
-  EXPECT_EQ(st->currentState(), BTTimeObject::kTimingStateReset);
+  EXPECT_EQ(st->currentState(), tw::kTimingStateReset);
   EXPECT_FALSE(only<BTTimeTrigger>(context())->meetsTriggerPreCondition());
 }
 

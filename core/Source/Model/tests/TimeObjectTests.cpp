@@ -17,7 +17,7 @@
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Model/BTWeekdaySetting.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
 
@@ -34,7 +34,7 @@ std::shared_ptr<BTTimeSetting> setting(long d, long h, long m, long s) {
   return time;
 }
 
-class TimeObjectTest : public tw::test::ModelStoreTest {
+class TimeObjectTest : public tw::test::CoreStoreTest {
  protected:
   tw::VirtualClock clock_{1'700'000'000.0};
 };
@@ -95,7 +95,7 @@ TEST_F(TimeObjectTest, TimingStateSetterNotifiesAndTheValueSetterDoesNot) {
   auto timer = managedObject<BTTimer>();
   int heard = 0;
   auto observation = timer->observeScoped("timingState", tw::KVONew, [&](auto&) { ++heard; });
-  timer->setTimingState(20);
+  timer->setTimingState(tw::kTimingStateRunning);
   EXPECT_EQ(heard, 1);
   timer->setTimingStateValue(10);
   EXPECT_EQ(heard, 1);
@@ -168,7 +168,7 @@ TEST_F(TimeObjectTest, AResetTimerShowsItsDurationAndARunningOneDoesNotFollowEdi
   time->setMinute(1);  // the old one no longer is
   EXPECT_EQ(timer->timingValue(), 3600.0);
 
-  timer->setTimingState(20);
+  timer->setTimingState(tw::kTimingStateRunning);
   timer->setTimingValue(1234.0);
   timer->time()->setHour(2);
   EXPECT_EQ(timer->timingValue(), 1234.0);

@@ -26,17 +26,14 @@
 #include "core/Source/Model/BTSystemEventAction.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
+#include "platform/foundation/Exception.h"
 #include "platform/store/Context.h"
 
 namespace {
 
-constexpr std::int64_t kReset = BTTimeObject::kTimingStateReset;
-constexpr std::int64_t kPaused = BTTimeObject::kTimingStatePaused;
-constexpr std::int64_t kRunning = BTTimeObject::kTimingStateRunning;
-constexpr std::int64_t kFinished = BTTimeObject::kTimingStateFinished;
 
-class TriggerFiringTest : public tw::test::ModelStoreTest {
+class TriggerFiringTest : public tw::test::CoreStoreTest {
  protected:
   // Gives `trigger` an action of `owner`, as the builders leave a stored action.
   template <class T>
@@ -94,7 +91,7 @@ using Fired = std::vector<double>;
 TEST_F(TriggerFiringTest, RemainsTriggerFiresOnTheFirstTickAtOrBelowItsInterval) {
   auto timer = managedObject<BTTimer>();
   auto trigger = attach(timer, timeTrigger(10, 60));
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
 
   // A timer started at 90 s, ticking in steps that skip the exact interval.
   Fired fired = play(timer, trigger, 90, 0, 0.7);
@@ -112,7 +109,7 @@ TEST_F(TriggerFiringTest, RemainsTriggerFiresOnTheFirstTickAtOrBelowItsInterval)
 TEST_F(TriggerFiringTest, RemainsTriggerStaysSilentForARunStartedWithinItsInterval) {
   auto timer = managedObject<BTTimer>();
   auto trigger = attach(timer, timeTrigger(10, 60));
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
 
   EXPECT_TRUE(play(timer, trigger, 45, 0, 0.5).empty());
   EXPECT_TRUE(play(timer, trigger, 60, 0, 0.5).empty()) << "60 left is not the far side";
@@ -123,7 +120,7 @@ TEST_F(TriggerFiringTest, RemainsTriggerStaysSilentForARunStartedWithinItsInterv
 TEST_F(TriggerFiringTest, ElapsedTriggerFiresOncePerRunOfAStopwatchAndAgainAfterReset) {
   auto stopwatch = managedObject<BTStopwatch>();
   auto trigger = attach(stopwatch, timeTrigger(0, 10));
-  stopwatch->setTimingState(kRunning);
+  stopwatch->setTimingState(tw::kTimingStateRunning);
 
   EXPECT_EQ(play(stopwatch, trigger, 0, 30, 0.3), Fired{10.2});
 
@@ -138,7 +135,7 @@ TEST_F(TriggerFiringTest, ElapsedTriggerFiresOncePerRunOfAStopwatchAndAgainAfter
 TEST_F(TriggerFiringTest, ATimeTriggerWithAnUnknownConditionNeverFiresAndHasNoKind) {
   auto timer = managedObject<BTTimer>();
   auto trigger = attach(timer, timeTrigger(5, 10));
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
 
   EXPECT_TRUE(play(timer, trigger, 0, 20, 0.5).empty());
   EXPECT_TRUE(play(timer, trigger, 20, 0, 0.5).empty());
@@ -148,7 +145,7 @@ TEST_F(TriggerFiringTest, ATimeTriggerWithAnUnknownConditionNeverFiresAndHasNoKi
 
 TEST_F(TriggerFiringTest, ATimeTriggerWithoutATimeObjectReadsZero) {
   // A fresh action of no time object: an elapsed trigger above 0 sees its far side at 0 and an
-  // interval of 0 is reached at once, as the original's reads of nothing gave 0.
+  // interval of 0 is reached at once: a missing time object reads as 0 seconds, never as a fault.
   auto trigger = timeTrigger(0, 0);
   auto action = BTActionObject::actionObject<BTRepeatAction>();
   action->setEnabled(true);
@@ -166,7 +163,7 @@ TEST_F(TriggerFiringTest, ADisabledActionsTriggerNeverFiresStaysArmedAndLearnsNo
   auto remains = attach(timer, timeTrigger(10, 60), /*enabled=*/false);
   auto starts = attach(timer, stateTrigger(0, 20), /*enabled=*/false);
   auto generic = attach(timer, BTActionTrigger::actionTrigger<BTActionTrigger>(), false);
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
 
   EXPECT_TRUE(play(timer, remains, 90, 0, 0.5).empty());
   EXPECT_FALSE(remains->isTriggered());
@@ -190,7 +187,7 @@ TEST_F(TriggerFiringTest, ADisabledActionsTriggerNeverFiresStaysArmedAndLearnsNo
 TEST_F(TriggerFiringTest, ASpentTriggerLearnsNothingUntilReset) {
   auto timer = managedObject<BTTimer>();
   auto trigger = attach(timer, timeTrigger(10, 60));
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
 
   trigger->setTriggered(true);
   timer->setTimingValue(90);
@@ -215,21 +212,21 @@ TEST_F(TriggerFiringTest, StartsTriggerFiresOnAStartFromResetNotOnAResume) {
   auto starts = attach(timer, stateTrigger(0, 20));
   auto finishes = attach(timer, stateTrigger(20, 21));
   EXPECT_EQ(starts->previousState(), -1);
-  EXPECT_EQ(starts->currentState(), kReset) << "the current state arrives at once";
+  EXPECT_EQ(starts->currentState(), tw::kTimingStateReset) << "the current state arrives at once";
 
-  timer->setTimingState(kRunning);
-  EXPECT_EQ(starts->previousState(), kReset);
-  EXPECT_EQ(starts->currentState(), kRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
+  EXPECT_EQ(starts->previousState(), tw::kTimingStateReset);
+  EXPECT_EQ(starts->currentState(), tw::kTimingStateRunning);
   EXPECT_TRUE(tick(starts));
   EXPECT_FALSE(tick(finishes));
   EXPECT_FALSE(tick(starts)) << "spent for the rest of the run";
 
-  timer->setTimingState(kPaused);
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStatePaused);
+  timer->setTimingState(tw::kTimingStateRunning);
   starts->reset();
   EXPECT_FALSE(tick(starts)) << "10 -> 20 is a resume";
 
-  timer->setTimingState(kFinished);
+  timer->setTimingState(tw::kTimingStateFinished);
   EXPECT_TRUE(tick(finishes));
   EXPECT_FALSE(tick(starts));
 }
@@ -238,22 +235,22 @@ TEST_F(TriggerFiringTest, AStateTriggerFromPausedToRunningFiresOnResumeYetHasNoK
   auto timer = managedObject<BTTimer>();
   auto resumes = attach(timer, stateTrigger(10, 20));
   EXPECT_EQ(BTActionTriggerUtil::actionTriggerKindFromActionTrigger(resumes), -1);
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
   EXPECT_FALSE(tick(resumes));
-  timer->setTimingState(kPaused);
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStatePaused);
+  timer->setTimingState(tw::kTimingStateRunning);
   EXPECT_TRUE(tick(resumes));
 }
 
 TEST_F(TriggerFiringTest, ThePairIgnoresRepeatsAndStillMatchesAfterAReset) {
   auto timer = managedObject<BTTimer>();
   auto starts = attach(timer, stateTrigger(0, 20));
-  timer->setTimingState(kRunning);
-  timer->setTimingState(kRunning);  // announced again, unchanged
+  timer->setTimingState(tw::kTimingStateRunning);
+  timer->setTimingState(tw::kTimingStateRunning);  // announced again, unchanged
   timer->willChangeValueForKey("timingState");
   timer->didChangeValueForKey("timingState");
-  EXPECT_EQ(starts->previousState(), kReset);
-  EXPECT_EQ(starts->currentState(), kRunning);
+  EXPECT_EQ(starts->previousState(), tw::kTimingStateReset);
+  EXPECT_EQ(starts->currentState(), tw::kTimingStateRunning);
 
   EXPECT_TRUE(tick(starts));
   starts->reset();
@@ -262,7 +259,7 @@ TEST_F(TriggerFiringTest, ThePairIgnoresRepeatsAndStillMatchesAfterAReset) {
 
 TEST_F(TriggerFiringTest, ThePairFollowsTheTriggersActionToItsTimeObject) {
   auto running = managedObject<BTTimer>();
-  running->setTimingState(kRunning);
+  running->setTimingState(tw::kTimingStateRunning);
   auto idle = managedObject<BTTimer>();
 
   // Built in the editor's order: the trigger first, then its action, then the owner.
@@ -273,19 +270,19 @@ TEST_F(TriggerFiringTest, ThePairFollowsTheTriggersActionToItsTimeObject) {
   action->setTrigger(trigger);
   EXPECT_EQ(trigger->currentState(), -1) << "no time object yet";
   running->addActionObject(action);
-  EXPECT_EQ(trigger->currentState(), kRunning);
+  EXPECT_EQ(trigger->currentState(), tw::kTimingStateRunning);
 
   idle->addActionObject(action);  // moves the action over
-  EXPECT_EQ(trigger->previousState(), kRunning);
-  EXPECT_EQ(trigger->currentState(), kReset);
+  EXPECT_EQ(trigger->previousState(), tw::kTimingStateRunning);
+  EXPECT_EQ(trigger->currentState(), tw::kTimingStateReset);
   EXPECT_TRUE(tick(trigger));
 
   // Cut from its time object the path reads nothing, which changes nothing.
   idle->removeActionObject(action);
-  EXPECT_EQ(trigger->previousState(), kRunning);
-  EXPECT_EQ(trigger->currentState(), kReset);
-  running->setTimingState(kFinished);
-  EXPECT_EQ(trigger->currentState(), kReset);
+  EXPECT_EQ(trigger->previousState(), tw::kTimingStateRunning);
+  EXPECT_EQ(trigger->currentState(), tw::kTimingStateReset);
+  running->setTimingState(tw::kTimingStateFinished);
+  EXPECT_EQ(trigger->currentState(), tw::kTimingStateReset);
 }
 
 // ----- lifetime
@@ -296,7 +293,7 @@ TEST_F(TriggerFiringTest, AfterReloadingEveryTriggerIsArmedAndPairsStartAfresh) 
   auto finishes = attach(timer, stateTrigger(20, 21));
   auto remains = attach(timer, timeTrigger(10, 60));
   auto orphan = stateTrigger(0, 20);
-  timer->setTimingState(kRunning);
+  timer->setTimingState(tw::kTimingStateRunning);
   EXPECT_TRUE(tick(starts));
   EXPECT_FALSE(play(timer, remains, 90, 50, 1).empty());
   ASSERT_TRUE(starts->isTriggered() && remains->isTriggered() &&
@@ -310,7 +307,7 @@ TEST_F(TriggerFiringTest, AfterReloadingEveryTriggerIsArmedAndPairsStartAfresh) 
   EXPECT_FALSE(orphan->isObservingTimingState());
 
   auto reloadedTimer = context().findAll<BTTimer>().front();
-  EXPECT_EQ(reloadedTimer->timingState(), kRunning) << "a running timer runs on";
+  EXPECT_EQ(reloadedTimer->timingState(), tw::kTimingStateRunning) << "a running timer runs on";
   for (auto& trigger : context().findAll<BTActionTrigger>()) EXPECT_FALSE(trigger->isTriggered());
   for (auto& trigger : context().findAll<BTTimeTrigger>())
     EXPECT_FALSE(trigger->meetsTriggerPreCondition());
@@ -329,11 +326,11 @@ TEST_F(TriggerFiringTest, AfterReloadingEveryTriggerIsArmedAndPairsStartAfresh) 
   }
   ASSERT_TRUE(reloadedStarts && reloadedFinishes && reloadedOrphan);
   EXPECT_EQ(reloadedOrphan->currentState(), -1);
-  EXPECT_EQ(reloadedStarts->currentState(), kRunning);
+  EXPECT_EQ(reloadedStarts->currentState(), tw::kTimingStateRunning);
   EXPECT_FALSE(tick(reloadedStarts)) << "the start happened before the launch";
 
   // The fresh watch hears the finish.
-  reloadedTimer->setTimingState(kFinished);
+  reloadedTimer->setTimingState(tw::kTimingStateFinished);
   EXPECT_TRUE(tick(reloadedFinishes));
 }
 
@@ -345,12 +342,12 @@ TEST_F(TriggerFiringTest, WatchingItsTimeObjectKeepsNoTriggerAliveAndEndsWithThe
   deleteObject(trigger->storedActionObject());  // takes its trigger with it
   service_->save();
   EXPECT_FALSE(trigger->isObservingTimingState()) << "a deleted trigger stops watching";
-  timer->setTimingState(kRunning);
-  EXPECT_EQ(trigger->currentState(), kReset);
+  timer->setTimingState(tw::kTimingStateRunning);
+  EXPECT_EQ(trigger->currentState(), tw::kTimingStateReset);
 
   trigger.reset();
   EXPECT_TRUE(weak.expired());
-  timer->setTimingState(kPaused);  // nobody left to hear it
+  timer->setTimingState(tw::kTimingStatePaused);  // nobody left to hear it
 
   // A live trigger is kept only by its context, not by its own watch.
   auto kept = attach(timer, stateTrigger(0, 20));

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "core/Source/Model/BTArgb.h"
 #include "core/Source/Model/BTColor.h"
 #include "core/Source/Model/BTCoreDataModel.h"
+#include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTManagedObject.h"
 #include "core/Source/Model/BTMasterListViewMode.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
 #include "platform/store/Context.h"
 
 namespace {
@@ -60,11 +62,11 @@ TEST(ViewModes, TheModeIsReadFromTheNotificationsUserInfo) {
 
 class Note : public BTManagedObject {};
 
-class MergedModelTest : public tw::test::ModelStoreTest {
+class MergedModelTest : public tw::test::CoreStoreTest {
  protected:
   void TearDown() override {
     tw::removeAllModelContributions();
-    ModelStoreTest::TearDown();
+    CoreStoreTest::TearDown();
   }
 };
 
@@ -96,6 +98,30 @@ TEST_F(MergedModelTest, ApplicationEntitiesJoinTheStoreAndUpgradeIt) {
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes.front()->stringForKey("text"), "hello");
   EXPECT_EQ(notes.front()->objectForKey("timer"), context().findAll<BTTimer>().front());
+}
+
+// ----- packed colours
+
+TEST(Argb, PacksComponentsIntoASignExtendedValue) {
+  const BTColor c{0.5, 1.0, 0.0, 1.0};
+  EXPECT_EQ(BTArgbValue(c), static_cast<std::int64_t>(static_cast<std::int32_t>(0xFF7FFF00u)));
+  EXPECT_LT(BTArgbValue(c), 0);
+  EXPECT_EQ(BTArgbValue(BTColor{1, 1, 1, 1}), -1);
+  EXPECT_EQ(BTArgbValue(BTColor{0, 0, 0, 0}), 0);
+  EXPECT_EQ(BTArgbValue(BTColor{0, 0, 1, 0.5}), 0x7F0000FF);  // 127.5 truncates to 127
+}
+
+TEST(Argb, UnpacksOnlyTheLow32Bits) {
+  const BTColor white = BTColorWithArgb(0xFFFFFFFF);
+  EXPECT_EQ(white, BTColorWithArgb(-1));
+  EXPECT_EQ(white, (BTColor{1, 1, 1, 1}));
+  EXPECT_EQ(BTColorWithArgb(0x12'FF0000FFll), BTColorWithArgb(0xFF0000FF));
+  const BTColor c = BTColorWithArgb(0x80FF4000);
+  EXPECT_DOUBLE_EQ(c.red, 1.0);
+  EXPECT_DOUBLE_EQ(c.green, 64 / 255.0);
+  EXPECT_DOUBLE_EQ(c.blue, 0.0);
+  EXPECT_DOUBLE_EQ(c.alpha, 128 / 255.0);
+  EXPECT_EQ(BTArgbValue(c), static_cast<std::int32_t>(0x80FF4000u));  // round trip
 }
 
 }  // namespace

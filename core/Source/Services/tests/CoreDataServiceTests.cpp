@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/testsupport/CoreStoreTest.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataService.h"
@@ -23,20 +24,8 @@ namespace {
 
 constexpr const char* kAutoSaveLine = "<BTCoreDataService> Auto Saving Data";
 
-class CoreDataServiceTest : public ::testing::Test {
+class CoreDataServiceTest : public tw::test::CoreStoreTest {
  protected:
-  void SetUp() override {
-    tw::RunLoop::main().drain();
-    service_ = std::make_shared<BTCoreDataService>();
-    service_->setup();
-    tw::setDefaultCoreDataProvider(service_);
-  }
-  void TearDown() override {
-    service_->cleanUp();
-    tw::setDefaultCoreDataProvider(nullptr);
-    tw::RunLoop::main().drain();
-  }
-
   std::size_t autoSaves() const {
     auto lines = log_.lines();
     return std::count_if(lines.begin(), lines.end(),
@@ -54,10 +43,8 @@ class CoreDataServiceTest : public ::testing::Test {
     log_.clear();
   }
 
-  tw::test::ScopedXdg xdg_;
   tw::VirtualClock clock_;
   tw::LogCapture log_;
-  std::shared_ptr<BTCoreDataService> service_;
 };
 
 TEST_F(CoreDataServiceTest, TheStoreLivesInTheUsersDataFolderAndKeepsWhatWasSaved) {

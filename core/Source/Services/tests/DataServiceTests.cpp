@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/testsupport/CoreStoreTest.h"
 #include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
@@ -92,20 +93,12 @@ class ForgetfulDataService : public BTTimeObjectDataService {
   using BTTimeObjectDataService::initializeTimeObject;
 };
 
-class DataServiceTest : public ::testing::Test {
+class DataServiceTest : public tw::test::CoreStoreTest {
  protected:
   void SetUp() override {
-    tw::RunLoop::main().drain();
-    store_ = std::make_shared<BTCoreDataService>();
-    store_->setup();
-    tw::setDefaultCoreDataProvider(store_);
-    provider_ = std::make_shared<CountingProvider>(store_);
+    CoreStoreTest::SetUp();
+    provider_ = std::make_shared<CountingProvider>(service_);
     makeServices();
-  }
-  void TearDown() override {
-    store_->cleanUp();
-    tw::setDefaultCoreDataProvider(nullptr);
-    tw::RunLoop::main().drain();
   }
 
   void makeServices() {
@@ -120,13 +113,9 @@ class DataServiceTest : public ::testing::Test {
 
   // Saves, closes and opens the store again, with fresh services over it.
   void reopen() {
-    store_->save();
-    store_->cleanUp();
-    store_->setup();
+    CoreStoreTest::reopen();
     makeServices();
   }
-
-  tw::store::Context& context() { return *store_->objectContext(); }
 
   // Pumps the main queue until the task has finished.
   static const BFTaskPtr& await(const BFTaskPtr& task) {
@@ -167,9 +156,7 @@ class DataServiceTest : public ::testing::Test {
     EXPECT_TRUE(task->error()->userInfo().empty());
   }
 
-  tw::test::ScopedXdg xdg_;
   tw::VirtualClock clock_;
-  std::shared_ptr<BTCoreDataService> store_;
   std::shared_ptr<CountingProvider> provider_;
   std::shared_ptr<BTAlarmsDataService> alarms_;
   std::shared_ptr<BTTimersDataService> timers_;
@@ -255,13 +242,13 @@ TEST_F(DataServiceTest, LoadingAgainReplacesTheListAndStaysLoaded) {
 }
 
 TEST_F(DataServiceTest, LoadingWithoutAStoreFailsAndLeavesTheServiceUnloaded) {
-  store_->cleanUp();
+  service_->cleanUp();
   auto task = await(timers_->loadTimeObjects());
   ASSERT_TRUE(task->isFaulted());
   EXPECT_EQ(task->error()->domain(), BFTaskErrorDomain);
   EXPECT_EQ(task->error()->code(), BFTaskNullResultError);
   EXPECT_FALSE(timers_->isDataLoaded());
-  store_->setup();
+  service_->setup();
 }
 
 // ----- creating
@@ -280,7 +267,7 @@ TEST_F(DataServiceTest, ANewTimerIsAppendedWithItsTitleAndAZeroDuration) {
   EXPECT_EQ(timer->time()->value(), 0.0);
   EXPECT_EQ(timer->time()->managedObjectContext(), timer->managedObjectContext());
   EXPECT_EQ(timer->sortOrder(), BTTimeObject::kSortOrderNotFound);
-  EXPECT_EQ(timer->timingState(), BTTimeObject::kTimingStateReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   ASSERT_EQ(timers_->timeObjects().size(), 3u);
   EXPECT_EQ(timers_->timeObjects().back(), timer);
   EXPECT_EQ(heard, 1);
@@ -331,7 +318,7 @@ TEST_F(DataServiceTest, ANewStopwatchIsOnlyNamed) {
 TEST_F(DataServiceTest, DeletingAnObjectOutsideTheListFailsAtOnceAndTouchesNothing) {
   auto listed = loadedTimers({0});
   auto stranger = managedObject<BTTimer>();
-  store_->save();
+  service_->save();
   const int queued = provider_->asyncBlocks;
   int told = 0;
   timers_->setDeletionObserver(
@@ -354,14 +341,14 @@ TEST_F(DataServiceTest, DeletingAnObjectOutsideTheListFailsAtOnceAndTouchesNothi
 TEST_F(DataServiceTest, DeletingTellsTheObserverFirstThenDeletesAndDropsTheObject) {
   auto list = loadedTimers({0, 1, 2});
   auto victim = list[1];
-  victim->setTimingState(BTTimeObject::kTimingStateRunning);
-  store_->save();
+  victim->setTimingState(tw::kTimingStateRunning);
+  service_->save();
   std::vector<std::string> events;
   timers_->setDeletionObserver(
       BTTimeObjectDeletionObserver::withBlock([&](const std::shared_ptr<BTTimeObject>& object) {
         EXPECT_EQ(object, victim);
         EXPECT_FALSE(object->isDeleted()) << "still whole when the observer hears";
-        EXPECT_EQ(object->timingState(), BTTimeObject::kTimingStateRunning);
+        EXPECT_EQ(object->timingState(), tw::kTimingStateRunning);
         EXPECT_EQ(timers_->timeObjects().size(), 3u) << "still listed";
         events.push_back("observer");
       }));
@@ -405,7 +392,7 @@ TEST_F(DataServiceTest, ASecondDeletionOfTheSameObjectQueuedBeforeTheFirstRanFai
 
 TEST_F(DataServiceTest, MovingRenumbersEveryObjectAndAnnouncesTheNewOrderWithoutSaving) {
   auto list = loadedTimers({5, 7, 9});
-  store_->save();
+  service_->save();
   std::vector<std::string> heardOrder;
   auto observation = timers_->observeScoped(
       "timeObjects", tw::KVONew,
@@ -487,8 +474,8 @@ TEST_F(DataServiceTest, SavingStoresWhatWasCreated) {
   EXPECT_TRUE(task->result().isNull());
   EXPECT_FALSE(context().hasChanges());
 
-  store_->cleanUp();  // no save on the way out: only what saveData wrote survives
-  store_->setup();
+  service_->cleanUp();  // no save on the way out: only what saveData wrote survives
+  service_->setup();
   makeServices();
   await(stopwatches_->loadTimeObjects());
   EXPECT_EQ(titlesOf(stopwatches_->timeObjects()), (std::vector<std::string>{"New Stopwatch"}));

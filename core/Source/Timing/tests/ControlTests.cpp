@@ -9,15 +9,18 @@
 #include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Timing/BTAlarmControlViewModel.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Timing/BTTimerControlViewModel.h"
 #include "core/Source/Timing/tests/TimingTestSupport.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 
 namespace {
 
+using tw::test::makeTimer;
+
 using tw::Date;
 
-constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;
 
 // Writes down each hook with the state it saw, beside what the state's observers hear.
 class TracingTimerControl : public BTTimerControlViewModel {
@@ -96,7 +99,7 @@ TEST_F(ControlTest, HooksRunWithTheNewStateStoredBeforeObserversHearIt) {
 
 TEST_F(ControlTest, SynchronizeHandsTheHooksMinusOne) {
   auto timer = makeTimer(60);
-  timer->setTimingState(kPaused);
+  timer->setTimingState(tw::kTimingStatePaused);
   timer->setFinishDate(Date{kStart + 50});
   timer->setPauseDate(Date{kStart - 10});
   auto control = BTTimeObjectControlViewModel::create<TracingTimerControl>(timer, executor_);
@@ -119,7 +122,7 @@ TEST_F(ControlTest, TimerPauseAndResumeMoveTheFinishByThePausedTime) {
 
   advance(0.5);
   control->startOrPause();  // pause at +30
-  EXPECT_EQ(timer->timingState(), kPaused);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStatePaused);
   EXPECT_EQ(timer->pauseDate(), Date{kStart + 30});
   EXPECT_EQ(timer->timingValue(), 60.0);
 
@@ -130,20 +133,20 @@ TEST_F(ControlTest, TimerPauseAndResumeMoveTheFinishByThePausedTime) {
   EXPECT_EQ(timer->pauseDate(), Date{kStart + 30});
 
   control->startOrPause();  // resume at +50
-  EXPECT_EQ(timer->timingState(), kRunning);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
   EXPECT_EQ(timer->finishDate(), Date{kStart + 110});
   EXPECT_FALSE(timer->pauseDate());
   EXPECT_EQ(timer->timingValue(), 60.0);
 
   tickAfter(*control, 59.75);
   EXPECT_EQ(timer->timingValue(), 1.0);
-  EXPECT_EQ(timer->timingState(), kRunning);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
   tickAfter(*control, 0.25);
   EXPECT_EQ(timer->timingValue(), 0.0);
-  EXPECT_EQ(timer->timingState(), kFinished);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateFinished);
 
   advance(1.0);
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(timer->timingValue(), 90.0);
   EXPECT_FALSE(timer->finishDate());
 }
@@ -159,8 +162,8 @@ TEST_F(ControlTest, StartingATimerKeepsAFinishItStillHolds) {
 
 TEST_F(ControlTest, ATimerOfZeroFinishesOnItsFirstUpdateAndFiresItsFinishActionsOnce) {
   auto timer = makeTimer(0);
-  auto finish = addStateAction(timer, kRunning, kFinished);
-  auto starts = addStateAction(timer, kReset, kRunning);
+  auto finish = addStateAction(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
+  auto starts = addStateAction(timer, tw::kTimingStateReset, tw::kTimingStateRunning);
   auto control = controlFor<BTTimerControlViewModel>(timer);
   std::vector<std::int64_t> heard;
   auto observation = timer->observeScoped(
@@ -169,14 +172,14 @@ TEST_F(ControlTest, ATimerOfZeroFinishesOnItsFirstUpdateAndFiresItsFinishActions
 
   control->start();
   // Observers hear the run begin before it ends, so the triggers on both changes see them.
-  EXPECT_EQ(heard, (std::vector<std::int64_t>{kRunning, kFinished}));
+  EXPECT_EQ(heard, (std::vector<std::int64_t>{tw::kTimingStateRunning, tw::kTimingStateFinished}));
   EXPECT_EQ(executor_->countFor(finish), 1);
   // The run ended before any evaluation could see the start.
   EXPECT_EQ(executor_->countFor(starts), 0);
 
   control->update();  // a tick still queued: nothing more
   advance(1.0);
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(executor_->countFor(finish), 1);
 }
 
@@ -187,33 +190,33 @@ TEST_F(ControlTest, TheResetAfterAFinishBelongsToThatFinishOnly) {
   // Stop and Start within the second: the new run is left alone.
   control->start();
   tickAfter(*control, 2.0);
-  ASSERT_EQ(timer->timingState(), kFinished);
+  ASSERT_EQ(timer->timingState(), tw::kTimingStateFinished);
   advance(0.25);
   control->reset();
   control->start();
   advance(1.0);
-  EXPECT_EQ(timer->timingState(), kRunning);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
   EXPECT_EQ(timer->finishDate(), Date{kStart + 4.25});
 
   // Started straight from the finish (a link action): a fresh run, not the finish just passed,
   // and the pending reset does not undo it.
   tickAfter(*control, 1.0);
-  ASSERT_EQ(timer->timingState(), kFinished);
+  ASSERT_EQ(timer->timingState(), tw::kTimingStateFinished);
   advance(0.5);
   control->start();
-  EXPECT_EQ(timer->timingState(), kRunning);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
   EXPECT_EQ(timer->finishDate(), Date{now() + 2});
   EXPECT_EQ(timer->timingValue(), 2.0);
   advance(0.75);
-  EXPECT_EQ(timer->timingState(), kRunning);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
 
   // Left alone, a finish resets one second later.
   tickAfter(*control, 1.25);
-  ASSERT_EQ(timer->timingState(), kFinished);
+  ASSERT_EQ(timer->timingState(), tw::kTimingStateFinished);
   advance(0.75);
-  EXPECT_EQ(timer->timingState(), kFinished);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateFinished);
   advance(0.25);
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
 }
 
 TEST_F(ControlTest, StopwatchPauseAndResumeContinueTheElapsedTime) {
@@ -227,7 +230,7 @@ TEST_F(ControlTest, StopwatchPauseAndResumeContinueTheElapsedTime) {
 
   advance(0.25);
   control->startOrPause();  // pause at +12.75
-  EXPECT_EQ(stopwatch->timingState(), kPaused);
+  EXPECT_EQ(stopwatch->timingState(), tw::kTimingStatePaused);
   EXPECT_EQ(stopwatch->pauseDate(), Date{kStart + 12.75});
   EXPECT_EQ(stopwatch->timingValue(), 12.75);
   tickAfter(*control, 100);
@@ -243,12 +246,12 @@ TEST_F(ControlTest, StopwatchPauseAndResumeContinueTheElapsedTime) {
   // Split and lap keep nothing.
   control->split();
   control->lap();
-  EXPECT_EQ(stopwatch->timingState(), kRunning);
+  EXPECT_EQ(stopwatch->timingState(), tw::kTimingStateRunning);
   EXPECT_EQ(stopwatch->timingValue(), 14.0);
 
   // A stopwatch never finishes.
   tickAfter(*control, 86400);
-  EXPECT_EQ(stopwatch->timingState(), kRunning);
+  EXPECT_EQ(stopwatch->timingState(), tw::kTimingStateRunning);
 
   control->reset();
   EXPECT_EQ(stopwatch->timingValue(), 0.0);
@@ -283,28 +286,28 @@ TEST_F(ControlTest, StopwatchRateFollowsTheAccuracySettingReadAfresh) {
 TEST_F(ControlTest, AnAlarmCannotPauseAndRingsAtItsNextOccurrence) {
   BTDateUtility::resetTimeZoneForTesting("UTC");
   auto alarm = makeAlarm(22, 14, 0);  // 40 s after the clock's start
-  auto finish = addStateAction(alarm, kRunning, kFinished);
+  auto finish = addStateAction(alarm, tw::kTimingStateRunning, tw::kTimingStateFinished);
   auto control = controlFor<BTAlarmControlViewModel>(alarm);
   int notifications = 0;
   auto observation = alarm->observeScoped("timingState", tw::KVONew,
                                           [&](const tw::KeyValueChange&) { ++notifications; });
 
   control->startOrPause();
-  EXPECT_EQ(alarm->timingState(), kRunning);
+  EXPECT_EQ(alarm->timingState(), tw::kTimingStateRunning);
   EXPECT_EQ(control->finishTimestamp(), kStart + 40);
   EXPECT_EQ(alarm->timingValue(), 40.0);
   EXPECT_EQ(notifications, 1);
 
   control->startOrPause();
   control->pause();
-  EXPECT_EQ(alarm->timingState(), kRunning);
+  EXPECT_EQ(alarm->timingState(), tw::kTimingStateRunning);
   EXPECT_EQ(notifications, 1);
 
   tickAfter(*control, 40);
-  EXPECT_EQ(alarm->timingState(), kFinished);
+  EXPECT_EQ(alarm->timingState(), tw::kTimingStateFinished);
   EXPECT_EQ(executor_->countFor(finish), 1);
   advance(1.0);
-  EXPECT_EQ(alarm->timingState(), kReset);
+  EXPECT_EQ(alarm->timingState(), tw::kTimingStateReset);
   EXPECT_FALSE(alarm->finishDate());
   EXPECT_EQ(alarm->timingValue(), 0.0);
 
@@ -312,7 +315,7 @@ TEST_F(ControlTest, AnAlarmCannotPauseAndRingsAtItsNextOccurrence) {
   control->start();
   EXPECT_EQ(control->finishTimestamp(), kStart + 40 + 86400);
   control->reset();
-  EXPECT_EQ(alarm->timingState(), kReset);
+  EXPECT_EQ(alarm->timingState(), tw::kTimingStateReset);
   EXPECT_FALSE(control->finishTimestamp());
   BTDateUtility::resetTimeZoneForTesting(nullptr);
 }
@@ -388,10 +391,10 @@ TEST_F(ControlTest, ButtonTextsAndStatesFollowTheKindAndState) {
     const char* timer;
     const char* stopwatch;
   };
-  const Row rows[] = {{kReset, "Start", "Start"},
-                      {kPaused, "Resume", "Start"},
-                      {kRunning, "Pause", "Stop"},
-                      {kFinished, "Pause", "Stop"},
+  const Row rows[] = {{tw::kTimingStateReset, "Start", "Start"},
+                      {tw::kTimingStatePaused, "Resume", "Start"},
+                      {tw::kTimingStateRunning, "Pause", "Stop"},
+                      {tw::kTimingStateFinished, "Pause", "Stop"},
                       {5, nullptr, nullptr}};
   auto timer = makeTimer(30);
   auto stopwatch = managedObject<BTStopwatch>();
@@ -420,9 +423,9 @@ TEST_F(ControlTest, ButtonTextsAndStatesFollowTheKindAndState) {
     EXPECT_STREQ(text(alarmControl->startText()), "Set");
     EXPECT_TRUE(timerControl->isStartEnabled());
     EXPECT_TRUE(stopwatchControl->isStartEnabled());
-    EXPECT_EQ(alarmControl->isStartEnabled(), row.state != kRunning && row.state != kFinished);
-    EXPECT_EQ(timerControl->isResetEnabled(), row.state != kReset);
-    EXPECT_EQ(alarmControl->isResetEnabled(), row.state != kReset);
+    EXPECT_EQ(alarmControl->isStartEnabled(), row.state != tw::kTimingStateRunning && row.state != tw::kTimingStateFinished);
+    EXPECT_EQ(timerControl->isResetEnabled(), row.state != tw::kTimingStateReset);
+    EXPECT_EQ(alarmControl->isResetEnabled(), row.state != tw::kTimingStateReset);
   }
   EXPECT_EQ(heard, (std::vector<tw::Value>{tw::Value("Start"), tw::Value("Resume"),
                                            tw::Value("Pause"), tw::Value("Pause"), tw::Value()}));
@@ -438,12 +441,12 @@ TEST_F(ControlTest, AControlGoesOnceNothingHoldsIt) {
     weak = control;
     control->start();
     tickAfter(*control, 1.0);
-    ASSERT_EQ(timer->timingState(), kFinished);
+    ASSERT_EQ(timer->timingState(), tw::kTimingStateFinished);
   }
   // The pending reset keeps it until it has run.
   EXPECT_FALSE(weak.expired());
   advance(1.0);
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   EXPECT_TRUE(weak.expired());
   EXPECT_EQ(timer->observationCount(), ownObservations);
 }
@@ -452,6 +455,23 @@ TEST_F(ControlTest, TheBaseControlHasNoRateOrValueOfItsOwn) {
   auto control = BTTimeObjectControlViewModel::create(makeTimer(5), executor_);
   EXPECT_THROW(control->updateRate(), tw::Exception);
   EXPECT_THROW(control->timingValue(), tw::Exception);
+}
+
+// ----- time-object view models
+
+TEST(TimeObjectViewModel, KeepsItsTimeObjectAndRefusesToBeMadeWithoutOne) {
+  auto timer = std::make_shared<BTTimer>();
+  auto viewModel = std::make_shared<BTTimeObjectViewModel>(timer);
+  EXPECT_EQ(viewModel->timeObject(), timer);
+  EXPECT_EQ(viewModel->valueForKey("timeObject").objectAs<BTTimeObject>(), timer);
+  try {
+    std::make_shared<BTTimeObjectViewModel>();
+    ADD_FAILURE() << "made without a time object";
+  } catch (const tw::Exception& e) {
+    EXPECT_EQ(e.name() + ": " + e.reason(),
+              "NSInternalInconsistencyException: Unsupported initalizer use `initWithTimeObject:` "
+              "instead");
+  }
 }
 
 }  // namespace

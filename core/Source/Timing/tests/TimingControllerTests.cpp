@@ -19,9 +19,10 @@
 
 namespace {
 
+using tw::test::makeTimer;
+
 using tw::Date;
 
-constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;
 
 class TimingControllerTest : public tw::test::TimingStoreTest {
  protected:
@@ -129,7 +130,7 @@ TEST_F(TimingControllerTest, TheSchedulerHoldsExactlyTheRunningControls) {
 
 TEST_F(TimingControllerTest, AThreeSecondTimerFinishesThenResetsASecondLater) {
   auto timer = makeTimer(3);
-  auto finish = addStateAction(timer, kRunning, kFinished);
+  auto finish = addStateAction(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
   auto control = controlFor(timer);
   std::vector<std::pair<std::int64_t, double>> heard;  // state, when
   auto observation =
@@ -141,18 +142,18 @@ TEST_F(TimingControllerTest, AThreeSecondTimerFinishesThenResetsASecondLater) {
   std::vector<double> shown;
   while (now() < kStart + 5) {
     step(0.25);
-    if (timer->timingState() == kRunning) shown.push_back(timer->timingValue());
+    if (timer->timingState() == tw::kTimingStateRunning) shown.push_back(timer->timingValue());
   }
   // The finish comes on the first 2 Hz tick at or after the 3 s mark; the reset one second
   // after the finish.
   ASSERT_EQ(heard.size(), 3u);
-  EXPECT_EQ(heard[0], std::make_pair(kRunning, 0.0));
-  EXPECT_EQ(heard[1].first, kFinished);
+  EXPECT_EQ(heard[0], (std::pair<std::int64_t, double>(tw::kTimingStateRunning, 0.0)));
+  EXPECT_EQ(heard[1].first, tw::kTimingStateFinished);
   EXPECT_GE(heard[1].second, 3.0);
   EXPECT_LT(heard[1].second, 3.5);
-  EXPECT_EQ(heard[2], std::make_pair(kReset, heard[1].second + 1.0));
+  EXPECT_EQ(heard[2], (std::pair<std::int64_t, double>(tw::kTimingStateReset, heard[1].second + 1.0)));
   EXPECT_EQ(executor_->countFor(finish), 1);
-  EXPECT_EQ(executor_->calls.at(0).state, kFinished);
+  EXPECT_EQ(executor_->calls.at(0).state, tw::kTimingStateFinished);
   EXPECT_EQ(executor_->calls.at(0).value, 0.0);
   // Whole seconds counting down.
   ASSERT_FALSE(shown.empty());
@@ -173,7 +174,7 @@ TEST_F(TimingControllerTest, ATimerStartedBetweenTicksFinishesAtItsFinishMoment)
   double finishedAt = -1;
   auto observation =
       timer->observeScoped("timingState", tw::KVONew, [&](const tw::KeyValueChange& c) {
-        if (c.newValue.integerValue() == kFinished) finishedAt = now() - kStart;
+        if (c.newValue.integerValue() == tw::kTimingStateFinished) finishedAt = now() - kStart;
       });
   controlFor(timer)->startOrPause();
   for (int i = 0; i < 40 && finishedAt < 0; ++i) step(0.05);
@@ -192,7 +193,7 @@ TEST_F(TimingControllerTest, ARunningTimerRunsOnAcrossARestart) {
   auto restored = findByUuid<BTTimer>(uuid);
   ASSERT_TRUE(restored);
   auto control = controlFor(restored);
-  EXPECT_EQ(restored->timingState(), kRunning);
+  EXPECT_EQ(restored->timingState(), tw::kTimingStateRunning);
   EXPECT_TRUE(isScheduled(control));
   step(0.5);
   EXPECT_EQ(restored->timingValue(), 60.0);
@@ -213,7 +214,7 @@ TEST_F(TimingControllerTest, APausedTimerKeepsItsValueAcrossARestart) {
 
   auto restored = findByUuid<BTTimer>(uuid);
   auto again = controlFor(restored);
-  EXPECT_EQ(restored->timingState(), kPaused);
+  EXPECT_EQ(restored->timingState(), tw::kTimingStatePaused);
   EXPECT_EQ(restored->timingValue(), 60.0);
   EXPECT_FALSE(isScheduled(again));
   again->start();
@@ -224,7 +225,7 @@ TEST_F(TimingControllerTest, APausedTimerKeepsItsValueAcrossARestart) {
 TEST_F(TimingControllerTest, ATimerThatFinishedWhileTheProgramWasGoneFinishesOnItsFirstTick) {
   auto timer = makeTimer(90);
   const std::string uuid = *timer->uuid();
-  addStateAction(timer, kRunning, kFinished);
+  addStateAction(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
   controlFor(timer)->start();
   quit();
   reopen();
@@ -235,20 +236,20 @@ TEST_F(TimingControllerTest, ATimerThatFinishedWhileTheProgramWasGoneFinishesOnI
   ASSERT_EQ(restored->actions().size(), 1u);
   auto finish = restored->actions().front();
   auto control = controlFor(restored);
-  EXPECT_EQ(restored->timingState(), kRunning);
+  EXPECT_EQ(restored->timingState(), tw::kTimingStateRunning);
   EXPECT_TRUE(isScheduled(control));
   EXPECT_TRUE(executor_->calls.empty());
 
   step(0.25);
   step(0.25);
-  EXPECT_EQ(restored->timingState(), kFinished);
+  EXPECT_EQ(restored->timingState(), tw::kTimingStateFinished);
   EXPECT_EQ(restored->timingValue(), 0.0);
   EXPECT_EQ(executor_->countFor(finish), 1);
   EXPECT_FALSE(isScheduled(control));
   // A tick queued before the finish, and the reset a second later, fire nothing more.
   control->update();
   step(1.0);
-  EXPECT_EQ(restored->timingState(), kReset);
+  EXPECT_EQ(restored->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(executor_->countFor(finish), 1);
 }
 
@@ -256,10 +257,10 @@ TEST_F(TimingControllerTest, StoredFinishedObjectsAreResetAndPausedStopwatchesSh
   auto timer = makeTimer(45);
   const std::string timerUuid = *timer->uuid();
   timer->setFinishDate(Date{kStart - 1});
-  timer->setTimingState(kFinished);
+  timer->setTimingState(tw::kTimingStateFinished);
   auto stopwatch = managedObject<BTStopwatch>();
   const std::string stopwatchUuid = *stopwatch->uuid();
-  stopwatch->setTimingState(kPaused);
+  stopwatch->setTimingState(tw::kTimingStatePaused);
   stopwatch->setStartDate(Date{kStart - 100});
   stopwatch->setPauseDate(Date{kStart - 25.5});
   quit();
@@ -268,14 +269,14 @@ TEST_F(TimingControllerTest, StoredFinishedObjectsAreResetAndPausedStopwatchesSh
 
   auto restoredTimer = findByUuid<BTTimer>(timerUuid);
   auto timerControl = controlFor(restoredTimer);
-  EXPECT_EQ(restoredTimer->timingState(), kReset);
+  EXPECT_EQ(restoredTimer->timingState(), tw::kTimingStateReset);
   EXPECT_FALSE(restoredTimer->finishDate());
   EXPECT_EQ(restoredTimer->timingValue(), 45.0);
   EXPECT_FALSE(isScheduled(timerControl));
 
   auto restoredStopwatch = findByUuid<BTStopwatch>(stopwatchUuid);
   auto stopwatchControl = controlFor(restoredStopwatch);
-  EXPECT_EQ(restoredStopwatch->timingState(), kPaused);
+  EXPECT_EQ(restoredStopwatch->timingState(), tw::kTimingStatePaused);
   EXPECT_EQ(restoredStopwatch->timingValue(), 74.5);
   EXPECT_FALSE(isScheduled(stopwatchControl));
 }
@@ -285,7 +286,7 @@ TEST_F(TimingControllerTest, ADeletedTimeObjectsControlIsResetAndForgotten) {
   for (Way way : {Way::Reported, Way::Saved, Way::NeverSaved}) {
     SCOPED_TRACE(static_cast<int>(way));
     auto timer = makeTimer(5);
-    auto finish = addStateAction(timer, kRunning, kFinished);
+    auto finish = addStateAction(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
     auto control = controlFor(timer);
     control->start();
     ASSERT_TRUE(isScheduled(control));
@@ -305,7 +306,7 @@ TEST_F(TimingControllerTest, ADeletedTimeObjectsControlIsResetAndForgotten) {
     tw::RunLoop::main().drain();
     EXPECT_EQ(controller_->controlCount(), 0u);
     EXPECT_FALSE(isScheduled(control));
-    EXPECT_EQ(timer->timingState(), kReset);
+    EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
     EXPECT_FALSE(updater_->updateTimer()->isActive());
     EXPECT_FALSE(controlFor(timer));
 
@@ -317,12 +318,12 @@ TEST_F(TimingControllerTest, ADeletedTimeObjectsControlIsResetAndForgotten) {
 TEST_F(TimingControllerTest, AnObjectDeletedUnannouncedStopsOnItsNextTick) {
   // Inserted and deleted within one turn: no announcement names it.
   auto timer = makeTimer(5);
-  auto finish = addStateAction(timer, kRunning, kFinished);
+  auto finish = addStateAction(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
   auto control = controlFor(timer);
   control->start();
   deleteObject(timer);
   step(0.5);
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   EXPECT_FALSE(isScheduled(control));
   step(10);
   EXPECT_EQ(executor_->countFor(finish), 0);
@@ -333,13 +334,13 @@ TEST_F(TimingControllerTest, AFinishedObjectDeletedBeforeItsResetStaysDeletedAnd
   auto control = controlFor(timer);
   control->start();
   step(1.5);
-  ASSERT_EQ(timer->timingState(), kFinished);
+  ASSERT_EQ(timer->timingState(), tw::kTimingStateFinished);
   deleteObject(timer);
   tw::RunLoop::main().drain();
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   step(2.0);
   EXPECT_EQ(controller_->controlCount(), 0u);
-  EXPECT_EQ(timer->timingState(), kReset);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
 }
 
 // A control whose rate the scheduler refuses.
@@ -364,7 +365,7 @@ TEST_F(TimingControllerTest, ARefusedRateIsLoggedAndNeverEscapesTheStateObserver
   auto control = controller->timingControlForTimingObject(timer);
   tw::LogCapture log;
   EXPECT_NO_THROW(control->start());
-  EXPECT_EQ(timer->timingState(), kRunning);
+  EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
   EXPECT_TRUE(log.contains("<BTTimingController> Could not schedule updates of " + *timer->uuid() +
                            ": <BTUpdater> invalid updateable object rate; valid range <= 500 Hz"));
   EXPECT_TRUE(updater_->updateableObjects().empty());

@@ -1,6 +1,5 @@
 #pragma once
-// Shared set-up of the timing tests: a fresh store in private XDG folders (made the default
-// provider so the entity factories work), a virtual clock that drives every "now", an action
+// Shared set-up of the timing tests: the core's store fixture, a virtual clock that drives every "now", an action
 // executor that records what it is handed, and builders for time objects with actions.
 // Test-only.
 
@@ -21,11 +20,12 @@
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Services/BTCoreDataService.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTActionExecutor.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
+#include "core/testsupport/CoreStoreTest.h"
+#include "core/testsupport/TestTimeObjects.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace tw::test {
@@ -90,32 +90,17 @@ class StubSettingsProvider : public BTSettingsProvider {
   std::shared_ptr<BTTimeObjectsBundleSettingsImpl> timeObjects_;
 };
 
-class TimingStoreTest : public ::testing::Test {
+class TimingStoreTest : public CoreStoreTest {
  protected:
   static constexpr double kStart = 1'700'000'000.0;  // 2023-11-14 22:13:20 UTC
 
-  void SetUp() override {
-    RunLoop::main().drain();
-    service_ = std::make_shared<BTCoreDataService>();
-    service_->setup();
-    setDefaultCoreDataProvider(service_);
-  }
   void TearDown() override {
     // Lets every pending reset after a finish run while the store is still there.
     clock_.advance(5.0);
     RunLoop::main().drain();
-    service_->cleanUp();
-    setDefaultCoreDataProvider(nullptr);
-    RunLoop::main().drain();
+    CoreStoreTest::TearDown();
   }
 
-  // Saves, closes and opens the store again: every object is read afresh from the file.
-  void reopen() {
-    service_->save();
-    service_->cleanUp();
-    service_->setup();
-  }
-  store::Context& context() { return *service_->objectContext(); }
   double now() const { return clock_.wall(); }
   void advance(double seconds) {
     clock_.advance(seconds);
@@ -129,15 +114,6 @@ class TimingStoreTest : public ::testing::Test {
     return nullptr;
   }
 
-  std::shared_ptr<BTTimer> makeTimer(long seconds) {
-    auto timer = managedObject<BTTimer>();
-    auto time = managedObject<BTTimeSetting>();
-    time->setHour(seconds / 3600);
-    time->setMinute((seconds / 60) % 60);
-    time->setSecond(seconds % 60);
-    timer->setTime(time);
-    return timer;
-  }
   std::shared_ptr<BTAlarm> makeAlarm(long hour, long minute, long second) {
     auto alarm = managedObject<BTAlarm>();
     auto time = managedObject<BTTimeSetting>();
@@ -173,10 +149,8 @@ class TimingStoreTest : public ::testing::Test {
     return addAction(object, trigger);
   }
 
-  // Declared first: installed before anything reads the clock, gone after everything else.
+  // Installed before SetUp opens the store; the store service goes in TearDown, before it.
   VirtualClock clock_{kStart};
-  ScopedXdg xdg_;
-  std::shared_ptr<BTCoreDataService> service_;
   std::shared_ptr<RecordingExecutor> executor_ = std::make_shared<RecordingExecutor>();
 };
 

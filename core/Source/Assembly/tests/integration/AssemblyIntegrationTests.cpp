@@ -17,9 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
@@ -62,7 +63,6 @@ using tw::test::FakeNotificationServer;
 using NotifyCall = FakeNotificationServer::NotifyCall;
 using Hints = std::map<std::string, std::string>;
 
-constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;
 constexpr double kStart = 1'700'000'000.0;
 
 // What the synthesizer was given and what the presenter showed, in order.
@@ -266,8 +266,8 @@ class AssemblyIntegrationTest : public ::testing::Test {
   }
   static std::shared_ptr<BTActionTrigger> onFinish() {
     auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-    trigger->setStateFrom(kRunning);
-    trigger->setStateTo(kFinished);
+    trigger->setStateFrom(tw::kTimingStateRunning);
+    trigger->setStateTo(tw::kTimingStateFinished);
     return trigger;
   }
   static std::shared_ptr<BTActionTrigger> whenRemains(double seconds) {
@@ -387,11 +387,11 @@ TEST_F(AssemblyIntegrationTest, ServicesControlsAndTheExecutorWorkTogetherThroug
   EXPECT_EQ(journal(),
             (std::vector<std::string>{"speak Tea is ready", "alert Tea: Tea is ready [OK]"}));
 
-  EXPECT_EQ(stopwatch->timingState(), kRunning);
-  EXPECT_EQ(eggs->timingState(), kPaused);
-  EXPECT_EQ(alarm->timingState(), kReset);
-  EXPECT_EQ(tea->timingState(), kReset) << "a second after its finish";
-  EXPECT_EQ(loopStates, (std::vector<std::int64_t>{kRunning, kFinished, kReset, kRunning}));
+  EXPECT_EQ(stopwatch->timingState(), tw::kTimingStateRunning);
+  EXPECT_EQ(eggs->timingState(), tw::kTimingStatePaused);
+  EXPECT_EQ(alarm->timingState(), tw::kTimingStateReset);
+  EXPECT_EQ(tea->timingState(), tw::kTimingStateReset) << "a second after its finish";
+  EXPECT_EQ(loopStates, (std::vector<std::int64_t>{tw::kTimingStateRunning, tw::kTimingStateFinished, tw::kTimingStateReset, tw::kTimingStateRunning}));
   EXPECT_NEAR(stopwatch->timingValue(), 1.5, 0.25);
 
   // Deleting the running Loop through its data service takes its control off the scheduler
@@ -402,8 +402,8 @@ TEST_F(AssemblyIntegrationTest, ServicesControlsAndTheExecutorWorkTogetherThroug
   runFor(3);
   const auto scheduled = controller_->updater()->updateableObjects();
   EXPECT_EQ(scheduled.size(), 1u) << "only the stopwatch still runs";
-  EXPECT_EQ(loopStates.back(), kReset);
-  EXPECT_EQ(std::count(loopStates.begin(), loopStates.end(), kRunning), 2);
+  EXPECT_EQ(loopStates.back(), tw::kTimingStateReset);
+  EXPECT_EQ(std::count(loopStates.begin(), loopStates.end(), tw::kTimingStateRunning), 2);
 }
 
 // ----- what reaches the notification server
@@ -419,9 +419,9 @@ TEST_F(AssemblyIntegrationTest, AThreeSecondTimerSendsExactlyItsFinishAlertAndSp
 
   control(tea)->start();
   runFor(3.0);
-  EXPECT_EQ(tea->timingState(), kFinished);
+  EXPECT_EQ(tea->timingState(), tw::kTimingStateFinished);
   runFor(2.0);
-  EXPECT_EQ(tea->timingState(), kReset);
+  EXPECT_EQ(tea->timingState(), tw::kTimingStateReset);
 
   const auto calls = notifyCalls();
   ASSERT_EQ(calls.size(), 1u);
@@ -448,7 +448,7 @@ TEST_F(AssemblyIntegrationTest, ASecondAlertOfTheSameTimerReplacesTheFirst) {
   const std::uint32_t eggsId = calls[0].id;
 
   runFor(59.5);
-  EXPECT_EQ(eggs->timingState(), kFinished);
+  EXPECT_EQ(eggs->timingState(), tw::kTimingStateFinished);
   calls = notifyCalls();
   ASSERT_EQ(calls.size(), 3u);
   // Tea's own alert is a notification of its own; Eggs' finish takes the place of its minute.

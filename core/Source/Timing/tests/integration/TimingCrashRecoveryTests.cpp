@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/Timing/tests/TimingTestSupport.h"
@@ -47,7 +48,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kChildVariable = "TW_TIMING_CRASH_CHILD";
-constexpr std::int64_t kReset = 0, kPaused = 10, kRunning = 20, kFinished = 21;
 
 // Durations of the timers left running, in seconds: all of them outlast the test.
 constexpr long kRunningDurations[] = {30, 600, 7200};
@@ -62,29 +62,16 @@ struct Report {
 };
 using Reports = std::map<std::string, Report>;
 
-std::shared_ptr<BTTimer> makeTimer(long seconds) {
-  auto timer = managedObject<BTTimer>();
-  auto time = managedObject<BTTimeSetting>();
-  time->setHour(seconds / 3600);
-  time->setMinute((seconds / 60) % 60);
-  time->setSecond(seconds % 60);
-  timer->setTime(time);
-  return timer;
-}
+using tw::test::makeTimer;
 
 void addFinishAction(const std::shared_ptr<BTTimeObject>& object) {
   auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-  trigger->setStateFrom(kRunning);
-  trigger->setStateTo(kFinished);
+  trigger->setStateFrom(tw::kTimingStateRunning);
+  trigger->setStateTo(tw::kTimingStateFinished);
   auto action = BTActionObject::actionObject<BTDisplayAlertAction>();
   action->setEnabled(true);
   action->setTrigger(trigger);
   action->setTimeObject(object);
-}
-
-void pointXdgAt(const fs::path& root) {
-  for (const char* var : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
-    ::setenv(var, (root / var).c_str(), 1);
 }
 
 [[noreturn]] void childFails(int code, const std::string& why) {
@@ -99,7 +86,7 @@ TEST(TimingCrashChild, RunsUntilKilled) {
   if (!setting) GTEST_SKIP() << "only runs as the child of the crash recovery test";
   const std::string s(setting);
   const auto colon = s.rfind(':');
-  pointXdgAt(s.substr(0, colon));
+  tw::test::pointXdgAt(s.substr(0, colon));
   const int fd = std::stoi(s.substr(colon + 1));
   std::ostringstream out;
   out.precision(17);
@@ -130,7 +117,7 @@ TEST(TimingCrashChild, RunsUntilKilled) {
   auto alarm = managedObject<BTAlarm>();
   {
     // Rings two hours from now, by the local clock.
-    const std::time_t at = std::time(nullptr) + 2 * 3600;
+    const std::time_t at = std::time(nullptr) + std::time_t{2} * 3600;
     std::tm local{};
     ::localtime_r(&at, &local);
     auto time = managedObject<BTTimeSetting>();
@@ -166,7 +153,7 @@ TEST(TimingCrashChild, RunsUntilKilled) {
 
   // The one-second timer finishes on a tick of its own; it stays finished for a second, and the
   // save below lands inside that second.
-  if (!tw::RunLoop::main().runUntil([&] { return finished->timingState() == kFinished; }, 10))
+  if (!tw::RunLoop::main().runUntil([&] { return finished->timingState() == tw::kTimingStateFinished; }, 10))
     childFails(5, "the one-second timer never finished");
   line("finished", finished, 0);
   // Paused well clear of the timers' tick, so the time left is nowhere near a whole second.
@@ -179,7 +166,7 @@ TEST(TimingCrashChild, RunsUntilKilled) {
   line("diesFinishing", diesFinishing, diesFinishing->finishDate()->secondsSince1970);
 
   if (auto error = service->objectContext()->save()) childFails(6, "the save failed");
-  if (finished->timingState() != kFinished) childFails(7, "saved too late to store a finish");
+  if (finished->timingState() != tw::kTimingStateFinished) childFails(7, "saved too late to store a finish");
   out << "ready\n";
   const std::string text = out.str();
   if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
@@ -243,6 +230,7 @@ class TimingCrashRecoveryTest : public ::testing::Test {
     env.push_back(std::string(kChildVariable) + "=" + xdg_.root().string() + ":3");
     env.push_back("TMPDIR=" + childTmp.string());  // the child's private folders die with it
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string arg0 = "core_timing_tests", arg1 = "--gtest_filter=TimingCrashChild.*";
@@ -343,7 +331,7 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
 
   // Stored as finished: reset at once, silently.
   auto finished = std::dynamic_pointer_cast<BTTimer>(object("finished"));
-  EXPECT_EQ(finished->timingState(), kReset);
+  EXPECT_EQ(finished->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(finished->timingValue(), 1.0);
   EXPECT_FALSE(finished->finishDate());
   EXPECT_FALSE(isScheduled(finished));
@@ -351,9 +339,9 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   // Paused: the value of the moment of the pause, and off the scheduler.
   auto pausedTimer = object("pausedTimer");
   auto pausedStopwatch = object("pausedStopwatch");
-  EXPECT_EQ(pausedTimer->timingState(), kPaused);
+  EXPECT_EQ(pausedTimer->timingState(), tw::kTimingStatePaused);
   EXPECT_EQ(pausedTimer->timingValue(), reports.at("pausedTimer").a);
-  EXPECT_EQ(pausedStopwatch->timingState(), kPaused);
+  EXPECT_EQ(pausedStopwatch->timingState(), tw::kTimingStatePaused);
   EXPECT_NEAR(pausedStopwatch->timingValue(), reports.at("pausedStopwatch").a, 1e-3);
   EXPECT_GT(pausedStopwatch->timingValue(), 0.5);
   EXPECT_FALSE(isScheduled(pausedTimer));
@@ -366,7 +354,7 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   for (const char* name :
        {"running0", "running1", "running2", "stopwatch", "alarm", "diesFinishing"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(object(name)->timingState(), kRunning);
+    EXPECT_EQ(object(name)->timingState(), tw::kTimingStateRunning);
     EXPECT_TRUE(isScheduled(object(name)));
   }
   EXPECT_TRUE(executor->calls.empty());
@@ -376,13 +364,13 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   auto firstRunning = object("running0");
   double waited = 0;
   while (firstRunning->timingValue() == 0.0 && waited < 1.0) {
-    ASSERT_EQ(diesFinishing->timingState(), kRunning);
+    ASSERT_EQ(diesFinishing->timingState(), tw::kTimingStateRunning);
     step(0.005);
     waited += 0.005;
   }
   ASSERT_NE(firstRunning->timingValue(), 0.0) << "the timers were never ticked";
   EXPECT_LE(waited, 0.5 + 1e-9);  // timers are served twice a second
-  EXPECT_EQ(diesFinishing->timingState(), kFinished);
+  EXPECT_EQ(diesFinishing->timingState(), tw::kTimingStateFinished);
   EXPECT_EQ(diesFinishing->timingValue(), 0.0);
   EXPECT_EQ(executor->countFor(finishAction), 1);
   EXPECT_FALSE(isScheduled(diesFinishing));
@@ -397,7 +385,7 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
     EXPECT_NEAR(timer->finishDate()->secondsSince1970, r.a, 1e-3);
     const double left = r.b + static_cast<double>(kRunningDurations[i]) - clock.wall();
     EXPECT_NEAR(timer->timingValue(), left, 1.0);
-    EXPECT_EQ(timer->timingState(), kRunning);
+    EXPECT_EQ(timer->timingState(), tw::kTimingStateRunning);
   }
   // The stopwatch counts on from its stored start; the alarm rings when it was set to.
   auto stopwatch = object("stopwatch");
@@ -413,13 +401,13 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   const double pausedValue = pausedTimer->timingValue();
   const double pausedElapsed = pausedStopwatch->timingValue();
   step(1.5);
-  EXPECT_EQ(diesFinishing->timingState(), kReset);
+  EXPECT_EQ(diesFinishing->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(diesFinishing->timingValue(), static_cast<double>(kFinishesWhileDead));
   EXPECT_EQ(executor->countFor(finishAction), 1);
   EXPECT_EQ(executor->calls.size(), 1u);
   EXPECT_EQ(pausedTimer->timingValue(), pausedValue);
   EXPECT_EQ(pausedStopwatch->timingValue(), pausedElapsed);
-  EXPECT_EQ(firstRunning->timingState(), kRunning);
+  EXPECT_EQ(firstRunning->timingState(), tw::kTimingStateRunning);
 
   controller.reset();
   updater.reset();

@@ -1,4 +1,4 @@
-#include "core/Source/PlatformServices/BTAlertPresenterController_macOS.h"
+#include "core/Source/PlatformServices/UI/BTAlertPresenterController_macOS.h"
 
 #include <vector>
 

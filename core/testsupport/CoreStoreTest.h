@@ -1,20 +1,22 @@
 #pragma once
-// Shared set-up of the model tests: a store service over a fresh store in private XDG folders,
-// made the default provider so the managed-object factory works, and a way to save, close and
-// open the store again. Test-only.
+// The one store fixture of the core's tests: a store service over a fresh store in private XDG
+// folders, made the default provider (so the model's factory works) from SetUp to TearDown, with
+// a way to save, close and open the store again. Fixtures that need more derive from it and call
+// its SetUp/TearDown from their own. Test-only; main thread.
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Services/BTCoreDataService.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/store/Context.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace tw::test {
 
-class ModelStoreTest : public ::testing::Test {
+class CoreStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     RunLoop::main().drain();
@@ -26,6 +28,7 @@ class ModelStoreTest : public ::testing::Test {
     service_->cleanUp();
     setDefaultCoreDataProvider(nullptr);
     RunLoop::main().drain();
+    service_.reset();
   }
 
   store::Context& context() { return *service_->objectContext(); }

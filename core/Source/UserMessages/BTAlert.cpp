@@ -1,4 +1,4 @@
-#include "core/Source/Actions/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlert.h"
 
 #include <algorithm>
 

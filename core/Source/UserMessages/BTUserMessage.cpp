@@ -1,4 +1,4 @@
-#include "core/Source/Actions/UserMessages/BTUserMessage.h"
+#include "core/Source/UserMessages/BTUserMessage.h"
 
 namespace {
 std::string orNull(const std::optional<std::string>& s) { return s ? "\"" + *s + "\"" : "(null)"; }

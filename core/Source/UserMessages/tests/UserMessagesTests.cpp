@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
-#include "core/Source/Actions/UserMessages/BTNotification.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTNotification.h"
 
 namespace {
 

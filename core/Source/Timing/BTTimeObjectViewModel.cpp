@@ -1,4 +1,4 @@
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 
 #include "platform/foundation/Exception.h"
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/Source/Actions/UserMessages/BTUserMessage.h"
+#include "core/Source/UserMessages/BTUserMessage.h"
 #include "platform/foundation/Value.h"
 
 class BTNotification : public BTUserMessage {

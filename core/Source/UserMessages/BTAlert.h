@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
-#include "core/Source/Actions/UserMessages/BTUserMessage.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTUserMessage.h"
 
 class BTAlert : public BTUserMessage {
  public:

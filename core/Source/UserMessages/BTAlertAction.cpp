@@ -1,4 +1,4 @@
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 
 std::shared_ptr<BTAlertAction> BTAlertAction::actionWithTitle(std::optional<std::string> title,
                                                               Handler handler) {

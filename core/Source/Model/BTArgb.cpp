@@ -1,4 +1,4 @@
-#include "core/Source/Library/BTArgb.h"
+#include "core/Source/Model/BTArgb.h"
 
 #include <cmath>
 

@@ -1,1 +1,0 @@
-#include "core/Source/Actions/UserMessages/BTNotification.h"

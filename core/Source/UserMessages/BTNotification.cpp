@@ -1,0 +1,1 @@
+#include "core/Source/UserMessages/BTNotification.h"
