@@ -26,6 +26,7 @@
 #include "app/Source/Application/CoreAssembly_macOS.h"
 #include "app/tests/SampleData.h"
 #include "bench/BenchStats.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataProvider.h"

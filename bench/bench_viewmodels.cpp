@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
@@ -191,7 +192,7 @@ struct Rows {
       if (timers.size() == static_cast<std::size_t>(kVisibleRows)) break;
     }
     for (int i = 0; i < kVisibleRows; i += 2) {
-      timers[static_cast<std::size_t>(i)]->setTimingState(BTTimeObject::kTimingStateRunning);
+      timers[static_cast<std::size_t>(i)]->setTimingState(tw::kTimingStateRunning);
       timers[static_cast<std::size_t>(i)]->setTimingValue(3600.0 + i * 61.5);
     }
   }

@@ -1,5 +1,6 @@
 #include "app/tests/SampleData.h"
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTStopwatch.h"

@@ -1,6 +1,6 @@
 #include "app/Source/MasterList/BindableTableCellView.h"
 
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Library/BTTypeChecks.h"
 #include "platform/signals/RACSubject.h"
 #include "platform/signals/RACUnit.h"

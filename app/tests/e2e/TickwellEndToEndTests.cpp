@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimeObject.h"

@@ -70,7 +70,7 @@ std::shared_ptr<BTActionTrigger> BTActionTriggerUtil::makeActionTriggerOfKind(lo
 
 bool BTActionTriggerUtil::isActionTrigger(const BTActionTriggerProtocol* trigger, long kind) {
   // By interface, through a proxy too: the editor's tested actions carry proxied triggers.
-  if (auto state = kindOf<BTStateTriggerProtocol>(trigger)) {
+  if (auto state = tw::kindOf<BTStateTriggerProtocol>(trigger)) {
     switch (kind) {
       case kKindStarts:
         return state->stateFrom() == tw::kTimingStateReset &&
@@ -82,7 +82,7 @@ bool BTActionTriggerUtil::isActionTrigger(const BTActionTriggerProtocol* trigger
         return false;
     }
   }
-  if (auto time = kindOf<BTTimeTriggerProtocol>(trigger)) {
+  if (auto time = tw::kindOf<BTTimeTriggerProtocol>(trigger)) {
     switch (kind) {
       case kKindTimeElapsed:
         return time->timeCondition() == BTTimeTriggerProtocol::kTimeConditionElapsed;

@@ -179,12 +179,12 @@ void BTActionObjectEditorViewModel::setSelectedTriggerKind(std::int64_t kind) {
   const double duration = static_cast<double>(triggerTimeDurationValue());
   switch (kind) {
     case kStarts:
-      trigger->setStateFrom(BTTimeObject::kTimingStateReset);
-      trigger->setStateTo(BTTimeObject::kTimingStateRunning);
+      trigger->setStateFrom(tw::kTimingStateReset);
+      trigger->setStateTo(tw::kTimingStateRunning);
       break;
     case kFinishes:
-      trigger->setStateFrom(BTTimeObject::kTimingStateRunning);
-      trigger->setStateTo(BTTimeObject::kTimingStateFinished);
+      trigger->setStateFrom(tw::kTimingStateRunning);
+      trigger->setStateTo(tw::kTimingStateFinished);
       break;
     case kElapsed:
       trigger->setTimeCondition(BTTimeTriggerProtocol::kTimeConditionElapsed);

@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Model/BTActionBuilder.h"
 #include "core/Source/ViewModels/BTActionObjectEditorNotifications.h"
 #include "core/Source/ViewModels/BTActionObjectEditorView.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "platform/foundation/Object.h"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/Source/Library/BTArrayOperations.h"
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/ViewModels/BTActionsListView.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/inject/Injectable.h"

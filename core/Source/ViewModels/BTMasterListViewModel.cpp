@@ -1,7 +1,7 @@
 #include "core/Source/ViewModels/BTMasterListViewModel.h"
 
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"

@@ -21,7 +21,7 @@ void BTTimeObjectListItemEditingViewModel::bindViewModel() {
 std::shared_ptr<RACSignal> BTTimeObjectListItemEditingViewModel::editingEnabledSignal() {
   auto self = shared_from_this();
   return rac_valuesForKeyPath(self, "timeObject.timingState", self)->map([](const tw::Value& v) {
-    return tw::Value(v.isNumber() && v.integerValue() == BTTimeObject::kTimingStateReset);
+    return tw::Value(v.isNumber() && v.integerValue() == tw::kTimingStateReset);
   });
 }
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 
 class BTTimeSetting;
 class RACSignal;

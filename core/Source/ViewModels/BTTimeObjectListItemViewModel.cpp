@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr std::int64_t kPaused = BTTimeObject::kTimingStatePaused;
-constexpr std::int64_t kRunning = BTTimeObject::kTimingStateRunning;
+constexpr std::int64_t kPaused = tw::kTimingStatePaused;
+constexpr std::int64_t kRunning = tw::kTimingStateRunning;
 
 }  // namespace
 
@@ -60,7 +60,7 @@ std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::dynamicValueDescriptio
   return RACSignal::combineLatest(
       {timeObjectValues("timingValue"), timeObjectValues("timingState"), staticText},
       [](const tw::Value& value, const tw::Value& state, const tw::Value& text) -> tw::Value {
-        if (state.integerValue() == BTTimeObject::kTimingStateReset)
+        if (state.integerValue() == tw::kTimingStateReset)
           return text.string() ? *text.string() : std::string();
         return runningValueText(value.doubleValue());
       });
@@ -68,7 +68,7 @@ std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::dynamicValueDescriptio
 
 std::shared_ptr<RACSignal> BTTimeObjectListItemViewModel::dynamicValueDescriptionHiddenSignal() {
   return timeObjectValues("timingState")->map([](const tw::Value& v) {
-    return tw::Value(v.integerValue() == BTTimeObject::kTimingStateReset);
+    return tw::Value(v.integerValue() == tw::kTimingStateReset);
   });
 }
 

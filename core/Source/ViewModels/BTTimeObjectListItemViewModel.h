@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Model/BTColor.h"
 
 class RACSignal;

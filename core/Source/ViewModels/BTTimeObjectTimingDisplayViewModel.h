@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/Source/Library/BTTimeObjectViewModel.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 
 class BTTimeObjectTimingDisplayViewModel : public BTTimeObjectViewModel {
  protected:

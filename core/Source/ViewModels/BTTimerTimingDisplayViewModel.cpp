@@ -11,7 +11,7 @@ void BTTimerTimingDisplayViewModel::subscribe() {
 double BTTimerTimingDisplayViewModel::currentTimingValue() const {
   const auto& object = timeObject();
   auto timer = std::dynamic_pointer_cast<BTSettableTimeObject>(object);
-  if (timer && object->timingState() == BTTimeObject::kTimingStateReset) {
+  if (timer && object->timingState() == tw::kTimingStateReset) {
     auto time = timer->time();
     return time ? time->value() : 0.0;
   }

@@ -16,6 +16,7 @@
 #include "app/Source/Application/UpdaterDelegate.h"
 #include "app/Source/MainWindow/RootWindowController.h"
 #include "app/tests/SampleData.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"

@@ -10,7 +10,7 @@
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/ViewModels/BTAlarmListItemEditingViewModel.h"
-#include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
+#include "core/testsupport/ViewModelTestSupport.h"
 #include "platform/inject/Injection.h"
 #include "platform/ui/testsupport/UiTestSupport.h"
 

@@ -20,7 +20,7 @@
 #include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
 #include "core/Source/ViewModels/BTMasterListViewModel.h"
 #include "core/Source/ViewModels/BTTimerListItemViewModel.h"
-#include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
+#include "core/testsupport/ViewModelTestSupport.h"
 #include "platform/ui/testsupport/UiTestSupport.h"
 
 namespace {

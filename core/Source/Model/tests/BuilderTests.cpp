@@ -13,13 +13,13 @@
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 #include "core/Source/Model/BTTimer.h"
-#include "core/Source/Model/tests/ModelTestSupport.h"
+#include "core/testsupport/CoreStoreTest.h"
 
 namespace {
 
 using TU = BTActionTriggerUtil;
 
-class BuilderTest : public tw::test::ModelStoreTest {
+class BuilderTest : public tw::test::CoreStoreTest {
  protected:
   std::shared_ptr<BTTimer> timer(const char* title) {
     auto t = managedObject<BTTimer>();
@@ -159,7 +159,7 @@ TEST_F(BuilderTest, TestedActionsAreProxiesOfOneKindThatReadThroughAndDoNotLeak)
 TEST_F(BuilderTest, BuildersAreObservableForBoundViews) {
   auto builder = BTActionBuilder::builderWithTimeObject(timer("Tea"));
   int heard = 0;
-  auto observation = builder->observe("triggerBuilder.timeInterval", tw::KVONew,
+  auto observation = builder->observeScoped("triggerBuilder.timeInterval", tw::KVONew,
                                       [&](const tw::KeyValueChange&) { ++heard; });
   builder->triggerBuilder()->setTimeInterval(5);
   builder->setValueForKey(3, "customMessageMode");

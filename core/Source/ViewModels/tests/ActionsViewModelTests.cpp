@@ -6,15 +6,15 @@
 #include <gtest/gtest.h>
 
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Model/BTActionTriggerUtil.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
 #include "core/Source/Model/BTStateTrigger.h"
 #include "core/Source/ViewModels/BTActionObjectEditorViewModel.h"
 #include "core/Source/ViewModels/BTActionObjectListItemViewModel.h"
 #include "core/Source/ViewModels/BTActionsListViewModel.h"
-#include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
+#include "core/testsupport/ViewModelTestSupport.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "core/Source/Model/BTWeekdaySetting.h"
 #include "core/Source/ViewModels/BTAlarmListItemEditingViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemEditingViewModel.h"
-#include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
+#include "core/testsupport/ViewModelTestSupport.h"
 
 namespace {
 
@@ -38,10 +38,10 @@ TEST_F(EditingTest, DurationComponentsAreClampedAndAnnouncedOnceAsTheTime) {
   auto timer = makeObjects(1, 1)[0];
   auto editing = Editing::create(timer);
   int timeChanges = 0, dayChanges = 0;
-  auto timeObservation = editing->observe("timeObject.time", tw::KVONew,
+  auto timeObservation = editing->observeScoped("timeObject.time", tw::KVONew,
                                           [&](const tw::KeyValueChange&) { ++timeChanges; });
   auto dayObservation =
-      editing->observe("daySetting", tw::KVONew, [&](const tw::KeyValueChange&) { ++dayChanges; });
+      editing->observeScoped("daySetting", tw::KVONew, [&](const tw::KeyValueChange&) { ++dayChanges; });
 
   editing->setDaySetting("400");
   EXPECT_EQ(timeOf(timer)->day(), 364);
@@ -114,7 +114,7 @@ TEST_F(EditingTest, WeekdaysAreWrittenAndAnnouncedAsTheAlarmsWeekdays) {
   auto editing = Editing::create<BTAlarmListItemEditingViewModel>(alarm);
   int changes = 0;
   auto observation =
-      alarm->observe("weekdays", tw::KVONew, [&](const tw::KeyValueChange&) { ++changes; });
+      alarm->observeScoped("weekdays", tw::KVONew, [&](const tw::KeyValueChange&) { ++changes; });
   editing->setFridaySetting(true);
   editing->setSundaySetting(true);
   editing->setValueForKey(true, "mondaySetting");
@@ -133,7 +133,7 @@ TEST_F(EditingTest, The24HourSettingChangingWhileOpenReannouncesOnlyTheMeridiemC
   auto alarm = makeObjects(0, 1)[0];
   auto editing = Editing::create<BTAlarmListItemEditingViewModel>(alarm);
   int heard = 0;
-  auto observation = editing->observe("meridiemControlHidden", tw::KVONew,
+  auto observation = editing->observeScoped("meridiemControlHidden", tw::KVONew,
                                       [&](const tw::KeyValueChange&) { ++heard; });
   settings_->generalBundle()->setUseMilitaryTime(true);
   settings_->generalBundle()->notifySettingsChangedWithKeys("useMilitaryTime", nullptr);

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Source/Actions/UserMessages/BTAlert.h"
-#include "core/Source/Actions/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/ViewModels/BTMasterListViewModel.h"
-#include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
+#include "core/testsupport/ViewModelTestSupport.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "core/Source/ViewModels/BTTimeObjectTimingDisplayViewModel.h"
 #include "core/Source/ViewModels/BTTimerListItemViewModel.h"
 #include "core/Source/ViewModels/BTTimerTimingDisplayViewModel.h"
-#include "core/Source/ViewModels/tests/ViewModelTestSupport.h"
+#include "core/testsupport/ViewModelTestSupport.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ TEST_F(RowTest, TimerRowShowsItsSetValueWhileResetAndItsRunningValueOtherwise) {
   EXPECT_EQ(row->stateColorName(), "OverlayDark30");
 
   int heard = 0;
-  auto observation = row->observe("dynamicValueDescription", tw::KVONew,
+  auto observation = row->observeScoped("dynamicValueDescription", tw::KVONew,
                                   [&](const tw::KeyValueChange&) { ++heard; });
   timer->setTimingState(20);
   timer->setTimingValue(59);

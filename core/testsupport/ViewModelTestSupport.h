@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"
