@@ -119,7 +119,16 @@ uintptr_t MVXParseAddressWithEncodingAndAdvance(uintptr_t* cursor, uint8_t encod
   return value;
 }
 
+namespace {
+bool parseCIE(MVXDwarfCIERecord* cie, uintptr_t address, bool resolvePersonality);
+}  // namespace
+
 bool MVXDwarfParseCIERecord(MVXDwarfCIERecord* cie, uintptr_t address) {
+  return parseCIE(cie, address, true);
+}
+
+namespace {
+bool parseCIE(MVXDwarfCIERecord* cie, uintptr_t address, bool resolvePersonality) {
   if (!cie || !MVXIsValidPointer(address)) return false;
   std::memset(cie, 0, sizeof(*cie));
   cie->pointerEncoding = 0;
@@ -154,12 +163,15 @@ bool MVXDwarfParseCIERecord(MVXDwarfCIERecord* cie, uintptr_t address) {
           break;
         case 'P':
           cie->personalityEncoding = MVXDwarfReadU8(&cursor);
-          cie->personality =
-              MVXParseAddressWithEncodingAndAdvance(&cursor, cie->personalityEncoding);
+          // Without resolving, an indirect routine costs no read of its pointer's slot.
+          cie->personality = MVXParseAddressWithEncodingAndAdvance(
+              &cursor,
+              resolvePersonality ? cie->personalityEncoding : cie->personalityEncoding & 0x7F);
           if (cie->personality == kMVXDwarfInvalidAddress) {
             MVX_UNWIND_LOG("WARN  [%s:%d] Error: Found an invalid start address\n");
             return false;
           }
+          if (!resolvePersonality && (cie->personalityEncoding & 0x80)) cie->personality = 0;
           break;
         case 'R':
           cie->pointerEncoding = MVXDwarfReadU8(&cursor);
@@ -187,6 +199,7 @@ bool MVXDwarfParseCIERecord(MVXDwarfCIERecord* cie, uintptr_t address) {
   }
   return true;
 }
+}  // namespace
 
 bool MVXDwarfParseFDERecord(MVXDwarfFDERecord* fde, bool parseCIE, MVXDwarfCIERecord* cie,
                             uintptr_t address) {
@@ -253,7 +266,7 @@ bool cachedCIE(uintptr_t fdeAddress, MVXDwarfCIECache* cache, MVXDwarfCIERecord*
       return true;
     }
   }
-  if (!MVXDwarfParseCIERecord(cie, address)) return false;
+  if (!parseCIE(cie, address, false)) return false;
   const uint32_t slot = cache->next++ % kMVXDwarfCIECacheSize;
   cache->addresses[slot] = address;
   cache->records[slot] = *cie;

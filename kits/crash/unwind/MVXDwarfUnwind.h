@@ -93,8 +93,9 @@ bool MVXDwarfParseFDERecord(MVXDwarfFDERecord* fde, bool parseCIE, MVXDwarfCIERe
 // offset or a zero sum.
 bool MVXDwarfInitFDEFromEhFrame(MVXDwarfCIEFDEPair* pair, uintptr_t ehFrame, uint64_t offset);
 
-// CIEs already parsed during one walk, by address: most frames share a handful of CIEs, and a
-// CIE with a personality routine costs a checked memory read to parse. Zeroed means empty.
+// CIEs already parsed during one walk, by address: most frames share a handful of CIEs. A walk
+// never calls personality routines, so these records leave an indirect one unresolved
+// (personality 0) instead of reading its slot. Zeroed means empty.
 inline constexpr uint32_t kMVXDwarfCIECacheSize = 4;
 struct MVXDwarfCIECache {
   uintptr_t addresses[kMVXDwarfCIECacheSize];
