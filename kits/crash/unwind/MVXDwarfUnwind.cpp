@@ -119,7 +119,16 @@ uintptr_t MVXParseAddressWithEncodingAndAdvance(uintptr_t* cursor, uint8_t encod
   return value;
 }
 
+namespace {
+bool parseCIE(MVXDwarfCIERecord* cie, uintptr_t address, bool resolvePersonality);
+}  // namespace
+
 bool MVXDwarfParseCIERecord(MVXDwarfCIERecord* cie, uintptr_t address) {
+  return parseCIE(cie, address, true);
+}
+
+namespace {
+bool parseCIE(MVXDwarfCIERecord* cie, uintptr_t address, bool resolvePersonality) {
   if (!cie || !MVXIsValidPointer(address)) return false;
   std::memset(cie, 0, sizeof(*cie));
   cie->pointerEncoding = 0;
@@ -154,12 +163,15 @@ bool MVXDwarfParseCIERecord(MVXDwarfCIERecord* cie, uintptr_t address) {
           break;
         case 'P':
           cie->personalityEncoding = MVXDwarfReadU8(&cursor);
-          cie->personality =
-              MVXParseAddressWithEncodingAndAdvance(&cursor, cie->personalityEncoding);
+          // Without resolving, an indirect routine costs no read of its pointer's slot.
+          cie->personality = MVXParseAddressWithEncodingAndAdvance(
+              &cursor,
+              resolvePersonality ? cie->personalityEncoding : cie->personalityEncoding & 0x7F);
           if (cie->personality == kMVXDwarfInvalidAddress) {
             MVX_UNWIND_LOG("WARN  [%s:%d] Error: Found an invalid start address\n");
             return false;
           }
+          if (!resolvePersonality && (cie->personalityEncoding & 0x80)) cie->personality = 0;
           break;
         case 'R':
           cie->pointerEncoding = MVXDwarfReadU8(&cursor);
@@ -187,6 +199,7 @@ bool MVXDwarfParseCIERecord(MVXDwarfCIERecord* cie, uintptr_t address) {
   }
   return true;
 }
+}  // namespace
 
 bool MVXDwarfParseFDERecord(MVXDwarfFDERecord* fde, bool parseCIE, MVXDwarfCIERecord* cie,
                             uintptr_t address) {
@@ -238,7 +251,31 @@ bool MVXDwarfInitFDEFromEhFrame(MVXDwarfCIEFDEPair* pair, uintptr_t ehFrame, uin
   return MVXDwarfParseFDERecord(&pair->fde, true, &pair->cie, ehFrame + offset);
 }
 
-bool MVXDwarfFindFDE(uintptr_t ehFrameHdr, uintptr_t pc, MVXDwarfCIEFDEPair* pair) {
+namespace {
+// The CIE of the FDE at address, through the walk's cache. The FDE's own parse checks the rest.
+bool cachedCIE(uintptr_t fdeAddress, MVXDwarfCIECache* cache, MVXDwarfCIERecord* cie) {
+  uintptr_t cursor = fdeAddress;
+  if (MVXDwarfReadInitialLength(&cursor) == 0) return false;
+  const uintptr_t ciePointerField = cursor;
+  const uint32_t ciePointer = MVXDwarfReadU32(&cursor);
+  if (ciePointer == 0) return false;
+  const uintptr_t address = ciePointerField - ciePointer;
+  for (uint32_t i = 0; i < kMVXDwarfCIECacheSize; ++i) {
+    if (cache->addresses[i] == address) {
+      *cie = cache->records[i];
+      return true;
+    }
+  }
+  if (!parseCIE(cie, address, false)) return false;
+  const uint32_t slot = cache->next++ % kMVXDwarfCIECacheSize;
+  cache->addresses[slot] = address;
+  cache->records[slot] = *cie;
+  return true;
+}
+}  // namespace
+
+bool MVXDwarfFindFDE(uintptr_t ehFrameHdr, uintptr_t pc, MVXDwarfCIEFDEPair* pair,
+                     MVXDwarfCIECache* cieCache) {
   if (!pair || !MVXIsValidPointer(ehFrameHdr)) return false;
   uintptr_t cursor = ehFrameHdr;
   const uint8_t version = MVXDwarfReadU8(&cursor);
@@ -278,7 +315,15 @@ bool MVXDwarfFindFDE(uintptr_t ehFrameHdr, uintptr_t pc, MVXDwarfCIEFDEPair* pai
   Entry entry;
   std::memcpy(&entry, &table[low], sizeof(entry));
   if (entry.initialLocation > target) return false;
-  if (!MVXDwarfParseFDERecord(&pair->fde, true, &pair->cie, ehFrameHdr + entry.fde)) return false;
+  const uintptr_t fdeAddress = ehFrameHdr + entry.fde;
+  if (cieCache) {
+    if (!cachedCIE(fdeAddress, cieCache, &pair->cie) ||
+        !MVXDwarfParseFDERecord(&pair->fde, false, &pair->cie, fdeAddress)) {
+      return false;
+    }
+  } else if (!MVXDwarfParseFDERecord(&pair->fde, true, &pair->cie, fdeAddress)) {
+    return false;
+  }
   return pc >= pair->fde.pcBegin && pc - pair->fde.pcBegin < pair->fde.addressRange;
 }
 
@@ -637,9 +682,16 @@ bool MVXDwarfUnwindAssignRegisters(const MVXDwarfState* state, const MVXThreadSt
 
 bool MVXDwarfUnwindComputeRegisters(const MVXDwarfCIEFDEPair* pair, MVXUnwindContext* context) {
   if (!pair || !context) return false;
-  const MVXThreadState64 incoming = context->registers.ss;
   MVXDwarfState state;
-  if (!MVXDwarfComputeStateForPC(pair, incoming.rip, &state)) return false;
+  if (!MVXDwarfComputeStateForPC(pair, context->registers.ss.rip, &state)) return false;
+  return MVXDwarfUnwindApplyState(&state, pair->cie.signalFrame, context);
+}
+
+bool MVXDwarfUnwindApplyState(const MVXDwarfState* rules, bool signalFrame,
+                              MVXUnwindContext* context) {
+  if (!rules || !context) return false;
+  const MVXDwarfState& state = *rules;
+  const MVXThreadState64 incoming = context->registers.ss;
   uint64_t cfa = 0;
   if (!MVXDwarfGetCFA(&state, &incoming, &cfa)) {
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: failed to get CFA\n");
@@ -651,7 +703,7 @@ bool MVXDwarfUnwindComputeRegisters(const MVXDwarfCIEFDEPair* pair, MVXUnwindCon
     return false;
   }
   context->registers.ss = result;
-  context->pcIsExact = pair->cie.signalFrame;
+  context->pcIsExact = signalFrame;
   return true;
 }
 

@@ -93,9 +93,21 @@ bool MVXDwarfParseFDERecord(MVXDwarfFDERecord* fde, bool parseCIE, MVXDwarfCIERe
 // offset or a zero sum.
 bool MVXDwarfInitFDEFromEhFrame(MVXDwarfCIEFDEPair* pair, uintptr_t ehFrame, uint64_t offset);
 
-// Binary search of the .eh_frame_hdr table for the FDE that covers pc; parses it and its CIE.
-// False when the table is absent or malformed or no FDE covers pc.
-bool MVXDwarfFindFDE(uintptr_t ehFrameHdr, uintptr_t pc, MVXDwarfCIEFDEPair* pair);
+// CIEs already parsed during one walk, by address: most frames share a handful of CIEs. A walk
+// never calls personality routines, so these records leave an indirect one unresolved
+// (personality 0) instead of reading its slot. Zeroed means empty.
+inline constexpr uint32_t kMVXDwarfCIECacheSize = 4;
+struct MVXDwarfCIECache {
+  uintptr_t addresses[kMVXDwarfCIECacheSize];
+  MVXDwarfCIERecord records[kMVXDwarfCIECacheSize];
+  uint32_t next;
+};
+
+// Binary search of the .eh_frame_hdr table for the FDE that covers pc; parses it and its CIE
+// (taken from and added to cieCache when one is given). False when the table is absent or
+// malformed or no FDE covers pc.
+bool MVXDwarfFindFDE(uintptr_t ehFrameHdr, uintptr_t pc, MVXDwarfCIEFDEPair* pair,
+                     MVXDwarfCIECache* cieCache = nullptr);
 
 // Runs call-frame instructions on state. Every row whose location is at most pcOffset applies;
 // the run stops at the first advance past pcOffset. `initial` holds the rules after the CIE (for
@@ -116,6 +128,9 @@ uint64_t MVXDwarfGetSavedRegister(const MVXThreadState64* registers, uint64_t cf
 // Computes the caller's registers for the unwind context's current PC from the pair and writes
 // them into the context only on success. Sets the context's exact-PC flag for a signal frame.
 bool MVXDwarfUnwindComputeRegisters(const MVXDwarfCIEFDEPair* pair, MVXUnwindContext* context);
+// The same from rules already computed for the context's current PC; signalFrame as the CIE says.
+bool MVXDwarfUnwindApplyState(const MVXDwarfState* state, bool signalFrame,
+                              MVXUnwindContext* context);
 
 // --- Expressions -----------------------------------------------------------------------------
 inline constexpr int kMVXDwarfExpressionStackSize = 100;

@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -35,6 +38,35 @@ namespace {
 // into the loader inside a signal handler.
 thread_local __attribute__((tls_model("initial-exec"))) MVXUnwindReadCache* tActiveCache = nullptr;
 
+// Stack ranges of this thread known to be readable: its own stack, then its alternate signal
+// stack. Written at set-up by the thread itself, read by its walks.
+struct StackRange {
+  uintptr_t low;
+  uintptr_t high;
+};
+thread_local __attribute__((tls_model("initial-exec"))) StackRange tStackRanges[2] = {};
+
+// A recorded range may still hold pages that are not mapped (the main thread's stack grows on
+// demand, and a range may be recorded wrongly), so the part from the read's page up to the range's
+// end is proven mapped once per walk before plain loads touch it.
+bool readRecordedStack(uintptr_t* mappedLow, uintptr_t* mappedHigh, uintptr_t addr, void* out,
+                       size_t len) {
+  if (addr >= *mappedLow && addr + len <= *mappedHigh) {
+    std::memcpy(out, reinterpret_cast<const void*>(addr), len);
+    return true;
+  }
+  for (const StackRange& range : tStackRanges) {
+    if (addr < range.low || addr + len > range.high) continue;
+    const uintptr_t page = addr & ~uintptr_t{4095};
+    if (syscall(SYS_msync, page, range.high - page, MS_ASYNC) != 0) return false;
+    *mappedLow = page;
+    *mappedHigh = range.high;
+    std::memcpy(out, reinterpret_cast<const void*>(addr), len);
+    return true;
+  }
+  return false;
+}
+
 bool readThroughCache(MVXUnwindReadCache* cache, uintptr_t addr, void* out, size_t len) {
   if (cache->size && addr >= cache->base && addr - cache->base + len <= cache->size) {
     std::memcpy(out, cache->bytes + (addr - cache->base), len);
@@ -54,6 +86,31 @@ bool readThroughCache(MVXUnwindReadCache* cache, uintptr_t addr, void* out, size
 }
 }  // namespace
 
+void MVXUnwindRecordStackRange(uintptr_t low, uintptr_t high) {
+  tStackRanges[0] = low < high ? StackRange{low, high} : StackRange{};
+}
+
+bool MVXUnwindRecordCurrentThreadStack() {
+  stack_t alternate{};
+  if (sigaltstack(nullptr, &alternate) == 0 && !(alternate.ss_flags & SS_DISABLE) &&
+      alternate.ss_sp && alternate.ss_size) {
+    const auto low = reinterpret_cast<uintptr_t>(alternate.ss_sp);
+    tStackRanges[1] = {low, low + alternate.ss_size};
+  } else {
+    tStackRanges[1] = {};
+  }
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return false;
+  void* base = nullptr;
+  size_t size = 0;
+  const bool found = pthread_attr_getstack(&attributes, &base, &size) == 0 && base && size;
+  pthread_attr_destroy(&attributes);
+  if (!found) return false;
+  MVXUnwindRecordStackRange(reinterpret_cast<uintptr_t>(base),
+                            reinterpret_cast<uintptr_t>(base) + size);
+  return true;
+}
+
 bool MVXUnwindReadMemoryUncached(uintptr_t addr, void* out, size_t len) {
   if (!MVXIsValidPointer(addr) || !out) return false;
   return gReadMemory(addr, out, len);
@@ -61,9 +118,17 @@ bool MVXUnwindReadMemoryUncached(uintptr_t addr, void* out, size_t len) {
 
 bool MVXUnwindReadMemory(uintptr_t addr, void* out, size_t len) {
   if (!MVXIsValidPointer(addr) || !out) return false;
-  if (MVXUnwindReadCache* cache = tActiveCache; cache && len <= 64 && addr + len > addr) {
-    return readThroughCache(cache, addr, out, len);
+  if (addr + len < addr) return false;
+  MVXUnwindReadCache* cache = tActiveCache;
+  if (gReadMemory == &MVXUnwindDefaultReadMemory) {
+    // Outside a walk the mapping is proven again for every read.
+    uintptr_t low = 0, high = 0;
+    if (readRecordedStack(cache ? &cache->mappedLow : &low, cache ? &cache->mappedHigh : &high,
+                          addr, out, len)) {
+      return true;
+    }
   }
+  if (cache && len <= 64) return readThroughCache(cache, addr, out, len);
   return gReadMemory(addr, out, len);
 }
 
@@ -338,13 +403,23 @@ bool unwindWithTables(MVXUnwindContext* context, uintptr_t pc) {
   MVX_UNWIND_LOG("DEBUG [%s:%d] Binary image for %p at %p\n", reinterpret_cast<void*>(pc),
                  reinterpret_cast<void*>(image.loadAddress));
   if (MVXIsValidPointer(image.ehFrameHdr)) {
+    MVXUnwindRuleCacheEntry& entry = context->ruleCache[(pc ^ (pc >> 7)) % kMVXUnwindRuleCacheSize];
+    if (entry.pc == pc && entry.ehFrameHdr == image.ehFrameHdr) {
+      return MVXDwarfUnwindApplyState(&entry.rules, entry.signalFrame, context);
+    }
     MVXDwarfCIEFDEPair pair;
-    if (!MVXDwarfFindFDE(image.ehFrameHdr, pc, &pair)) {
+    if (!MVXDwarfFindFDE(image.ehFrameHdr, pc, &pair, &context->cieCache)) {
       MVX_UNWIND_LOG("INFO  [%s:%d] No call-frame information for %p\n",
                      reinterpret_cast<void*>(pc));
       return false;
     }
-    return MVXDwarfUnwindComputeRegisters(&pair, context);
+    MVXDwarfState rules;
+    if (!MVXDwarfComputeStateForPC(&pair, pc, &rules)) return false;
+    entry.pc = pc;
+    entry.ehFrameHdr = image.ehFrameHdr;
+    entry.signalFrame = pair.cie.signalFrame;
+    entry.rules = rules;
+    return MVXDwarfUnwindApplyState(&rules, pair.cie.signalFrame, context);
   }
   if (!MVXIsValidPointer(image.unwindInfo)) {
     MVX_UNWIND_LOG("INFO  [%s:%d] Binary image at %p has no unwind info\n",

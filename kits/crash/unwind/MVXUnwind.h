@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "kits/crash/unwind/MVXCompactUnwind.h"
+#include "kits/crash/unwind/MVXDwarfUnwind.h"
 #include "kits/crash/unwind/MVXUnwindContext.h"
 
 inline constexpr uint32_t kMVXUnwindMaxFrames = 600000;
@@ -20,8 +21,33 @@ inline constexpr uint32_t kMVXUnwindMaxFrames = 600000;
 struct MVXUnwindReadCache {
   uintptr_t base;
   uint32_t size;
+  // The part of a recorded stack range proven mapped during this walk (empty while high is 0):
+  // reads inside it are plain loads.
+  uintptr_t mappedLow;
+  uintptr_t mappedHigh;
   uint8_t bytes[4096];
 };
+
+// Records the calling thread's stack and its alternate signal stack (when one is installed) as
+// memory that walks running on this thread may read with plain loads instead of kernel copies.
+// Call at set-up on every thread that may walk (never inside a signal handler: the look-up of the
+// main thread's stack reads /proc). False when the stack could not be found.
+bool MVXUnwindRecordCurrentThreadStack();
+// Records [low, high) as the calling thread's stack range instead; low == high forgets it. Within a
+// walk a range is still proven mapped (one system call) before it is trusted, and only with the
+// default memory reader; everything outside goes through the kernel copy.
+void MVXUnwindRecordStackRange(uintptr_t low, uintptr_t high);
+
+// The rules found for one PC of an ELF image during one walk: recursion and loops put the same
+// return address on the stack many times, and each repeat skips the table search, the CIE and
+// the call-frame program.
+struct MVXUnwindRuleCacheEntry {
+  uint64_t pc;  // 0: empty
+  uintptr_t ehFrameHdr;
+  bool signalFrame;
+  MVXDwarfState rules;
+};
+inline constexpr uint32_t kMVXUnwindRuleCacheSize = 8;
 
 struct MVXUnwindContext {
   MVXMachineContext64 registers;
@@ -33,6 +59,8 @@ struct MVXUnwindContext {
   // return address: look it up as it is instead of one byte back.
   bool pcIsExact;
   MVXUnwindReadCache readCache;  // used only while MVXUnwindNextFrame runs
+  MVXUnwindRuleCacheEntry ruleCache[kMVXUnwindRuleCacheSize];
+  MVXDwarfCIECache cieCache;
 };
 
 // Clears the context and copies the machine context in; the first frame's PC counts as exact.

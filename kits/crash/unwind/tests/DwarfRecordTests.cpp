@@ -1,6 +1,9 @@
 // Hand-built CIE/FDE records and expressions: pointer encodings, the row rule at and around row
 // starts, remembered state, register computation and the expression machine's limits.
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <cstring>
 #include <vector>
 
@@ -201,4 +204,29 @@ TEST(DwarfExpressions, StackMachine) {
   EXPECT_FALSE(evaluate({0x28, 0xFD, 0xFF}, registers, 1, &result));  // branch before the block
   EXPECT_FALSE(MVXDwarfEvalulateExpression(100, &registers, 0, &result));
   EXPECT_NE(log.text().find("Unrecognized DWARF expression opcode 0xe0"), std::string::npos);
+}
+
+TEST(DwarfRecords, TheWalksCIECacheGivesTheSameRecordsWithoutTheirPersonalityRoutine) {
+  // libstdc++'s code carries CIEs with an indirect personality routine.
+  void* pc = dlsym(RTLD_DEFAULT, "_ZSt9terminatev");
+  ASSERT_NE(pc, nullptr);
+  dl_find_object found;
+  ASSERT_EQ(_dl_find_object(pc, &found), 0);
+  const auto hdr = reinterpret_cast<uintptr_t>(found.dlfo_eh_frame);
+  MVXDwarfCIEFDEPair plain, first, again;
+  MVXDwarfCIECache cache{};
+  ASSERT_TRUE(MVXDwarfFindFDE(hdr, reinterpret_cast<uintptr_t>(pc), &plain));
+  ASSERT_TRUE(MVXDwarfFindFDE(hdr, reinterpret_cast<uintptr_t>(pc), &first, &cache));
+  ASSERT_TRUE(MVXDwarfFindFDE(hdr, reinterpret_cast<uintptr_t>(pc), &again, &cache));
+  EXPECT_EQ(cache.next, 1u);  // parsed once, then found
+  for (const MVXDwarfCIEFDEPair* cached : {&first, &again}) {
+    EXPECT_EQ(cached->fde.pcBegin, plain.fde.pcBegin);
+    EXPECT_EQ(cached->fde.addressRange, plain.fde.addressRange);
+    EXPECT_EQ(cached->fde.instructions, plain.fde.instructions);
+    EXPECT_EQ(cached->cie.instructions, plain.cie.instructions);
+    EXPECT_EQ(cached->cie.pointerEncoding, plain.cie.pointerEncoding);
+    EXPECT_EQ(cached->cie.dataAlignmentFactor, plain.cie.dataAlignmentFactor);
+    EXPECT_EQ(cached->cie.personality,
+              (plain.cie.personalityEncoding & 0x80) ? 0 : plain.cie.personality);
+  }
 }

@@ -6,6 +6,7 @@
 #include <execinfo.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <unwind.h>
@@ -101,7 +102,21 @@ bool inLibc(uintptr_t pc) {
 
 }  // namespace
 
+static void compareWithBacktraces();
+
 TEST(UnwindWalk, MatchesBacktraceAndUnwindBacktraceFrameForFrame) {
+  // Once with every stack read copied by the kernel, once with the recorded stack read in place.
+  for (bool recorded : {false, true}) {
+    SCOPED_TRACE(recorded ? "recorded stack" : "kernel copies");
+    if (recorded) {
+      ASSERT_TRUE(MVXUnwindRecordCurrentThreadStack());
+    }
+    compareWithBacktraces();
+    MVXUnwindRecordStackRange(0, 0);
+  }
+}
+
+static void compareWithBacktraces() {
   Walks walks;
   level(6, &walks);
   // libgcc reports the end of the stack as one more frame with PC 0 (glibc drops it too).
@@ -324,4 +339,38 @@ TEST(UnwindMemory, DefaultReadsAreSafeAndReadTheForkedChildsOwnMemory) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(UnwindMemory, OnlyTheRecordedStackProvenMappedIsReadInPlace) {
+  const long page = sysconf(_SC_PAGESIZE);
+  auto* base = static_cast<uint8_t*>(
+      mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(base, MAP_FAILED);
+  ASSERT_EQ(munmap(base + 2 * page, page), 0);
+  const auto low = reinterpret_cast<uintptr_t>(base);
+  const uintptr_t end = low + 2 * page;  // the unmapped page starts here
+  std::memset(base, 0x5A, 2 * page);
+  uint64_t out = 0;
+  // Inside the range: read, also its last word; just outside: the checked read, which fails
+  // instead of faulting.
+  MVXUnwindRecordStackRange(low, end);
+  EXPECT_TRUE(MVXUnwindReadMemory(end - 8, &out, sizeof out));
+  EXPECT_EQ(out, 0x5A5A5A5A5A5A5A5Au);
+  EXPECT_FALSE(MVXUnwindReadMemory(end, &out, sizeof out));
+  EXPECT_FALSE(MVXUnwindReadMemory(end - 4, &out, sizeof out));  // straddles the boundary
+  // A range recorded over an unmapped page is not trusted there, nor anywhere below it.
+  MVXUnwindRecordStackRange(low, end + page);
+  EXPECT_FALSE(MVXUnwindReadMemory(end, &out, sizeof out));
+  out = 0;
+  EXPECT_TRUE(MVXUnwindReadMemory(low, &out, sizeof out));
+  EXPECT_EQ(out, 0x5A5A5A5A5A5A5A5Au);
+  // A reader of the caller's own sees every read, recorded or not.
+  MVXUnwindRecordStackRange(low, end);
+  gReads = 0;
+  MVXUnwindSetReadMemory(&countingRead);
+  EXPECT_TRUE(MVXUnwindReadMemory(low, &out, sizeof out));
+  MVXUnwindSetReadMemory(nullptr);
+  EXPECT_EQ(gReads, 1);
+  MVXUnwindRecordStackRange(0, 0);
+  munmap(base, 2 * page);
 }
