@@ -3,6 +3,7 @@
 #include <set>
 
 #include "kits/analytics/ORVEvent.h"
+#include "kits/platform/KitServiceEndpoints.h"
 
 const tw::Value& ORVSettings::entry(const char* section, const char* key) const {
   if (!settingsDictionary_) return tw::Value::null();
@@ -30,7 +31,7 @@ double ORVSettings::doubleEntry(const char* section, const char* key, double fal
 
 std::string ORVSettings::orisethURL() const {
   const auto& v = entry("analytics", "url");
-  return v.isString() && !v.string()->empty() ? *v.string() : kDefaultEventsURL;
+  return v.isString() && !v.string()->empty() ? *v.string() : tw::kitservice::kDefaultEventsURL;
 }
 bool ORVSettings::shouldCollectAnalytics() const {
   return boolEntry("features", "collect_analytics", true);

@@ -13,8 +13,6 @@ class ORVEvent;
 
 class ORVSettings {
  public:
-  static constexpr const char* kDefaultEventsURL = "https://events.tickwell.invalid/spi/v2/events";
-
   explicit ORVSettings(std::optional<tw::Dictionary> settingsDictionary)
       : settingsDictionary_(std::move(settingsDictionary)) {}
 
