@@ -74,9 +74,13 @@ TEST_F(AnalyticsController, SettingsSendPendingFilesAndRotateBySize) {
     auto c = ORVOrisethController::create(metadata(), root_.path(), true, std::nullopt);
     drain(c);
   }
-  // The next start finds the packaged install file and the unsent launch log.
-  auto c = ORVOrisethController::create(metadata(), root_.path(), false,
-                                        settings(Dictionary{{"max_byte_size_per_file", 400}}));
+  // The next start finds the packaged install file and the unsent launch log; with no settings
+  // yet their uploads are built cancelled, and the settings' arrival sends them.
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+  drain(c);
+  EXPECT_TRUE(service_.requests(KitService::kEvents).empty());
+  c->initializeSettingsIfNeededWithTessalySettings(
+      settings(Dictionary{{"max_byte_size_per_file", 400}}));
   c->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
   // One at a time: the size is tested when the event's block runs, before its own line is out.
   for (int i = 0; i < 10; ++i) {
