@@ -113,3 +113,28 @@ TEST_F(AnalyticsController, CollectionOffRemovesFilesAndDropsEvents) {
 
 }  // namespace
 }  // namespace tw::test
+
+#include "kits/analytics/Oriseth.h"
+#include "kits/platform/TSYKit.h"
+
+namespace tw::test {
+namespace {
+
+TEST(AnalyticsFacade, RegisteredByNameAndSilentBeforeStart) {
+  auto cls = runtime::classNamed("Oriseth");
+  ASSERT_TRUE(cls);
+  auto kit = std::dynamic_pointer_cast<TSYKit>(cls);
+  ASSERT_TRUE(kit);
+  EXPECT_EQ(kit->bundleIdentifier(), "com.pelworth.oriseth.mac");
+  EXPECT_EQ(kit->kitDisplayVersion(), "1.4.0");
+  EXPECT_EQ(kit->kitBuildVersion(), "31");
+  EXPECT_FALSE(Oriseth::sharedInstance()->orisethController());
+  Oriseth::logCustomEventWithName("early");
+  Oriseth::logPreviousSessionCrashedOnDate(Date{1.0});
+  Oriseth::logPreviousSessionCrashedOnDate(std::nullopt);
+  EXPECT_FALSE(Oriseth::sharedInstance()->orisethController());
+  EXPECT_TRUE(Oriseth::rootDirectory().string().ends_with("/analytics/v2"));
+}
+
+}  // namespace
+}  // namespace tw::test
