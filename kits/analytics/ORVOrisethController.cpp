@@ -7,7 +7,10 @@
 #include "kits/analytics/ORVLogRotation.h"
 #include "kits/analytics/ORVLogger.h"
 #include "kits/analytics/ORVWriteEventOperation.h"
+#include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
+#include "kits/platform/settings/TSYSettingsOnboardingManager.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UUID.h"
 
 namespace fs = std::filesystem;
@@ -72,9 +75,36 @@ void ORVOrisethController::startUp(bool isFirstInstall, std::optional<tw::Dictio
     uploader_ = ORVUploader::create(eventQueue_, weak);
     if (ownsFolder()) cleanupAndProcessExistingFiles();
   });
+  registerForApplicationLifecycleEvents();
+  auto center = tw::NotificationCenter::defaultCenter();
+  center->addObserver(
+      TSYSettingsAvailableNotification, nullptr, nullptr,
+      [weak](const tw::Notification&) {
+        auto self = weak.lock();
+        if (!self) return;
+        auto value = Tessaly::sharedSDK()->settings();
+        std::optional<tw::Dictionary> settings;
+        if (value.dictionary()) settings = *value.dictionary();
+        self->initializeSettingsIfNeededWithTessalySettings(std::move(settings));
+      },
+      weak);
   if (isFirstInstall) enqueueEvent(ORVLifecycleEvent::installEvent());
   enqueueEvent(ORVLifecycleEvent::appLaunchedEvent());
   initializeSettingsIfNeededWithTessalySettings(std::move(settings));
+}
+
+void ORVOrisethController::registerForApplicationLifecycleEvents() {
+  std::weak_ptr<ORVOrisethController> weak = weak_from_this();
+  auto center = tw::NotificationCenter::defaultCenter();
+  for (const auto& [name, eventName] : ORVLifecycleEvent::notificationNameMap()) {
+    center->addObserver(
+        name, nullptr, nullptr,
+        [weak](const tw::Notification& n) {
+          if (auto self = weak.lock())
+            self->enqueueEvent(ORVLifecycleEvent::eventWithNotification(n.name));
+        },
+        weak);
+  }
 }
 
 fs::path ORVOrisethController::generateNewLogPath() const {

@@ -67,6 +67,7 @@ class ORVOrisethController : public ORVUploaderDelegate,
  private:
   ORVOrisethController(std::shared_ptr<ORVMetadata> metadata, std::filesystem::path root);
   void startUp(bool isFirstInstall, std::optional<tw::Dictionary> settings);
+  void registerForApplicationLifecycleEvents();
   std::filesystem::path generateNewLogPath() const;
   bool shouldLogEvent() const;
   bool shouldSubmitLogAtURL(const std::filesystem::path& url) const;

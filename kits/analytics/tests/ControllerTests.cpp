@@ -5,6 +5,7 @@
 
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
 namespace tw::test {
@@ -96,6 +97,19 @@ TEST_F(AnalyticsController, SettingsSendPendingFilesAndRotateBySize) {
   EXPECT_TRUE(ORVFileUtils::filesWithExtension("gz", events).empty());
   // Only the current, not yet full file stays.
   EXPECT_LE(ORVFileUtils::filesWithExtension("log", events).size(), 1u);
+}
+
+TEST_F(AnalyticsController, BecomingActiveEndsTheFile) {
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+  drain(c);
+  auto events = root_.path() / "events";
+  EXPECT_TRUE(ORVFileUtils::filesWithExtension("multipartmime", events).empty());
+  NotificationCenter::defaultCenter()->post(
+      Notification{"NSApplicationDidBecomeActiveNotification", nullptr, std::nullopt});
+  drain(c);
+  // app_launched and app_became_active went out together in one packaged file.
+  EXPECT_EQ(ORVFileUtils::filesWithExtension("multipartmime", events).size(), 1u);
+  EXPECT_TRUE(ORVFileUtils::filesWithExtension("log", events).empty());
 }
 
 TEST_F(AnalyticsController, CollectionOffRemovesFilesAndDropsEvents) {
