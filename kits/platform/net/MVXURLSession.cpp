@@ -843,20 +843,23 @@ void MVXURLSession::getTasksWithCompletionHandler(std::function<void(const TaskL
   auto self = shared_from_this();
   deliver([self, handler = std::move(handler)] {
     TaskLists lists;
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    for (const auto& task : self->tasks_) {
-      switch (task->kind()) {
-        case MVXURLSessionTask::Kind::Data:
-          lists.dataTasks.push_back(task);
-          break;
-        case MVXURLSessionTask::Kind::Upload:
-          lists.uploadTasks.push_back(task);
-          break;
-        case MVXURLSessionTask::Kind::Download:
-          lists.downloadTasks.push_back(task);
-          break;
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      for (const auto& task : self->tasks_) {
+        switch (task->kind()) {
+          case MVXURLSessionTask::Kind::Data:
+            lists.dataTasks.push_back(task);
+            break;
+          case MVXURLSessionTask::Kind::Upload:
+            lists.uploadTasks.push_back(task);
+            break;
+          case MVXURLSessionTask::Kind::Download:
+            lists.downloadTasks.push_back(task);
+            break;
+        }
       }
     }
+    // Outside the lock: a handler may start a task on this session.
     handler(lists);
   });
 }

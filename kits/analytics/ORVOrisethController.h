@@ -1,0 +1,107 @@
+#pragma once
+// ORVOrisethController: the analytics kit's engine. Owns the serial event queue
+// ("io.oriseth.EventQueue"), the events folder, the current log file, the settings gate, the flush
+// timer and the wiring of every file operation (write, compress, package, upload). Public calls
+// (enqueueEvent, logCrashEvent, initializeSettingsIfNeeded) may come from any thread and only
+// add operations; all other state is touched on the event queue. While it lives it holds an
+// exclusive advisory lock on the analytics folder; without the lock (another process has it) it
+// records nothing and leaves the files alone.
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "kits/analytics/ORVEvent.h"
+#include "kits/analytics/ORVFileUtils.h"
+#include "kits/analytics/ORVMetadata.h"
+#include "kits/analytics/ORVNetworkRetryHandler.h"
+#include "kits/analytics/ORVSettings.h"
+#include "kits/analytics/ORVTimer.h"
+#include "kits/analytics/ORVUploader.h"
+#include "platform/foundation/OperationQueue.h"
+
+class ORVOrisethController : public ORVUploaderDelegate,
+                             public std::enable_shared_from_this<ORVOrisethController> {
+ public:
+  // Starts the controller over `rootDirectory` with this run's metadata.
+  static std::shared_ptr<ORVOrisethController> create(std::shared_ptr<ORVMetadata> metadata,
+                                                      std::filesystem::path rootDirectory,
+                                                      bool isFirstInstall,
+                                                      std::optional<tw::Dictionary> settings);
+  ~ORVOrisethController() override;
+
+  static std::filesystem::path eventDirectoryForRootDirectory(const std::filesystem::path& root) {
+    return root / "events";
+  }
+  static std::filesystem::path crashMetadataPathForRootDirectory(
+      const std::filesystem::path& root) {
+    return root / "crash_metadata";
+  }
+
+  void initializeSettingsIfNeededWithTessalySettings(std::optional<tw::Dictionary> settings);
+  void logEvent(std::shared_ptr<ORVEvent> event);
+  void enqueueEvent(std::shared_ptr<ORVEvent> event);
+  void logCrashEvent(std::shared_ptr<ORVCrashEvent> event);
+
+  // Uploader delegate (on the event queue).
+  std::filesystem::path uploaderFilePathForUniqueName(ORVUploader&,
+                                                      const std::string& uniqueName) override;
+  void uploaderDidFinishUpload(ORVUploader&, const std::string& uniqueName,
+                               const tw::ErrorPtr& error) override;
+  bool implementsDidReceiveChallenge() const override { return true; }
+  void uploaderDidReceiveChallenge(ORVUploader&, const std::shared_ptr<MVXURLSession>& session,
+                                   const tw::URLAuthenticationChallenge& challenge,
+                                   const tw::ChallengeCompletionHandler& handler) override;
+  void uploaderCompletedRequest(ORVUploader&, const tw::URLRequest& request,
+                                const std::optional<tw::URLResponse>& response,
+                                const std::string& uniqueName, const tw::ErrorPtr& error,
+                                RetryHandler completionHandler) override;
+
+  const std::shared_ptr<tw::OperationQueue>& eventQueue() const { return eventQueue_; }
+  const std::filesystem::path& rootEventDirectory() const { return rootEventDirectory_; }
+  // Whether this process holds the analytics folder.
+  bool ownsFolder() const { return lockFd_ >= 0; }
+  // For tests: the retry handler's pinner (nullptr for plain HTTP services).
+  void setRetryHandlerForTesting(std::shared_ptr<ORVNetworkRetryHandler> handler);
+
+ private:
+  ORVOrisethController(std::shared_ptr<ORVMetadata> metadata, std::filesystem::path root);
+  void startUp(bool isFirstInstall, std::optional<tw::Dictionary> settings);
+  void registerForApplicationLifecycleEvents();
+  std::filesystem::path generateNewLogPath() const;
+  bool shouldLogEvent() const;
+  bool shouldSubmitLogAtURL(const std::filesystem::path& url) const;
+  void rotateAndSubmitCurrentLog();
+  std::vector<std::shared_ptr<tw::Operation>> operationsForUncompressedLog(
+      const std::filesystem::path& url);
+  std::vector<std::shared_ptr<tw::Operation>> operationsForCompressedLog(
+      const std::filesystem::path& url);
+  std::shared_ptr<tw::Operation> uploadOperationForFileAtURL(const std::filesystem::path& url,
+                                                             const std::string& boundary);
+  void cleanupAndProcessExistingFiles();
+  void uploadAllMultipartFiles();
+  void uploadMultipartFiles(const ORVFileUtils::URLSet& files);
+  void setupFlushTimer();
+  void flushTimerFired();
+  void removeAllLogs();
+  void scheduleWrite(const std::shared_ptr<const ORVEvent>& event,
+                     std::shared_ptr<const ORVMetadataSerializable> metadata,
+                     const std::shared_ptr<tw::Operation>& activity);
+  bool isDiscarded(const ORVEvent& event) const;
+
+  std::shared_ptr<tw::OperationQueue> eventQueue_;
+  std::filesystem::path root_;
+  std::filesystem::path rootEventDirectory_;
+  std::shared_ptr<ORVMetadata> metadata_;
+  std::shared_ptr<ORVCrashMetadata> previousExecutionMetadata_;
+  std::shared_ptr<ORVUploader> uploader_;
+  std::shared_ptr<ORVNetworkRetryHandler> networkRetryHandler_;
+  std::filesystem::path currentLogURL_;
+  // Set when a write to currentLogURL_ is scheduled, cleared on rotation: decides whether the
+  // previous run's crash event needs a fresh file (the file itself may not exist yet).
+  bool currentLogHasScheduledWrite_ = false;
+  ORVEventFilter eventFilter_;
+  std::shared_ptr<ORVSettings> settings_;
+  std::shared_ptr<ORVTimer> flushTimer_;
+  int lockFd_ = -1;
+};

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "kits/analytics/ORVFileUtils.h"
+#include "kits/analytics/ORVOrisethController.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "tools/kitservice/KitServiceFixture.h"
+
+namespace tw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+std::shared_ptr<ORVMetadata> metadata() {
+  ORVMetadata::Fields f;
+  f.APIKey = std::string("key-1");
+  f.installationId = std::string("abc");
+  return std::make_shared<ORVMetadata>(std::move(f));
+}
+
+std::vector<std::string> linesOf(const fs::path& p) {
+  std::ifstream in(p);
+  std::vector<std::string> out;
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+class AnalyticsController : public ::testing::Test {
+ protected:
+  Dictionary settings(Dictionary analytics, bool collect = true) {
+    analytics["url"] = service_.baseURL() + "/spi/v2/events";
+    return Dictionary{{"features", Dictionary{{"collect_analytics", collect}}},
+                      {"analytics", analytics}};
+  }
+  void drain(const std::shared_ptr<ORVOrisethController>& c) {
+    c->eventQueue()->waitUntilAllOperationsAreFinished();
+  }
+  TempDir root_;
+  KitService service_{false};
+};
+
+TEST_F(AnalyticsController, WithoutSettingsEventsAreWrittenAndNothingIsSent) {
+  auto c = ORVOrisethController::create(metadata(), root_.path(), true, std::nullopt);
+  c->logEvent(std::make_shared<ORVCustomEvent>("one", std::nullopt));
+  drain(c);
+  ASSERT_TRUE(c->ownsFolder());
+  auto events = root_.path() / "events";
+  // app_installed flushes its file at once; app_launched and "one" share the next.
+  auto logs = ORVFileUtils::filesWithExtension("log", events);
+  ASSERT_EQ(logs.size(), 1u);
+  auto lines = linesOf(*logs.begin());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("\tmetadata\t"), std::string::npos);
+  EXPECT_NE(lines[1].find("\tapp_launched\t"), std::string::npos);
+  EXPECT_NE(lines[2].find("\tcustom\t"), std::string::npos);
+  EXPECT_EQ(ORVFileUtils::filesWithExtension("multipartmime", events).size(), 1u);
+  EXPECT_TRUE(ORVFileUtils::filesWithExtension("gz", events).empty());
+  EXPECT_TRUE(service_.requests(KitService::kEvents).empty());
+
+  // A second process over the same folder leaves it alone.
+  auto second = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+  second->logEvent(std::make_shared<ORVCustomEvent>("two", std::nullopt));
+  drain(second);
+  EXPECT_FALSE(second->ownsFolder());
+  EXPECT_EQ(linesOf(*logs.begin()).size(), 3u);
+  EXPECT_EQ(ORVFileUtils::allFilesInDirectory(events).size(), 2u);
+}
+
+TEST_F(AnalyticsController, SettingsSendPendingFilesAndRotateBySize) {
+  {
+    auto c = ORVOrisethController::create(metadata(), root_.path(), true, std::nullopt);
+    drain(c);
+  }
+  // The next start finds the packaged install file and the unsent launch log; with no settings
+  // yet their uploads are built cancelled, and the settings' arrival sends them.
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+  drain(c);
+  EXPECT_TRUE(service_.requests(KitService::kEvents).empty());
+  c->initializeSettingsIfNeededWithTessalySettings(
+      settings(Dictionary{{"max_byte_size_per_file", 400}}));
+  c->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
+  // One at a time: the size is tested when the event's block runs, before its own line is out.
+  for (int i = 0; i < 10; ++i) {
+    c->logEvent(std::make_shared<ORVCustomEvent>("e" + std::to_string(i), std::nullopt));
+    drain(c);
+  }
+  auto events = root_.path() / "events";
+  ASSERT_TRUE(pumpMainUntil(
+      [&] { return ORVFileUtils::filesWithExtension("multipartmime", events).empty(); }, 20));
+  auto requests = service_.requests(KitService::kEvents);
+  EXPECT_GE(requests.size(), 4u);  // two left over, at least two rotations
+  for (const auto& r : requests) EXPECT_EQ(r["problems"].count(), 0u) << r["problems"];
+  EXPECT_TRUE(ORVFileUtils::filesWithExtension("gz", events).empty());
+  // Only the current, not yet full file stays.
+  EXPECT_LE(ORVFileUtils::filesWithExtension("log", events).size(), 1u);
+}
+
+TEST_F(AnalyticsController, BecomingActiveEndsTheFile) {
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+  drain(c);
+  auto events = root_.path() / "events";
+  EXPECT_TRUE(ORVFileUtils::filesWithExtension("multipartmime", events).empty());
+  NotificationCenter::defaultCenter()->post(
+      Notification{"NSApplicationDidBecomeActiveNotification", nullptr, std::nullopt});
+  drain(c);
+  // app_launched and app_became_active went out together in one packaged file.
+  EXPECT_EQ(ORVFileUtils::filesWithExtension("multipartmime", events).size(), 1u);
+  EXPECT_TRUE(ORVFileUtils::filesWithExtension("log", events).empty());
+}
+
+TEST_F(AnalyticsController, CollectionOffRemovesFilesAndDropsEvents) {
+  auto c = ORVOrisethController::create(metadata(), root_.path(), true, std::nullopt);
+  drain(c);
+  c->initializeSettingsIfNeededWithTessalySettings(settings({}, false));
+  c->logEvent(std::make_shared<ORVCustomEvent>("late", std::nullopt));
+  // A later document changes nothing.
+  c->initializeSettingsIfNeededWithTessalySettings(settings({}, true));
+  c->logEvent(std::make_shared<ORVCustomEvent>("later", std::nullopt));
+  drain(c);
+  EXPECT_TRUE(ORVFileUtils::allFilesInDirectory(root_.path() / "events").empty());
+  EXPECT_TRUE(service_.requests(KitService::kEvents).empty());
+}
+
+}  // namespace
+}  // namespace tw::test
+
+#include "kits/analytics/Oriseth.h"
+#include "kits/platform/TSYKit.h"
+
+namespace tw::test {
+namespace {
+
+TEST(AnalyticsFacade, RegisteredByNameAndSilentBeforeStart) {
+  auto cls = runtime::classNamed("Oriseth");
+  ASSERT_TRUE(cls);
+  auto kit = std::dynamic_pointer_cast<TSYKit>(cls);
+  ASSERT_TRUE(kit);
+  EXPECT_EQ(kit->bundleIdentifier(), "com.pelworth.oriseth.mac");
+  EXPECT_EQ(kit->kitDisplayVersion(), "1.4.0");
+  EXPECT_EQ(kit->kitBuildVersion(), "31");
+  EXPECT_FALSE(Oriseth::sharedInstance()->orisethController());
+  Oriseth::logCustomEventWithName("early");
+  Oriseth::logPreviousSessionCrashedOnDate(Date{1.0});
+  Oriseth::logPreviousSessionCrashedOnDate(std::nullopt);
+  EXPECT_FALSE(Oriseth::sharedInstance()->orisethController());
+  EXPECT_TRUE(Oriseth::rootDirectory().string().ends_with("/analytics/v2"));
+}
+
+}  // namespace
+}  // namespace tw::test
