@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -50,7 +51,12 @@ class TimingDisplayViewController::RootView : public QWidget {
   explicit RootView(TimingDisplayViewController* owner) : owner_(owner) {
     setFocusPolicy(Qt::ClickFocus);
   }
+  void detach() {
+    owner_ = nullptr;
+    if (watched_) watched_->removeEventFilter(this);
+  }
   void watchWindow() {
+    if (!owner_) return;
     QWidget* w = window();
     if (w == watched_) return;
     if (watched_) watched_->removeEventFilter(this);
@@ -60,10 +66,12 @@ class TimingDisplayViewController::RootView : public QWidget {
 
  protected:
   bool eventFilter(QObject* object, QEvent* event) override {
-    if (object == watched_ &&
-        (event->type() == QEvent::Show || event->type() == QEvent::WindowStateChange ||
-         event->type() == QEvent::Expose))
-      owner_->windowShown();
+    // Applied on a later turn: the window is in the middle of being shown or restored.
+    if (owner_ && object == watched_ &&
+        (event->type() == QEvent::Show || event->type() == QEvent::WindowStateChange))
+      QTimer::singleShot(0, this, [this] {
+        if (owner_) owner_->windowShown();
+      });
     return false;
   }
   bool event(QEvent* event) override {
@@ -72,10 +80,10 @@ class TimingDisplayViewController::RootView : public QWidget {
   }
   void mousePressEvent(QMouseEvent* event) override {
     QWidget::mousePressEvent(event);
-    owner_->makeFirstResponder();
+    if (owner_) owner_->makeFirstResponder();
   }
   void keyPressEvent(QKeyEvent* event) override {
-    if (owner_->isFirstResponder()) {
+    if (owner_ && owner_->isFirstResponder()) {
       event->accept();
       return;
     }
@@ -84,7 +92,7 @@ class TimingDisplayViewController::RootView : public QWidget {
   void keyReleaseEvent(QKeyEvent* event) override {
     QWidget::keyReleaseEvent(event);
     if (event->isAutoRepeat()) return;
-    if (owner_->isFirstResponder() && event->text() == QStringLiteral(" ")) {
+    if (owner_ && owner_->isFirstResponder() && event->text() == QStringLiteral(" ")) {
       event->accept();
       owner_->startTiming();
     }
@@ -101,6 +109,9 @@ void TimingDisplayViewController::setActionsListFactory(ActionsListFactory facto
 
 TimingDisplayViewController::TimingDisplayViewController() = default;
 TimingDisplayViewController::~TimingDisplayViewController() {
+  // The view can outlive its controller (its parent owns it, e.g. through a pane transition).
+  if (isViewLoaded())
+    if (auto* root = dynamic_cast<RootView*>(view())) root->detach();
   bindings_.clear();
   if (displayViewModel_) displayViewModel_->setTimingValueUpdatedHandler(nullptr);
 }

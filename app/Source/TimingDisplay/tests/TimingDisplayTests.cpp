@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
@@ -323,19 +325,33 @@ TEST_F(TimingDisplayTest, FoldingTheActionsListIsStoredAndTheNextPaneOpensFolded
   EXPECT_TRUE(next->actionsContainerView()->isHidden());
 }
 
-TEST_F(TimingDisplayTest, ControllerAndViewModelsAreFreedWithThePane) {
+TEST_F(TimingDisplayTest, ControllerAndViewModelsAreFreedWithThePaneAndItsViewOutlivesThem) {
   auto timer = make("Tea", 1, 3);
   std::weak_ptr<TimingDisplayViewController> weakController;
   std::weak_ptr<BTTimeObjectTimingDisplayViewModel> weakDisplay;
+  QPointer<QWidget> root;
   {
     auto controller = show<TimingDisplayViewControllerWithTouchBar>(timer);
     weakController = controller;
     weakDisplay = controller->displayViewModel();
-    window_.reset();
+    root = controller->view();
   }
   EXPECT_TRUE(weakController.expired());
   EXPECT_TRUE(weakDisplay.expired());
-  timer->setTimingValue(12.0);  // nobody listens any more: no crash
+  // The window still holds the view (as during a pane transition): its events reach no
+  // controller.
+  ASSERT_TRUE(root);
+  timer->setTimingValue(12.0);
+  window_->hide();
+  window_->show();
+  settle();
+  root->setFocus();
+  key(root, QEvent::KeyPress);
+  key(root, QEvent::KeyRelease);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(root, &press);
+  EXPECT_EQ(timer->timingState(), 0);
 }
 
 }  // namespace
