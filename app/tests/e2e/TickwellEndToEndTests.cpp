@@ -6,10 +6,12 @@
 // Skips when Xvfb, openbox or xdotool are missing.
 
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <chrono>
 #include <cstdio>
@@ -103,6 +105,13 @@ class TickwellEndToEndTest : public ::testing::Test {
     const auto env = environment();
     wm_ = tw::test::spawnProcess({"openbox"}, (xdg_.root() / "openbox.log").string(), &env);
     ASSERT_GT(wm_, 0);
+    // A window mapped while the window manager is still starting can be left unmapped for good:
+    // wait until it manages the screen (it then names itself on the root window).
+    const std::string check =
+        "DISPLAY=" + display_ +
+        " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'";
+    ASSERT_TRUE(waitFor([&] { return std::system(check.c_str()) == 0; }, 10s))
+        << "the window manager did not start";
   }
 
   void TearDown() override {
