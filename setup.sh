@@ -12,7 +12,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libplist-dev nlohmann-json3-dev libfmt-dev libicu-dev uuid-dev zlib1g-dev
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev fonts-dejavu-core libglib2.0-dev
   libsystemd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
   dbus python3
   libssl-dev libcurl4-openssl-dev openssl curl clang lld llvm

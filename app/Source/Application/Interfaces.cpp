@@ -3,8 +3,8 @@
 #include "app/Source/MainWindow/DetailViewController.h"
 #include "app/Source/MainWindow/RootWindowController.h"
 #include "app/Source/MainWindow/SplitViewController.h"
-#include "app/Source/MainWindow/TimingDisplayPlaceholderViewController.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
+#include "app/Source/TimingDisplay/TimingDisplayViewController.h"
 #include "core/Source/Library/BTStoryboardLoader.h"
 
 namespace tw::app {
@@ -21,14 +21,20 @@ void registerInterfaces() {
   main.initialControllerIdentifier = "rootWindowController";
   BTStoryboardLoader::registerStoryboard("Main", std::move(main));
 
-  for (const char* name : {"TimingDisplayViewController", "StopwatchTimingDisplayViewController"}) {
-    BTStoryboardLoader::Storyboard display;
-    display.controllers.emplace("initial", []() -> std::shared_ptr<tw::Object> {
-      return std::make_shared<TimingDisplayPlaceholderViewController>();
-    });
-    display.initialControllerIdentifier = "initial";
-    BTStoryboardLoader::registerStoryboard(name, std::move(display));
-  }
+  BTStoryboardLoader::Storyboard display;
+  display.controllers.emplace("initial", []() -> std::shared_ptr<tw::Object> {
+    return std::make_shared<TimingDisplayViewControllerWithTouchBar>();
+  });
+  display.initialControllerIdentifier = "initial";
+  BTStoryboardLoader::registerStoryboard("TimingDisplayViewController", std::move(display));
+
+  BTStoryboardLoader::Storyboard stopwatch;
+  stopwatch.controllers.emplace("initial", []() -> std::shared_ptr<tw::Object> {
+    return std::make_shared<StopwatchTimingDisplayViewController>();
+  });
+  stopwatch.initialControllerIdentifier = "initial";
+  BTStoryboardLoader::registerStoryboard("StopwatchTimingDisplayViewController",
+                                         std::move(stopwatch));
 }
 
 }  // namespace tw::app

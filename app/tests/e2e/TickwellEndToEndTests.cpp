@@ -6,10 +6,12 @@
 // Skips when Xvfb, openbox or xdotool are missing.
 
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <chrono>
 #include <cstdio>

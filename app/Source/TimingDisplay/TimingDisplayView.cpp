@@ -1,0 +1,296 @@
+#include "app/Source/TimingDisplay/TimingDisplayView.h"
+
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QResizeEvent>
+#include <algorithm>
+#include <cmath>
+
+#include "app/Source/Controls/BTGradientView.h"
+#include "core/Source/Settings/BTSettingsProvider.h"
+#include "platform/inject/Injection.h"
+#include "platform/ui/NamedResources.h"
+
+namespace tw::app {
+
+namespace {
+bool hasTabularDigits(const QFont& font) {
+  const QFontMetricsF metrics(font);
+  const double zero = metrics.horizontalAdvance(QChar('0'));
+  for (char c = '1'; c <= '9'; ++c)
+    if (std::abs(metrics.horizontalAdvance(QChar(c)) - zero) > 0.01) return false;
+  return true;
+}
+}  // namespace
+
+QFont tabularDigitFont(double pointSize, QFont::Weight weight) {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  font.setPointSizeF(pointSize);
+  font.setWeight(weight);
+  if (hasTabularDigits(font)) return font;
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  fixed.setPointSizeF(pointSize);
+  fixed.setWeight(weight);
+  return fixed;
+}
+
+}  // namespace tw::app
+
+namespace {
+QColor tertiaryLabelColor() {
+  return tw::ui::colorNamed("TertiaryLabel").value_or(QColor(255, 255, 255, 66));
+}
+}  // namespace
+
+// ----- TimingDisplaySegment
+
+TimingDisplaySegment::TimingDisplaySegment(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_TranslucentBackground);
+  setScale(1.0);
+}
+
+bool TimingDisplaySegment::setTexts(const QString& value, const QString& unit) {
+  if (value == value_ && unit == unit_) return false;
+  value_ = value;
+  unit_ = unit;
+  return true;
+}
+
+void TimingDisplaySegment::setScale(double scale) {
+  scale_ = scale;
+  valueFont_ = tw::app::tabularDigitFont(kValuePointSize * scale, QFont::Thin);
+  unitFont_ = tw::app::tabularDigitFont(kUnitPointSize * scale, QFont::Thin);
+}
+
+double TimingDisplaySegment::naturalWidth() const {
+  return std::max(QFontMetricsF(valueFont_).horizontalAdvance(value_),
+                  QFontMetricsF(unitFont_).horizontalAdvance(unit_));
+}
+
+double TimingDisplaySegment::naturalWidthOf(const QString& value, const QString& unit,
+                                            double scale) {
+  static const QFont valueFont = tw::app::tabularDigitFont(kValuePointSize, QFont::Thin);
+  static const QFont unitFont = tw::app::tabularDigitFont(kUnitPointSize, QFont::Thin);
+  return scale * std::max(QFontMetricsF(valueFont).horizontalAdvance(value),
+                          QFontMetricsF(unitFont).horizontalAdvance(unit));
+}
+
+void TimingDisplaySegment::paintEvent(QPaintEvent*) {
+  ++paints_;
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::TextAntialiasing);
+  const QFontMetricsF valueMetrics(valueFont_);
+  const QFontMetricsF unitMetrics(unitFont_);
+  // Number and unit word stand together, centred in the height; the number's full ascent is
+  // kept so tall numerals are never clipped.
+  const double block = valueMetrics.height() + unitMetrics.height();
+  const double top = std::max(0.0, (height() - block) / 2);
+  const QRectF valueRect(0, top, width(), valueMetrics.height());
+  const QRectF unitRect(0, top + valueMetrics.height(), width(), unitMetrics.height());
+  painter.setFont(valueFont_);
+  painter.setPen(QColor(255, 255, 255));
+  painter.drawText(valueRect, Qt::AlignRight | Qt::AlignVCenter, value_);
+  painter.setFont(unitFont_);
+  painter.setPen(QColor(255, 255, 255, 170));
+  painter.drawText(unitRect, Qt::AlignRight | Qt::AlignTop, unit_);
+}
+
+// ----- TimingDisplayView
+
+TimingDisplayView::TimingDisplayView(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_TranslucentBackground);
+  settingsProvider_ = tw::defaultComponentForType<BTSettingsProvider>();
+  frameTimer_.setSingleShot(true);
+  frameTimer_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&frameTimer_, &QTimer::timeout, this, [this] { paintFrame(); });
+}
+
+TimingDisplayView::~TimingDisplayView() = default;
+
+TimingDisplaySegment* TimingDisplayView::displaySegment(int n) const {
+  if (n < 2 || n > 5) return nullptr;
+  return segments_[n];
+}
+
+void TimingDisplayView::setTimingValue(double seconds) {
+  BTTimeUpdateWithSeconds(&timeValue_, seconds);
+  updateDisplaySegments();
+}
+
+long TimingDisplayView::integerValueForDisplaySegment(int n) const {
+  switch (n) {
+    case 1:
+      return timeValue_.millisecond;
+    case 2:
+      return timeValue_.second;
+    case 3:
+      return timeValue_.minute;
+    case 4:
+      return timeValue_.hour;
+    case 5:
+      return timeValue_.day;
+    default:
+      return 0;
+  }
+}
+
+QString TimingDisplayView::numericValueForDisplaySegment(int n) const {
+  const long v = integerValueForDisplaySegment(n);
+  QString text = n == leading_ ? QString::number(v) : QString::asprintf("%02ld", v);
+  if (n == 2 && displayMilliseconds_) {
+    const long m = timeValue_.millisecond;
+    std::int64_t accuracy = 0;
+    if (auto settings = settingsProvider_.lock())
+      if (auto bundle = settings->timeObjectsBundle()) accuracy = bundle->stopwatchAccuracy();
+    if (accuracy == 1)
+      text += QString::asprintf(".%02ld", m / 10);
+    else if (accuracy == 2)
+      text += QString::asprintf(".%03ld", m);
+    else
+      text += QString::asprintf(".%01ld", m / 100);
+  }
+  return text;
+}
+
+QString TimingDisplayView::unitValueForDisplaySegment(int n) const {
+  static const char* const units[] = {"SECOND", "MINUTE", "HOUR", "DAY"};
+  if (n < 2 || n > 5) return {};
+  QString unit = units[n - 2];
+  if (integerValueForDisplaySegment(n) != 1) unit += 'S';
+  return unit;
+}
+
+void TimingDisplayView::updateDisplaySegments() {
+  createDisplaySegmentsIfNeeded();
+  bool changed = false;
+  for (int n = 2; n <= leading_; ++n) {
+    if (segments_[n]->setTexts(numericValueForDisplaySegment(n), unitValueForDisplaySegment(n))) {
+      dirty_[n] = true;
+      changed = true;
+    }
+  }
+  if (!changed) return;
+  // A change of the number of figures (9 to 10 hours) changes the widths: lay out again. The
+  // ordinary tick keeps every width, as the figures are tabular.
+  double natural = 0;
+  for (int n = 2; n <= leading_; ++n)
+    natural += TimingDisplaySegment::naturalWidthOf(segments_[n]->valueText(),
+                                                    segments_[n]->unitText(), 1.0);
+  if (std::lround(natural) != hintWidth_) {
+    hintWidth_ = static_cast<int>(std::lround(natural));
+    layoutDisplaySegments();
+    updateGeometry();
+  }
+  scheduleFrame();
+}
+
+void TimingDisplayView::createDisplaySegmentsIfNeeded() {
+  const std::uint8_t leading = timeValue_.day != 0      ? 5
+                               : timeValue_.hour != 0   ? 4
+                               : timeValue_.minute != 0 ? 3
+                                                        : 2;
+  if (leading == leading_) return;
+  leading_ = leading;
+  for (int n = 2; n <= 5; ++n) {
+    if (n > leading) {
+      if (segments_[n]) delete segments_[n].data();
+      segments_[n] = nullptr;
+    } else if (!segments_[n]) {
+      segments_[n] = new TimingDisplaySegment(this);
+      segments_[n]->show();
+      ++created_;
+    }
+  }
+  recreateTimeDisplaySegmentSeparators();
+  hintWidth_ = -1;  // forces the layout once the texts are in
+}
+
+void TimingDisplayView::recreateTimeDisplaySegmentSeparators() {
+  for (auto& separator : separators_)
+    if (separator) delete separator.data();
+  separators_.clear();
+  if (leading_ < 3) return;
+  for (int n = 2; n < leading_; ++n) {
+    auto* separator = new BTGradientView(this);
+    separator->setColors(
+        std::vector<QColor>{Qt::transparent, tertiaryLabelColor(), Qt::transparent});
+    separator->setDirection(0);
+    separator->show();
+    separators_.emplace_back(separator);
+  }
+}
+
+void TimingDisplayView::layoutDisplaySegments() {
+  if (leading_ < 2) return;
+  // Shrink every segment alike when the natural widths do not fit.
+  for (int n = 2; n <= leading_; ++n) segments_[n]->setScale(1.0);
+  double natural = 0;
+  for (int n = 2; n <= leading_; ++n) natural += segments_[n]->naturalWidth();
+  const double gaps = 2 * kPadding + kSpacing * (leading_ - 2);
+  const double available = width() - gaps;
+  double scale = 1.0;
+  if (natural > 0 && available < natural) scale = std::max(0.2, available / natural);
+  if (scale < 1.0)
+    for (int n = 2; n <= leading_; ++n) segments_[n]->setScale(scale);
+  // Seconds pinned to the trailing edge, each larger unit kSpacing to its left, the largest one
+  // pinned to the leading edge (taking what width is left).
+  const int top = static_cast<int>(kVerticalPadding);
+  const int h = std::max(0, height() - 2 * top);
+  double right = width() - kPadding;
+  for (int n = 2; n <= leading_; ++n) {
+    double w = std::ceil(segments_[n]->naturalWidth());
+    if (n == leading_) w = std::max(w, right - kPadding);
+    const double left = right - w;
+    segments_[n]->setGeometry(
+        QRect(static_cast<int>(std::lround(left)), top, static_cast<int>(std::lround(w)), h));
+    if (n < leading_) {
+      auto* separator = separators_[n - 2].data();
+      const double x = left - kSeparatorPadding - kSeparatorWidth;
+      separator->setGeometry(QRect(static_cast<int>(std::lround(x)), 0,
+                                   static_cast<int>(std::ceil(kSeparatorWidth)), height()));
+    }
+    right = left - kSpacing;
+  }
+  for (int n = 2; n <= leading_; ++n) dirty_[n] = true;
+  scheduleFrame();
+}
+
+QSize TimingDisplayView::sizeHint() const {
+  double natural = 0;
+  double h = 0;
+  for (int n = 2; n <= leading_; ++n) {
+    if (segments_[n])
+      natural += TimingDisplaySegment::naturalWidthOf(segments_[n]->valueText(),
+                                                      segments_[n]->unitText(), 1.0);
+  }
+  const QFontMetricsF value(
+      tw::app::tabularDigitFont(TimingDisplaySegment::kValuePointSize, QFont::Thin));
+  const QFontMetricsF unit(
+      tw::app::tabularDigitFont(TimingDisplaySegment::kUnitPointSize, QFont::Thin));
+  h = value.height() + unit.height() + 2 * kVerticalPadding;
+  const double gaps = 2 * kPadding + kSpacing * std::max(0, leading_ - 2);
+  return QSize(static_cast<int>(std::ceil(natural + gaps)), static_cast<int>(std::ceil(h)));
+}
+
+QSize TimingDisplayView::minimumSizeHint() const { return QSize(0, sizeHint().height() / 2); }
+
+void TimingDisplayView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  layoutDisplaySegments();
+}
+
+void TimingDisplayView::scheduleFrame() {
+  if (frameTimer_.isActive()) return;
+  const qint64 since = lastFrame_.isValid() ? lastFrame_.elapsed() : kFrameInterval;
+  frameTimer_.start(static_cast<int>(std::max<qint64>(0, kFrameInterval - since)));
+}
+
+void TimingDisplayView::paintFrame() {
+  lastFrame_.start();
+  ++frames_;
+  for (int n = 2; n <= 5; ++n) {
+    if (dirty_[n] && segments_[n]) segments_[n]->update();
+    dirty_[n] = false;
+  }
+}

@@ -1,0 +1,553 @@
+#include "app/Source/TimingDisplay/TimingDisplayViewController.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/Source/Controls/FlatButton.h"
+#include "app/Source/TimingDisplay/TimingDisplayView.h"
+#include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Settings/BTSettingsProvider.h"
+#include "core/Source/Timing/BTTimeObjectControlViewModel.h"
+#include "core/Source/Timing/BTTimingController.h"
+#include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
+#include "core/Source/ViewModels/BTStopwatchListItemViewModel.h"
+#include "core/Source/ViewModels/BTTimeObjectTimingDisplayViewModel.h"
+#include "core/Source/ViewModels/BTTimerListItemViewModel.h"
+#include "core/Source/ViewModels/BTTimerTimingDisplayViewModel.h"
+#include "platform/foundation/Localization.h"
+#include "platform/inject/Injection.h"
+#include "platform/ui/Animation.h"
+#include "platform/ui/NamedResources.h"
+
+namespace {
+
+constexpr std::int64_t kRunning = 20;
+
+TimingDisplayViewController::ActionsListFactory& actionsListFactory() {
+  static TimingDisplayViewController::ActionsListFactory factory;
+  return factory;
+}
+
+QColor named(const char* name, QColor fallback) {
+  return tw::ui::colorNamed(name).value_or(fallback);
+}
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+// The pane's root: takes the keyboard focus when clicked (the controller is then first
+// responder), swallows key-downs while focused and toggles start/pause on the release of Space;
+// tells the controller when its window shows or leaves the minimised state.
+class TimingDisplayViewController::RootView : public QWidget {
+ public:
+  explicit RootView(TimingDisplayViewController* owner) : owner_(owner) {
+    setFocusPolicy(Qt::ClickFocus);
+  }
+  void detach() {
+    owner_ = nullptr;
+    if (watched_) watched_->removeEventFilter(this);
+  }
+  void watchWindow() {
+    if (!owner_) return;
+    QWidget* w = window();
+    if (w == watched_) return;
+    if (watched_) watched_->removeEventFilter(this);
+    watched_ = w;
+    if (w != this) w->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    // Applied on a later turn: the window is in the middle of being shown or restored.
+    if (owner_ && object == watched_ &&
+        (event->type() == QEvent::Show || event->type() == QEvent::WindowStateChange))
+      QTimer::singleShot(0, this, [this] {
+        if (owner_) owner_->windowShown();
+      });
+    return false;
+  }
+  bool event(QEvent* event) override {
+    if (event->type() == QEvent::ParentChange || event->type() == QEvent::Show) watchWindow();
+    return QWidget::event(event);
+  }
+  void mousePressEvent(QMouseEvent* event) override {
+    QWidget::mousePressEvent(event);
+    if (owner_) owner_->makeFirstResponder();
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    if (owner_ && owner_->isFirstResponder()) {
+      event->accept();
+      return;
+    }
+    QWidget::keyPressEvent(event);
+  }
+  void keyReleaseEvent(QKeyEvent* event) override {
+    QWidget::keyReleaseEvent(event);
+    if (event->isAutoRepeat()) return;
+    if (owner_ && owner_->isFirstResponder() && event->text() == QStringLiteral(" ")) {
+      event->accept();
+      owner_->startTiming();
+    }
+  }
+
+ private:
+  TimingDisplayViewController* owner_;
+  QPointer<QWidget> watched_;
+};
+
+void TimingDisplayViewController::setActionsListFactory(ActionsListFactory factory) {
+  actionsListFactory() = std::move(factory);
+}
+
+TimingDisplayViewController::TimingDisplayViewController() = default;
+TimingDisplayViewController::~TimingDisplayViewController() {
+  // The view can outlive its controller (its parent owns it, e.g. through a pane transition).
+  if (isViewLoaded())
+    if (auto* root = dynamic_cast<RootView*>(view())) root->detach();
+  bindings_.clear();
+  if (displayViewModel_) displayViewModel_->setTimingValueUpdatedHandler(nullptr);
+}
+
+void TimingDisplayViewController::loadView() {
+  auto* root = new RootView(this);
+  root->setObjectName("TimingDisplay");
+  root->setAttribute(Qt::WA_TranslucentBackground);
+  root->setStyleSheet(
+      "QLineEdit#TitleField { color: white; background: transparent; border: none;"
+      " font-size: 26px; font-weight: 300; }"
+      "QToolButton#FoldButton { color: rgba(255,255,255,0.7); background: transparent;"
+      " border: none; font-size: 14px; }");
+  auto* layout = new QVBoxLayout(root);
+  // The window's title bar lies over the top of the content.
+  layout->setContentsMargins(16, 44, 16, 12);
+  layout->setSpacing(8);
+
+  titleField_ = new QLineEdit;
+  titleField_->setObjectName("TitleField");
+  titleField_->setAlignment(Qt::AlignCenter);
+  titleField_->setFrame(false);
+  layout->addWidget(titleField_);
+
+  displayView_ = new TimingDisplayView;
+  displayView_->setObjectName("DisplayView");
+  // As wide as its segments need (less when the pane is narrower), centred in the pane.
+  displayView_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Expanding);
+  auto* displayRow = new QHBoxLayout;
+  displayRow->addStretch(1);
+  displayRow->addWidget(displayView_);
+  displayRow->addStretch(1);
+  layout->addLayout(displayRow, 1);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(16);
+  auto makeButton = [](const char* name) {
+    auto* button = new FlatButton;
+    button->setObjectName(name);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setMinimumSize(120, 36);
+    return button;
+  };
+  startButton_ = makeButton("StartButton");
+  resetButton_ = makeButton("ResetButton");
+  if (auto* flat = dynamic_cast<FlatButton*>(startButton_.data())) {
+    flat->setButtonColor(named("TimingStateGreenDim", QColor(0x2e, 0x9d, 0x4f, 0xcc)));
+    flat->setActiveButtonColor(named("TimingStateGreen", QColor(0x34, 0xc7, 0x59)));
+  }
+  if (auto* flat = dynamic_cast<FlatButton*>(resetButton_.data())) {
+    flat->setButtonColor(named("TimingStateRedDim", QColor(0xc0, 0x39, 0x2b, 0xcc)));
+    flat->setActiveButtonColor(named("TimingStateRed", QColor(0xff, 0x3b, 0x30)));
+  }
+  buttons->addStretch(1);
+  buttons->addWidget(startButton_);
+  buttons->addWidget(resetButton_);
+  buttons->addStretch(1);
+  layout->addLayout(buttons);
+
+  hideOrRevealActionsButton_ = new QToolButton;
+  hideOrRevealActionsButton_->setObjectName("FoldButton");
+  hideOrRevealActionsButton_->setFocusPolicy(Qt::NoFocus);
+  layout->addWidget(hideOrRevealActionsButton_, 0, Qt::AlignHCenter);
+
+  // The time object's actions list is shown in here (see setActionsListFactory).
+  actionsContainerView_ = new QWidget;
+  actionsContainerView_->setObjectName("ActionsContainer");
+  actionsContainerView_->setMinimumHeight(160);
+  actionsContainerView_->setLayout(new QVBoxLayout);
+  actionsContainerView_->layout()->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(actionsContainerView_);
+  setView(root);
+}
+
+void TimingDisplayViewController::viewDidLoad() {
+  timingController_ = tw::defaultComponentForType<BTTimingController>();
+  settingsProvider_ = tw::defaultComponentForType<BTSettingsProvider>();
+  attachToWidget(view());
+  std::weak_ptr<tw::ui::Responder> weak = selfResponder();
+  auto self = [weak] { return std::static_pointer_cast<TimingDisplayViewController>(weak.lock()); };
+  QObject::connect(startButton_, &QPushButton::clicked, startButton_, [self] {
+    if (auto s = self()) s->startTiming();
+  });
+  QObject::connect(resetButton_, &QPushButton::clicked, resetButton_, [self] {
+    if (auto s = self()) s->resetTiming();
+  });
+  QObject::connect(hideOrRevealActionsButton_, &QToolButton::clicked, hideOrRevealActionsButton_,
+                   [self] {
+                     if (auto s = self()) s->hideOrRevealActions();
+                   });
+  QObject::connect(titleField_, &QLineEdit::textEdited, titleField_, [self](const QString& text) {
+    auto s = self();
+    if (!s || !s->timeObject_) return;
+    const std::string title = text.toStdString();
+    if (s->timeObject_->title() != title) s->timeObject_->setTitle(title);
+  });
+  // Menu items take the buttons' titles and enabled states.
+  setAction(
+      "startTiming",
+      [self](QObject*) {
+        if (auto s = self()) s->startTiming();
+      },
+      [self](QAction* item) {
+        auto s = self();
+        if (!s || !s->startButton_) return false;
+        if (item) item->setText(s->startButton_->text());
+        return s->startButton_->isEnabled();
+      });
+  setAction(
+      "resetTiming",
+      [self](QObject*) {
+        if (auto s = self()) s->resetTiming();
+      },
+      [self](QAction* item) {
+        auto s = self();
+        if (!s || !s->resetButton_) return false;
+        if (item) item->setText(s->resetButton_->text());
+        return s->resetButton_->isEnabled();
+      });
+  if (timeObject_)
+    onTimeObjectChanged();
+  else
+    onTimeObjectNotSet();
+}
+
+void TimingDisplayViewController::viewWillAppear() {
+  bool collapsed = false;
+  if (auto settings = settingsProvider_.lock())
+    if (auto bundle = settings->masterDetailBundle())
+      collapsed = bundle->actionsListViewCollapsed();
+  setActionsListViewHidden(collapsed, false);
+  static_cast<RootView*>(view())->watchWindow();
+}
+
+void TimingDisplayViewController::viewDidAppear() {
+  makeFirstResponder();
+  windowShown();
+}
+
+bool TimingDisplayViewController::isFirstResponder() const {
+  QWidget* root = isViewLoaded() ? const_cast<TimingDisplayViewController*>(this)->view() : nullptr;
+  return root && root->window()->focusWidget() == root;
+}
+
+void TimingDisplayViewController::makeFirstResponder() {
+  if (QWidget* root = view()) root->setFocus(Qt::OtherFocusReason);
+}
+
+void TimingDisplayViewController::setTimeObject(const std::shared_ptr<BTTimeObject>& timeObject) {
+  if (!timeObject) {
+    if (isViewLoaded()) onTimeObjectNotSet();
+    return;
+  }
+  if (timeObject == timeObject_) return;
+  willChangeValueForKey("timeObject");
+  timeObject_ = timeObject;
+  didChangeValueForKey("timeObject");
+  if (isViewLoaded()) onTimeObjectChanged();
+}
+
+void TimingDisplayViewController::startTiming() {
+  if (controlViewModel_) controlViewModel_->startOrPause();
+}
+
+void TimingDisplayViewController::resetTiming() {
+  if (controlViewModel_) controlViewModel_->reset();
+}
+
+void TimingDisplayViewController::hideOrRevealActions() {
+  if (!actionsContainerView_) return;
+  setActionsListViewHidden(!actionsContainerView_->isHidden(), true);
+}
+
+void TimingDisplayViewController::setActionsListViewHidden(bool hidden, bool animated) {
+  if (!actionsContainerView_) return;
+  if (animated) {
+    tw::ui::AnimationGroup::run(
+        [this, hidden](tw::ui::AnimationContext& context) {
+          context.allowsImplicitAnimation = true;
+          context.duration = static_cast<double>(0.3f);
+          actionsContainerView_->setHidden(hidden);
+          if (view() && view()->layout()) view()->layout()->activate();
+        },
+        nullptr);
+  } else {
+    actionsContainerView_->setHidden(hidden);
+  }
+  const char* image = hidden ? "IconFoldUp" : "IconFoldDown";
+  hideOrRevealActionsButton_->setProperty("imageName", image);
+  const QIcon icon = tw::ui::imageNamed(image);
+  if (icon.isNull())
+    hideOrRevealActionsButton_->setText(hidden ? QStringLiteral("\u25B4")
+                                               : QStringLiteral("\u25BE"));
+  else
+    hideOrRevealActionsButton_->setIcon(icon);
+  if (auto settings = settingsProvider_.lock())
+    if (auto bundle = settings->masterDetailBundle()) bundle->setActionsListViewCollapsed(hidden);
+}
+
+std::shared_ptr<BTTimeObjectControlViewModel>
+TimingDisplayViewController::createControlViewModel() {
+  auto controller = timingController_.lock();
+  return controller ? controller->timingControlForTimingObject(timeObject_) : nullptr;
+}
+
+std::shared_ptr<BTTimeObjectTimingDisplayViewModel>
+TimingDisplayViewController::createDisplayViewModel() {
+  if (timeObject_->isTimerType())
+    return BTTimeObjectTimingDisplayViewModel::create<BTTimerTimingDisplayViewModel>(timeObject_);
+  return BTTimeObjectTimingDisplayViewModel::create(timeObject_);
+}
+
+void TimingDisplayViewController::onTimeObjectNotSet() {
+  titleField_->setText(qs(tw::localized("Untitled")));
+  titleField_->setEnabled(false);
+  startButton_->setText(qs(tw::localized("Start")));
+  startButton_->setEnabled(false);
+  resetButton_->setText(qs(tw::localized("Stop")));
+  resetButton_->setEnabled(false);
+  displayView_->setTimingValue(0.0);
+}
+
+void TimingDisplayViewController::onTimeObjectChanged() {
+  bindings_.clear();
+  if (displayViewModel_) displayViewModel_->setTimingValueUpdatedHandler(nullptr);
+  willChangeValueForKey("controlViewModel");
+  controlViewModel_ = createControlViewModel();
+  didChangeValueForKey("controlViewModel");
+  willChangeValueForKey("displayViewModel");
+  displayViewModel_ = createDisplayViewModel();
+  didChangeValueForKey("displayViewModel");
+
+  std::weak_ptr<tw::ui::Responder> weak = selfResponder();
+  auto self = [weak] { return std::static_pointer_cast<TimingDisplayViewController>(weak.lock()); };
+  const unsigned options = tw::KVOInitial | tw::KVONew;
+  titleField_->setEnabled(true);
+  bindings_.push_back(timeObject_->observe("title", options, [self](const tw::KeyValueChange&) {
+    auto s = self();
+    if (!s || !s->titleField_ || !s->timeObject_) return;
+    const QString title = qs(s->timeObject_->title());
+    if (s->titleField_->text() != title) s->titleField_->setText(title);
+  }));
+  if (auto control = controlViewModel_) {
+    auto buttons = [self](const tw::KeyValueChange&) {
+      auto s = self();
+      if (!s || !s->controlViewModel_ || !s->startButton_) return;
+      const auto& c = *s->controlViewModel_;
+      s->startButton_->setText(c.startText() ? qs(*c.startText()) : QString());
+      s->startButton_->setEnabled(c.isStartEnabled());
+      s->resetButton_->setText(qs(c.resetText()));
+      s->resetButton_->setEnabled(c.isResetEnabled());
+    };
+    for (const char* key : {"startText", "startEnabled", "resetEnabled"})
+      bindings_.push_back(control->observe(key, options, buttons));
+  } else {
+    startButton_->setEnabled(false);
+    resetButton_->setEnabled(false);
+  }
+  // Leaving the running state pushes no value of its own: show the current one (a value dropped
+  // while the window was hidden would otherwise stay stale).
+  bindings_.push_back(
+      timeObject_->observe("timingState", tw::KVONew, [self](const tw::KeyValueChange&) {
+        auto s = self();
+        if (s && s->timeObject_ && s->timeObject_->timingState() != kRunning)
+          s->refreshDisplayedValue();
+      }));
+
+  displayView_->setDisplayMilliseconds(timeObject_->isStopwatchType());
+  displayViewModel_->setTimingValueUpdatedHandler([self](double value) {
+    if (auto s = self()) s->onTimingValueUpdated(value);
+  });
+  setActionsListViewIfNeeded();
+  if (auto list = std::dynamic_pointer_cast<TimeObjectDisplay>(actionsListViewController_))
+    list->setTimeObject(timeObject_);
+}
+
+bool TimingDisplayViewController::isWindowShowing() const {
+  if (!isViewLoaded()) return false;
+  QWidget* root = const_cast<TimingDisplayViewController*>(this)->view();
+  if (!root) return false;
+  QWidget* window = root->window();
+  return window->isVisible() && !window->isMinimized();
+}
+
+void TimingDisplayViewController::onTimingValueUpdated(double seconds) {
+  if (timeObject_ && timeObject_->timingState() == kRunning && !isWindowShowing()) {
+    droppedWhileHidden_ = true;
+    return;
+  }
+  displayView_->setTimingValue(seconds);
+}
+
+void TimingDisplayViewController::refreshDisplayedValue() {
+  if (!displayViewModel_ || !displayView_) return;
+  droppedWhileHidden_ = false;
+  displayView_->setTimingValue(displayViewModel_->currentTimingValue());
+}
+
+void TimingDisplayViewController::windowShown() {
+  if (droppedWhileHidden_ && isWindowShowing()) refreshDisplayedValue();
+}
+
+void TimingDisplayViewController::setActionsListViewIfNeeded() {
+  if (actionsListViewController_ || !actionsListFactory()) return;
+  actionsListViewController_ = actionsListFactory()();
+  if (!actionsListViewController_) return;
+  addChildViewController(actionsListViewController_);
+  actionsContainerView_->layout()->addWidget(actionsListViewController_->view());
+}
+
+// ----- TimingDisplayViewControllerWithTouchBar
+
+void TimingDisplayViewControllerWithTouchBar::viewDidLoad() {
+  TimingDisplayViewController::viewDidLoad();
+  if (auto bar = touchBar()) {
+    bar->itemForIdentifier(kStartItem)->bezelColor = tw::ui::colorNamed("TimingStateGreen");
+    bar->itemForIdentifier(kResetItem)->bezelColor = tw::ui::colorNamed("TimingStateRed");
+  }
+}
+
+std::shared_ptr<tw::ui::TouchBar> TimingDisplayViewControllerWithTouchBar::makeTouchBar() {
+  auto bar = std::make_shared<tw::ui::TouchBar>();
+  bar->customizationIdentifier = "com.velmora.Tickwell.touchbar.timingDisplay";
+  bar->defaultItemIdentifiers = {kTitleItem, kValueItem, kStartItem, kResetItem};
+  for (const char* identifier : {kTitleItem, kValueItem, kStartItem, kResetItem})
+    bar->addItem(std::make_shared<tw::ui::TouchBarItem>(identifier));
+  return bar;
+}
+
+void TimingDisplayViewControllerWithTouchBar::onTimeObjectNotSet() {
+  TimingDisplayViewController::onTimeObjectNotSet();
+  setTouchBar(nullptr);
+}
+
+std::shared_ptr<BTTimeObjectListItemViewModel>
+TimingDisplayViewControllerWithTouchBar::createItemViewModel() {
+  const auto& object = timeObject();
+  if (object->isAlarmType())
+    return BTTimeObjectListItemViewModel::create<BTAlarmListItemViewModel>(object);
+  if (object->isTimerType())
+    return BTTimeObjectListItemViewModel::create<BTTimerListItemViewModel>(object);
+  if (object->isStopwatchType())
+    return BTTimeObjectListItemViewModel::create<BTStopwatchListItemViewModel>(object);
+  return BTTimeObjectListItemViewModel::create(object);
+}
+
+void TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged() {
+  TimingDisplayViewController::onTimeObjectChanged();
+  willChangeValueForKey("itemViewModel");
+  itemViewModel_ = createItemViewModel();
+  didChangeValueForKey("itemViewModel");
+  auto bar = touchBar();
+  if (!bar) return;
+  std::weak_ptr<tw::ui::Responder> weak = selfResponder();
+  auto self = [weak] {
+    return std::static_pointer_cast<TimingDisplayViewControllerWithTouchBar>(weak.lock());
+  };
+  const unsigned options = tw::KVOInitial | tw::KVONew;
+  std::weak_ptr<tw::ui::TouchBar> weakBar = bar;
+  bindings_.push_back(
+      timeObject()->observe("title", options, [self, weakBar](const tw::KeyValueChange&) {
+        auto s = self();
+        auto b = weakBar.lock();
+        if (s && b) b->itemForIdentifier(kTitleItem)->stringValue = s->timeObject()->title();
+      }));
+  bindings_.push_back(itemViewModel_->observe("dynamicValueDescription", options,
+                                              [self, weakBar](const tw::KeyValueChange&) {
+                                                auto s = self();
+                                                auto b = weakBar.lock();
+                                                if (s && b && s->itemViewModel_)
+                                                  b->itemForIdentifier(kValueItem)->stringValue =
+                                                      s->itemViewModel_->dynamicValueDescription();
+                                              }));
+  if (auto control = controlViewModel()) {
+    auto buttons = [self, weakBar](const tw::KeyValueChange&) {
+      auto s = self();
+      auto b = weakBar.lock();
+      if (!s || !b || !s->controlViewModel()) return;
+      const auto& c = *s->controlViewModel();
+      auto start = b->itemForIdentifier(kStartItem);
+      start->title = c.startText().value_or("");
+      start->enabled = c.isStartEnabled();
+      auto reset = b->itemForIdentifier(kResetItem);
+      reset->title = c.resetText();
+      reset->enabled = c.isResetEnabled();
+    };
+    for (const char* key : {"startText", "startEnabled", "resetEnabled"})
+      bindings_.push_back(control->observe(key, options, buttons));
+  }
+}
+
+// ----- StopwatchTimingDisplayViewController
+
+void StopwatchTimingDisplayViewController::viewDidLoad() {
+  TimingDisplayViewControllerWithTouchBar::viewDidLoad();
+  if (auto* flat = dynamic_cast<FlatButton*>(resetButton())) {
+    flat->setButtonColor(named("OverlayLight20", QColor(255, 255, 255, 51)));
+    flat->setActiveButtonColor(named("OverlayLight30", QColor(255, 255, 255, 77)));
+  }
+  if (auto bar = touchBar())
+    bar->itemForIdentifier(kResetItem)->bezelColor = tw::ui::colorNamed("OverlayDark40");
+}
+
+std::shared_ptr<BTTimeObjectControlViewModel>
+StopwatchTimingDisplayViewController::createControlViewModel() {
+  if (timeObject()->isStopwatchType())
+    if (auto controller = timingController_.lock())
+      if (auto control = controller->stopwatchControlForStopwatchObject(timeObject()))
+        return control;
+  return TimingDisplayViewControllerWithTouchBar::createControlViewModel();
+}
+
+void StopwatchTimingDisplayViewController::onTimeObjectChanged() {
+  TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged();
+  std::weak_ptr<tw::ui::Responder> weak = selfResponder();
+  bindings_.push_back(timeObject()->observe(
+      "timingState", tw::KVOInitial | tw::KVONew, [weak](const tw::KeyValueChange&) {
+        auto s = std::static_pointer_cast<StopwatchTimingDisplayViewController>(weak.lock());
+        if (!s || !s->timeObject()) return;
+        auto* flat = dynamic_cast<FlatButton*>(s->startButton());
+        const std::int64_t state = s->timeObject()->timingState();
+        if (flat) {
+          if (state == 20 || state == 21) {
+            flat->setButtonColor(named("TimingStateRedDim", QColor(0xc0, 0x39, 0x2b, 0xcc)));
+            flat->setActiveButtonColor(named("TimingStateRed", QColor(0xff, 0x3b, 0x30)));
+          } else if (state == 0 || state == 10) {
+            flat->setButtonColor(named("TimingStateGreenDim", QColor(0x2e, 0x9d, 0x4f, 0xcc)));
+            flat->setActiveButtonColor(named("TimingStateGreen", QColor(0x34, 0xc7, 0x59)));
+          }
+        }
+        if (auto bar = s->touchBar()) {
+          auto item = bar->itemForIdentifier(kStartItem);
+          if (flat)
+            item->bezelColor = flat->activeButtonColor();
+          else
+            item->bezelColor.reset();
+        }
+      }));
+}

@@ -1,0 +1,357 @@
+// The detail pane's timing display and its controllers with the real assembly, store and
+// settings in private XDG folders, on Qt's offscreen platform.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QVBoxLayout>
+
+#include "app/Source/Application/CoreAssembly_macOS.h"
+#include "app/Source/Controls/BTGradientView.h"
+#include "app/Source/Controls/FlatButton.h"
+#include "app/Source/TimingDisplay/TimingDisplayView.h"
+#include "app/Source/TimingDisplay/TimingDisplayViewController.h"
+#include "app/tests/SampleData.h"
+#include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Settings/BTSettingsProvider.h"
+#include "core/Source/Timing/BTActionExecutor.h"
+#include "core/Source/Timing/BTTimeObjectControlViewModel.h"
+#include "core/Source/ViewModels/BTTimeObjectTimingDisplayViewModel.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/inject/Injection.h"
+#include "platform/inject/TyphoonComponentFactory.h"
+#include "platform/testsupport/TestSupport.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NamedResources.h"
+#include "platform/ui/testsupport/UiTestSupport.h"
+
+namespace {
+
+void settle(double seconds = 0.05) {
+  tw::ui::Application::runEventsUntil([] { return false; }, seconds);
+}
+
+class TimingDisplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tw::ui::test::application();
+    auto assembly = TyphoonAssembly::assembly<CoreAssembly_macOS>();
+    factory_ = assembly->activated();
+    auto settings = tw::defaultComponentForType<BTSettingsProvider>();
+    settings->registerDefaults();
+    settings->load();
+    tw::defaultCoreDataProvider()->setup();
+  }
+  void TearDown() override {
+    window_.reset();
+    tw::defaultCoreDataProvider()->cleanUp();
+    tw::setDefaultCoreDataProvider(nullptr);
+    BTActionExecutor::setDefaultExecutor(nullptr);
+    TyphoonComponentFactory::clearDefaultFactory();
+    tw::RunLoop::main().drain();
+  }
+
+  std::shared_ptr<BTTimeObject> make(const std::string& title, int kind, int minutes = 0) {
+    tw::app::sample::insert({{title, kind, minutes, false}});
+    for (const auto& object :
+         tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimeObject>())
+      if (object->title() == title) return object;
+    return nullptr;
+  }
+
+  // The controller's view in a shown window of its own.
+  template <class T>
+  std::shared_ptr<T> show(const std::shared_ptr<BTTimeObject>& object) {
+    auto controller = std::make_shared<T>();
+    controller->setTimeObject(object);
+    window_ = std::make_unique<QWidget>();
+    window_->resize(700, 520);
+    auto* layout = new QVBoxLayout(window_.get());
+    layout->addWidget(controller->view());
+    window_->show();
+    settle();
+    return controller;
+  }
+
+  void key(QWidget* target, QEvent::Type type, bool autoRepeat = false,
+           Qt::Key code = Qt::Key_Space, const QString& text = " ") {
+    QKeyEvent event(type, code, Qt::NoModifier, text, autoRepeat);
+    QApplication::sendEvent(target, &event);
+  }
+
+  tw::test::ScopedXdg xdg_;
+  std::shared_ptr<TyphoonComponentFactory> factory_;
+  std::unique_ptr<QWidget> window_;
+};
+
+struct Shown {
+  std::vector<std::string> values, units;
+};
+Shown shown(const TimingDisplayView& view) {
+  Shown result;
+  for (int n = view.leadingDisplaySegment(); n >= 2; --n) {
+    result.values.push_back(view.displaySegment(n)->valueText().toStdString());
+    result.units.push_back(view.displaySegment(n)->unitText().toStdString());
+  }
+  return result;
+}
+
+TEST_F(TimingDisplayTest, SegmentsUnitsAndSeparatorsFollowTheLargestUnit) {
+  TimingDisplayView view;
+  view.resize(1400, 200);
+  view.setTimingValue(0);
+  EXPECT_EQ(shown(view).values, (std::vector<std::string>{"0"}));
+  EXPECT_EQ(shown(view).units, (std::vector<std::string>{"SECONDS"}));
+  EXPECT_TRUE(view.displaySegmentSeparators().empty());
+
+  view.setTimingValue(65);
+  EXPECT_EQ(shown(view).values, (std::vector<std::string>{"1", "05"}));
+  EXPECT_EQ(shown(view).units, (std::vector<std::string>{"MINUTE", "SECONDS"}));
+  EXPECT_EQ(view.displaySegmentSeparators().size(), 1u);
+
+  view.setTimingValue(3725);
+  EXPECT_EQ(shown(view).values, (std::vector<std::string>{"1", "02", "05"}));
+  EXPECT_EQ(shown(view).units, (std::vector<std::string>{"HOUR", "MINUTES", "SECONDS"}));
+  ASSERT_EQ(view.displaySegmentSeparators().size(), 2u);
+  // Ticking within the same largest unit makes no view and keeps the separators.
+  const int created = view.segmentsCreated();
+  const auto separator = view.displaySegmentSeparators()[0].data();
+  view.setTimingValue(3724);
+  EXPECT_EQ(view.segmentsCreated(), created);
+  EXPECT_EQ(view.displaySegmentSeparators()[0].data(), separator);
+  EXPECT_EQ(shown(view).values.back(), "04");
+
+  view.setTimingValue(86400 + 3600 + 61);
+  EXPECT_EQ(shown(view).values, (std::vector<std::string>{"1", "01", "01", "01"}));
+  EXPECT_EQ(shown(view).units, (std::vector<std::string>{"DAY", "HOUR", "MINUTE", "SECOND"}));
+  EXPECT_EQ(view.displaySegmentSeparators().size(), 3u);
+
+  // 60 -> 59 drops the minute segment and its separator; the seconds segment then spans the
+  // view between both paddings. 59 -> 60 brings them back.
+  view.setTimingValue(60);
+  view.setTimingValue(59);
+  EXPECT_EQ(view.leadingDisplaySegment(), 2);
+  EXPECT_EQ(view.displaySegment(3), nullptr);
+  EXPECT_TRUE(view.displaySegmentSeparators().empty());
+  EXPECT_EQ(view.displaySegment(2)->geometry().left(), 20);
+  EXPECT_EQ(view.displaySegment(2)->geometry().right() + 1, 1400 - 20);
+  view.setTimingValue(60);
+  EXPECT_EQ(shown(view).values, (std::vector<std::string>{"1", "00"}));
+  ASSERT_EQ(view.displaySegmentSeparators().size(), 1u);
+  // The separator stands centred in the 24-point gap left of the seconds segment.
+  const QRect seconds = view.displaySegment(2)->geometry();
+  const QRect gap = view.displaySegmentSeparators()[0]->geometry();
+  EXPECT_NEAR(seconds.left() - (gap.left() + 1.25), 12, 1.0);
+  EXPECT_EQ(view.displaySegment(3)->geometry().right() + 1, seconds.left() - 24);
+  // Out-of-range slots are never used.
+  EXPECT_EQ(view.displaySegment(6), nullptr);
+  EXPECT_TRUE(view.unitValueForDisplaySegment(1).isEmpty());
+}
+
+TEST_F(TimingDisplayTest, StopwatchFractionFollowsTheAccuracySetting) {
+  auto bundle = tw::defaultComponentForType<BTSettingsProvider>()->timeObjectsBundle();
+  TimingDisplayView view;
+  const std::pair<std::int64_t, const char*> cases[] = {
+      {0, "7.5"}, {1, "7.50"}, {2, "7.500"}, {7, "7.5"}};
+  view.setDisplayMilliseconds(true);
+  for (const auto& [accuracy, text] : cases) {
+    bundle->setStopwatchAccuracy(accuracy);
+    view.setTimingValue(0);
+    view.setTimingValue(7.5);
+    EXPECT_EQ(view.displaySegment(2)->valueText().toStdString(), text) << accuracy;
+  }
+  view.setDisplayMilliseconds(false);
+  view.setTimingValue(7.5);
+  EXPECT_EQ(view.displaySegment(2)->valueText().toStdString(), "7");
+}
+
+TEST_F(TimingDisplayTest, DigitsHaveOneAdvanceAndTicksRepaintAtMostOncePerFrame) {
+  const QFontMetricsF metrics(tw::app::tabularDigitFont(100, QFont::Thin));
+  for (char c = '1'; c <= '9'; ++c)
+    EXPECT_DOUBLE_EQ(metrics.horizontalAdvance(QChar(c)), metrics.horizontalAdvance(QChar('0')));
+
+  QWidget window;
+  auto* view = new TimingDisplayView(&window);
+  view->resize(700, 200);
+  window.show();
+  view->setTimingValue(3725.1);
+  settle();
+  const int frames = view->frameCount();
+  const int paints = view->displaySegment(2)->paintCount();
+  const int created = view->segmentsCreated();
+  // A millisecond stopwatch ticking for half a second.
+  QElapsedTimer clock;
+  clock.start();
+  for (int i = 0; clock.elapsed() < 500; ++i) {
+    view->setTimingValue(3725.1 + i * 0.001 * 1000);
+    QCoreApplication::processEvents();
+  }
+  const double seconds = clock.elapsed() / 1000.0;
+  settle();
+  EXPECT_LE(view->frameCount() - frames, seconds * 62 + 2);
+  EXPECT_GE(view->frameCount() - frames, 3) << "the display keeps moving";
+  EXPECT_LE(view->displaySegment(2)->paintCount() - paints, seconds * 62 + 3);
+  EXPECT_EQ(view->segmentsCreated(), created);
+}
+
+TEST_F(TimingDisplayTest, ButtonsSpaceKeyAndMenusFollowTheControl) {
+  auto timer = make("Tea", 1, 3);
+  auto controller = show<TimingDisplayViewControllerWithTouchBar>(timer);
+  EXPECT_EQ(controller->titleField()->text(), "Tea");
+  EXPECT_EQ(controller->startButton()->text(), "Start");
+  EXPECT_TRUE(controller->startButton()->isEnabled());
+  EXPECT_EQ(controller->resetButton()->text(), "Stop");
+  EXPECT_FALSE(controller->resetButton()->isEnabled());
+  EXPECT_EQ(shown(*controller->displayView()).values, (std::vector<std::string>{"3", "00"}))
+      << "a reset timer shows its duration";
+  EXPECT_DOUBLE_EQ(controller->preferredTransitionEndAlphaValue(), 1.0);
+
+  QWidget* root = controller->view();
+  controller->makeFirstResponder();
+  ASSERT_TRUE(controller->isFirstResponder());
+  // Key-downs are swallowed, auto-repeat and other keys do nothing; the release of Space
+  // toggles start and pause.
+  QKeyEvent down(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+  QApplication::sendEvent(root, &down);
+  EXPECT_TRUE(down.isAccepted());
+  key(root, QEvent::KeyRelease, true);
+  key(root, QEvent::KeyRelease, false, Qt::Key_A, "a");
+  EXPECT_EQ(timer->timingState(), 0);
+  key(root, QEvent::KeyRelease);
+  EXPECT_EQ(timer->timingState(), 20);
+  EXPECT_EQ(controller->startButton()->text(), "Pause");
+  EXPECT_TRUE(controller->resetButton()->isEnabled());
+  key(root, QEvent::KeyRelease);
+  EXPECT_EQ(timer->timingState(), 10);
+  EXPECT_EQ(controller->startButton()->text(), "Resume");
+
+  // Menu items take the buttons' titles and enabled states.
+  QAction item;
+  EXPECT_TRUE(controller->validateAction("startTiming", &item));
+  EXPECT_EQ(item.text(), "Resume");
+  EXPECT_TRUE(controller->validateAction("resetTiming", &item));
+  EXPECT_EQ(item.text(), "Stop");
+  controller->performAction("resetTiming", nullptr);
+  EXPECT_EQ(timer->timingState(), 0);
+  EXPECT_FALSE(controller->validateAction("resetTiming", &item));
+
+  // Typing renames the object; the touch bar's title follows.
+  controller->titleField()->setText("Green tea");
+  emit controller->titleField()->textEdited("Green tea");
+  EXPECT_EQ(timer->title(), "Green tea");
+  EXPECT_EQ(controller->touchBar()
+                ->itemForIdentifier(TimingDisplayViewControllerWithTouchBar::kTitleItem)
+                ->stringValue,
+            "Green tea");
+  EXPECT_EQ(controller->touchBar()
+                ->itemForIdentifier(TimingDisplayViewControllerWithTouchBar::kStartItem)
+                ->title,
+            "Start");
+}
+
+TEST_F(TimingDisplayTest, NoObjectShowsUntitledWithEverythingDisabled) {
+  auto controller = show<TimingDisplayViewControllerWithTouchBar>(nullptr);
+  EXPECT_EQ(controller->titleField()->text(), "Untitled");
+  EXPECT_FALSE(controller->titleField()->isEnabled());
+  EXPECT_EQ(controller->startButton()->text(), "Start");
+  EXPECT_FALSE(controller->startButton()->isEnabled());
+  EXPECT_EQ(controller->resetButton()->text(), "Stop");
+  EXPECT_FALSE(controller->resetButton()->isEnabled());
+  EXPECT_DOUBLE_EQ(controller->preferredTransitionEndAlphaValue(), 0.6000000238418579);
+  controller->startTiming();  // nothing to start: no crash
+  QAction item;
+  EXPECT_FALSE(controller->validateAction("startTiming", &item));
+}
+
+TEST_F(TimingDisplayTest, ValuesWhileHiddenAreNotPaintedAndTheLatestShowsWhenVisibleAgain) {
+  auto stopwatch = make("Run", 2);
+  auto controller = show<StopwatchTimingDisplayViewController>(stopwatch);
+  auto* flat = dynamic_cast<FlatButton*>(controller->startButton());
+  ASSERT_TRUE(flat);
+  EXPECT_EQ(flat->activeButtonColor(), *tw::ui::colorNamed("TimingStateGreen"));
+  controller->startTiming();
+  EXPECT_EQ(flat->activeButtonColor(), *tw::ui::colorNamed("TimingStateRed"));
+  EXPECT_EQ(controller->touchBar()
+                ->itemForIdentifier(TimingDisplayViewControllerWithTouchBar::kStartItem)
+                ->bezelColor,
+            tw::ui::colorNamed("TimingStateRed"));
+
+  window_->showMinimized();
+  window_->hide();
+  settle();
+  const double before = controller->displayView()->timingValue();
+  stopwatch->setTimingValue(42.0);  // a tick while hidden
+  EXPECT_DOUBLE_EQ(controller->displayView()->timingValue(), before) << "not painted";
+  // Paused meanwhile (a link action): leaving the running state shows the current value.
+  stopwatch->setTimingValue(43.0);
+  controller->startTiming();
+  EXPECT_EQ(stopwatch->timingState(), 10);
+  EXPECT_NEAR(controller->displayView()->timingValue(),
+              controller->displayViewModel()->currentTimingValue(), 0.001);
+  EXPECT_EQ(flat->activeButtonColor(), *tw::ui::colorNamed("TimingStateGreen"));
+
+  // Still running while hidden, then shown: the latest value is applied.
+  controller->startTiming();
+  stopwatch->setTimingValue(50.0);
+  EXPECT_NE(controller->displayView()->timingValue(), 50.0);
+  window_->showNormal();
+  settle();
+  EXPECT_NEAR(controller->displayView()->timingValue(),
+              controller->displayViewModel()->currentTimingValue(), 0.001);
+}
+
+TEST_F(TimingDisplayTest, FoldingTheActionsListIsStoredAndTheNextPaneOpensFolded) {
+  auto timer = make("Tea", 1, 3);
+  auto controller = show<TimingDisplayViewControllerWithTouchBar>(timer);
+  EXPECT_FALSE(controller->actionsContainerView()->isHidden());
+  EXPECT_EQ(controller->hideOrRevealActionsButton()->property("imageName").toString(),
+            "IconFoldDown");
+  controller->hideOrRevealActions();
+  EXPECT_TRUE(controller->actionsContainerView()->isHidden());
+  EXPECT_EQ(controller->hideOrRevealActionsButton()->property("imageName").toString(),
+            "IconFoldUp");
+  EXPECT_TRUE(tw::defaultComponentForType<BTSettingsProvider>()
+                  ->masterDetailBundle()
+                  ->actionsListViewCollapsed());
+  auto next = show<TimingDisplayViewControllerWithTouchBar>(timer);
+  EXPECT_TRUE(next->actionsContainerView()->isHidden());
+}
+
+TEST_F(TimingDisplayTest, ControllerAndViewModelsAreFreedWithThePaneAndItsViewOutlivesThem) {
+  auto timer = make("Tea", 1, 3);
+  std::weak_ptr<TimingDisplayViewController> weakController;
+  std::weak_ptr<BTTimeObjectTimingDisplayViewModel> weakDisplay;
+  QPointer<QWidget> root;
+  {
+    auto controller = show<TimingDisplayViewControllerWithTouchBar>(timer);
+    weakController = controller;
+    weakDisplay = controller->displayViewModel();
+    root = controller->view();
+  }
+  EXPECT_TRUE(weakController.expired());
+  EXPECT_TRUE(weakDisplay.expired());
+  // The window still holds the view (as during a pane transition): its events reach no
+  // controller.
+  ASSERT_TRUE(root);
+  timer->setTimingValue(12.0);
+  window_->hide();
+  window_->show();
+  settle();
+  root->setFocus();
+  key(root, QEvent::KeyPress);
+  key(root, QEvent::KeyRelease);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(root, &press);
+  EXPECT_EQ(timer->timingState(), 0);
+}
+
+}  // namespace

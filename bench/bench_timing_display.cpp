@@ -1,0 +1,127 @@
+// The detail pane's time display under a millisecond stopwatch (1000 values a second) beside a
+// bare Qt window repainting a label of the same size and font at 60 Hz, each for two seconds of
+// wall time on Qt's offscreen platform. Counters: process CPU seconds per second and repaints
+// per second.
+// Target: the display's CPU <= 2x the bare label's; no more than 60 repaints a second.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <time.h>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QTimer>
+
+#include <filesystem>
+#include <string>
+
+#include "app/Source/Application/CoreAssembly_macOS.h"
+#include "app/Source/TimingDisplay/TimingDisplayView.h"
+#include "core/Source/Settings/BTSettingsProvider.h"
+#include "platform/inject/Injection.h"
+#include "platform/inject/TyphoonComponentFactory.h"
+
+namespace {
+
+constexpr int kRunMs = 2000;
+
+double cpuSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "bench_timing_display";
+  static char* argv[] = {name, nullptr};
+  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static QApplication application(argc, argv);
+  static bool settled = [] {
+    // The settings live in a private temporary folder; the display reads the accuracy there.
+    static char root[] = "/tmp/tickwell-bench-XXXXXX";
+    if (!mkdtemp(root)) return false;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(root, ec);
+    });
+    for (const char* var :
+         {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+      const std::string dir = std::string(root) + "/" + var;
+      std::filesystem::create_directories(dir);
+      setenv(var, dir.c_str(), 1);
+    }
+    static auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
+    auto settings = tw::defaultComponentForType<BTSettingsProvider>();
+    settings->registerDefaults();
+    settings->load();
+    settings->timeObjectsBundle()->setStopwatchAccuracy(2);  // milliseconds, the finest
+    return true;
+  }();
+  (void)settled;
+  return application;
+}
+
+// Runs the event loop for kRunMs with `tick` every `intervalMs`; returns CPU seconds used.
+double run(int intervalMs, const std::function<void(double)>& tick) {
+  QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(&timer, &QTimer::timeout, [&] { tick(clock.elapsed() / 1000.0); });
+  QEventLoop loop;
+  QTimer::singleShot(kRunMs, &loop, &QEventLoop::quit);
+  const double before = cpuSeconds();
+  timer.start(intervalMs);
+  loop.exec();
+  return cpuSeconds() - before;
+}
+
+void BM_TimingDisplayMillisecondStopwatch(benchmark::State& state) {
+  app();
+  QWidget window;
+  auto* view = new TimingDisplayView(&window);
+  view->setDisplayMilliseconds(true);
+  window.resize(700, 240);
+  view->resize(700, 240);
+  window.show();
+  double cpu = 0;
+  int frames = 0;
+  for (auto _ : state) {
+    const int before = view->frameCount();
+    cpu = run(1, [view](double seconds) { view->setTimingValue(3725 + seconds); });
+    frames = view->frameCount() - before;
+  }
+  state.counters["cpu_per_s"] = cpu / (kRunMs / 1000.0);
+  state.counters["repaints_per_s"] = frames / (kRunMs / 1000.0);
+}
+
+// Baseline: one label of the display's number font, its text rewritten at 60 Hz.
+void BM_BareLabel60Hz(benchmark::State& state) {
+  app();
+  QLabel label;
+  label.setFont(tw::app::tabularDigitFont(TimingDisplaySegment::kValuePointSize, QFont::Thin));
+  label.resize(700, 240);
+  label.show();
+  int paints = 0;
+  double cpu = 0;
+  for (auto _ : state) {
+    paints = 0;
+    cpu = run(16, [&](double seconds) {
+      label.setText(QString::number(3725 + seconds, 'f', 3));
+      ++paints;
+    });
+  }
+  state.counters["cpu_per_s"] = cpu / (kRunMs / 1000.0);
+  state.counters["repaints_per_s"] = paints / (kRunMs / 1000.0);
+}
+
+BENCHMARK(BM_TimingDisplayMillisecondStopwatch)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareLabel60Hz)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
