@@ -348,7 +348,7 @@ void TimingDisplayViewController::onTimeObjectChanged() {
   auto self = [weak] { return std::static_pointer_cast<TimingDisplayViewController>(weak.lock()); };
   const unsigned options = tw::KVOInitial | tw::KVONew;
   titleField_->setEnabled(true);
-  bindings_.push_back(timeObject_->observe("title", options, [self](const tw::KeyValueChange&) {
+  bindings_.push_back(timeObject_->observeScoped("title", options, [self](const tw::KeyValueChange&) {
     auto s = self();
     if (!s || !s->titleField_ || !s->timeObject_) return;
     const QString title = qs(s->timeObject_->title());
@@ -365,7 +365,7 @@ void TimingDisplayViewController::onTimeObjectChanged() {
       s->resetButton_->setEnabled(c.isResetEnabled());
     };
     for (const char* key : {"startText", "startEnabled", "resetEnabled"})
-      bindings_.push_back(control->observe(key, options, buttons));
+      bindings_.push_back(control->observeScoped(key, options, buttons));
   } else {
     startButton_->setEnabled(false);
     resetButton_->setEnabled(false);
@@ -373,7 +373,7 @@ void TimingDisplayViewController::onTimeObjectChanged() {
   // Leaving the running state pushes no value of its own: show the current one (a value dropped
   // while the window was hidden would otherwise stay stale).
   bindings_.push_back(
-      timeObject_->observe("timingState", tw::KVONew, [self](const tw::KeyValueChange&) {
+      timeObject_->observeScoped("timingState", tw::KVONew, [self](const tw::KeyValueChange&) {
         auto s = self();
         if (s && s->timeObject_ && s->timeObject_->timingState() != kRunning)
           s->refreshDisplayedValue();
@@ -472,12 +472,12 @@ void TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged() {
   const unsigned options = tw::KVOInitial | tw::KVONew;
   std::weak_ptr<tw::ui::TouchBar> weakBar = bar;
   bindings_.push_back(
-      timeObject()->observe("title", options, [self, weakBar](const tw::KeyValueChange&) {
+      timeObject()->observeScoped("title", options, [self, weakBar](const tw::KeyValueChange&) {
         auto s = self();
         auto b = weakBar.lock();
         if (s && b) b->itemForIdentifier(kTitleItem)->stringValue = s->timeObject()->title();
       }));
-  bindings_.push_back(itemViewModel_->observe("dynamicValueDescription", options,
+  bindings_.push_back(itemViewModel_->observeScoped("dynamicValueDescription", options,
                                               [self, weakBar](const tw::KeyValueChange&) {
                                                 auto s = self();
                                                 auto b = weakBar.lock();
@@ -499,7 +499,7 @@ void TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged() {
       reset->enabled = c.isResetEnabled();
     };
     for (const char* key : {"startText", "startEnabled", "resetEnabled"})
-      bindings_.push_back(control->observe(key, options, buttons));
+      bindings_.push_back(control->observeScoped(key, options, buttons));
   }
 }
 
@@ -527,7 +527,7 @@ StopwatchTimingDisplayViewController::createControlViewModel() {
 void StopwatchTimingDisplayViewController::onTimeObjectChanged() {
   TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged();
   std::weak_ptr<tw::ui::Responder> weak = selfResponder();
-  bindings_.push_back(timeObject()->observe(
+  bindings_.push_back(timeObject()->observeScoped(
       "timingState", tw::KVOInitial | tw::KVONew, [weak](const tw::KeyValueChange&) {
         auto s = std::static_pointer_cast<StopwatchTimingDisplayViewController>(weak.lock());
         if (!s || !s->timeObject()) return;

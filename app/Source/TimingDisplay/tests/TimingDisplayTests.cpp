@@ -18,6 +18,7 @@
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
 #include "app/Source/TimingDisplay/TimingDisplayViewController.h"
 #include "app/tests/SampleData.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
@@ -245,7 +246,7 @@ TEST_F(TimingDisplayTest, ButtonsSpaceKeyAndMenusFollowTheControl) {
 
   // Typing renames the object; the touch bar's title follows.
   controller->titleField()->setText("Green tea");
-  emit controller->titleField()->textEdited("Green tea");
+  Q_EMIT controller->titleField()->textEdited("Green tea");
   EXPECT_EQ(timer->title(), "Green tea");
   EXPECT_EQ(controller->touchBar()
                 ->itemForIdentifier(TimingDisplayViewControllerWithTouchBar::kTitleItem)
