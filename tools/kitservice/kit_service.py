@@ -5,7 +5,8 @@ Serves on a loopback port (HTTP, or HTTPS with a certificate the tests made), an
 requests (settings, application create/update, crash reports, beta checks, events), checks what
 they send (headers, query keys, multipart bodies, gzip parts), answers with replies the test
 scripted (status, body, headers, Retry-After, delay, dropped connection, hang) and appends one JSON
-line per request to a log file the tests read.
+line per request to a log file the tests read (headers by name and in arrival order, each
+multipart part with its SHA-1).
 
 Control (same server): POST /__control/script  {"endpoint": ..., "reply": {...}}
                        POST /__control/reset    clears scripts and the log
@@ -16,6 +17,7 @@ import argparse
 import email.parser
 import email.policy
 import gzip
+import hashlib
 import json
 import os
 import re
@@ -118,7 +120,8 @@ def check_multipart(content_type, body, problems):
         info = {"name": part.get_param("name", header="content-disposition"),
                 "filename": part.get_filename(),
                 "content_type": part.get_content_type(),
-                "length": len(payload)}
+                "length": len(payload),
+                "sha1": hashlib.sha1(payload).hexdigest()}
         if payload[:2] == b"\x1f\x8b":
             try:
                 info["gunzipped_length"] = len(gzip.decompress(payload))
@@ -254,7 +257,8 @@ def make_handler(state):
                 reply["json"]["analytics"]["url"] = "%s://%s/spi/v2/events" % (scheme, host)
             entry = {"time": time.time(), "endpoint": endpoint, "app_id": app_id,
                      "method": self.command, "path": url.path, "query": query,
-                     "headers": headers, "body_length": len(body), "parts": parts,
+                     "headers": headers, "header_order": [k for k, _ in self.headers.items()],
+                     "body_length": len(body), "parts": parts,
                      "problems": problems, "status": reply.get("status", 200),
                      "action": reply.get("action")}
             if endpoint in ("settings", "beta") or not parts:

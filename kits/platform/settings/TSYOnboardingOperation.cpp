@@ -51,6 +51,7 @@ void TSYOnboardingOperation::beginAppConfigure() {
   auto client = networkClient_.lock();
   tw::URLRequest request = onboardingRequestForAppCreate(shouldCreate_);
   const auto* model = appIdentifierModel_.get();
+  const auto icon = iconUtility_.applicationIcon();
   const bool encoded = TSYMultipartMimeStreamEncoder::populateRequest(request, [&](auto& e) {
     e.addValue(TSYGetEscapedBundleIdentifier(), "app[identifier]");
     e.addValue(model ? tw::Value(model->instanceIdentifier()) : tw::Value(),
@@ -70,6 +71,15 @@ void TSYOnboardingOperation::beginAppConfigure() {
         e.addValue(arch, "app[slices][][arch]");
         e.addValue(uuid, "app[slices][][uuid]");
       }
+    }
+    if (icon && !icon->data().empty() && !icon->dataHash().empty()) {
+      e.addValue(icon->dataHash(), "app[icon][hash]");
+      e.addValue(icon->prerendered() ? "true" : "false", "app[icon][prerendered]");
+      e.addValue(std::to_string(static_cast<unsigned long>(icon->size().width)),
+                 "app[icon][width]");
+      e.addValue(std::to_string(static_cast<unsigned long>(icon->size().height)),
+                 "app[icon][height]");
+      e.addFileData(icon->data(), "icon.png", std::string("image/png"), "app[icon][data]");
     }
   });
   if (!encoded) {

@@ -1,9 +1,9 @@
 #pragma once
 // TSYOnboardingOperation: creates (POST) or updates (PUT) the application's record with the kits'
 // web service, sending a multipart form that describes the build: identifiers, versions, install
-// source, system versions, the kits and their versions and each architecture's build identifier.
-// No icon is sent: this system has no application icon to offer. Started directly by the
-// settings manager; completes on the network client's callback queue.
+// source, system versions, the kits and their versions, each architecture's build identifier and
+// the application's icon. Started directly by the settings manager; completes on the network
+// client's callback queue.
 
 #include <memory>
 #include <optional>
@@ -11,6 +11,7 @@
 
 #include "kits/platform/net/TSYNetworkClient.h"
 #include "kits/platform/settings/TSYApplicationIdentiferModel.h"
+#include "kits/platform/settings/TSYIcon.h"
 #include "kits/platform/settings/TSYNetworkOperation.h"
 #include "platform/foundation/Value.h"
 
@@ -57,4 +58,5 @@ class TSYOnboardingOperation : public TSYNetworkOperation {
   std::string appEndpoint_;
   std::weak_ptr<TSYNetworkClient> networkClient_;
   tw::ErrorPtr error_;
+  TSYAppIconUtility iconUtility_;
 };

@@ -2,6 +2,7 @@
 // download, the onboarding form, the cache file and its faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -26,6 +27,16 @@ KitService::Reply settingsReply(const std::string& json, int times = 1) {
   reply.json = *tw::Json::parse(json);
   reply.times = times;
   return reply;
+}
+
+// A PNG's signature and header chunk: all the icon reader looks at.
+tw::Data pngHeader(std::uint32_t width, std::uint32_t height) {
+  tw::Data out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  for (std::uint32_t v : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
+  }
+  out.insert(out.end(), {8, 6, 0, 0, 0, 0, 0, 0, 0});
+  return out;
 }
 
 bool eventually(const std::function<bool()>& done, double seconds = 15) {
@@ -82,6 +93,18 @@ class SettingsFlowTest : public ::testing::Test {
     return out;
   }
 
+  // The names of `wanted` in the order the service received them.
+  static std::vector<std::string> headerOrder(const tw::Value& request,
+                                              const std::vector<std::string>& wanted) {
+    std::vector<std::string> out;
+    for (const auto& name : *request["header_order"].array()) {
+      if (std::find(wanted.begin(), wanted.end(), *name.string()) != wanted.end()) {
+        out.push_back(*name.string());
+      }
+    }
+    return out;
+  }
+
   tw::test::ScopedXdg xdg_;
   KitService service_{false};
   tw::NotificationToken token_;
@@ -113,7 +136,64 @@ TEST_F(SettingsFlowTest, NewAppIsCreatedThenSettingsAreFetchedAgainAndAnnouncedO
   EXPECT_EQ(form["app[build][libraries][io.tessaly.sdk.mac]"], "1.9.0");
   EXPECT_EQ(form["app[slices][][arch]"], "x86_64");
   EXPECT_EQ(form["app[instance_identifier]"], *all[0]["query"]["instance"].string());
+  EXPECT_EQ(form.count("app[icon][hash]"), 0u);  // the bundle has no icon
   EXPECT_EQ(*manager->settingsModel()->appStatus(), "new");
+
+  // On the wire the default headers come first and in their order, then the request's own.
+  const std::vector<std::string> defaults{"User-Agent",
+                                          "Accept-Charset",
+                                          "Accept-Language",
+                                          "Content-Language",
+                                          "X-Morvex-Developer-Token",
+                                          "X-Morvex-API-Client-Id",
+                                          "X-Morvex-API-Client-Display-Version",
+                                          "X-Morvex-API-Client-Build-Version",
+                                          "X-Morvex-API-Key"};
+  auto settingsOrder = defaults;
+  settingsOrder.insert(
+      settingsOrder.end(),
+      {"Accept", "X-Morvex-Installation-ID", "X-Morvex-Device-Model", "X-Morvex-OS-Build-Version",
+       "X-Morvex-OS-Display-Version", "X-Morvex-API-Client-Version"});
+  auto createOrder = defaults;
+  createOrder.insert(createOrder.end(), {"Content-Type", "Content-Length"});
+  EXPECT_EQ(headerOrder(all[0], settingsOrder), settingsOrder);
+  EXPECT_EQ(headerOrder(all[1], createOrder), createOrder);
+}
+
+// A bundle whose desktop entry names its icon: the create form ends with the icon's five fields.
+TEST_F(SettingsFlowTest, TheApplicationIconIsSentFromTheBundle) {
+  const auto dir = xdg_.root() / "bundle";
+  // The bundle identifier "com.example/app" names its entry inside a folder of the bundle.
+  std::filesystem::create_directories(dir / "com.example");
+  std::ofstream(dir / "com.example" / "app.desktop")
+      << "[Desktop Entry]\nName=Example\nIcon=example-icon\n[Desktop Action x]\nIcon=wrong\n";
+  const tw::Data png = pngHeader(512, 512);
+  ASSERT_TRUE(tw::paths::writeFileAtomically(dir / "example-icon.png", png).ok());
+  ASSERT_TRUE(tw::paths::writeFileAtomically(dir / "wrong.png", pngHeader(1, 1)).ok());
+  tw::setKitMainBundleForTesting(tw::Bundle::fromDirectory(dir));
+
+  service_.script(KitService::kSettings, settingsReply(R"({"app": {"status": "new"}})", 2));
+  auto manager = start();
+  ASSERT_TRUE(eventually([&] { return service_.requests("settings").size() == 2; }));
+  auto create = service_.requests("create").at(0);
+  EXPECT_EQ(create["problems"].count(), 0u) << create;
+  const auto& parts = *create["parts"].array();
+  ASSERT_GE(parts.size(), 5u);
+  std::vector<std::string> lastNames;
+  for (auto i = parts.size() - 5; i < parts.size(); ++i)
+    lastNames.push_back(*parts[i]["name"].string());
+  EXPECT_EQ(lastNames,
+            (std::vector<std::string>{"app[icon][hash]", "app[icon][prerendered]",
+                                      "app[icon][width]", "app[icon][height]", "app[icon][data]"}));
+  auto form = fields(create);
+  EXPECT_EQ(form["app[icon][hash]"], TSYSHA1HexStringForData(png));
+  EXPECT_EQ(form["app[icon][prerendered]"], "true");
+  EXPECT_EQ(form["app[icon][width]"], "512");
+  EXPECT_EQ(form["app[icon][height]"], "512");
+  const auto& data = parts.back();
+  EXPECT_EQ(*data["filename"].string(), "icon.png");
+  EXPECT_EQ(*data["content_type"].string(), "image/png");
+  EXPECT_EQ(*data["sha1"].string(), TSYSHA1HexStringForData(png));  // the bytes arrive whole
 }
 
 TEST_F(SettingsFlowTest, UpdateIsSentAfterTheAnnouncement) {
@@ -207,3 +287,21 @@ TEST(SettingsCache, UnreadableOrMistypedSettingsReadAsAbsent) {
 }
 
 }  // namespace
+
+TEST(AppIcon, TheApplicationsOwnIconIsFoundAndDamagedImagesGiveNone) {
+  tw::setKitMainBundleForTesting(nullptr);
+  auto icon = TSYAppIconUtility().applicationIcon();
+  ASSERT_TRUE(icon);  // the desktop entry's icon among the application's resources
+  EXPECT_EQ(icon->size().width, 64);
+  EXPECT_EQ(icon->dataHash().size(), 40u);
+  EXPECT_TRUE(icon->isWithinMaxSurfaceArea());
+
+  tw::Data wide = pngHeader(1025, 1024);
+  EXPECT_FALSE(TSYIcon::initWithImage(wide)->isWithinMaxSurfaceArea());
+  for (tw::Data bad : {tw::Data{}, tw::Data(wide.begin(), wide.begin() + 20), pngHeader(0, 5),
+                       tw::Data(40, 'x')}) {
+    EXPECT_FALSE(TSYIcon::initWithImage(bad));
+  }
+  wide[12] = 'X';  // a first chunk that is not the header
+  EXPECT_FALSE(TSYIcon::initWithImage(wide));
+}
