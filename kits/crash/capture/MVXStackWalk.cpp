@@ -28,60 +28,74 @@ bool findImage(uintptr_t address, MVXUnwindImage* image) {
   return MVXUnwindDefaultFindImage(address, image);
 }
 
-// The unwinder speaks printf; the kit log takes typed arguments and knows no length modifiers, so
-// the format is copied without them and each argument fetched by its conversion.
-void log(const char* format, ...) {
-  const int level = MVXStackWalkLogLevel(format);
-  constexpr std::size_t kMaxArgs = 12;
+constexpr std::size_t kMaxArgs = 12;
+
+// One unwinder message as the kit log takes it.
+struct Converted {
   MVXLogArg args[kMaxArgs] = {MVXLogArg(0), MVXLogArg(0), MVXLogArg(0), MVXLogArg(0),
                               MVXLogArg(0), MVXLogArg(0), MVXLogArg(0), MVXLogArg(0),
                               MVXLogArg(0), MVXLogArg(0), MVXLogArg(0), MVXLogArg(0)};
   char chars[kMaxArgs][2] = {};
-  char plain[256];
-  std::size_t used = 0, count = 0;
-  va_list list;
-  va_start(list, format);
-  for (const char* f = format; *f != 0 && used + 3 < sizeof plain; ++f) {
+  char format[256];
+  std::size_t count = 0;
+};
+
+// The unwinder speaks printf; the kit log takes typed arguments and knows no length modifiers, so
+// the format is copied without them and each argument fetched by its conversion.
+void convert(Converted* out, const char* format, va_list list) {
+  std::size_t used = 0;
+  char* plain = out->format;
+  for (const char* f = format; *f != 0 && used + 3 < sizeof out->format; ++f) {
     plain[used++] = *f;
     if (*f != '%') continue;
     if (f[1] == '%') {
-      plain[used++] = *++f;
+      // The kit log writes a '%' that no conversion letter follows as it stands.
+      ++f;
+      if (std::strchr("sdupx", f[1]) != nullptr || f[1] == 0) plain[used++] = '%';
       continue;
     }
     int longs = 0;
     while (f[1] == 'l' || f[1] == 'z') longs += *++f == 'z' ? 2 : 1;
     const char spec = f[1];
-    if (spec == 0 || count == kMaxArgs) break;
+    if (spec == 0 || out->count == kMaxArgs) break;
     ++f;
+    MVXLogArg* arg = &out->args[out->count++];
     switch (spec) {
       case 's':
-        args[count++] = MVXLogArg(va_arg(list, const char*));
+        *arg = MVXLogArg(va_arg(list, const char*));
         break;
       case 'p':
-        args[count++] = MVXLogArg(va_arg(list, const void*));
+        *arg = MVXLogArg(va_arg(list, const void*));
         break;
-      case 'c':
-        chars[count][0] = static_cast<char>(va_arg(list, int));
-        args[count] = MVXLogArg(static_cast<const char*>(chars[count]));
-        ++count;
+      case 'c': {
+        char* text = out->chars[out->count - 1];
+        text[0] = static_cast<char>(va_arg(list, int));
+        *arg = MVXLogArg(static_cast<const char*>(text));
         plain[used++] = 's';
         continue;
+      }
       case 'd':
       case 'i':
-        args[count++] =
-            longs > 0 ? MVXLogArg(va_arg(list, long long)) : MVXLogArg(va_arg(list, int));
+        *arg = longs > 0 ? MVXLogArg(va_arg(list, long long)) : MVXLogArg(va_arg(list, int));
         break;
       default:
-        args[count++] = longs > 0 ? MVXLogArg(va_arg(list, unsigned long long))
-                                  : MVXLogArg(va_arg(list, unsigned));
+        *arg = longs > 0 ? MVXLogArg(va_arg(list, unsigned long long))
+                         : MVXLogArg(va_arg(list, unsigned));
         break;
     }
-    // 64-bit values print whole as pointers; the kit log's %u and %x keep 32 bits.
-    plain[used++] = longs > 0 && spec != 's' ? (spec == 'd' ? 'd' : 'p') : spec;
+    // Unsigned 64-bit values print whole as hexadecimal; the kit log's %u and %x keep 32 bits.
+    plain[used++] = longs > 0 && spec != 'd' && spec != 'i' ? 'p' : spec == 'i' ? 'd' : spec;
   }
-  va_end(list);
   plain[used] = 0;
-  MVXSDKLogArgs(level, plain, args, count);
+}
+
+void log(const char* format, ...) {
+  Converted converted;
+  va_list list;
+  va_start(list, format);
+  convert(&converted, format, list);
+  va_end(list);
+  MVXSDKLogArgs(MVXStackWalkLogLevel(format), converted.format, converted.args, converted.count);
 }
 
 }  // namespace
@@ -114,4 +128,13 @@ bool MVXStackWalkInit(MVXUnwindContext* walk, const mcontext_t* context) {
   MVXMachineContext64 registers;
   if (!MVXMachineContextFromUContext(&wrapped, &registers)) return false;
   return registers.ss.rip != 0 && MVXUnwindInit(walk, registers);
+}
+
+std::size_t MVXStackWalkFormatLog(char* out, std::size_t size, const char* format, ...) {
+  Converted converted;
+  va_list list;
+  va_start(list, format);
+  convert(&converted, format, list);
+  va_end(list);
+  return MVXSDKLogFormat(out, size, converted.format, converted.args, converted.count);
 }

@@ -10,6 +10,8 @@
 
 #include <ucontext.h>
 
+#include <cstddef>
+
 #include "kits/crash/unwind/MVXUnwind.h"
 
 void MVXStackWalkConnect();
@@ -20,3 +22,5 @@ bool MVXStackWalkInit(MVXUnwindContext* walk, const mcontext_t* context);
 // The kit log level of an unwinder line, read from the level word that leads its format: its
 // per-frame traces are debug lines, off while a crash is walked.
 int MVXStackWalkLogLevel(const char* format);
+// Formats an unwinder message as the kit log writes it; for tests.
+std::size_t MVXStackWalkFormatLog(char* out, std::size_t size, const char* format, ...);
