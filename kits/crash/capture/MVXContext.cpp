@@ -12,6 +12,7 @@
 #include "kits/crash/capture/MVXException.h"
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXSignal.h"
+#include "kits/crash/capture/MVXStackWalk.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "kits/platform/TSYAppInfo.h"
@@ -159,6 +160,9 @@ bool MVXContextInitialize(const MVXContextSettings* settings) {
   if (!readonly->debuggerAttached) {
     MVXSignalInstallAlternateStack(&readonly->signal, stack, kMVXAlternateStackSize);
   }
+  // Before any handler exists: the walks it runs use the kit's reads, images and log.
+  MVXStackWalkConnect();
+  MVXStackWalkRecordThreadStack();
 
   auto copy = std::make_shared<SettingsCopy>(*settings);
   auto group = std::make_shared<tw::DispatchGroup>();

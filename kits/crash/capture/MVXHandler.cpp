@@ -19,6 +19,13 @@ __attribute__((noinline)) void liveContext(mcontext_t* out) {
   *out = here.uc_mcontext;
 }
 
+// The crashed thread starts from the full signal context.
+MVXMachineContext64 fromUserContext(const ucontext_t* userContext) {
+  MVXMachineContext64 registers;
+  MVXMachineContextFromUContext(userContext, &registers);
+  return registers;
+}
+
 void writeRegisters(MVXFile* file, const mcontext_t& m) {
   static const struct {
     const char* name;
@@ -103,6 +110,7 @@ bool MVXProcessRecordAllThreads(const MVXProcess* process, MVXFile* file) {
   bool all = true;
   for (int i = 0; i < process->threads->count; ++i) {
     MVXSDKLOG(2, "INFO  [%s:%d] recording thread %d data\n", i);
+    const pid_t tid = process->threads->tids[i];
     mcontext_t context;
     // One unreadable thread is written with empty registers and no frames; the others follow.
     const bool haveState = MVXProcessGetThreadState(process, i, &context);
@@ -115,27 +123,37 @@ bool MVXProcessRecordAllThreads(const MVXProcess* process, MVXFile* file) {
     MVXFileWriteHashKey(file, "stacktrace");
     MVXFileWriteArrayStart(file);
     const int threshold = rw != nullptr ? rw->logThreshold.load() : 1;
+    // The walk's per-frame traces would bury the report's own lines and run into the log's cap.
+    if (rw != nullptr && threshold < 2) rw->logThreshold.store(2);
     std::uintptr_t repeatedPc = 0;
     std::uint64_t repeatCount = 0;
     bool cut = false;
-    MVXStackWalkCursor cursor;
-    if (haveState && !MVXStackWalkInit(&cursor, &context)) {
+    // About 4.7 KB: one walk at a time, on the signal stack.
+    MVXUnwindContext walk;
+    const bool started =
+        haveState && (tid == process->crashedThread && process->userContext != nullptr
+                          ? MVXUnwindInit(&walk, fromUserContext(process->userContext))
+                          : MVXStackWalkInit(&walk, &context));
+    if (haveState && !started) {
       MVXSDKLOG(3, "WARN  [%s:%d] unable to init unwind context\n");
-    } else if (haveState) {
-      while (MVXStackWalkStep(&cursor)) {
-        if (!cut && cursor.repeatCount >= 10) {
+    } else if (started) {
+      while (MVXUnwindNextFrame(&walk)) {
+        const std::uintptr_t pc = MVXUnwindGetPC(&walk);
+        // The unwinder counts repeats after the first sighting; the record counts sightings.
+        const std::uint64_t sightings = std::uint64_t{MVXUnwindGetRepeatCount(&walk)} + 1;
+        if (!cut && sightings >= 10) {
           MVXSDKLOG(3, "WARN  [%s:%d] Possible infinite recursion - suppressing logging\n");
-          if (rw != nullptr) rw->logThreshold.store(3);
+          if (rw != nullptr) rw->logThreshold.store(threshold > 3 ? threshold : 3);
           cut = true;
-          repeatedPc = cursor.pc;
-          repeatCount = cursor.repeatCount;
+          repeatedPc = pc;
+          repeatCount = sightings;
           continue;
         }
-        if (cut && cursor.pc == repeatedPc) {
-          repeatCount = cursor.repeatCount;
+        if (cut && pc == repeatedPc) {
+          repeatCount = sightings;
           continue;
         }
-        MVXFileWriteArrayEntryUint64(file, cursor.pc);
+        MVXFileWriteArrayEntryUint64(file, pc);
       }
     }
     MVXFileWriteArrayEnd(file);

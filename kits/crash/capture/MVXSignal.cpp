@@ -13,6 +13,7 @@
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXHandler.h"
 #include "kits/crash/capture/MVXSDKLog.h"
+#include "kits/crash/capture/MVXStackWalk.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/machine/Machine.h"
@@ -238,7 +239,10 @@ thread_local ThreadAlternateStack tThreadStack;
 
 bool tw::crash::installThreadAlternateStack() {
   stack_t current{};
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
+  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) {
+    MVXStackWalkRecordThreadStack();
+    return true;
+  }
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const std::size_t size = 64 * 1024;
   void* mapping =
@@ -254,5 +258,6 @@ bool tw::crash::installThreadAlternateStack() {
   }
   tThreadStack.mapping = mapping;
   tThreadStack.length = size + page;
+  MVXStackWalkRecordThreadStack();
   return true;
 }

@@ -1,26 +1,26 @@
 #pragma once
-// Walks a thread's stack by frame pointers from a register context; every read goes through the
-// kernel-checked reader, so a broken chain ends the walk instead of faulting. The unwinder that
-// reads the images' unwind tables replaces MVXStackWalkStep; callers see only the cursor.
+// Connects the crash kit to the stack unwinder: the unwinder reads memory through the
+// kernel-checked MVXReadMemory, finds images in the kit's lock-free binary-image table and writes
+// its messages to the kit log. The walk itself reads the images' unwind tables frame by frame and
+// takes the frame-pointer chain only where an image has none for a frame.
 //
-// Plain data on the caller's stack; async-signal-safe; one cursor per walk.
+// MVXStackWalkConnect runs once at set-up, before the handlers are installed;
+// MVXStackWalkRecordThreadStack on each thread that may walk, outside signal handlers. Walks are
+// async-signal-safe; the caller owns the MVXUnwindContext (one per walk, on the signal stack).
 
 #include <ucontext.h>
 
-#include <cstdint>
+#include <cstddef>
 
-constexpr std::uint64_t kMVXStackWalkMaxFrames = 600000;
+#include "kits/crash/unwind/MVXUnwind.h"
 
-struct MVXStackWalkCursor {
-  std::uintptr_t pc = 0;
-  std::uintptr_t fp = 0;
-  std::uintptr_t sp = 0;
-  std::uint64_t frames = 0;
-  // Consecutive steps that produced the same pc, this one included.
-  std::uint64_t repeatCount = 0;
-  bool started = false;
-};
-
-bool MVXStackWalkInit(MVXStackWalkCursor* cursor, const mcontext_t* context);
-// Advances to the next frame; the first step yields the context's own pc.
-bool MVXStackWalkStep(MVXStackWalkCursor* cursor);
+void MVXStackWalkConnect();
+// Lets walks on the calling thread read its own stacks with plain loads.
+void MVXStackWalkRecordThreadStack();
+// Starts a walk from a thread's registers; the first MVXUnwindNextFrame yields their pc.
+bool MVXStackWalkInit(MVXUnwindContext* walk, const mcontext_t* context);
+// The kit log level of an unwinder line, read from the level word that leads its format: its
+// per-frame traces are debug lines, off while a crash is walked.
+int MVXStackWalkLogLevel(const char* format);
+// Formats an unwinder message as the kit log writes it; for tests.
+std::size_t MVXStackWalkFormatLog(char* out, std::size_t size, const char* format, ...);

@@ -19,6 +19,7 @@
 #include "kits/crash/capture/MVXFile.h"
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXSignal.h"
+#include "kits/crash/capture/MVXStackWalk.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
 
@@ -57,6 +58,20 @@ TEST(KitLog, FormatsItsOwnConversionsAndLeavesOthersAlone) {
   char tiny[4];
   const MVXLogArg none[] = {MVXLogArg(0)};
   EXPECT_EQ(MVXSDKLogFormat(tiny, sizeof tiny, "abcdef", none, 0), 3u);
+}
+
+// The unwinder's printf-style messages reach the kit log whole: length modifiers, 64-bit values
+// and characters included, and only its errors above the debug level.
+TEST(KitLog, UnwinderMessagesKeepTheirValuesAndOnlyErrorsRiseAboveDebug) {
+  char out[256];
+  MVXStackWalkFormatLog(out, sizeof out, "WARN  [%s:%d] %llu %lx %c %u%% %zu\n", "step", 7,
+                        0x123456789ull, 0xfedcba9876ul, 'r', 5u, std::size_t{9});
+  EXPECT_STREQ(out, "WARN  [step:7] 0x123456789 0xfedcba9876 r 5% 0x9\n");
+  MVXStackWalkFormatLog(out, sizeof out, "%lld %d %p", -3ll, -4, reinterpret_cast<void*>(16));
+  EXPECT_STREQ(out, "-3 -4 0x10");
+  EXPECT_EQ(MVXStackWalkLogLevel("ERROR [f:1] no image\n"), 4);
+  EXPECT_EQ(MVXStackWalkLogLevel("WARN  [f:1] Getting register 1\n"), 1);
+  EXPECT_EQ(MVXStackWalkLogLevel("INFO  [f:1] frame\n"), 1);
 }
 
 TEST(RecordFile, WritesLinesAJsonReaderAcceptsWithEscapesHexAndExtremeNumbers) {

@@ -73,6 +73,27 @@ extern "C" __attribute__((noinline)) int tw_recurse(int depth) {
 
 extern "C" __attribute__((noinline)) void tw_write_null() { *gNull = 1; }
 
+// The comparators run inside the C library's sort, whose frames keep no frame pointers: the walk
+// from them back to main goes through the library's unwind tables.
+extern "C" __attribute__((noinline)) int tw_compare_then_crash(const void* a, const void* b) {
+  *gNull = 1;
+  return *static_cast<const int*>(a) - *static_cast<const int*>(b);
+}
+
+extern "C" __attribute__((noinline)) int tw_compare_then_block(const void* a, const void* b) {
+  gReady.fetch_add(1);
+  for (;;) pause();
+  return *static_cast<const int*>(a) - *static_cast<const int*>(b);
+}
+
+extern "C" __attribute__((noinline)) int tw_sort(int (*compare)(const void*, const void*)) {
+  int values[] = {3, 1, 2};
+  qsort(values, 3, sizeof values[0], compare);
+  return values[0] + gOne;  // keeps this frame: no tail call into the sort
+}
+
+extern "C" __attribute__((noinline)) void tw_blocked_sorter() { tw_sort(tw_compare_then_block); }
+
 void ownHandler(int, siginfo_t*, void*) {
   static const char kMarker[] = "own handler ran\n";
   if (write(STDOUT_FILENO, kMarker, sizeof kMarker - 1) < 0) _exit(2);
@@ -181,6 +202,13 @@ int main(int argc, char** argv) {
       throw std::runtime_error("tickwell \"boom\"\n");
     });
     thrower.join();
+  }
+  if (mode == "qsort") {
+    std::thread blocked(tw_blocked_sorter);
+    pthread_setname_np(blocked.native_handle(), "sort-blocker");
+    blocked.detach();
+    while (gReady.load() < 1) std::this_thread::yield();
+    return tw_sort(tw_compare_then_crash);
   }
   if (mode == "threads") {
     startBlockers();

@@ -219,6 +219,74 @@ TEST(CrashCapture, BlockedThreadsTopFramesMatchTheirFunctions) {
   fs::remove_all(run.dir);
 }
 
+// The recorded image that holds pc, or an empty path.
+std::string imageOf(const std::vector<Image>& images, std::uint64_t pc) {
+  for (const auto& image : images) {
+    if (pc >= image.base && pc < image.base + image.size) return image.path;
+  }
+  return {};
+}
+
+// The child and the C library are built without frame pointers: the stacks are followed through
+// the unwind tables, across the library's sort and back into the code that called it.
+TEST(CrashCapture, StacksThroughTheLibrarySortReachTheirCallers) {
+  const ChildRun run = runChild("qsort");
+  ASSERT_TRUE(WIFSIGNALED(run.status));
+  const auto lines = readRecords(run.dir / "signal.mvxrecord");
+  const int crashed = checkCrashFile(lines, "signal");
+  ASSERT_GE(crashed, 0);
+  const auto images = loadedImages(run.dir);
+  // The functions of a thread's frames, and whether one between its top and the sort's caller
+  // lies in the C library.
+  const auto functions = [&](int thread, bool* throughLibc) {
+    std::vector<std::string> names;
+    *throughLibc = false;
+    bool pastCaller = false;
+    for (const auto& pc : lines[1]["threads"][thread]["stacktrace"]) {
+      const auto address = pc.get<std::uint64_t>();
+      // Callers' pcs are return addresses: the call lies one byte back, and may end a function.
+      names.push_back(functionAt(images, address - (names.empty() ? 0 : 1)));
+      pastCaller = pastCaller || names.back() == "tw_sort";
+      // The C library, or the sanitizer runtime that stands in front of its sort.
+      const bool inLibc = imageOf(images, address).find("/lib/") != std::string::npos;
+      if (names.size() > 1 && !pastCaller && inLibc) *throughLibc = true;
+    }
+    return names;
+  };
+  const auto position = [](const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) - names.begin();
+  };
+
+  bool throughLibc = false;
+  const auto crashing = functions(crashed, &throughLibc);
+  ASSERT_FALSE(crashing.empty());
+  EXPECT_EQ(crashing[0], "tw_compare_then_crash");
+  EXPECT_TRUE(throughLibc);
+  const auto sortAt = position(crashing, "tw_sort");
+  const auto mainAt = position(crashing, "main");
+  EXPECT_LT(sortAt, mainAt) << ::testing::PrintToString(crashing);
+  EXPECT_LT(mainAt, static_cast<long>(crashing.size())) << ::testing::PrintToString(crashing);
+
+  // The other thread waits in the kernel, entered from the library, under its comparator.
+  int blocked = -1;
+  const json& names = lines[4]["thread_names"];
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == "sort-blocker") blocked = static_cast<int>(i);
+  }
+  ASSERT_GE(blocked, 0);
+  const auto waiting = functions(blocked, &throughLibc);
+  ASSERT_GE(waiting.size(), 4u);
+  EXPECT_NE(imageOf(images, lines[1]["threads"][blocked]["stacktrace"][0]).find("/lib/"),
+            std::string::npos);
+  const auto compareAt = position(waiting, "tw_compare_then_block");
+  const auto callerAt = position(waiting, "tw_sort");
+  EXPECT_TRUE(throughLibc);
+  EXPECT_LT(compareAt, callerAt) << ::testing::PrintToString(waiting);
+  // Past the sort's caller the walk goes on to the thread's start.
+  EXPECT_LT(callerAt + 1, static_cast<long>(waiting.size())) << ::testing::PrintToString(waiting);
+  fs::remove_all(run.dir);
+}
+
 TEST(CrashCapture, NullWriteInALibraryOpenedAtRunTimeIsFoundInItsImage) {
   const ChildRun run = runChild("dlopen");
   ASSERT_TRUE(WIFSIGNALED(run.status));
@@ -351,7 +419,7 @@ TEST(CrashCapture, ReportedStacksNameTheFunctionsTheDebuggerSees) {
     if (name.rfind("blocker-", 0) != 0 && name != "crash-main") continue;
     const auto found = oracle.find(name);
     ASSERT_NE(found, oracle.end()) << name;
-    // Frame 0 only: callers of frameless leaf functions wait for the table-driven unwinder.
+    // Frame 0 only: the callers are followed by the library-sort test.
     const std::string ours = stem(functionAt(images, lines[1]["threads"][i]["stacktrace"][0]));
     EXPECT_NE(std::find(found->second.begin(), found->second.end(), ours), found->second.end())
         << name << ": " << ours;
