@@ -413,8 +413,9 @@ void prepare(const Keys& keys, std::size_t from, Value start, Object* rawStart, 
     } else if (!last || wantEnd) {
       current = valueForKeyOfValue(current, k[t]);
     }
-    if (last && wantEnd) out.end = std::move(current);
   }
+  // Only the last step reads the end value, so it is taken once the walk is over.
+  if (wantEnd && from < k.size()) out.end = std::move(current);
 }
 
 // ----- bookkeeping under the lock

@@ -243,9 +243,8 @@ struct Reader {
       case PLIST_UINT: {
         uint64_t u = 0;
         plist_get_uint_val(node, &u);
-        if (u <= static_cast<uint64_t>(kInt64Max))
-          out = Value(static_cast<std::int64_t>(u));
-        else if (integerNodeIsNegative(node))
+        // A negative integer arrives as its two's complement bits.
+        if (u <= static_cast<uint64_t>(kInt64Max) || integerNodeIsNegative(node))
           out = Value(static_cast<std::int64_t>(u));
         else
           out = Value(std::uint64_t{u});

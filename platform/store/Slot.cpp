@@ -1,5 +1,7 @@
 #include "platform/store/Slot.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -118,7 +120,9 @@ bool Slot::operator==(const Slot& other) const {
     case Kind::Int:
       return i_ == other.i_;
     case Kind::Double:
-      return std::memcmp(&d_, &other.d_, sizeof d_) == 0 || d_ == other.d_;
+      // Identical bits (a NaN equals itself) or equal values (+0 equals -0).
+      return std::bit_cast<std::uint64_t>(d_) == std::bit_cast<std::uint64_t>(other.d_) ||
+             d_ == other.d_;
     case Kind::String:
       return string() == other.string();
     case Kind::Object:
