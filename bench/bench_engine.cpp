@@ -19,11 +19,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/BenchStats.h"
-#include "bench/BenchThreads.h"
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
+#include "bench/BenchStats.h"
+#include "bench/BenchThreads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -41,7 +41,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
@@ -51,6 +50,7 @@
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataService.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Settings/BTTimeObjectsBundleSettingsImpl.h"
 #include "core/Source/Settings/BTUserDefaultsSettingsService.h"
 #include "core/Source/Timing/BTActionExecutor.h"
@@ -86,7 +86,6 @@ constexpr long kFinishDuration = 2;
 constexpr double kTimerTickPeriod = 0.25;   // 4 Hz with only timers running
 constexpr double kTimerUpdatePeriod = 0.5;  // a 2 Hz object is served every second tick
 
-
 // ----- measuring
 
 double processCpuSeconds() {
@@ -94,8 +93,6 @@ double processCpuSeconds() {
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
-
-
 
 // Pumps the main queue for `seconds` of real time; `atEnd` runs on the main thread as the last
 // block of the period. The loop sleeps whenever nothing is queued (no polling).
@@ -305,16 +302,15 @@ void BM_BaselineEmptyBlocks(benchmark::State& state) {
     std::atomic<long> posted{0};
     std::thread poster([&] {
       auto main = tw::DispatchQueue::main();
-      tw::bench::runTimerfdBaseline(
-          tw::clock::monotonicNanos(), kTickNs,
-          [&](std::int64_t latest, std::int64_t count, std::int64_t) {
-            for (std::int64_t k = latest - count + 1; k <= latest; ++k) {
-              const long n = blocksForTick(static_cast<std::uint64_t>(k));
-              for (long b = 0; b < n; ++b) main->async([] {});
-              posted.fetch_add(n, std::memory_order_relaxed);
-            }
-            return !stop.load(std::memory_order_relaxed);
-          });
+      tw::bench::runTimerfdBaseline(tw::clock::monotonicNanos(), kTickNs,
+                                    [&](std::int64_t latest, std::int64_t count, std::int64_t) {
+                                      for (std::int64_t k = latest - count + 1; k <= latest; ++k) {
+                                        const long n = blocksForTick(static_cast<std::uint64_t>(k));
+                                        for (long b = 0; b < n; ++b) main->async([] {});
+                                        posted.fetch_add(n, std::memory_order_relaxed);
+                                      }
+                                      return !stop.load(std::memory_order_relaxed);
+                                    });
     });
     runMainFor(1.0);  // settled into its rhythm
     CpuRun run;
@@ -490,7 +486,6 @@ BENCHMARK(BM_BaselineEmptyBlocks)->Iterations(1)->UseManualTime()->Unit(benchmar
 BENCHMARK(BM_EngineLoad)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinishDelay)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdleAfterRuns)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-
 
 void printFinish(const char* what, const Percentiles& p) {
   std::printf("%-34s samples %zu  delay p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms\n", what,

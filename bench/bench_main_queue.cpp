@@ -123,7 +123,8 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (!g_mainQueue || !g_baseline) return 0;  // filtered run: nothing to compare
-  std::printf("\nmain queue       p50 %7.1f us  p99 %7.1f us\n", g_mainQueue->p50, g_mainQueue->p99);
+  std::printf("\nmain queue       p50 %7.1f us  p99 %7.1f us\n", g_mainQueue->p50,
+              g_mainQueue->p99);
   std::printf("bare mutex+cv    p50 %7.1f us  p99 %7.1f us\n", g_baseline->p50, g_baseline->p99);
   const double ratio = g_mainQueue->p99 / g_baseline->p99;
   const bool pass = ratio <= 2.0;

@@ -38,9 +38,9 @@
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataService.h"
 #include "platform/foundation/Dispatch.h"
-#include "platform/testsupport/TestSupport.h"
 #include "platform/store/Context.h"
 #include "platform/store/PersistentStore.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -332,8 +332,7 @@ void BM_Save1000Changed_Store(benchmark::State& state) {
     // next changes, so nothing but the timed save can write them.
     tw::RunLoop::main().drain();
     ++round;
-    const std::int64_t newState =
-        round % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning;
+    const std::int64_t newState = round % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning;
     for (int i = 0; i < kChanged; ++i) {
       BTTimer& timer = *timers[static_cast<std::size_t>(i) * kChangeStride];
       timer.setTimingState(newState);
@@ -397,8 +396,7 @@ void BM_Save1000Changed_RawSQLite(benchmark::State& state) {
   static std::int64_t round = 0;
   for (auto _ : state) {
     ++round;
-    const std::int64_t newState =
-        round % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning;
+    const std::int64_t newState = round % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning;
     check(db, sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), "begin");
     for (int i = 0; i < kChanged; ++i) {
       sqlite3_bind_int64(update, 1, newState);

@@ -21,8 +21,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/BenchStats.h"
 #include <time.h>
+#include "bench/BenchStats.h"
 
 #include <algorithm>
 #include <atomic>
@@ -38,9 +38,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/UserMessages/BTNotification.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTrigger.h"
@@ -50,8 +48,10 @@
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/PlatformServices/BTNotificationService.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Services/DataServiceBundle/BTTimeObjectDataProvider.h"
 #include "core/Source/Timing/BTTimingController.h"
+#include "core/Source/UserMessages/BTNotification.h"
 #include "platform/desktop/UserNotificationCenter.h"
 #include "platform/desktop/tests/integration/FakeNotificationServer.h"
 #include "platform/desktop/tests/integration/PrivateSessionBus.h"

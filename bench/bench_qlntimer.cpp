@@ -70,7 +70,6 @@ void report(benchmark::State& state, const Result& r) {
   state.counters["stalls"] = static_cast<double>(r.stalls);
 }
 
-
 void BM_QLNTimer200Hz(benchmark::State& state) {
   auto queue = tw::DispatchQueue::createSerial("com.velmora.tickwell.bench.timerQueue",
                                                tw::QoS::UserInitiated, -1);
@@ -116,16 +115,16 @@ void BM_BareTimerfd200Hz(benchmark::State& state) {
     const std::int64_t stopAt =
         anchor + std::chrono::duration_cast<std::chrono::nanoseconds>(kRun).count();
     std::thread loop([&] {
-      tw::bench::runTimerfdBaseline(
-          anchor, kIntervalNs, [&](std::int64_t latest, std::int64_t, std::int64_t now) {
-            if (now >= stopAt) return false;
-            if (count < at.size()) {
-              at[count] = now;
-              index[count] = latest;
-            }
-            ++count;
-            return true;
-          });
+      tw::bench::runTimerfdBaseline(anchor, kIntervalNs,
+                                    [&](std::int64_t latest, std::int64_t, std::int64_t now) {
+                                      if (now >= stopAt) return false;
+                                      if (count < at.size()) {
+                                        at[count] = now;
+                                        index[count] = latest;
+                                      }
+                                      ++count;
+                                      return true;
+                                    });
     });
     loop.join();
     const std::int64_t end = tw::clock::monotonicNanos();
@@ -148,16 +147,18 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   bool pass = true;
   if (g_timerfd) {
-    std::printf("\nbare timerfd  firings %zu (expected %zu)  deviation p50 %6.1f us  p99 %6.1f us  "
-                "max %7.1f us  stalls %zu\n",
-                g_timerfd->firings, g_timerfd->expected, g_timerfd->p50Us, g_timerfd->p99Us,
-                g_timerfd->maxUs, g_timerfd->stalls);
+    std::printf(
+        "\nbare timerfd  firings %zu (expected %zu)  deviation p50 %6.1f us  p99 %6.1f us  "
+        "max %7.1f us  stalls %zu\n",
+        g_timerfd->firings, g_timerfd->expected, g_timerfd->p50Us, g_timerfd->p99Us,
+        g_timerfd->maxUs, g_timerfd->stalls);
   }
   if (g_timer) {
-    std::printf("QLNTimer      firings %zu (expected %zu)  deviation p50 %6.1f us  p99 %6.1f us  "
-                "max %7.1f us  stalls %zu\n",
-                g_timer->firings, g_timer->expected, g_timer->p50Us, g_timer->p99Us,
-                g_timer->maxUs, g_timer->stalls);
+    std::printf(
+        "QLNTimer      firings %zu (expected %zu)  deviation p50 %6.1f us  p99 %6.1f us  "
+        "max %7.1f us  stalls %zu\n",
+        g_timer->firings, g_timer->expected, g_timer->p50Us, g_timer->p99Us, g_timer->maxUs,
+        g_timer->stalls);
     const long diff = static_cast<long>(g_timer->firings) - static_cast<long>(g_timer->expected);
     const bool countOk = diff >= -1 && diff <= 1;
     const bool devOk = g_timer->p99Us <= 1000.0;

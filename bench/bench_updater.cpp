@@ -65,8 +65,6 @@ void report(benchmark::State& state, const Deviation& d) {
   state.counters["dev_max_us"] = d.maxUs;
 }
 
-
-
 // Baseline: the kernel's own periodic timer read by one thread, on an absolute schedule.
 void BM_BareTimerfd200Hz(benchmark::State& state) {
   for (auto _ : state) {

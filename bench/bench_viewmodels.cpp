@@ -21,13 +21,13 @@
 #include <string>
 #include <vector>
 
-#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/ViewModels/BTMasterListViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemViewModel.h"

@@ -1,6 +1,5 @@
 #include "app/tests/SampleData.h"
 
-#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTStopwatch.h"
@@ -8,6 +7,7 @@
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Model/BTWeekdaySetting.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "platform/inject/Injection.h"

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Services/DataServiceBundle/BTTimeObjectDataProvider.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTActionExecutor.h"

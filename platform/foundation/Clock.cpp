@@ -60,8 +60,7 @@ VirtualClock::~VirtualClock() {
 
 double VirtualClock::wall() const {
   std::lock_guard<std::mutex> lock(state_->wallMutex);
-  return state_->wallAnchor +
-         static_cast<double>(state_->mono.load() - state_->monoAnchor) / 1e9;
+  return state_->wallAnchor + static_cast<double>(state_->mono.load() - state_->monoAnchor) / 1e9;
 }
 
 double VirtualClock::monotonic() const { return static_cast<double>(state_->mono.load()) / 1e9; }
@@ -80,7 +79,8 @@ std::optional<double> VirtualClock::nextDeadline() const {
 
 void VirtualClock::advance(double seconds) {
   if (!isMainThread())
-    raise(NSInternalInconsistencyException, "VirtualClock::advance must be called on the main thread");
+    raise(NSInternalInconsistencyException,
+          "VirtualClock::advance must be called on the main thread");
   auto& scheduler = detail::Scheduler::instance();
   const std::int64_t start = state_->mono.load();
   const std::int64_t span = detail::secondsToNanos(seconds);
@@ -102,8 +102,9 @@ void VirtualClock::advance(double seconds) {
     // against a queue that never comes free.
     const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     if (!detail::MainLoopAccess::pumpUntil([&] { return done->isDone(); }, guard))
-      log(LogLevel::Error, "VirtualClock: work due at a virtual deadline did not finish within "
-                           "10 s of real time; moving on");
+      log(LogLevel::Error,
+          "VirtualClock: work due at a virtual deadline did not finish within "
+          "10 s of real time; moving on");
     detail::MainLoopAccess::drain();
   }
   state_->mono.store(target);

@@ -64,7 +64,7 @@ void callGuarded(const char* where, F&& f) noexcept {
 
 }  // namespace tw
 
-#define TW_PARAMETER_ASSERT(cond)                \
-  do {                                           \
+#define TW_PARAMETER_ASSERT(cond)                    \
+  do {                                               \
     if (!(cond)) ::tw::raiseInvalidParameter(#cond); \
   } while (0)

@@ -8,16 +8,15 @@
 #include <fmt/format.h>
 
 #include "platform/foundation/Log.h"
-#include "platform/foundation/Utf8.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/Utf8.h"
 
 namespace fs = std::filesystem;
 
 namespace tw {
 
 namespace {
-
 
 bool validUtf8(std::string_view s) {
   std::size_t i = 0;

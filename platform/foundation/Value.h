@@ -60,8 +60,8 @@ class Value {
     if (o) v_ = std::move(o);
   }
   template <class T>
-    requires std::is_base_of_v<Object, T>
-  Value(std::shared_ptr<T> o) : Value(std::static_pointer_cast<Object>(std::move(o))) {}
+  requires std::is_base_of_v<Object, T> Value(std::shared_ptr<T> o)
+      : Value(std::static_pointer_cast<Object>(std::move(o))) {}
 
   Type type() const { return static_cast<Type>(v_.index()); }
   bool isNull() const { return type() == Type::Null; }

@@ -12,9 +12,9 @@ namespace tw::app {
 void registerInterfaces() {
   BTStoryboardLoader::Storyboard main;
   const auto makeRoot = []() -> std::shared_ptr<tw::Object> {
-    auto split =
-        std::make_shared<SplitViewController>(std::make_shared<MasterViewControllerWithContextMenu>(),
-                                              std::make_shared<DetailViewController>());
+    auto split = std::make_shared<SplitViewController>(
+        std::make_shared<MasterViewControllerWithContextMenu>(),
+        std::make_shared<DetailViewController>());
     return std::make_shared<RootWindowController>(split);
   };
   main.controllers.emplace("rootWindowController", makeRoot);

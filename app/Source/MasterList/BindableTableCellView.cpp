@@ -1,7 +1,7 @@
 #include "app/Source/MasterList/BindableTableCellView.h"
 
-#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Library/BTTypeChecks.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "platform/signals/RACSubject.h"
 #include "platform/signals/RACUnit.h"
 

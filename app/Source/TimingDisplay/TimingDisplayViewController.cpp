@@ -348,12 +348,13 @@ void TimingDisplayViewController::onTimeObjectChanged() {
   auto self = [weak] { return std::static_pointer_cast<TimingDisplayViewController>(weak.lock()); };
   const unsigned options = tw::KVOInitial | tw::KVONew;
   titleField_->setEnabled(true);
-  bindings_.push_back(timeObject_->observeScoped("title", options, [self](const tw::KeyValueChange&) {
-    auto s = self();
-    if (!s || !s->titleField_ || !s->timeObject_) return;
-    const QString title = qs(s->timeObject_->title());
-    if (s->titleField_->text() != title) s->titleField_->setText(title);
-  }));
+  bindings_.push_back(
+      timeObject_->observeScoped("title", options, [self](const tw::KeyValueChange&) {
+        auto s = self();
+        if (!s || !s->titleField_ || !s->timeObject_) return;
+        const QString title = qs(s->timeObject_->title());
+        if (s->titleField_->text() != title) s->titleField_->setText(title);
+      }));
   if (auto control = controlViewModel_) {
     auto buttons = [self](const tw::KeyValueChange&) {
       auto s = self();
@@ -477,14 +478,14 @@ void TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged() {
         auto b = weakBar.lock();
         if (s && b) b->itemForIdentifier(kTitleItem)->stringValue = s->timeObject()->title();
       }));
-  bindings_.push_back(itemViewModel_->observeScoped("dynamicValueDescription", options,
-                                              [self, weakBar](const tw::KeyValueChange&) {
-                                                auto s = self();
-                                                auto b = weakBar.lock();
-                                                if (s && b && s->itemViewModel_)
-                                                  b->itemForIdentifier(kValueItem)->stringValue =
-                                                      s->itemViewModel_->dynamicValueDescription();
-                                              }));
+  bindings_.push_back(itemViewModel_->observeScoped(
+      "dynamicValueDescription", options, [self, weakBar](const tw::KeyValueChange&) {
+        auto s = self();
+        auto b = weakBar.lock();
+        if (s && b && s->itemViewModel_)
+          b->itemForIdentifier(kValueItem)->stringValue =
+              s->itemViewModel_->dynamicValueDescription();
+      }));
   if (auto control = controlViewModel()) {
     auto buttons = [self, weakBar](const tw::KeyValueChange&) {
       auto s = self();

@@ -24,13 +24,13 @@
 #include <vector>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
-#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "platform/desktop/tests/integration/PrivateSessionBus.h"

@@ -7,9 +7,6 @@
 #include <string_view>
 #include <utility>
 
-#include "core/Source/UserMessages/BTAlert.h"
-#include "core/Source/UserMessages/BTAlertAction.h"
-#include "core/Source/UserMessages/BTNotification.h"
 #include "core/Source/Library/Proxying/BTProxy.h"
 #include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
@@ -20,6 +17,9 @@
 #include "core/Source/PlatformServices/BTNotificationService.h"
 #include "core/Source/PlatformServices/BTSpeechService.h"
 #include "core/Source/Timing/BTTimingController.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
+#include "core/Source/UserMessages/BTNotification.h"
 #include "platform/desktop/UserNotification.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Exception.h"

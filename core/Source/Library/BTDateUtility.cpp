@@ -49,8 +49,10 @@ std::int32_t clampToInt32(long n) {
 long truncatedQuotient(double seconds, double unit) {
   const double q = std::trunc(seconds / unit);
   if (!std::isfinite(q)) return 0;
-  if (q >= static_cast<double>(std::numeric_limits<long>::max())) return std::numeric_limits<long>::max();
-  if (q <= static_cast<double>(std::numeric_limits<long>::min())) return std::numeric_limits<long>::min();
+  if (q >= static_cast<double>(std::numeric_limits<long>::max()))
+    return std::numeric_limits<long>::max();
+  if (q <= static_cast<double>(std::numeric_limits<long>::min()))
+    return std::numeric_limits<long>::min();
   return static_cast<long>(q);
 }
 
@@ -463,17 +465,20 @@ tw::Date addCalendarUnits(tw::Date d, UCalendarDateFields field, long amount) {
   return U_FAILURE(status) ? d : fromUDate(result);
 }
 
-tw::Date plusSeconds(tw::Date d, double seconds) {
-  return tw::Date{d.secondsSince1970 + seconds};
-}
+tw::Date plusSeconds(tw::Date d, double seconds) { return tw::Date{d.secondsSince1970 + seconds}; }
 
 icu::DateFormat::EStyle icuStyle(tw::DateFormatStyle style) {
   switch (style) {
-    case tw::DateFormatStyle::Short: return icu::DateFormat::kShort;
-    case tw::DateFormatStyle::Medium: return icu::DateFormat::kMedium;
-    case tw::DateFormatStyle::Long: return icu::DateFormat::kLong;
-    case tw::DateFormatStyle::Full: return icu::DateFormat::kFull;
-    case tw::DateFormatStyle::None: break;
+    case tw::DateFormatStyle::Short:
+      return icu::DateFormat::kShort;
+    case tw::DateFormatStyle::Medium:
+      return icu::DateFormat::kMedium;
+    case tw::DateFormatStyle::Long:
+      return icu::DateFormat::kLong;
+    case tw::DateFormatStyle::Full:
+      return icu::DateFormat::kFull;
+    case tw::DateFormatStyle::None:
+      break;
   }
   return icu::DateFormat::kNone;
 }
@@ -498,12 +503,13 @@ std::string BTDateUtility::currentTimeZoneId() {
 
 tw::DateComponents BTDateUtility::components(tw::Date d) { return componentsOrZero(d); }
 
-tw::Date BTDateUtility::dateFromComponents(const tw::DateComponents& c, tw::RepeatedWallTime repeated,
+tw::Date BTDateUtility::dateFromComponents(const tw::DateComponents& c,
+                                           tw::RepeatedWallTime repeated,
                                            tw::SkippedWallTime skipped) {
   auto cal = CalendarState::shared().calendarCopy();
   cal->setLenient(true);
   cal->setRepeatedWallTimeOption(repeated == tw::RepeatedWallTime::First ? UCAL_WALLTIME_FIRST
-                                                                          : UCAL_WALLTIME_LAST);
+                                                                         : UCAL_WALLTIME_LAST);
   cal->setSkippedWallTimeOption(skipped == tw::SkippedWallTime::NextValid ? UCAL_WALLTIME_NEXT_VALID
                                                                           : UCAL_WALLTIME_LAST);
   const tw::Date base = now();
@@ -517,7 +523,9 @@ void BTDateUtility::resetTimeZoneForTesting(const char* olsonId) {
 // --- Relative to now --------------------------------------------------------------------------
 
 tw::Date BTDateUtility::dateWithDaysFromNow(long days) { return dateByAddingDays(now(), days); }
-tw::Date BTDateUtility::dateWithDaysBeforeNow(long days) { return dateBySubtractingDays(now(), days); }
+tw::Date BTDateUtility::dateWithDaysBeforeNow(long days) {
+  return dateBySubtractingDays(now(), days);
+}
 tw::Date BTDateUtility::dateTomorrow() { return dateWithDaysFromNow(1); }
 tw::Date BTDateUtility::dateYesterday() { return dateWithDaysBeforeNow(1); }
 tw::Date BTDateUtility::dateWithHoursFromNow(long hours) { return dateByAddingHours(now(), hours); }
@@ -737,9 +745,7 @@ long BTDateUtility::distanceInDaysToDate(tw::Date d, tw::Date other) {
   return U_FAILURE(status) ? 0 : days;
 }
 
-long BTDateUtility::nearestHour(tw::Date) {
-  return hour(plusSeconds(now(), kSecondsPerHour / 2));
-}
+long BTDateUtility::nearestHour(tw::Date) { return hour(plusSeconds(now(), kSecondsPerHour / 2)); }
 long BTDateUtility::hour(tw::Date d) { return components(d).hour; }
 long BTDateUtility::minute(tw::Date d) { return components(d).minute; }
 long BTDateUtility::seconds(tw::Date d) { return components(d).second; }

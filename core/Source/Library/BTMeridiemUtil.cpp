@@ -8,9 +8,12 @@ unsigned long BTMeridiemUtil::militaryHourFromStandardHour(unsigned long hour,
                                                            unsigned long meridiem) {
   const unsigned long h = std::min<unsigned long>(hour == 0 ? 1 : hour, 12);
   switch (meridiem) {
-    case BTMeridiemPM: return h < 12 ? h + 12 : 12;  // 12 PM is noon
-    case BTMeridiemAM: return h < 12 ? h : 0;        // 12 AM is midnight
-    default: return 0;
+    case BTMeridiemPM:
+      return h < 12 ? h + 12 : 12;  // 12 PM is noon
+    case BTMeridiemAM:
+      return h < 12 ? h : 0;  // 12 AM is midnight
+    default:
+      return 0;
   }
 }
 
@@ -26,9 +29,12 @@ unsigned long BTMeridiemUtil::meridiemFromMilitaryHour(unsigned long hour) {
 
 std::optional<std::string> BTMeridiemUtil::meridiemDescription(unsigned long meridiem) {
   switch (meridiem) {
-    case BTMeridiemAM: return tw::localized("AM");
-    case BTMeridiemPM: return tw::localized("PM");
-    default: return std::nullopt;
+    case BTMeridiemAM:
+      return tw::localized("AM");
+    case BTMeridiemPM:
+      return tw::localized("PM");
+    default:
+      return std::nullopt;
   }
 }
 

@@ -20,8 +20,8 @@ double clampedMagnitude(double seconds) {
 
 }  // namespace
 
-BTTime BTTimeMake(std::uint16_t day, std::uint16_t hour, std::uint16_t minute,
-                  std::uint16_t second, std::uint16_t millisecond) {
+BTTime BTTimeMake(std::uint16_t day, std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
+                  std::uint16_t millisecond) {
   BTTime t{};
   t.sign = 0;
   t.day = day;
@@ -55,7 +55,8 @@ void BTTimeUpdateWithSeconds(BTTime* time, double seconds) {
 double BTTimeToSeconds(const BTTime* time) {
   if (!time) return 0;
   double seconds = time->millisecond * QLN_SEC_PER_MSEC + static_cast<double>(time->second) +
-                   static_cast<double>(time->minute) * QLN_SEC_PER_MIN + static_cast<double>(time->hour) * QLN_SEC_PER_HR +
+                   static_cast<double>(time->minute) * QLN_SEC_PER_MIN +
+                   static_cast<double>(time->hour) * QLN_SEC_PER_HR +
                    static_cast<double>(time->day) * QLN_SEC_PER_DAY;
   return time->sign ? -seconds : seconds;
 }
@@ -65,11 +66,20 @@ double BTGetSecondsSince1970() { return tw::clock::wallNow(); }
 std::string BTGetUnitValue(long unit, bool plural) {
   const char* base = nullptr;
   switch (unit) {
-    case BTTimeUnitSecond: base = "second"; break;
-    case BTTimeUnitMinute: base = "minute"; break;
-    case BTTimeUnitHour: base = "hour"; break;
-    case BTTimeUnitDay: base = "day"; break;
-    default: return {};
+    case BTTimeUnitSecond:
+      base = "second";
+      break;
+    case BTTimeUnitMinute:
+      base = "minute";
+      break;
+    case BTTimeUnitHour:
+      base = "hour";
+      break;
+    case BTTimeUnitDay:
+      base = "day";
+      break;
+    default:
+      return {};
   }
   std::string key(base);
   if (plural) key += "s";

@@ -7,7 +7,7 @@
 #include <string>
 
 struct BTTime {
-  std::uint8_t : 8;  // layout slot kept from the stored record format; never read
+  std::uint8_t : 8;   // layout slot kept from the stored record format; never read
   std::uint8_t sign;  // 1 = negative; the other fields hold the magnitude
   std::uint16_t day;
   std::uint16_t hour;
@@ -25,8 +25,8 @@ enum BTTimeUnit : long {
 };
 
 // Fields are taken as given; 75 minutes stays 75.
-BTTime BTTimeMake(std::uint16_t day, std::uint16_t hour, std::uint16_t minute,
-                  std::uint16_t second, std::uint16_t millisecond);
+BTTime BTTimeMake(std::uint16_t day, std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
+                  std::uint16_t millisecond);
 BTTime BTTimeMakeWithSeconds(double seconds);
 // Refills the record from a signed number of seconds. The sign follows the new value. NaN counts
 // as 0 and magnitudes beyond what the fields can take are clamped; days wrap at 16 bits.

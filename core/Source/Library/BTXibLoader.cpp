@@ -15,8 +15,7 @@ BTBundleResourceRegistry<BTXibLoader::NibFactory>& registry() {
 
 }  // namespace
 
-void BTXibLoader::registerNib(std::string_view name, NibFactory factory,
-                              const tw::Bundle* bundle) {
+void BTXibLoader::registerNib(std::string_view name, NibFactory factory, const tw::Bundle* bundle) {
   registry().add(name, std::move(factory), bundle);
 }
 

@@ -7,9 +7,9 @@
 #include <climits>
 #include <utility>
 
+#include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
-#include "core/Source/Library/Proxying/Protocol.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Localization.h"
 

@@ -1,6 +1,7 @@
 #include "core/Source/Model/BTActionTriggerUtil.h"
 
 #include "core/Source/Library/BTTime.h"
+#include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTActionObjectProtocol.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
@@ -8,7 +9,6 @@
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
 #include "core/Source/Model/BTTimeTrigger.h"
-#include "core/Source/Library/Proxying/Protocol.h"
 #include "platform/foundation/Localization.h"
 
 namespace {

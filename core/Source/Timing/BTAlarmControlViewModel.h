@@ -22,7 +22,6 @@ class BTAlarmControlViewModel : public BTSettableTimeObjectControlViewModel {
   // ceil(ringing moment - now); 0 while unarmed.
   double timingValue() const override;
 
-
  protected:
   bool canPause() const override { return false; }
   void onRunning(std::int64_t previous) override;

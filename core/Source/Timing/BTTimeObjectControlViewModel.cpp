@@ -19,12 +19,10 @@
 
 namespace {
 
-
 std::optional<std::int64_t> stateOf(const tw::Value& value) {
   if (!value.isNumber()) return std::nullopt;
   return value.integerValue();
 }
-
 
 }  // namespace
 
@@ -86,7 +84,8 @@ std::shared_ptr<RACSignal> BTTimeObjectControlViewModel::startEnabledSignal() {
       ->map([isAlarm](const tw::Value& value) -> tw::Value {
         if (!isAlarm) return true;
         const auto state = stateOf(value);
-        return !(state && (*state == tw::kTimingStateRunning || *state == tw::kTimingStateFinished));
+        return !(state &&
+                 (*state == tw::kTimingStateRunning || *state == tw::kTimingStateFinished));
       });
 }
 

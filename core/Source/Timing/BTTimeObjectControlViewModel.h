@@ -25,8 +25,8 @@
 #include <optional>
 #include <string>
 
-#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Timing/BTActionExecutor.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Timing/BTTimingControl.h"
 #include "platform/foundation/Dispatch.h"
 

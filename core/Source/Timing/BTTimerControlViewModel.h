@@ -23,7 +23,6 @@ class BTTimerControlViewModel : public BTSettableTimeObjectControlViewModel {
   // ceil(finish - now); the full duration while no finish is fixed.
   double timingValue() const override;
 
-
  protected:
   void onRunning(std::int64_t previous) override;
   void onPaused(std::int64_t previous) override;

@@ -17,7 +17,6 @@
 
 namespace {
 
-
 std::string uuidOf(const BTTimeObjectControlViewModel& control) {
   return control.timeObject()->uuid().value_or("(null)");
 }

@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Model/BTActionBuilder.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/ViewModels/BTActionObjectEditorNotifications.h"
 #include "core/Source/ViewModels/BTActionObjectEditorView.h"
 #include "core/Source/ViewModels/BTMenuItem.h"

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Model/BTActionObject.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "platform/foundation/Object.h"
 
 class RACSignal;

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "core/Source/UserMessages/BTAlert.h"
-#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/ViewModels/BTActionObjectEditorNotifications.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Format.h"

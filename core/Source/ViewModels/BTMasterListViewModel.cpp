@@ -1,11 +1,11 @@
 #include "core/Source/ViewModels/BTMasterListViewModel.h"
 
-#include "core/Source/UserMessages/BTAlert.h"
-#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/inject/Injection.h"

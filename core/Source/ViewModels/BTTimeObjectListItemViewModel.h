@@ -15,8 +15,8 @@
 #include <optional>
 #include <string>
 
-#include "core/Source/Timing/BTTimeObjectViewModel.h"
 #include "core/Source/Model/BTColor.h"
+#include "core/Source/Timing/BTTimeObjectViewModel.h"
 
 class RACSignal;
 

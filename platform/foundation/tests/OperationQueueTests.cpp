@@ -163,7 +163,7 @@ TEST(OperationQueue, MainQueueRunsOnTheMainThread) {
   EXPECT_EQ(main->maxConcurrentOperationCount(), 1);
   bool onMain = false;
   auto op = main->addOperationWithBlock([&] { onMain = isMainThread(); });
-  EXPECT_FALSE(op->isFinished());  // queued on the main queue, not run inline
+  EXPECT_FALSE(op->isFinished());             // queued on the main queue, not run inline
   main->waitUntilAllOperationsAreFinished();  // serves the main queue meanwhile
   EXPECT_TRUE(onMain);
   EXPECT_TRUE(op->isFinished());

@@ -95,7 +95,7 @@ TEST(QLNTimer, IntervalChangeAppliesFromTheLastFiring) {
   EXPECT_EQ(rec.times(), (std::vector<double>{0, 0.25, 0.5, 0.55, 0.6, 0.65, 0.7, 1.7, 2.7}));
   // When one new interval after the last firing has already passed, the next firing comes at
   // once and the schedule goes on from the last firing.
-  vc.advance(0.5);  // now 3.21, next due at 3.7
+  vc.advance(0.5);          // now 3.21, next due at 3.7
   timer.setInterval(0.25);  // 2.7 + 0.25 is past
   vc.advance(0);
   vc.advance(0.3);
@@ -107,8 +107,8 @@ TEST(QLNTimer, IntervalChangeAppliesFromTheLastFiring) {
 
 TEST(QLNTimer, SerialQueueFiringsHaveRunWhenAdvanceReturns) {
   VirtualClock vc;
-  auto queue = DispatchQueue::createSerial("com.velmora.tickwell.test.timerQueue",
-                                           QoS::UserInitiated, -1);
+  auto queue =
+      DispatchQueue::createSerial("com.velmora.tickwell.test.timerQueue", QoS::UserInitiated, -1);
   Recorder rec;
   std::atomic<bool> onQueue{true};
   QLNTimer timer(queue, [&, h = rec.handler()] {

@@ -78,7 +78,9 @@ TEST(VirtualClock, StepsThroughDeadlinesInOrderIncludingChainedWork) {
   const double t0 = clock::monotonicNow();
   std::vector<std::pair<std::string, double>> log;
   auto main = DispatchQueue::main();
-  auto note = [&](std::string what) { log.emplace_back(std::move(what), clock::monotonicNow() - t0); };
+  auto note = [&](std::string what) {
+    log.emplace_back(std::move(what), clock::monotonicNow() - t0);
+  };
   main->after(3, [&] { note("c"); });
   main->after(1, [&] {
     note("a");

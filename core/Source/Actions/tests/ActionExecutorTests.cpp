@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "core/testsupport/CoreStoreTest.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
 #include "core/Source/Model/BTActionBuilder.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
@@ -37,13 +36,14 @@
 #include "core/Source/Services/BTCoreDataService.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/Timing/BTUpdater.h"
+#include "core/testsupport/CoreStoreTest.h"
+#include "core/testsupport/TestTimeObjects.h"
 #include "platform/desktop/UserNotification.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/inject/TyphoonAssembly.h"
 #include "platform/inject/TyphoonComponentFactory.h"
-#include "core/testsupport/TestTimeObjects.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace {
@@ -254,7 +254,8 @@ class ActionExecutorTest : public tw::test::CoreStoreTest {
   }
 
   template <class A>
-  std::shared_ptr<A> addAction(const std::shared_ptr<BTTimeObject>& owner, std::int64_t from = tw::kTimingStateRunning,
+  std::shared_ptr<A> addAction(const std::shared_ptr<BTTimeObject>& owner,
+                               std::int64_t from = tw::kTimingStateRunning,
                                std::int64_t to = tw::kTimingStateFinished) {
     auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
     trigger->setStateFrom(from);
@@ -560,18 +561,19 @@ TEST_F(ActionExecutorTest, ARepeatRestartsAThreeSecondTimerAfterEachReset) {
   EXPECT_EQ(heard[1].first, tw::kTimingStateFinished);
   EXPECT_GE(heard[1].second, 3.0);
   EXPECT_LT(heard[1].second, 3.5);
-  EXPECT_EQ(heard[2], (std::pair<std::int64_t, double>(tw::kTimingStateReset, heard[1].second + 1.0)));
+  EXPECT_EQ(heard[2],
+            (std::pair<std::int64_t, double>(tw::kTimingStateReset, heard[1].second + 1.0)));
   EXPECT_EQ(heard[3], (std::pair<std::int64_t, double>(tw::kTimingStateRunning, heard[2].second)));
   EXPECT_EQ(heard[4].first, tw::kTimingStateFinished);
   EXPECT_GE(heard[4].second, heard[3].second + 3.0);
   EXPECT_EQ(heard[5].first, tw::kTimingStateReset);
   EXPECT_EQ(heard[6].first, tw::kTimingStateRunning);
   // Each round restarted the timer exactly once.
-  EXPECT_EQ(
-      std::count_if(heard.begin(), heard.end(), [](const auto& h) { return h.first == tw::kTimingStateRunning; }),
-      std::count_if(heard.begin(), heard.end(), [](const auto& h) {
-        return h.first == tw::kTimingStateFinished;
-      }) + 1);
+  EXPECT_EQ(std::count_if(heard.begin(), heard.end(),
+                          [](const auto& h) { return h.first == tw::kTimingStateRunning; }),
+            std::count_if(heard.begin(), heard.end(), [](const auto& h) {
+              return h.first == tw::kTimingStateFinished;
+            }) + 1);
 }
 
 TEST_F(ActionExecutorTest, ARepeatOfAResetTimeObjectStartsItAtOnce) {
@@ -603,7 +605,8 @@ TEST_F(ActionExecutorTest, ARepeatWhoseTimeObjectIsDeletedInTheFinishedSecondEnd
   for (bool resetFirst : {false, true}) {
     SCOPED_TRACE(resetFirst ? "reset first" : "deleted directly");
     auto timer = makeTimer(3, "Eggs");
-    auto repeat = addAction<BTRepeatAction>(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
+    auto repeat =
+        addAction<BTRepeatAction>(timer, tw::kTimingStateRunning, tw::kTimingStateFinished);
     controlFor(timer)->start();
     const auto unwatched = repeat->observationCount();
     while (timer->timingState() != tw::kTimingStateFinished) step(0.25);

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTTimeSetting.h"
@@ -19,6 +18,7 @@
 #include "core/Source/PlatformServices/BTSpeechService.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
 #include "core/Source/Services/BTCoreDataService.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Services/DataServiceBundle/BTAlarmsDataService.h"
 #include "core/Source/Services/DataServiceBundle/BTAllTimeObjectsDataService.h"
 #include "core/Source/Services/DataServiceBundle/BTStopwatchesDataService.h"

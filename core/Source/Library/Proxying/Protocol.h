@@ -50,9 +50,9 @@ class Protocol {
                                 std::initializer_list<const Protocol*> adopted,
                                 const std::vector<std::string>& required,
                                 const std::vector<std::string>& optional = {}) {
-    return registerNew(
-        name, adopted, required, optional,
-        [](const Object& object) { return dynamic_cast<const P*>(&object) != nullptr; });
+    return registerNew(name, adopted, required, optional, [](const Object& object) {
+      return dynamic_cast<const P*>(&object) != nullptr;
+    });
   }
 
   const std::string& name() const { return name_; }

@@ -32,7 +32,8 @@ class AlarmSchedule : public ::testing::Test {
   void TearDown() override { BTDateUtility::resetTimeZoneForTesting(nullptr); }
 
   // The next ring of an alarm at hh:mm:ss (plus `days`) when the wall clock reads `now`.
-  tw::Date ring(tw::Date now, long hh, long mm, const bool weekdays[7], long ss = 0, long days = 0) {
+  tw::Date ring(tw::Date now, long hh, long mm, const bool weekdays[7], long ss = 0,
+                long days = 0) {
     clock_.setWall(now.secondsSince1970);
     return BTAlarmNextRingDate(tw::Date{tw::clock::wallNow()}, hh, mm, ss, days, weekdays);
   }

@@ -119,8 +119,8 @@ TEST_F(DateUtility, MonthsAndYearsStopAtTheEndOfAShorterMonth) {
 }
 
 TEST_F(DateUtility, StartAndEndOfDayOnTheDayClocksGoForward) {
-  const tw::Date afternoon = plus(utc(2024, 3, 31, 13), 0.25);  // 15:00:00.25 CEST
-  EXPECT_EQ(U::dateAtStartOfDay(afternoon), utc(2024, 3, 30, 23));        // 00:00 CET
+  const tw::Date afternoon = plus(utc(2024, 3, 31, 13), 0.25);      // 15:00:00.25 CEST
+  EXPECT_EQ(U::dateAtStartOfDay(afternoon), utc(2024, 3, 30, 23));  // 00:00 CET
   EXPECT_EQ(U::dateByRemovingTime(afternoon), utc(2024, 3, 30, 23));
   EXPECT_EQ(U::dateAtEndOfDay(afternoon), utc(2024, 3, 31, 21, 59, 59));  // 23:59:59 CEST
 }
@@ -160,9 +160,9 @@ TEST_F(DateUtility, DayWeekMonthAndYearRelativeToNow) {
 }
 
 TEST_F(DateUtility, WeekendsAndNearestHour) {
-  EXPECT_TRUE(U::isTypicallyWeekend(utc(2024, 7, 20, 12)));   // Saturday
-  EXPECT_TRUE(U::isTypicallyWeekend(utc(2024, 7, 21, 12)));   // Sunday
-  EXPECT_TRUE(U::isTypicallyWorkday(utc(2024, 7, 22, 12)));   // Monday
+  EXPECT_TRUE(U::isTypicallyWeekend(utc(2024, 7, 20, 12)));      // Saturday
+  EXPECT_TRUE(U::isTypicallyWeekend(utc(2024, 7, 21, 12)));      // Sunday
+  EXPECT_TRUE(U::isTypicallyWorkday(utc(2024, 7, 22, 12)));      // Monday
   EXPECT_TRUE(U::isTypicallyWeekend(utc(2024, 7, 19, 22, 30)));  // Friday in UTC, Saturday here
 
   const tw::Date anything = utc(2000, 1, 1);
@@ -173,7 +173,7 @@ TEST_F(DateUtility, WeekendsAndNearestHour) {
 }
 
 TEST_F(DateUtility, OffsetComponentsTakeTheLargestUnitsFirst) {
-  const tw::Date from = utc(2023, 12, 31, 23);  // 2024-01-01 00:00
+  const tw::Date from = utc(2023, 12, 31, 23);   // 2024-01-01 00:00
   const tw::Date to = utc(2025, 3, 2, 3, 5, 6);  // 2025-03-02 04:05:06
   const tw::DateComponents ahead = U::componentsWithOffsetFromDate(to, from);
   EXPECT_EQ(ahead, (tw::DateComponents{1, 2, 1, 4, 5, 6, 0, 0, 0}));
@@ -225,8 +225,10 @@ class ScopedTz {
     if (const char* tz = std::getenv("TZ")) saved_ = tz;
   }
   ~ScopedTz() {
-    if (saved_) ::setenv("TZ", saved_->c_str(), 1);
-    else ::unsetenv("TZ");
+    if (saved_)
+      ::setenv("TZ", saved_->c_str(), 1);
+    else
+      ::unsetenv("TZ");
   }
   void set(const char* value) { ::setenv("TZ", value, 1); }
 

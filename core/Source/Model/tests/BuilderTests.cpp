@@ -160,7 +160,7 @@ TEST_F(BuilderTest, BuildersAreObservableForBoundViews) {
   auto builder = BTActionBuilder::builderWithTimeObject(timer("Tea"));
   int heard = 0;
   auto observation = builder->observeScoped("triggerBuilder.timeInterval", tw::KVONew,
-                                      [&](const tw::KeyValueChange&) { ++heard; });
+                                            [&](const tw::KeyValueChange&) { ++heard; });
   builder->triggerBuilder()->setTimeInterval(5);
   builder->setValueForKey(3, "customMessageMode");
   EXPECT_EQ(heard, 1);

@@ -32,7 +32,6 @@
 
 namespace {
 
-
 class TriggerFiringTest : public tw::test::CoreStoreTest {
  protected:
   // Gives `trigger` an action of `owner`, as the builders leave a stored action.

@@ -22,7 +22,6 @@ tw::ErrorPtr dataServiceError(std::int64_t code) {
   return tw::Error::make(BFTimeObjectDataServiceErrorDomain, code);
 }
 
-
 }  // namespace
 
 BTTimeObjectDataService::BTTimeObjectDataService(

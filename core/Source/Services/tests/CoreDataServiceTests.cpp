@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "core/testsupport/CoreStoreTest.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Services/BTCoreDataService.h"
+#include "core/testsupport/CoreStoreTest.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Log.h"

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "core/testsupport/CoreStoreTest.h"
 #include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
@@ -23,6 +22,7 @@
 #include "core/Source/Services/DataServiceBundle/BTAllTimeObjectsDataService.h"
 #include "core/Source/Services/DataServiceBundle/BTStopwatchesDataService.h"
 #include "core/Source/Services/DataServiceBundle/BTTimersDataService.h"
+#include "core/testsupport/CoreStoreTest.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Exception.h"

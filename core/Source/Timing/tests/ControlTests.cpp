@@ -21,7 +21,6 @@ using tw::test::makeTimer;
 
 using tw::Date;
 
-
 // Writes down each hook with the state it saw, beside what the state's observers hear.
 class TracingTimerControl : public BTTimerControlViewModel {
  public:
@@ -423,7 +422,8 @@ TEST_F(ControlTest, ButtonTextsAndStatesFollowTheKindAndState) {
     EXPECT_STREQ(text(alarmControl->startText()), "Set");
     EXPECT_TRUE(timerControl->isStartEnabled());
     EXPECT_TRUE(stopwatchControl->isStartEnabled());
-    EXPECT_EQ(alarmControl->isStartEnabled(), row.state != tw::kTimingStateRunning && row.state != tw::kTimingStateFinished);
+    EXPECT_EQ(alarmControl->isStartEnabled(),
+              row.state != tw::kTimingStateRunning && row.state != tw::kTimingStateFinished);
     EXPECT_EQ(timerControl->isResetEnabled(), row.state != tw::kTimingStateReset);
     EXPECT_EQ(alarmControl->isResetEnabled(), row.state != tw::kTimingStateReset);
   }

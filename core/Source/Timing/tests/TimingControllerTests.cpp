@@ -23,7 +23,6 @@ using tw::test::makeTimer;
 
 using tw::Date;
 
-
 class TimingControllerTest : public tw::test::TimingStoreTest {
  protected:
   void SetUp() override {
@@ -151,7 +150,8 @@ TEST_F(TimingControllerTest, AThreeSecondTimerFinishesThenResetsASecondLater) {
   EXPECT_EQ(heard[1].first, tw::kTimingStateFinished);
   EXPECT_GE(heard[1].second, 3.0);
   EXPECT_LT(heard[1].second, 3.5);
-  EXPECT_EQ(heard[2], (std::pair<std::int64_t, double>(tw::kTimingStateReset, heard[1].second + 1.0)));
+  EXPECT_EQ(heard[2],
+            (std::pair<std::int64_t, double>(tw::kTimingStateReset, heard[1].second + 1.0)));
   EXPECT_EQ(executor_->countFor(finish), 1);
   EXPECT_EQ(executor_->calls.at(0).state, tw::kTimingStateFinished);
   EXPECT_EQ(executor_->calls.at(0).value, 0.0);

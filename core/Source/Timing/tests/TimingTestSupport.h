@@ -1,7 +1,7 @@
 #pragma once
-// Shared set-up of the timing tests: the core's store fixture, a virtual clock that drives every "now", an action
-// executor that records what it is handed, and builders for time objects with actions.
-// Test-only.
+// Shared set-up of the timing tests: the core's store fixture, a virtual clock that drives every
+// "now", an action executor that records what it is handed, and builders for time objects with
+// actions. Test-only.
 
 #include <gtest/gtest.h>
 
@@ -22,10 +22,10 @@
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTActionExecutor.h"
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/Dispatch.h"
 #include "core/testsupport/CoreStoreTest.h"
 #include "core/testsupport/TestTimeObjects.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace tw::test {

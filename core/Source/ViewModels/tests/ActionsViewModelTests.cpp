@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/UserMessages/BTAlert.h"
-#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Model/BTActionTriggerUtil.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
 #include "core/Source/Model/BTStateTrigger.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/ViewModels/BTActionObjectEditorViewModel.h"
 #include "core/Source/ViewModels/BTActionObjectListItemViewModel.h"
 #include "core/Source/ViewModels/BTActionsListViewModel.h"

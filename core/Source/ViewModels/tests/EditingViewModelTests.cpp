@@ -39,9 +39,9 @@ TEST_F(EditingTest, DurationComponentsAreClampedAndAnnouncedOnceAsTheTime) {
   auto editing = Editing::create(timer);
   int timeChanges = 0, dayChanges = 0;
   auto timeObservation = editing->observeScoped("timeObject.time", tw::KVONew,
-                                          [&](const tw::KeyValueChange&) { ++timeChanges; });
-  auto dayObservation =
-      editing->observeScoped("daySetting", tw::KVONew, [&](const tw::KeyValueChange&) { ++dayChanges; });
+                                                [&](const tw::KeyValueChange&) { ++timeChanges; });
+  auto dayObservation = editing->observeScoped("daySetting", tw::KVONew,
+                                               [&](const tw::KeyValueChange&) { ++dayChanges; });
 
   editing->setDaySetting("400");
   EXPECT_EQ(timeOf(timer)->day(), 364);
@@ -134,7 +134,7 @@ TEST_F(EditingTest, The24HourSettingChangingWhileOpenReannouncesOnlyTheMeridiemC
   auto editing = Editing::create<BTAlarmListItemEditingViewModel>(alarm);
   int heard = 0;
   auto observation = editing->observeScoped("meridiemControlHidden", tw::KVONew,
-                                      [&](const tw::KeyValueChange&) { ++heard; });
+                                            [&](const tw::KeyValueChange&) { ++heard; });
   settings_->generalBundle()->setUseMilitaryTime(true);
   settings_->generalBundle()->notifySettingsChangedWithKeys("useMilitaryTime", nullptr);
   pump();

@@ -68,7 +68,7 @@ TEST_F(RowTest, TimerRowShowsItsSetValueWhileResetAndItsRunningValueOtherwise) {
 
   int heard = 0;
   auto observation = row->observeScoped("dynamicValueDescription", tw::KVONew,
-                                  [&](const tw::KeyValueChange&) { ++heard; });
+                                        [&](const tw::KeyValueChange&) { ++heard; });
   timer->setTimingState(20);
   timer->setTimingValue(59);
   EXPECT_EQ(row->dynamicValueDescription(), "00:59");

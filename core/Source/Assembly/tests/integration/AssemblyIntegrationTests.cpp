@@ -17,10 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Actions/BTActionExecutorService.h"
-#include "core/Source/UserMessages/BTAlert.h"
-#include "core/Source/UserMessages/BTAlertAction.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
@@ -40,6 +37,7 @@
 #include "core/Source/PlatformServices/BTAlertPresenter.h"
 #include "core/Source/PlatformServices/BTSpeechService_macOS.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Services/DataServiceBundle/BTAllTimeObjectsDataProvider.h"
 #include "core/Source/Services/DataServiceBundle/BTTimeObjectDataProvider.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
@@ -47,6 +45,8 @@
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/Timing/BTUpdater.h"
+#include "core/Source/UserMessages/BTAlert.h"
+#include "core/Source/UserMessages/BTAlertAction.h"
 #include "platform/desktop/FreedesktopNotificationCenter.h"
 #include "platform/desktop/SpeechSynthesizer.h"
 #include "platform/desktop/UserNotificationCenter.h"
@@ -391,7 +391,9 @@ TEST_F(AssemblyIntegrationTest, ServicesControlsAndTheExecutorWorkTogetherThroug
   EXPECT_EQ(eggs->timingState(), tw::kTimingStatePaused);
   EXPECT_EQ(alarm->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(tea->timingState(), tw::kTimingStateReset) << "a second after its finish";
-  EXPECT_EQ(loopStates, (std::vector<std::int64_t>{tw::kTimingStateRunning, tw::kTimingStateFinished, tw::kTimingStateReset, tw::kTimingStateRunning}));
+  EXPECT_EQ(loopStates,
+            (std::vector<std::int64_t>{tw::kTimingStateRunning, tw::kTimingStateFinished,
+                                       tw::kTimingStateReset, tw::kTimingStateRunning}));
   EXPECT_NEAR(stopwatch->timingValue(), 1.5, 0.25);
 
   // Deleting the running Loop through its data service takes its control off the scheduler

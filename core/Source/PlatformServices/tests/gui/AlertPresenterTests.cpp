@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Source/PlatformServices/UI/BTAlertPresenterController_macOS.h"
 #include "core/Source/UserMessages/BTAlert.h"
 #include "core/Source/UserMessages/BTAlertAction.h"
-#include "core/Source/PlatformServices/UI/BTAlertPresenterController_macOS.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/WindowRef.h"
 #include "platform/ui/testsupport/UiTestSupport.h"

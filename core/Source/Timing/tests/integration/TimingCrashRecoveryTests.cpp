@@ -153,7 +153,8 @@ TEST(TimingCrashChild, RunsUntilKilled) {
 
   // The one-second timer finishes on a tick of its own; it stays finished for a second, and the
   // save below lands inside that second.
-  if (!tw::RunLoop::main().runUntil([&] { return finished->timingState() == tw::kTimingStateFinished; }, 10))
+  if (!tw::RunLoop::main().runUntil(
+          [&] { return finished->timingState() == tw::kTimingStateFinished; }, 10))
     childFails(5, "the one-second timer never finished");
   line("finished", finished, 0);
   // Paused well clear of the timers' tick, so the time left is nowhere near a whole second.
@@ -166,7 +167,8 @@ TEST(TimingCrashChild, RunsUntilKilled) {
   line("diesFinishing", diesFinishing, diesFinishing->finishDate()->secondsSince1970);
 
   if (auto error = service->objectContext()->save()) childFails(6, "the save failed");
-  if (finished->timingState() != tw::kTimingStateFinished) childFails(7, "saved too late to store a finish");
+  if (finished->timingState() != tw::kTimingStateFinished)
+    childFails(7, "saved too late to store a finish");
   out << "ready\n";
   const std::string text = out.str();
   if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
