@@ -101,6 +101,21 @@ void TSYNetworkClient::handleAttempt(const tw::URLRequest& request,
       });
 }
 
+namespace {
+
+// The retry rule gave up: the handler hears only the error, without the last attempt's data.
+bool retriesUsedUp(const tw::ErrorPtr& outcome) {
+  return outcome && outcome->code() == -6 && outcome->domain() == TSYNetworkErrorDomain;
+}
+
+// The session made no task (it was invalidated): the caller hears so at once.
+template <class Handler>
+void failWithoutTask(const Handler& handler) {
+  if (handler) handler(std::nullopt, std::nullopt, TSYNetworkResponseHandler::errorForCode(-3, {}));
+}
+
+}  // namespace
+
 void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
                                                 std::uint64_t retryLimit, std::uint64_t tries,
                                                 DataHandler handler) {
@@ -112,10 +127,8 @@ void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
         self->handleAttempt(
             request, response, error, retryLimit, tries,
             [&](tw::ErrorPtr outcome) {
-              const bool exhausted =
-                  outcome && outcome->code() == -6 && outcome->domain() == TSYNetworkErrorDomain;
               if (!handler) return;
-              if (exhausted) {
+              if (retriesUsedUp(outcome)) {
                 handler(std::nullopt, std::nullopt, outcome);
               } else {
                 handler(error ? std::nullopt : std::optional<tw::Data>(data), response, outcome);
@@ -125,13 +138,11 @@ void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
               self->startDataTaskWithRequest(request, retryLimit, tries + 1, handler);
             });
       });
-  if (!task) {
-    if (handler) {
-      handler(std::nullopt, std::nullopt, TSYNetworkResponseHandler::errorForCode(-3, {}));
-    }
-    return;
+  if (task) {
+    task->resume();
+  } else {
+    failWithoutTask(handler);
   }
-  task->resume();
 }
 
 void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
@@ -155,10 +166,8 @@ void TSYNetworkClient::startDownloadTaskWithRequest(const tw::URLRequest& reques
         self->handleAttempt(
             request, response, error, retryLimit, tries,
             [&](tw::ErrorPtr outcome) {
-              const bool exhausted =
-                  outcome && outcome->code() == -6 && outcome->domain() == TSYNetworkErrorDomain;
               if (!handler) return;
-              if (exhausted) {
+              if (retriesUsedUp(outcome)) {
                 handler(std::nullopt, std::nullopt, outcome);
               } else {
                 handler(location, response, outcome);
@@ -168,13 +177,11 @@ void TSYNetworkClient::startDownloadTaskWithRequest(const tw::URLRequest& reques
               self->startDownloadTaskWithRequest(request, retryLimit, tries + 1, handler);
             });
       });
-  if (!task) {
-    if (handler) {
-      handler(std::nullopt, std::nullopt, TSYNetworkResponseHandler::errorForCode(-3, {}));
-    }
-    return;
+  if (task) {
+    task->resume();
+  } else {
+    failWithoutTask(handler);
   }
-  task->resume();
 }
 
 void TSYNetworkClient::startDownloadTaskWithRequest(const tw::URLRequest& request,
