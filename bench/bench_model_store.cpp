@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/BenchReporter.h"
 #include "core/Source/Model/BTAppOperationAction.h"
 #include "core/Source/Model/BTCoreDataModel.h"
 #include "core/Source/Model/BTCustomMessageAction.h"
@@ -483,14 +484,9 @@ BENCHMARK(BM_Save1000Changed_Store)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemoryPerTimeObject)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Prints each store figure against its raw baseline once the run is over.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public tw::bench::TimesReporter {
  public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
+  RatioReporter() : TimesReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
   void Finalize() override {
     ConsoleReporter::Finalize();
     auto ratio = [&](const char* what, const std::string& store, const std::string& raw,
@@ -517,9 +513,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
                   kib <= 8.0 ? "PASS" : "FAIL", "memory of the loaded graph:", kib);
     }
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace

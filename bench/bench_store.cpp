@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 
+#include "bench/BenchReporter.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/store/Context.h"
 #include "platform/store/tests/StoreTestModel.h"
@@ -227,13 +228,8 @@ BENCHMARK(BM_Save1000Changed_Store)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemoryPerTimeObject)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Prints each store figure against its raw baseline once the run is over.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public tw::bench::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
     auto ratio = [&](const char* what, const std::string& store, const std::string& raw,
@@ -246,9 +242,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ratio("open + fetch 10,000:", "BM_OpenAndFetch_Store", "BM_OpenAndFetch_RawSQLite", 3);
     ratio("save 1,000 changed:", "BM_Save1000Changed_Store", "BM_Save1000Changed_RawSQLite", 3);
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchReporter.h"
 #include "core/Source/Assembly/BTCoreAssembly.h"
 #include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
@@ -231,15 +232,9 @@ BENCHMARK(BM_SwitchToTimersMode_MasterList)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RowTexts50_ViewModels)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RowTexts50_FormattingOnly)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public tw::bench::TimesReporter {
  public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration)
-        times_[r.benchmark_name()] = r.GetAdjustedRealTime() * multiplier(r.time_unit);
-    ConsoleReporter::ReportRuns(runs);
-  }
+  RatioReporter() : TimesReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
   void Finalize() override {
     ConsoleReporter::Finalize();
     const char* fetch = "BM_FetchTimers_StoreAlone";
@@ -260,21 +255,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("\n");
     }
   }
-
- private:
-  static double multiplier(benchmark::TimeUnit unit) {
-    switch (unit) {
-      case benchmark::kNanosecond:
-        return 1e-9;
-      case benchmark::kMicrosecond:
-        return 1e-6;
-      case benchmark::kMillisecond:
-        return 1e-3;
-      default:
-        return 1.0;
-    }
-  }
-  std::map<std::string, double> times_;
 };
 
 }  // namespace
