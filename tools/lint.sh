@@ -7,6 +7,7 @@
 #   tools/lint.sh              # both
 #   tools/lint.sh format       # clang-format only
 #   tools/lint.sh tidy         # clang-tidy only
+#   tools/lint.sh tidy kits/crash app/Source   # clang-tidy over those folders only
 #
 # LINT_JOBS sets clang-tidy's parallelism (default: the number of processors). The compilation
 # database is made by configuring the default preset when it is missing.
@@ -15,6 +16,14 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 what="${1:-all}"
+shift || true
+# Folders to limit clang-tidy to (relative to the root); all of ours when none are given.
+if (($#)); then
+  scope="$(printf '%s|' "$@")"
+  scope="(${scope%|})"
+else
+  scope="(platform|core|bench|app|kits|tools)"
+fi
 jobs="${LINT_JOBS:-$(nproc)}"
 status=0
 
@@ -36,7 +45,7 @@ if [[ "$what" == all || "$what" == tidy ]]; then
   # or generated files out should any appear. Headers are checked through the sources that
   # include them (HeaderFilterRegex in .clang-tidy).
   run-clang-tidy -p build/default -j "$jobs" -quiet \
-    "^$root/(platform|core|bench|app|kits|tools)/.*\.(cpp|cc)$" || status=1
+    "^$root/$scope/.*\.(cpp|cc)$" || status=1
 fi
 
 if ((status)); then
