@@ -37,3 +37,66 @@ inline void writeReport(const std::string& dir, const std::string& sessionId,
 }
 
 }  // namespace tw::test
+
+#include <zlib.h>
+
+#include <optional>
+#include <vector>
+
+namespace tw::test {
+
+struct MultipartPart {
+  std::string name, fileName, contentType, data;
+};
+
+// The parts of a body the kits' encoder wrote ("MIME-Version" line, then the parts).
+inline std::vector<MultipartPart> parseMultipart(const std::string& body,
+                                                 const std::string& boundary) {
+  std::vector<MultipartPart> parts;
+  const std::string delimiter = "--" + boundary;
+  std::size_t at = body.find(delimiter);
+  while (at != std::string::npos) {
+    at += delimiter.size();
+    if (body.compare(at, 2, "--") == 0) break;
+    const std::size_t headEnd = body.find("\r\n\r\n", at);
+    const std::size_t next = body.find("\r\n" + delimiter, headEnd);
+    if (headEnd == std::string::npos || next == std::string::npos) break;
+    const std::string head = body.substr(at, headEnd - at);
+    MultipartPart part;
+    auto param = [&](const std::string& key) {
+      const std::size_t p = head.find(key + "=\"");
+      if (p == std::string::npos) return std::string();
+      const std::size_t start = p + key.size() + 2;
+      return head.substr(start, head.find('"', start) - start);
+    };
+    part.name = param("name");
+    part.fileName = param("filename");
+    if (std::size_t c = head.find("Content-Type: "); c != std::string::npos)
+      part.contentType = head.substr(c + 14, head.find("\r\n", c) - c - 14);
+    part.data = body.substr(headEnd + 4, next - headEnd - 4);
+    parts.push_back(part);
+    at = next + 2;
+  }
+  return parts;
+}
+
+inline std::optional<std::string> gunzip(const std::string& in) {
+  z_stream z{};
+  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return std::nullopt;
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  z.avail_in = static_cast<uInt>(in.size());
+  std::string out;
+  char buffer[16384];
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    z.next_out = reinterpret_cast<Bytef*>(buffer);
+    z.avail_out = sizeof buffer;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - z.avail_out);
+  }
+  inflateEnd(&z);
+  if (rc != Z_STREAM_END) return std::nullopt;
+  return out;
+}
+
+}  // namespace tw::test
