@@ -14,6 +14,9 @@ asm(R"(
   .type symbols_child_before_entry, @function
 symbols_child_before_entry:
   .cfi_startproc
+  nop
+  nop
+  nop
   ret
   .cfi_endproc
   .size symbols_child_before_entry, .-symbols_child_before_entry
