@@ -240,7 +240,12 @@ Result ElfSymbolFile::parseWith(Reader& reader) {
         std::memchr(names.data() + sym.st_name, 0, names.size() - sym.st_name) == nullptr) {
       continue;
     }
-    file->symbols_.push_back({sym.st_value, sym.st_size, sym.st_name, rankOf(sym.st_info)});
+    // Among aliases of one binding, the name with the fewest leading underscores reads best
+    // ("clone3" over "__GI___clone3").
+    std::size_t underscores = 0;
+    while (names[sym.st_name + underscores] == '_' && underscores < 15) ++underscores;
+    const auto rank = static_cast<std::uint8_t>(rankOf(sym.st_info) * 16 + underscores);
+    file->symbols_.push_back({sym.st_value, sym.st_size, sym.st_name, rank});
   }
   auto& symbols = file->symbols_;
   std::sort(symbols.begin(), symbols.end(), [](const Symbol& a, const Symbol& b) {

@@ -25,7 +25,7 @@ class ElfSymbolFile {
     std::uint64_t start = 0;  // file virtual address
     std::uint64_t size = 0;
     std::uint32_t nameOffset = 0;  // into the file's names
-    std::uint8_t rank = 0;         // among aliases: global before weak before local
+    std::uint8_t rank = 0;         // among aliases: global, weak, local; then fewer leading "_"
   };
   struct Match {
     std::string_view name;

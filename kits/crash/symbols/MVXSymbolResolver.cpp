@@ -88,9 +88,9 @@ bool MVXSymbolResolver::updateStackFrame(MVXStackFrame* frame, bool exactAddress
   std::uint64_t local = details.node.base + (frame->address() - image->base);
   Named named;
   if (!lookup(local, details, &named)) return false;
-  if (!exactAddress && named.start && *named.start == local) {
-    // A return address on a function's first byte follows a call that never returns, at the end
-    // of the function before it.
+  if (!exactAddress && (!named.start || *named.start == local)) {
+    // A return address on a function's first byte, or in the padding after a function, follows
+    // a call that never returns at the very end of the calling function.
     local -= 2;
     if (!lookup(local, details, &named)) return false;
   }

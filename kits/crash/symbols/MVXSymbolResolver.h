@@ -40,8 +40,8 @@ class MVXSymbolResolver {
   bool fillInImageDetails(MVXBinaryImageDetails* details, const std::string& uuid);
   std::shared_ptr<MVXStackFrame> frameForAddress(std::uint64_t address, bool exactAddress = false);
   // exactAddress: the frame is a thread's current instruction, not a return address, so it is
-  // named as it stands; a return address on the first byte of a function is looked up two bytes
-  // earlier, in the calling function.
+  // named as it stands; a return address that names nothing or the first byte of a function is
+  // looked up two bytes earlier, in the calling function.
   bool updateStackFrame(MVXStackFrame* frame, bool exactAddress = false);
 
  private:

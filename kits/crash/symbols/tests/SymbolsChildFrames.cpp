@@ -61,7 +61,7 @@ __attribute__((noinline)) int innerStatic(int mode) {
 namespace symbols_child {
 
 struct Walker {
-  __attribute__((noinline)) int step(int depth, int mode) {
+  __attribute__((noinline, noclone)) int step(int depth, int mode) {
     const int r = depth == 0 ? innerStatic(mode) : step(depth - 1, mode);
     return r + gSink;
   }
