@@ -96,7 +96,7 @@ std::optional<double> MVXBetaController::betaUpdateSuspendDurationSecs() const {
 
 std::string MVXBetaController::betaEndpoint() const {
   auto s = settings();
-  return s ? s->betaEndpoint() : MVXSettings(tw::Value()).betaEndpoint();
+  return s ? s->betaEndpoint() : MVXSettings().betaEndpoint();
 }
 
 std::string MVXBetaController::appBundleIdentifier() const {

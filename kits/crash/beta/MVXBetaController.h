@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "kits/crash/MVXSettings.h"
 #include "kits/crash/beta/MVXBetaUpdate.h"
+#include "kits/crash/reports/MVXSettings.h"
 #include "kits/platform/net/ServerTrust.h"
 #include "kits/platform/net/URLRequest.h"
 #include "platform/foundation/Dispatch.h"

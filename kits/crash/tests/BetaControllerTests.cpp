@@ -18,7 +18,7 @@ class FakeBetaDelegate : public MVXBetaControllerDelegate {
     return "0123456789abcdef0123456789abcdef01234567";
   }
   std::shared_ptr<MVXSettings> settingsForBetaController(const MVXBetaController&) override {
-    return std::make_shared<MVXSettings>(settings);
+    return std::make_shared<MVXSettings>(MVXSettings::withSettingsValue(settings));
   }
   Value settings;
 };

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -31,6 +33,8 @@ class CrashKitTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    ::unsetenv("MorvexBetaEndpoint");
+    ::unsetenv("MorvexReportsEndpoint");
     MVXURLSession::setSystemTrustFileForTesting({});
     setKitMainBundleForTesting(nullptr);
     Tessaly::resetForTesting();
@@ -38,29 +42,23 @@ class CrashKitTest : public ::testing::Test {
     xdg_.reset();
   }
 
-  // Starts the loopback service and trusts its test authority (pinning defers to the system's
-  // trust while the registry's debug flag is on).
+  // Starts the loopback service, points the kit's endpoints at it and trusts its test authority
+  // (pinning defers to the system's trust while the registry's debug flag is on).
   KitService& startService() {
     service_ = std::make_unique<KitService>(true, kApiKey);
+    ::setenv("MorvexBetaEndpoint", service_->baseURL().c_str(), 1);
+    ::setenv("MorvexReportsEndpoint", service_->baseURL().c_str(), 1);
     MVXURLSession::setSystemTrustFileForTesting(service_->caFile());
     Tessaly::sharedSDK()->setDebug(true);
     return *service_;
   }
 
-  // The Info.plist of a build signed for distribution that points the kit at the service.
+  // The Info.plist of a build signed for distribution.
   Dictionary info(const std::string& bundleId = "com.velmora.Tickwell") const {
-    Dictionary morvex;
-    if (service_) {
-      morvex["BetaEndpoint"] = service_->baseURL();
-      morvex["ReportsEndpoint"] = service_->baseURL();
-    }
-    return Dictionary{{"CFBundleIdentifier", bundleId},
-                      {"CFBundleVersion", "7"},
-                      {"CFBundleShortVersionString", "1.2"},
-                      {"CFBundleName", "Tickwell"},
-                      {"MorvexSignedForDistribution", true},
-                      {"Morvex", morvex},
-                      {"Tessaly", Dictionary{{"APIKey", kApiKey}}}};
+    return Dictionary{
+        {"CFBundleIdentifier", bundleId},      {"CFBundleVersion", "7"},
+        {"CFBundleShortVersionString", "1.2"}, {"CFBundleName", "Tickwell"},
+        {"MorvexSignedForDistribution", true}, {"Tessaly", Dictionary{{"APIKey", kApiKey}}}};
   }
 
   void writeInfo(const Dictionary& plist) {
