@@ -146,6 +146,23 @@ void ORVCleanupFilesOperation::main() {
     }
     gzs.erase(twin);
   }
+  // A package names the archive it was made from; a kill between the package's rename and the
+  // archive's removal leaves that archive behind, and packaging it again would send it twice.
+  for (const auto& [base, url] : multiparts) {
+    std::ifstream in(url, std::ios::binary);
+    std::string head(1024, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    auto at = head.find("filename=\"");
+    if (at == std::string::npos) continue;
+    at += 10;
+    auto end = head.find('"', at);
+    if (end == std::string::npos) continue;
+    auto archive = gzs.find(fs::path(head.substr(at, end - at)).stem().string());
+    if (archive == gzs.end() || archive->second.filename() != head.substr(at, end - at)) continue;
+    removeQuietly(archive->second);
+    gzs.erase(archive);
+  }
   std::vector<fs::path> multipartList;
   for (const auto& [base, url] : multiparts) multipartList.push_back(url);
   multipartList = URLsByRemovingOldFiles(std::move(multipartList), maximum_);

@@ -4,12 +4,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "kits/analytics/ORVLogRotation.h"
 #include "kits/analytics/ORVLogger.h"
 #include "kits/analytics/ORVWriteEventOperation.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UUID.h"
 
@@ -25,6 +28,7 @@ std::shared_ptr<ORVOrisethController> ORVOrisethController::create(
     std::optional<tw::Dictionary> settings) {
   std::shared_ptr<ORVOrisethController> c(
       new ORVOrisethController(std::move(metadata), std::move(rootDirectory)));
+  c->takeFolder();
   c->startUp(isFirstInstall, std::move(settings));
   return c;
 }
@@ -45,6 +49,76 @@ void ORVOrisethController::setRetryHandlerForTesting(
   eventQueue_->addOperationWithBlock([this, handler] { networkRetryHandler_ = handler; });
 }
 
+void ORVOrisethController::takeFolder() {
+  // Taken on the caller's thread, before the first event is handed over: the journal that makes
+  // each log call durable lives in the folder and needs it.
+  std::error_code ec;
+  fs::create_directories(journalDirectoryForRootDirectory(root_), ec);
+  // One process owns the folder; a second one must not take over its live log files.
+  int fd = ::open((root_ / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    lockFd_ = fd;
+  } else {
+    if (fd >= 0) ::close(fd);
+    ORVLogger::sharedLogger().log("Analytics folder %@ is in use by another process.",
+                                  root_.string());
+    return;
+  }
+  double now = tw::clock::wallNow();
+  journal_ = tw::EventJournal::create(
+      journalDirectoryForRootDirectory(root_) / (tw::makeUUIDString() + ".journal"),
+      metadata_->dictionaryRepresentationWithStartTime(now > 0 ? static_cast<std::uint64_t>(now)
+                                                               : 0));
+}
+
+void ORVOrisethController::recoverJournals() {
+  // Event identifiers already in a log file: a run killed right after a write but before its
+  // done mark wrote that event, and its log file has gone no further since.
+  std::string logged;
+  for (const auto& log : ORVFileUtils::filesWithExtension("log", rootEventDirectory_)) {
+    std::ifstream in(log, std::ios::binary);
+    logged.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  for (const auto& file :
+       ORVFileUtils::allFilesInDirectory(journalDirectoryForRootDirectory(root_))) {
+    if (journal_ && file == journal_->path()) continue;
+    auto contents = tw::EventJournal::read(file);
+    std::string text;
+    for (const auto& entry : contents.pending) {
+      if (logged.find("\"eventId\":\"" + entry.identifier + "\"") != std::string::npos) continue;
+      if (text.empty()) {
+        // The metadata line carries the run's metadata and the first event's time.
+        std::string ms = entry.line.substr(0, entry.line.find('\t'));
+        tw::Dictionary metadata = contents.metadata.value_or(tw::Dictionary{});
+        std::uint64_t millis = std::strtoull(ms.c_str(), nullptr, 10);
+        metadata["started_at"] = tw::Value(static_cast<unsigned long long>(millis / 1000));
+        auto line = ORVWriteEventOperation::logLineWithTimestamp(
+            tw::Date{static_cast<double>(millis) / 1000.0}, "metadata", metadata);
+        text = *line + "\n";
+      }
+      text += entry.line + "\n";
+    }
+    if (!text.empty()) {
+      auto path = generateNewLogPath();
+      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      bool written =
+          fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+      if (fd >= 0) ::close(fd);
+      if (!written) {
+        // Kept for the next start; a cut file would be sent as it stands.
+        std::error_code ec;
+        fs::remove(path, ec);
+        ORVLogger::sharedLogger().log("Unable to recover events of %@.", file.string());
+        continue;
+      }
+      ORVLogger::sharedLogger().log("Recovered %@ events of an earlier run.",
+                                    static_cast<unsigned long long>(contents.pending.size()));
+    }
+    std::error_code ec;
+    fs::remove(file, ec);
+  }
+}
+
 void ORVOrisethController::startUp(bool isFirstInstall, std::optional<tw::Dictionary> settings) {
   std::weak_ptr<ORVOrisethController> weak = shared_from_this();
   eventQueue_->addOperationWithBlock([this, weak] {
@@ -53,26 +127,19 @@ void ORVOrisethController::startUp(bool isFirstInstall, std::optional<tw::Dictio
     rootEventDirectory_ = eventDirectoryForRootDirectory(root_);
     std::error_code ec;
     fs::create_directories(rootEventDirectory_, ec);
-    // One process owns the folder; a second one must not take over its live log files.
-    int fd = ::open((root_ / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      lockFd_ = fd;
-    } else {
-      if (fd >= 0) ::close(fd);
-      ORVLogger::sharedLogger().log("Analytics folder %@ is in use by another process.",
-                                    root_.string());
-    }
     currentLogURL_ = generateNewLogPath();
     settings_ = std::make_shared<ORVSettings>(std::nullopt);
     if (ownsFolder()) {
       ORVRotateCrashMetadataOperation rotate(crashMetadataPathForRootDirectory(root_), metadata_);
       rotate.main();
       previousExecutionMetadata_ = rotate.crashMetadata();
+      recoverJournals();
     } else {
       previousExecutionMetadata_ = std::make_shared<ORVCrashMetadata>(tw::Dictionary{});
     }
     if (!networkRetryHandler_) networkRetryHandler_ = std::make_shared<ORVNetworkRetryHandler>();
     uploader_ = ORVUploader::create(eventQueue_, weak);
+    emberlynAnalyticsBridge_ = std::make_shared<ORVEmberlynAnalyticsBridge>();
     if (ownsFolder()) cleanupAndProcessExistingFiles();
   });
   registerForApplicationLifecycleEvents();
@@ -151,6 +218,15 @@ bool ORVOrisethController::isDiscarded(const ORVEvent& event) const {
   return true;
 }
 
+void ORVOrisethController::logEventToEmberlyn(const ORVEvent& event) const {
+  if (!settings_->shouldForwardToEmberlynAnalytics() || !emberlynAnalyticsBridge_) return;
+  auto predefined = dynamic_cast<const ORVPredefinedEvent*>(&event);
+  if (predefined && predefined->predefinedEventName() == "purchase" &&
+      !settings_->shouldIncludePurchaseEventsInForwardedEmberlynEvents())
+    return;
+  emberlynAnalyticsBridge_->logEvent(event);
+}
+
 bool ORVOrisethController::shouldSubmitLogAtURL(const fs::path& url) const {
   return ORVFileUtils::fileSizeAtURL(url) > settings_->maximumPayloadSize();
 }
@@ -163,8 +239,14 @@ void ORVOrisethController::logEvent(std::shared_ptr<ORVEvent> event) {
 
 void ORVOrisethController::scheduleWrite(const std::shared_ptr<const ORVEvent>& event,
                                          std::shared_ptr<const ORVMetadataSerializable> metadata,
-                                         const std::shared_ptr<tw::Operation>& activity) {
-  auto write = std::make_shared<ORVWriteEventOperation>(event, std::move(metadata), currentLogURL_);
+                                         const std::shared_ptr<tw::Operation>& activity,
+                                         std::optional<std::string> journalledLine) {
+  bool journalled = journalledLine.has_value();
+  auto write = std::make_shared<ORVWriteEventOperation>(event, std::move(metadata), currentLogURL_,
+                                                        std::move(journalledLine));
+  if (journalled) {
+    write->setWrittenBlock([journal = journal_, id = event->identifier()] { journal->done(id); });
+  }
   currentLogHasScheduledWrite_ = true;
   activity->addDependency(write);
   eventQueue_->addOperation(write);
@@ -173,11 +255,22 @@ void ORVOrisethController::scheduleWrite(const std::shared_ptr<const ORVEvent>& 
 void ORVOrisethController::enqueueEvent(std::shared_ptr<ORVEvent> event) {
   auto activity = ORVActivityOperation::operationByStartingActivityName("io.oriseth.RecordEvent",
                                                                         kRecordOptions);
+  // The line goes to the journal before the call returns, so that a kill cannot lose it.
+  std::optional<std::string> line;
+  if (journal_) {
+    line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(*event);
+    if (line && !journal_->record(event->identifier(), *line)) line.reset();
+  }
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
-  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity] {
+  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity, line] {
     auto self = weak.lock();
-    if (!self || !shouldLogEvent() || isDiscarded(*event)) return;
-    scheduleWrite(event, metadata_, activity);
+    if (!self) return;
+    if (!shouldLogEvent() || isDiscarded(*event)) {
+      if (line) journal_->done(event->identifier());
+      return;
+    }
+    logEventToEmberlyn(*event);
+    scheduleWrite(event, metadata_, activity, line);
     if (shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush()) rotateAndSubmitCurrentLog();
   });
   activity->addDependency(block);

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "kits/analytics/EventJournal.h"
+#include "kits/analytics/ORVEmberlynAnalyticsBridge.h"
 #include "kits/analytics/ORVEvent.h"
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVMetadata.h"
@@ -36,6 +38,10 @@ class ORVOrisethController : public ORVUploaderDelegate,
   static std::filesystem::path crashMetadataPathForRootDirectory(
       const std::filesystem::path& root) {
     return root / "crash_metadata";
+  }
+  // Where each run journals its events until they are in a log file.
+  static std::filesystem::path journalDirectoryForRootDirectory(const std::filesystem::path& root) {
+    return root / "journals";
   }
 
   void initializeSettingsIfNeededWithTessalySettings(std::optional<tw::Dictionary> settings);
@@ -66,7 +72,9 @@ class ORVOrisethController : public ORVUploaderDelegate,
 
  private:
   ORVOrisethController(std::shared_ptr<ORVMetadata> metadata, std::filesystem::path root);
+  void takeFolder();
   void startUp(bool isFirstInstall, std::optional<tw::Dictionary> settings);
+  void recoverJournals();
   void registerForApplicationLifecycleEvents();
   std::filesystem::path generateNewLogPath() const;
   bool shouldLogEvent() const;
@@ -86,8 +94,10 @@ class ORVOrisethController : public ORVUploaderDelegate,
   void removeAllLogs();
   void scheduleWrite(const std::shared_ptr<const ORVEvent>& event,
                      std::shared_ptr<const ORVMetadataSerializable> metadata,
-                     const std::shared_ptr<tw::Operation>& activity);
+                     const std::shared_ptr<tw::Operation>& activity,
+                     std::optional<std::string> journalledLine = std::nullopt);
   bool isDiscarded(const ORVEvent& event) const;
+  void logEventToEmberlyn(const ORVEvent& event) const;
 
   std::shared_ptr<tw::OperationQueue> eventQueue_;
   std::filesystem::path root_;
@@ -103,5 +113,8 @@ class ORVOrisethController : public ORVUploaderDelegate,
   ORVEventFilter eventFilter_;
   std::shared_ptr<ORVSettings> settings_;
   std::shared_ptr<ORVTimer> flushTimer_;
+  std::shared_ptr<ORVEmberlynAnalyticsBridge> emberlynAnalyticsBridge_;
   int lockFd_ = -1;
+  // This run's journal; null without the folder (or when it could not be made).
+  std::shared_ptr<tw::EventJournal> journal_;
 };

@@ -31,14 +31,22 @@ std::uint64_t wholeSecondsOf(tw::Date d) {
 
 ORVWriteEventOperation::ORVWriteEventOperation(
     std::shared_ptr<const ORVEvent> event, std::shared_ptr<const ORVMetadataSerializable> metadata,
-    std::filesystem::path logFileUrl)
-    : event_(std::move(event)), metadata_(std::move(metadata)), logFileUrl_(std::move(logFileUrl)) {
-  if (event_) formattedEvent_ = generateFormattedLogLineWithEvent(*event_);
+    std::filesystem::path logFileUrl, std::optional<std::string> formattedEvent)
+    : event_(std::move(event)),
+      metadata_(std::move(metadata)),
+      logFileUrl_(std::move(logFileUrl)),
+      formattedEvent_(std::move(formattedEvent)) {
+  if (event_ && !formattedEvent_) formattedEvent_ = generateFormattedLogLineWithEvent(*event_);
   if (metadata_ && event_)
     formattedMetadata_ = generateFormattedLogLineWithMetdata(*metadata_, event_->timestamp());
 }
 
 void ORVWriteEventOperation::main() {
+  write();
+  if (writtenBlock_) writtenBlock_();
+}
+
+void ORVWriteEventOperation::write() {
   success_ = false;
   std::error_code ec;
   if (std::filesystem::is_directory(logFileUrl_, ec)) return;

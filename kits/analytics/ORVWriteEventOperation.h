@@ -4,6 +4,7 @@
 // queue, and written when it runs there; one open, one or two appends and one close per event.
 // A failed append is cut back to the file's previous length, so no file ends in a partial line.
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,9 +15,13 @@
 
 class ORVWriteEventOperation : public tw::Operation {
  public:
+  // `formattedEvent`: the event's line when the caller made it already (for its journal).
   ORVWriteEventOperation(std::shared_ptr<const ORVEvent> event,
                          std::shared_ptr<const ORVMetadataSerializable> metadata,
-                         std::filesystem::path logFileUrl);
+                         std::filesystem::path logFileUrl,
+                         std::optional<std::string> formattedEvent = std::nullopt);
+  // Runs at the end of main, whatever the outcome, before the queue moves on.
+  void setWrittenBlock(std::function<void()> block) { writtenBlock_ = std::move(block); }
 
   void main() override;
   bool writeDataToDescriptor(int fd, bool preexistingFile);
@@ -37,10 +42,12 @@ class ORVWriteEventOperation : public tw::Operation {
   const std::optional<std::string>& formattedMetadata() const { return formattedMetadata_; }
 
  private:
+  void write();
   std::shared_ptr<const ORVEvent> event_;
   std::shared_ptr<const ORVMetadataSerializable> metadata_;
   std::filesystem::path logFileUrl_;
   bool success_ = false;
   std::optional<std::string> formattedEvent_;
   std::optional<std::string> formattedMetadata_;
+  std::function<void()> writtenBlock_;
 };

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
@@ -123,6 +124,39 @@ TEST_F(AnalyticsController, CollectionOffRemovesFilesAndDropsEvents) {
   drain(c);
   EXPECT_TRUE(ORVFileUtils::allFilesInDirectory(root_.path() / "events").empty());
   EXPECT_TRUE(service_.requests(KitService::kEvents).empty());
+}
+
+// The crash event of the previous run travels alone, under that run's metadata, even when this
+// run's first write is still queued (its file does not exist yet when the crash arrives).
+TEST_F(AnalyticsController, ThePreviousRunsCrashTravelsAloneUnderThatRunsMetadata) {
+  ORVCrashMetadata::writeSerializedDictionary(Dictionary{{"api_key", "previous"}},
+                                              root_.path() / "crash_metadata");
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false, settings({}));
+  c->logCrashEvent(std::make_shared<ORVCrashEvent>(Date{1700000000.25}, 0));
+  c->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
+  auto events = root_.path() / "events";
+  ASSERT_TRUE(pumpMainUntil(
+      [&] {
+        return service_.requests(KitService::kEvents).size() >= 2 &&
+               ORVFileUtils::filesWithExtension("multipartmime", events).empty();
+      },
+      20));
+  std::vector<std::string> crashFile, launchFile;
+  for (const auto& r : service_.requests(KitService::kEvents)) {
+    EXPECT_EQ(r["problems"].count(), 0u) << r["problems"];
+    std::vector<std::string> lines;
+    std::istringstream text(*r["parts"].at(0)["gunzipped_text"].string());
+    for (std::string l; std::getline(text, l);) lines.push_back(l);
+    (lines.back().find("\tapp_crashed\t") != std::string::npos ? crashFile : launchFile) = lines;
+  }
+  ASSERT_EQ(crashFile.size(), 2u);
+  EXPECT_EQ(crashFile[0].rfind("1700000000250\tmetadata\t", 0), 0u) << crashFile[0];
+  EXPECT_NE(crashFile[0].find("{\"api_key\":\"previous\"}"), std::string::npos);
+  EXPECT_EQ(crashFile[1].rfind("1700000000250\tapp_crashed\t", 0), 0u) << crashFile[1];
+  EXPECT_NE(crashFile[1].find("\"crash_state\":\"unknown\""), std::string::npos);
+  ASSERT_EQ(launchFile.size(), 2u);
+  EXPECT_NE(launchFile[0].find("\"api_key\":\"key-1\""), std::string::npos);
+  EXPECT_NE(launchFile[1].find("\tapp_launched\t"), std::string::npos);
 }
 
 }  // namespace

@@ -138,6 +138,18 @@ TEST_F(AnalyticsRotation, CleanupSortsSupersedesAndCaps) {
   for (auto gone : {"a.gz", "notes.txt", "x.partial", "noext"})
     EXPECT_FALSE(fs::exists(dir_ / gone));
 
+  // An archive whose package was made (a kill came before the archive's removal) is not
+  // packaged and sent a second time.
+  touch("d.gz");
+  std::ofstream(dir_ / "p.multipartmime")
+      << "--B\r\nContent-Disposition: form-data; name=\"d.gz\"; filename=\"d.gz\"\r\n";
+  ORVCleanupFilesOperation again(dir_, 100);
+  again.setSuccessBlock([&](const auto&, const auto& g, const auto&) { gzs = g; });
+  again.start();
+  EXPECT_EQ(gzs, ORVFileUtils::URLSet{dir_ / "b.gz"});
+  EXPECT_FALSE(fs::exists(dir_ / "d.gz"));
+  fs::remove(dir_ / "p.multipartmime");
+
   // Five packaged files with a cap of 3: the two oldest go (creation dates are not settable, so
   // they are made one after another with a pause).
   std::vector<fs::path> files;

@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "kits/analytics/EventJournal.h"
+#include "platform/testsupport/TestSupport.h"
+
+namespace tw::test {
+namespace {
+
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+TEST(AnalyticsJournal, PendingEntriesSurviveAndDoneOnesDoNot) {
+  TempDir dir;
+  auto path = dir.path() / "run.journal";
+  auto journal = EventJournal::create(path, Dictionary{{"api_key", "k"}});
+  ASSERT_TRUE(journal);
+  ASSERT_TRUE(journal->record("a", "1\tcustom\t2\t{}"));
+  ASSERT_TRUE(journal->record("b", "2\tcustom\t2\t{}"));
+  ASSERT_TRUE(journal->record("c", "3\tcustom\t2\t{}"));
+  journal->done("b");
+  // A kill in the middle of a later append leaves a torn line, which was never acknowledged.
+  std::ofstream(path, std::ios::app) << "+d\t4\tcus";
+  auto contents = EventJournal::read(path);
+  ASSERT_TRUE(contents.metadata);
+  EXPECT_EQ((*contents.metadata)["api_key"], Value("k"));
+  ASSERT_EQ(contents.pending.size(), 2u);
+  EXPECT_EQ(contents.pending[0].identifier, "a");
+  EXPECT_EQ(contents.pending[0].line, "1\tcustom\t2\t{}");
+  EXPECT_EQ(contents.pending[1].identifier, "c");
+
+  // Once nothing is outstanding the journal starts over with just its metadata, and a journal
+  // whose entries were all handled is gone with its owner.
+  journal->done("a");
+  journal->done("c");
+  contents = EventJournal::read(path);
+  EXPECT_TRUE(contents.pending.empty());
+  EXPECT_TRUE(contents.metadata);
+  journal.reset();
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  // One that still holds entries stays for the next run.
+  journal = EventJournal::create(path, Dictionary{});
+  journal->record("e", "5\tcustom\t2\t{}");
+  journal.reset();
+  EXPECT_EQ(EventJournal::read(path).pending.size(), 1u);
+  EXPECT_FALSE(EventJournal::create(dir.path() / "missing" / "x.journal", Dictionary{}));
+}
+
+}  // namespace
+}  // namespace tw::test
