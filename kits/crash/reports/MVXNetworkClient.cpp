@@ -185,9 +185,8 @@ void MVXNetworkClient::startImmediateUploadRequest(const tw::URLRequest& request
     auto result = done->get_future();
     auto task = session->uploadTaskWithRequest(
         request, filePath,
-        [done](const tw::Data&, const std::optional<tw::URLResponse>& reply, tw::ErrorPtr error) {
-          done->set_value(error ? std::nullopt : reply);
-        });
+        [done](const tw::Data&, const std::optional<tw::URLResponse>& reply,
+               const tw::ErrorPtr& error) { done->set_value(error ? std::nullopt : reply); });
     if (task) {
       task->resume();
       // The transfer's own limit ends it; the wait is bounded as well, in case it does not.
@@ -277,7 +276,7 @@ void MVXNetworkClient::URLSessionTaskDidCompleteWithError(
   const auto response = task->response();
   TSYNetworkResponseHandler::handleCompletedResponse(
       response ? &*response : nullptr, task->originalRequest(), error,
-      [&](bool retry, tw::ErrorPtr outcome) {
+      [&](bool retry, const tw::ErrorPtr& outcome) {
         if (!retry) return handleTaskDescriptionCompletedWithError(description, outcome);
         std::uint64_t attempts;
         {
