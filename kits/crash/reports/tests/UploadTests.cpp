@@ -238,6 +238,17 @@ TEST_F(ReportUpload, RetriesAreBoundedAndAClientErrorKeepsThePackageWithoutARetr
 
 TEST_F(ReportUpload, ASecondStartWhileTheFirstRunsAndAGoneFileSendNothing) {
   const std::string package = packaged("run");
+  {
+    // Another process sending the package holds its lock: neither path sends it again.
+    auto elsewhere = tw::FileLock::tryLock(package, false);
+    ASSERT_TRUE(elsewhere);
+    queue_->addOperationWithBlock(
+        [&] { EXPECT_TRUE(controller_->submitPackageMultipartMimeAtPath(package, false)); });
+    queue_->waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(controller_->submitPackageMultipartMimeAtPath(package, true));
+    queue_->waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(service_.requests(KitService::kReports).empty());
+  }
   KitService::Reply slow;
   slow.delaySeconds = 0.5;
   slow.status = 202;
