@@ -156,7 +156,7 @@ TEST_P(MVXProcessReportOperationTest, NamesTheCrashAsAddr2lineDoes) {
   EXPECT_TRUE(fs::exists(dir.path() / "signal.mvxrecord.symbolicated"));
   EXPECT_FALSE(fs::exists(dir.path() / "exception.mvxrecord.symbolicated"));
   EXPECT_FALSE(fs::exists(dir.path() / "mach_exception.mvxrecord.symbolicated"));
-  EXPECT_FALSE(fs::exists(dir.path() / ".signal.mvxrecord.symbolicated.tmp"));
+  EXPECT_FALSE(fs::exists(dir.path() / ".tmp-signal.mvxrecord.symbolicated"));
   checkAgainstAddr2line(dir.path());
 }
 
