@@ -21,7 +21,8 @@
 namespace {
 
 std::mutex gSharedMutex;
-std::shared_ptr<Morvex> gShared;
+// Never released: the kit's queues and the crashing thread may use it until the process ends.
+auto* gShared = new std::shared_ptr<Morvex>();
 
 bool debugEnabled() { return Tessaly::sharedSDK()->debug(); }
 
@@ -39,13 +40,13 @@ std::optional<std::string> textOf(const tw::Value& value) {
 
 std::shared_ptr<Morvex> Morvex::sharedInstance() {
   std::lock_guard lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<Morvex>();
-  return gShared;
+  if (!*gShared) *gShared = std::make_shared<Morvex>();
+  return *gShared;
 }
 
 void Morvex::resetSharedInstanceForTesting() {
   std::lock_guard lock(gSharedMutex);
-  gShared.reset();
+  gShared->reset();
 }
 
 void Morvex::initializeIfNeeded() { sharedInstance()->start(); }
