@@ -124,11 +124,8 @@ bool MVXNetworkClient::taskArrayHasTaskMatchingDescription(
 void MVXNetworkClient::checkForExistingTaskMatchingDescription(
     const std::string& description, std::function<void(bool exists)> completion) {
   onQueue([this, description, completion = std::move(completion)] {
-    {
-      std::lock_guard lock(mutex_);
-      // Reserved at once: a second start queued before the task exists is refused as well.
-      if (!inFlight_.insert(description).second) return completion(true);
-    }
+    // Reserved at once: a second start queued before the task exists is refused as well.
+    if (!reserve(description)) return completion(true);
     auto s = session();
     if (!s) return completion(false);
     std::weak_ptr<MVXNetworkClient> weak = weak_from_this();
@@ -168,11 +165,8 @@ void MVXNetworkClient::startImmediateUploadRequest(const tw::URLRequest& request
     return;
   }
   const auto description = relativeTaskPathForAbsolutePath(filePath);
-  {
-    std::lock_guard lock(mutex_);
-    // A file that a task is already sending is not sent a second time.
-    if (description && !inFlight_.insert(*description).second) return;
-  }
+  // A file that a task is already sending is not sent a second time.
+  if (description && !reserve(*description)) return;
   auto configuration = MVXURLSessionConfiguration::ephemeralSessionConfiguration();
   const double timeout = request.timeoutInterval > 0 ? request.timeoutInterval : 10;
   configuration->timeoutIntervalForRequest = timeout;
@@ -185,9 +179,8 @@ void MVXNetworkClient::startImmediateUploadRequest(const tw::URLRequest& request
     auto result = done->get_future();
     auto task = session->uploadTaskWithRequest(
         request, filePath,
-        [done](const tw::Data&, const std::optional<tw::URLResponse>& reply, tw::ErrorPtr error) {
-          done->set_value(error ? std::nullopt : reply);
-        });
+        [done](const tw::Data&, const std::optional<tw::URLResponse>& reply,
+               const tw::ErrorPtr& error) { done->set_value(error ? std::nullopt : reply); });
     if (task) {
       task->resume();
       // The transfer's own limit ends it; the wait is bounded as well, in case it does not.
@@ -231,7 +224,7 @@ void MVXNetworkClient::startNewUploadRequest(const tw::URLRequest& request,
   }
   {
     std::lock_guard lock(mutex_);
-    inFlight_.insert(*description);
+    inFlight_.try_emplace(*description);  // a direct start without a reservation
   }
   task->setTaskDescription(*description);
   task->resume();
@@ -252,6 +245,17 @@ void MVXNetworkClient::restartTask(const tw::URLRequest& originalRequest,
                                   self->absolutePathForRelativeTaskPath(description));
     });
   });
+}
+
+bool MVXNetworkClient::reserve(const std::string& description) {
+  std::lock_guard lock(mutex_);
+  if (inFlight_.count(description) != 0) return false;
+  const std::string path = absolutePathForRelativeTaskPath(description);
+  auto fileLock = tw::FileLock::tryLock(path, false);
+  // A missing file is reserved all the same: starting it reports the failure.
+  if (!fileLock && readable(path)) return false;
+  inFlight_.emplace(description, std::move(fileLock));
+  return true;
 }
 
 void MVXNetworkClient::finishDescription(const std::string& description) {
@@ -277,7 +281,7 @@ void MVXNetworkClient::URLSessionTaskDidCompleteWithError(
   const auto response = task->response();
   TSYNetworkResponseHandler::handleCompletedResponse(
       response ? &*response : nullptr, task->originalRequest(), error,
-      [&](bool retry, tw::ErrorPtr outcome) {
+      [&](bool retry, const tw::ErrorPtr& outcome) {
         if (!retry) return handleTaskDescriptionCompletedWithError(description, outcome);
         std::uint64_t attempts;
         {

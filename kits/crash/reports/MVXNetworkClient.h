@@ -2,7 +2,8 @@
 // MVXNetworkClient: uploads packaged crash reports to the kits' web service over the kit's URL
 // session, with the service's certificates pinned. This system has no background sessions, so
 // an upload either runs as a task of the client's foreground session (the work queue is its
-// delegate queue; a file that already has a task is not started twice) or, for the urgent path,
+// delegate queue; a file that already has a task, here or in another process, is not started
+// twice) or, for the urgent path,
 // as a synchronous request on the caller's thread, bounded by the request's time-out.
 //
 // When the service asks for a retry (429, 503, time-outs), the same file is sent again after its
@@ -107,10 +108,14 @@ class MVXNetworkClient : public MVXURLSessionDelegate,
   bool canUseBackgroundSession_ = false;
   std::shared_ptr<MVXURLSession> session_;  // work queue only
 
-  // Descriptions with an upload started and not settled, and their attempts so far; guarded,
-  // since the synchronous path runs on its caller's thread.
+  // Claims the package for this process: false when this process or another live one is
+  // already sending it (the package file's flock is held until the upload settles).
+  bool reserve(const std::string& description);
+
+  // Descriptions with an upload started and not settled (with the package's lock), and their
+  // attempts so far; guarded, since the synchronous path runs on its caller's thread.
   std::mutex mutex_;
-  std::set<std::string> inFlight_;
+  std::map<std::string, std::unique_ptr<tw::FileLock>> inFlight_;
   std::map<std::string, std::uint64_t> attempts_;
   std::function<void()> backgroundCompletionHandler_;
 };

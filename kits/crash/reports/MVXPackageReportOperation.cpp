@@ -150,8 +150,8 @@ bool MVXPackageReportOperation::package(const std::string& path) {
           auto data = readWholeFile(file);
           if (!data || data->empty()) {
             const std::string name = fs::path(file).filename().string();
-            MVXSDKLOG(4, "ERROR [%s:%d] Error: unable to read data for compression: %s\n",
-                      name.c_str());
+            MVXSDKLog(4, "ERROR [%s:%d] Error: unable to read data for compression: %s\n", "main",
+                      __LINE__, name.c_str());
             return;
           }
           encodeData(e, *data, file);

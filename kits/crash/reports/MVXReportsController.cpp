@@ -110,9 +110,13 @@ bool MVXReportsController::prepareAndSubmitReport(const std::shared_ptr<MVXInter
 bool MVXReportsController::process(const std::shared_ptr<MVXInternalReport>& report, bool urgent,
                                    bool withProcessing) {
   // Held until the directory is gone: another process skips a directory this one works on.
-  auto lock = MVXFileManager::lockReportDirectory(report->path());
+  std::error_code ec;
+  auto lock = std::filesystem::is_directory(report->path(), ec)
+                  ? MVXFileManager::lockReportDirectory(report->path())
+                  : nullptr;
   if (!lock) {
-    logReports("Report is being handled by another process");
+    logReports(withProcessing ? "Unable to move report for processing"
+                              : "Unable to lock report for packaging");
     return false;
   }
   if (withProcessing) {

@@ -101,7 +101,7 @@ TEST_F(Packaging, AFoundAgainDirectoryReusesItsPackageAndAKilledWriteLeavesNothi
 
 TEST_F(Packaging, AnyWriteFailureLeavesNoPackageAndNoPartialFile) {
   writeReport(dir_, "exec-id");
-  std::string noise(256 * 1024, '\0');
+  std::string noise(std::size_t{256} * 1024, '\0');
   std::mt19937 random(7);
   for (char& c : noise) c = static_cast<char>(random());
   writeFile(dir_ + "/signal.mvxrecord", noise);
@@ -109,7 +109,8 @@ TEST_F(Packaging, AnyWriteFailureLeavesNoPackageAndNoPartialFile) {
   const pid_t child = fork();
   if (child == 0) {
     ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{64 * 1024, 64 * 1024};
+    const rlim_t cap = rlim_t{64} * 1024;
+    rlimit limit{cap, cap};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     auto op = run();
     _exit(op->finalPath() ? 1 : 0);

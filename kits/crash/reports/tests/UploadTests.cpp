@@ -13,6 +13,7 @@
 #include "kits/crash/reports/MVXPackageReportOperation.h"
 #include "kits/crash/reports/MVXReportsController.h"
 #include "kits/crash/reports/tests/ReportFixtures.h"
+#include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYNetworkClient.h"
 #include "kits/platform/net/TSYNetworkResponseHandler.h"
@@ -233,11 +234,33 @@ TEST_F(ReportUpload, RetriesAreBoundedAndAClientErrorKeepsThePackageWithoutARetr
   EXPECT_EQ(delegate_->at(1).second->code(), -5);
   EXPECT_FALSE(MVXReportsController::shouldRetrySubmissionAfterError(delegate_->at(1).second));
   EXPECT_TRUE(fs::exists(package));  // for the next launch
-  EXPECT_EQ(service_.requests(KitService::kReports).size(), 1u);
+  const auto requests = service_.requests(KitService::kReports);
+  ASSERT_EQ(requests.size(), 1u);
+  // What arrived is the package byte for byte: each part's digest matches the file's part (whose
+  // gzip data the packaging tests unpack to their records).
+  const auto parts = parseMultipart(readFile(package), fs::path(package).stem().string());
+  ASSERT_EQ(requests[0]["parts"].count(), parts.size());
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const Value& logged = requests[0]["parts"].at(i);
+    EXPECT_EQ(logged["name"], Value(parts[i].name));
+    EXPECT_EQ(logged["sha1"],
+              Value(TSYSHA1HexStringForData(tw::Data(parts[i].data.begin(), parts[i].data.end()))));
+  }
 }
 
 TEST_F(ReportUpload, ASecondStartWhileTheFirstRunsAndAGoneFileSendNothing) {
   const std::string package = packaged("run");
+  {
+    // Another process sending the package holds its lock: neither path sends it again.
+    auto elsewhere = tw::FileLock::tryLock(package, false);
+    ASSERT_TRUE(elsewhere);
+    queue_->addOperationWithBlock(
+        [&] { EXPECT_TRUE(controller_->submitPackageMultipartMimeAtPath(package, false)); });
+    queue_->waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(controller_->submitPackageMultipartMimeAtPath(package, true));
+    queue_->waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(service_.requests(KitService::kReports).empty());
+  }
   KitService::Reply slow;
   slow.delaySeconds = 0.5;
   slow.status = 202;
