@@ -262,9 +262,22 @@ void Morvex::recordError(const tw::Error& error,
   MVXUserLoggingRecordError(error, additionalUserInfo.value_or(tw::Dictionary{}));
 }
 
-void Morvex::recordCustomExceptionName(const std::string& name, const std::string& reason,
-                                       const std::vector<MVXExceptionFrame>& frameArray) {
-  MVXExceptionRecord(kMVXExceptionCustom, name, reason, frameArray, false);
+void Morvex::recordCustomExceptionName(
+    const std::string& name, const std::string& reason,
+    const std::vector<std::shared_ptr<MVXStackFrame>>& frameArray) {
+  std::vector<MVXExceptionFrame> frames;
+  for (const auto& frame : frameArray) {
+    if (!frame) continue;
+    MVXExceptionFrame copy;
+    copy.address = frame->address();
+    copy.symbol = frame->symbol();
+    copy.offset = frame->offset();
+    copy.library = frame->library();
+    copy.fileName = frame->fileName();
+    copy.lineNumber = frame->lineNumber();
+    frames.push_back(std::move(copy));
+  }
+  MVXExceptionRecord(kMVXExceptionCustom, name, reason, frames, false);
 }
 
 void Morvex::monitorErrorsForWKWebViewConfiguration(

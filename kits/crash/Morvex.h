@@ -27,6 +27,7 @@
 #include "kits/crash/capture/MVXException.h"
 #include "kits/crash/controller/MVXCrashReportingController.h"
 #include "kits/crash/reports/MVXCrashReport.h"
+#include "kits/crash/symbols/MVXStackFrame.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Value.h"
 
@@ -119,7 +120,7 @@ class Morvex : public MVXCrashReportingControllerDelegate,
   void recordError(const tw::Error& error);
   void recordError(const tw::Error& error, const std::optional<tw::Dictionary>& additionalUserInfo);
   void recordCustomExceptionName(const std::string& name, const std::string& reason,
-                                 const std::vector<MVXExceptionFrame>& frameArray);
+                                 const std::vector<std::shared_ptr<MVXStackFrame>>& frameArray);
   // `configuration`: a web view configuration of a registered adapter's engine.
   void monitorErrorsForWKWebViewConfiguration(const std::shared_ptr<tw::Object>& configuration);
   bool delegateRespondsToLegacyMethods() const;

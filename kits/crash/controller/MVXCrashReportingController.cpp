@@ -6,11 +6,14 @@
 
 #include <filesystem>
 
+#include "kits/crash/bridge/MVXEBVAnalytics.h"
 #include "kits/crash/capture/MVXException.h"
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXSignal.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
+#include "kits/crash/symbols/MVXProcessReportOperation.h"
+#include "kits/crash/symbols/MVXSymbolResolver.h"
 #include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
@@ -22,7 +25,6 @@ namespace {
 
 std::mutex gHooksMutex;
 tw::crash::PermissionAlertPresenter gPresenter;
-tw::crash::AnalyticsListenerRegistrar gListenerRegistrar;
 std::function<bool(const MVXContextSettings*)> gContextInitializer;
 
 bool debugMode() { return Tessaly::sharedSDK()->debug(); }
@@ -50,11 +52,6 @@ void recordInternalKeyLater(const char* key, std::function<std::string()> value)
 void tw::crash::setPermissionAlertPresenter(PermissionAlertPresenter presenter) {
   std::lock_guard lock(gHooksMutex);
   gPresenter = std::move(presenter);
-}
-
-void tw::crash::setAnalyticsListenerRegistrar(AnalyticsListenerRegistrar registrar) {
-  std::lock_guard lock(gHooksMutex);
-  gListenerRegistrar = std::move(registrar);
 }
 
 void tw::crash::setContextInitializerForTesting(
@@ -463,12 +460,7 @@ bool MVXCrashReportingController::needsToPrompt() {
 
 void MVXCrashReportingController::registerAnalyticsEventListener() {
   if (listenerRegistered_.exchange(true)) return;
-  tw::crash::AnalyticsListenerRegistrar registrar;
-  {
-    std::lock_guard lock(gHooksMutex);
-    registrar = gListenerRegistrar;
-  }
-  if (registrar) registrar();
+  MVXEBVAnalytics::registerAnalyticsEventListener(tw::MVXEmberlynUserLogListener());
 }
 
 void MVXCrashReportingController::setupStateNotifications() {

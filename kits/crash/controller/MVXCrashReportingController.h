@@ -76,11 +76,6 @@ using PermissionAlertPresenter = std::function<long(const PermissionAlert& alert
 // The application installs its presenter at launch (nullptr removes it). Any thread.
 void setPermissionAlertPresenter(PermissionAlertPresenter presenter);
 
-// Registers the analytics event listener with the outside analytics platform's bridge; the
-// bridge installs it when it loads. nullptr: no bridge.
-using AnalyticsListenerRegistrar = std::function<void()>;
-void setAnalyticsListenerRegistrar(AnalyticsListenerRegistrar registrar);
-
 // Test-only: what installs the capture handlers (nullptr restores MVXContextInitialize).
 void setContextInitializerForTesting(std::function<bool(const MVXContextSettings*)> initializer);
 

@@ -104,10 +104,9 @@ int main(int argc, char** argv) {
     Morvex::setObjectValue(tw::Value("gone"), "temporary");
     Morvex::setObjectValue(tw::Value(), "temporary");
     kit->recordError(tw::Error("com.velmora.Tickwell.Store", 17), tw::Dictionary{{"file", "a"}});
-    MVXExceptionFrame frame;
-    frame.address = 0x1234;
-    frame.symbol = "parseTimer";
-    frame.offset = 4;
+    auto frame = MVXStackFrame::stackFrameWithSymbol("parseTimer");
+    frame->setAddress(0x1234);
+    frame->setOffset(4);
     kit->recordCustomExceptionName("ParseFailure", "line 3 is not a timer", {frame});
     waitForLoggingQueue();
     finish(0);
