@@ -1,14 +1,23 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <fcntl.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kits/crash/Morvex.h"
@@ -131,6 +140,83 @@ TEST_F(CrashKitFacade, StartsOnceAndRecordsReachTheirFiles) {
   ASSERT_EQ(custom.size(), 1u);
   EXPECT_EQ(hexDecode(custom[0]["exception"]["name"]), "ParseFailure");
   EXPECT_EQ(hexDecode(custom[0]["exception"]["reason"]), "line 3 is not a timer");
+}
+
+// Fifty times: a crash, then a launch killed at a random moment of its work (reading,
+// symbolicating, packaging, uploading or deleting). No report is ever lost or packaged twice, and
+// the first launch left alone finishes every one of them. A process that dies between the
+// service's receipt and its own deletion of the package sends that same package again at the next
+// launch (the service sees the same package identifier, the multipart boundary, and the same
+// report identifier): delivery is at least once, and the package identifier is what tells the
+// service that it already has the report.
+TEST_F(CrashKitFacade, KilledLaunchesNeverLoseOrRepackageAReport) {
+  MVXFileManager files;
+  // The distinct packages the service received for the report.
+  auto uploadsOf = [&](const std::string& session) {
+    std::set<std::string> packages;
+    for (const Value& request : service_->requests(KitService::kReports)) {
+      for (const Value& part : *request["parts"].array()) {
+        if (part["name"] == Value("report_id") && part["text"] == Value(session)) {
+          packages.insert(request["headers"]["Content-Type"].description());
+        }
+      }
+    }
+    return packages.size();
+  };
+  // Where a report may wait: its directory (active or processing) or a package not yet sent.
+  auto onDisk = [&](const std::string& session) {
+    std::error_code ec;
+    if (fs::exists(files.activePath() + "/" + session, ec)) return true;
+    if (fs::exists(files.processingPath() + "/" + session, ec)) return true;
+    for (const auto& path : files.preparedPathContents()) {
+      std::ifstream in(path, std::ios::binary);
+      std::string body((std::istreambuf_iterator<char>(in)), {});
+      if (body.find(session) != std::string::npos) return true;
+    }
+    return false;
+  };
+
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> delayMs(0, 500);
+  const std::string bundle = bundleDir().string();
+  std::vector<std::string> sessions;
+  for (int i = 0; i < 50; ++i) {
+    auto crashed = launch("crash");
+    ASSERT_TRUE(crashed.killedBy(SIGILL)) << crashed.err;
+    sessions.push_back(fs::path(crashed.reportPath()).filename().string());
+
+    ::setenv("TW_TEST_CA", service_->caFile().c_str(), 1);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const char* args[] = {TW_CRASH_KIT_CHILD, bundle.c_str(), "launch", nullptr};
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, TW_CRASH_KIT_CHILD, &actions, nullptr,
+                                      const_cast<char* const*>(args), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::unsetenv("TW_TEST_CA");
+    ASSERT_EQ(spawned, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    for (const std::string& session : sessions) {
+      const std::size_t uploads = uploadsOf(session);
+      ASSERT_LE(uploads, 1u) << "seed " << seed << ", round " << i;
+      if (uploads == 0) {
+        ASSERT_TRUE(onDisk(session)) << "seed " << seed << ", round " << i;
+      }
+    }
+  }
+
+  auto last = launch("launch");
+  ASSERT_TRUE(last.exitedWith(0)) << last.err;
+  EXPECT_NE(last.out.find("done 1"), std::string::npos) << last.err;
+  for (const std::string& session : sessions) {
+    EXPECT_EQ(uploadsOf(session), 1u) << "seed " << seed << ", " << session;
+  }
 }
 
 // The forced test crash leaves a crash report that the next launch uploads, once.
