@@ -47,8 +47,8 @@ class MorvexDelegate {
   virtual std::string description() const { return "MorvexDelegate"; }
 
   // Call `completion` once, on any thread.
-  virtual void morvexDidDetectReportForLastExecution(const std::shared_ptr<MVXCrashReport>&,
-                                                     std::function<void(bool submit)> completion) {
+  virtual void morvexDidDetectReportForLastExecution(
+      const std::shared_ptr<MVXCrashReport>&, const std::function<void(bool submit)>& completion) {
     completion(true);
   }
   virtual void morvexDidDetectReportForLastExecution(const std::shared_ptr<MVXCrashReport>&) {}

@@ -40,11 +40,11 @@ std::string millisecondsText(std::uint64_t mark) {
 
 // Internal keys are written on the capture core's logging queue; without a context (crash
 // capture did not start) there is nowhere to write them.
-void recordInternalKeyLater(const char* key, std::function<std::string()> value) {
+void recordInternalKeyLater(const char* key, std::string value) {
   auto queue = MVXContextLoggingQueue();
   if (!queue) return;
   queue->async(
-      [key, value = std::move(value)] { MVXUserLoggingRecordInternalKeyValue(key, value()); });
+      [key, value = std::move(value)] { MVXUserLoggingRecordInternalKeyValue(key, value); });
 }
 
 }  // namespace
@@ -111,8 +111,7 @@ bool MVXCrashReportingController::startWithProfilingMark(
   processExistingReportPaths(leftovers, urgent);
   handleContentsInOtherReportingDirectories();
   if (!report) return false;
-  const std::string elapsed = millisecondsText(mark);
-  recordInternalKeyLater("com.morvex.kit-start-time", [elapsed] { return elapsed; });
+  recordInternalKeyLater("com.morvex.kit-start-time", millisecondsText(mark));
   return true;
 }
 
@@ -227,8 +226,7 @@ void MVXCrashReportingController::crashReportingSetupCompleted(std::uint64_t mar
   });
   tw::DispatchQueue::main()->async([weak, mark] {
     if (auto self = weak.lock()) self->removeLaunchFailureMarker();
-    const std::string elapsed = millisecondsText(mark);
-    recordInternalKeyLater("com.morvex.first-run-loop-time", [elapsed] { return elapsed; });
+    recordInternalKeyLater("com.morvex.first-run-loop-time", millisecondsText(mark));
   });
 }
 

@@ -94,7 +94,7 @@ class CrashReportingControllerTest : public CrashKitTest {
   // An earlier run's report directory in "active": a crash, or (crashed false) a run that left
   // nothing worth sending; `metadata` false leaves it without metadata.
   std::string leftover(const std::string& name, bool crashed = true, bool metadata = true) {
-    const std::string dir = files_->activePath() + "/" + name;
+    std::string dir = files_->activePath() + "/" + name;
     fs::create_directories(dir);
     if (metadata) writeReport(dir, name + "-id", kApiKey);
     if (crashed) writeFile(dir + "/signal.mvxrecord", "{\"signal\":{\"time\":1700000000}}\n");

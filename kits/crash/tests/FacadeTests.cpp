@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include "kits/crash/reports/MVXFileManager.h"
 #include "kits/crash/reports/tests/ReportFixtures.h"
 #include "kits/crash/tests/CrashKitFixture.h"
+#include "platform/foundation/Json.h"
 
 namespace fs = std::filesystem;
 
@@ -73,9 +75,17 @@ class CrashKitFacade : public CrashKitTest {
   // One launch of the child in this test's folders.
   ChildRun launch(const std::string& mode) {
     const fs::path err = xdg_->root() / "child.err";
-    const std::string command = "TW_TEST_CA='" + service_->caFile().string() + "' exec '" +
-                                TW_CRASH_KIT_CHILD + "' '" + bundleDir().string() + "' " + mode +
-                                " 2>'" + err.string() + "'";
+    std::string command = "TW_TEST_CA='";
+    command += service_->caFile().string();
+    command += "' exec '";
+    command += TW_CRASH_KIT_CHILD;
+    command += "' '";
+    command += bundleDir().string();
+    command += "' ";
+    command += mode;
+    command += " 2>'";
+    command += err.string();
+    command += "'";
     ChildRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     char buffer[4096];
@@ -225,6 +235,19 @@ TEST_F(CrashKitFacade, TestCrashIsUploadedByTheNextLaunch) {
   ASSERT_TRUE(crashed.killedBy(SIGILL)) << crashed.status << crashed.err;
   const std::string dir = crashed.reportPath();
   ASSERT_TRUE(fs::exists(dir + "/signal.mvxrecord")) << crashed.err;
+  // The crashed thread is the main queue's; the capture core's own serial queues are named.
+  const Value* queues = nullptr;
+  const auto records = lines(dir + "/signal.mvxrecord");
+  for (const Value& line : records) {
+    if (line["dispatch_queue_names"].array()) queues = &line["dispatch_queue_names"];
+  }
+  ASSERT_TRUE(queues);
+  EXPECT_NE(std::find(queues->array()->begin(), queues->array()->end(), Value("main-thread")),
+            queues->array()->end());
+  EXPECT_NE(std::find(queues->array()->begin(), queues->array()->end(),
+                      Value("com.pelworth.morvex.mac.logging")),
+            queues->array()->end())
+      << Json::write(*queues);
 
   auto next = launch("launch");
   ASSERT_TRUE(next.exitedWith(0)) << next.status << next.err;

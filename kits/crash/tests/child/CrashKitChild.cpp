@@ -40,6 +40,7 @@ void waitForLoggingQueue() {
 // Starts the kit the way the application does, with `threads` callers racing to start it.
 std::shared_ptr<Morvex> startKit(int threads) {
   std::vector<std::thread> callers;
+  callers.reserve(threads);
   for (int i = 0; i < threads; ++i) callers.emplace_back([] { Morvex::initializeIfNeeded(); });
   Tessaly::with({tw::kitClass<Morvex>()});
   for (auto& t : callers) t.join();
