@@ -18,6 +18,7 @@ packages=(
   libssl-dev libcurl4-openssl-dev openssl curl clang lld llvm
   xvfb openbox xdotool x11-utils
   gdb binutils
+  nodejs
   clang-format clang-tidy
 )
 

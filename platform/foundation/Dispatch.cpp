@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/DispatchThreadHooks.h"
 #include "platform/foundation/Dispatch_impl.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
@@ -37,6 +38,13 @@ void requireMainThread(const char* what) {
   if (!isMainThread())
     raise(NSInternalInconsistencyException,
           std::string(what) + " must be called on the main thread");
+}
+
+std::atomic<void (*)()> gThreadStartHook{nullptr};
+std::atomic<void (*)(const char*)> gQueueThreadHook{nullptr};
+
+void runQueueThreadHook(const char* label) {
+  if (auto hook = gQueueThreadHook.load()) hook(label);
 }
 
 void nameThisThread(const std::string& label) {
@@ -117,11 +125,9 @@ class MainQueue final : public DispatchQueue {
   void async(Block block) override { RunLoop::main().impl_->post(std::move(block)); }
 };
 
-namespace {
-std::atomic<void (*)()> gThreadStartHook{nullptr};
-}  // namespace
-
 void setThreadStartHook(void (*hook)()) { gThreadStartHook.store(hook); }
+
+void setQueueThreadHook(void (*hook)(const char* label)) { gQueueThreadHook.store(hook); }
 
 void runThreadStartHook() {
   if (auto hook = gThreadStartHook.load()) hook();
@@ -355,6 +361,7 @@ class SerialQueue final : public DispatchQueue {
   // once it has.
   static void threadMain(std::shared_ptr<State> state, DispatchQueue* queue) {
     runThreadStartHook();
+    runQueueThreadHook(state->label.c_str());
     nameThisThread(state->label);
     lowerThisThreadPriority(state->qos);
     // Timer firings wait here for their exact deadline; the default 50 us of slack would be

@@ -145,7 +145,7 @@ std::optional<std::string> MVXBetaController::betaUpdateURL() const {
 
 void MVXBetaController::checkForUpdate() {
   std::weak_ptr<MVXBetaController> weak = weak_from_this();
-  maybeGetUpdate([weak](std::shared_ptr<MVXBetaUpdate> update) {
+  maybeGetUpdate([weak](const std::shared_ptr<MVXBetaUpdate>& update) {
     if (auto self = weak.lock()) self->didGetUpdate(update);
   });
 }
@@ -183,11 +183,12 @@ void MVXBetaController::loadUpdateWithCompletionBlock(LoadCompletion completion)
   request.setValue(betaToken(), "X-Morvex-Beta-Token");
   auto self = shared_from_this();
   queue_->async([self, request, completion = std::move(completion)]() mutable {
-    self->sendRequest(request, std::move(completion));
+    self->sendRequest(request, completion);
   });
 }
 
-void MVXBetaController::sendRequest(const tw::URLRequest& request, LoadCompletion completion) {
+void MVXBetaController::sendRequest(const tw::URLRequest& request,
+                                    const LoadCompletion& completion) {
   if (retrying_.load()) return;
   retrying_.store(true);
   // Without a client nothing is sent and `retrying` stays set: checks halt.
@@ -196,7 +197,7 @@ void MVXBetaController::sendRequest(const tw::URLRequest& request, LoadCompletio
   networkClient_->startDataTaskWithRequest(
       request, kRetryLimit,
       [weak, completion](const std::optional<tw::Data>& data, const std::optional<tw::URLResponse>&,
-                         tw::ErrorPtr error) {
+                         const tw::ErrorPtr& error) {
         if (auto self = weak.lock()) {
           self->handledCompletedBetaRequestWithData(data, error, completion);
         }

@@ -108,7 +108,7 @@ class MVXBetaController : public std::enable_shared_from_this<MVXBetaController>
  private:
   MVXBetaController() = default;
   // The request of step "send", on the beta queue.
-  void sendRequest(const tw::URLRequest& request, LoadCompletion completion);
+  void sendRequest(const tw::URLRequest& request, const LoadCompletion& completion);
 
   mutable std::mutex mutex_;  // guards the token, delegate, offer and timer below
   std::optional<std::string> betaToken_;

@@ -14,6 +14,7 @@
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/TypeName.h"
 #include "platform/machine/Machine.h"
@@ -177,4 +178,8 @@ void MVXExceptionCheckHandlers() {
                 std::string("[Morvex:Crash] Warning: std::get_terminate is '") +
                     (symbol ? symbol : "(null)") + "' in '" + (image ? image : "(null)") + "'");
       });
+}
+
+void MVXThrowObjCTestException() {
+  throw tw::Exception("MorvexTestException", "This is an Objective-C exception using for testing.");
 }

@@ -86,9 +86,18 @@ bool MVXFileManager::createDirectoryAtPath(const std::string& path) const {
 
 bool MVXFileManager::removeItemAtPath(const std::optional<std::string>& path) const {
   std::error_code ec;
+  std::string target = path.value_or(std::string());
+  // A directory is first renamed to a hidden name, in one step: a process killed while removing
+  // its files then leaves no half-removed report (without its package note, say) for the next
+  // launch to find and send again; the hidden leftover goes at the next launch.
+  if (!target.empty() && fs::is_directory(fs::symlink_status(target, ec))) {
+    const std::string hidden = temporaryPathForPath(target);
+    if (::rename(target.c_str(), hidden.c_str()) == 0) target = hidden;
+  }
+  ec.clear();
   if (!path || path->empty()) {
     ec = std::make_error_code(std::errc::invalid_argument);
-  } else if (fs::remove_all(*path, ec) == 0 && !ec) {
+  } else if (fs::remove_all(target, ec) == 0 && !ec) {
     ec = std::make_error_code(std::errc::no_such_file_or_directory);
   }
   if (ec) {
@@ -256,6 +265,8 @@ std::size_t MVXFileManager::removeTemporaryFilesIn(const std::string& directory)
 std::size_t MVXFileManager::removeTemporaryLeftovers() const {
   std::size_t removed = removeTemporaryFilesIn(preparedPath());
   for (const std::string& parent : {activePath(), processingPath()}) {
+    // Report directories a killed process had begun to remove.
+    removed += removeTemporaryFilesIn(parent);
     for (const std::string& directory : contentsOfDirectory(parent)) {
       auto lock = lockReportDirectory(directory);
       if (lock) removed += removeTemporaryFilesIn(directory);

@@ -56,9 +56,14 @@ class CrashKitTest : public ::testing::Test {
   // The Info.plist of a build signed for distribution.
   Dictionary info(const std::string& bundleId = "com.velmora.Tickwell") const {
     return Dictionary{
-        {"CFBundleIdentifier", bundleId},      {"CFBundleVersion", "7"},
-        {"CFBundleShortVersionString", "1.2"}, {"CFBundleName", "Tickwell"},
-        {"MorvexSignedForDistribution", true}, {"Tessaly", Dictionary{{"APIKey", kApiKey}}}};
+        {"CFBundleIdentifier", bundleId},
+        {"CFBundleVersion", "7"},
+        {"CFBundleShortVersionString", "1.2"},
+        {"CFBundleName", "Tickwell"},
+        {"MorvexSignedForDistribution", true},
+        {"Tessaly", Dictionary{{"APIKey", kApiKey},
+                               {"Kits", Array{Dictionary{{"KitName", "Morvex"},
+                                                         {"KitInfo", Dictionary{}}}}}}}};
   }
 
   void writeInfo(const Dictionary& plist) {
