@@ -99,7 +99,8 @@ void ORVOrisethController::recoverJournals() {
       text += entry.line + "\n";
     }
     if (!text.empty()) {
-      auto path = generateNewLogPath();
+      // A leftover like any other: the start-up pass below sends it.
+      auto path = rootEventDirectory_ / (tw::makeUUIDString() + ".log");
       int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       bool written =
           fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
@@ -174,8 +175,10 @@ void ORVOrisethController::registerForApplicationLifecycleEvents() {
   }
 }
 
-fs::path ORVOrisethController::generateNewLogPath() const {
-  return rootEventDirectory_ / (tw::makeUUIDString() + ".log");
+fs::path ORVOrisethController::generateNewLogPath() {
+  auto path = rootEventDirectory_ / (tw::makeUUIDString() + ".log");
+  logsOfThisRun_.insert(path);
+  return path;
 }
 
 void ORVOrisethController::initializeSettingsIfNeededWithTessalySettings(
@@ -233,23 +236,27 @@ bool ORVOrisethController::shouldSubmitLogAtURL(const fs::path& url) const {
 
 void ORVOrisethController::logEvent(std::shared_ptr<ORVEvent> event) {
   if (!event) return;
-  ORVLogger::sharedLogger().log("Logging Oriseth event: %@", event->description());
+  // Describing a custom event validates its attributes: only worth it when the line is shown.
+  if (ORVLogger::sharedLogger().debugMode())
+    ORVLogger::sharedLogger().log("Logging Oriseth event: %@", event->description());
   enqueueEvent(std::move(event));
 }
 
-void ORVOrisethController::scheduleWrite(const std::shared_ptr<const ORVEvent>& event,
-                                         std::shared_ptr<const ORVMetadataSerializable> metadata,
-                                         const std::shared_ptr<tw::Operation>& activity,
-                                         std::optional<std::string> journalledLine) {
+std::shared_ptr<ORVWriteEventOperation> ORVOrisethController::makeWrite(
+    const std::shared_ptr<const ORVEvent>& event,
+    std::shared_ptr<const ORVMetadataSerializable> metadata,
+    const std::shared_ptr<ORVActivityOperation>& activity,
+    std::optional<std::string> journalledLine) {
   bool journalled = journalledLine.has_value();
   auto write = std::make_shared<ORVWriteEventOperation>(event, std::move(metadata), currentLogURL_,
                                                         std::move(journalledLine));
-  if (journalled) {
-    write->setWrittenBlock([journal = journal_, id = event->identifier()] { journal->done(id); });
-  }
+  std::shared_ptr<tw::EventJournal> journal = journalled ? journal_ : nullptr;
+  write->setWrittenBlock([journal, activity, id = event->identifier()] {
+    if (journal) journal->done(id);
+    activity->main();
+  });
   currentLogHasScheduledWrite_ = true;
-  activity->addDependency(write);
-  eventQueue_->addOperation(write);
+  return write;
 }
 
 void ORVOrisethController::enqueueEvent(std::shared_ptr<ORVEvent> event) {
@@ -262,19 +269,31 @@ void ORVOrisethController::enqueueEvent(std::shared_ptr<ORVEvent> event) {
     if (line && !journal_->record(event->identifier(), *line)) line.reset();
   }
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
+  // The activity ends with the event's write, or with this block when it writes nothing. It is
+  // ended there rather than queued behind the write: a queued operation waiting on work added
+  // after it is walked past by every scheduling pass of the queue, which a burst makes quadratic.
   auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity, line] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self) {
+      activity->main();
+      return;
+    }
     if (!shouldLogEvent() || isDiscarded(*event)) {
       if (line) journal_->done(event->identifier());
+      activity->main();
       return;
     }
     logEventToEmberlyn(*event);
-    scheduleWrite(event, metadata_, activity, line);
-    if (shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush()) rotateAndSubmitCurrentLog();
+    // The size tested is the file's before this event's line; the line goes to the file that is
+    // current now, which a rotation retires with the line as its last.
+    bool rotate = shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush();
+    auto write = makeWrite(event, metadata_, activity, line);
+    if (rotate) rotateAndSubmitCurrentLog();
+    // Run here, at the end of the block, rather than queued after it: nothing of the kit could
+    // run in between but other events' blocks, and one operation per event keeps bursts cheap.
+    write->start();
   });
-  activity->addDependency(block);
-  eventQueue_->addOperations({block, activity}, false);
+  eventQueue_->addOperation(block);
 }
 
 void ORVOrisethController::logCrashEvent(std::shared_ptr<ORVCrashEvent> event) {
@@ -283,16 +302,22 @@ void ORVOrisethController::logCrashEvent(std::shared_ptr<ORVCrashEvent> event) {
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
   auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self) {
+      activity->main();
+      return;
+    }
     ORVLogger::sharedLogger().log("Attempting to log %@", event->name());
-    if (!shouldLogEvent() || isDiscarded(*event)) return;
+    if (!shouldLogEvent() || isDiscarded(*event)) {
+      activity->main();
+      return;
+    }
     // A write already scheduled for the current file decides, not whether it exists yet.
     if (currentLogHasScheduledWrite_ || fs::exists(currentLogURL_)) rotateAndSubmitCurrentLog();
-    scheduleWrite(event, previousExecutionMetadata_, activity);
+    auto write = makeWrite(event, previousExecutionMetadata_, activity);
     rotateAndSubmitCurrentLog();
+    write->start();
   });
-  activity->addDependency(block);
-  eventQueue_->addOperations({block, activity}, false);
+  eventQueue_->addOperation(block);
 }
 
 void ORVOrisethController::rotateAndSubmitCurrentLog() {
@@ -364,8 +389,11 @@ void ORVOrisethController::cleanupAndProcessExistingFiles() {
   cleanup->setSuccessBlock([this, weak](const auto& logs, const auto& gzs, const auto& multipart) {
     auto self = weak.lock();
     if (!self) return;
+    // Events write in their own blocks, which may run before this pass: files of this run are
+    // live or already on their way, not leftovers.
     for (const auto& log : logs)
-      eventQueue_->addOperations(operationsForUncompressedLog(log), false);
+      if (!logsOfThisRun_.count(log))
+        eventQueue_->addOperations(operationsForUncompressedLog(log), false);
     for (const auto& gz : gzs) eventQueue_->addOperations(operationsForCompressedLog(gz), false);
     uploader_->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, multipart] {
       if (auto s = weak.lock()) s->uploadMultipartFiles(multipart);
