@@ -9,6 +9,7 @@
 #include "kits/analytics/ORVLogRotation.h"
 #include "kits/analytics/ORVLogger.h"
 #include "kits/analytics/ORVWriteEventOperation.h"
+#include "kits/analytics/SystemPowerState.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
@@ -140,6 +141,8 @@ void ORVOrisethController::startUp(bool isFirstInstall, std::optional<tw::Dictio
     }
     if (!networkRetryHandler_) networkRetryHandler_ = std::make_shared<ORVNetworkRetryHandler>();
     uploader_ = ORVUploader::create(eventQueue_, weak);
+    uploader_->setLowPowerModeProvider(
+        [] { return tw::SystemPowerState::isLowPower(tw::SystemPowerState::current()); });
     emberlynAnalyticsBridge_ = std::make_shared<ORVEmberlynAnalyticsBridge>();
     if (ownsFolder()) cleanupAndProcessExistingFiles();
   });
