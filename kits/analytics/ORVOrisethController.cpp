@@ -416,7 +416,15 @@ void ORVOrisethController::uploadMultipartFiles(const ORVFileUtils::URLSet& file
   }
 }
 
+void ORVOrisethController::assertOnEventQueue(const char* method) const {
+  auto current = tw::OperationQueue::current();
+  if (current == eventQueue_) return;
+  ORVLogger::sharedLogger().log("queuing bug in %s: %@ != %@", method, eventQueue_->name(),
+                                current ? current->name() : std::string("(null)"));
+}
+
 void ORVOrisethController::setupFlushTimer() {
+  assertOnEventQueue("-[ORVOrisethController setupFlushTimer]");
   double interval = settings_->flushInterval();
   if (!(interval > 0)) {
     flushTimer_.reset();
@@ -429,6 +437,7 @@ void ORVOrisethController::setupFlushTimer() {
 }
 
 void ORVOrisethController::flushTimerFired() {
+  assertOnEventQueue("-[ORVOrisethController flushTimerFired]");
   if (!(settings_->flushInterval() > 0)) {
     flushTimer_.reset();
     return;

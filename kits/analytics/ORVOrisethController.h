@@ -91,6 +91,8 @@ class ORVOrisethController : public ORVUploaderDelegate,
   void cleanupAndProcessExistingFiles();
   void uploadAllMultipartFiles();
   void uploadMultipartFiles(const ORVFileUtils::URLSet& files);
+  // Logs a queuing bug when not called on the event queue, then lets the caller go on.
+  void assertOnEventQueue(const char* method) const;
   void setupFlushTimer();
   void flushTimerFired();
   void removeAllLogs();
