@@ -9,6 +9,7 @@
 #include "kits/analytics/ORVLogRotation.h"
 #include "kits/analytics/ORVLogger.h"
 #include "kits/analytics/ORVWriteEventOperation.h"
+#include "kits/analytics/SystemPowerState.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
@@ -99,7 +100,8 @@ void ORVOrisethController::recoverJournals() {
       text += entry.line + "\n";
     }
     if (!text.empty()) {
-      auto path = generateNewLogPath();
+      // A leftover like any other: the start-up pass below sends it.
+      auto path = rootEventDirectory_ / (tw::makeUUIDString() + ".log");
       int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       bool written =
           fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
@@ -139,6 +141,8 @@ void ORVOrisethController::startUp(bool isFirstInstall, std::optional<tw::Dictio
     }
     if (!networkRetryHandler_) networkRetryHandler_ = std::make_shared<ORVNetworkRetryHandler>();
     uploader_ = ORVUploader::create(eventQueue_, weak);
+    uploader_->setLowPowerModeProvider(
+        [] { return tw::SystemPowerState::isLowPower(tw::SystemPowerState::current()); });
     emberlynAnalyticsBridge_ = std::make_shared<ORVEmberlynAnalyticsBridge>();
     if (ownsFolder()) cleanupAndProcessExistingFiles();
   });
@@ -174,8 +178,10 @@ void ORVOrisethController::registerForApplicationLifecycleEvents() {
   }
 }
 
-fs::path ORVOrisethController::generateNewLogPath() const {
-  return rootEventDirectory_ / (tw::makeUUIDString() + ".log");
+fs::path ORVOrisethController::generateNewLogPath() {
+  auto path = rootEventDirectory_ / (tw::makeUUIDString() + ".log");
+  logsOfThisRun_.insert(path);
+  return path;
 }
 
 void ORVOrisethController::initializeSettingsIfNeededWithTessalySettings(
@@ -233,23 +239,27 @@ bool ORVOrisethController::shouldSubmitLogAtURL(const fs::path& url) const {
 
 void ORVOrisethController::logEvent(std::shared_ptr<ORVEvent> event) {
   if (!event) return;
-  ORVLogger::sharedLogger().log("Logging Oriseth event: %@", event->description());
+  // Describing a custom event validates its attributes: only worth it when the line is shown.
+  if (ORVLogger::sharedLogger().debugMode())
+    ORVLogger::sharedLogger().log("Logging Oriseth event: %@", event->description());
   enqueueEvent(std::move(event));
 }
 
-void ORVOrisethController::scheduleWrite(const std::shared_ptr<const ORVEvent>& event,
-                                         std::shared_ptr<const ORVMetadataSerializable> metadata,
-                                         const std::shared_ptr<tw::Operation>& activity,
-                                         std::optional<std::string> journalledLine) {
+std::shared_ptr<ORVWriteEventOperation> ORVOrisethController::makeWrite(
+    const std::shared_ptr<const ORVEvent>& event,
+    std::shared_ptr<const ORVMetadataSerializable> metadata,
+    const std::shared_ptr<ORVActivityOperation>& activity,
+    std::optional<std::string> journalledLine) {
   bool journalled = journalledLine.has_value();
   auto write = std::make_shared<ORVWriteEventOperation>(event, std::move(metadata), currentLogURL_,
                                                         std::move(journalledLine));
-  if (journalled) {
-    write->setWrittenBlock([journal = journal_, id = event->identifier()] { journal->done(id); });
-  }
+  std::shared_ptr<tw::EventJournal> journal = journalled ? journal_ : nullptr;
+  write->setWrittenBlock([journal, activity, id = event->identifier()] {
+    if (journal) journal->done(id);
+    activity->main();
+  });
   currentLogHasScheduledWrite_ = true;
-  activity->addDependency(write);
-  eventQueue_->addOperation(write);
+  return write;
 }
 
 void ORVOrisethController::enqueueEvent(std::shared_ptr<ORVEvent> event) {
@@ -262,19 +272,31 @@ void ORVOrisethController::enqueueEvent(std::shared_ptr<ORVEvent> event) {
     if (line && !journal_->record(event->identifier(), *line)) line.reset();
   }
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
+  // The activity ends with the event's write, or with this block when it writes nothing. It is
+  // ended there rather than queued behind the write: a queued operation waiting on work added
+  // after it is walked past by every scheduling pass of the queue, which a burst makes quadratic.
   auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity, line] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self) {
+      activity->main();
+      return;
+    }
     if (!shouldLogEvent() || isDiscarded(*event)) {
       if (line) journal_->done(event->identifier());
+      activity->main();
       return;
     }
     logEventToEmberlyn(*event);
-    scheduleWrite(event, metadata_, activity, line);
-    if (shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush()) rotateAndSubmitCurrentLog();
+    // The size tested is the file's before this event's line; the line goes to the file that is
+    // current now, which a rotation retires with the line as its last.
+    bool rotate = shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush();
+    auto write = makeWrite(event, metadata_, activity, line);
+    if (rotate) rotateAndSubmitCurrentLog();
+    // Run here, at the end of the block, rather than queued after it: nothing of the kit could
+    // run in between but other events' blocks, and one operation per event keeps bursts cheap.
+    write->start();
   });
-  activity->addDependency(block);
-  eventQueue_->addOperations({block, activity}, false);
+  eventQueue_->addOperation(block);
 }
 
 void ORVOrisethController::logCrashEvent(std::shared_ptr<ORVCrashEvent> event) {
@@ -283,16 +305,22 @@ void ORVOrisethController::logCrashEvent(std::shared_ptr<ORVCrashEvent> event) {
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
   auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self) {
+      activity->main();
+      return;
+    }
     ORVLogger::sharedLogger().log("Attempting to log %@", event->name());
-    if (!shouldLogEvent() || isDiscarded(*event)) return;
+    if (!shouldLogEvent() || isDiscarded(*event)) {
+      activity->main();
+      return;
+    }
     // A write already scheduled for the current file decides, not whether it exists yet.
     if (currentLogHasScheduledWrite_ || fs::exists(currentLogURL_)) rotateAndSubmitCurrentLog();
-    scheduleWrite(event, previousExecutionMetadata_, activity);
+    auto write = makeWrite(event, previousExecutionMetadata_, activity);
     rotateAndSubmitCurrentLog();
+    write->start();
   });
-  activity->addDependency(block);
-  eventQueue_->addOperations({block, activity}, false);
+  eventQueue_->addOperation(block);
 }
 
 void ORVOrisethController::rotateAndSubmitCurrentLog() {
@@ -364,8 +392,11 @@ void ORVOrisethController::cleanupAndProcessExistingFiles() {
   cleanup->setSuccessBlock([this, weak](const auto& logs, const auto& gzs, const auto& multipart) {
     auto self = weak.lock();
     if (!self) return;
+    // Events write in their own blocks, which may run before this pass: files of this run are
+    // live or already on their way, not leftovers.
     for (const auto& log : logs)
-      eventQueue_->addOperations(operationsForUncompressedLog(log), false);
+      if (!logsOfThisRun_.count(log))
+        eventQueue_->addOperations(operationsForUncompressedLog(log), false);
     for (const auto& gz : gzs) eventQueue_->addOperations(operationsForCompressedLog(gz), false);
     uploader_->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, multipart] {
       if (auto s = weak.lock()) s->uploadMultipartFiles(multipart);
@@ -385,7 +416,15 @@ void ORVOrisethController::uploadMultipartFiles(const ORVFileUtils::URLSet& file
   }
 }
 
+void ORVOrisethController::assertOnEventQueue(const char* method) const {
+  auto current = tw::OperationQueue::current();
+  if (current == eventQueue_) return;
+  ORVLogger::sharedLogger().log("queuing bug in %s: %@ != %@", method, eventQueue_->name(),
+                                current ? current->name() : std::string("(null)"));
+}
+
 void ORVOrisethController::setupFlushTimer() {
+  assertOnEventQueue("-[ORVOrisethController setupFlushTimer]");
   double interval = settings_->flushInterval();
   if (!(interval > 0)) {
     flushTimer_.reset();
@@ -398,6 +437,7 @@ void ORVOrisethController::setupFlushTimer() {
 }
 
 void ORVOrisethController::flushTimerFired() {
+  assertOnEventQueue("-[ORVOrisethController flushTimerFired]");
   if (!(settings_->flushInterval() > 0)) {
     flushTimer_.reset();
     return;

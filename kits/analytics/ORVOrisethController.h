@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "kits/analytics/EventJournal.h"
@@ -20,6 +21,7 @@
 #include "kits/analytics/ORVSettings.h"
 #include "kits/analytics/ORVTimer.h"
 #include "kits/analytics/ORVUploader.h"
+#include "kits/analytics/ORVWriteEventOperation.h"
 #include "platform/foundation/OperationQueue.h"
 
 class ORVOrisethController : public ORVUploaderDelegate,
@@ -76,7 +78,7 @@ class ORVOrisethController : public ORVUploaderDelegate,
   void startUp(bool isFirstInstall, std::optional<tw::Dictionary> settings);
   void recoverJournals();
   void registerForApplicationLifecycleEvents();
-  std::filesystem::path generateNewLogPath() const;
+  std::filesystem::path generateNewLogPath();
   bool shouldLogEvent() const;
   bool shouldSubmitLogAtURL(const std::filesystem::path& url) const;
   void rotateAndSubmitCurrentLog();
@@ -89,13 +91,17 @@ class ORVOrisethController : public ORVUploaderDelegate,
   void cleanupAndProcessExistingFiles();
   void uploadAllMultipartFiles();
   void uploadMultipartFiles(const ORVFileUtils::URLSet& files);
+  // Logs a queuing bug when not called on the event queue, then lets the caller go on.
+  void assertOnEventQueue(const char* method) const;
   void setupFlushTimer();
   void flushTimerFired();
   void removeAllLogs();
-  void scheduleWrite(const std::shared_ptr<const ORVEvent>& event,
-                     std::shared_ptr<const ORVMetadataSerializable> metadata,
-                     const std::shared_ptr<tw::Operation>& activity,
-                     std::optional<std::string> journalledLine = std::nullopt);
+  // The event's write into the current log file; its caller runs it at the end of its block.
+  std::shared_ptr<ORVWriteEventOperation> makeWrite(
+      const std::shared_ptr<const ORVEvent>& event,
+      std::shared_ptr<const ORVMetadataSerializable> metadata,
+      const std::shared_ptr<ORVActivityOperation>& activity,
+      std::optional<std::string> journalledLine = std::nullopt);
   bool isDiscarded(const ORVEvent& event) const;
   void logEventToEmberlyn(const ORVEvent& event) const;
 
@@ -115,6 +121,8 @@ class ORVOrisethController : public ORVUploaderDelegate,
   std::shared_ptr<ORVTimer> flushTimer_;
   std::shared_ptr<ORVEmberlynAnalyticsBridge> emberlynAnalyticsBridge_;
   int lockFd_ = -1;
+  // Every log file this run has named (a few per minute at most).
+  std::set<std::filesystem::path> logsOfThisRun_;
   // This run's journal; null without the folder (or when it could not be made).
   std::shared_ptr<tw::EventJournal> journal_;
 };

@@ -48,15 +48,16 @@ void ORVWriteEventOperation::main() {
 
 void ORVWriteEventOperation::write() {
   success_ = false;
-  std::error_code ec;
-  if (std::filesystem::is_directory(logFileUrl_, ec)) return;
   // A line that cannot be made writes nothing, so no empty file is left behind either.
   if (!formattedEvent_ || !formattedMetadata_) return;
+  // A directory at the path cannot be opened for writing (EISDIR): nothing is written.
   int fd = ::open(logFileUrl_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return;
   // A file that exists but is empty (a first write that failed) still needs its metadata line.
   struct stat st {};
-  bool preexisting = ::fstat(fd, &st) == 0 && st.st_size > 0;
+  bool known = ::fstat(fd, &st) == 0;
+  bool preexisting = known && st.st_size > 0;
+  knownLength_ = known ? st.st_size : -1;
   success_ = writeDataToDescriptor(fd, preexisting);
   if (::close(fd) != 0) {
     ORVLogger::sharedLogger().logWithLabel("WriteOperation", "Failed to close file, error: %s",
@@ -67,7 +68,7 @@ void ORVWriteEventOperation::write() {
 
 bool ORVWriteEventOperation::writeDataToDescriptor(int fd, bool preexistingFile) {
   if (!formattedEvent_ || !formattedMetadata_) return false;
-  off_t before = ::lseek(fd, 0, SEEK_END);
+  off_t before = knownLength_ >= 0 ? knownLength_ : ::lseek(fd, 0, SEEK_END);
   bool ok = (preexistingFile || appendLogLine(*formattedMetadata_, fd)) &&
             appendLogLine(*formattedEvent_, fd);
   // Cut back whatever got out, so the next line starts on a line of its own.

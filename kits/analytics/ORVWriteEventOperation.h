@@ -3,6 +3,8 @@
 // event log file. Lines are formatted when the operation is made, on the kit's serial event
 // queue, and written when it runs there; one open, one or two appends and one close per event.
 // A failed append is cut back to the file's previous length, so no file ends in a partial line.
+#include <sys/types.h>
+
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -50,4 +52,5 @@ class ORVWriteEventOperation : public tw::Operation {
   std::optional<std::string> formattedEvent_;
   std::optional<std::string> formattedMetadata_;
   std::function<void()> writtenBlock_;
+  off_t knownLength_ = -1;  // the file's length when main opened it; -1 when unknown
 };

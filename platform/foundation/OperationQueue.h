@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -163,7 +164,8 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   int maxConcurrent_ = DefaultMaxConcurrentOperationCount;
   bool suspended_ = false;
   int running_ = 0;
-  std::vector<Slot> slots_;
+  // A deque: operations finish mostly at the front, and a burst of thousands stays linear.
+  std::deque<Slot> slots_;
   std::shared_ptr<OperationQueue> keepAlive_;  // set while operations are queued or running
 };
 

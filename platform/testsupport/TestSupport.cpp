@@ -27,6 +27,8 @@ struct RootHolder {
     pointXdgAt(path / "xdg");
     // Nothing in a test may reach the user's session bus by accident.
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tickwell-test-bus", 1);
+    // Nor the machine's system bus; tests that need one start a private one.
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/tickwell-test-system-bus", 1);
     // Nor start the user's speech daemon: a socket nobody serves makes speech fail fast.
     setenv("SPEECHD_ADDRESS", ("unix_socket:" + (path / "no-speechd.sock").string()).c_str(), 1);
   }

@@ -6,6 +6,7 @@
 
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
@@ -157,6 +158,31 @@ TEST_F(AnalyticsController, ThePreviousRunsCrashTravelsAloneUnderThatRunsMetadat
   ASSERT_EQ(launchFile.size(), 2u);
   EXPECT_NE(launchFile[0].find("\"api_key\":\"key-1\""), std::string::npos);
   EXPECT_NE(launchFile[1].find("\tapp_launched\t"), std::string::npos);
+}
+
+// The flush timer retires a file that has grown past the limit without a further event, and
+// leaves a small one alone.
+TEST_F(AnalyticsController, TheFlushTimerRetiresOnlyAnOversizeFile) {
+  VirtualClock clock;
+  TempDir small, large;
+  auto quiet = ORVOrisethController::create(
+      metadata(), small.path(), false,
+      settings(Dictionary{{"flush_interval_secs", 60}, {"max_byte_size_per_file", 100000}}));
+  auto full = ORVOrisethController::create(
+      metadata(), large.path(), false,
+      settings(Dictionary{{"flush_interval_secs", 60}, {"max_byte_size_per_file", 100}}));
+  full->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
+  drain(quiet);
+  drain(full);
+  // The launch file (metadata and app_launched) is over 100 bytes but no event has come since.
+  EXPECT_EQ(ORVFileUtils::filesWithExtension("log", large.path() / "events").size(), 1u);
+  clock.advance(61);
+  ASSERT_TRUE(
+      pumpMainUntil([&] { return service_.requests(KitService::kEvents).size() == 1; }, 20));
+  drain(quiet);
+  drain(full);
+  EXPECT_TRUE(ORVFileUtils::filesWithExtension("log", large.path() / "events").empty());
+  EXPECT_EQ(ORVFileUtils::filesWithExtension("log", small.path() / "events").size(), 1u);
 }
 
 }  // namespace

@@ -22,9 +22,10 @@ int main(int argc, char** argv) {
   ORVMetadata::Fields fields;
   fields.APIKey = std::string("kill-test-key");
   fields.installationId = std::string("abc");
-  // Small files, so that rotations, packaging and uploads run all the time.
+  // Files of a few events, so that rotations, packaging and uploads run all the time, yet few
+  // enough of them that the start-up cap of 100 pending packages never drops one.
   tw::Dictionary settings{
-      {"analytics", tw::Dictionary{{"url", url}, {"max_byte_size_per_file", 500}}}};
+      {"analytics", tw::Dictionary{{"url", url}, {"max_byte_size_per_file", 2000}}}};
   auto controller = ORVOrisethController::create(std::make_shared<ORVMetadata>(std::move(fields)),
                                                  root, false, settings);
   controller->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
