@@ -30,6 +30,9 @@ void ActionObjectEditorView::setShouldSave(bool shouldSave) {
 
 void ActionObjectEditorView::addRow(const char* label, QWidget* field) {
   auto* text = new QLabel(QString::fromStdString(tw::localized(label)));
+  // The same label column as the editor's own rows above.
+  text->setMinimumWidth(70);
+  text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   form_->addRow(text, field);
 }
 

@@ -2,6 +2,8 @@
 
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <algorithm>
 
 PopUpButton::PopUpButton(QWidget* parent) : QPushButton(parent), menu_(new QMenu(this)) {
@@ -116,4 +118,19 @@ void PopUpButton::keyPressEvent(QKeyEvent* event) {
       break;
     }
   event->accept();
+}
+
+void PopUpButton::paintEvent(QPaintEvent* event) {
+  QPushButton::paintEvent(event);
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const double x = width() - 14.0;
+  const double y = height() / 2.0;
+  QPainterPath arrow;
+  arrow.moveTo(x - 4, y - 2);
+  arrow.lineTo(x, y + 2);
+  arrow.lineTo(x + 4, y - 2);
+  p.setPen(QPen(isEnabled() ? QColor(0, 0, 0, 150) : QColor(0, 0, 0, 60), 1.5, Qt::SolidLine,
+                Qt::RoundCap, Qt::RoundJoin));
+  p.drawPath(arrow);
 }

@@ -46,6 +46,8 @@ class PopUpButton : public QPushButton {
   QSize sizeHint() const override;
 
  protected:
+  // The button, then the pop-up's arrow at its right end.
+  void paintEvent(QPaintEvent* event) override;
   // Up and Down choose the previous or next enabled item without opening the menu.
   void keyPressEvent(QKeyEvent* event) override;
 

@@ -96,6 +96,9 @@ void ActionsListViewController::viewDidLoad() {
   emptyContentView_->titleLabel()->setText(tr("No Actions Created"));
   emptyContentView_->detailsLabel()->setText(
       tr("Start by creating one using the add (+) button below"));
+  // The pane is dark: light text.
+  emptyContentView_->titleLabel()->setStyleSheet("color: rgba(255,255,255,0.9);");
+  emptyContentView_->detailsLabel()->setStyleSheet("color: rgba(255,255,255,0.6);");
   emptyContentView_->updateUi();
   tw::app::constrainToParent(emptyContentView_, tableView_);
   emptyContentView_->setAttribute(Qt::WA_TransparentForMouseEvents);
