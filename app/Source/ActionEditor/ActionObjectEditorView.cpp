@@ -54,7 +54,8 @@ void ActionObjectEditorView::bindOptionalText(QLineEdit* field, const std::strin
       ->subscribeNext([weakBuilder, key](const tw::Value& v) {
         auto builder = weakBuilder.lock();
         if (!builder) return;
-        const auto text = optionalOfText(v.string() ? QString::fromStdString(*v.string()) : "");
+        const auto text =
+            tw::app::optionalOfText(v.string() ? QString::fromStdString(*v.string()) : "");
         const tw::Value current = builder->valueForKey(key);
         const std::optional<std::string> old =
             current.string() ? std::optional<std::string>(*current.string()) : std::nullopt;
@@ -62,8 +63,8 @@ void ActionObjectEditorView::bindOptionalText(QLineEdit* field, const std::strin
       });
 }
 
-bool ActionObjectEditorView::fillTagMenu(PopUpButton* button, const std::vector<TagItem>& items,
-                                         long value) {
+bool ActionObjectEditorView::fillTagMenu(tw::app::PopUpButton* button,
+                                         const std::vector<TagItem>& items, long value) {
   button->removeAllItems();
   for (const auto& item : items) {
     auto* action =
@@ -88,11 +89,7 @@ bool ActionObjectEditorView::setValueForKeyImpl(std::string_view key, const tw::
   return tw::Object::setValueForKeyImpl(key, value);
 }
 
-QString textOfOptional(const std::optional<std::string>& value) {
-  return value ? QString::fromStdString(*value) : QString();
-}
-
-std::optional<std::string> optionalOfText(const QString& text) {
+std::optional<std::string> tw::app::optionalOfText(const QString& text) {
   if (text.isEmpty()) return std::nullopt;
   return text.toStdString();
 }

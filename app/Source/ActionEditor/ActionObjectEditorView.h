@@ -21,7 +21,9 @@
 #include "core/Source/ViewModels/BTActionObjectEditorDetailView.h"
 #include "platform/foundation/Object.h"
 
+namespace tw::app {
 class PopUpButton;
+}  // namespace tw::app
 class RACSignal;
 
 class ActionObjectEditorView : public tw::Object, public BTActionObjectEditorDetailView {
@@ -59,7 +61,8 @@ class ActionObjectEditorView : public tw::Object, public BTActionObjectEditorDet
   // the user's is written back, an empty text as absent.
   void bindOptionalText(QLineEdit* field, const std::string& key);
   // Fills `button` with plain items and selects the one tagged `value`; true when one was.
-  static bool fillTagMenu(PopUpButton* button, const std::vector<TagItem>& items, long value);
+  static bool fillTagMenu(tw::app::PopUpButton* button, const std::vector<TagItem>& items,
+                          long value);
 
   bool getValueForKey(std::string_view key, tw::Value& out) const override;
   bool setValueForKeyImpl(std::string_view key, const tw::Value& value) override;
@@ -72,6 +75,7 @@ class ActionObjectEditorView : public tw::Object, public BTActionObjectEditorDet
   bool shouldSave_ = true;
 };
 
-// The text of an optional string field ("" when absent) and back ("" becomes absent).
-QString textOfOptional(const std::optional<std::string>& value);
+namespace tw::app {
+// An optional string field's value for a text ("" becomes absent).
 std::optional<std::string> optionalOfText(const QString& text);
+}  // namespace tw::app

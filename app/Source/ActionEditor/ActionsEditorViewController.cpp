@@ -75,7 +75,7 @@ void ActionsEditorViewController::loadView() {
   grid->setVerticalSpacing(6);
   grid->setColumnMinimumWidth(0, 70);
   grid->setColumnStretch(1, 1);
-  actionSelectButton_ = new PopUpButton;
+  actionSelectButton_ = new tw::app::PopUpButton;
   actionSelectButton_->setObjectName("PopUpButton");
   grid->addWidget(fieldLabel("Action:"), 0, 0);
   grid->addWidget(actionSelectButton_, 0, 1);
@@ -85,7 +85,7 @@ void ActionsEditorViewController::loadView() {
   actionDescriptionLabel_->setTextFormat(Qt::PlainText);
   actionDescriptionLabel_->setStyleSheet("color: palette(dark); font-size: 11px;");
   grid->addWidget(actionDescriptionLabel_, 1, 1);
-  triggerSelectButton_ = new PopUpButton;
+  triggerSelectButton_ = new tw::app::PopUpButton;
   grid->addWidget(fieldLabel("Trigger:"), 2, 0);
   grid->addWidget(triggerSelectButton_, 2, 1);
   layout->addLayout(grid);
@@ -155,10 +155,10 @@ void ActionsEditorViewController::viewDidLoad() {
   on(saveActionButton_, &ActionsEditorViewController::saveAction);
   on(cancelActionButton_, &ActionsEditorViewController::cancelAction);
   on(testActionButton_, &ActionsEditorViewController::testAction);
-  actionSelectButton_->setSelectionHandler([weak](PopUpButton*) {
+  actionSelectButton_->setSelectionHandler([weak](tw::app::PopUpButton*) {
     if (auto s = weak.lock()) s->onActionSelectionChange();
   });
-  triggerSelectButton_->setSelectionHandler([weak](PopUpButton*) {
+  triggerSelectButton_->setSelectionHandler([weak](tw::app::PopUpButton*) {
     if (auto s = weak.lock()) s->onTriggerSelectionChange();
   });
 }

@@ -27,7 +27,9 @@ class ActionObjectEditorView;
 class BTActionObject;
 class BTActionObjectEditorViewModel;
 class BTTimeObject;
+namespace tw::app {
 class PopUpButton;
+}  // namespace tw::app
 
 class ActionsEditorViewController : public tw::ui::ViewController, public BTActionObjectEditorView {
  public:
@@ -43,10 +45,10 @@ class ActionsEditorViewController : public tw::ui::ViewController, public BTActi
   const std::shared_ptr<BTActionObjectEditorViewModel>& viewModel() const { return viewModel_; }
 
   QLabel* windowTitleLabel() const { return windowTitleLabel_; }
-  PopUpButton* actionSelectButton() const { return actionSelectButton_; }
+  tw::app::PopUpButton* actionSelectButton() const { return actionSelectButton_; }
   QLabel* actionDescriptionLabel() const { return actionDescriptionLabel_; }
   QWidget* containerView() const { return containerView_; }
-  PopUpButton* triggerSelectButton() const { return triggerSelectButton_; }
+  tw::app::PopUpButton* triggerSelectButton() const { return triggerSelectButton_; }
   QWidget* triggerTimeDurationContainerView() const { return triggerTimeDurationContainerView_; }
   QLineEdit* triggerTimeDurationField() const { return triggerTimeDurationField_; }
   QPushButton* saveActionButton() const { return saveActionButton_; }
@@ -99,10 +101,10 @@ class ActionsEditorViewController : public tw::ui::ViewController, public BTActi
 
   QPointer<QWidget> root_;
   QLabel* windowTitleLabel_ = nullptr;
-  PopUpButton* actionSelectButton_ = nullptr;
+  tw::app::PopUpButton* actionSelectButton_ = nullptr;
   QLabel* actionDescriptionLabel_ = nullptr;
   QWidget* containerView_ = nullptr;
-  PopUpButton* triggerSelectButton_ = nullptr;
+  tw::app::PopUpButton* triggerSelectButton_ = nullptr;
   QWidget* triggerTimeDurationContainerView_ = nullptr;
   QLineEdit* triggerTimeDurationField_ = nullptr;
   QPushButton* saveActionButton_ = nullptr;

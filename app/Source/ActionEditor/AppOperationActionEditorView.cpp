@@ -60,7 +60,7 @@ void AppOperationActionEditorView::loadViewWithBuilder(
   builderValues("appFilepathValue")->subscribeNext([weak](const tw::Value& v) {
     auto self = weak.lock();
     if (!self) return;
-    self->filepathValueLabel_->setText(lastPathComponent(v));
+    self->filepathValueLabel_->setText(tw::app::lastPathComponent(v));
     self->setShouldSave(v.string() && !v.string()->empty());
   });
 }

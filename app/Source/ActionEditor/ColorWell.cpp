@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+namespace tw::app {
+
 ColorWell::ColorWell(QWidget* parent) : QPushButton(parent) {
   setCursor(Qt::PointingHandCursor);
   QObject::connect(this, &QPushButton::clicked, this, [this] {
@@ -41,3 +43,5 @@ void ColorWell::paintEvent(QPaintEvent*) {
   p.setBrush(Qt::NoBrush);
   p.drawPath(path);
 }
+
+}  // namespace tw::app

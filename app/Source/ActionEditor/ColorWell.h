@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <functional>
 
+namespace tw::app {
+
 class ColorWell : public QPushButton {
  public:
   explicit ColorWell(QWidget* parent = nullptr);
@@ -28,3 +30,5 @@ class ColorWell : public QPushButton {
   QColor color_ = Qt::white;
   std::function<void(ColorWell*)> handler_;
 };
+
+}  // namespace tw::app

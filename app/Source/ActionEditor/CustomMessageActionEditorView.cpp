@@ -3,7 +3,7 @@
 #include "platform/signals/RACSignal.h"
 
 CustomMessageActionEditorView::CustomMessageActionEditorView()
-    : modeSelectButton_(new PopUpButton), customMessageField_(new QLineEdit) {
+    : modeSelectButton_(new tw::app::PopUpButton), customMessageField_(new QLineEdit) {
   widget()->setObjectName("CustomMessageActionEditorView");
   addRow("Mode:", modeSelectButton_);
   addRow("Message:", customMessageField_);
@@ -13,7 +13,7 @@ void CustomMessageActionEditorView::loadViewWithBuilder(
     const std::shared_ptr<BTActionBuilder>& builder) {
   ActionObjectEditorView::loadViewWithBuilder(builder);
   auto weak = weakSelf<CustomMessageActionEditorView>();
-  modeSelectButton_->setSelectionHandler([weak](PopUpButton*) {
+  modeSelectButton_->setSelectionHandler([weak](tw::app::PopUpButton*) {
     if (auto self = weak.lock()) self->onModeSelectionChange();
   });
   setModeSelectionMenu();
@@ -31,5 +31,5 @@ void CustomMessageActionEditorView::setModeSelectionMenu() {
 
 void CustomMessageActionEditorView::onModeSelectionChange() {
   if (auto* item = modeSelectButton_->selectedItem())
-    actionBuilder_->setCustomMessageMode(PopUpButton::tagOf(item));
+    actionBuilder_->setCustomMessageMode(tw::app::PopUpButton::tagOf(item));
 }

@@ -11,7 +11,7 @@
 class CustomMessageActionEditorView : public ActionObjectEditorView {
  public:
   CustomMessageActionEditorView();
-  PopUpButton* modeSelectButton() const { return modeSelectButton_; }
+  tw::app::PopUpButton* modeSelectButton() const { return modeSelectButton_; }
   QLineEdit* customMessageField() const { return customMessageField_; }
 
   void loadViewWithBuilder(const std::shared_ptr<BTActionBuilder>& builder) override;
@@ -19,6 +19,6 @@ class CustomMessageActionEditorView : public ActionObjectEditorView {
   void onModeSelectionChange();
 
  private:
-  PopUpButton* modeSelectButton_;
+  tw::app::PopUpButton* modeSelectButton_;
   QLineEdit* customMessageField_;
 };

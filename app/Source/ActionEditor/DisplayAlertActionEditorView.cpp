@@ -3,7 +3,7 @@
 #include "platform/foundation/Localization.h"
 
 DisplayAlertActionEditorView::DisplayAlertActionEditorView()
-    : soundSelectButton_(new PopUpButton), customMessageField_(new QLineEdit) {
+    : soundSelectButton_(new tw::app::PopUpButton), customMessageField_(new QLineEdit) {
   widget()->setObjectName("DisplayAlertActionEditorView");
   customMessageField_->setPlaceholderText(QString::fromStdString(tw::localized("Optional")));
   addRow("Sound:", soundSelectButton_);
@@ -14,7 +14,7 @@ void DisplayAlertActionEditorView::loadViewWithBuilder(
     const std::shared_ptr<BTActionBuilder>& builder) {
   ActionObjectEditorView::loadViewWithBuilder(builder);
   auto weak = weakSelf<DisplayAlertActionEditorView>();
-  soundSelectButton_->setSelectionHandler([weak](PopUpButton*) {
+  soundSelectButton_->setSelectionHandler([weak](tw::app::PopUpButton*) {
     if (auto self = weak.lock()) self->onSoundSelectionChange();
   });
   setSoundSelectionMenu();
@@ -31,5 +31,5 @@ void DisplayAlertActionEditorView::setSoundSelectionMenu() {
 
 void DisplayAlertActionEditorView::onSoundSelectionChange() {
   if (auto* item = soundSelectButton_->selectedItem())
-    actionBuilder_->setAlertSoundType(PopUpButton::tagOf(item));
+    actionBuilder_->setAlertSoundType(tw::app::PopUpButton::tagOf(item));
 }

@@ -11,7 +11,7 @@
 class DisplayAlertActionEditorView : public ActionObjectEditorView {
  public:
   DisplayAlertActionEditorView();
-  PopUpButton* soundSelectButton() const { return soundSelectButton_; }
+  tw::app::PopUpButton* soundSelectButton() const { return soundSelectButton_; }
   QLineEdit* customMessageField() const { return customMessageField_; }
 
   void loadViewWithBuilder(const std::shared_ptr<BTActionBuilder>& builder) override;
@@ -19,6 +19,6 @@ class DisplayAlertActionEditorView : public ActionObjectEditorView {
   void onSoundSelectionChange();
 
  private:
-  PopUpButton* soundSelectButton_;
+  tw::app::PopUpButton* soundSelectButton_;
   QLineEdit* customMessageField_;
 };

@@ -7,7 +7,7 @@
 #include "platform/foundation/Localization.h"
 #include "platform/signals/RACSignal.h"
 
-QString lastPathComponent(const tw::Value& path) {
+QString tw::app::lastPathComponent(const tw::Value& path) {
   if (!path.string() || path.string()->empty()) return QString();
   std::filesystem::path p(*path.string());
   // "/x/y/" names y, as the folder itself.
@@ -39,7 +39,7 @@ void FileOperationActionEditorView::loadViewWithBuilder(
   builderValues("fileFilepathValue")->subscribeNext([weak](const tw::Value& v) {
     auto self = weak.lock();
     if (!self) return;
-    self->filepathValueLabel_->setText(lastPathComponent(v));
+    self->filepathValueLabel_->setText(tw::app::lastPathComponent(v));
     self->setShouldSave(v.string() && !v.string()->empty());
   });
 }

@@ -23,4 +23,6 @@ class FileOperationActionEditorView : public ActionObjectEditorView {
 };
 
 // The last component of a path ("" for none): what the path labels show.
+namespace tw::app {
 QString lastPathComponent(const tw::Value& path);
+}  // namespace tw::app

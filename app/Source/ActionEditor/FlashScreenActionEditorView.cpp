@@ -2,7 +2,8 @@
 
 #include "core/Source/Model/BTArgb.h"
 
-FlashScreenActionEditorView::FlashScreenActionEditorView() : colorSelectionView_(new ColorWell) {
+FlashScreenActionEditorView::FlashScreenActionEditorView()
+    : colorSelectionView_(new tw::app::ColorWell) {
   widget()->setObjectName("FlashScreenActionEditorView");
   addRow("Color:", colorSelectionView_);
 }
@@ -15,7 +16,7 @@ void FlashScreenActionEditorView::loadViewWithBuilder(
       QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green),
                        static_cast<float>(c.blue), static_cast<float>(c.alpha)));
   auto weak = weakSelf<FlashScreenActionEditorView>();
-  colorSelectionView_->setChangeHandler([weak](ColorWell*) {
+  colorSelectionView_->setChangeHandler([weak](tw::app::ColorWell*) {
     if (auto self = weak.lock()) self->onColorSelectionChange();
   });
 }

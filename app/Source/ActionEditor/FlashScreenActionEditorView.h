@@ -8,11 +8,11 @@
 class FlashScreenActionEditorView : public ActionObjectEditorView {
  public:
   FlashScreenActionEditorView();
-  ColorWell* colorSelectionView() const { return colorSelectionView_; }
+  tw::app::ColorWell* colorSelectionView() const { return colorSelectionView_; }
 
   void loadViewWithBuilder(const std::shared_ptr<BTActionBuilder>& builder) override;
   void onColorSelectionChange();
 
  private:
-  ColorWell* colorSelectionView_;
+  tw::app::ColorWell* colorSelectionView_;
 };

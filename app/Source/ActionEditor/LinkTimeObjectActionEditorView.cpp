@@ -16,7 +16,7 @@ QString tr(const char* text) { return QString::fromStdString(tw::localized(text)
 }  // namespace
 
 LinkTimeObjectActionEditorView::LinkTimeObjectActionEditorView()
-    : actionSelectButton_(new PopUpButton), targetSelectButton_(new PopUpButton) {
+    : actionSelectButton_(new tw::app::PopUpButton), targetSelectButton_(new tw::app::PopUpButton) {
   widget()->setObjectName("LinkTimeObjectActionEditorView");
   addRow("Action:", actionSelectButton_);
   addRow("Target:", targetSelectButton_);
@@ -26,10 +26,10 @@ void LinkTimeObjectActionEditorView::loadViewWithBuilder(
     const std::shared_ptr<BTActionBuilder>& builder) {
   ActionObjectEditorView::loadViewWithBuilder(builder);
   auto weak = weakSelf<LinkTimeObjectActionEditorView>();
-  actionSelectButton_->setSelectionHandler([weak](PopUpButton*) {
+  actionSelectButton_->setSelectionHandler([weak](tw::app::PopUpButton*) {
     if (auto self = weak.lock()) self->onActionSelectionChange();
   });
-  targetSelectButton_->setSelectionHandler([weak](PopUpButton*) {
+  targetSelectButton_->setSelectionHandler([weak](tw::app::PopUpButton*) {
     if (auto self = weak.lock()) self->onTargetSelectionChange();
   });
   setActionSelectionMenu();
@@ -59,7 +59,7 @@ void LinkTimeObjectActionEditorView::setActionSelectionMenu() {
 
 void LinkTimeObjectActionEditorView::onActionSelectionChange() {
   if (auto* item = actionSelectButton_->selectedItem())
-    actionBuilder_->setTargetAction(PopUpButton::tagOf(item));
+    actionBuilder_->setTargetAction(tw::app::PopUpButton::tagOf(item));
 }
 
 void LinkTimeObjectActionEditorView::setTargetSelectionMenu() {

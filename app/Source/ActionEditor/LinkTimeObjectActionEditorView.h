@@ -17,8 +17,8 @@ class BTTimeObjectListViewModel;
 class LinkTimeObjectActionEditorView : public ActionObjectEditorView {
  public:
   LinkTimeObjectActionEditorView();
-  PopUpButton* actionSelectButton() const { return actionSelectButton_; }
-  PopUpButton* targetSelectButton() const { return targetSelectButton_; }
+  tw::app::PopUpButton* actionSelectButton() const { return actionSelectButton_; }
+  tw::app::PopUpButton* targetSelectButton() const { return targetSelectButton_; }
 
   void loadViewWithBuilder(const std::shared_ptr<BTActionBuilder>& builder) override;
   void setActionSelectionMenu();
@@ -29,8 +29,8 @@ class LinkTimeObjectActionEditorView : public ActionObjectEditorView {
  private:
   void targetsLoaded();
 
-  PopUpButton* actionSelectButton_;
-  PopUpButton* targetSelectButton_;
+  tw::app::PopUpButton* actionSelectButton_;
+  tw::app::PopUpButton* targetSelectButton_;
   std::shared_ptr<BTTimeObjectListViewModel> listViewModel_;
   // The represented objects of the target items (an item's data is its index here).
   std::vector<std::shared_ptr<BTTimeObject>> targets_;

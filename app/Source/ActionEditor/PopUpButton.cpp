@@ -6,6 +6,8 @@
 #include <QPainterPath>
 #include <algorithm>
 
+namespace tw::app {
+
 PopUpButton::PopUpButton(QWidget* parent) : QPushButton(parent), menu_(new QMenu(this)) {
   setObjectName("PopUpButton");
   setStyleSheet(
@@ -134,3 +136,5 @@ void PopUpButton::paintEvent(QPaintEvent* event) {
                 Qt::RoundCap, Qt::RoundJoin));
   p.drawPath(arrow);
 }
+
+}  // namespace tw::app

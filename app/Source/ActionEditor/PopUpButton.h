@@ -13,6 +13,8 @@
 #include <functional>
 #include <vector>
 
+namespace tw::app {
+
 class PopUpButton : public QPushButton {
  public:
   explicit PopUpButton(QWidget* parent = nullptr);
@@ -59,3 +61,5 @@ class PopUpButton : public QPushButton {
   QAction* selected_ = nullptr;
   std::function<void(PopUpButton*)> handler_;
 };
+
+}  // namespace tw::app

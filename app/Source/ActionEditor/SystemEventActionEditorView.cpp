@@ -1,7 +1,7 @@
 #include "app/Source/ActionEditor/SystemEventActionEditorView.h"
 
 SystemEventActionEditorView::SystemEventActionEditorView()
-    : systemEventSelectionButton_(new PopUpButton) {
+    : systemEventSelectionButton_(new tw::app::PopUpButton) {
   widget()->setObjectName("SystemEventActionEditorView");
   addRow("Event:", systemEventSelectionButton_);
 }
@@ -10,7 +10,7 @@ void SystemEventActionEditorView::loadViewWithBuilder(
     const std::shared_ptr<BTActionBuilder>& builder) {
   ActionObjectEditorView::loadViewWithBuilder(builder);
   auto weak = weakSelf<SystemEventActionEditorView>();
-  systemEventSelectionButton_->setSelectionHandler([weak](PopUpButton*) {
+  systemEventSelectionButton_->setSelectionHandler([weak](tw::app::PopUpButton*) {
     if (auto self = weak.lock()) self->onSystemEventSelectionChange();
   });
   setSystemEventSelectionMenu();
@@ -25,5 +25,5 @@ void SystemEventActionEditorView::setSystemEventSelectionMenu() {
 
 void SystemEventActionEditorView::onSystemEventSelectionChange() {
   if (auto* item = systemEventSelectionButton_->selectedItem())
-    actionBuilder_->setSystemEventType(PopUpButton::tagOf(item));
+    actionBuilder_->setSystemEventType(tw::app::PopUpButton::tagOf(item));
 }

@@ -8,12 +8,12 @@
 class SystemEventActionEditorView : public ActionObjectEditorView {
  public:
   SystemEventActionEditorView();
-  PopUpButton* systemEventSelectionButton() const { return systemEventSelectionButton_; }
+  tw::app::PopUpButton* systemEventSelectionButton() const { return systemEventSelectionButton_; }
 
   void loadViewWithBuilder(const std::shared_ptr<BTActionBuilder>& builder) override;
   void setSystemEventSelectionMenu();
   void onSystemEventSelectionChange();
 
  private:
-  PopUpButton* systemEventSelectionButton_;
+  tw::app::PopUpButton* systemEventSelectionButton_;
 };

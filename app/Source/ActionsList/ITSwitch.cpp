@@ -26,7 +26,7 @@ void ITSwitch::paintEvent(QPaintEvent*) {
                      hint.height() - 1.0);
   const double radius = track.height() / 2.0;
   QColor fill = isChecked() ? tintColor_ : QColor(0, 0, 0, 60);
-  if (!isEnabled()) fill.setAlphaF(fill.alphaF() * 0.5);
+  if (!isEnabled()) fill.setAlphaF(fill.alphaF() * 0.5f);
   p.setPen(QPen(QColor(0, 0, 0, 40), 1.0));
   p.setBrush(fill);
   p.drawRoundedRect(track, radius, radius);

@@ -37,21 +37,22 @@ namespace {
 
 using tw::test::ActionsUiTest;
 
-QStringList titles(PopUpButton* button) {
+QStringList titles(tw::app::PopUpButton* button) {
   QStringList list;
   for (QAction* item : button->items()) list << item->text();
   return list;
 }
 
-void chooseData(PopUpButton* button, const QVariant& data) {
+void chooseData(tw::app::PopUpButton* button, const QVariant& data) {
   for (QAction* item : button->items())
     if (item->data() == data) return button->chooseItem(item);
   ADD_FAILURE() << "no item for " << data.toString().toStdString();
 }
 
-void chooseTag(PopUpButton* button, int tag) {
+void chooseTag(tw::app::PopUpButton* button, int tag) {
   for (QAction* item : button->items())
-    if (PopUpButton::tagOf(item) == tag && item->isEnabled()) return button->chooseItem(item);
+    if (tw::app::PopUpButton::tagOf(item) == tag && item->isEnabled())
+      return button->chooseItem(item);
   ADD_FAILURE() << "no item tagged " << tag;
 }
 

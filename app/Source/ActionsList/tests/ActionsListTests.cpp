@@ -104,13 +104,22 @@ TEST_F(ActionsUiTest, TheSwitchWritesEnabledAndLabelsFollowItAlsoInAReusedCell) 
 }
 
 TEST_F(ActionsUiTest, ReorderDeleteAndEditReachTheStoreAndTheRightAction) {
-  settings_->actionObjectsBundle()->setPromptBeforeDelete(false);
   auto timer = makeObjects(1, 1)[0];
   std::vector<std::shared_ptr<BTDisplayAlertAction>> actions;
+  actions.reserve(4);
   for (int i = 0; i < 4; ++i) actions.push_back(addAction(timer, i));
   auto list = openList(timer);
   auto* table = list->tableView();
   auto* source = list->tableSource();
+
+  // With the setting on (its default), Remove asks first and deletes nothing yet.
+  table->selectRow(0);
+  list->removeButton()->click();
+  settle();
+  EXPECT_EQ(presenter().alerts.size(), 1u);
+  EXPECT_EQ(timer->actions().size(), 4u);
+  settings_->actionObjectsBundle()->setPromptBeforeDelete(false);
+  table->selectRow(-1);
 
   // Drag the first row below the third: a drop above row 3 puts it at index 2.
   QMimeData data;
