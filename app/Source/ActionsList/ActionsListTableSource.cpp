@@ -39,9 +39,15 @@ tw::ui::TableCellView* ActionsListTableSource::viewForRow(tw::ui::TableView& tab
   auto* cell = dynamic_cast<ActionListItemTableCellView*>(
       table.makeView(ActionListItemTableCellView::kIdentifier));
   if (!cell) cell = new ActionListItemTableCellView;
+  configureCell(cell, table, row);
+  return cell;
+}
+
+void ActionsListTableSource::configureCell(ActionListItemTableCellView* cell,
+                                           tw::ui::TableView& table, int row) {
   auto action = objectValueForRow(row);
   // A row the list no longer has (its removal is on the way) stays empty and unbound.
-  if (!action) return cell;
+  if (!action) return;
   cell->bindViewModel(BTActionObjectViewModel::create<BTActionObjectListItemViewModel>(action));
   std::weak_ptr<BTActionsListViewModel> weakModel = viewModel_;
   QPointer<tw::ui::TableView> weakTable(&table);
@@ -56,7 +62,6 @@ tw::ui::TableCellView* ActionsListTableSource::viewForRow(tw::ui::TableView& tab
         return;
       }
   });
-  return cell;
 }
 
 tw::ui::TableRowView* ActionsListTableSource::rowViewForRow(tw::ui::TableView& table, int) {

@@ -14,6 +14,7 @@
 #include "app/Source/MasterList/DraggingTableSource.h"
 
 class BTActionObject;
+class ActionListItemTableCellView;
 class BTActionsListViewModel;
 
 class ActionsListTableSource : public DraggingTableSource {
@@ -29,6 +30,9 @@ class ActionsListTableSource : public DraggingTableSource {
   int numberOfRows(tw::ui::TableView& table) override;
   std::shared_ptr<BTActionObject> objectValueForRow(int row) const;
   tw::ui::TableCellView* viewForRow(tw::ui::TableView& table, int row) override;
+  // Binds `cell` to the action at `row` (an unbound, reset cell): what viewForRow does to the
+  // cell it hands out, and what an updated row's live cell gets again.
+  void configureCell(ActionListItemTableCellView* cell, tw::ui::TableView& table, int row);
   tw::ui::TableRowView* rowViewForRow(tw::ui::TableView& table, int row) override;
   void didRemoveRowView(tw::ui::TableView& table, tw::ui::TableRowView* rowView, int row) override;
   std::vector<tw::ui::TableRowAction> rowActions(tw::ui::TableView& table, int row,

@@ -7,11 +7,11 @@
 #include <QVBoxLayout>
 
 #include "app/Source/ActionEditor/ActionsEditorViewController.h"
+#include "app/Source/ActionsList/ActionListItemTableCellView.h"
 #include "app/Source/ActionsList/ActionsListTableSource.h"
 #include "app/Source/Controls/BTStaticPlaceholderView.h"
 #include "app/Source/Controls/ModalWindow.h"
 #include "app/Source/Extensions/ViewExtensions.h"
-#include "app/Source/MasterList/BTBindable.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/ViewModels/BTActionsListViewModel.h"
@@ -235,10 +235,12 @@ void ActionsListViewController::dataObjectUpdated(std::int64_t index) {
   // The row's cell shows the action that replaced the edited one.
   const int row = static_cast<int>(index);
   if (!tableSource_ || row < 0 || row >= tableView_->numberOfRows()) return;
-  auto* rowView = tableView_->rowViewAtRow(row);
-  if (!rowView) return;
-  if (auto* bindable = dynamic_cast<BTBindable*>(rowView->cellView())) bindable->unbindViewModel();
-  rowView->setCellView(tableSource_->viewForRow(*tableView_, row));
+  auto* cell = dynamic_cast<ActionListItemTableCellView*>(tableView_->viewAtRow(row));
+  // A row off screen gets its cell when it comes into view.
+  if (!cell) return;
+  cell->unbindViewModel();
+  cell->prepareForReuse();
+  tableSource_->configureCell(cell, *tableView_, row);
 }
 
 void ActionsListViewController::dataObjectMovedFromIndex(std::int64_t from, std::int64_t to) {
