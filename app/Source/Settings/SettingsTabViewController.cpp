@@ -126,19 +126,29 @@ void SettingsTabViewController::setSelectedTabViewItemIndex(int index) {
   if (pane) {
     paneHost_->layout()->addWidget(pane);
     pane->show();
-    // The pane's first control takes the keyboard, so Tab and Space work at once.
-    for (QWidget* w = pane->nextInFocusChain(); w && pane->isAncestorOf(w);
-         w = w->nextInFocusChain()) {
-      if (w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
-        w->setFocus(Qt::TabFocusReason);
-        break;
-      }
-    }
   }
   shownPane_ = pane;
+  focusFirstControl();
   selected_ = index;
   if (QAbstractButton* button = toolbarButton(index)) button->setChecked(true);
   tabViewDidSelectTabViewItem(item);
+}
+
+void SettingsTabViewController::viewDidAppear() {
+  ViewController::viewDidAppear();
+  focusFirstControl();
+}
+
+void SettingsTabViewController::focusFirstControl() {
+  QWidget* pane = shownPane_;
+  if (!pane) return;
+  for (QWidget* w = pane->nextInFocusChain(); w && pane->isAncestorOf(w);
+       w = w->nextInFocusChain()) {
+    if (w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+      w->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
 }
 
 void SettingsTabViewController::tabViewWillSelectTabViewItem(

@@ -71,8 +71,11 @@ class SettingsTabViewController : public tw::ui::ViewController {
  protected:
   void loadView() override;
   void viewDidLoad() override;
+  void viewDidAppear() override;
 
  private:
+  // Gives the keyboard to the first control of the shown pane, so Tab and Space work at once.
+  void focusFirstControl();
   void rebuildToolbar();
   QWidget* hostWindow();
 
