@@ -16,6 +16,7 @@
 // sharedUpdater() lives for the process; tests make their own. Main thread only; the feed is
 // fetched on a background queue and the result comes back on the main queue.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,7 +50,7 @@ class DM_SUUpdater : public tw::Object {
   static constexpr const char* kLastCheckDefaultsKey = "UpdaterLastCheckDate";
   static constexpr double kAutomaticCheckInterval = 24 * 60 * 60;
   static constexpr double kRequestTimeoutSeconds = 20;
-  static constexpr std::size_t kMaximumFeedBytes = 64 * 1024;
+  static constexpr std::size_t kMaximumFeedBytes = std::size_t{64} * 1024;
 
   static std::shared_ptr<DM_SUUpdater> sharedUpdater();
 

@@ -1,5 +1,7 @@
 #include "app/Source/Settings/AppearanceSettingsViewController.h"
 
+#include <utility>
+
 #include "app/Source/Settings/SettingsBindings.h"
 #include "app/Source/Settings/SettingsPaneLayout.h"
 #include "platform/foundation/Localization.h"
@@ -45,9 +47,11 @@ void AppearanceSettingsViewController::createBindings() {
   if (!general) return;
   auto self = std::static_pointer_cast<tw::Object>(shared_from_this());
   std::weak_ptr<BTGeneralBundleSettingsImpl> weak = general;
-  for (const auto& [box, key] : {std::pair{animations_, "animationsDisabled"},
-                                 std::pair{militaryTime_, "useMilitaryTime"}}) {
-    tw::app::bindCheckBox(box, general, key, self)->subscribeNext([weak, key](auto&) {
+  const std::pair<std::shared_ptr<SettingsCheckBox>, const char*> rows[] = {
+      {animations_, "animationsDisabled"}, {militaryTime_, "useMilitaryTime"}};
+  for (const auto& row : rows) {
+    const char* key = row.second;
+    tw::app::bindCheckBox(row.first, general, key, self)->subscribeNext([weak, key](auto&) {
       if (auto bundle = weak.lock()) bundle->notifySettingsChangedWithKeys(key, nullptr);
     });
   }
