@@ -15,9 +15,11 @@
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTrigger.h"
+#include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTStateTrigger.h"
+#include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Model/BTTiming.h"
@@ -129,6 +131,36 @@ class DesktopEndToEndTest : public TickwellEndToEndTest {
     return found.front();
   }
 
+  // The pixels of a window as the X server has them (xwd's dump).
+  std::string windowPixels(const std::string& window) const {
+    const std::string command = "DISPLAY=" + display_ + " xwd -silent -id " + window;
+    std::string bytes;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[65536];
+      size_t n = 0;
+      while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) bytes.append(buffer, n);
+      ::pclose(pipe);
+    }
+    return bytes;
+  }
+
+  // The list mode (0 alarms, 1 timers, 2 stopwatches) the next launch shows, its first row
+  // selected.
+  void showModeAtLaunch(int mode) {
+    fs::create_directories(defaultsFile().parent_path());
+    tw::UserDefaults defaults(defaultsFile());
+    defaults.setObject(tw::Value(tw::Dictionary{{"viewMode", tw::Value(mode)},
+                                                {"alarmSelectionIndex", tw::Value(0)},
+                                                {"timerSelectionIndex", tw::Value(0)},
+                                                {"stopwatchSelectionIndex", tw::Value(0)}}),
+                       "MasterDetailsBundle");
+    defaults.synchronize();
+  }
+
+  bool logHas(const std::string& text) const {
+    return readFile(log()).find(text) != std::string::npos;
+  }
+
   bool sleepCallSeen(const std::string& text) const {
     for (const auto& call : sleep_->calls())
       if (call.find(text) != std::string::npos) return true;
@@ -143,18 +175,37 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
   std::optional<tw::Date> finish;
   withStore([](BTTimingController& timing) {
     timing.timingControlForTimingObject(addTimer("Long", 3600))->start();
+    auto alarm = managedObject<BTAlarm>();
+    alarm->setTitle("Evening");
+    auto time = managedObject<BTTimeSetting>();
+    time->setHour(19);
+    time->setMinute(30);
+    alarm->setTime(time);
   });
   finish = storedFinishDate("Long");
   ASSERT_TRUE(finish.has_value());
+  showModeAtLaunch(0);
 
   const std::string window = launchAndWaitForWindow();
   ASSERT_FALSE(window.empty());
-  // A preference changed in this run: animations off (Appearance, first box).
-  ASSERT_FALSE(openSettings(window).empty()) << readFile(log());
-  type("ctrl+Tab space");
+  // A preference changed in this run: the 24-hour clock (Appearance, second box). The settings
+  // window is put beside the main window, so the list can be seen to change.
+  xdotool("windowmove --sync " + window + " 0 0");
+  const std::string settings = openSettings(window);
+  ASSERT_FALSE(settings.empty()) << readFile(log());
+  xdotool("windowmove --sync " + settings + " 840 0");
+  type("ctrl+Tab");
+  std::this_thread::sleep_for(1s);
+  const std::string before = windowPixels(window);
+  std::this_thread::sleep_for(1s);
+  ASSERT_FALSE(before.empty()) << "xwd gave nothing";
+  ASSERT_EQ(windowPixels(window), before) << "the alarm list does not stand still";
+  type("Tab space");
   ASSERT_TRUE(waitFor(
-      [&] { return storedDefault("GeneralBundle", "animationsDisabled") == tw::Value(true); }, 10s))
+      [&] { return storedDefault("GeneralBundle", "useMilitaryTime") == tw::Value(true); }, 10s))
       << "the change never reached the defaults file";
+  EXPECT_TRUE(waitFor([&] { return windowPixels(window) != before; }, 5s))
+      << "the alarm list did not change to the 24-hour clock";
 
   // Quit: the warning names the one running timer; Return confirms it.
   xdotool("windowactivate --sync " + window);
@@ -190,13 +241,17 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
   const double remaining = after->secondsSince1970 - tw::clock::wallNow();
   EXPECT_GT(remaining, 3000);
   EXPECT_LT(remaining, 3600);
-  EXPECT_EQ(storedDefault("GeneralBundle", "animationsDisabled"), tw::Value(true));
+  EXPECT_EQ(storedDefault("GeneralBundle", "useMilitaryTime"), tw::Value(true));
 }
 
 TEST_F(DesktopEndToEndTest, EveryPreferenceChangedInTheSettingsWindowIsSavedAndTakesEffect) {
   withStore([](BTTimingController& timing) {
     timing.timingControlForTimingObject(addTimer("Long", 3600))->start();
+    auto stopwatch = managedObject<BTStopwatch>();
+    stopwatch->setTitle("Lap");
+    timing.timingControlForTimingObject(stopwatch)->start();
   });
+  showModeAtLaunch(2);
   const std::string window = launchAndWaitForWindow();
   ASSERT_FALSE(window.empty());
   // Defaults: system sleep held off (the portal's suspend flag), the display may sleep.
@@ -221,8 +276,12 @@ TEST_F(DesktopEndToEndTest, EveryPreferenceChangedInTheSettingsWindowIsSavedAndT
       10s))
       << ::testing::PrintToString(sleep_->calls());
 
-  // Appearance: animations off, 24-hour clock, centiseconds.
+  // Appearance: animations off, 24-hour clock, centiseconds. The running stopwatch is shown in
+  // tenths first, ticking the display at 20 Hz (twice its 10 Hz); in hundredths at 200 Hz.
+  EXPECT_TRUE(logHas("<BTUpdater> New Interval : 0.050000")) << readFile(log());
   type("ctrl+Tab space Tab space Tab Down");
+  EXPECT_TRUE(waitFor([&] { return logHas("<BTUpdater> New Interval : 0.005000"); }, 10s))
+      << readFile(log());
   // Updates: automatic checks on.
   type("ctrl+Tab space");
 
