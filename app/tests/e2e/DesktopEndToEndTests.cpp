@@ -321,7 +321,7 @@ TEST_F(DesktopEndToEndTest, KilledWhileThreeTimersRunTheyResumeAndAMissedFinishF
   withStore([](BTTimingController& timing) {
     timing.timingControlForTimingObject(addTimer("One", 3600))->start();
     timing.timingControlForTimingObject(addTimer("Two", 5400))->start();
-    auto soon = addTimer("Soon", 25);
+    auto soon = addTimer("Soon", 30);
     alertOnFinish(soon);
     timing.timingControlForTimingObject(soon)->start();
   });

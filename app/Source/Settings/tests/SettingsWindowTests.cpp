@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Source/Application/AppDelegate.h"
 #include "app/Source/Settings/AppearanceSettingsViewController.h"
 #include "app/Source/Settings/GeneralSettingsViewController.h"
 #include "app/Source/Settings/SettingsWindowController.h"
@@ -370,6 +371,22 @@ TEST_F(UpdatesPaneTest, WindowTabsRetitleAndResizeKeepingTheTopLeftCorner) {
   controller->showWindow(nullptr);
   settle();
   EXPECT_EQ(window->geometry().topLeft(), corner);
+}
+
+TEST_F(UpdatesPaneTest, PreferencesCommandMakesTheWindowOnceWithThreePanesInOrder) {
+  auto delegate = std::make_shared<AppDelegate>();
+  EXPECT_EQ(delegate->settingsWindowController(), nullptr);
+  delegate->showPreferences(nullptr);
+  auto first = delegate->settingsWindowController();
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(first->window()->isVisible());
+  std::vector<std::string> labels;
+  for (const auto& item : first->tabViewController()->tabViewItems()) labels.push_back(item->label);
+  EXPECT_EQ(labels, (std::vector<std::string>{"General", "Appearance", "Updates"}));
+  first->window()->hide();
+  delegate->showPreferences(nullptr);
+  EXPECT_EQ(delegate->settingsWindowController(), first);
+  EXPECT_TRUE(first->window()->isVisible());
 }
 
 }  // namespace
