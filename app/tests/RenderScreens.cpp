@@ -1,7 +1,7 @@
-// Renders the main window in each view mode, with sample data, to PNG files: the look of the
-// screens can be checked by eye. Runs on Qt's offscreen platform unless a platform is chosen,
-// with the application's data in a fresh temporary folder (the user's own files are never
-// touched).
+// Renders the main window in each view mode, with sample data, and the settings window on each of
+// its panes, to PNG files: the look of the screens can be checked by eye. Runs on Qt's offscreen
+// platform unless a platform is chosen, with the application's data in a fresh temporary folder
+// (the user's own files are never touched).
 //
 //   tickwell_render_screens <output folder>
 
@@ -21,6 +21,7 @@
 #include "app/Source/MainWindow/MainWindow.h"
 #include "app/Source/MainWindow/RootWindowController.h"
 #include "app/Source/MasterList/MasterViewController.h"
+#include "app/Source/Settings/SettingsWindowController.h"
 #include "app/tests/SampleData.h"
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTrigger.h"
@@ -160,6 +161,23 @@ int main(int argc, char** argv) {
   if (link) {
     if (!save(renderEditor(link->timeObject(), nullptr), out / "action-editor-new.png")) status = 1;
     if (!save(renderEditor(nullptr, link), out / "action-editor-link.png")) status = 1;
+  }
+  // The settings window on each of its panes.
+  delegate->showPreferences(nullptr);
+  if (auto settings = delegate->settingsWindowController()) {
+    const char* panes[] = {"general", "appearance", "updates"};
+    for (int pane = 2; pane >= 0; --pane) {
+      settings->tabViewController()->setSelectedTabViewItemIndex(pane);
+      tw::ui::Application::runEventsUntil([] { return false; }, 0.6);
+      const QImage image = settings->window()->grab().toImage();
+      const std::string file = (out / (std::string("settings-") + panes[pane] + ".png")).string();
+      if (!image.save(QString::fromStdString(file))) {
+        std::fprintf(stderr, "cannot write %s\n", file.c_str());
+        status = 1;
+      } else {
+        std::printf("%s\n", file.c_str());
+      }
+    }
   }
   app.terminateWithoutAsking(0);
   std::filesystem::remove_all(root);
