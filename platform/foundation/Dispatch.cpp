@@ -359,7 +359,7 @@ class SerialQueue final : public DispatchQueue {
 
   // Holds only the state: the queue object may go while the thread lives, and the thread ends
   // once it has.
-  static void threadMain(std::shared_ptr<State> state, DispatchQueue* queue) {
+  static void threadMain(const std::shared_ptr<State>& state, DispatchQueue* queue) {
     runThreadStartHook();
     runQueueThreadHook(state->label.c_str());
     nameThisThread(state->label);
