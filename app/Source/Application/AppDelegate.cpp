@@ -1,5 +1,7 @@
 #include "app/Source/Application/AppDelegate.h"
 
+#include <malloc.h>
+
 #include <QAction>
 #include <QDesktopServices>
 #include <QUrl>
@@ -63,6 +65,9 @@ void AppDelegate::applicationDidFinishLaunching() {
   loadRootWindow();
   setupReportingAndAnalytics();
   setupUserNotificationCenter();
+  // Loading the store and building the window leave freed heap behind (a thousand objects'
+  // worth of rows and values); give it back once they are done, a turn later.
+  tw::DispatchQueue::main()->async([] { malloc_trim(0); });
 }
 
 void AppDelegate::loadIoCAssemblies() {
