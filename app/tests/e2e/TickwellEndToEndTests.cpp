@@ -367,6 +367,7 @@ TEST_F(TickwellEndToEndTest, RenamingInPlaceIsSavedAndSurvivesARelaunch) {
     });
     std::sort(rows.begin(), rows.end());
     std::vector<std::string> titles;
+    titles.reserve(rows.size());
     for (const auto& row : rows) titles.push_back(row.second);
     return titles;
   };
@@ -383,7 +384,7 @@ TEST_F(TickwellEndToEndTest, RenamingInPlaceIsSavedAndSurvivesARelaunch) {
       ADD_FAILURE() << "the main window never mapped; log:\n" << readFile(log());
       return {};
     }
-    const std::string window = visibleWindowsOf(app_).front();
+    std::string window = visibleWindowsOf(app_).front();
     xdotool("windowactivate --sync " + window);
     std::this_thread::sleep_for(1s);
     return window;
