@@ -1,5 +1,7 @@
 #include "app/Source/Application/AppDelegate.h"
 
+#include <malloc.h>
+
 #include <QAction>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
@@ -94,6 +96,9 @@ void AppDelegate::applicationDidFinishLaunching() {
   updaterReplies_ = std::make_shared<UpdaterReplies>(alertPresenter_);
   DM_SUUpdater::sharedUpdater()->setDelegate(updaterReplies_);
   DM_SUUpdater::sharedUpdater()->checkAtLaunchIfDue();
+  // Loading the store and building the window leave freed heap behind (a thousand objects'
+  // worth of rows and values); give it back once they are done, a turn later.
+  tw::DispatchQueue::main()->async([] { malloc_trim(0); });
 }
 
 void AppDelegate::loadIoCAssemblies() {

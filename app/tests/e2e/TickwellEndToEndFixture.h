@@ -135,6 +135,8 @@ class TickwellEndToEndTest : public ::testing::Test {
         "HOME=" + xdg_.root().string(),
         "XDG_RUNTIME_DIR=" + runtime_.string(),
         "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(),
+        // The private bus stands in for the system bus too: it has no login1.
+        "DBUS_SYSTEM_BUS_ADDRESS=" + bus_.address(),
         "QT_QPA_PLATFORM=xcb",
         "LANG=C.UTF-8",
         "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"),
