@@ -179,11 +179,9 @@ Result ElfSymbolFile::parseWith(Reader& reader) {
     return Result::failure("section names lie outside the file");
   }
   auto nameOf = [&](const Elf64_Shdr& s) -> std::string_view {
+    // A std::string ends in a NUL of its own, so a name missing its terminator stops there.
     if (s.sh_name >= sectionNames.size()) return {};
-    const char* start = sectionNames.data() + s.sh_name;
-    const void* end = std::memchr(start, 0, sectionNames.size() - s.sh_name);
-    return end == nullptr ? std::string_view{}
-                          : std::string_view(start, static_cast<const char*>(end) - start);
+    return std::string_view(sectionNames.c_str() + s.sh_name);
   };
 
   const Elf64_Shdr* symtab = nullptr;
@@ -236,15 +234,15 @@ Result ElfSymbolFile::parseWith(Reader& reader) {
     const unsigned type = ELF64_ST_TYPE(sym.st_info);
     if ((type != STT_FUNC && type != STT_GNU_IFUNC) || sym.st_shndx == SHN_UNDEF ||
         sym.st_value == 0 || sym.st_name == 0 || sym.st_name >= names.size() ||
-        names[sym.st_name] == '\0' ||
-        std::memchr(names.data() + sym.st_name, 0, names.size() - sym.st_name) == nullptr) {
+        names[sym.st_name] == '\0') {
       continue;
     }
     // Among aliases of one binding, the name with the fewest leading underscores reads best
     // ("clone3" over "__GI___clone3").
     std::size_t underscores = 0;
     while (names[sym.st_name + underscores] == '_' && underscores < 15) ++underscores;
-    const auto rank = static_cast<std::uint8_t>(rankOf(sym.st_info) * 16 + underscores);
+    const auto rank =
+        static_cast<std::uint8_t>(std::size_t{rankOf(sym.st_info)} * 16 + underscores);
     file->symbols_.push_back({sym.st_value, sym.st_size, sym.st_name, rank});
   }
   auto& symbols = file->symbols_;

@@ -65,7 +65,9 @@ class ElfSymbolFile {
   bool hasLoad_ = false;
   std::uint64_t baseVirtualAddress_ = 0;
   std::vector<Symbol> symbols_;  // by start, then rank
-  std::string names_;            // the string table of the chosen symbol table
+  // The string table of the chosen symbol table. A name is read up to its NUL, at the latest the
+  // one std::string keeps after its last byte, so a table cut without a terminator stays safe.
+  std::string names_;
 };
 
 }  // namespace tw

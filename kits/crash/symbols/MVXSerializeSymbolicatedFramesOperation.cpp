@@ -3,19 +3,15 @@
 #include <cstdio>
 
 #include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/reports/MVXFileManager.h"
 #include "platform/foundation/Log.h"
 
-std::string MVXSerializeSymbolicatedFramesOperation::temporaryPathFor(
-    const std::string& outputPath) {
-  const std::size_t slash = outputPath.rfind('/');
-  const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-  return outputPath.substr(0, nameAt) + "." + outputPath.substr(nameAt) + ".tmp";
-}
-
 void MVXSerializeSymbolicatedFramesOperation::main() {
-  const std::string temporary = temporaryPathFor(outputPath_);
+  const std::string temporary = MVXFileManager::temporaryPathForPath(outputPath_);
+  // Held until the rename, so that another launch's clean-up leaves the file alone.
+  auto writing = outputPath_.empty() ? nullptr : tw::FileLock::tryLock(temporary, true);
   MVXFile file;
-  if (outputPath_.empty() || !MVXFileInitWithPathMode(&file, temporary.c_str(), false, false)) {
+  if (!writing || !MVXFileInitWithPathMode(&file, temporary.c_str(), false, false)) {
     tw::log("[Morvex:Crash:Symbolication] Failed to create output file");
     return;
   }

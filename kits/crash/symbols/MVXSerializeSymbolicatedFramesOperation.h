@@ -1,8 +1,9 @@
 #pragma once
 // MVXSerializeSymbolicatedFramesOperation: writes a thread array's names as the ".symbolicated"
 // record beside its crash file: one "threads" line, one array per thread, one object per frame.
-// The record is written under a hidden name in the same folder and renamed when complete, so a
-// process killed mid-write never leaves a cut file under the final name (listings skip dot-files).
+// The record is written under the store's hidden temporary name in the same folder (locked while
+// it is written) and renamed when complete, so a process killed mid-write never leaves a cut file
+// under the final name; the next launch removes the leftover.
 // Run with start() on the caller's thread; one thread at a time.
 
 #include <string>
@@ -13,8 +14,6 @@ class MVXSerializeSymbolicatedFramesOperation : public MVXThreadArrayOperation {
  public:
   const std::string& outputPath() const { return outputPath_; }
   void setOutputPath(std::string path) { outputPath_ = std::move(path); }
-  // The hidden name the record is written under before it is renamed to outputPath.
-  static std::string temporaryPathFor(const std::string& outputPath);
 
  protected:
   void main() override;

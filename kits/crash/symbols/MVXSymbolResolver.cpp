@@ -64,6 +64,8 @@ bool MVXSymbolResolver::lookup(std::uint64_t address, const MVXBinaryImageDetail
                                Named* out) {
   *out = {};
   Dl_info info{};
+  // The address is one of this process's, worked out from the recorded one.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   if (dladdr(reinterpret_cast<const void*>(address), &info) == 0) return false;
   if (info.dli_sname != nullptr && info.dli_saddr != nullptr) {
     out->name = info.dli_sname;

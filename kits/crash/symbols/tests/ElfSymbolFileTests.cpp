@@ -42,13 +42,13 @@ tw::ElfSymbolizer::Image imageOf(const void* address) {
 TEST(ElfSymbolizer, NamesFunctionsThatTheLoaderCannot) {
   const auto address = reinterpret_cast<std::uintptr_t>(&testProgramInternal);
   Dl_info info{};
-  ASSERT_NE(dladdr(reinterpret_cast<void*>(address), &info), 0);
+  ASSERT_NE(dladdr(reinterpret_cast<void*>(&testProgramInternal), &info), 0);
   EXPECT_EQ(info.dli_sname, nullptr) << "the test program must not export its functions";
 
   tw::ElfSymbolizer symbolizer;
   // The main program, named by its path or by nothing, is read through /proc/self/exe; the build
   // id of the file must be the loaded one's.
-  auto image = imageOf(reinterpret_cast<void*>(address));
+  auto image = imageOf(reinterpret_cast<void*>(&testProgramInternal));
   auto self = tw::ElfSymbolFile::read("/proc/self/exe");
   ASSERT_TRUE(self) << self.error();
   image.buildId = (*self)->buildId();

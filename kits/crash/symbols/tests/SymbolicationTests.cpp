@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/reports/MVXFileManager.h"
 #include "kits/crash/symbols/MVXDemangleOperation.h"
 #include "kits/crash/symbols/MVXSerializeSymbolicatedFramesOperation.h"
 #include "kits/crash/symbols/MVXSymbolResolver.h"
@@ -125,8 +126,8 @@ TEST_F(MVXSymbolResolverTest, UnknownImagesAndAddressesStayUnnamed) {
 TEST(MVXSerializeSymbolicatedFramesOperation, WritesEveryFrameUnderItsFinalNameOnly) {
   tw::test::TempDir dir;
   const std::string output = (dir.path() / "signal.mvxrecord.symbolicated").string();
-  const std::string hidden = MVXSerializeSymbolicatedFramesOperation::temporaryPathFor(output);
-  EXPECT_EQ(fs::path(hidden).filename(), ".signal.mvxrecord.symbolicated.tmp");
+  const std::string hidden = MVXFileManager::temporaryPathForPath(output);
+  EXPECT_EQ(fs::path(hidden).filename(), ".tmp-signal.mvxrecord.symbolicated");
   { std::ofstream(hidden) << "left by a killed run"; }
 
   auto cName = MVXStackFrame::stackFrameWithSymbol("write");

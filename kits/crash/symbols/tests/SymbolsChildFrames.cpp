@@ -58,10 +58,17 @@ __attribute__((noinline)) int innerStatic(int mode) {
 
 }  // namespace
 
+// GCC would otherwise clone the recursion under a name of its own ("[clone .isra.0]").
+#if defined(__clang__)
+#define SYMBOLS_CHILD_NOCLONE
+#else
+#define SYMBOLS_CHILD_NOCLONE __attribute__((noclone))
+#endif
+
 namespace symbols_child {
 
 struct Walker {
-  __attribute__((noinline, noclone)) int step(int depth, int mode) {
+  __attribute__((noinline)) SYMBOLS_CHILD_NOCLONE int step(int depth, int mode) {
     const int r = depth == 0 ? innerStatic(mode) : step(depth - 1, mode);
     return r + gSink;
   }
