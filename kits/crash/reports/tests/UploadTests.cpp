@@ -294,7 +294,7 @@ TEST_F(ReportUpload, TheUrgentPathIsSynchronousWithinTwoSeconds) {
   const auto begin = std::chrono::steady_clock::now();
   EXPECT_TRUE(controller_->prepareAndSubmitReport(report, true, true));
   const auto took = std::chrono::steady_clock::now() - begin;
-  EXPECT_LT(took, std::chrono::milliseconds(3500));
+  EXPECT_LT(took, std::chrono::milliseconds(5000));  // 2 s transfer limit, 3 s wait bound
   EXPECT_GE(took, std::chrono::milliseconds(1500));
   // No answer: nothing reported, the package stays for the next launch.
   EXPECT_EQ(delegate_->count(), 0u);
