@@ -107,7 +107,11 @@ class CrashKitFacade : public CrashKitTest {
                                                                    const std::string& kind) {
     std::map<std::string, std::optional<std::string>> out;
     for (const char* part : {"_compacted_kv.mvxrecord", "_incremental_kv.mvxrecord"}) {
-      for (const Value& line : lines(dir + "/" + kind + part)) {
+      std::string path = dir;
+      path += "/";
+      path += kind;
+      path += part;
+      for (const Value& line : lines(path)) {
         const Value& kv = line["kv"];
         if (kv["value"].isNull()) {
           out[hexDecode(kv["key"])] = std::nullopt;
