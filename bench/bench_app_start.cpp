@@ -185,6 +185,7 @@ void BM_StoreLoad_1000Timers(benchmark::State& state) {
 
 struct ProcessSample {
   long switches = 0;
+  long voluntarySwitches = 0;  // the process's own waits; the rest is preemption by others
   long mainThreadSwitches = 0;
   long rssKb = 0;
   long rssAnonKb = 0;  // heap and stacks
@@ -205,6 +206,7 @@ ProcessSample sample(pid_t pid) {
           line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
         const long n = std::stol(line.substr(line.find(':') + 1));
         s.switches += n;
+        if (line[0] == 'v') s.voluntarySwitches += n;
         if (mainThread) s.mainThreadSwitches += n;
       }
   }
@@ -243,6 +245,8 @@ void atRest(benchmark::State& state, const std::string& program, const fs::path&
     waitExit(pid);
     state.SetIterationTime(seconds);
     state.counters["switches"] = static_cast<double>(after.switches - before.switches);
+    state.counters["voluntary_switches"] =
+        static_cast<double>(after.voluntarySwitches - before.voluntarySwitches);
     state.counters["main_thread_switches"] =
         static_cast<double>(after.mainThreadSwitches - before.mainThreadSwitches);
     state.counters["cpu_ms"] = after.cpuMs - before.cpuMs;
