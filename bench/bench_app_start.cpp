@@ -185,11 +185,13 @@ void BM_StoreLoad_1000Timers(benchmark::State& state) {
 
 struct ProcessSample {
   long switches = 0;
+  long voluntarySwitches = 0;  // the process's own waits; the rest is preemption by others
   long mainThreadSwitches = 0;
   long rssKb = 0;
   long rssAnonKb = 0;  // heap and stacks
   long rssFileKb = 0;  // mapped libraries, fonts and caches
   double cpuMs = 0;
+  double cpuExactMs = 0;  // of the threads alive at the time
 };
 
 ProcessSample sample(pid_t pid) {
@@ -197,6 +199,10 @@ ProcessSample sample(pid_t pid) {
   const fs::path proc = "/proc/" + std::to_string(pid);
   std::error_code ec;
   for (auto& task : fs::directory_iterator(proc / "task", ec)) {
+    // Time on the CPU in nanoseconds, finer than the clock ticks of stat.
+    std::ifstream schedstat(task.path() / "schedstat");
+    long long onCpuNs = 0;
+    if (schedstat >> onCpuNs) s.cpuExactMs += static_cast<double>(onCpuNs) / 1e6;
     std::ifstream status(task.path() / "status");
     std::string line;
     const bool mainThread = task.path().filename() == std::to_string(pid);
@@ -205,6 +211,7 @@ ProcessSample sample(pid_t pid) {
           line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
         const long n = std::stol(line.substr(line.find(':') + 1));
         s.switches += n;
+        if (line[0] == 'v') s.voluntarySwitches += n;
         if (mainThread) s.mainThreadSwitches += n;
       }
   }
@@ -243,9 +250,12 @@ void atRest(benchmark::State& state, const std::string& program, const fs::path&
     waitExit(pid);
     state.SetIterationTime(seconds);
     state.counters["switches"] = static_cast<double>(after.switches - before.switches);
+    state.counters["voluntary_switches"] =
+        static_cast<double>(after.voluntarySwitches - before.voluntarySwitches);
     state.counters["main_thread_switches"] =
         static_cast<double>(after.mainThreadSwitches - before.mainThreadSwitches);
     state.counters["cpu_ms"] = after.cpuMs - before.cpuMs;
+    state.counters["cpu_exact_ms"] = after.cpuExactMs - before.cpuExactMs;
     state.counters["rss_mb"] = static_cast<double>(after.rssKb) / 1024.0;
     state.counters["rss_anon_mb"] = static_cast<double>(after.rssAnonKb) / 1024.0;
     state.counters["rss_file_mb"] = static_cast<double>(after.rssFileKb) / 1024.0;

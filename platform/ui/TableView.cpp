@@ -503,7 +503,20 @@ bool TableView::performDropAt(const QObject* source, const QMimeData& data, cons
   return source_->acceptDrop(*this, data, row, operation);
 }
 
-void TableView::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
+void TableView::dragEnterEvent(QDragEnterEvent* event) {
+  dragMoveEvent(event);
+  if (event->isAccepted() || !source_) return;
+  // Moves keep coming only after an accepted enter, and a drag begins over its own row, where
+  // it may not drop: take the drag in when it may drop between the rows around the pointer, and
+  // let each move decide.
+  const int row = std::max(0, rowAt(event->position().toPoint()));
+  for (int candidate : {row, row + 1})
+    if (source_->validateDrop(*this, event->source(), *event->mimeData(), candidate,
+                              TableDropOperation::Above) != Qt::IgnoreAction) {
+      event->accept();
+      return;
+    }
+}
 
 void TableView::dragMoveEvent(QDragMoveEvent* event) {
   int row = -1;

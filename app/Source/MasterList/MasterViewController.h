@@ -16,6 +16,7 @@
 
 #include "app/Source/Controls/BTGradientView.h"
 #include "app/Source/MainWindow/MasterViewControllerDelegate.h"
+#include "app/Source/MasterList/MasterListTableView.h"
 #include "core/Source/ViewModels/BTMasterListView.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/ViewController.h"
@@ -23,7 +24,6 @@
 class BTMasterListViewModel;
 class BTStaticPlaceholderView;
 class MasterListTableSource;
-class MasterListTableView;
 class QAction;
 
 class MasterViewController : public tw::ui::ViewController,
@@ -97,7 +97,8 @@ class MasterViewController : public tw::ui::ViewController,
 
   QPointer<BTGradientView> root_;
   BTGradientView* menuView_ = nullptr;
-  MasterListTableView* tableView_ = nullptr;
+  // Goes with the view's widget tree, which its parents may delete before this controller.
+  QPointer<MasterListTableView> tableView_;
   QWidget* footerView_ = nullptr;
   QPushButton* addButton_ = nullptr;
   QPushButton* removeButton_ = nullptr;

@@ -398,6 +398,8 @@ bool TimingDisplayViewController::isWindowShowing() const {
 }
 
 void TimingDisplayViewController::onTimingValueUpdated(double seconds) {
+  // The view goes with its parent widgets, which may go before this controller.
+  if (!displayView_) return;
   if (timeObject_ && timeObject_->timingState() == kRunning && !isWindowShowing()) {
     droppedWhileHidden_ = true;
     return;

@@ -143,6 +143,9 @@ class TickwellEndToEndTest : public ::testing::Test {
     };
     for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
       env.push_back(std::string(var) + "=" + getenv(var));
+    // A sanitizer build's program reads its suppressions from there.
+    for (const char* var : {"TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
+      if (const char* value = getenv(var)) env.push_back(std::string(var) + "=" + value);
     return env;
   }
 

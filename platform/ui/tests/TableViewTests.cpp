@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDragEnterEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMimeData>
@@ -179,6 +180,39 @@ TEST_F(TableViewTest, AnimatedInsertAndRemoveBindAtOnceAndEndWithEveryRowInPlace
   // Only the rows remain on the viewport once the removed row's picture has gone.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(table.viewport()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).isEmpty());
+}
+
+// Drops between rows only, as the master list allows: a drag that enters over the middle of a
+// row is still taken in, so that the moves that follow can find a place between rows.
+class BetweenRowsSource : public Source {
+ public:
+  BetweenRowsSource() : Source(5) {}
+  Qt::DropAction validateDrop(TableView&, const QObject*, const QMimeData&, int,
+                              TableDropOperation operation) override {
+    return operation == TableDropOperation::Above ? Qt::MoveAction : Qt::IgnoreAction;
+  }
+};
+
+TEST_F(TableViewTest, ADragEnteringOverARowMiddleIsTakenInAndEachMoveDecides) {
+  BetweenRowsSource source;
+  TableView table;
+  table.setSource(&source);
+  table.setRowHeight(20);
+  table.resize(200, 200);
+  table.show();
+  table.reloadData();
+  QMimeData data;
+  data.setData("application/x-test-row", "2");
+  const QPoint middleOfRow2(50, 2 * 20 + 10);
+  QDragEnterEvent enter(middleOfRow2, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(table.viewport(), &enter);
+  EXPECT_TRUE(enter.isAccepted()) << "refused at the start, the drag would never drop";
+  QDragMoveEvent onRow(middleOfRow2, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(table.viewport(), &onRow);
+  EXPECT_FALSE(onRow.isAccepted()) << "no drop onto a row";
+  QDragMoveEvent aboveRow0(QPoint(50, 2), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(table.viewport(), &aboveRow0);
+  EXPECT_TRUE(aboveRow0.isAccepted());
 }
 
 class DropSource : public Source {
