@@ -16,8 +16,9 @@ packages=(
   libsystemd-dev speech-dispatcher speech-dispatcher-espeak-ng espeak-ng
   dbus python3
   libssl-dev libcurl4-openssl-dev openssl curl clang lld llvm
-  xvfb openbox xdotool x11-utils
+  xvfb openbox xdotool x11-utils x11-apps desktop-file-utils
   gdb binutils
+  nodejs
   clang-format clang-tidy
 )
 

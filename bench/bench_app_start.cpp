@@ -187,6 +187,8 @@ struct ProcessSample {
   long switches = 0;
   long mainThreadSwitches = 0;
   long rssKb = 0;
+  long rssAnonKb = 0;  // heap and stacks
+  long rssFileKb = 0;  // mapped libraries, fonts and caches
   double cpuMs = 0;
 };
 
@@ -209,7 +211,12 @@ ProcessSample sample(pid_t pid) {
   std::ifstream status(proc / "status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) s.rssKb = std::stol(line.substr(6));
+    if (line.rfind("VmRSS:", 0) == 0)
+      s.rssKb = std::stol(line.substr(6));
+    else if (line.rfind("RssAnon:", 0) == 0)
+      s.rssAnonKb = std::stol(line.substr(8));
+    else if (line.rfind("RssFile:", 0) == 0)
+      s.rssFileKb = std::stol(line.substr(8));
   std::ifstream stat(proc / "stat");
   std::string all((std::istreambuf_iterator<char>(stat)), {});
   std::istringstream fields(all.substr(all.rfind(')') + 2));
@@ -240,6 +247,8 @@ void atRest(benchmark::State& state, const std::string& program, const fs::path&
         static_cast<double>(after.mainThreadSwitches - before.mainThreadSwitches);
     state.counters["cpu_ms"] = after.cpuMs - before.cpuMs;
     state.counters["rss_mb"] = static_cast<double>(after.rssKb) / 1024.0;
+    state.counters["rss_anon_mb"] = static_cast<double>(after.rssAnonKb) / 1024.0;
+    state.counters["rss_file_mb"] = static_cast<double>(after.rssFileKb) / 1024.0;
   }
 }
 

@@ -10,6 +10,8 @@ function(tw_library name)
   if(ARG_OUTPUT_NAME)
     set_target_properties(${name} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
   endif()
+  # Installed beside each other in a folder of the program's own (see CMAKE_INSTALL_RPATH).
+  install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tickwell)
 endfunction()
 
 # tw_test(NAME LABEL label SOURCES ... LIBS ...): one GoogleTest binary per module.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renders the main window in each view mode, with sample data, to PNG files under the build
-# folder (build/<preset>/screens), on Qt's offscreen platform.
+# Renders the main window in each view mode, with sample data, and the settings window on each
+# of its panes, to PNG files under the build folder (build/<preset>/screens), on Qt's offscreen
+# platform.
 #   tools/render_screens.sh [preset]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -69,7 +69,7 @@ struct SleepInhibitor::State {
   sd_bus* system = nullptr;
   std::map<std::uint64_t, Held> held;
   bool loggedNoSession = false, loggedNoSystem = false, loggedNoLogin1 = false,
-       loggedNoScreenSaver = false, loggedPortalRefused = false;
+       loggedNoScreenSaver = false, loggedPortalRefused = false, loggedNoPortal = false;
 
   std::uint64_t timeoutUsec() const {
     return static_cast<std::uint64_t>(std::max(0.001, options.callTimeoutSeconds) * 1e6);
@@ -219,6 +219,9 @@ struct SleepInhibitor::State {
         SleepInhibitionCalls viaPortal = sleepInhibitionCalls(activityOptions, true);
         h.portalRequest = portalInhibit(viaPortal.portalFlags, reason);
         if (h.portalRequest) calls = viaPortal;
+      } else {
+        logOnce(loggedNoPortal,
+                "no desktop portal on the session bus; inhibiting sleep without it");
       }
       if (calls.login1Idle) h.login1Fd = login1Inhibit(reason);
       if (calls.screenSaver) h.screenSaverCookie = screenSaverInhibit(reason);

@@ -23,7 +23,7 @@ namespace tw {
 
 namespace {
 // A reply line longer than this is not the daemon speaking; the connection is given up.
-constexpr std::size_t kMaxLine = 64 * 1024;
+constexpr std::size_t kMaxLine = std::size_t{64} * 1024;
 constexpr std::uint16_t kDefaultPort = 6560;
 
 std::string errnoText(int error) { return std::strerror(error); }
@@ -66,6 +66,7 @@ bool spawnDaemon(const SsipConnection::Address& address, std::string& error) {
     args.insert(args.end(), {"unix_socket", "--socket-path", address.socketPath});
   }
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;

@@ -52,6 +52,7 @@ VirtualClock::VirtualClock(double wallStart) : state_(std::make_unique<State>())
   if (clock::virtualClock() != nullptr)
     raise(NSInternalInconsistencyException, "A virtual clock is already installed");
   detail::Scheduler::instance().enterVirtual(this);
+  detail::handDirectTimersToScheduler();
 }
 
 VirtualClock::~VirtualClock() {

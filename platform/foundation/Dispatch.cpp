@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/DispatchThreadHooks.h"
 #include "platform/foundation/Dispatch_impl.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
@@ -37,6 +39,13 @@ void requireMainThread(const char* what) {
   if (!isMainThread())
     raise(NSInternalInconsistencyException,
           std::string(what) + " must be called on the main thread");
+}
+
+std::atomic<void (*)()> gThreadStartHook{nullptr};
+std::atomic<void (*)(const char*)> gQueueThreadHook{nullptr};
+
+void runQueueThreadHook(const char* label) {
+  if (auto hook = gQueueThreadHook.load()) hook(label);
 }
 
 void nameThisThread(const std::string& label) {
@@ -117,11 +126,9 @@ class MainQueue final : public DispatchQueue {
   void async(Block block) override { RunLoop::main().impl_->post(std::move(block)); }
 };
 
-namespace {
-std::atomic<void (*)()> gThreadStartHook{nullptr};
-}  // namespace
-
 void setThreadStartHook(void (*hook)()) { gThreadStartHook.store(hook); }
+
+void setQueueThreadHook(void (*hook)(const char* label)) { gQueueThreadHook.store(hook); }
 
 void runThreadStartHook() {
   if (auto hook = gThreadStartHook.load()) hook();
@@ -317,33 +324,53 @@ class SerialQueue final : public DispatchQueue {
 
   bool isCurrent() const override { return tlsCurrentQueue == this; }
 
-  void async(Block block) override { enqueue(std::move(block), 0); }
-
-  void enqueue(Block block, std::int64_t notBefore) {
+  void async(Block block) override {
     bool startThread = false;
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
-      state_->queue.push_back({std::move(block), notBefore});
-      // Pending work keeps the queue alive, as a queue with blocks in flight is retained.
-      if (!state_->keepAlive) state_->keepAlive = shared_from_this();
-      if (!state_->threadStarted) startThread = state_->threadStarted = true;
+      state_->queue.push_back(std::move(block));
+      startThread = keepAliveLocked();
     }
-    if (startThread)
-      std::thread(&SerialQueue::threadMain, state_, this).detach();
-    else
-      state_->cv.notify_one();
+    wakeOrStart(startThread);
+  }
+
+  std::uint64_t enqueueTimed(Block block, std::int64_t notBefore) {
+    bool startThread = false;
+    std::uint64_t id;
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      id = ++state_->nextTimedId;
+      state_->timed.emplace(std::make_pair(notBefore, id), std::move(block));
+      startThread = keepAliveLocked();
+    }
+    wakeOrStart(startThread);
+    return id;
+  }
+
+  void cancelTimed(std::uint64_t id) {
+    Block dropped;
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      auto it = std::find_if(state_->timed.begin(), state_->timed.end(),
+                             [&](const auto& entry) { return entry.first.second == id; });
+      if (it == state_->timed.end()) return;
+      dropped = std::move(it->second);
+      state_->timed.erase(it);
+    }
+    // The thread re-arms its wait (and lets the queue go once nothing is left).
+    state_->cv.notify_one();
   }
 
  private:
-  struct Item {
-    Block block;
-    std::int64_t notBefore;  // CLOCK_MONOTONIC nanoseconds; 0 = at once
-  };
+  // Timed blocks, by deadline then arrival.
+  using TimedItems = std::map<std::pair<std::int64_t, std::uint64_t>, Block>;
 
   struct State {
     std::mutex mutex;
     std::condition_variable cv;
-    std::deque<Item> queue;
+    std::deque<Block> queue;
+    TimedItems timed;
+    std::uint64_t nextTimedId = 0;
     std::shared_ptr<DispatchQueue> keepAlive;  // set while blocks are queued or running
     bool threadStarted = false;
     bool closing = false;  // the queue object is gone
@@ -351,10 +378,27 @@ class SerialQueue final : public DispatchQueue {
     QoS qos = QoS::Default;
   };
 
+  // Pending work keeps the queue alive, as a queue with blocks in flight is retained. Returns
+  // whether the caller must start the thread.
+  bool keepAliveLocked() {
+    if (!state_->keepAlive) state_->keepAlive = shared_from_this();
+    if (state_->threadStarted) return false;
+    state_->threadStarted = true;
+    return true;
+  }
+
+  void wakeOrStart(bool startThread) {
+    if (startThread)
+      std::thread(&SerialQueue::threadMain, state_, this).detach();
+    else
+      state_->cv.notify_one();
+  }
+
   // Holds only the state: the queue object may go while the thread lives, and the thread ends
   // once it has.
-  static void threadMain(std::shared_ptr<State> state, DispatchQueue* queue) {
+  static void threadMain(const std::shared_ptr<State>& state, DispatchQueue* queue) {
     runThreadStartHook();
+    runQueueThreadHook(state->label.c_str());
     nameThisThread(state->label);
     lowerThisThreadPriority(state->qos);
     // Timer firings wait here for their exact deadline; the default 50 us of slack would be
@@ -362,26 +406,38 @@ class SerialQueue final : public DispatchQueue {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::unique_lock<std::mutex> lock(state->mutex);
     for (;;) {
-      while (state->queue.empty() && !state->closing) state->cv.wait(lock);
-      if (state->queue.empty()) break;
-      const std::int64_t notBefore = state->queue.front().notBefore;
-      if (notBefore > 0 && detail::realMonotonicNanos() < notBefore) {
-        state->cv.wait_until(
-            lock, std::chrono::steady_clock::time_point{std::chrono::nanoseconds(notBefore)});
-        continue;
-      }
-      Block block = std::move(state->queue.front().block);
-      state->queue.pop_front();
-      lock.unlock();
-      runAs(queue, block);
-      block = nullptr;
-      lock.lock();
-      if (state->queue.empty()) {
+      const bool idle = state->queue.empty() && state->timed.empty();
+      if (idle && state->keepAlive) {
         auto keep = std::move(state->keepAlive);
         lock.unlock();
         keep.reset();  // may run ~SerialQueue right here, which sets `closing`
         lock.lock();
+        continue;
       }
+      if (idle) {
+        if (state->closing) break;
+        state->cv.wait(lock);
+        continue;
+      }
+      // A timed block whose moment has come goes first; until then the queue's other blocks
+      // run in their order, and with none the thread sleeps to the earliest moment.
+      Block block;
+      if (!state->timed.empty() &&
+          state->timed.begin()->first.first <= detail::realMonotonicNanos()) {
+        block = std::move(state->timed.begin()->second);
+        state->timed.erase(state->timed.begin());
+      } else if (!state->queue.empty()) {
+        block = std::move(state->queue.front());
+        state->queue.pop_front();
+      } else {
+        state->cv.wait_until(lock, std::chrono::steady_clock::time_point{std::chrono::nanoseconds(
+                                       state->timed.begin()->first.first)});
+        continue;
+      }
+      lock.unlock();
+      runAs(queue, block);
+      block = nullptr;
+      lock.lock();
     }
   }
 
@@ -396,11 +452,14 @@ bool supportsNotBefore(const DispatchQueue& queue) {
   return dynamic_cast<const SerialQueue*>(&queue) != nullptr;
 }
 
-bool postNotBefore(DispatchQueue& queue, std::int64_t notBefore, Block block) {
+std::uint64_t postNotBefore(DispatchQueue& queue, std::int64_t notBefore, Block block) {
   auto* serial = dynamic_cast<SerialQueue*>(&queue);
-  if (!serial) return false;
-  serial->enqueue(std::move(block), notBefore);
-  return true;
+  if (!serial) return 0;
+  return serial->enqueueTimed(std::move(block), notBefore);
+}
+
+void cancelNotBefore(DispatchQueue& queue, std::uint64_t id) {
+  if (auto* serial = dynamic_cast<SerialQueue*>(&queue)) serial->cancelTimed(id);
 }
 
 }  // namespace detail

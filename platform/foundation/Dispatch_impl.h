@@ -103,11 +103,16 @@ extern std::atomic<VirtualClock*> g_virtualClock;
 
 // Queues `block` on a serial queue (not the main queue) so that it starts no earlier than
 // `notBefore` (CLOCK_MONOTONIC nanoseconds): the queue's own thread sleeps until then, so a
-// deadline costs one wake-up instead of a hop through the scheduler thread. Returns false, and
-// queues nothing, for any other kind of queue. Blocks queued behind it wait for it, as FIFO
-// order requires.
-bool postNotBefore(DispatchQueue& queue, std::int64_t notBefore, Block block);
+// deadline costs one wake-up instead of a hop through the scheduler thread. Until its moment the
+// queue's other blocks run as usual; once it has come it runs before them. Returns an id for
+// cancelNotBefore, or 0, queueing nothing, for any other kind of queue.
+std::uint64_t postNotBefore(DispatchQueue& queue, std::int64_t notBefore, Block block);
+// Takes a block queued by postNotBefore off its queue, unless it has started.
+void cancelNotBefore(DispatchQueue& queue, std::uint64_t id);
 bool supportsNotBefore(const DispatchQueue& queue);
+// Moves the deadlines that timers keep on their own queues into the scheduler, for a
+// VirtualClock just installed (QLNTimer.cpp).
+void handDirectTimersToScheduler();
 
 // The main loop's waiting primitives, for code that must wait on the main thread without
 // starving the main queue.

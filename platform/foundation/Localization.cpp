@@ -350,7 +350,7 @@ const Dictionary& Bundle::stringsTable(const fs::path& file) const {
   if (it != tables_.end()) return it->second;
   Dictionary table;
   int err = 0;
-  auto bytes = paths::readTextFile(file, &err, 16u * 1024u * 1024u);
+  auto bytes = paths::readTextFile(file, &err, std::uintmax_t{16} * 1024 * 1024);
   if (bytes) {
     auto parsed = parseStringsFile(*bytes);
     if (parsed)

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/ObserverTable.h"
 #include "platform/foundation/TypeName.h"
 #include "platform/foundation/WeakPointer.h"
@@ -98,6 +99,23 @@ Value Object::valueForKey(std::string_view key) const {
                     className(), static_cast<const void*>(this), key));
 }
 
+void ChangeScope::logEscapedException() const noexcept {
+  try {
+    std::string what = "unknown exception";
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    log(LogLevel::Error, fmt::format("An observer of '{}' of {} threw while the change was "
+                                     "announced: {}",
+                                     key_, object_.className(), what));
+  } catch (...) {
+    // Out of memory while logging: the change bracket is closed all the same.
+  }
+}
+
 void Object::setValueForKey(const Value& value, std::string_view key) {
   std::optional<ChangeScope> change;
   if (automaticallyNotifiesObserversForKey(key)) change.emplace(*this, key);
@@ -129,32 +147,32 @@ void Object::setValueForKeyPath(const Value& value, std::string_view keyPath) {
   if (auto object = target.object()) object->setValueForKey(value, keyPath.substr(dot + 1));
 }
 
-Observation Object::observeScoped(std::string keyPath, unsigned options,
+Observation Object::observeScoped(std::string_view keyPath, unsigned options,
                                   ObservationCallback callback) {
-  return Observation(detail::ObserverTable::observe(*this, std::move(keyPath), options, {}, nullptr,
-                                                    std::move(callback)),
-                     false);
+  return Observation(
+      detail::ObserverTable::observe(*this, keyPath, options, {}, nullptr, std::move(callback)),
+      false);
 }
 
-Observation Object::observeDetached(std::string keyPath, unsigned options,
+Observation Object::observeDetached(std::string_view keyPath, unsigned options,
                                     std::weak_ptr<const void> observer,
                                     ObservationCallback callback) {
   // An observer that is already gone never hears anything; an empty one means "no observer".
   const bool empty = isEmptyWeak(observer);
   if (!empty && observer.expired()) return Observation();
-  auto path = detail::ObserverTable::observe(*this, std::move(keyPath), options, observer, nullptr,
+  auto path = detail::ObserverTable::observe(*this, keyPath, options, std::move(observer), nullptr,
                                              std::move(callback));
   return Observation(std::move(path), !empty);
 }
 
-Observation Object::observeTied(std::string keyPath, unsigned options,
-                                std::shared_ptr<const Object> observer,
+Observation Object::observeTied(std::string_view keyPath, unsigned options,
+                                const std::shared_ptr<const Object>& observer,
                                 ObservationCallback callback) {
   if (!observer) return Observation();
-  return Observation(detail::ObserverTable::observe(*this, std::move(keyPath), options,
-                                                    std::weak_ptr<const void>(observer),
-                                                    observer.get(), std::move(callback)),
-                     true);
+  return Observation(
+      detail::ObserverTable::observe(*this, keyPath, options, std::weak_ptr<const void>(observer),
+                                     observer.get(), std::move(callback)),
+      true);
 }
 
 void Object::removeObserver(const std::shared_ptr<const void>& observer, std::string_view keyPath) {

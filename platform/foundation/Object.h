@@ -107,6 +107,9 @@ class ChangeScope {
   void cancel();
 
  private:
+  // Logs the exception being handled, which closing the bracket threw.
+  void logEscapedException() const noexcept;
+
   Object& object_;
   std::string_view key_;
   const Array* objects_ = nullptr;
@@ -143,29 +146,28 @@ class Object : public std::enable_shared_from_this<Object> {
   // Observes a key path of one or more steps from this object. The observation follows every
   // step: a change of any intermediate object re-binds it and delivers the new end value (null
   // while a step is missing). It lasts as long as the returned handle.
-  [[nodiscard]] Observation observeScoped(std::string keyPath, unsigned options,
+  [[nodiscard]] Observation observeScoped(std::string_view keyPath, unsigned options,
                                           ObservationCallback callback);
   // The same, tied to an observer: the callback runs only while `observer` is alive, and the
   // observation ends by itself when the observer or this object goes away. The handle comes
   // detached: it may be dropped, or kept to end the observation early.
-  Observation observeDetached(std::string keyPath, unsigned options,
+  Observation observeDetached(std::string_view keyPath, unsigned options,
                               std::weak_ptr<const void> observer, ObservationCallback callback);
   // With an Object as observer the observation also ends the moment the observer is destroyed
   // (not only at the next change), so the observed object keeps no dead registrations.
   template <class T>
   requires std::is_base_of_v<Object, T> Observation
-  observeDetached(std::string keyPath, unsigned options, const std::shared_ptr<T>& observer,
+  observeDetached(std::string_view keyPath, unsigned options, const std::shared_ptr<T>& observer,
                   ObservationCallback callback) {
-    return observeTied(std::move(keyPath), options,
-                       std::static_pointer_cast<const Object>(observer), std::move(callback));
+    const std::shared_ptr<const Object> tied = observer;
+    return observeTied(keyPath, options, tied, std::move(callback));
   }
   template <class T>
   requires std::is_base_of_v<Object, T> Observation
-  observeDetached(std::string keyPath, unsigned options, const std::weak_ptr<T>& observer,
+  observeDetached(std::string_view keyPath, unsigned options, const std::weak_ptr<T>& observer,
                   ObservationCallback callback) {
-    return observeTied(std::move(keyPath), options,
-                       std::static_pointer_cast<const Object>(observer.lock()),
-                       std::move(callback));
+    const std::shared_ptr<const Object> tied = observer.lock();
+    return observeTied(keyPath, options, tied, std::move(callback));
   }
   // Ends every observation of `keyPath` tied to `observer` (removeObserver:forKeyPath:).
   void removeObserver(const std::shared_ptr<const void>& observer, std::string_view keyPath);
@@ -221,8 +223,9 @@ class Object : public std::enable_shared_from_this<Object> {
   friend struct detail::PathObservation;
   friend struct detail::ObserverTable;
   friend class ChangeScope;
-  Observation observeTied(std::string keyPath, unsigned options,
-                          std::shared_ptr<const Object> observer, ObservationCallback callback);
+  Observation observeTied(std::string_view keyPath, unsigned options,
+                          const std::shared_ptr<const Object>& observer,
+                          ObservationCallback callback);
   void willChangeObserved(std::string_view key);
   void didChangeObserved(std::string_view key);
   // Drops this thread's open will-change of `key` without announcing it.
@@ -254,16 +257,22 @@ inline void ChangeScope::cancel() {
   if (object_.table_.load(std::memory_order_acquire)) object_.cancelChangeObserved(key_);
 }
 
+// A destructor must not throw (it may run while an exception unwinds), so an observer that
+// throws from its did-change callback is logged here and the other scopes still close.
 inline ChangeScope::~ChangeScope() {
   if (!open_) return;
-  if (!changed_ && std::uncaught_exceptions() > exceptions_) {
-    cancel();
-    return;
+  try {
+    if (!changed_ && std::uncaught_exceptions() > exceptions_) {
+      cancel();
+      return;
+    }
+    if (objects_)
+      object_.didChangeValueForKey(key_, mutation_, *objects_);
+    else
+      object_.didChangeValueForKey(key_);
+  } catch (...) {
+    logEscapedException();
   }
-  if (objects_)
-    object_.didChangeValueForKey(key_, mutation_, *objects_);
-  else
-    object_.didChangeValueForKey(key_);
 }
 
 }  // namespace tw

@@ -970,7 +970,7 @@ void ObserverTable::objectDestroyed(Object& object) noexcept {
   finishIteration(table, grave);
 }
 
-std::shared_ptr<PathObservation> ObserverTable::observe(Object& root, std::string keyPath,
+std::shared_ptr<PathObservation> ObserverTable::observe(Object& root, std::string_view keyPath,
                                                         unsigned options,
                                                         std::weak_ptr<const void> observer,
                                                         const Object* observerObject,

@@ -117,7 +117,7 @@ struct ObserverTable {
   static void cancelChange(Object& object, std::string_view key);
   static void objectDestroyed(Object& object) noexcept;
 
-  static std::shared_ptr<PathObservation> observe(Object& root, std::string keyPath,
+  static std::shared_ptr<PathObservation> observe(Object& root, std::string_view keyPath,
                                                   unsigned options,
                                                   std::weak_ptr<const void> observer,
                                                   const Object* observerObject,

@@ -47,7 +47,7 @@ Status writeFileAtomically(const std::filesystem::path& path, const Data& bytes)
 
 // Whole-file reads. `errorNumber` (when given) receives the errno of a failure, so callers can tell
 // an absent file (ENOENT) from an unreadable one. Files larger than `maxBytes` are refused.
-inline constexpr std::uintmax_t kDefaultMaxRead = 256u * 1024u * 1024u;
+inline constexpr std::uintmax_t kDefaultMaxRead = std::uintmax_t{256} * 1024 * 1024;
 Expected<Data> readFile(const std::filesystem::path& path, int* errorNumber = nullptr,
                         std::uintmax_t maxBytes = kDefaultMaxRead);
 Expected<std::string> readTextFile(const std::filesystem::path& path, int* errorNumber = nullptr,

@@ -22,7 +22,7 @@ namespace {
 
 std::string osReleaseName() {
   for (const char* file : {"/etc/os-release", "/usr/lib/os-release"}) {
-    auto text = paths::readTextFile(file, nullptr, 64 * 1024);
+    auto text = paths::readTextFile(file, nullptr, std::uintmax_t{64} * 1024);
     if (!text) continue;
     std::string_view all = *text;
     std::size_t pos = 0;

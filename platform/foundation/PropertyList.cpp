@@ -154,7 +154,7 @@ std::string binaryProblem(std::string_view bytes, int limit) {
   if (offsetSize == 0 || offsetSize > 8 || refSize == 0 || refSize > 8 || count == 0 ||
       top >= count || table >= size || count > (size - table) / offsetSize)
     return {};
-  const std::string tooDeep = fmt::format("property list nested deeper than {} levels", limit);
+  std::string tooDeep = fmt::format("property list nested deeper than {} levels", limit);
 
   auto objectAt = [&](std::uint64_t index) -> std::uint64_t {
     return readBigEndian(b + table + index * offsetSize, offsetSize);
@@ -185,7 +185,7 @@ std::string binaryProblem(std::string_view bytes, int limit) {
     std::uint64_t off = objectAt(index);
     return off < size && binaryStringHoldsNul(b, size, off);
   };
-  const std::string nul = "property list holds a key or string with an embedded NUL character";
+  std::string nul = "property list holds a key or string with an embedded NUL character";
 
   std::vector<int> depth(count, 0);  // 0: not seen, -1: on the current path
   struct Frame {
@@ -322,7 +322,7 @@ struct Reader {
             break;
           }
           Value v;
-          if (!item || !convert(item, depth + 1, where + "." + k, v)) {
+          if (!item || !convert(item, depth + 1, fmt::format("{}.{}", where, k), v)) {
             if (error.empty())
               error = fmt::format("property list entry {}.{} is damaged", where, k);
             ok = false;
@@ -417,7 +417,7 @@ struct Writer {
             plist_free(d);
             return nullptr;
           }
-          plist_t item = make(e, where + "." + k);
+          plist_t item = make(e, fmt::format("{}.{}", where, k));
           if (!item) {
             plist_free(d);
             return nullptr;

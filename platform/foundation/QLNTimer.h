@@ -12,9 +12,15 @@
 // one comes one new interval after it. stop() is synchronous: when it returns the handler is not
 // running (unless stop() was called from the handler itself) and will not run again. A stopped
 // timer costs nothing: no thread wakes for it. Deadlines follow tw::clock, so a VirtualClock
-// drives the timer in tests. On a serial queue a firing is handed to the queue shortly (at most
-// 2 ms, and at most half an interval) before its deadline and its thread starts it at the
-// deadline; blocks queued in that moment run after it.
+// drives the timer in tests. On a serial queue under the real clock the queue's own thread
+// sleeps to each deadline, so a firing costs that one wake-up; blocks queued on it meanwhile run
+// in their order until the deadline comes.
+//
+// Idle firings: an owner whose handler has nothing to do on some firings (it only counts them)
+// may say how many of the next firings can wait (setIdleFirings). Those are then held back and
+// delivered, each as its own handler call, just before the next firing that cannot wait, in the
+// same wake-up; their moments have passed by then. This only happens on a serial queue under the
+// real clock: under a VirtualClock every firing comes on its own deadline.
 
 #include <functional>
 #include <memory>
@@ -49,6 +55,13 @@ class QLNTimer {
   double interval() const;
   void setInterval(double seconds);
   bool isActive() const;
+  // `idleAhead` is asked on the timer's queue right after each delivery (so after the handler
+  // has run) how many of the next firings may be held back; null (the default) holds none.
+  // It must be quick and must not call the timer.
+  void setIdleFirings(std::function<std::uint64_t()> idleAhead);
+  // The answer of idleAhead may have shrunk (the owner's needs changed): firings held back are
+  // let go, each on its own deadline again (those already passed with the next one).
+  void idleFiringsChanged();
   // Does nothing when already active.
   void start();
   void stop();

@@ -47,6 +47,16 @@ std::string withoutQualifiers(std::string_view name) {
 
 }  // namespace
 
+std::optional<std::string> demangleCxxName(const char* mangled) {
+  if (mangled == nullptr) return std::nullopt;
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::optional<std::string> result;
+  if (status == 0 && demangled != nullptr) result = std::string(demangled);
+  std::free(demangled);
+  return result;
+}
+
 std::string demangledTypeName(const std::type_info& type) {
   // Never destroyed: static destructors elsewhere may still name classes in their logs.
   static std::mutex* const mutex = new std::mutex;
@@ -54,10 +64,8 @@ std::string demangledTypeName(const std::type_info& type) {
   std::lock_guard lock(*mutex);
   auto it = cache->find(type);
   if (it != cache->end()) return it->second;
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  std::string name = withoutQualifiers(status == 0 && demangled ? demangled : type.name());
-  std::free(demangled);
+  const auto demangled = demangleCxxName(type.name());
+  std::string name = withoutQualifiers(demangled ? *demangled : std::string(type.name()));
   cache->emplace(type, name);
   return name;
 }

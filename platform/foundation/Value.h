@@ -28,6 +28,7 @@ using Dictionary = std::map<std::string, Value, std::less<>>;
 struct Date {
   double secondsSince1970 = 0;
   friend bool operator==(const Date&, const Date&) = default;
+  // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 flags the 0 of the defaulted <=> itself
   friend auto operator<=>(const Date&, const Date&) = default;
 };
 

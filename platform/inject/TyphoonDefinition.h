@@ -136,7 +136,7 @@ class TyphoonDefinition {
   template <class C>
   static std::shared_ptr<TyphoonDefinition> withParent(std::shared_ptr<TyphoonDefinition> parent,
                                                        const Configuration& configuration = {}) {
-    auto definition = blank<C>();
+    std::shared_ptr<TyphoonDefinition> definition = blank<C>();
     definition->parent_ = std::move(parent);
     definition->maker_ = [name = definition->className_](const Arguments& arguments) {
       return tw::detail::construct<C>(arguments, name);
@@ -174,26 +174,22 @@ class TyphoonDefinition {
   void injectProperty(std::string name, void (C::*setter)(A), tw::InjectedValue value) {
     using Argument = std::remove_cvref_t<A>;
     std::string property = name;
-    addProperty(
-        std::move(name),
-        [setter, property = std::move(property)](tw::Object& object,
-                                                 const tw::InjectedArgument& a) {
-          (ownerOf<C>(object, property).*setter)(tw::detail::SetterArgument<Argument>::from(a));
-        },
-        std::move(value));
+    PropertySetter set = [setter, property = std::move(property)](tw::Object& object,
+                                                                  const tw::InjectedArgument& a) {
+      (ownerOf<C>(object, property).*setter)(tw::detail::SetterArgument<Argument>::from(a));
+    };
+    addProperty(std::move(name), std::move(set), std::move(value));
   }
   // Sets a property after construction through any function of the component and the value.
   template <class C>
   void injectProperty(std::string name, std::function<void(C&, const tw::InjectedArgument&)> apply,
                       tw::InjectedValue value) {
     std::string property = name;
-    addProperty(
-        std::move(name),
-        [apply = std::move(apply), property = std::move(property)](tw::Object& object,
-                                                                   const tw::InjectedArgument& a) {
-          apply(ownerOf<C>(object, property), a);
-        },
-        std::move(value));
+    PropertySetter set = [apply = std::move(apply), property = std::move(property)](
+                             tw::Object& object, const tw::InjectedArgument& a) {
+      apply(ownerOf<C>(object, property), a);
+    };
+    addProperty(std::move(name), std::move(set), std::move(value));
   }
 
   // ----- reading

@@ -129,6 +129,7 @@ bool describeImage(std::uintptr_t bias, std::uintptr_t phdrAddress, std::size_t 
   std::uintptr_t textEnd = 0;
   for (std::size_t i = 0; i < phnum && i < 64; ++i) {
     ElfW(Phdr) ph;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): reads the image at an address the loader gave
     if (!readMemory(reinterpret_cast<const void*>(phdrAddress + i * sizeof ph), &ph, sizeof ph)) {
       return false;
     }
@@ -140,6 +141,7 @@ bool describeImage(std::uintptr_t bias, std::uintptr_t phdrAddress, std::size_t 
     } else if (ph.p_type == PT_NOTE && image->uuid[0] == 0) {
       unsigned char notes[512];
       const std::size_t length = ph.p_memsz < sizeof notes ? ph.p_memsz : sizeof notes;
+      // NOLINTNEXTLINE(performance-no-int-to-ptr): reads the image at an address the loader gave
       if (!readMemory(reinterpret_cast<const void*>(bias + ph.p_vaddr), notes, length)) continue;
       for (std::size_t off = 0; off + sizeof(ElfW(Nhdr)) <= length;) {
         ElfW(Nhdr) note;
@@ -321,6 +323,7 @@ bool findImageInLinkMap(std::uintptr_t address, ImageInfo* out) {
   if (out == nullptr || address < 4096) return false;
   r_debug* debug = nullptr;
   for (const ElfW(Dyn)* dyn = _DYNAMIC; dyn != nullptr && dyn->d_tag != DT_NULL; ++dyn) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the dynamic section holds it as an address
     if (dyn->d_tag == DT_DEBUG) debug = reinterpret_cast<r_debug*>(dyn->d_un.d_ptr);
   }
   if (debug == nullptr) debug = &_r_debug;
@@ -338,6 +341,7 @@ bool findImageInLinkMap(std::uintptr_t address, ImageInfo* out) {
       // The executable: its bias is where its program headers lie minus where they say they lie.
       for (std::size_t i = 0; i < gMainPhnum; ++i) {
         ElfW(Phdr) ph;
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): reads the image at an address the loader gave
         if (!readMemory(reinterpret_cast<const void*>(gMainPhdr + i * sizeof ph), &ph, sizeof ph))
           break;
         if (ph.p_type == PT_PHDR) {
@@ -348,6 +352,7 @@ bool findImageInLinkMap(std::uintptr_t address, ImageInfo* out) {
       image.path = gExePath;
     } else {
       ElfW(Ehdr) header;
+      // NOLINTNEXTLINE(performance-no-int-to-ptr): reads the image at an address the loader gave
       if (readMemory(reinterpret_cast<const void*>(entry.l_addr), &header, sizeof header) &&
           std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0) {
         described =

@@ -1,7 +1,9 @@
 #include "platform/store/ManagedObject.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <optional>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
@@ -68,47 +70,72 @@ std::string address(const void* p) {
 
 // Key-value notifications of one relationship change: every will-change goes out before the
 // first slot changes and every did-change after the last, so observers on either side only
-// ever see both sides in step.
+// ever see both sides in step. Each bracket is a ChangeScope, so a change that ends by an
+// exception leaves none open; the scopes close in the reverse order of opening.
 class Notes {
  public:
   explicit Notes(bool enabled) : enabled_(enabled) {}
+  Notes(const Notes&) = delete;
+  Notes& operator=(const Notes&) = delete;
+  ~Notes() { close(); }
 
   void setting(ManagedObject* o, const PropertyDescription& p) {
-    if (enabled_ && o && !p.isHidden) notes_.push_back({o, &p, false, {}, nullptr});
+    if (enabled_ && o && !p.isHidden) add(o, p, false, {}, nullptr);
   }
   void mutation(ManagedObject* o, const PropertyDescription& p, SetMutationKind kind,
                 ManagedObject* member) {
-    if (enabled_ && o && !p.isHidden) notes_.push_back({o, &p, true, kind, member});
+    if (enabled_ && o && !p.isHidden) add(o, p, true, kind, member);
   }
   void will() {
-    for (auto& n : notes_) {
-      if (n.isMutation)
-        n.object->willChangeValueForKey(n.property->name, n.kind, members(n));
-      else
-        n.object->willChangeValueForKey(n.property->name);
+    for (std::size_t i = 0; i < count_; ++i) {
+      Note& n = notes_[i];
+      if (n.isMutation) {
+        n.members = Array{Value(strong(n.member))};
+        n.scope.emplace(*n.object, n.property->name, n.kind, n.members);
+      } else {
+        n.scope.emplace(*n.object, n.property->name);
+      }
     }
   }
+  // Every slot has changed: the scopes announce it.
   void did() {
-    for (auto it = notes_.rbegin(); it != notes_.rend(); ++it) {
-      if (it->isMutation)
-        it->object->didChangeValueForKey(it->property->name, it->kind, members(*it));
-      else
-        it->object->didChangeValueForKey(it->property->name);
-    }
+    for (std::size_t i = 0; i < count_; ++i)
+      if (notes_[i].scope) notes_[i].scope->markChanged();
+    close();
   }
 
  private:
   struct Note {
-    ManagedObject* object;
-    const PropertyDescription* property;
-    bool isMutation;
-    SetMutationKind kind;
-    ManagedObject* member;
+    ManagedObject* object = nullptr;
+    const PropertyDescription* property = nullptr;
+    bool isMutation = false;
+    SetMutationKind kind = SetMutationKind::Set;
+    ManagedObject* member = nullptr;
+    Array members;                     // the mutation's objects, which the scope refers to
+    std::optional<ChangeScope> scope;  // open between will() and did()
   };
-  static Array members(const Note& n) { return Array{Value(strong(n.member))}; }
+  // A relationship change touches at most its own side, the old and new partners and the new
+  // partner's previous partner.
+  static constexpr std::size_t kMaxNotes = 4;
+
+  void add(ManagedObject* o, const PropertyDescription& p, bool isMutation, SetMutationKind kind,
+           ManagedObject* member) {
+    if (count_ == kMaxNotes)
+      raise(NSInternalInconsistencyException, "Too many change notifications for one change");
+    Note& n = notes_[count_++];
+    n.object = o;
+    n.property = &p;
+    n.isMutation = isMutation;
+    n.kind = kind;
+    n.member = member;
+  }
+  void close() {
+    for (std::size_t i = count_; i-- > 0;) notes_[i].scope.reset();
+  }
 
   bool enabled_;
-  std::vector<Note> notes_;
+  std::array<Note, kMaxNotes> notes_;
+  std::size_t count_ = 0;
 };
 
 }  // namespace
@@ -589,7 +616,7 @@ void ManagedObject::attach(Context* context, std::shared_ptr<const Model> model,
   model_ = std::move(model);
   entity_ = entity;
   rowId_ = rowId;
-  if (!slots_) slots_.reset(new Slot[entity->properties().size()]);
+  if (!slots_) slots_ = std::make_unique<Slot[]>(entity->properties().size());
 }
 
 void ManagedObject::turnIntoFault() {

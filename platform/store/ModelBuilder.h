@@ -43,20 +43,21 @@ class ModelBuilder {
   template <class T>
   ModelBuilder& entity(std::string name, std::string parent = {}) {
     static_assert(std::is_base_of_v<ManagedObject, T>, "entities are ManagedObject classes");
-    return addEntity(
-        std::move(name), std::move(parent), typeid(T),
-        [] {
-          if constexpr (std::is_abstract_v<T>)
-            return std::shared_ptr<ManagedObject>();
-          else
-            return std::static_pointer_cast<ManagedObject>(std::make_shared<T>());
-        },
-        [](const ManagedObject& o) {
-          if constexpr (std::is_same_v<T, ManagedObject>)
-            return true;
-          else
-            return dynamic_cast<const T*>(&o) != nullptr;
-        });
+    std::function<std::shared_ptr<ManagedObject>()> factory = [] {
+      if constexpr (std::is_abstract_v<T>)
+        return std::shared_ptr<ManagedObject>();
+      else
+        return std::static_pointer_cast<ManagedObject>(std::make_shared<T>());
+    };
+    std::function<bool(const ManagedObject&)> isInstance = [](const ManagedObject& o) {
+      if constexpr (std::is_same_v<T, ManagedObject>)
+        return true;
+      else
+        return dynamic_cast<const T*>(&o) != nullptr;
+    };
+    const std::type_info& type = typeid(T);
+    return addEntity(std::move(name), std::move(parent), type, std::move(factory),
+                     std::move(isInstance));
   }
   // The open entity has no objects of its own, only sub-entities.
   ModelBuilder& abstract();

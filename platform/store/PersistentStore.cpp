@@ -553,8 +553,11 @@ std::shared_ptr<PersistentStore> PersistentStore::open(std::shared_ptr<const Mod
       if (!fs::exists(companion, ec)) continue;
       if (!fs::exists(target, ec)) fs::rename(companion, target, ec);
       if (ec || fs::exists(companion)) {
-        log(LogLevel::Error, what + "; moved it aside to " + moved->string() +
-                                 " but could not move " + companion.string() + memoryOnly);
+        std::string message = what;
+        message += "; moved it aside to " + moved->string();
+        message += " but could not move " + companion.string();
+        message += memoryOnly;
+        log(LogLevel::Error, message);
         startAfresh = false;
         break;
       }

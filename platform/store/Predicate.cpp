@@ -470,7 +470,7 @@ std::string describeNode(const Node& n, Node::Type parent) {
 
 }  // namespace
 
-Predicate Predicate::parse(std::string_view format, std::vector<Value> arguments) {
+Predicate Predicate::parse(std::string_view format, const std::vector<Value>& arguments) {
   Predicate p;
   p.root_ = Parser(format, arguments).parse();
   return p;

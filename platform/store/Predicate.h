@@ -33,7 +33,7 @@ class Predicate {
   // The empty predicate matches everything.
   Predicate() = default;
 
-  static Predicate parse(std::string_view format, std::vector<Value> arguments = {});
+  static Predicate parse(std::string_view format, const std::vector<Value>& arguments = {});
   template <class... Args>
   static Predicate format(std::string_view format, const Args&... args) {
     return parse(format, std::vector<Value>{Value(args)...});

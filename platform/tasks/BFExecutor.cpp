@@ -44,7 +44,8 @@ std::shared_ptr<BFExecutor> BFExecutor::defaultExecutor() {
 }
 
 std::shared_ptr<BFExecutor> BFExecutor::immediateExecutor() {
-  static const auto executor = std::make_shared<BFExecutor>([](tw::Block block) { block(); });
+  static const auto executor =
+      std::make_shared<BFExecutor>([](const tw::Block& block) { block(); });
   return executor;
 }
 

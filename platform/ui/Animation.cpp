@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QParallelAnimationGroup>
 #include <QVariantAnimation>
+#include <cmath>
 #include <memory>
 
 #include "platform/foundation/Dispatch.h"
@@ -35,7 +36,7 @@ void AnimationGroup::run(const std::function<void(AnimationContext&)>& changes,
     if (completion) DispatchQueue::main()->async(completion);
   };
 
-  const int ms = static_cast<int>(context.duration * 1000.0 + 0.5);
+  const int ms = static_cast<int>(std::lround(context.duration * 1000.0));
   if (ms <= 0 || context.changes_.empty() || !QCoreApplication::instance()) {
     for (const auto& change : context.changes_) {
       if (!change.widget) continue;

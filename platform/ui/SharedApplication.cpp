@@ -257,7 +257,7 @@ bool SharedApplication::sendAction(std::string_view action,
   return responder && responder->performAction(action, sender);
 }
 
-void SharedApplication::bindAction(QAction* item, std::string action) {
+void SharedApplication::bindAction(QAction* item, const std::string& action) {
   item->setProperty(kActionProperty, QString::fromStdString(action));
   QObject::connect(item, &QAction::triggered, item, [this, item, action] {
     if (!sendAction(action, nullptr, item)) QApplication::beep();

@@ -79,7 +79,7 @@ class SharedApplication {
   // Ties `item` to `action` (nil-targeted). Its enabled state follows validation whenever one of
   // its menus opens; triggering it (also by shortcut) validates first and does nothing when the
   // action is not valid now.
-  void bindAction(QAction* item, std::string action);
+  void bindAction(QAction* item, const std::string& action);
 
   // Whether the "Customize Touch Bar…" command would be offered; kept for callers, shown nowhere
   // (there is no touch bar on Linux).

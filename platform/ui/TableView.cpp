@@ -3,12 +3,16 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
 #include <algorithm>
+
+#include "platform/ui/Animation.h"
+#include "platform/ui/LayerStyle.h"
 
 namespace tw::ui {
 
@@ -71,7 +75,10 @@ TableView::TableView(QWidget* parent) : QAbstractScrollArea(parent) {
   verticalScrollBar()->setSingleStep(rowHeight_ / 2);
 }
 
-TableView::~TableView() { source_ = nullptr; }
+TableView::~TableView() {
+  source_ = nullptr;
+  if (rowAnimation_) rowAnimation_->stop();
+}
 
 void TableView::setRowHeight(int height) {
   rowHeight_ = std::max(1, height);
@@ -158,6 +165,7 @@ void TableView::updateScrollRange() {
 }
 
 void TableView::layoutRows() {
+  finishRowAnimation();
   const int offset = verticalScrollBar()->value();
   const int first = std::max(0, offset / rowHeight_ - margin_);
   const int last = std::min(rowCount_ - 1, (offset + viewport()->height()) / rowHeight_ + margin_);
@@ -189,6 +197,7 @@ void TableView::layoutRows() {
 }
 
 void TableView::reloadData() {
+  finishRowAnimation();
   std::vector<int> rows;
   for (const auto& [row, view] : live_) rows.push_back(row);
   for (int row : rows) retireRow(row);
@@ -200,8 +209,84 @@ void TableView::reloadData() {
   if (lost && source_) source_->selectionDidChange(*this);
 }
 
-void TableView::insertRow(int row) {
+std::map<QWidget*, QRect> TableView::liveFrames() const {
+  std::map<QWidget*, QRect> frames;
+  for (const auto& [r, view] : live_) frames[view] = view->geometry();
+  return frames;
+}
+
+void TableView::finishRowAnimation() {
+  if (!rowAnimation_) return;
+  auto* animation = rowAnimation_;
+  rowAnimation_ = nullptr;
+  animation->stop();
+  animation->deleteLater();
+  for (const RowMotion& motion : rowMotions_) {
+    if (!motion.view) continue;
+    motion.view->setGeometry(motion.to);
+    if (motion.fades) setAlpha(motion.view, 1.0);
+  }
+  rowMotions_.clear();
+  for (const auto& ghost : rowGhosts_)
+    if (ghost) ghost->deleteLater();
+  rowGhosts_.clear();
+}
+
+void TableView::animateRows(const std::map<QWidget*, QRect>& before, int inserted, QWidget* removed,
+                            unsigned animation) {
+  std::vector<RowMotion> motions;
+  for (const auto& [r, view] : live_) {
+    const QRect to = view->geometry();
+    auto it = before.find(view);
+    if (r == inserted) {
+      RowMotion motion{view, to, to};
+      if (animation & TableRowAnimationSlideDown) motion.from.translate(0, -rowHeight_);
+      if (animation & TableRowAnimationSlideUp) motion.from.translate(0, rowHeight_);
+      // A row view with an opacity of its own keeps it.
+      motion.fades = (animation & TableRowAnimationFade) && !view->graphicsEffect();
+      motion.fromAlpha = 0;
+      motions.push_back(motion);
+    } else if (it != before.end() && it->second != to) {
+      motions.push_back(RowMotion{view, it->second, to});
+    }
+  }
+  if (removed) {
+    RowMotion motion{removed, removed->geometry(), removed->geometry()};
+    if (animation & TableRowAnimationSlideUp) motion.to.translate(0, -rowHeight_);
+    if (animation & TableRowAnimationSlideDown) motion.to.translate(0, rowHeight_);
+    motion.fades = (animation & TableRowAnimationFade) != 0;
+    motion.toAlpha = 0;
+    motions.push_back(motion);
+    rowGhosts_.push_back(removed);
+  }
+  if (motions.empty() && rowGhosts_.empty()) return;
+  rowMotions_ = std::move(motions);
+  auto apply = [this](double t) {
+    for (const RowMotion& m : rowMotions_) {
+      if (!m.view) continue;
+      const QRect frame(m.from.x() + qRound((m.to.x() - m.from.x()) * t),
+                        m.from.y() + qRound((m.to.y() - m.from.y()) * t), m.to.width(),
+                        m.to.height());
+      m.view->setGeometry(frame);
+      if (m.fades) setAlpha(m.view, m.fromAlpha + (m.toAlpha - m.fromAlpha) * t);
+    }
+  };
+  apply(0);
+  rowAnimation_ = new QVariantAnimation(this);
+  rowAnimation_->setDuration(static_cast<int>(rowAnimationDuration_ * 1000));
+  rowAnimation_->setEasingCurve(TimingFunction::easeInEaseOut());
+  rowAnimation_->setStartValue(0.0);
+  rowAnimation_->setEndValue(1.0);
+  connect(rowAnimation_, &QVariantAnimation::valueChanged, this,
+          [apply](const QVariant& value) { apply(value.toDouble()); });
+  connect(rowAnimation_, &QVariantAnimation::finished, this, [this] { finishRowAnimation(); });
+  rowAnimation_->start();
+}
+
+void TableView::insertRow(int row, unsigned animation) {
   if (row < 0 || row > rowCount_) return;
+  finishRowAnimation();
+  const auto before = liveFrames();
   std::map<int, TableRowView*> moved;
   for (const auto& [r, view] : live_) moved[r >= row ? r + 1 : r] = view;
   live_ = std::move(moved);
@@ -209,10 +294,27 @@ void TableView::insertRow(int row) {
   if (selected_ >= row) ++selected_;
   updateScrollRange();
   layoutRows();
+  if (animation != TableRowAnimationNone && rowAnimationDuration_ > 0)
+    animateRows(before, row, nullptr, animation);
 }
 
-void TableView::removeRow(int row) {
+void TableView::removeRow(int row, unsigned animation) {
   if (row < 0 || row >= rowCount_) return;
+  finishRowAnimation();
+  const bool animated = animation != TableRowAnimationNone && rowAnimationDuration_ > 0;
+  const auto before = animated ? liveFrames() : std::map<QWidget*, QRect>{};
+  QWidget* ghost = nullptr;
+  if (animated) {
+    if (auto* view = rowViewAtRow(row); view && view->isVisible()) {
+      auto* picture = new QLabel(viewport());
+      picture->setPixmap(view->grab());
+      picture->setGeometry(view->geometry());
+      picture->setAttribute(Qt::WA_TransparentForMouseEvents);
+      picture->show();
+      picture->lower();
+      ghost = picture;
+    }
+  }
   retireRow(row);
   std::map<int, TableRowView*> moved;
   for (const auto& [r, view] : live_) moved[r > row ? r - 1 : r] = view;
@@ -227,11 +329,13 @@ void TableView::removeRow(int row) {
   }
   updateScrollRange();
   layoutRows();
+  if (animated) animateRows(before, -1, ghost, animation);
   if (changed && source_) source_->selectionDidChange(*this);
 }
 
 void TableView::moveRow(int from, int to) {
   if (from < 0 || from >= rowCount_ || to < 0 || to >= rowCount_ || from == to) return;
+  finishRowAnimation();
   auto remap = [&](int r) {
     if (r == from) return to;
     if (from < to && r > from && r <= to) return r - 1;

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QPointer>
+#include <QVariantAnimation>
 #include <functional>
 #include <map>
 #include <string>
@@ -65,6 +66,16 @@ class TableRowView : public TableReusableView {
 };
 
 enum class TableDropOperation { On = 0, Above = 1 };
+
+// How an inserted or removed row comes or goes; flags, combined with |. A fade runs the row's
+// alpha from or to 0; a slide moves it by one row height (an inserted row slides down into
+// place, a removed one slides up out of it). The rows after it move to their new places.
+enum TableRowAnimation : unsigned {
+  TableRowAnimationNone = 0,
+  TableRowAnimationFade = 1,
+  TableRowAnimationSlideUp = 16,
+  TableRowAnimationSlideDown = 32,
+};
 enum class TableRowActionEdge { Leading = 0, Trailing = 1 };
 
 struct TableRowAction {
@@ -118,9 +129,16 @@ class TableView : public QAbstractScrollArea {
 
   int numberOfRows() const { return rowCount_; }
   void reloadData();
-  void insertRow(int row);
-  void removeRow(int row);
+  // The row's cell is bound (insert) or unbound (remove) at once, whatever the animation: a
+  // removed row leaves as a picture of itself, its views already back in the reuse queue.
+  void insertRow(int row, unsigned animation = TableRowAnimationNone);
+  void removeRow(int row, unsigned animation = TableRowAnimationNone);
   void moveRow(int from, int to);
+  // Seconds a row animation takes (0.25 by default; 0 applies changes at once).
+  void setRowAnimationDuration(double seconds) { rowAnimationDuration_ = seconds; }
+  bool isAnimatingRows() const { return rowAnimation_ != nullptr; }
+  // Ends a running row animation now, every row in its final place.
+  void finishRowAnimation();
 
   // A queued view with that identifier, prepared for reuse; null when the queue is empty.
   TableReusableView* makeView(const std::string& identifier);
@@ -182,6 +200,18 @@ class TableView : public QAbstractScrollArea {
   void updateScrollRange();
   void startDrag(int row);
   void dropPoint(const QPoint& point, int* row, TableDropOperation* operation) const;
+  std::map<QWidget*, QRect> liveFrames() const;
+  // Animates the live rows from `before` to where they are now, plus the inserted row (-1 for
+  // none) and the picture of a removed one (null for none).
+  void animateRows(const std::map<QWidget*, QRect>& before, int inserted, QWidget* removed,
+                   unsigned animation);
+
+  struct RowMotion {
+    QPointer<QWidget> view;
+    QRect from, to;
+    bool fades = false;
+    double fromAlpha = 1, toAlpha = 1;
+  };
 
   TableViewSource* source_ = nullptr;
   int rowHeight_ = 44;
@@ -199,6 +229,10 @@ class TableView : public QAbstractScrollArea {
   std::function<void(TableView&)> doubleAction_;
   QPointer<QMenu> menu_;
   std::function<void(QMenu&)> menuWillOpen_;
+  double rowAnimationDuration_ = 0.25;
+  QVariantAnimation* rowAnimation_ = nullptr;
+  std::vector<RowMotion> rowMotions_;
+  std::vector<QPointer<QWidget>> rowGhosts_;  // pictures of removed rows, deleted at the end
 };
 
 }  // namespace tw::ui

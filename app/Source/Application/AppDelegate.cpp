@@ -1,12 +1,16 @@
 #include "app/Source/Application/AppDelegate.h"
 
+#include <malloc.h>
+
 #include <QAction>
-#include <QDesktopServices>
-#include <QUrl>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
 #include "app/Source/Application/KitStartup.h"
 #include "app/Source/MainWindow/RootWindowController.h"
+#include "app/Source/Settings/AppearanceSettingsViewController.h"
+#include "app/Source/Settings/GeneralSettingsViewController.h"
+#include "app/Source/Settings/SettingsWindowController.h"
+#include "app/Source/Settings/UpdatesSettingsViewController.h"
 #include "core/Source/Library/BTStoryboardLoader.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTActionTrigger.h"
@@ -18,7 +22,11 @@
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/UserMessages/BTAlert.h"
 #include "core/Source/UserMessages/BTAlertAction.h"
+#include "platform/desktop/DM_SUUpdater.h"
+#include "platform/desktop/DesktopURL.h"
+#include "platform/desktop/DevMateKit.h"
 #include "platform/desktop/UserNotificationCenter.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Localization.h"
@@ -34,6 +42,26 @@ namespace {
 tw::store::Predicate notReset() {
   return tw::store::Predicate::format("%K != %@", "timingState", 0);
 }
+
+// The application's answers to the updater, and its messages shown as alerts.
+class UpdaterReplies : public DM_SUUpdaterDelegate {
+ public:
+  explicit UpdaterReplies(std::weak_ptr<BTAlertPresenter> presenter)
+      : presenter_(std::move(presenter)) {}
+  bool isUpdaterInTestMode(DM_SUUpdater&) override { return false; }
+  bool updaterShouldCheckForBetaUpdates(DM_SUUpdater&) override { return false; }
+  void updaterShowMessage(DM_SUUpdater&, const std::string& title,
+                          const std::string& message) override {
+    auto presenter = presenter_.lock();
+    if (!presenter) return tw::logf("%@: %@", title, message);
+    auto alert = BTAlert::alertWithTitle(title, message);
+    alert->addAction(BTAlertAction::actionWithTitle(tw::localized("OK"), 0, nullptr));
+    presenter->presentAlert(alert);
+  }
+
+ private:
+  std::weak_ptr<BTAlertPresenter> presenter_;
+};
 
 }  // namespace
 
@@ -61,8 +89,16 @@ void AppDelegate::applicationDidFinishLaunching() {
   injectDependencies();
   loadApplicationData();
   loadRootWindow();
+  DevMateKit::sendTrackingReport(nullptr, nullptr);
+  DevMateKit::setupIssuesController(nullptr, true);
   setupReportingAndAnalytics();
   setupUserNotificationCenter();
+  updaterReplies_ = std::make_shared<UpdaterReplies>(alertPresenter_);
+  DM_SUUpdater::sharedUpdater()->setDelegate(updaterReplies_);
+  DM_SUUpdater::sharedUpdater()->checkAtLaunchIfDue();
+  // Loading the store and building the window leave freed heap behind (a thousand objects'
+  // worth of rows and values); give it back once they are done, a turn later.
+  tw::DispatchQueue::main()->async([] { malloc_trim(0); });
 }
 
 void AppDelegate::loadIoCAssemblies() {
@@ -213,17 +249,22 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 
 void AppDelegate::showHelp(QObject*) {
   try {
-    const QUrl url(QString::fromLatin1(kHelpAddress));
-    if (url.isValid()) QDesktopServices::openUrl(url);
+    std::string address = DevMateKit::infoAddress(tw::Bundle::main(), kHelpURLKey);
+    if (address.empty()) address = kHelpAddress;
+    tw::openURLWithDefaultHandler(address);
   } catch (const std::exception& e) {
     tw::logf("Help is not available: %@", e.what());
   }
 }
 
-void AppDelegate::showFeedbackDialog(QObject*) {
-  tw::log("Feedback is not available in this build");
-}
+void AppDelegate::showFeedbackDialog(QObject*) { DevMateKit::showFeedbackDialog(nullptr, 0); }
 
-void AppDelegate::showPreferences(QObject*) {
-  tw::log("The settings window is not available in this build");
+void AppDelegate::showPreferences(QObject* sender) {
+  if (!settingsWindowController_) {
+    settingsWindowController_ = SettingsWindowController::initWithViewControllers(
+        {std::make_shared<GeneralSettingsViewController>(),
+         std::make_shared<AppearanceSettingsViewController>(),
+         std::make_shared<UpdatesSettingsViewController>()});
+  }
+  settingsWindowController_->showWindow(sender);
 }

@@ -15,7 +15,9 @@
 class BTAlertPresenter;
 class BTCoreDataProvider;
 class BTSettingsProvider;
+class DM_SUUpdaterDelegate;
 class RootWindowController;
+class SettingsWindowController;
 class TyphoonAssembly;
 
 class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
@@ -53,11 +55,16 @@ class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
   std::shared_ptr<BTCoreDataProvider> coreDataProvider() const { return coreDataProvider_; }
   std::shared_ptr<BTSettingsProvider> settingsProvider() const { return settingsProvider_; }
   std::shared_ptr<TyphoonAssembly> assembly() const { return assembly_; }
+  // Null until the first Preferences command.
+  std::shared_ptr<SettingsWindowController> settingsWindowController() const {
+    return settingsWindowController_;
+  }
 
   void injectProperties(tw::PropertyInjector& injector) override;
 
-  // The knowledge-base page Help opens.
+  // The knowledge-base page Help opens: the Info.plist's "TickwellHelpURL", else this.
   static constexpr const char* kHelpAddress = "https://velmora.com/tickwell/help";
+  static constexpr const char* kHelpURLKey = "TickwellHelpURL";
 
  protected:
   // The assembly activated at launch; tests put their own.
@@ -70,4 +77,7 @@ class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
   std::shared_ptr<BTSettingsProvider> settingsProvider_;
   std::shared_ptr<BTAlertPresenter> alertPresenter_;
   tw::ScopedNotificationToken notificationClicks_;
+  std::shared_ptr<SettingsWindowController> settingsWindowController_;
+  // Answers the updater's questions and shows what its checks have to say.
+  std::shared_ptr<DM_SUUpdaterDelegate> updaterReplies_;
 };

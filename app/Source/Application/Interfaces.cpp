@@ -1,5 +1,6 @@
 #include "app/Source/Application/Interfaces.h"
 
+#include "app/Source/ActionsList/ActionsListViewController.h"
 #include "app/Source/MainWindow/DetailViewController.h"
 #include "app/Source/MainWindow/RootWindowController.h"
 #include "app/Source/MainWindow/SplitViewController.h"
@@ -35,6 +36,12 @@ void registerInterfaces() {
   stopwatch.initialControllerIdentifier = "initial";
   BTStoryboardLoader::registerStoryboard("StopwatchTimingDisplayViewController",
                                          std::move(stopwatch));
+
+  // The detail pane's actions list.
+  TimingDisplayViewController::setActionsListFactory(
+      []() -> std::shared_ptr<tw::ui::ViewController> {
+        return std::make_shared<ActionsListViewController>();
+      });
 }
 
 }  // namespace tw::app

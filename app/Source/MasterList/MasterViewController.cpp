@@ -371,11 +371,13 @@ void MasterViewController::dataObjectListEmpty() {
 }
 
 void MasterViewController::dataObjectInserted(std::int64_t index) {
-  tableView_->insertRow(static_cast<int>(index));
+  tableView_->insertRow(static_cast<int>(index),
+                        tw::ui::TableRowAnimationFade | tw::ui::TableRowAnimationSlideDown);
 }
 
 void MasterViewController::dataObjectDeleted(std::int64_t index) {
-  tableView_->removeRow(static_cast<int>(index));
+  tableView_->removeRow(static_cast<int>(index),
+                        tw::ui::TableRowAnimationFade | tw::ui::TableRowAnimationSlideUp);
 }
 
 void MasterViewController::dataObjectMovedFromIndex(std::int64_t from, std::int64_t to) {

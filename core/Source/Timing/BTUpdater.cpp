@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <set>
 #include <unordered_map>
@@ -33,6 +34,10 @@ struct BTUpdater::Core {
 
   std::mutex ticksLock;
   std::uint64_t updateTicks = 0;
+  // Ticks handed to the loop and not yet served, oldest first, and whether a pass is running
+  // (guarded by ticksLock).
+  std::deque<std::uint64_t> queuedTicks;
+  bool passRunning = false;
 
   tw::Semaphore updateTaskSignal{0};
   tw::Semaphore loopEnded{0};
@@ -44,27 +49,86 @@ struct BTUpdater::Core {
   std::shared_ptr<tw::DispatchQueue> timerQueue;
   std::shared_ptr<tw::DispatchQueue> updateQueue;
 
+  void tickHandler();
+  // The first tick after `tick` on which some object is due (the next one with no objects).
+  std::uint64_t firstDueAfter(std::uint64_t tick);
+  // How many ticks after the latest one nobody needs: the timer may hold them back.
+  std::uint64_t idleTicksAhead();
   void runLoop();
 };
 
-// One pass per timer firing. Each pass works on the number of its own firing (the k-th signal
-// is the k-th tick), so firings that pile up while a pass runs are still served one by one on
-// their own tick rather than all on the latest count.
+namespace {
+// Until the timer rate has caught up with a newly added, faster object the step can be 0; such
+// an object is then served on every tick.
+std::uint16_t stepFor(std::uint16_t timerRate, std::uint16_t rate) {
+  return rate == 0 ? 0 : static_cast<std::uint16_t>(timerRate / rate);
+}
+}  // namespace
+
+std::uint64_t BTUpdater::Core::firstDueAfter(std::uint64_t tick) {
+  const std::uint16_t timerRate = timerUpdateRate.load(std::memory_order_acquire);
+  std::lock_guard lock(objectsLock);
+  if (objects.empty()) return tick + 1;
+  std::uint64_t first = UINT64_MAX;
+  for (const Entry& entry : objects) {
+    const std::uint16_t step = stepFor(timerRate, entry.rate);
+    if (step <= 1) return tick + 1;
+    first = std::min(first, (tick / step + 1) * step);
+  }
+  return first;
+}
+
+std::uint64_t BTUpdater::Core::idleTicksAhead() {
+  std::uint64_t tick;
+  {
+    std::lock_guard lock(ticksLock);
+    tick = updateTicks;
+  }
+  return firstDueAfter(tick) - tick - 1;
+}
+
+// Each firing counts one tick. A tick on which no object is due is served right here, unless
+// the loop still has earlier ones to serve (ticks are served in order); only the others wake
+// the loop.
+void BTUpdater::Core::tickHandler() {
+  std::uint64_t tick;
+  {
+    std::lock_guard lock(ticksLock);
+    tick = ++updateTicks;
+  }
+  const bool due = firstDueAfter(tick - 1) == tick;
+  {
+    std::lock_guard lock(ticksLock);
+    if (!due && queuedTicks.empty() && !passRunning) {
+      servedTicks.store(tick, std::memory_order_release);
+      return;
+    }
+    queuedTicks.push_back(tick);
+  }
+  updateTaskSignal.signal();
+}
+
+// One pass per tick handed over, on the number of that tick, so ticks that pile up while a pass
+// runs are still served one by one on their own tick rather than all on the latest count.
 void BTUpdater::Core::runLoop() {
   auto mainQueue = tw::DispatchQueue::main();
-  std::uint64_t tick = 0;
   for (;;) {
     updateTaskSignal.wait();
     if (stopping.load(std::memory_order_acquire)) break;
-    ++tick;
+    std::uint64_t tick;
+    {
+      std::lock_guard lock(ticksLock);
+      if (queuedTicks.empty()) continue;
+      tick = queuedTicks.front();
+      queuedTicks.pop_front();
+      passRunning = true;
+    }
     {
       std::lock_guard lock(objectsLock);
       if (tickObserver) tickObserver(tick);
       const std::uint16_t timerRate = timerUpdateRate.load(std::memory_order_acquire);
       for (const Entry& entry : objects) {
-        // Until the timer rate has caught up with a newly added, faster object the step can be
-        // 0; such an object is then served on every tick.
-        const std::uint16_t step = static_cast<std::uint16_t>(timerRate / entry.rate);
+        const std::uint16_t step = stepFor(timerRate, entry.rate);
         if (step != 0 && tick % step != 0) continue;
         std::weak_ptr<BTUpdateable> weak = entry.object;
         mainQueue->async([weak] {
@@ -72,6 +136,8 @@ void BTUpdater::Core::runLoop() {
         });
       }
     }
+    std::lock_guard lock(ticksLock);
+    passRunning = false;
     servedTicks.store(tick, std::memory_order_release);
   }
   loopEnded.signal();
@@ -104,14 +170,11 @@ void BTUpdater::setupTasks() {
     core_->updateTicks = 0;
   }
   auto core = core_;
-  updateTimer_ = std::make_shared<QLNTimer>(core_->timerQueue, [core] {
-    {
-      std::lock_guard lock(core->ticksLock);
-      ++core->updateTicks;
-    }
-    core->updateTaskSignal.signal();
-  });
+  updateTimer_ = std::make_shared<QLNTimer>(core_->timerQueue, [core] { core->tickHandler(); });
   updateTimer_->setFiresImmediately(true);
+  // Ticks on which nothing is due need no wake-up of their own: a running timer (2 Hz on a
+  // 4 Hz timer) then wakes the timer's thread and the loop once per update, not once per tick.
+  updateTimer_->setIdleFirings([core] { return core->idleTicksAhead(); });
   core_->updateQueue->async([core] { core->runLoop(); });
 }
 
@@ -231,6 +294,8 @@ void BTUpdater::validateOnce() {
     timer.setInterval(interval);
     tw::logf("<BTUpdater> New Interval : %lf", timer.interval());
   }
+  // A new object may be due on ticks the timer holds back.
+  timer.idleFiringsChanged();
   if (!timer.isActive()) {
     tw::log("<BTUpdater> Starting Update Loop");
     timer.start();

@@ -12,6 +12,10 @@
 // "com.velmora.tickwell.updater.timerQueue"; a loop on "com.velmora.tickwell.updater.updateQueue"
 // turns each firing into the due updates. update() never runs on either queue. Destroying the
 // updater stops the timer and ends the loop before the destructor returns.
+//
+// Wake-ups: a tick on which no object is due is only counted. The timer holds such ticks back
+// and delivers them with the next due one (see QLNTimer's idle firings), and the handler serves
+// them without waking the loop; so each thread wakes once per due tick, not once per tick.
 
 #include <cstdint>
 #include <functional>

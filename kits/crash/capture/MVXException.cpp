@@ -14,18 +14,16 @@
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
+#include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/TypeName.h"
 #include "platform/machine/Machine.h"
 
 namespace {
 
 std::string demangle(const char* mangled) {
   if (mangled == nullptr) return {};
-  int status = 0;
-  char* text = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-  std::string result = status == 0 && text != nullptr ? text : mangled;
-  std::free(text);
-  return result;
+  return tw::demangleCxxName(mangled).value_or(mangled);
 }
 
 void writeSection(MVXFile* file, int kind, const std::string& name, const std::string& reason,
@@ -180,4 +178,8 @@ void MVXExceptionCheckHandlers() {
                 std::string("[Morvex:Crash] Warning: std::get_terminate is '") +
                     (symbol ? symbol : "(null)") + "' in '" + (image ? image : "(null)") + "'");
       });
+}
+
+void MVXThrowObjCTestException() {
+  throw tw::Exception("MorvexTestException", "This is an Objective-C exception using for testing.");
 }

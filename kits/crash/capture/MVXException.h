@@ -35,6 +35,8 @@ void MVXExceptionInitialize(MVXExceptionContext* exception, std::atomic<std::uin
 void MVXExceptionRecord(int kind, const std::string& name, const std::string& reason,
                         const std::vector<MVXExceptionFrame>& frames, bool attemptDelivery);
 [[noreturn]] void MVXTerminateHandler();
+// Raises tw::Exception "MorvexTestException" (the kit's test exception).
+[[noreturn]] void MVXThrowObjCTestException();
 // Warns through the log when the terminate handler is no longer the kit's.
 void MVXExceptionCheckHandlers();
 const char* MVXExceptionTypeName(int kind);

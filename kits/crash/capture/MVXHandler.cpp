@@ -4,6 +4,7 @@
 
 #include "kits/crash/capture/MVXCrashContext.h"
 #include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXQueueNames.h"
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXStackWalk.h"
 #include "kits/crash/capture/MVXUtilities.h"
@@ -200,8 +201,7 @@ bool MVXProcessRecordDispatchQueueNames(const MVXProcess* process, MVXFile* file
   MVXFileWriteSectionStart(file, "dispatch_queue_names");
   MVXFileWriteArrayStart(file);
   for (int i = 0; i < process->threads->count; ++i) {
-    // The queue a thread serves is not kept where a handler could read it: empty label.
-    MVXFileWriteArrayEntryString(file, "");
+    MVXFileWriteArrayEntryString(file, MVXQueueNameForThread(process->threads->tids[i]));
   }
   MVXFileWriteArrayEnd(file);
   MVXFileWriteSectionEnd(file);

@@ -135,6 +135,8 @@ bool MVXHostRecordMetadata(MVXFile* file) {
   return true;
 }
 
+bool MVXApplicationIsExtension() { return MVXApplicationExtensionPointIdentifier().has_value(); }
+
 std::optional<std::string> MVXApplicationExtensionPointIdentifier() {
   const tw::Value& extension = tw::Bundle::main().objectForInfoDictionaryKey("NSExtension");
   if (extension.isNull()) return std::nullopt;

@@ -29,6 +29,8 @@ std::uint64_t MVXHostGetPageSize();
 long MVXHostGetOSVersionNumber();
 bool MVXHostRecordMetadata(MVXFile* file);
 std::optional<std::string> MVXApplicationExtensionPointIdentifier();
+// True inside an application extension (an extension point identifier is declared).
+bool MVXApplicationIsExtension();
 // Calls fn with the symbol name and image path of address; both null when it is in no image.
 template <typename Fn>
 void MVXSymbolInfoForAddress(std::uintptr_t address, Fn&& fn);

@@ -67,7 +67,7 @@ TEST(NotifyArguments, SoundNameBecomesAHintAndNoSoundSuppressesIt) {
   EXPECT_EQ(hint(a, "suppress-sound"), nullptr);
   EXPECT_EQ(std::get<std::string>(*hint(a, "desktop-entry")), "com.velmora.Tickwell");
 
-  for (std::optional<std::string> silent :
+  for (const std::optional<std::string>& silent :
        {std::optional<std::string>(), std::optional(std::string())}) {
     n.soundName = silent;
     a = FreedesktopNotificationCenter::notifyArguments(n, options(), false);

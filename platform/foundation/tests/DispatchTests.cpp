@@ -28,6 +28,7 @@ TEST(MainQueue, KeepsEachPostersOrderAndRunsOnTheMainThread) {
   std::atomic<int> offMain{0};
   int total = 0;
   std::vector<std::thread> posters;
+  posters.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     posters.emplace_back([&, t] {
       for (int i = 0; i < kPerThread; ++i) {

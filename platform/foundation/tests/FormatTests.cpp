@@ -109,6 +109,7 @@ TEST(Logging, CaptureSeesMessagesAndNestedCapturesChain) {
 TEST(Logging, HookMayLogFromWithinAndFromManyThreads) {
   LogCapture capture;
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([t] {
       for (int i = 0; i < 100; ++i) logf("thread %d message %d", t, i);

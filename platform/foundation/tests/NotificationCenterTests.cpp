@@ -167,6 +167,7 @@ TEST(NotificationCenter, ManyThreadsPostWhileOthersAddAndRemove) {
   ScopedNotificationToken steady =
       center->addObserver("A", nullptr, nullptr, [&](const Notification&) { ++delivered; });
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int i = 0; i < 4; ++i) {
     threads.emplace_back([&, i] {
       auto sender = std::make_shared<Sender>();

@@ -323,6 +323,7 @@ TEST(DependentKeys, DependentKeyPathFollowsEachStepOfTheDependency) {
   t2->setTimingState(0);
   auto changes = rec.changes();
   std::vector<bool> values;
+  values.reserve(changes.size());
   for (const auto& c : changes) values.push_back(c.newValue.boolValue());
   EXPECT_EQ(values, (std::vector<bool>{false, true, false, true, false}));
 }

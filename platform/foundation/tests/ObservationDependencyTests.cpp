@@ -197,6 +197,7 @@ TEST(SharedKeyPaths, ThreadsObservingAndEndingTheSamePathsKeepTheirOwnKeys) {
   std::atomic<long> wrong{0};
   std::atomic<long> delivered{0};
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int k = 0; k < 4; ++k) {
     threads.emplace_back([&, k] {
       auto bag = std::make_shared<Bag>();

@@ -256,6 +256,7 @@ TEST(ObservationThreads, RegistrationsComeAndGoWhileAnotherThreadChangesTheObjec
     stop = true;
   });
   std::vector<std::thread> observers;
+  observers.reserve(3);
   for (int k = 0; k < 3; ++k) {
     observers.emplace_back([&] {
       while (!stop) {
@@ -288,6 +289,7 @@ TEST(ObservationThreads, EveryChangeIsDeliveredWhileManyThreadsRebindOnePath) {
   constexpr int kThreads = 6, kRounds = 3000, kStateChanges = 5000;
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int k = 0; k < kThreads; ++k) {
     threads.emplace_back([&] {
       while (!go) std::this_thread::yield();

@@ -130,7 +130,7 @@ TEST(PropertyList, NestingIsBoundedBeforeTheParserRecurses) {
   ASSERT_TRUE(shallow.ok()) << shallow.error();
   EXPECT_EQ(shallow->at(0).at(0).count(), 1u);
   EXPECT_TRUE(PropertyList::read(nestedXml(PropertyList::kMaxDepth)).ok());
-  for (auto r :
+  for (const auto& r :
        {PropertyList::read(nestedBinary(1'000'000)), PropertyList::read(nestedXml(1'000'000)),
         PropertyList::read(nestedXml(PropertyList::kMaxDepth + 1))}) {
     EXPECT_FALSE(r.ok());

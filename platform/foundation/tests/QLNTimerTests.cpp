@@ -208,5 +208,43 @@ TEST(QLNTimer, StopFromInsideTheHandlerDoesNotDeadlock) {
   EXPECT_FALSE(timer.isActive());
 }
 
+TEST(QLNTimer, RealClockIdleFiringsComeWithTheNextBusyOneAndOtherWorkNeverWaits) {
+  auto queue = DispatchQueue::createSerial("test.timer.idle");
+  std::mutex mutex;
+  std::vector<std::pair<int, double>> calls;  // firing number, seconds since start
+  int fired = 0;                              // only touched on the queue
+  const double origin = clock::monotonicNow();
+  QLNTimer timer(queue, [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    calls.emplace_back(++fired, clock::monotonicNow() - origin);
+  });
+  // Every third firing has work; the ones before it may wait for it.
+  timer.setIdleFirings([&]() -> std::uint64_t { return 2 - fired % 3; });
+  timer.setFiresImmediately(true);
+  timer.setInterval(0.06);
+  timer.start();
+  // Work queued between firings runs at once, not behind the next deadline.
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const double before = clock::monotonicNow();
+  queue->sync([] {});
+  EXPECT_LT(clock::monotonicNow() - before, 0.04);
+  ASSERT_TRUE(pumpMainUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return calls.size() >= 9;
+      },
+      10));
+  timer.stop();
+  std::lock_guard<std::mutex> lock(mutex);
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const int n = calls[i].first;
+    ASSERT_EQ(n, static_cast<int>(i) + 1);
+    // Firing n is due (n - 1) intervals after the start and never comes early; from the first
+    // busy one on, an idle one comes with the next busy one, so no earlier than its deadline.
+    const int deliveredWith = n <= 3 || n % 3 == 0 ? n : n + (3 - n % 3);
+    EXPECT_GE(calls[i].second, (deliveredWith - 1) * 0.06 - 0.001) << "firing " << n;
+  }
+}
+
 }  // namespace
 }  // namespace tw

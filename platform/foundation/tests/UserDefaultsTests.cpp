@@ -231,6 +231,7 @@ TEST(UserDefaultsConcurrency, ManyThreadsSetAndReadWhileSaving) {
   UserDefaults d(dir.path() / "prefs.plist");
   d.setAutosaveDelay(0);
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&d, t] {
       std::string key = "k" + std::to_string(t);

@@ -76,7 +76,9 @@ class BaseRepository : public tw::Object, public virtual Repository {
   explicit BaseRepository(std::shared_ptr<Store> store) : store_(std::move(store)) {}
   std::shared_ptr<Store> store() const override { return store_; }
   std::string label;
-  void setLabelFrom(std::shared_ptr<Greeter> greeter) { label = greeter ? greeter->greet() : "-"; }
+  void setLabelFrom(const std::shared_ptr<Greeter>& greeter) {
+    label = greeter ? greeter->greet() : "-";
+  }
 
  private:
   std::shared_ptr<Store> store_;

@@ -33,6 +33,7 @@ TEST(Machine, ThreadsAreListedFrozenWithTheirRegistersAndReleased) {
   gStopFlag = false;
   gParked = 0;
   std::vector<std::thread> workers;
+  workers.reserve(4);
   for (int i = 0; i < 4; ++i) workers.emplace_back(spinInKnownFunction);
   while (gParked.load() < 4) std::this_thread::yield();
   pthread_setname_np(workers[0].native_handle(), "frozen-worker");

@@ -338,6 +338,7 @@ TEST(SignalLifetime, DeallocWatchesFromManyThreadsAllRun) {
     auto node = std::make_shared<Node>();
     std::atomic<int> ran{0};
     std::vector<std::thread> threads;
+    threads.reserve(6);
     for (int t = 0; t < 6; ++t) {
       threads.emplace_back([node, &ran] {
         for (int i = 0; i < 20; ++i) tw::DeallocWatch::add(node, [&ran] { ++ran; });
@@ -417,6 +418,7 @@ TEST(SignalThreads, SubjectSendingFromManyThreadsReachesEveryValueOnce) {
       });
   auto trigger = RACSubject::subject();
   std::vector<std::thread> threads;
+  threads.reserve(6);
   for (int t = 0; t < 6; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 200; ++i) {
@@ -431,7 +433,7 @@ TEST(SignalThreads, SubjectSendingFromManyThreadsReachesEveryValueOnce) {
   EXPECT_EQ(count.load(), 1200);
   std::int64_t expected = 0;
   for (int t = 0; t < 6; ++t)
-    for (int i = 0; i < 200; ++i) expected += 2 * (t * 1000 + i);
+    for (int i = 0; i < 200; ++i) expected += std::int64_t{2} * (t * 1000 + i);
   EXPECT_EQ(sum.load(), expected);
   EXPECT_EQ(subject->subscriberCount(), 1u);
 }

@@ -12,6 +12,7 @@ using Fetching = StoreTest;
 template <class T>
 std::vector<std::string> titles(const std::vector<std::shared_ptr<T>>& objects) {
   std::vector<std::string> out;
+  out.reserve(objects.size());
   for (auto& o : objects) out.push_back(o->stringForKey("title").value_or("<nil>"));
   return out;
 }
@@ -78,7 +79,7 @@ TEST_F(Fetching, PredicatesFilterByValueNilAndRelationship) {
   auto owned = addAction(running);
   auto orphan = addAction(nullptr);
 
-  auto find = [&](const char* format, std::vector<Value> args = {}) {
+  auto find = [&](const char* format, const std::vector<Value>& args = {}) {
     return titles(
         context_->findAllWithPredicate<TMTimeObject>(Predicate::parse(format, args), "title"));
   };

@@ -29,7 +29,7 @@ class StoreTest : public ::testing::Test {
   }
 
   // Saves, closes and opens the store again; returns the new context.
-  std::shared_ptr<Context>& reopen(std::shared_ptr<const Model> model = nullptr) {
+  std::shared_ptr<Context>& reopen(const std::shared_ptr<const Model>& model = nullptr) {
     if (context_) {
       EXPECT_EQ(context_->save(), nullptr);
       context_->close();

@@ -355,6 +355,7 @@ TEST(TaskThreads, CompletingFromManyThreadsHasExactlyOneWinnerAndRunsEachContinu
     std::vector<BFTaskPtr> continuations;
     std::mutex continuationsMutex;
     std::vector<std::thread> threads;
+    threads.reserve(8);
     for (int i = 0; i < 8; ++i) {
       threads.emplace_back([&, i] {
         // Half register continuations while the others race to complete.
@@ -386,6 +387,7 @@ TEST(TaskThreads, CompletionOfAllGathersTasksFinishedOnManyThreads) {
   }
   auto all = BFTask::taskForCompletionOfAllTasks(tasks);
   std::vector<std::thread> threads;
+  threads.reserve(8);
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
       for (int i = t; i < kTasks; i += 8) {

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMimeData>
 #include <QScrollBar>
 #include <set>
 
+#include "platform/ui/LayerStyle.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/testsupport/UiTestSupport.h"
 
@@ -124,6 +127,58 @@ TEST_F(TableViewTest, InsertRemoveAndMoveKeepRowsAndSelectionOnTheirObjects) {
     EXPECT_EQ(static_cast<LabelCell*>(table.viewAtRow(row))->label->text(), source.titles[row]);
   table.selectRow(7);
   EXPECT_EQ(table.selectedRow(), 3) << "a row outside the table is not selected";
+}
+
+TEST_F(TableViewTest, AnimatedInsertAndRemoveBindAtOnceAndEndWithEveryRowInPlace) {
+  Source source(4);
+  TableView table;
+  table.setSource(&source);
+  table.setRowHeight(20);
+  table.resize(200, 200);
+  table.show();
+  table.reloadData();
+  const auto fadeDown = tw::ui::TableRowAnimationFade | tw::ui::TableRowAnimationSlideDown;
+  const auto fadeUp = tw::ui::TableRowAnimationFade | tw::ui::TableRowAnimationSlideUp;
+
+  // Inserted: bound now, fading in from one row above; the rows after it move down.
+  source.titles.insert(source.titles.begin() + 1, "new");
+  table.insertRow(1, fadeDown);
+  ASSERT_TRUE(table.isAnimatingRows());
+  auto* inserted = table.rowViewAtRow(1);
+  EXPECT_EQ(static_cast<LabelCell*>(inserted->cellView())->label->text(), "new");
+  EXPECT_EQ(inserted->geometry().top(), 0) << "starts one row above its place";
+  EXPECT_DOUBLE_EQ(tw::ui::alpha(inserted), 0.0);
+  EXPECT_EQ(table.rowViewAtRow(2)->geometry().top(), 20) << "the next row starts where it was";
+  // Qt's animation clock runs the animation to its end.
+  QElapsedTimer waited;
+  waited.start();
+  while (table.isAnimatingRows() && waited.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  ASSERT_FALSE(table.isAnimatingRows());
+  EXPECT_EQ(inserted->geometry(), table.rectOfRow(1));
+  EXPECT_EQ(inserted->graphicsEffect(), nullptr) << "no opacity effect left behind";
+  EXPECT_EQ(table.rowViewAtRow(2)->geometry(), table.rectOfRow(2));
+
+  // Removed: unbound at once (its cell is back in the queue); a picture of it leaves.
+  const int removedBefore = source.removed;
+  source.titles.erase(source.titles.begin() + 1);
+  table.removeRow(1, fadeUp);
+  EXPECT_EQ(source.removed, removedBefore + 1);
+  EXPECT_TRUE(table.isAnimatingRows());
+  EXPECT_EQ(table.rowViewAtRow(1)->geometry().top(), 40) << "the next row moves up from there";
+  // A new edit meanwhile ends the running animation with every row in place.
+  source.titles.push_back("last");
+  table.insertRow(4, fadeDown);
+  table.finishRowAnimation();
+  EXPECT_FALSE(table.isAnimatingRows());
+  for (int row = 0; row < table.numberOfRows(); ++row) {
+    EXPECT_EQ(table.rowViewAtRow(row)->geometry(), table.rectOfRow(row)) << "row " << row;
+    EXPECT_EQ(static_cast<LabelCell*>(table.viewAtRow(row))->label->text(), source.titles[row]);
+    EXPECT_EQ(table.rowViewAtRow(row)->graphicsEffect(), nullptr);
+  }
+  // Only the rows remain on the viewport once the removed row's picture has gone.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(table.viewport()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).isEmpty());
 }
 
 class DropSource : public Source {

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <set>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -348,3 +354,64 @@ TEST(UpdaterStress, RandomAddsAndRemovesWhileTheLoopRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+// Voluntary context switches of one thread of this process so far.
+long voluntarySwitches(pid_t tid) {
+  std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+  return -1;
+}
+
+}  // namespace
+
+// Real clock: a 2 Hz object on the 4 Hz timer. Every tick is counted and served, the loop makes
+// a pass only on the due (even) ticks, and the timer's thread wakes about once per due tick
+// rather than once per tick.
+TEST(UpdaterWakeUps, TicksWithNothingDueWakeNeitherTheTimerNorTheLoop) {
+  // The kernel keeps the tail of the queue's label as the thread's name.
+  auto timerThreads = [] {
+    std::set<pid_t> tids;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      std::ifstream comm(task.path() / "comm");
+      std::string name;
+      std::getline(comm, name);
+      if (name == "ater.timerQueue") tids.insert(std::stoi(task.path().filename().string()));
+    }
+    return tids;
+  };
+  const auto earlier = timerThreads();
+  auto updater = std::make_shared<BTUpdater>();
+  std::mutex mutex;
+  std::vector<std::uint64_t> passes;
+  updater->setTickObserver([&](std::uint64_t tick) {
+    std::lock_guard lock(mutex);
+    passes.push_back(tick);
+  });
+  auto object = std::make_shared<FakeUpdateable>(2);
+  updater->addUpdateableObject(object);
+  ASSERT_TRUE(tw::test::pumpMainUntil([&] { return updater->servedTicks() >= 1; }, 10));
+  const std::uint64_t startTick = updater->updateTicks();
+  pid_t timerThread = 0;
+  for (pid_t tid : timerThreads())
+    if (!earlier.count(tid)) timerThread = tid;
+  ASSERT_NE(timerThread, 0) << "no timer thread";
+  // Two seconds: 8 ticks, 4 of them due.
+  const long before = voluntarySwitches(timerThread);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  const long wakes = voluntarySwitches(timerThread) - before;
+  ASSERT_TRUE(tw::test::pumpMainUntil(
+      [&] { return updater->servedTicks() == updater->updateTicks(); }, 10));
+  const std::uint64_t ticks = updater->updateTicks() - startTick;
+  updater->removeUpdateableObject(object);
+
+  EXPECT_GE(ticks, 7u);
+  EXPECT_LE(ticks, 9u);
+  EXPECT_LE(wakes, 6) << "the timer's thread woke on idle ticks";
+  std::lock_guard lock(mutex);
+  for (std::uint64_t tick : passes) EXPECT_EQ(tick % 2, 0u) << "a pass on idle tick " << tick;
+  EXPECT_GE(passes.size(), 3u);
+}

@@ -123,7 +123,7 @@ FakeSleepServices::~FakeSleepServices() {
   for (int fd : login1ReadEnds_) ::close(fd);
 }
 
-void FakeSleepServices::run(std::string address) {
+void FakeSleepServices::run(const std::string& address) {
   sd_bus* b = nullptr;
   bool ok = sd_bus_new(&b) >= 0 && sd_bus_set_address(b, address.c_str()) >= 0 &&
             sd_bus_set_bus_client(b, 1) >= 0 && sd_bus_negotiate_fds(b, 1) >= 0 &&

@@ -42,7 +42,7 @@ class FakeSleepServices {
   friend struct Methods;
 
  private:
-  void run(std::string address);
+  void run(const std::string& address);
   void record(std::string line);
 
   Options options_;

@@ -22,6 +22,7 @@ namespace tw::test {
 pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& logFile,
                    const std::vector<std::string>* environment) {
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<char*> env;

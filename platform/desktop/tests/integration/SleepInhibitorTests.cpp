@@ -131,6 +131,7 @@ TEST_F(SleepInhibitorTest, MissingServicesAreLoggedOnceAndNeverBlockTheCaller) {
   };
   EXPECT_EQ(count("login1"), 1);
   EXPECT_EQ(count("screen saver"), 1);
+  EXPECT_EQ(count("no desktop portal"), 1);
 }
 
 }  // namespace

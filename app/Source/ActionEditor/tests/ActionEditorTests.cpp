@@ -1,0 +1,378 @@
+// The action editor on Qt's offscreen platform, opened from a real actions list over a real
+// store: saving a new action of every kind with its own settings, the menus' rules (trigger kinds
+// per object and kind, tag menus falling back to what they can show, link targets), the duration
+// row and the save rule, Test on an unsaved action, cancelling, and that a dismissed editor is
+// freed with its view model.
+
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+
+#include "app/Source/ActionEditor/AppOperationActionEditorView.h"
+#include "app/Source/ActionEditor/CustomMessageActionEditorView.h"
+#include "app/Source/ActionEditor/DisplayAlertActionEditorView.h"
+#include "app/Source/ActionEditor/FileOperationActionEditorView.h"
+#include "app/Source/ActionEditor/FlashScreenActionEditorView.h"
+#include "app/Source/ActionEditor/LinkTimeObjectActionEditorView.h"
+#include "app/Source/ActionEditor/PopUpButton.h"
+#include "app/Source/ActionEditor/StaticBlankActionEditorView.h"
+#include "app/Source/ActionEditor/SystemEventActionEditorView.h"
+#include "app/Source/ActionsList/tests/ActionsUiTestSupport.h"
+#include "app/Source/MasterList/BTBindable.h"
+#include "core/Source/Model/BTAppOperationAction.h"
+#include "core/Source/Model/BTCustomMessageAction.h"
+#include "core/Source/Model/BTFileOperationAction.h"
+#include "core/Source/Model/BTFlashScreenAction.h"
+#include "core/Source/Model/BTLinkTimeObjectAction.h"
+#include "core/Source/Model/BTRepeatAction.h"
+#include "core/Source/Model/BTSystemEventAction.h"
+#include "core/Source/ViewModels/BTActionObjectEditorViewModel.h"
+#include "core/Source/ViewModels/BTActionObjectListItemViewModel.h"
+#include "core/Source/ViewModels/BTActionsListViewModel.h"
+
+namespace {
+
+using tw::test::ActionsUiTest;
+
+QStringList titles(tw::app::PopUpButton* button) {
+  QStringList list;
+  for (QAction* item : button->items()) list << item->text();
+  return list;
+}
+
+void chooseData(tw::app::PopUpButton* button, const QVariant& data) {
+  for (QAction* item : button->items())
+    if (item->data() == data) return button->chooseItem(item);
+  ADD_FAILURE() << "no item for " << data.toString().toStdString();
+}
+
+void chooseTag(tw::app::PopUpButton* button, int tag) {
+  for (QAction* item : button->items())
+    if (tw::app::PopUpButton::tagOf(item) == tag && item->isEnabled())
+      return button->chooseItem(item);
+  ADD_FAILURE() << "no item tagged " << tag;
+}
+
+template <class T>
+std::shared_ptr<T> newestOf(const std::shared_ptr<BTTimeObject>& owner) {
+  std::shared_ptr<T> found;
+  for (const auto& action : owner->actions())
+    if (auto a = std::dynamic_pointer_cast<T>(action)) found = a;
+  return found;
+}
+
+class ActionEditorTest : public ActionsUiTest {
+ protected:
+  // Opens the editor for a new action of `type` and returns its detail view.
+  template <class View>
+  std::shared_ptr<View> newAction(const char* type) {
+    list_->addActionObject();
+    settle();
+    EXPECT_TRUE(editor());
+    if (!editor()) return nullptr;
+    EXPECT_TRUE(list_->editorWindow()->isVisible());
+    chooseData(editor()->actionSelectButton(), QString(type));
+    settle();
+    return std::dynamic_pointer_cast<View>(editor()->viewModel()->detailView());
+  }
+  // Saves; the editor must go, and be freed with its view model.
+  void save() {
+    ASSERT_TRUE(editor());
+    std::weak_ptr<ActionsEditorViewController> weakEditor = editor();
+    std::weak_ptr<BTActionObjectEditorViewModel> weakModel = editor()->viewModel();
+    ASSERT_TRUE(editor()->saveActionButton()->isEnabled());
+    QTest::mouseClick(editor()->saveActionButton(), Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(editor());
+    EXPECT_TRUE(weakEditor.expired()) << "a dismissed editor is freed";
+    EXPECT_TRUE(weakModel.expired()) << "with its view model";
+  }
+};
+
+TEST_F(ActionEditorTest, SavesANewActionOfEveryKindWithItsOwnSettings) {
+  auto alarm = makeObjects(0, 1)[0];
+  alarm->setTitle("Wake");
+  auto timer = makeObjects(1, 1)[0];
+  timer->setTitle("Tea");
+  openList(timer);
+
+  list_->addActionObject();
+  settle();
+  ASSERT_TRUE(editor());
+  EXPECT_EQ(editor()->windowTitleLabel()->text(), "Action Editor | Tea");
+  EXPECT_EQ(titles(editor()->triggerSelectButton()),
+            (QStringList{"upon starting", "upon finishing", "after a set time remains"}));
+  EXPECT_EQ(editor()->triggerSelectButton()->selectedItem()->text(), "upon finishing");
+  EXPECT_TRUE(editor()->triggerTimeDurationContainerView()->isHidden());
+  editor()->cancelAction();
+  settle();
+
+  // Finish alert: no sound, a message of its own.
+  auto alert = newAction<DisplayAlertActionEditorView>("BTDisplayAlertAction");
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(titles(alert->soundSelectButton()),
+            (QStringList{"None", "System", "(more coming soon)"}));
+  EXPECT_FALSE(alert->soundSelectButton()->items()[2]->isEnabled());
+  chooseTag(alert->soundSelectButton(), -1);
+  QTest::keyClicks(alert->customMessageField(), "Tea is ready");
+  save();
+  auto savedAlert = newestOf<BTDisplayAlertAction>(timer);
+  ASSERT_TRUE(savedAlert);
+  EXPECT_EQ(savedAlert->alertSoundType(), -1);
+  EXPECT_EQ(savedAlert->alertCustomMessage(), "Tea is ready");
+  EXPECT_EQ(list_->tableView()->numberOfRows(), 1) << "the list hears of the new action";
+
+  // Custom message: complete only with a text; a cleared text is stored as none.
+  auto message = newAction<CustomMessageActionEditorView>("BTCustomMessageAction");
+  ASSERT_TRUE(message);
+  EXPECT_FALSE(editor()->saveActionButton()->isEnabled());
+  QTest::keyClicks(message->customMessageField(), "Hi");
+  EXPECT_TRUE(editor()->saveActionButton()->isEnabled());
+  message->customMessageField()->selectAll();
+  QTest::keyClick(message->customMessageField(), Qt::Key_Backspace);
+  EXPECT_FALSE(message->actionBuilder()->customMessageValue().has_value());
+  EXPECT_FALSE(editor()->saveActionButton()->isEnabled());
+  QTest::keyClicks(message->customMessageField(), "Steep");
+  chooseTag(message->modeSelectButton(), 2);
+  save();
+  auto savedMessage = newestOf<BTCustomMessageAction>(timer);
+  ASSERT_TRUE(savedMessage);
+  EXPECT_EQ(savedMessage->customMessageValue(), "Steep");
+  EXPECT_EQ(savedMessage->customMessageMode(), 2);
+
+  // Flash screen: the chosen colour with its opacity.
+  auto flash = newAction<FlashScreenActionEditorView>("BTFlashScreenAction");
+  ASSERT_TRUE(flash);
+  flash->colorSelectionView()->chooseColor(QColor(255, 0, 0));
+  save();
+  auto savedFlash = newestOf<BTFlashScreenAction>(timer);
+  ASSERT_TRUE(savedFlash);
+  EXPECT_EQ(static_cast<std::uint32_t>(savedFlash->screenColorArgbValue()), 0xFFFF0000u);
+
+  // Link: the targets leave out the timer itself; an alarm offers no Pause.
+  auto link = newAction<LinkTimeObjectActionEditorView>("BTLinkTimeObjectAction");
+  ASSERT_TRUE(link);
+  EXPECT_EQ(titles(link->targetSelectButton()), QStringList{"Wake"});
+  EXPECT_EQ(link->actionBuilder()->targetTimeObject(), alarm);
+  EXPECT_EQ(titles(link->actionSelectButton()), (QStringList{"Start", "Reset"}));
+  chooseTag(link->actionSelectButton(), 3);
+  save();
+  auto savedLink = newestOf<BTLinkTimeObjectAction>(timer);
+  ASSERT_TRUE(savedLink);
+  EXPECT_EQ(savedLink->targetTimeObject(), alarm);
+  EXPECT_EQ(savedLink->targetAction(), 3);
+
+  // System event.
+  auto event = newAction<SystemEventActionEditorView>("BTSystemEventAction");
+  ASSERT_TRUE(event);
+  EXPECT_EQ(titles(event->systemEventSelectionButton()),
+            (QStringList{"Sleep", "Log Out", "Restart", "Shutdown"}));
+  EXPECT_FALSE(editor()->testActionButton()->isEnabled()) << "system events are never tested";
+  chooseTag(event->systemEventSelectionButton(), 3);
+  save();
+  ASSERT_TRUE(newestOf<BTSystemEventAction>(timer));
+  EXPECT_EQ(newestOf<BTSystemEventAction>(timer)->systemEventType(), 3);
+
+  // File: chosen in the file panel; a cancelled panel changes nothing.
+  const std::string notes = (xdg_.root() / "notes.txt").string();
+  std::ofstream(notes) << "milk";
+  auto file = newAction<FileOperationActionEditorView>("BTFileOperationAction");
+  ASSERT_TRUE(file);
+  EXPECT_FALSE(editor()->saveActionButton()->isEnabled()) << "no file yet";
+  const auto answerPanel = [](const std::string& path) {
+    QTimer::singleShot(1500, [] {
+      for (auto* box : tw::ui::test::visibleMessageBoxes()) {
+        ADD_FAILURE() << "the file panel refused: " << box->text().toStdString();
+        box->reject();
+      }
+    });
+    QTimer::singleShot(50, [path] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* panel = qobject_cast<QFileDialog*>(w); panel && panel->isVisible()) {
+          if (path.empty()) return panel->reject();
+          // Typed into the name field, as a user would.
+          if (auto* name = panel->findChild<QLineEdit*>("fileNameEdit"))
+            name->setText(QString::fromStdString(path));
+          return static_cast<QDialog*>(panel)->accept();
+        }
+    });
+  };
+  answerPanel("");
+  file->onBrowseFileSelected();
+  settle();
+  EXPECT_FALSE(file->actionBuilder()->fileFilepathValue().has_value());
+  answerPanel(notes);
+  file->onBrowseFileSelected();
+  settle();
+  EXPECT_EQ(file->filepathValueLabel()->text(), "notes.txt");
+  save();
+  ASSERT_TRUE(newestOf<BTFileOperationAction>(timer));
+  EXPECT_EQ(newestOf<BTFileOperationAction>(timer)->fileFilepathValue(), notes);
+
+  // Application: quit, by its desktop entry.
+  auto app = newAction<AppOperationActionEditorView>("BTAppOperationAction");
+  ASSERT_TRUE(app);
+  QTest::mouseClick(app->closeSelectButton(), Qt::LeftButton);
+  EXPECT_EQ(app->actionBuilder()->appOperationType(), 2);
+  app->onFileOperationSelected(nullptr);
+  EXPECT_EQ(app->actionBuilder()->appOperationType(), 2) << "no sender changes nothing";
+  app->actionBuilder()->setAppFilepathValue("/usr/share/applications/org.example.Notes.desktop");
+  EXPECT_EQ(app->filepathValueLabel()->text(), "org.example.Notes.desktop");
+  save();
+  ASSERT_TRUE(newestOf<BTAppOperationAction>(timer));
+  EXPECT_EQ(newestOf<BTAppOperationAction>(timer)->appOperationType(), 2);
+
+  // Repeat: no settings of its own, fires only on finishing.
+  list_->addActionObject();
+  settle();
+  chooseData(editor()->actionSelectButton(), QString("BTRepeatAction"));
+  settle();
+  EXPECT_TRUE(dynamic_cast<StaticBlankActionEditorView*>(editor()->shownDetailWidget()));
+  EXPECT_EQ(titles(editor()->triggerSelectButton()), QStringList{"upon finishing"});
+  save();
+  EXPECT_TRUE(newestOf<BTRepeatAction>(timer));
+  EXPECT_EQ(timer->actions().size(), 8u);
+  EXPECT_EQ(list_->tableView()->numberOfRows(), 8);
+  EXPECT_TRUE(executor().actions.empty()) << "saving runs nothing";
+}
+
+TEST_F(ActionEditorTest, DurationRowSaveRuleTestAndCancelOnAStopwatch) {
+  auto watch = makeObjects(2, 1)[0];
+  openList(watch);
+  list_->addActionObject();
+  settle();
+  ASSERT_TRUE(editor());
+  auto* ed = editor().get();
+  EXPECT_FALSE(ed->actionSelectButton()->items().empty());
+  for (QAction* item : ed->actionSelectButton()->items())
+    EXPECT_NE(item->data().toString(), "BTRepeatAction") << "a stopwatch never repeats";
+  EXPECT_EQ(titles(ed->triggerSelectButton()),
+            (QStringList{"upon starting", "after a set time has elapsed"}));
+  EXPECT_EQ(ed->triggerSelectButton()->selectedItem()->text(), "upon starting")
+      << "finishing is not offered: the first kind becomes the selection";
+
+  const int shortHeight = list_->editorWindow()->height();
+  chooseData(ed->triggerSelectButton(), qlonglong{3});
+  settle();
+  EXPECT_FALSE(ed->triggerTimeDurationContainerView()->isHidden());
+  EXPECT_GT(list_->editorWindow()->height(), shortHeight) << "the window grows for the row";
+  EXPECT_FALSE(ed->saveActionButton()->isEnabled()) << "no duration yet";
+  QTest::keyClicks(ed->triggerTimeDurationField(), "abc");
+  EXPECT_EQ(ed->viewModel()->triggerTimeDurationValue(), 0);
+  EXPECT_FALSE(ed->saveActionButton()->isEnabled());
+  ed->triggerTimeDurationField()->clear();
+  QTest::keyClicks(ed->triggerTimeDurationField(), "90");
+  EXPECT_EQ(ed->viewModel()->triggerTimeDurationValue(), 90);
+  EXPECT_TRUE(ed->saveActionButton()->isEnabled());
+
+  // Test runs an unsaved copy through the executor.
+  ASSERT_TRUE(ed->testActionButton()->isEnabled());
+  QTest::mouseClick(ed->testActionButton(), Qt::LeftButton);
+  settle();
+  EXPECT_EQ(executor().actions.size(), 1u);
+  EXPECT_TRUE(watch->actions().empty()) << "testing stores nothing";
+
+  chooseData(ed->triggerSelectButton(), qlonglong{1});
+  settle();
+  EXPECT_TRUE(ed->triggerTimeDurationContainerView()->isHidden());
+
+  // Escape cancels: nothing stored, the editor freed.
+  std::weak_ptr<ActionsEditorViewController> weakEditor = editor();
+  QTest::keyClick(list_->editorWindow(), Qt::Key_Escape);
+  settle();
+  EXPECT_FALSE(editor());
+  EXPECT_TRUE(weakEditor.expired());
+  EXPECT_TRUE(watch->actions().empty());
+}
+
+TEST_F(ActionEditorTest, EditingFallsBackToWhatTheMenusCanShowAndReplacesTheRow) {
+  auto alarm = makeObjects(0, 1)[0];
+  auto timer = makeObjects(1, 1)[0];
+  auto alert = addAction(timer, 0);
+  alert->setAlertSoundType(5);
+  auto link = addAction<BTLinkTimeObjectAction>(timer, 1);
+  link->setTargetTimeObject(alarm);
+  link->setTargetAction(2);
+  auto repeat = addAction<BTRepeatAction>(timer, 2);
+  openList(timer);
+
+  list_->viewModel()->editObjectAtIndex(0);
+  settle();
+  ASSERT_TRUE(editor());
+  auto alertView =
+      std::dynamic_pointer_cast<DisplayAlertActionEditorView>(editor()->viewModel()->detailView());
+  ASSERT_TRUE(alertView);
+  EXPECT_EQ(alertView->soundSelectButton()->selectedItem()->text(), "None");
+  EXPECT_EQ(alertView->actionBuilder()->alertSoundType(), -1);
+  QTest::keyClicks(alertView->customMessageField(), "Edited");
+  save();
+  EXPECT_EQ(timer->actions().size(), 3u) << "the edited action is replaced, not added to";
+  auto edited = newestOf<BTDisplayAlertAction>(timer);
+  ASSERT_TRUE(edited);
+  EXPECT_EQ(edited->uuid(), alert->uuid());
+  EXPECT_EQ(edited->alertCustomMessage(), "Edited");
+  auto* cell = list_->tableView()->viewAtRow(0);
+  auto* bindable = dynamic_cast<BTBindable*>(cell);
+  ASSERT_TRUE(bindable);
+  EXPECT_EQ(
+      std::dynamic_pointer_cast<BTActionObjectViewModel>(bindable->viewModel())->actionObject(),
+      edited)
+      << "the row shows the saved action";
+
+  list_->viewModel()->editObjectAtIndex(1);
+  settle();
+  auto linkView = std::dynamic_pointer_cast<LinkTimeObjectActionEditorView>(
+      editor()->viewModel()->detailView());
+  ASSERT_TRUE(linkView);
+  EXPECT_EQ(titles(linkView->actionSelectButton()), (QStringList{"Start", "Reset"}));
+  EXPECT_EQ(linkView->actionBuilder()->targetAction(), 1) << "Pause is not offered for an alarm";
+  editor()->cancelAction();
+  settle();
+  EXPECT_EQ(link->targetAction(), 2) << "cancelled: the stored action is untouched";
+
+  list_->viewModel()->editObjectAtIndex(2);
+  settle();
+  ASSERT_TRUE(editor());
+  EXPECT_EQ(editor()->actionObject(), repeat);
+  EXPECT_TRUE(dynamic_cast<StaticBlankActionEditorView*>(editor()->shownDetailWidget()));
+  editor()->cancelAction();
+  settle();
+}
+
+TEST_F(ActionEditorTest, ALinkOfTheOnlyObjectHasNoTargetAndCannotBeSaved) {
+  auto timer = makeObjects(1, 1)[0];
+  openList(timer);
+  list_->addActionObject();
+  settle();
+  chooseData(editor()->actionSelectButton(), QString("BTLinkTimeObjectAction"));
+  settle();
+  auto view = std::dynamic_pointer_cast<LinkTimeObjectActionEditorView>(
+      editor()->viewModel()->detailView());
+  ASSERT_TRUE(view);
+  EXPECT_TRUE(view->targetSelectButton()->items().empty());
+  EXPECT_FALSE(view->actionBuilder()->targetTimeObject());
+  EXPECT_FALSE(view->shouldSave());
+  EXPECT_FALSE(editor()->saveActionButton()->isEnabled());
+  editor()->saveAction();
+  settle();
+  EXPECT_TRUE(timer->actions().empty());
+  // Switching kinds and back shows the builder's values again.
+  chooseData(editor()->actionSelectButton(), QString("BTCustomMessageAction"));
+  auto message =
+      std::dynamic_pointer_cast<CustomMessageActionEditorView>(editor()->viewModel()->detailView());
+  ASSERT_TRUE(message);
+  QTest::keyClicks(message->customMessageField(), "Kept");
+  chooseData(editor()->actionSelectButton(), QString("BTFlashScreenAction"));
+  chooseData(editor()->actionSelectButton(), QString("BTCustomMessageAction"));
+  message =
+      std::dynamic_pointer_cast<CustomMessageActionEditorView>(editor()->viewModel()->detailView());
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->customMessageField()->text(), "Kept");
+  editor()->cancelAction();
+  settle();
+}
+
+}  // namespace

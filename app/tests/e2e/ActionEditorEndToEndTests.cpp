@@ -1,0 +1,290 @@
+// The actions of a time object, end to end: the real Tickwell program on a virtual X display
+// with a window manager, a private message bus with a notification server of the test's own,
+// and private XDG folders. A 3-second timer is stored before the launch; in the program the
+// test adds a finish alert and a flash-screen action through the action editor (mouse and
+// keyboard through xdotool), starts the timer with Space, and sees exactly one notification
+// with the timer's title and the flash window map and unmap. The store is read after the
+// program has ended.
+//
+// Skips when Xvfb, openbox or xdotool are missing.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Source/Application/CoreAssembly_macOS.h"
+#include "core/Source/Model/BTActionObject.h"
+#include "core/Source/Model/BTDisplayAlertAction.h"
+#include "core/Source/Model/BTFlashScreenAction.h"
+#include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Model/BTTimer.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
+#include "core/Source/Settings/BTSettingsProvider.h"
+#include "platform/desktop/tests/integration/FakeNotificationServer.h"
+#include "platform/desktop/tests/integration/PrivateSessionBus.h"
+#include "platform/inject/TyphoonComponentFactory.h"
+#include "platform/testsupport/TestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool onPath(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+template <class F>
+bool waitFor(F&& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (done()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return done();
+}
+
+class ActionEditorEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
+      if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (!bus_.ok()) GTEST_SKIP() << "no private message bus: " << bus_.failure();
+    runtime_ = xdg_.root() / "runtime";
+    fs::create_directories(runtime_);
+    ::chmod(runtime_.c_str(), 0700);
+
+    const fs::path xvfbLog = xdg_.root() / "xvfb.log";
+    xvfb_ = tw::test::spawnProcess(
+        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        xvfbLog.string());
+    ASSERT_GT(xvfb_, 0);
+    std::string number;
+    waitFor(
+        [&] {
+          std::istringstream lines(readFile(xvfbLog));
+          std::string line;
+          while (std::getline(lines, line))
+            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+              number = line;
+              return true;
+            }
+          return false;
+        },
+        15s);
+    ASSERT_FALSE(number.empty()) << "Xvfb gave no display: " << readFile(xvfbLog);
+    display_ = ":" + number;
+    ASSERT_TRUE(tw::test::waitForSocket("/tmp/.X11-unix/X" + number, xvfb_, 10.0));
+    const auto env = environment();
+    wm_ = tw::test::spawnProcess({"openbox"}, (xdg_.root() / "openbox.log").string(), &env);
+    ASSERT_GT(wm_, 0);
+    ASSERT_TRUE(waitFor(
+        [&] {
+          return std::system(("DISPLAY=" + display_ +
+                              " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null"
+                              " | grep -q 'window id'")
+                                 .c_str()) == 0;
+        },
+        30s))
+        << "openbox did not start";
+  }
+
+  void TearDown() override {
+    for (pid_t pid : {app_, wm_, xvfb_})
+      if (pid > 0) tw::test::stopProcess(pid);
+  }
+
+  std::vector<std::string> environment() const {
+    std::vector<std::string> env = {
+        "DISPLAY=" + display_,
+        "HOME=" + xdg_.root().string(),
+        "XDG_RUNTIME_DIR=" + runtime_.string(),
+        "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(),
+        "QT_QPA_PLATFORM=xcb",
+        "LANG=C.UTF-8",
+        "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"),
+    };
+    for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+      env.push_back(std::string(var) + "=" + getenv(var));
+    return env;
+  }
+
+  fs::path log() const { return xdg_.root() / "tickwell.log"; }
+
+  std::vector<std::string> xdotool(const std::string& arguments) const {
+    const std::string command = "DISPLAY=" + display_ + " xdotool " + arguments + " 2>/dev/null";
+    std::vector<std::string> lines;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, pipe)) {
+        std::string line(buffer);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+      }
+      ::pclose(pipe);
+    }
+    return lines;
+  }
+
+  std::vector<std::string> visibleWindows() const {
+    return xdotool("search --onlyvisible --pid " + std::to_string(app_));
+  }
+
+  // "WIDTH" and "HEIGHT" (and X, Y) of a window.
+  std::map<std::string, int> geometry(const std::string& window) const {
+    std::map<std::string, int> values;
+    for (const auto& line : xdotool("getwindowgeometry --shell " + window)) {
+      const auto eq = line.find('=');
+      if (eq != std::string::npos) values[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+    }
+    return values;
+  }
+
+  void clickIn(const std::string& window, int x, int y) const {
+    xdotool("mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
+            " click 1");
+  }
+
+  // Opens the editor with the actions list's add button and returns the editor's window.
+  std::string openEditor(const std::string& mainWindow) {
+    const auto size = geometry(mainWindow);
+    // The add button sits at the left end of the actions list's footer (8 points in, 28 wide,
+    // 32 high), at the bottom of the detail pane (16-point side and 12-point bottom margins),
+    // which starts right of the master list (280 points and a 1-point divider).
+    clickIn(mainWindow, 281 + 16 + 8 + 14, size.at("HEIGHT") - 12 - 16);
+    std::string editor;
+    waitFor(
+        [&] {
+          for (const auto& w : visibleWindows())
+            if (w != mainWindow) editor = w;
+          return !editor.empty();
+        },
+        10s);
+    return editor;
+  }
+
+  tw::test::ScopedXdg xdg_;
+  tw::test::PrivateSessionBus bus_;
+  fs::path runtime_;
+  std::string display_;
+  pid_t xvfb_ = -1, wm_ = -1, app_ = -1;
+};
+
+TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTimerFinishes) {
+  // A 3-second timer, shown at launch (the timers tab).
+  {
+    TyphoonComponentFactory::clearDefaultFactory();
+    auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
+    auto settings = factory->componentForType<BTSettingsProvider>();
+    settings->registerDefaults();
+    settings->load();
+    settings->masterDetailBundle()->setViewMode(1);
+    settings->save();
+    tw::defaultCoreDataProvider()->setup();
+    auto timer = managedObject<BTTimer>();
+    timer->setTitle("Tea");
+    auto time = managedObject<BTTimeSetting>();
+    time->setSecond(3);
+    timer->setTime(time);
+    tw::defaultCoreDataProvider()->save();
+    tw::defaultCoreDataProvider()->cleanUp();
+    tw::setDefaultCoreDataProvider(nullptr);
+    TyphoonComponentFactory::clearDefaultFactory();
+  }
+  tw::test::FakeNotificationServer notifications;
+  ASSERT_TRUE(notifications.ok());
+
+  const auto env = environment();
+  app_ = tw::test::spawnProcess({TW_TICKWELL_BINARY}, log().string(), &env);
+  ASSERT_GT(app_, 0);
+  ASSERT_TRUE(waitFor([&] { return !visibleWindows().empty(); }, 40s)) << readFile(log());
+  const std::string window = visibleWindows().front();
+  xdotool("windowactivate --sync " + window);
+  std::this_thread::sleep_for(1s);
+
+  // A finish alert: the editor opens on it; Return saves.
+  std::string editor = openEditor(window);
+  ASSERT_FALSE(editor.empty()) << "the editor did not open; log:\n" << readFile(log());
+  xdotool("windowactivate --sync " + editor);
+  xdotool("key --clearmodifiers Return");
+  ASSERT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s)) << "Save did not close";
+
+  // A flash: the action pop-up is the first control; Down twice reaches "Flash Screen".
+  xdotool("windowactivate --sync " + window);
+  editor = openEditor(window);
+  ASSERT_FALSE(editor.empty());
+  xdotool("windowactivate --sync " + editor);
+  xdotool("key --clearmodifiers Tab Down Down");
+  std::this_thread::sleep_for(300ms);
+  xdotool("key --clearmodifiers Return");
+  ASSERT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s));
+
+  // Space on the time display starts the timer.
+  xdotool("windowactivate --sync " + window);
+  const auto size = geometry(window);
+  clickIn(window, 281 + (size.at("WIDTH") - 281) / 2, size.at("HEIGHT") * 2 / 5);
+  xdotool("key --clearmodifiers space");
+
+  bool flashShown = false;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        flashShown = flashShown || visibleWindows().size() >= 2;
+        return flashShown && !notifications.calls().empty();
+      },
+      12s))
+      << "notifications: " << notifications.calls().size() << ", flash seen: " << flashShown
+      << "; log:\n"
+      << readFile(log());
+  EXPECT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s))
+      << "the flash window did not go";
+  std::this_thread::sleep_for(2s);
+  const auto calls = notifications.calls();
+  ASSERT_EQ(calls.size(), 1u) << "exactly one alert";
+  EXPECT_NE((calls[0].summary + " " + calls[0].body).find("Tea"), std::string::npos)
+      << calls[0].summary << " / " << calls[0].body;
+
+  ASSERT_EQ(::kill(app_, SIGTERM), 0);
+  int status = 0;
+  ASSERT_TRUE(waitFor([&] { return ::waitpid(app_, &status, WNOHANG) == app_; }, 15s));
+  app_ = -1;
+
+  TyphoonComponentFactory::clearDefaultFactory();
+  auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
+  tw::defaultCoreDataProvider()->setup();
+  int alerts = 0, flashes = 0;
+  for (const auto& object : tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimer>())
+    for (const auto& action : object->actions()) {
+      alerts += std::dynamic_pointer_cast<BTDisplayAlertAction>(action) != nullptr;
+      flashes += std::dynamic_pointer_cast<BTFlashScreenAction>(action) != nullptr;
+    }
+  tw::defaultCoreDataProvider()->cleanUp();
+  tw::setDefaultCoreDataProvider(nullptr);
+  TyphoonComponentFactory::clearDefaultFactory();
+  EXPECT_EQ(alerts, 1);
+  EXPECT_EQ(flashes, 1);
+}
+
+}  // namespace

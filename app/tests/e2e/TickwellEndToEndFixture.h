@@ -1,0 +1,208 @@
+#pragma once
+// The end-to-end tests' fixture: the real Tickwell program on a real (virtual) X display with a
+// window manager: an Xvfb server, openbox, a private message bus, and private XDG folders. Tests
+// fill the store before a launch, drive the program with xdotool and signals, and read the store
+// again after it has ended.
+//
+// Skips when Xvfb, openbox, xdotool or xprop are missing. Test-only; the test's thread.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cstdlib>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Source/Application/CoreAssembly_macOS.h"
+#include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
+#include "core/Source/Timing/BTTimingController.h"
+#include "platform/desktop/tests/integration/PrivateSessionBus.h"
+#include "platform/inject/TyphoonComponentFactory.h"
+#include "platform/testsupport/TestSupport.h"
+
+namespace tw::test::e2e {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline bool onPath(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+inline std::string readFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+template <class F>
+bool waitFor(F&& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (done()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return done();
+}
+
+// The exit status when the process ended within the timeout (reaped), else nullopt.
+inline std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout) {
+  std::optional<int> result;
+  waitFor(
+      [&] {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) != pid) return false;
+        result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
+      },
+      timeout);
+  return result;
+}
+
+class TickwellEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
+      if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (!bus_.ok()) GTEST_SKIP() << "no private message bus: " << bus_.failure();
+
+    runtime_ = xdg_.root() / "runtime";
+    fs::create_directories(runtime_);
+    ::chmod(runtime_.c_str(), 0700);
+
+    // Xvfb picks a free display number itself and writes it to its standard output (our log).
+    const fs::path xvfbLog = xdg_.root() / "xvfb.log";
+    xvfb_ = tw::test::spawnProcess(
+        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        xvfbLog.string());
+    ASSERT_GT(xvfb_, 0);
+    std::string number;
+    waitFor(
+        [&] {
+          std::istringstream lines(readFile(xvfbLog));
+          std::string line;
+          while (std::getline(lines, line))
+            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+              number = line;
+              return true;
+            }
+          return false;
+        },
+        15s);
+    ASSERT_FALSE(number.empty()) << "Xvfb gave no display: " << readFile(xvfbLog);
+    display_ = ":" + number;
+    ASSERT_TRUE(tw::test::waitForSocket("/tmp/.X11-unix/X" + number, xvfb_, 10.0));
+    ASSERT_GT(xvfb_, 0) << "no virtual display";
+    const auto env = environment();
+    wm_ = tw::test::spawnProcess({"openbox"}, (xdg_.root() / "openbox.log").string(), &env);
+    ASSERT_GT(wm_, 0);
+    // The window manager is ready once it has announced itself on the root window.
+    ASSERT_TRUE(waitFor(
+        [&] {
+          return std::system(("DISPLAY=" + display_ +
+                              " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null"
+                              " | grep -q 'window id'")
+                                 .c_str()) == 0;
+        },
+        30s))
+        << "openbox did not start: " << readFile(xdg_.root() / "openbox.log");
+  }
+
+  void TearDown() override {
+    for (pid_t pid : {app_, wm_, xvfb_})
+      if (pid > 0) tw::test::stopProcess(pid);
+  }
+
+  std::vector<std::string> environment() const {
+    std::vector<std::string> env = {
+        "DISPLAY=" + display_,
+        "HOME=" + xdg_.root().string(),
+        "XDG_RUNTIME_DIR=" + runtime_.string(),
+        "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(),
+        // The private bus stands in for the system bus too: it has no login1.
+        "DBUS_SYSTEM_BUS_ADDRESS=" + bus_.address(),
+        "QT_QPA_PLATFORM=xcb",
+        "LANG=C.UTF-8",
+        "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"),
+    };
+    for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+      env.push_back(std::string(var) + "=" + getenv(var));
+    return env;
+  }
+
+  pid_t launch() {
+    const auto env = environment();
+    return tw::test::spawnProcess({TW_TICKWELL_BINARY}, log().string(), &env);
+  }
+
+  fs::path log() const { return xdg_.root() / "tickwell.log"; }
+
+  // xdotool's output lines, on our display.
+  std::vector<std::string> xdotool(const std::string& arguments) const {
+    const std::string command = "DISPLAY=" + display_ + " xdotool " + arguments + " 2>/dev/null";
+    std::vector<std::string> lines;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, pipe)) {
+        std::string line(buffer);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+      }
+      ::pclose(pipe);
+    }
+    return lines;
+  }
+
+  std::vector<std::string> visibleWindowsOf(pid_t pid) const {
+    return xdotool("search --onlyvisible --pid " + std::to_string(pid));
+  }
+
+  // Opens the store of the private folders through the application's assembly and runs `work`
+  // with the timing controller at hand; saves and closes it afterwards.
+  void withStore(const std::function<void(BTTimingController&)>& work) {
+    TyphoonComponentFactory::clearDefaultFactory();
+    auto assembly = TyphoonAssembly::assembly<CoreAssembly_macOS>();
+    auto factory = assembly->activated();
+    tw::defaultCoreDataProvider()->setup();
+    auto timing = factory->componentForType<BTTimingController>();
+    work(*timing);
+    tw::defaultCoreDataProvider()->save();
+    tw::defaultCoreDataProvider()->cleanUp();
+    tw::setDefaultCoreDataProvider(nullptr);
+    TyphoonComponentFactory::clearDefaultFactory();
+  }
+
+  std::map<std::string, std::int64_t> storedStates() {
+    std::map<std::string, std::int64_t> states;
+    withStore([&](BTTimingController&) {
+      auto context = tw::defaultCoreDataProvider()->objectContext();
+      for (const auto& object : context->findAll<BTTimeObject>())
+        states[object->title()] = object->timingState();
+    });
+    return states;
+  }
+
+  tw::test::ScopedXdg xdg_;
+  tw::test::PrivateSessionBus bus_;
+  fs::path runtime_;
+  std::string display_;
+  pid_t xvfb_ = -1, wm_ = -1, app_ = -1;
+};
+
+}  // namespace tw::test::e2e

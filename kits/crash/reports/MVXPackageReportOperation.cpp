@@ -1,0 +1,177 @@
+#include "kits/crash/reports/MVXPackageReportOperation.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "kits/crash/capture/MVXSDKLog.h"
+#include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/net/OutputStream.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<tw::Data> readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  tw::Data data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return data;
+}
+
+// Writes a small file under a temporary name and renames it, flushed to disk first.
+bool writeDurably(const std::string& path, const std::string& text, bool syncData) {
+  const std::string temporary = MVXFileManager::temporaryPathForPath(path);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (syncData) ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
+}
+
+bool syncFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+MVXPackageReportOperation::MVXPackageReportOperation(std::shared_ptr<MVXInternalReport> report,
+                                                     std::shared_ptr<MVXFileManager> fileManager)
+    : report_(std::move(report)), fileManager_(std::move(fileManager)) {}
+
+std::string MVXPackageReportOperation::packagedPathWithName(const std::string& name) const {
+  return destinationDirectory() + "/" + name + ".multipartmime";
+}
+
+bool MVXPackageReportOperation::writeBytes(const void* bytes, std::size_t length, void* gzFile) {
+  auto* file = static_cast<gzFile_s*>(gzFile);
+  const auto* cursor = static_cast<const char*>(bytes);
+  // gzwrite takes an unsigned count; larger ranges go in pieces, and a short write is retried
+  // for the rest, as the kit's write loop does.
+  while (length > 0) {
+    const unsigned chunk = length > (1u << 30) ? (1u << 30) : static_cast<unsigned>(length);
+    errno = 0;
+    const int written = gzwrite(file, cursor, chunk);
+    if (written <= 0) {
+      int zerr = 0;
+      const char* message = gzerror(file, &zerr);
+      MVXSDKLOG(4, "ERROR [%s:%d] Error: failed to write compressed bytes %d, %s, %s \n", zerr,
+                message ? message : "", std::strerror(errno));
+      return false;
+    }
+    cursor += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool MVXPackageReportOperation::compressData(const tw::Data& data, const std::string& path) {
+  errno = 0;
+  gzFile file = gzopen(path.c_str(), "w");
+  if (file == nullptr) {
+    MVXSDKLOG(4, "ERROR [%s:%d] Error: unable to open file for compression %s\n",
+              std::strerror(errno));
+    return false;
+  }
+  bool result = !data.empty();
+  TSYEnumerateDataByteRanges(
+      data, [&](const std::uint8_t* bytes, std::size_t, std::size_t length, bool* stop) {
+        if (!writeBytes(bytes, length, file)) {
+          result = false;
+          *stop = true;
+        }
+      });
+  // The trailer is written on close: a failing close means a cut gzip file.
+  if (gzclose(file) != Z_OK) result = false;
+  return result;
+}
+
+void MVXPackageReportOperation::encodeData(TSYMultipartMimeStreamEncoder& encoder,
+                                           const tw::Data& data, const std::string& path) {
+  if (path.empty()) {
+    MVXSDKLOG(4, "ERROR [%s:%d] Error: path is invalid\n");
+    return;
+  }
+  const std::string gzPath = path + ".gz";
+  const std::string fieldName = fs::path(path).filename().string();
+  const std::string fileName = fs::path(gzPath).filename().string();
+  if (compressData(data, gzPath)) {
+    encoder.addFile(gzPath, fileName, std::string("application/x-gzip"), fieldName);
+  } else {
+    MVXSDKLOG(4, "ERROR [%s:%d] Error: compression failed for %s\n", fileName.c_str());
+    encoder.addFile(path, fileName, std::string("text/plain"), fieldName);
+  }
+}
+
+std::optional<std::string> MVXPackageReportOperation::earlierPackage() const {
+  std::ifstream in(report_->pathForContentFile(kPackageNoteFileName));
+  std::string name;
+  if (!in || !std::getline(in, name) || name.empty() || name.find('/') != std::string::npos)
+    return std::nullopt;
+  const std::string path = destinationDirectory() + "/" + name;
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return std::nullopt;
+  return path;
+}
+
+bool MVXPackageReportOperation::package(const std::string& path) {
+  const std::string temporary = MVXFileManager::temporaryPathForPath(path);
+  // Held while writing, so that another launch's clean-up leaves the file alone.
+  auto writing = tw::FileLock::tryLock(temporary, true);
+  if (!writing) return false;
+  const auto identifier = report_->identifier();
+  const auto apiKey = report_->APIKey();
+  const std::string boundary = fs::path(path).stem().string();
+  auto encoder = TSYMultipartMimeStreamEncoder::encoderWithStream(
+      std::make_shared<tw::FileOutputStream>(temporary), boundary);
+  bool ok = encoder && encoder->encode([&](TSYMultipartMimeStreamEncoder& e) {
+    if (apiKey) e.addValue(*apiKey, "api_key");
+    if (!identifier.empty()) e.addValue(identifier, "report_id");
+    fileManager_->enumerateFilesInDirectory(
+        report_->path(), [&](const std::string& file, const std::string& extension) {
+          if (isCancelled() || extension == "gz") return;
+          std::error_code ec;
+          if (fs::is_directory(file, ec)) return;
+          auto data = readWholeFile(file);
+          if (!data || data->empty()) {
+            const std::string name = fs::path(file).filename().string();
+            MVXSDKLog(4, "ERROR [%s:%d] Error: unable to read data for compression: %s\n", "main",
+                      __LINE__, name.c_str());
+            return;
+          }
+          encodeData(e, *data, file);
+        });
+  });
+  ok = ok && !isCancelled() && syncFile(temporary);
+  // The note comes before the rename: a directory found again after it reuses the package.
+  ok = ok && writeDurably(report_->pathForContentFile(kPackageNoteFileName),
+                          fs::path(path).filename().string() + "\n", true);
+  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) fileManager_->removeItemAtPath(temporary);
+  return ok;
+}
+
+void MVXPackageReportOperation::main() {
+  finalPath_.reset();
+  if (auto earlier = earlierPackage()) {
+    finalPath_ = earlier;
+    return;
+  }
+  const std::string path = packagedPathWithName(TSYMultipartMimeStreamEncoder::generateBoundary());
+  if (package(path)) finalPath_ = path;
+}
