@@ -19,7 +19,9 @@
 #include "platform/testsupport/TestSupport.h"
 
 // GCC 12 reports a false maybe-uninitialized on filling optional<string> members at -O2.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 

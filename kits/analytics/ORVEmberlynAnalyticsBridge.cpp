@@ -11,7 +11,9 @@
 #include "platform/foundation/Log.h"
 
 // GCC 12 reports a false maybe-uninitialized on string values moved through tw::Value at -O2.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 

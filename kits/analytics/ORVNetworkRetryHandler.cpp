@@ -71,14 +71,13 @@ void ORVNetworkRetryHandler::handleCompletedRequest(const tw::URLRequest& reques
                                                     const tw::URLResponse* response,
                                                     const std::string& identifier,
                                                     const tw::ErrorPtr& error,
-                                                    Completion completion) {
-  handleCompletedRequest(request, response, identifier, kDefaultMaxRetries, error,
-                         std::move(completion));
+                                                    const Completion& completion) {
+  handleCompletedRequest(request, response, identifier, kDefaultMaxRetries, error, completion);
 }
 
 void ORVNetworkRetryHandler::handleCompletedRequest(
     const tw::URLRequest& request, const tw::URLResponse* response, const std::string& identifier,
-    std::uint64_t maxRetries, const tw::ErrorPtr& error, Completion completion) {
+    std::uint64_t maxRetries, const tw::ErrorPtr& error, const Completion& completion) {
   bool retry = false;
   tw::ErrorPtr handlerError;
   TSYNetworkResponseHandler::handleCompletedResponse(response, request, error,

@@ -64,10 +64,10 @@ class ORVNetworkRetryHandler {
                              const tw::URLRequest* request, const tw::ErrorPtr& handlerError) const;
   void handleCompletedRequest(const tw::URLRequest& request, const tw::URLResponse* response,
                               const std::string& identifier, const tw::ErrorPtr& error,
-                              Completion completion);
+                              const Completion& completion);
   void handleCompletedRequest(const tw::URLRequest& request, const tw::URLResponse* response,
                               const std::string& identifier, std::uint64_t maxRetries,
-                              const tw::ErrorPtr& error, Completion completion);
+                              const tw::ErrorPtr& error, const Completion& completion);
   std::shared_ptr<ORVBackoffTimer> timerForIdentifier(const std::string& identifier,
                                                       double initialRetryValue);
 

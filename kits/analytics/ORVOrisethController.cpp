@@ -46,7 +46,7 @@ ORVOrisethController::~ORVOrisethController() {
 }
 
 void ORVOrisethController::setRetryHandlerForTesting(
-    std::shared_ptr<ORVNetworkRetryHandler> handler) {
+    const std::shared_ptr<ORVNetworkRetryHandler>& handler) {
   eventQueue_->addOperationWithBlock([this, handler] { networkRetryHandler_ = handler; });
 }
 
@@ -237,12 +237,12 @@ bool ORVOrisethController::shouldSubmitLogAtURL(const fs::path& url) const {
   return ORVFileUtils::fileSizeAtURL(url) > settings_->maximumPayloadSize();
 }
 
-void ORVOrisethController::logEvent(std::shared_ptr<ORVEvent> event) {
+void ORVOrisethController::logEvent(const std::shared_ptr<ORVEvent>& event) {
   if (!event) return;
   // Describing a custom event validates its attributes: only worth it when the line is shown.
   if (ORVLogger::sharedLogger().debugMode())
     ORVLogger::sharedLogger().log("Logging Oriseth event: %@", event->description());
-  enqueueEvent(std::move(event));
+  enqueueEvent(event);
 }
 
 std::shared_ptr<ORVWriteEventOperation> ORVOrisethController::makeWrite(
@@ -262,7 +262,7 @@ std::shared_ptr<ORVWriteEventOperation> ORVOrisethController::makeWrite(
   return write;
 }
 
-void ORVOrisethController::enqueueEvent(std::shared_ptr<ORVEvent> event) {
+void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) {
   auto activity = ORVActivityOperation::operationByStartingActivityName("io.oriseth.RecordEvent",
                                                                         kRecordOptions);
   // The line goes to the journal before the call returns, so that a kill cannot lose it.
@@ -299,7 +299,7 @@ void ORVOrisethController::enqueueEvent(std::shared_ptr<ORVEvent> event) {
   eventQueue_->addOperation(block);
 }
 
-void ORVOrisethController::logCrashEvent(std::shared_ptr<ORVCrashEvent> event) {
+void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& event) {
   auto activity = ORVActivityOperation::operationByStartingActivityName(
       "io.oriseth.RecordCrashEvent", kRecordOptions);
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
@@ -482,7 +482,7 @@ void ORVOrisethController::uploaderCompletedRequest(ORVUploader&, const tw::URLR
                                                     RetryHandler completionHandler) {
   networkRetryHandler_->handleCompletedRequest(
       request, response ? &*response : nullptr, uniqueName, error,
-      [uniqueName, completionHandler](bool retry, tw::ErrorPtr e) {
+      [uniqueName, completionHandler](bool retry, const tw::ErrorPtr& e) {
         auto& logger = ORVLogger::sharedLogger();
         if (e) logger.log("Error transmitting '%@': %@", uniqueName, e->localizedDescription());
         if (retry) logger.log("Scheduling retry for '%@'.", uniqueName);

@@ -47,9 +47,9 @@ class ORVOrisethController : public ORVUploaderDelegate,
   }
 
   void initializeSettingsIfNeededWithTessalySettings(std::optional<tw::Dictionary> settings);
-  void logEvent(std::shared_ptr<ORVEvent> event);
-  void enqueueEvent(std::shared_ptr<ORVEvent> event);
-  void logCrashEvent(std::shared_ptr<ORVCrashEvent> event);
+  void logEvent(const std::shared_ptr<ORVEvent>& event);
+  void enqueueEvent(const std::shared_ptr<ORVEvent>& event);
+  void logCrashEvent(const std::shared_ptr<ORVCrashEvent>& event);
 
   // Uploader delegate (on the event queue).
   std::filesystem::path uploaderFilePathForUniqueName(ORVUploader&,
@@ -70,7 +70,7 @@ class ORVOrisethController : public ORVUploaderDelegate,
   // Whether this process holds the analytics folder.
   bool ownsFolder() const { return lockFd_ >= 0; }
   // For tests: the retry handler's pinner (nullptr for plain HTTP services).
-  void setRetryHandlerForTesting(std::shared_ptr<ORVNetworkRetryHandler> handler);
+  void setRetryHandlerForTesting(const std::shared_ptr<ORVNetworkRetryHandler>& handler);
 
  private:
   ORVOrisethController(std::shared_ptr<ORVMetadata> metadata, std::filesystem::path root);

@@ -48,12 +48,12 @@ void Oriseth::printMethodUnavailableWithSelector(const std::string& selector) {
                                 selector);
 }
 
-void Oriseth::record(const char* selector, std::shared_ptr<ORVEvent> event) {
+void Oriseth::record(const char* selector, const std::shared_ptr<ORVEvent>& event) {
   if (Tessaly::sharedSDK()->emberlynMode()) {
     printMethodUnavailableWithSelector(selector);
     return;
   }
-  if (auto c = sharedInstance()->orisethController()) c->logEvent(std::move(event));
+  if (auto c = sharedInstance()->orisethController()) c->logEvent(event);
 }
 
 void Oriseth::logInviteWithMethod(const Str& m, const Attrs& a) {

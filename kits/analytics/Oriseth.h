@@ -65,7 +65,7 @@ class Oriseth {
 
  private:
   // Records the event unless the kits run through the outside analytics platform.
-  static void record(const char* selector, std::shared_ptr<ORVEvent> event);
+  static void record(const char* selector, const std::shared_ptr<ORVEvent>& event);
   std::atomic<std::shared_ptr<ORVOrisethController>> controller_;
   std::atomic<bool> started_{false};
 };

@@ -10,7 +10,9 @@
 namespace tw::test {
 namespace {
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // The outside platform's analytics class as the tests' own: records every internal event.
 class FakeEmberlynAnalytics : public RuntimeClass {

@@ -15,7 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 std::shared_ptr<ORVMetadata> metadata() {
   ORVMetadata::Fields f;

@@ -8,7 +8,9 @@
 namespace tw::test {
 namespace {
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 TEST(AnalyticsJournal, PendingEntriesSurviveAndDoneOnesDoNot) {
   TempDir dir;

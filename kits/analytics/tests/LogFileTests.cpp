@@ -21,7 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // GCC 12 reports a false maybe-uninitialized on filling optional<string> members at -O2.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 struct Line {
   std::string time, name, length, payload;
@@ -55,7 +57,8 @@ class AnalyticsLogFile : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  static std::shared_ptr<ORVMetadata> metadata(std::optional<std::string> beta = std::nullopt) {
+  static std::shared_ptr<ORVMetadata> metadata(
+      const std::optional<std::string>& beta = std::nullopt) {
     ORVMetadata::Fields f;
     f.APIKey = "key";
     f.betaToken = ORVMetadata::unwrapBetaToken(beta);

@@ -37,7 +37,7 @@ class RecordingDelegate : public ORVUploaderDelegate {
       ++completed_;
     }
     retry_.handleCompletedRequest(request, response ? &*response : nullptr, name, error,
-                                  std::move(completion));
+                                  completion);
   }
   std::vector<std::pair<std::string, ErrorPtr>> finished() const {
     std::lock_guard lock(mutex_);

@@ -17,7 +17,8 @@ namespace {
 // beta token it holds.
 class StartingMorvex : public FakeKitClass {
  public:
-  explicit StartingMorvex(std::shared_ptr<SentLog> sent) : FakeKitClass("Morvex", sent) {}
+  explicit StartingMorvex(std::shared_ptr<SentLog> sent)
+      : FakeKitClass("Morvex", std::move(sent)) {}
   void initializeIfNeeded() override {
     FakeKitClass::initializeIfNeeded();
     Oriseth::startWithBetaToken(std::string("2:tester-token"));
