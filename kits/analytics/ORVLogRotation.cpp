@@ -106,6 +106,7 @@ std::vector<fs::path> ORVCleanupFilesOperation::URLsByRemovingOldFiles(std::vect
   if (urls.size() <= maximum) return urls;
   const tw::Date distantPast{-62135596800.0};
   std::vector<std::pair<tw::Date, fs::path>> dated;
+  dated.reserve(urls.size());
   for (auto& u : urls) dated.emplace_back(ORVFileUtils::fileCreatedDateAtURL(u, distantPast), u);
   std::stable_sort(dated.begin(), dated.end(),
                    [](const auto& a, const auto& b) { return a.first > b.first; });
@@ -147,6 +148,7 @@ void ORVCleanupFilesOperation::main() {
     gzs.erase(twin);
   }
   std::vector<fs::path> multipartList;
+  multipartList.reserve(multiparts.size());
   for (const auto& [base, url] : multiparts) multipartList.push_back(url);
   multipartList = URLsByRemovingOldFiles(std::move(multipartList), maximum_);
   ORVFileUtils::URLSet logSet, gzSet, multipartSet(multipartList.begin(), multipartList.end());

@@ -42,7 +42,8 @@ ORVOrisethController::~ORVOrisethController() {
 
 void ORVOrisethController::setRetryHandlerForTesting(
     std::shared_ptr<ORVNetworkRetryHandler> handler) {
-  eventQueue_->addOperationWithBlock([this, handler] { networkRetryHandler_ = handler; });
+  eventQueue_->addOperationWithBlock(
+      [this, handler = std::move(handler)] { networkRetryHandler_ = handler; });
 }
 
 void ORVOrisethController::startUp(bool isFirstInstall, std::optional<tw::Dictionary> settings) {
@@ -174,12 +175,14 @@ void ORVOrisethController::enqueueEvent(std::shared_ptr<ORVEvent> event) {
   auto activity = ORVActivityOperation::operationByStartingActivityName("io.oriseth.RecordEvent",
                                                                         kRecordOptions);
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
-  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity] {
-    auto self = weak.lock();
-    if (!self || !shouldLogEvent() || isDiscarded(*event)) return;
-    scheduleWrite(event, metadata_, activity);
-    if (shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush()) rotateAndSubmitCurrentLog();
-  });
+  auto block =
+      std::make_shared<tw::BlockOperation>([this, weak, event = std::move(event), activity] {
+        auto self = weak.lock();
+        if (!self || !shouldLogEvent() || isDiscarded(*event)) return;
+        scheduleWrite(event, metadata_, activity);
+        if (shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush())
+          rotateAndSubmitCurrentLog();
+      });
   activity->addDependency(block);
   eventQueue_->addOperations({block, activity}, false);
 }
@@ -188,16 +191,17 @@ void ORVOrisethController::logCrashEvent(std::shared_ptr<ORVCrashEvent> event) {
   auto activity = ORVActivityOperation::operationByStartingActivityName(
       "io.oriseth.RecordCrashEvent", kRecordOptions);
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
-  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity] {
-    auto self = weak.lock();
-    if (!self) return;
-    ORVLogger::sharedLogger().log("Attempting to log %@", event->name());
-    if (!shouldLogEvent() || isDiscarded(*event)) return;
-    // A write already scheduled for the current file decides, not whether it exists yet.
-    if (currentLogHasScheduledWrite_ || fs::exists(currentLogURL_)) rotateAndSubmitCurrentLog();
-    scheduleWrite(event, previousExecutionMetadata_, activity);
-    rotateAndSubmitCurrentLog();
-  });
+  auto block =
+      std::make_shared<tw::BlockOperation>([this, weak, event = std::move(event), activity] {
+        auto self = weak.lock();
+        if (!self) return;
+        ORVLogger::sharedLogger().log("Attempting to log %@", event->name());
+        if (!shouldLogEvent() || isDiscarded(*event)) return;
+        // A write already scheduled for the current file decides, not whether it exists yet.
+        if (currentLogHasScheduledWrite_ || fs::exists(currentLogURL_)) rotateAndSubmitCurrentLog();
+        scheduleWrite(event, previousExecutionMetadata_, activity);
+        rotateAndSubmitCurrentLog();
+      });
   activity->addDependency(block);
   eventQueue_->addOperations({block, activity}, false);
 }
@@ -349,7 +353,7 @@ void ORVOrisethController::uploaderCompletedRequest(ORVUploader&, const tw::URLR
                                                     RetryHandler completionHandler) {
   networkRetryHandler_->handleCompletedRequest(
       request, response ? &*response : nullptr, uniqueName, error,
-      [uniqueName, completionHandler](bool retry, tw::ErrorPtr e) {
+      [uniqueName, completionHandler](bool retry, const tw::ErrorPtr& e) {
         auto& logger = ORVLogger::sharedLogger();
         if (e) logger.log("Error transmitting '%@': %@", uniqueName, e->localizedDescription());
         if (retry) logger.log("Scheduling retry for '%@'.", uniqueName);

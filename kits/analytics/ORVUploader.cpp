@@ -176,7 +176,7 @@ void ORVUploader::URLSessionTaskDidCompleteWithError(const std::shared_ptr<MVXUR
   std::weak_ptr<ORVUploader> weak = weak_from_this();
   delegate->uploaderCompletedRequest(
       *this, request, task->response(), name, error,
-      [weak, request, name](bool retry, tw::ErrorPtr handlerError) {
+      [weak, request, name](bool retry, const tw::ErrorPtr& handlerError) {
         auto self = weak.lock();
         if (!self) return;
         if (!retry) {

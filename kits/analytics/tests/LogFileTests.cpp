@@ -55,7 +55,8 @@ class AnalyticsLogFile : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  static std::shared_ptr<ORVMetadata> metadata(std::optional<std::string> beta = std::nullopt) {
+  static std::shared_ptr<ORVMetadata> metadata(
+      const std::optional<std::string>& beta = std::nullopt) {
     ORVMetadata::Fields f;
     f.APIKey = "key";
     f.betaToken = ORVMetadata::unwrapBetaToken(beta);

@@ -47,7 +47,7 @@ TEST(AnalyticsRetry, RetriesRunAfterTheBackoffOnTheMainQueue) {
   auto r = reply(503);
   int calls = 0;
   bool lastRetry = false;
-  handler.handleCompletedRequest(request, &r, "B1", nullptr, [&](bool retry, ErrorPtr) {
+  handler.handleCompletedRequest(request, &r, "B1", nullptr, [&](bool retry, const ErrorPtr&) {
     ++calls;
     lastRetry = retry;
     EXPECT_TRUE(DispatchQueue::main()->isCurrent());
@@ -64,7 +64,7 @@ TEST(AnalyticsRetry, RetriesRunAfterTheBackoffOnTheMainQueue) {
   // error stands in for -6) and the identifier's timer is dropped.
   ErrorPtr finalError;
   for (int i = 1; i <= 11; ++i) {
-    handler.handleCompletedRequest(request, &r, "B1", nullptr, [&](bool retry, ErrorPtr e) {
+    handler.handleCompletedRequest(request, &r, "B1", nullptr, [&](bool retry, const ErrorPtr& e) {
       ++calls;
       lastRetry = retry;
       finalError = e;
@@ -88,7 +88,7 @@ TEST(AnalyticsRetry, FinalOutcomesAndTheTimerMap) {
   URLRequest request;
   request.url = "http://127.0.0.1/e";
   std::vector<std::pair<bool, ErrorPtr>> results;
-  auto record = [&](bool retry, ErrorPtr e) { results.emplace_back(retry, e); };
+  auto record = [&](bool retry, const ErrorPtr& e) { results.emplace_back(retry, e); };
 
   auto busy = reply(429);
   handler.handleCompletedRequest(request, &busy, "", nullptr, record);
