@@ -98,7 +98,7 @@ void ORVNetworkRetryHandler::handleCompletedRequest(
   }
   if (timer->retryCount() <= maxRetries) {
     timer->executeBlockAfterNextInterval(
-        [completion, handlerError] { completion(true, handlerError); });
+        [completion = std::move(completion), handlerError] { completion(true, handlerError); });
     return;
   }
   retryTimerMap_.erase(identifier);

@@ -41,7 +41,7 @@ void FlashScreenActionUtil::View::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   QColor fill = color;
-  fill.setAlphaF(fill.alphaF() * alpha_);
+  fill.setAlphaF(static_cast<float>(fill.alphaF() * alpha_));
   painter.fillRect(rect(), fill);
 }
 
@@ -51,9 +51,9 @@ void FlashScreenActionUtil::View::mousePressEvent(QMouseEvent* event) {
 
 FlashScreenActionUtil::Window* FlashScreenActionUtil::flashingWindow() { return slot().get(); }
 
-BFTaskPtr FlashScreenActionUtil::taskForRepeatingTask(std::function<BFTaskPtr()> cycle,
-                                                      std::int64_t count,
-                                                      std::shared_ptr<BFCancellationToken> token) {
+BFTaskPtr FlashScreenActionUtil::taskForRepeatingTask(
+    const std::function<BFTaskPtr()>& cycle, std::int64_t count,
+    const std::shared_ptr<BFCancellationToken>& token) {
   BFTaskPtr task = BFTask::taskWithResult(tw::Value());
   for (std::int64_t i = 0; i < count; ++i) {
     task = task->continueWithExecutor(BFExecutor::mainThreadExecutor(),
@@ -96,7 +96,8 @@ void FlashScreenActionUtil::flashScreenWithAction(
   window->setGeometry(screen ? screen->geometry() : QRect());
   auto* view = new View;
   const auto argb = static_cast<std::uint32_t>(action->screenColorArgbValue());
-  view->color = QColor((argb >> 16) & 0xff, (argb >> 8) & 0xff, argb & 0xff, (argb >> 24) & 0xff);
+  view->color = QColor(static_cast<int>((argb >> 16) & 0xff), static_cast<int>((argb >> 8) & 0xff),
+                       static_cast<int>(argb & 0xff), static_cast<int>((argb >> 24) & 0xff));
   auto* layout = new QVBoxLayout(window.get());
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(view);

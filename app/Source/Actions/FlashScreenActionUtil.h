@@ -48,8 +48,8 @@ class FlashScreenActionUtil {
   static Window* flashingWindow();
   // Chains `cycle` `count` times after an already completed task; each link runs whatever the
   // previous outcome and gives a cancelled task once cancellation was requested.
-  static BFTaskPtr taskForRepeatingTask(std::function<BFTaskPtr()> cycle, std::int64_t count,
-                                        std::shared_ptr<BFCancellationToken> token);
+  static BFTaskPtr taskForRepeatingTask(const std::function<BFTaskPtr()>& cycle, std::int64_t count,
+                                        const std::shared_ptr<BFCancellationToken>& token);
   // Animates `view`'s alpha to `to` over `seconds`; completes (null result) when done.
   static BFTaskPtr taskForAnimation(View* view, double to, double seconds);
 

@@ -32,7 +32,7 @@ bool call(sd_bus* bus, const char* destination, const char* path, const char* in
   sd_bus_error failure = SD_BUS_ERROR_NULL;
   int r = sd_bus_message_new_method_call(bus, &message, destination, path, interface, member);
   if (r >= 0 && append) r = append(message);
-  if (r >= 0) r = sd_bus_call(bus, message, 5 * 1000 * 1000, &failure, &reply);
+  if (r >= 0) r = sd_bus_call(bus, message, std::uint64_t{5} * 1000 * 1000, &failure, &reply);
   if (r < 0 && error)
     *error = failure.message ? failure.message : (failure.name ? failure.name : "call failed");
   sd_bus_error_free(&failure);

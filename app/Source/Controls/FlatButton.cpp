@@ -31,7 +31,7 @@ void FlatButton::paintEvent(QPaintEvent*) {
   QColor fill = isDown() ? activeButtonColor_ : buttonColor_;
   QColor text(255, 255, 255);
   if (!isEnabled()) {
-    fill.setAlphaF(fill.alphaF() * 0.4);
+    fill.setAlphaF(static_cast<float>(fill.alphaF() * 0.4));
     text.setAlphaF(0.4);
   }
   QPainterPath path;

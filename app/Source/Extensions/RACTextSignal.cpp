@@ -14,11 +14,11 @@ std::shared_ptr<RACSignal> rac_textSignal(QLineEdit* field) {
     subscriber->sendNext(tw::Value(weak->text().toStdString()));
     // The connections keep the subscriber until it ends (its disposer disconnects them) or the
     // field goes away.
-    std::shared_ptr<RACSubscriber> target = subscriber;
-    auto edited = QObject::connect(weak, &QLineEdit::textEdited, [target](const QString& text) {
-      target->sendNext(tw::Value(text.toStdString()));
+    auto edited = QObject::connect(weak, &QLineEdit::textEdited, [subscriber](const QString& text) {
+      subscriber->sendNext(tw::Value(text.toStdString()));
     });
-    auto gone = QObject::connect(weak, &QObject::destroyed, [target] { target->sendCompleted(); });
+    auto gone =
+        QObject::connect(weak, &QObject::destroyed, [subscriber] { subscriber->sendCompleted(); });
     subscriber->addDisposer([edited, gone] {
       QObject::disconnect(edited);
       QObject::disconnect(gone);

@@ -59,7 +59,8 @@ void DetailViewController::masterListViewModeDidChange(const tw::Notification& n
   if (!colors) return;
   std::vector<QColor> qcolors;
   for (const auto& c : *colors)
-    qcolors.push_back(QColor::fromRgbF(c.red, c.green, c.blue, c.alpha));
+    qcolors.push_back(QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green),
+                                       static_cast<float>(c.blue), static_cast<float>(c.alpha)));
   gradientView()->setColors(std::move(qcolors), true);
 }
 

@@ -9,7 +9,7 @@
 namespace {
 
 QColor blend(const QColor& a, const QColor& b, double t) {
-  auto mix = [t](double x, double y) { return x + (y - x) * t; };
+  auto mix = [t](double x, double y) { return static_cast<float>(x + (y - x) * t); };
   return QColor::fromRgbF(mix(a.redF(), b.redF()), mix(a.greenF(), b.greenF()),
                           mix(a.blueF(), b.blueF()), mix(a.alphaF(), b.alphaF()));
 }
@@ -51,7 +51,7 @@ void GradientBackgroundView::paintEvent(QPaintEvent*) {
       const QColor start = i < from_.size() ? from_[i] : QColor(0, 0, 0, 0);
       color = blend(start, target, progress_);
     }
-    gradient.setColorAt(n == 1 ? 0.0 : static_cast<double>(i) / (n - 1), color);
+    gradient.setColorAt(n == 1 ? 0.0 : static_cast<double>(i) / static_cast<double>(n - 1), color);
   }
   painter.fillRect(rect(), gradient);
 }

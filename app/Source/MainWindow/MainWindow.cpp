@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QWindow>
+#include <cmath>
 
 namespace {
 
@@ -125,7 +126,7 @@ void MainWindow::setNeedsLayout() {
   // The content runs under the title bar (it is transparent), as the window's full-size
   // content asks; the title bar stays on top.
   content_->setGeometry(rect());
-  titleBar_->setGeometry(0, 0, width(), static_cast<int>(barHeight + 0.5));
+  titleBar_->setGeometry(0, 0, width(), static_cast<int>(std::lround(barHeight)));
   titleBar_->raise();
   title_->setGeometry(titleBar_->rect());
 

@@ -13,7 +13,10 @@
 
 namespace {
 
-QColor qColor(const BTColor& c) { return QColor::fromRgbF(c.red, c.green, c.blue, c.alpha); }
+QColor qColor(const BTColor& c) {
+  return QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green),
+                          static_cast<float>(c.blue), static_cast<float>(c.alpha));
+}
 
 QString text(const tw::Value& value) {
   const std::string* s = value.string();

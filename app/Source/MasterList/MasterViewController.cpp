@@ -319,7 +319,9 @@ void MasterViewController::masterListViewModeDidChange(const tw::Notification& n
   const auto colors = BTMasterListViewModeGetGradientColors(mode, 1.0);
   if (!colors || !root_) return;
   std::vector<QColor> qt;
-  for (const auto& c : *colors) qt.push_back(QColor::fromRgbF(c.red, c.green, c.blue, c.alpha));
+  for (const auto& c : *colors)
+    qt.push_back(QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green),
+                                  static_cast<float>(c.blue), static_cast<float>(c.alpha)));
   root_->setColors(std::move(qt), true);
 }
 

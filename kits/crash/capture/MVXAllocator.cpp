@@ -69,6 +69,7 @@ void* MVXAllocatorSafeAllocateFromRegion(MVXAllocatorRegion* region, std::size_t
     }
     if (region->current.compare_exchange_weak(current, current + rounded,
                                               std::memory_order_acq_rel)) {
+      // NOLINTNEXTLINE(performance-no-int-to-ptr): the arena hands its addresses out as pointers
       return reinterpret_cast<void*>(current);
     }
   }
@@ -101,6 +102,7 @@ bool MVXAllocatorProtect(MVXAllocator* allocator) {
     return true;
   }
   allocator->isProtected.store(true);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the arena hands its addresses out as pointers
   return mprotect(reinterpret_cast<void*>(allocator->readonly.start), allocator->readonly.size,
                   PROT_READ) == 0;
 }

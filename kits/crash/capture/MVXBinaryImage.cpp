@@ -73,6 +73,7 @@ void storeNode(const MVXBinaryImageDetails& d, bool load) {
     }
     if (!stored) {
       MVXSDKLOG(3, "WARN  [%s:%d] Error: Unable to track a %s node %p\n",
+                // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                 load ? "loaded" : "unloaded", reinterpret_cast<const void*>(d.node.base));
     }
   }
@@ -109,13 +110,16 @@ void MVXBinaryImageInit() {
   }
   auto queue = MVXContextBinaryImagesQueue();
   if (queue) {
-    queue->async([] {
+    const char* const function = __func__;  // the lambda below logs under this name
+    queue->async([function] {
       const char* path = gMVXContext.readonly->binaryImagesPath;
       if (!MVXUnlinkIfExists(path)) {
-        MVXSDKLOG(3, "WARN  [%s:%d] Unable to reset the binary image log file %s\n", path);
+        MVXSDKLOG_IN(function, 3, "WARN  [%s:%d] Unable to reset the binary image log file %s\n",
+                     path);
       }
       if (!MVXFileInitWithPath(&gMVXContext.writable->binaryImageFile, path, true)) {
-        MVXSDKLOG(3, "WARN  [%s:%d] Error: Unable to open the binary image log file during init\n");
+        MVXSDKLOG_IN(function, 3,
+                     "WARN  [%s:%d] Error: Unable to open the binary image log file during init\n");
       }
     });
   }

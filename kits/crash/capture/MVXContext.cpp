@@ -204,10 +204,11 @@ bool MVXContextInitialize(const MVXContextSettings* settings) {
         MVXContextAppendPathComponent(copy->raw.reportDirectory, "binary_images.mvxrecord");
     MVXBinaryImageInit();
   });
-  group->async(global, [readonly, copy] {
+  const char* const function = __func__;  // the lambdas below log under this name
+  group->async(global, [readonly, copy, function] {
     const MVXContextSettings& s = copy->raw;
     if (readonly->debuggerAttached) {
-      MVXSDKLOG(3, "WARN  [%s:%d] Debugger present - not installing handlers\n");
+      MVXSDKLOG_IN(function, 3, "WARN  [%s:%d] Debugger present - not installing handlers\n");
       return;
     }
     readonly->signal.path = MVXContextAppendPathComponent(s.reportDirectory, "signal.mvxrecord");
@@ -218,10 +219,10 @@ bool MVXContextInitialize(const MVXContextSettings* settings) {
     MVXExceptionInitialize(&readonly->exception, &gMVXContext.writable->customExceptionCount);
   });
   group->async(global, [copy] { recordMetadata(copy->raw); });
-  group->notify(global, [readonly, allocator] {
+  group->notify(global, [readonly, allocator, function] {
     readonly->initialized.store(true, std::memory_order_seq_cst);
     if (!MVXAllocatorProtect(allocator)) {
-      MVXSDKLOG(3, "WARN  [%s:%d] Error: Memory protection failed\n");
+      MVXSDKLOG_IN(function, 3, "WARN  [%s:%d] Error: Memory protection failed\n");
     }
   });
   if (!group->wait(5.0)) {

@@ -90,10 +90,11 @@ void MVXExceptionRecord(int kind, const std::string& name, const std::string& re
     const pid_t thrower = tw::machine::currentThreadId();
     ucontext_t here;
     getcontext(&here);
+    const char* const function = __func__;  // the lambda below logs under this name
     auto write = [&] {
       MVXFile file;
       if (!MVXFileInitWithPath(&file, gMVXContext.readonly->exception.path, false)) {
-        MVXSDKLOG(3, "WARN  [%s:%d] Unable to open exception file\n");
+        MVXSDKLOG_IN(function, 3, "WARN  [%s:%d] Unable to open exception file\n");
         return;
       }
       writeSection(&file, kind, name, reason, frames);

@@ -29,7 +29,7 @@ struct MVXLogArg {
 };
 
 // Bytes the kit log may write after the crash-once gate closed.
-constexpr std::uint64_t kMVXSDKLogCrashCap = 256 * 1024;
+constexpr std::uint64_t kMVXSDKLogCrashCap = std::uint64_t{256} * 1024;
 
 void MVXSDKLogArgs(int level, const char* format, const MVXLogArg* args, std::size_t count);
 // Formats into out (NUL-terminated, cut at size); the length written. For tests and the logger.
@@ -44,3 +44,7 @@ void MVXSDKLog(int level, const char* format, const Args&... args) {
 
 // The writing function and line come first, as every format's "[%s:%d]" expects.
 #define MVXSDKLOG(level, format, ...) MVXSDKLog(level, format, __func__, __LINE__, ##__VA_ARGS__)
+// Inside a lambda __func__ names the call operator: the enclosing function keeps its own name
+// in a local the lambda captures, and the lambda logs with this one.
+#define MVXSDKLOG_IN(function, level, format, ...) \
+  MVXSDKLog(level, format, function, __LINE__, ##__VA_ARGS__)

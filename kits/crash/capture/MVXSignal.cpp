@@ -85,6 +85,7 @@ void MVXSignalInitialize(MVXSignalContext* signal) {
   if (!MVXUnlinkIfExists(signal->path)) {
     MVXSDKLOG(3, "WARN  [%s:%d] Unable to reset the signal log file %s\n", signal->path);
   }
+  const char* const function = __func__;  // the lambda below logs under this name
   MVXSignalEnumerateHandledSignals([&](int index, int number) {
     struct sigaction action {};
     action.sa_sigaction = MVXSignalHandler;
@@ -92,7 +93,8 @@ void MVXSignalInitialize(MVXSignalContext* signal) {
     sigemptyset(&action.sa_mask);
     struct sigaction previous {};
     if (sigaction(number, &action, &previous) != 0) {
-      MVXSDKLOG(3, "WARN  [%s:%d] Unable to install handler for %d (%s)\n", index, strerror(errno));
+      MVXSDKLOG_IN(function, 3, "WARN  [%s:%d] Unable to install handler for %d (%s)\n", index,
+                   strerror(errno));
       return;
     }
     const bool hasHandler = (previous.sa_flags & SA_SIGINFO) != 0
@@ -107,14 +109,15 @@ void MVXSignalInitialize(MVXSignalContext* signal) {
 }
 
 void MVXSignalSafeRemoveHandlers(bool includingAbort) {
+  const char* const function = __func__;  // the lambda below logs under this name
   MVXSignalEnumerateHandledSignals([&](int index, int number) {
     if (number == SIGABRT && !includingAbort) return;
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     if (sigaction(number, &action, nullptr) != 0) {
-      MVXSDKLOG(3, "WARN  [%s:%d] Unable to set default handler for %d (%s)\n", index,
-                strerror(errno));
+      MVXSDKLOG_IN(function, 3, "WARN  [%s:%d] Unable to set default handler for %d (%s)\n", index,
+                   strerror(errno));
     }
   });
 }
@@ -127,11 +130,13 @@ bool MVXSignalSafeInstallPreexistingHandlers(MVXSignalContext* signal) {
     MVXSDKLOG(3, "WARN  [%s:%d] Unable to setup stack %s\n", strerror(errno));
     ok = false;
   }
+  const char* const function = __func__;  // the lambda below logs under this name
   MVXSignalEnumerateHandledSignals([&](int index, int number) {
     const struct sigaction& saved = signal->previous[index];
     if (saved.sa_handler == nullptr) return;
     if (sigaction(number, &saved, nullptr) != 0) {
-      MVXSDKLOG(3, "WARN  [%s:%d] Unable to install handler for %d (%s)\n", index, strerror(errno));
+      MVXSDKLOG_IN(function, 3, "WARN  [%s:%d] Unable to install handler for %d (%s)\n", index,
+                   strerror(errno));
       ok = false;
     }
   });
@@ -244,7 +249,7 @@ bool tw::crash::installThreadAlternateStack() {
     return true;
   }
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::size_t size = 64 * 1024;
+  const std::size_t size = std::size_t{64} * 1024;
   void* mapping =
       mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) return false;

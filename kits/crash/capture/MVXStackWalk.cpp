@@ -10,6 +10,7 @@
 namespace {
 
 bool readMemory(uintptr_t address, void* out, size_t length) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): reads memory at an address it was given
   return MVXReadMemory(reinterpret_cast<const void*>(address), out, length);
 }
 

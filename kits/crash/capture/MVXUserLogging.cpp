@@ -130,6 +130,7 @@ std::optional<MVXKVEntries> MVXUserLoggingGetCompactedKVEntries(const MVXKVStora
   }
   MVXKVEntries entries;
   if (!MVXContextIsInitialized()) return entries;
+  const char* const function = __func__;  // the lambda below logs under this name
   auto take = [&](const char* path, bool compacted) {
     auto sections =
         MVXFileReadSections(path, true, [](const tw::Value& line) -> std::optional<tw::Value> {
@@ -143,9 +144,9 @@ std::optional<MVXKVEntries> MVXUserLoggingGetCompactedKVEntries(const MVXKVStora
       const tw::Value& v = kv["value"];
       const bool hasValue = v.isString() || (!compacted && v.isNull());
       if (!k.isString() || !hasValue || (compacted && v.isNull())) {
-        MVXSDKLOG(4,
-                  compacted
-                      ? "ERROR [%s:%d] compacted key/value contains a nil and must be dropped\n"
+        MVXSDKLOG_IN(
+            function, 4,
+            compacted ? "ERROR [%s:%d] compacted key/value contains a nil and must be dropped\n"
                       : "ERROR [%s:%d] incremental key/value contains a nil and must be dropped\n");
         continue;
       }
@@ -197,11 +198,12 @@ void MVXUserLoggingWriteToABFiles(const MVXABFiles* pair, std::atomic<int>* curr
                                   const MVXFileWriter& writer) {
   if (pair == nullptr || current == nullptr || !writer) return;
   if ((pair->limitBySize ? pair->maxSize : pair->maxEntries) == 0) return;
+  const char* const function = __func__;  // the lambda below logs under this name
   onLoggingQueue([&] {
     MVXFile file;
     const char* path = current->load() == 0 ? pair->pathA : pair->pathB;
     if (!MVXFileInitWithPath(&file, path, true)) {
-      MVXSDKLOG(3, "WARN  [%s:%d] Unable to open log file\n");
+      MVXSDKLOG_IN(function, 3, "WARN  [%s:%d] Unable to open log file\n");
       return;
     }
     writer(&file);

@@ -155,6 +155,7 @@ std::optional<std::string> MVXApplicationExtensionPointIdentifier() {
 
 bool MVXSymbolLookup(std::uintptr_t address, const char** symbol, const char** image) {
   Dl_info info{};
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the loader looks addresses up as pointers
   if (dladdr(reinterpret_cast<void*>(address), &info) == 0) return false;
   *symbol = info.dli_sname;
   *image = info.dli_fname != nullptr ? info.dli_fname : "unknown";

@@ -10,6 +10,7 @@ namespace {
 template <typename T>
 T inPlace(uintptr_t address) {
   T value;
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): reads memory at an address it was given
   std::memcpy(&value, reinterpret_cast<const void*>(address), sizeof(T));
   return value;
 }
@@ -74,7 +75,9 @@ bool MVXCompactUnwindLookupSecondLevelCompressed(MVXCompactUnwindContext* contex
   if (entryCount == 0) return false;
   const uint32_t target = MVXCompactUnwindGetTargetAddress(context, pc);
   const uintptr_t entries = page + entryPageOffset;
-  auto offsetOf = [&](uint32_t index) { return inPlace<uint32_t>(entries + 4 * index) & 0xFFFFFF; };
+  auto offsetOf = [&](uint32_t index) {
+    return inPlace<uint32_t>(entries + uintptr_t{4} * index) & 0xFFFFFF;
+  };
   // The last entry whose offset is at most target.
   uint32_t low = 0, high = entryCount;
   while (high - low > 1) {
@@ -97,13 +100,15 @@ bool MVXCompactUnwindLookupSecondLevelCompressed(MVXCompactUnwindContext* contex
     MVX_UNWIND_LOG("WARN  [%s:%d] PC does not match computed function range\n");
     return false;
   }
-  const uint32_t index = inPlace<uint32_t>(entries + 4 * low) >> 24;
+  const uint32_t index = inPlace<uint32_t>(entries + uintptr_t{4} * low) >> 24;
   const uint32_t commonCount = context->header.commonEncodingsArrayCount;
   if (index < commonCount) {
-    result->encoding = inPlace<uint32_t>(
-        context->unwindInfo + context->header.commonEncodingsArraySectionOffset + 4 * index);
+    result->encoding =
+        inPlace<uint32_t>(context->unwindInfo + context->header.commonEncodingsArraySectionOffset +
+                          uintptr_t{4} * index);
   } else if (index - commonCount < encodingsCount) {
-    result->encoding = inPlace<uint32_t>(page + encodingsPageOffset + 4 * (index - commonCount));
+    result->encoding =
+        inPlace<uint32_t>(page + encodingsPageOffset + uintptr_t{4} * (index - commonCount));
   } else {
     return false;
   }
@@ -144,8 +149,8 @@ bool MVXCompactUnwindLookup(MVXCompactUnwindContext* context, uintptr_t pc,
   const uint64_t target = pc - context->loadAddress;
   const uintptr_t index = context->unwindInfo + header.indexSectionOffset;
   for (uint32_t i = 0; i + 1 < header.indexCount; ++i) {
-    const auto entry = inPlace<MVXCompactUnwindFirstLevelEntry>(index + 12 * i);
-    const uint32_t next = inPlace<uint32_t>(index + 12 * (i + 1));
+    const auto entry = inPlace<MVXCompactUnwindFirstLevelEntry>(index + uintptr_t{12} * i);
+    const uint32_t next = inPlace<uint32_t>(index + uintptr_t{12} * (i + 1));
     if (entry.functionOffset <= target && target < next) {
       context->firstLevelEntry = entry;
       context->nextFunctionOffset = next;
@@ -166,6 +171,7 @@ bool MVXCompactUnwindLookupAndCompute(MVXCompactUnwindContext* context,
   MVXCompactUnwindResult result;
   if (!MVXCompactUnwindLookup(context, pc, &result)) {
     MVX_UNWIND_LOG("INFO  [%s:%d] Unable to lookup compact unwind for pc %p\n",
+                   // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                    reinterpret_cast<void*>(pc));
     return false;
   }
@@ -299,6 +305,7 @@ bool MVXCompactUnwindRestoreRegisters(MVXUnwindContext* unwindContext, uint32_t,
   for (uint32_t i = 0; i < count; ++i, *location += 8) {
     if (registers[i] != 6) {
       MVX_UNWIND_LOG("WARN  [%s:%d] Error: skipping a restore of register %d at %p\n",
+                     // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                      int(registers[i]), reinterpret_cast<void*>(*location));
       continue;
     }
@@ -336,18 +343,21 @@ bool MVXCompactUnwindFrameless(MVXCompactUnwindContext*, const MVXCompactUnwindR
     return false;
   }
   const uintptr_t sp = MVXThreadContextGetStackPointer(&unwindContext->registers);
-  uintptr_t location = sp + stackSize - 8 - 8 * count;
+  uintptr_t location = sp + stackSize - 8 - uintptr_t{8} * count;
   if (!MVXCompactUnwindRestoreRegisters(unwindContext, encoding, registers, count, &location)) {
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: unable to restore registers\n");
     return false;
   }
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
   MVX_UNWIND_LOG("WARN  [%s:%d] SP is %p and we are reading %p\n", reinterpret_cast<void*>(sp),
+                 // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                  reinterpret_cast<void*>(location));
   uint64_t pc = 0;
   if (!MVXUnwindReadMemory(location, &pc, sizeof(pc))) {
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: unable to read memory to set register\n");
     return false;
   }
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
   MVX_UNWIND_LOG("WARN  [%s:%d] Read PC to be %p\n", reinterpret_cast<void*>(pc));
   if (!MVXIsValidPointer(pc)) {
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: computed PC is invalid\n");

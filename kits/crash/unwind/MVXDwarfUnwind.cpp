@@ -11,6 +11,7 @@ constexpr int kRememberDepth = 16;
 template <typename T>
 T readInPlace(uintptr_t* cursor) {
   T value;
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): reads memory at an address it was given
   std::memcpy(&value, reinterpret_cast<const void*>(*cursor), sizeof(T));
   *cursor += sizeof(T);
   return value;
@@ -150,6 +151,7 @@ bool parseCIE(MVXDwarfCIERecord* cie, uintptr_t address, bool resolvePersonality
   cie->dataAlignmentFactor = MVXDwarfReadSLEB128(&cursor);
   cie->returnAddressRegister =
       cie->version == 1 ? MVXDwarfReadU8(&cursor) : MVXDwarfReadULEB128(&cursor);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): reads memory at an address it was given
   const char* augmentation = reinterpret_cast<const char*>(cie->augmentation);
   if (augmentation[0] == 'z') {
     uint64_t dataLength = MVXDwarfReadULEB128(&cursor);
@@ -236,6 +238,7 @@ bool MVXDwarfParseFDERecord(MVXDwarfFDERecord* fde, bool parseCIE, MVXDwarfCIERe
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: Found an invalid address range\n");
     return false;
   }
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): reads the augmentation string where it lies
   if (reinterpret_cast<const char*>(cie->augmentation)[0] == 'z') {
     uint64_t dataLength = MVXDwarfReadULEB128(&cursor);
     cursor += dataLength;
@@ -299,6 +302,7 @@ bool MVXDwarfFindFDE(uintptr_t ehFrameHdr, uintptr_t pc, MVXDwarfCIEFDEPair* pai
     int32_t initialLocation;
     int32_t fde;
   };
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): reads memory at an address it was given
   const auto* table = reinterpret_cast<const Entry*>(cursor);
   const int64_t target = static_cast<int64_t>(pc - ehFrameHdr);
   uintptr_t low = 0, high = count;
@@ -348,6 +352,7 @@ bool MVXDwarfInstructionsEnumerate(MVXDwarfInstructions instructions, const MVXD
   uintptr_t cursor = instructions.data;
   const uintptr_t end = instructions.data + instructions.length;
   MVX_UNWIND_LOG("WARN  [%s:%d] Running instructions from %p to %p\n",
+                 // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                  reinterpret_cast<void*>(cursor), reinterpret_cast<void*>(end));
   if (instructions.length == 0 || pcOffset < 0) return true;
   if (!MVXIsValidPointer(cursor)) return false;
@@ -398,6 +403,7 @@ bool MVXDwarfInstructionsEnumerate(MVXDwarfInstructions instructions, const MVXD
           case 0x01: {
             uintptr_t address =
                 MVXParseAddressWithEncodingAndAdvance(&cursor, cie->pointerEncoding);
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
             MVX_UNWIND_LOG("WARN  [%s:%d] DW_CFA_set_loc %p\n", reinterpret_cast<void*>(address));
             if (address == kMVXDwarfInvalidAddress) return false;
             // The operand is an address; rows count from the function's start.
@@ -954,6 +960,7 @@ bool MVXDwarfExpressionMachineGetResult(const MVXDwarfExpressionMachine* machine
 bool MVXDwarfEvalulateExpression(uintptr_t address, const MVXThreadState64* registers,
                                  uint64_t initialValue, uint64_t* out) {
   MVX_UNWIND_LOG("WARN  [%s:%d] starting at %p with initial value %lx\n",
+                 // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                  reinterpret_cast<void*>(address), (unsigned long)initialValue);
   if (!MVXIsValidPointer(address) || !MVXIsValidPointer(reinterpret_cast<uintptr_t>(out))) {
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: inputs invalid\n");

@@ -52,6 +52,7 @@ thread_local __attribute__((tls_model("initial-exec"))) StackRange tStackRanges[
 bool readRecordedStack(uintptr_t* mappedLow, uintptr_t* mappedHigh, uintptr_t addr, void* out,
                        size_t len) {
   if (addr >= *mappedLow && addr + len <= *mappedHigh) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): reads memory at an address it was given
     std::memcpy(out, reinterpret_cast<const void*>(addr), len);
     return true;
   }
@@ -61,6 +62,7 @@ bool readRecordedStack(uintptr_t* mappedLow, uintptr_t* mappedHigh, uintptr_t ad
     if (syscall(SYS_msync, page, range.high - page, MS_ASYNC) != 0) return false;
     *mappedLow = page;
     *mappedHigh = range.high;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): reads memory at an address it was given
     std::memcpy(out, reinterpret_cast<const void*>(addr), len);
     return true;
   }
@@ -152,6 +154,7 @@ void refreshPid() { gPid.store(getpid(), std::memory_order_relaxed); }
 // The kernel copies, so an unmapped or protected address fails the read instead of faulting.
 bool MVXUnwindDefaultReadMemory(uintptr_t addr, void* out, size_t len) {
   iovec local{out, len};
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): reads memory at an address it was given
   iovec remote{reinterpret_cast<void*>(addr), len};
   pid_t pid = gPid.load(std::memory_order_relaxed);
   if (pid == 0) pid = getpid();
@@ -160,8 +163,10 @@ bool MVXUnwindDefaultReadMemory(uintptr_t addr, void* out, size_t len) {
 
 bool MVXUnwindDefaultFindImage(uintptr_t address, MVXUnwindImage* image) {
   dl_find_object found;
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the loader looks addresses up as pointers
   if (_dl_find_object(reinterpret_cast<void*>(address), &found) != 0) {
     tw::MachOImage macho;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the loader looks addresses up as pointers
     if (!tw::MachOImageList::imageContaining(reinterpret_cast<const void*>(address), &macho)) {
       return false;
     }
@@ -348,8 +353,11 @@ bool MVXUnwindFirstExecutableAddress(uintptr_t from, uintptr_t to, uintptr_t* ou
     if (MVXIsValidPointer(address)) {
       uint64_t word = 0;
       if (!MVXUnwindReadMemory(address, &word, sizeof(word))) return false;
+      // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
       MVX_UNWIND_LOG("DEBUG [%s:%d] Checking address %p => %p\n", reinterpret_cast<void*>(address),
+                     // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                      reinterpret_cast<void*>(word));
+      // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
       MVX_UNWIND_LOG("DEBUG [%s:%d] Checking for executable %p\n", reinterpret_cast<void*>(word));
       if (MVXUnwindAddressIsExecutable(word)) {
         *out = word;
@@ -365,6 +373,7 @@ bool MVXUnwindFramePointerStep(MVXMachineContext64* registers) {
   uint64_t frame[2];
   if (!MVXUnwindReadMemory(fp, frame, sizeof(frame))) {
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: failed to read memory at address %p\n",
+                   // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                    reinterpret_cast<void*>(fp));
     return false;
   }
@@ -397,10 +406,13 @@ namespace {
 bool unwindWithTables(MVXUnwindContext* context, uintptr_t pc) {
   MVXUnwindImage image;
   if (!MVXUnwindFindImage(pc, &image)) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
     MVX_UNWIND_LOG("WARN  [%s:%d] Unable to find binary for %p\n", reinterpret_cast<void*>(pc));
     return false;
   }
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
   MVX_UNWIND_LOG("DEBUG [%s:%d] Binary image for %p at %p\n", reinterpret_cast<void*>(pc),
+                 // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                  reinterpret_cast<void*>(image.loadAddress));
   if (MVXIsValidPointer(image.ehFrameHdr)) {
     MVXUnwindRuleCacheEntry& entry = context->ruleCache[(pc ^ (pc >> 7)) % kMVXUnwindRuleCacheSize];
@@ -410,6 +422,7 @@ bool unwindWithTables(MVXUnwindContext* context, uintptr_t pc) {
     MVXDwarfCIEFDEPair pair;
     if (!MVXDwarfFindFDE(image.ehFrameHdr, pc, &pair, &context->cieCache)) {
       MVX_UNWIND_LOG("INFO  [%s:%d] No call-frame information for %p\n",
+                     // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                      reinterpret_cast<void*>(pc));
       return false;
     }
@@ -423,6 +436,7 @@ bool unwindWithTables(MVXUnwindContext* context, uintptr_t pc) {
   }
   if (!MVXIsValidPointer(image.unwindInfo)) {
     MVX_UNWIND_LOG("INFO  [%s:%d] Binary image at %p has no unwind info\n",
+                   // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                    reinterpret_cast<void*>(image.loadAddress));
     return false;
   }
@@ -505,6 +519,7 @@ bool nextFrame(MVXUnwindContext* context) {
   if (!MVXIsValidPointer(pc)) return false;
   if (!MVXIsValidPointer(sp)) {
     MVX_UNWIND_LOG("WARN  [%s:%d] Error: SP (%p) isn't a valid pointer\n",
+                   // NOLINTNEXTLINE(performance-no-int-to-ptr): logs an address as a pointer
                    reinterpret_cast<void*>(sp));
     return false;
   }

@@ -18,7 +18,7 @@ struct MVXThreadState64 {
   uint64_t rip, rflags, cs, fs, gs;
 };
 
-static_assert(sizeof(MVXThreadState64) == 21 * 8);
+static_assert(sizeof(MVXThreadState64) == std::size_t{21} * 8);
 
 struct MVXExceptionState64 {
   uint16_t trapno;

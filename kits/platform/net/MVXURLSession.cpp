@@ -71,7 +71,7 @@ long urlErrorCodeForCurl(CURLcode code) {
   }
 }
 
-std::string trim(std::string s) {
+std::string trim(const std::string& s) {
   const auto first = s.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return {};
   const auto last = s.find_last_not_of(" \t\r\n");
@@ -366,7 +366,7 @@ int onVerify(X509_STORE_CTX* ctx, void* user) {
   auto future = answer->promise.get_future();
   t->session->deliver([session = t->session, delegate, challenge, answer]() mutable {
     tw::ChallengeCompletionHandler handler = [answer](tw::URLSessionAuthChallengeDisposition d,
-                                                      std::shared_ptr<tw::URLCredential> c) {
+                                                      const std::shared_ptr<tw::URLCredential>& c) {
       using D = tw::URLSessionAuthChallengeDisposition;
       answer->answer(d == D::UseCredential && !c ? D::CancelAuthenticationChallenge : d);
     };
@@ -431,7 +431,7 @@ void MVXURLSessionDelegate::URLSessionDidReceiveChallenge(
 // --------------------------------------------------------------------------------------------
 // Tasks
 
-MVXURLSessionTask::MVXURLSessionTask(Kind kind, std::shared_ptr<MVXURLSession> session,
+MVXURLSessionTask::MVXURLSessionTask(Kind kind, const std::shared_ptr<MVXURLSession>& session,
                                      tw::URLRequest request)
     : kind_(kind),
       identifier_(gNextTaskIdentifier++),
@@ -721,7 +721,9 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
   // The request's headers go out as given; the body's length is always curl's exact count.
   for (const auto& [name, value] : request.headers) {
     if (strcasecmp(name.c_str(), "Content-Length") == 0) continue;
-    const std::string line = value.empty() ? name + ";" : name + ": " + value;
+    std::string line = name;
+    line += value.empty() ? ";" : ": ";
+    line += value;
     t.headers = curl_slist_append(t.headers, line.c_str());
   }
   t.headers = curl_slist_append(t.headers, "Expect:");
@@ -749,8 +751,9 @@ void MVXURLSession::deliver(std::function<void()> block) {
   delegateQueue_->addOperationWithBlock(std::move(block));
 }
 
-void MVXURLSession::completeTask(const std::shared_ptr<MVXURLSessionTask>& task, tw::ErrorPtr error,
-                                 tw::Data data, std::optional<std::filesystem::path> file) {
+void MVXURLSession::completeTask(const std::shared_ptr<MVXURLSessionTask>& task,
+                                 const tw::ErrorPtr& error, tw::Data data,
+                                 std::optional<std::filesystem::path> file) {
   std::optional<tw::URLResponse> response;
   {
     std::lock_guard<std::mutex> lock(task->mutex_);

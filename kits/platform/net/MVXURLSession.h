@@ -114,7 +114,8 @@ class MVXURLSessionTask : public std::enable_shared_from_this<MVXURLSessionTask>
 
  protected:
   friend class MVXURLSession;
-  MVXURLSessionTask(Kind kind, std::shared_ptr<MVXURLSession> session, tw::URLRequest request);
+  MVXURLSessionTask(Kind kind, const std::shared_ptr<MVXURLSession>& session,
+                    tw::URLRequest request);
 
   const Kind kind_;
   const std::uint64_t identifier_;
@@ -218,7 +219,7 @@ class MVXURLSession : public std::enable_shared_from_this<MVXURLSession> {
   void cancelTask(const std::shared_ptr<MVXURLSessionTask>& task);
   void removeTaskFromSet(const std::shared_ptr<MVXURLSessionTask>& task);
   // Runs on the worker when a transfer ends (or at once for a task that never started).
-  void completeTask(const std::shared_ptr<MVXURLSessionTask>& task, tw::ErrorPtr error,
+  void completeTask(const std::shared_ptr<MVXURLSessionTask>& task, const tw::ErrorPtr& error,
                     tw::Data data, std::optional<std::filesystem::path> file);
 
   std::weak_ptr<MVXURLSessionDelegate> delegate_;

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::size_t kFileChunk = 256 * 1024;
+constexpr std::size_t kFileChunk = std::size_t{256} * 1024;
 
 std::string describe(const tw::Value& value) {
   if (const auto* s = value.string()) return *s;

@@ -87,7 +87,7 @@ void TSYNetworkClient::handleAttempt(const tw::URLRequest& request,
                                      tw::Block retry) {
   const tw::URLResponse* head = response ? &*response : nullptr;
   TSYNetworkResponseHandler::handleCompletedResponse(
-      head, request, transportError, [&](bool shouldRetry, tw::ErrorPtr error) {
+      head, request, transportError, [&](bool shouldRetry, const tw::ErrorPtr& error) {
         if (!shouldRetry) {
           report(error);
         } else if (tries >= retryLimit) {
@@ -126,7 +126,7 @@ void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
                    tw::ErrorPtr error) {
         self->handleAttempt(
             request, response, error, retryLimit, tries,
-            [&](tw::ErrorPtr outcome) {
+            [&](const tw::ErrorPtr& outcome) {
               if (!handler) return;
               if (retriesUsedUp(outcome)) {
                 handler(std::nullopt, std::nullopt, outcome);
@@ -162,10 +162,10 @@ void TSYNetworkClient::startDownloadTaskWithRequest(const tw::URLRequest& reques
   auto task = session_->downloadTaskWithRequest(
       request, [self, request, retryLimit, tries, handler](
                    const std::optional<std::filesystem::path>& location,
-                   const std::optional<tw::URLResponse>& response, tw::ErrorPtr error) {
+                   const std::optional<tw::URLResponse>& response, const tw::ErrorPtr& error) {
         self->handleAttempt(
             request, response, error, retryLimit, tries,
-            [&](tw::ErrorPtr outcome) {
+            [&](const tw::ErrorPtr& outcome) {
               if (!handler) return;
               if (retriesUsedUp(outcome)) {
                 handler(std::nullopt, std::nullopt, outcome);

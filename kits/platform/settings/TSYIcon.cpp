@@ -37,7 +37,7 @@ TSYIcon::TSYIcon(tw::Data data, std::string dataHash, TSYIconSize size, bool pre
       size_(size),
       prerendered_(prerendered) {}
 
-TSYIcon::TSYIcon(tw::Data data, TSYIconSize size, bool prerendered)
+TSYIcon::TSYIcon(const tw::Data& data, TSYIconSize size, bool prerendered)
     : TSYIcon(data, TSYSHA1HexStringForData(data), size, prerendered) {}
 
 std::shared_ptr<TSYIcon> TSYIcon::initWithImage(const tw::Data& image) {

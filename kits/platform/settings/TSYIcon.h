@@ -20,7 +20,7 @@ class TSYIcon {
  public:
   TSYIcon(tw::Data data, std::string dataHash, TSYIconSize size, bool prerendered);
   // The hash is the SHA-1 of the data, 40 lowercase hexadecimal characters.
-  TSYIcon(tw::Data data, TSYIconSize size, bool prerendered = true);
+  TSYIcon(const tw::Data& data, TSYIconSize size, bool prerendered = true);
   // An image file's bytes: PNG only, its size read from the image header. Anything that is not a
   // whole PNG header gives null (no icon).
   static std::shared_ptr<TSYIcon> initWithImage(const tw::Data& image);

@@ -95,7 +95,7 @@ void TSYOnboardingOperation::beginAppConfigure() {
   auto self = std::static_pointer_cast<TSYOnboardingOperation>(shared_from_this());
   client->startDataTaskWithRequest(
       request, shouldCreate_ ? 10 : 1,
-      [self](const auto&, const auto&, tw::ErrorPtr error) { self->complete(error); });
+      [self](const auto&, const auto&, const tw::ErrorPtr& error) { self->complete(error); });
 }
 
 void TSYOnboardingOperation::complete(const tw::ErrorPtr& error) {

@@ -83,11 +83,17 @@ std::string multipart(const std::string& boundary,
                       const std::vector<std::tuple<std::string, std::string, std::string>>& parts) {
   std::string body;
   for (const auto& [name, filename, content] : parts) {
-    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
+    body += "--";
+    body += boundary;
+    body += "\r\nContent-Disposition: form-data; name=\"";
+    body += name;
+    body += "\"";
     if (!filename.empty()) body += "; filename=\"" + filename + "\"";
-    body += "\r\nContent-Type: " +
-            std::string(filename.empty() ? "text/plain" : "application/octet-stream") + "\r\n\r\n" +
-            content + "\r\n";
+    body += "\r\nContent-Type: ";
+    body += filename.empty() ? "text/plain" : "application/octet-stream";
+    body += "\r\n\r\n";
+    body += content;
+    body += "\r\n";
   }
   return body + "--" + boundary + "--\r\n";
 }

@@ -141,6 +141,7 @@ TEST_F(KitDefaults, ManyThreadsSettingAndSynchronisingLeaveTheNewestValuesOnDisk
   auto store = std::make_shared<MVXUserDefaults>();
   constexpr int kThreads = 8, kRounds = 60;
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([store, t] {
       for (int i = 0; i < kRounds; ++i) {

@@ -108,7 +108,7 @@ class FakeService {
       while (!stop_) {
         const int r = sd_bus_process(bus_, nullptr);
         if (r < 0) break;
-        if (r == 0) sd_bus_wait(bus_, 50 * 1000);
+        if (r == 0) sd_bus_wait(bus_, std::uint64_t{50} * 1000);
       }
     });
   }
@@ -193,7 +193,7 @@ TEST(SystemEventTest, SleepGoesToLogin1AndTheRestToTheSessionManagerWhenOneAnswe
 
 TEST(WorkspaceTest, PanelStartFolderAndQuitTerminatesOnlyTheFirstOwnProcess) {
   tw::test::TempDir dir;
-  const auto root = dir.path();
+  const auto& root = dir.path();
   std::filesystem::create_directories(root / "Docs");
   std::ofstream(root / "Docs" / "note.txt") << "x";
   std::filesystem::create_directories(root / "Apps" / "Thing.app");

@@ -78,7 +78,7 @@ class UpdaterDelegateTest : public ::testing::Test {
   // What the settings screen does: set, announce the key, let the main queue deliver.
   void change(const char* key, bool value) {
     general().setValueForKey(tw::Value(value), key);
-    general().notifySettingsChangedWithKeys({key});
+    general().notifySettingsChangedWithKeys(std::vector<std::string>{std::string(key)});
     drain();
   }
   BTGeneralBundleSettingsImpl& general() { return *settings_->generalBundle(); }

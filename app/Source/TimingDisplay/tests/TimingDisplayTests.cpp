@@ -195,7 +195,7 @@ TEST_F(TimingDisplayTest, DigitsHaveOneAdvanceAndTicksRepaintAtMostOncePerFrame)
     view->setTimingValue(3725.1 + i * 0.001 * 1000);
     QCoreApplication::processEvents();
   }
-  const double seconds = clock.elapsed() / 1000.0;
+  const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
   settle();
   EXPECT_LE(view->frameCount() - frames, seconds * 62 + 2);
   EXPECT_GE(view->frameCount() - frames, 3) << "the display keeps moving";

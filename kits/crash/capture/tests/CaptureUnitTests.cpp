@@ -179,6 +179,7 @@ TEST(Allocator, HandsOutAlignedDisjointBlocksFallsBackWhenFullAndProtects) {
   ASSERT_NE(allocator, nullptr);
   std::vector<std::uintptr_t> blocks[4];
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 40; ++i) {

@@ -69,6 +69,7 @@ std::vector<json> readRecords(const fs::path& path) {
 
 std::vector<std::string> sectionNames(const std::vector<json>& lines) {
   std::vector<std::string> names;
+  names.reserve(lines.size());
   for (const auto& l : lines) names.push_back(l.begin().key());
   return names;
 }
@@ -389,7 +390,7 @@ std::map<std::string, std::vector<std::string>> debuggerTopFrames() {
       inTopGroup = true;
       continue;
     }
-    if (line.rfind("#", 0) != 0 || thread.empty()) continue;
+    if (line.rfind('#', 0) != 0 || thread.empty()) continue;
     // "#0  0x... in name (...) at ..." starts a frame; "#1  name (...) at ..." without an
     // address is a function inlined at the same pc.
     std::string rest = line.substr(line.find(' ') + 2);

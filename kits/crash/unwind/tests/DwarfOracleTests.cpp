@@ -138,7 +138,12 @@ std::string compareRow(const MVXDwarfState& state, const Row& row) {
     auto it = row.rules.find(reg);
     const std::string want = it == row.rules.end() ? "u" : normalise(it->second);
     const std::string have = describeRule(state.registers[reg]);
-    if (have != want) differences += " r" + std::to_string(reg) + " " + have + " != " + want;
+    if (have != want) {
+      differences += " r" + std::to_string(reg) + " ";
+      differences += have;
+      differences += " != ";
+      differences += want;
+    }
   }
   return differences;
 }
@@ -200,7 +205,7 @@ void checkEveryFDE(const void* addressInImage) {
           difference = " evaluation failed one byte before";
         } else {
           difference = compareRow(state, rows[i - 1]);
-          if (!difference.empty()) difference = " one byte before:" + difference;
+          if (!difference.empty()) difference.insert(0, " one byte before:");
         }
       }
       ++checkedRows;

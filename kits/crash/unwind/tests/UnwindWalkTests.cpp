@@ -80,6 +80,7 @@ void onSegv(int, siginfo_t*, void* ucontext) {
 
 int crashingCompare(const void* a, const void* b) {
   const int left = *static_cast<const int*>(a);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the test reaches an address on purpose
   if (left == 7) return *reinterpret_cast<volatile int*>(gBadAddress);
   return left - *static_cast<const int*>(b);
 }
@@ -96,6 +97,7 @@ __attribute__((noinline)) void sortAndCrash(std::vector<uintptr_t>* callers) {
 
 bool inLibc(uintptr_t pc) {
   Dl_info info;
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the test reaches an address on purpose
   return dladdr(reinterpret_cast<void*>(pc), &info) && info.dli_fname &&
          std::strstr(info.dli_fname, "libc.so") != nullptr;
 }

@@ -32,7 +32,7 @@ std::vector<std::vector<uint8_t>> seeds() {
   std::error_code ec;
   for (const auto& e : std::filesystem::recursive_directory_iterator(machoFixtures(), ec)) {
     if (!e.is_regular_file() || e.path().extension() == ".json" || e.path().extension() == ".c" ||
-        e.path().extension() == ".plist" || e.file_size() > 128 * 1024) {
+        e.path().extension() == ".plist" || e.file_size() > std::uintmax_t{128} * 1024) {
       continue;
     }
     out.push_back(tw::test::readBytes(e.path()));
@@ -101,13 +101,16 @@ void mutate(std::vector<uint8_t>& b, std::mt19937_64& rng) {
         break;
       case 4: {
         size_t at = pick(limit), len = std::min<size_t>(1 + pick(64), b.size() - at);
-        std::vector<uint8_t> chunk(b.begin() + at, b.begin() + at + len);
-        b.insert(b.begin() + pick(limit), chunk.begin(), chunk.end());
+        const auto from = b.begin() + static_cast<std::ptrdiff_t>(at);
+        std::vector<uint8_t> chunk(from, from + static_cast<std::ptrdiff_t>(len));
+        b.insert(b.begin() + static_cast<std::ptrdiff_t>(pick(limit)), chunk.begin(), chunk.end());
         break;
       }
       default: {
         size_t at = pick(limit);
-        b.erase(b.begin() + at, b.begin() + at + std::min<size_t>(1 + pick(64), b.size() - at));
+        const size_t len = std::min<size_t>(1 + pick(64), b.size() - at);
+        b.erase(b.begin() + static_cast<std::ptrdiff_t>(at),
+                b.begin() + static_cast<std::ptrdiff_t>(at + len));
         break;
       }
     }

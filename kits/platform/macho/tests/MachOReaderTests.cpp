@@ -295,7 +295,7 @@ TEST(MachOReader, LoadCommandsWithLyingSizesEndTheWalkOrAreNotDelivered) {
 
 TEST(MachOReader, FatRecordsThatLieAreBoundedByTheFile) {
   auto thin = image64({command(LC_UUID, 24, std::vector<uint8_t>(16, 0xab))});
-  auto fatWith = [&](std::vector<std::array<uint32_t, 3>> records, uint32_t count) {
+  auto fatWith = [&](const std::vector<std::array<uint32_t, 3>>& records, uint32_t count) {
     std::vector<uint8_t> fat;
     putBig32(fat, FAT_MAGIC);
     putBig32(fat, count);

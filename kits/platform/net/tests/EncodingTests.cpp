@@ -59,10 +59,10 @@ TEST(MultipartEncoder, EmptyBodyIsHeaderAndFooterAndLengthMatches) {
 TEST(MultipartEncoder, PartsParseBackWithAnIndependentParser) {
   tw::test::TempDir dir;
   auto file = dir.path() / "report.bin";
-  std::string big(300 * 1024, 'x');  // spans several read chunks
+  std::string big(std::size_t{300} * 1024, 'x');  // spans several read chunks
   big[1000] = '\0';
   std::ofstream(file, std::ios::binary) << big;
-  std::ofstream(dir.path() / "empty.bin");
+  { std::ofstream empty(dir.path() / "empty.bin"); }
 
   tw::URLRequest request;
   ASSERT_TRUE(TSYMultipartMimeStreamEncoder::populateRequest(request, [&](auto& e) {
@@ -145,11 +145,11 @@ tw::URLResponse reply(long status, tw::HeaderList headers = {}) {
 
 std::pair<bool, tw::ErrorPtr> classify(const tw::URLResponse* response,
                                        const tw::URLRequest& request = {},
-                                       tw::ErrorPtr transport = nullptr) {
+                                       const tw::ErrorPtr& transport = nullptr) {
   std::pair<bool, tw::ErrorPtr> out;
   int calls = 0;
   TSYNetworkResponseHandler::handleCompletedResponse(response, request, transport,
-                                                     [&](bool retry, tw::ErrorPtr error) {
+                                                     [&](bool retry, const tw::ErrorPtr& error) {
                                                        ++calls;
                                                        out = {retry, error};
                                                      });

@@ -48,13 +48,14 @@ class Completion {
  public:
   MVXURLSession::DataCompletion data() {
     return [this](const tw::Data& d, const std::optional<tw::URLResponse>& r, tw::ErrorPtr e) {
-      record(Outcome{d, r, e, std::nullopt, false, 0});
+      record(Outcome{d, r, std::move(e), std::nullopt, false, 0});
     };
   }
   MVXURLSession::DownloadCompletion download() {
     return [this](const std::optional<std::filesystem::path>& f,
                   const std::optional<tw::URLResponse>& r, tw::ErrorPtr e) {
-      record(Outcome{{}, r, e, f, f && std::filesystem::exists(*f), 0});
+      const bool exists = f && std::filesystem::exists(*f);
+      record(Outcome{{}, r, std::move(e), f, exists, 0});
     };
   }
   Outcome wait(double seconds = 10) {
@@ -75,8 +76,8 @@ class Completion {
 };
 
 std::shared_ptr<MVXURLSession> makeSession(
-    std::shared_ptr<MVXURLSessionDelegate> delegate = nullptr,
-    std::function<void(MVXURLSessionConfiguration&)> configure = {}) {
+    const std::shared_ptr<MVXURLSessionDelegate>& delegate = nullptr,
+    const std::function<void(MVXURLSessionConfiguration&)>& configure = {}) {
   auto configuration = MVXURLSessionConfiguration::defaultSessionConfiguration();
   if (configure) configure(*configuration);
   return MVXURLSession::sessionWithConfiguration(configuration, delegate, nullptr);
@@ -175,7 +176,7 @@ TEST(URLSession, DownloadFileLivesForTheHandlerOnly) {
 TEST(URLSession, FailuresMapToURLErrorsAndCompleteOnce) {
   KitService service(false);
   auto session = makeSession();
-  auto run = [&](tw::URLRequest request) {
+  auto run = [&](const tw::URLRequest& request) {
     Completion done;
     auto task = session->dataTaskWithRequest(request, done.data());
     task->resume();

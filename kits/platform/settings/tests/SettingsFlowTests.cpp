@@ -298,8 +298,8 @@ TEST(AppIcon, TheApplicationsOwnIconIsFoundAndDamagedImagesGiveNone) {
 
   tw::Data wide = pngHeader(1025, 1024);
   EXPECT_FALSE(TSYIcon::initWithImage(wide)->isWithinMaxSurfaceArea());
-  for (tw::Data bad : {tw::Data{}, tw::Data(wide.begin(), wide.begin() + 20), pngHeader(0, 5),
-                       tw::Data(40, 'x')}) {
+  for (const tw::Data& bad : {tw::Data{}, tw::Data(wide.begin(), wide.begin() + 20),
+                              pngHeader(0, 5), tw::Data(40, 'x')}) {
     EXPECT_FALSE(TSYIcon::initWithImage(bad));
   }
   wide[12] = 'X';  // a first chunk that is not the header
