@@ -10,24 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "app/Source/Application/CoreAssembly_macOS.h"
+#include "app/tests/e2e/TickwellEndToEndFixture.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
 #include "core/Source/Model/BTFlashScreenAction.h"
@@ -37,121 +23,14 @@
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "platform/desktop/tests/integration/FakeNotificationServer.h"
-#include "platform/desktop/tests/integration/PrivateSessionBus.h"
-#include "platform/inject/TyphoonComponentFactory.h"
-#include "platform/testsupport/TestSupport.h"
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 namespace {
 
-bool onPath(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+using namespace tw::test::e2e;
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-template <class F>
-bool waitFor(F&& done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (done()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return done();
-}
-
-class ActionEditorEndToEndTest : public ::testing::Test {
+class ActionEditorEndToEndTest : public TickwellEndToEndTest {
  protected:
-  void SetUp() override {
-    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
-      if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed";
-    if (!bus_.ok()) GTEST_SKIP() << "no private message bus: " << bus_.failure();
-    runtime_ = xdg_.root() / "runtime";
-    fs::create_directories(runtime_);
-    ::chmod(runtime_.c_str(), 0700);
-
-    const fs::path xvfbLog = xdg_.root() / "xvfb.log";
-    xvfb_ = tw::test::spawnProcess(
-        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-        xvfbLog.string());
-    ASSERT_GT(xvfb_, 0);
-    std::string number;
-    waitFor(
-        [&] {
-          std::istringstream lines(readFile(xvfbLog));
-          std::string line;
-          while (std::getline(lines, line))
-            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
-              number = line;
-              return true;
-            }
-          return false;
-        },
-        15s);
-    ASSERT_FALSE(number.empty()) << "Xvfb gave no display: " << readFile(xvfbLog);
-    display_ = ":" + number;
-    ASSERT_TRUE(tw::test::waitForSocket("/tmp/.X11-unix/X" + number, xvfb_, 10.0));
-    const auto env = environment();
-    wm_ = tw::test::spawnProcess({"openbox"}, (xdg_.root() / "openbox.log").string(), &env);
-    ASSERT_GT(wm_, 0);
-    ASSERT_TRUE(waitFor(
-        [&] {
-          return std::system(("DISPLAY=" + display_ +
-                              " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null"
-                              " | grep -q 'window id'")
-                                 .c_str()) == 0;
-        },
-        30s))
-        << "openbox did not start";
-  }
-
-  void TearDown() override {
-    for (pid_t pid : {app_, wm_, xvfb_})
-      if (pid > 0) tw::test::stopProcess(pid);
-  }
-
-  std::vector<std::string> environment() const {
-    std::vector<std::string> env = {
-        "DISPLAY=" + display_,
-        "HOME=" + xdg_.root().string(),
-        "XDG_RUNTIME_DIR=" + runtime_.string(),
-        "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(),
-        "QT_QPA_PLATFORM=xcb",
-        "LANG=C.UTF-8",
-        "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"),
-    };
-    for (const char* var : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
-      env.push_back(std::string(var) + "=" + getenv(var));
-    return env;
-  }
-
-  fs::path log() const { return xdg_.root() / "tickwell.log"; }
-
-  std::vector<std::string> xdotool(const std::string& arguments) const {
-    const std::string command = "DISPLAY=" + display_ + " xdotool " + arguments + " 2>/dev/null";
-    std::vector<std::string> lines;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, pipe)) {
-        std::string line(buffer);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-      }
-      ::pclose(pipe);
-    }
-    return lines;
-  }
-
-  std::vector<std::string> visibleWindows() const {
-    return xdotool("search --onlyvisible --pid " + std::to_string(app_));
-  }
+  std::vector<std::string> visibleWindows() const { return visibleWindowsOf(app_); }
 
   // "WIDTH" and "HEIGHT" (and X, Y) of a window.
   std::map<std::string, int> geometry(const std::string& window) const {
@@ -185,12 +64,6 @@ class ActionEditorEndToEndTest : public ::testing::Test {
         10s);
     return editor;
   }
-
-  tw::test::ScopedXdg xdg_;
-  tw::test::PrivateSessionBus bus_;
-  fs::path runtime_;
-  std::string display_;
-  pid_t xvfb_ = -1, wm_ = -1, app_ = -1;
 };
 
 TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTimerFinishes) {
