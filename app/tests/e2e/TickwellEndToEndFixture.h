@@ -95,9 +95,11 @@ class TickwellEndToEndTest : public ::testing::Test {
     std::string number;
     waitFor(
         [&] {
+          // Only a whole line counts: a number read before its newline may be cut short ("1"
+          // of "12") and name another server's display.
           std::istringstream lines(readFile(xvfbLog));
           std::string line;
-          while (std::getline(lines, line))
+          while (std::getline(lines, line) && !lines.eof())
             if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
               number = line;
               return true;
