@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/tests/e2e/TickwellEndToEndFixture.h"
 #include <algorithm>
+#include "app/tests/e2e/TickwellEndToEndFixture.h"
 
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
