@@ -222,12 +222,14 @@ void ActionsListViewController::dataObjectListEmpty() { setEmptyContentViewHidde
 void ActionsListViewController::dataObjectListNotEmpty() { setEmptyContentViewHidden(true, true); }
 
 void ActionsListViewController::dataObjectInserted(std::int64_t index) {
-  tableView_->insertRow(static_cast<int>(index));
+  tableView_->insertRow(static_cast<int>(index),
+                        tw::ui::TableRowAnimationFade | tw::ui::TableRowAnimationSlideDown);
   syncSelection();
 }
 
 void ActionsListViewController::dataObjectDeleted(std::int64_t index) {
-  tableView_->removeRow(static_cast<int>(index));
+  tableView_->removeRow(static_cast<int>(index),
+                        tw::ui::TableRowAnimationFade | tw::ui::TableRowAnimationSlideUp);
   syncSelection();
 }
 
