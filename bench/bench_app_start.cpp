@@ -104,7 +104,7 @@ fs::path binDir() { return fs::canonical("/proc/self/exe").parent_path(); }
 
 // A home with a store of `timers` timers of which `running` run.
 fs::path makeHome(const std::string& name, int timers, int running) {
-  const fs::path home = session().root.path() / name;
+  fs::path home = session().root.path() / name;
   for (const char* sub : {"data", "config", "cache", "state", "runtime"})
     fs::create_directories(home / sub);
   ::chmod((home / "runtime").c_str(), 0700);

@@ -49,7 +49,8 @@ void BM_PlainPathFills(benchmark::State& state) {
     for (const auto& s : tw::background::shapes()) {
       const auto& g = tw::background::gradients()[s.gradient];
       QLinearGradient lg(QPointF(s.from.x, s.from.y), QPointF(s.to.x, s.to.y));
-      double a = levels[g.startLevel], b = levels[g.endLevel];
+      const auto a = static_cast<float>(levels[g.startLevel]);
+      const auto b = static_cast<float>(levels[g.endLevel]);
       lg.setColorAt(0, QColor::fromRgbF(a, a, a));
       lg.setColorAt(1, QColor::fromRgbF(b, b, b));
       QPainterPath path;

@@ -31,7 +31,7 @@ constexpr int kRunMs = 2000;
 double cpuSeconds() {
   timespec ts;
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 QApplication& app() {
@@ -71,7 +71,8 @@ double run(int intervalMs, const std::function<void(double)>& tick) {
   timer.setTimerType(Qt::PreciseTimer);
   QElapsedTimer clock;
   clock.start();
-  QObject::connect(&timer, &QTimer::timeout, [&] { tick(clock.elapsed() / 1000.0); });
+  QObject::connect(&timer, &QTimer::timeout,
+                   [&] { tick(static_cast<double>(clock.elapsed()) / 1000.0); });
   QEventLoop loop;
   QTimer::singleShot(kRunMs, &loop, &QEventLoop::quit);
   const double before = cpuSeconds();

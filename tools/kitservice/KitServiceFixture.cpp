@@ -85,6 +85,7 @@ KitService::KitService(bool tls, const std::string& apiKey) : tls_(tls) {
                 {"--cert", (dir / "server.pem").string(), "--key", (dir / "server.key").string()});
   }
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = -1;

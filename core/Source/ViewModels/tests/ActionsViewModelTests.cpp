@@ -268,6 +268,7 @@ TEST_F(ActionsTest, KindsOfferedFollowTheTimeObjectAndTheActionKind) {
     return item;
   });
   std::vector<std::string> titles;
+  titles.reserve(menu.size());
   for (const auto& item : menu) titles.push_back(item.separator ? "-" : item.title);
   EXPECT_EQ(titles, (std::vector<std::string>{"BTDisplayAlertAction", "BTCustomMessageAction",
                                               "BTFlashScreenAction", "-", "BTLinkTimeObjectAction",
