@@ -91,6 +91,7 @@ void BM_EventQueueAppends(benchmark::State& state) {
 // The same lines the kit writes, appended through stdio's buffer to one file.
 void BM_RawBufferedAppendsBaseline(benchmark::State& state) {
   std::vector<std::string> lines;
+  lines.reserve(kEventsPerRun);
   for (int i = 0; i < kEventsPerRun; ++i)
     lines.push_back(*ORVWriteEventOperation::generateFormattedLogLineWithEvent(
                         ORVCustomEvent("bench_event", attributes())) +

@@ -7,7 +7,7 @@
 #   tools/lint.sh              # both
 #   tools/lint.sh format       # clang-format only
 #   tools/lint.sh tidy         # clang-tidy only
-#   tools/lint.sh tidy kits/crash app/Source   # clang-tidy over those folders only
+#   tools/lint.sh tidy kits/crash app/Source/Foo.cpp   # clang-tidy over those folders/files only
 #
 # LINT_JOBS sets clang-tidy's parallelism (default: the number of processors). The compilation
 # database is made by configuring the default preset when it is missing.
@@ -47,7 +47,7 @@ if [[ "$what" == all || "$what" == tidy ]]; then
   # The database is GCC's: clang does not know GCC-only warning flags and pragmas
   # (-Wmaybe-uninitialized), which are right for the compiler that builds the tree.
   run-clang-tidy -p build/default -j "$jobs" -quiet -extra-arg=-Wno-unknown-warning-option \
-    "^$root/$scope/.*\.(cpp|cc)$" || status=1
+    "^$root/$scope(/.*\.(cpp|cc))?$" || status=1
 fi
 
 if ((status)); then

@@ -98,7 +98,7 @@ void ORVNetworkRetryHandler::handleCompletedRequest(
   }
   if (timer->retryCount() <= maxRetries) {
     timer->executeBlockAfterNextInterval(
-        [completion = std::move(completion), handlerError] { completion(true, handlerError); });
+        [completion, handlerError] { completion(true, handlerError); });
     return;
   }
   retryTimerMap_.erase(identifier);

@@ -225,8 +225,8 @@ void Morvex::setDelegate(std::shared_ptr<MorvexDelegate> delegate) {
     // process, as the application's delegate always was.
     static std::vector<std::shared_ptr<MorvexDelegate>> retired;
     if (delegate_) retired.push_back(delegate_);
-    delegate_ = delegate;
     crashDelegate_.store(delegate.get());
+    delegate_ = std::move(delegate);
   }
   if (isMorvexStarted()) {
     tw::log(
@@ -402,7 +402,7 @@ void Morvex::reportingControllerDidDetectReportForLastExecution(
   std::shared_ptr<MVXCrashReport> wrapped =
       prefetched ? prefetched : std::make_shared<MVXReport>(report);
   if (d->implements("morvexDidDetectReportForLastExecution:completionHandler:")) {
-    d->morvexDidDetectReportForLastExecution(wrapped, std::move(completion));
+    d->morvexDidDetectReportForLastExecution(wrapped, completion);
   } else {
     completion(true);
   }

@@ -38,8 +38,12 @@ class LoopbackFeed {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd_, 4);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd_, 4) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
     socklen_t length = sizeof address;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
@@ -47,9 +51,11 @@ class LoopbackFeed {
   }
   ~LoopbackFeed() {
     stopping_ = true;
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    thread_.join();
+    if (fd_ >= 0) {
+      ::shutdown(fd_, SHUT_RDWR);
+      ::close(fd_);
+    }
+    if (thread_.joinable()) thread_.join();
   }
   std::string url(const std::string& path = "/feed.json") const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
