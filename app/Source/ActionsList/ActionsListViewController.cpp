@@ -191,19 +191,7 @@ void ActionsListViewController::removeActionObject() {
 void ActionsListViewController::setEmptyContentViewHidden(bool hidden, bool animated) {
   if (!emptyContentView_) return;
   emptyAlpha_ = hidden ? 0.0 : 1.0;
-  auto* effect = qobject_cast<QGraphicsOpacityEffect*>(emptyContentView_->graphicsEffect());
-  if (!effect) {
-    effect = new QGraphicsOpacityEffect(emptyContentView_);
-    emptyContentView_->setGraphicsEffect(effect);
-  }
-  if (!animated || !emptyContentView_->isVisible()) {
-    effect->setOpacity(emptyAlpha_);
-    return;
-  }
-  auto* animation = new QPropertyAnimation(effect, "opacity", effect);
-  animation->setDuration(kAnimationMs);
-  animation->setEndValue(emptyAlpha_);
-  animation->start(QAbstractAnimation::DeleteWhenStopped);
+  tw::app::setViewAlpha(emptyContentView_, emptyAlpha_, animated, kAnimationMs);
 }
 
 void ActionsListViewController::syncSelection() {

@@ -1,8 +1,10 @@
 #include "app/Source/Extensions/ViewExtensions.h"
 
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QLayout>
 #include <QPainter>
+#include <QPropertyAnimation>
 
 #include "platform/ui/Animation.h"
 
@@ -66,6 +68,22 @@ QImage imageRepresentation(QWidget* view, const std::optional<QColor>& backgroun
   view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
   painter.end();
   return image;
+}
+
+void setViewAlpha(QWidget* view, double alpha, bool animated, int durationMs) {
+  auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
+  if (!effect) {
+    effect = new QGraphicsOpacityEffect(view);
+    view->setGraphicsEffect(effect);
+  }
+  if (!animated || !view->isVisible()) {
+    effect->setOpacity(alpha);
+    return;
+  }
+  auto* animation = new QPropertyAnimation(effect, "opacity", effect);
+  animation->setDuration(durationMs);
+  animation->setEndValue(alpha);
+  animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 }  // namespace tw::app

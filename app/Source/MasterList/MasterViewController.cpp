@@ -344,19 +344,7 @@ void MasterViewController::updateEmptyContentView() {
 
 void MasterViewController::setEmptyContentViewHidden(bool hidden, bool animated) {
   emptyAlpha_ = hidden ? 0.0 : 1.0;
-  auto* effect = qobject_cast<QGraphicsOpacityEffect*>(emptyContentView_->graphicsEffect());
-  if (!effect) {
-    effect = new QGraphicsOpacityEffect(emptyContentView_);
-    emptyContentView_->setGraphicsEffect(effect);
-  }
-  if (!animated || !emptyContentView_->isVisible()) {
-    effect->setOpacity(emptyAlpha_);
-    return;
-  }
-  auto* animation = new QPropertyAnimation(effect, "opacity", effect);
-  animation->setDuration(kAnimationMs);
-  animation->setEndValue(emptyAlpha_);
-  animation->start(QAbstractAnimation::DeleteWhenStopped);
+  tw::app::setViewAlpha(emptyContentView_, emptyAlpha_, animated, kAnimationMs);
 }
 
 void MasterViewController::dataObjectsLoaded(const tw::Array&) {
