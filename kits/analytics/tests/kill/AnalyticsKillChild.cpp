@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
@@ -29,6 +30,11 @@ int main(int argc, char** argv) {
   auto controller = ORVOrisethController::create(std::make_shared<ORVMetadata>(std::move(fields)),
                                                  root, false, settings);
   controller->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
+  // Tells the test that the start-up is over, so that its kills can fall among the log calls
+  // however slowly a loaded machine starts processes (a line with a space is no event name).
+  constexpr std::string_view kReady = "started up\n";
+  if (::write(STDOUT_FILENO, kReady.data(), kReady.size()) != static_cast<ssize_t>(kReady.size()))
+    return 3;
 
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<int> pause(0, 1500);
