@@ -69,6 +69,10 @@ void ORVUploader::setLowPowerUploadTimeout(double seconds) {
 }
 
 std::shared_ptr<MVXURLSession> ORVUploader::session() {
+  // The power daemon's changes are not watched (that would keep a connection and a thread for
+  // the life of the process); the state is read when a session is wanted, which is the only
+  // moment it matters, and a change is treated as powerStageChanged would be.
+  if (session_ && lowPowerProvider_ && lowPowerMode() != sessionLowPower_) session_.reset();
   if (session_) return session_;
   std::shared_ptr<MVXURLSessionConfiguration> configuration;
   if (supportsBackgroundRequests())
@@ -76,6 +80,7 @@ std::shared_ptr<MVXURLSession> ORVUploader::session() {
         "io.oriseth.background-session");
   if (!configuration) configuration = MVXURLSessionConfiguration::defaultSessionConfiguration();
   bool lowPower = lowPowerMode();
+  sessionLowPower_ = lowPower;
   configuration->allowsCellularAccess = !lowPower;
   configuration->timeoutIntervalForResource =
       lowPower ? lowPowerUploadTimeout_ : defaultUploadTimeout_;

@@ -91,6 +91,7 @@ class ORVUploader : public MVXURLSessionDelegate, public std::enable_shared_from
   double defaultUploadTimeout_ = 3600.0;
   double lowPowerUploadTimeout_ = 21600.0;
   std::function<bool()> lowPowerProvider_;
+  bool sessionLowPower_ = false;  // the power mode session_ was built for
   // Unique names with a task started and not yet finished for good, so that a second start
   // queued before the first task exists is refused as well.
   std::set<std::string> inFlight_;

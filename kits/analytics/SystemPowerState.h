@@ -3,7 +3,7 @@
 // the power daemon (upower) on the system bus: "battery" while the machine runs on battery,
 // "ac" otherwise, "unknown" when there is no bus or no daemon (or it does not answer in time).
 // The uploader counts "battery" as its low-power mode; the state is read afresh each time the
-// uploader builds a session, so a change takes effect with the next session. Stateless; any
+// uploader wants its session, and a change replaces the session. Stateless; any
 // thread; each read opens its own connection and may block for up to the time-out.
 #include <string>
 

@@ -92,8 +92,7 @@ TEST(AnalyticsPowerState, ReadFromThePowerDaemonOnTheSystemBus) {
     FakePowerDaemon daemon(bus.address(), true);
     ASSERT_TRUE(daemon.ok());
     EXPECT_EQ(SystemPowerState::current(), "battery");
-    // A change of state reaches the uploader with its next session.
-    uploader->powerStageChanged();
+    // A change of state reaches the uploader when it next wants its session.
     auto configuration = sessionConfiguration(*uploader);
     EXPECT_EQ(configuration->timeoutIntervalForResource, 3600);
     EXPECT_FALSE(configuration->allowsCellularAccess);
