@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -16,6 +18,9 @@ namespace {
 constexpr char kMetadata = 'M';
 constexpr char kEntry = '+';
 constexpr char kDone = '-';
+// A journal with nothing outstanding is cut back once it holds this much; cutting it after every
+// event would cost a truncation per event.
+constexpr std::size_t kRestartSize = 64 * 1024;
 }  // namespace
 
 std::unique_ptr<EventJournal> EventJournal::create(const std::filesystem::path& path,
@@ -46,10 +51,25 @@ bool EventJournal::append(const std::string& text) {
   std::size_t left = text.size();
   while (left > 0) {
     ssize_t n = ::write(fd_, p, left);
-    if (n <= 0) return false;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // A torn line would swallow the next one's start: cut it back.
+      if (left != text.size() && ::ftruncate(fd_, static_cast<off_t>(size_)) != 0) return false;
+      return false;
+    }
     p += n;
     left -= static_cast<std::size_t>(n);
   }
+  size_ += text.size();
+  return true;
+}
+
+bool EventJournal::restartIfIdle() {
+  if (outstanding_ > 0 || size_ < kRestartSize) return false;
+  if (::ftruncate(fd_, 0) != 0) return false;
+  // The metadata line comes back.
+  size_ = 0;
+  append(header_);
   return true;
 }
 
@@ -70,12 +90,23 @@ bool EventJournal::record(const std::string& identifier, const std::string& line
 void EventJournal::done(const std::string& identifier) {
   std::lock_guard lock(mutex_);
   if (outstanding_ > 0) --outstanding_;
-  // Nothing outstanding: start over, so the journal stays small. The metadata line comes back.
-  if (outstanding_ == 0 && ::ftruncate(fd_, 0) == 0) {
-    append(header_);
-    return;
-  }
+  // Nothing outstanding: start over, so the journal stays small.
+  if (restartIfIdle()) return;
   append(std::string(1, kDone) + identifier + "\n");
+}
+
+void EventJournal::done(const std::vector<std::string>& identifiers) {
+  if (identifiers.empty()) return;
+  std::string text;
+  for (const auto& identifier : identifiers) {
+    text.push_back(kDone);
+    text += identifier;
+    text.push_back('\n');
+  }
+  std::lock_guard lock(mutex_);
+  outstanding_ -= std::min(outstanding_, identifiers.size());
+  if (restartIfIdle()) return;
+  append(text);
 }
 
 EventJournal::Contents EventJournal::read(const std::filesystem::path& path) {

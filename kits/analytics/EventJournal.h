@@ -37,6 +37,8 @@ class EventJournal {
   // Appends the entry with one write; false when it could not be written.
   bool record(const std::string& identifier, const std::string& line);
   void done(const std::string& identifier);
+  // Done marks for a run of entries, with one write.
+  void done(const std::vector<std::string>& identifiers);
   const std::filesystem::path& path() const { return path_; }
 
   // Reads a journal left by another run. A torn last line is ignored.
@@ -45,12 +47,16 @@ class EventJournal {
  private:
   EventJournal(std::filesystem::path path, int fd, std::string header);
   bool append(const std::string& text);
+  // With the mutex held: true when the journal was started over (nothing outstanding, and it
+  // has grown enough for that to be worth a truncation).
+  bool restartIfIdle();
 
   std::filesystem::path path_;
   int fd_;
   std::string header_;
   std::mutex mutex_;
   std::size_t outstanding_ = 0;
+  std::size_t size_ = 0;  // the file's length
 };
 
 }  // namespace tw

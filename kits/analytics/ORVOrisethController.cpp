@@ -186,6 +186,8 @@ fs::path ORVOrisethController::generateNewLogPath() {
 
 void ORVOrisethController::initializeSettingsIfNeededWithTessalySettings(
     std::optional<tw::Dictionary> settings) {
+  // Events logged from here on meet the settings.
+  closeEventRun();
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
   eventQueue_->addOperationWithBlock([this, weak, settings = std::move(settings)] {
     auto self = weak.lock();
@@ -263,45 +265,83 @@ std::shared_ptr<ORVWriteEventOperation> ORVOrisethController::makeWrite(
 }
 
 void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) {
-  auto activity = ORVActivityOperation::operationByStartingActivityName("io.oriseth.RecordEvent",
-                                                                        kRecordOptions);
   // The line goes to the journal before the call returns, so that a kill cannot lose it.
   std::optional<std::string> line;
   if (journal_) {
     line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(*event);
     if (line && !journal_->record(event->identifier(), *line)) line.reset();
   }
+  std::shared_ptr<EventRun> started;
+  {
+    std::lock_guard lock(eventRunMutex_);
+    if (!openEventRun_) started = openEventRun_ = std::make_shared<EventRun>();
+    openEventRun_->events.push_back({event, std::move(line)});
+  }
+  // Only the first event of a run wakes the queue; the others join it while it waits or runs.
+  if (!started) return;
+  // Nothing reads the activity before the operation below is queued.
+  started->activity = ORVActivityOperation::operationByStartingActivityName(
+      "io.oriseth.RecordEvent", kRecordOptions);
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
-  // The activity ends with the event's write, or with this block when it writes nothing. It is
-  // ended there rather than queued behind the write: a queued operation waiting on work added
-  // after it is walked past by every scheduling pass of the queue, which a burst makes quadratic.
-  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity, line] {
+  eventQueue_->addOperationWithBlock([this, weak, run = std::move(started)] {
     auto self = weak.lock();
-    if (!self) {
-      activity->main();
-      return;
+    if (self) {
+      std::vector<PendingEvent> events;
+      {
+        std::lock_guard lock(eventRunMutex_);
+        events.swap(run->events);
+        if (openEventRun_ == run) openEventRun_.reset();
+      }
+      writeEventRun(events);
     }
-    if (!shouldLogEvent() || isDiscarded(*event)) {
-      if (line) journal_->done(event->identifier());
-      activity->main();
-      return;
-    }
-    logEventToEmberlyn(*event);
+    run->activity->main();
+  });
+}
+
+void ORVOrisethController::closeEventRun() {
+  std::lock_guard lock(eventRunMutex_);
+  openEventRun_.reset();
+}
+
+void ORVOrisethController::writeEventRun(std::vector<PendingEvent>& events) {
+  std::vector<std::string> done;
+  done.reserve(events.size());
+  for (auto& pending : events) {
+    const ORVEvent& event = *pending.event;
+    auto& line = pending.journalledLine;
+    // Its done mark follows the append below, whatever became of the event.
+    if (line) done.push_back(event.identifier());
+    if (!shouldLogEvent() || isDiscarded(event)) continue;
+    logEventToEmberlyn(event);
+    if (!line) line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(event);
+    currentLogHasScheduledWrite_ = true;
     // The size tested is the file's before this event's line; the line goes to the file that is
     // current now, which a rotation retires with the line as its last.
-    bool rotate = shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush();
-    auto write = makeWrite(event, metadata_, activity, line);
+    bool open = appender_.target(currentLogURL_);
+    std::int64_t size = open ? appender_.length() : ORVFileUtils::fileSizeAtURL(currentLogURL_);
+    bool rotate = size > settings_->maximumPayloadSize() || event.triggersFlush();
+    if (open && line) {
+      // A new file, or one left empty by a failed append, starts with the metadata line; a line
+      // that cannot be made writes nothing.
+      if (size > 0) {
+        appender_.add(*line);
+      } else if (auto metadataLine = ORVWriteEventOperation::generateFormattedLogLineWithMetdata(
+                     *metadata_, event.timestamp())) {
+        appender_.add(*metadataLine);
+        appender_.add(*line);
+      }
+    }
     if (rotate) rotateAndSubmitCurrentLog();
-    // Run here, at the end of the block, rather than queued after it: nothing of the kit could
-    // run in between but other events' blocks, and one operation per event keeps bursts cheap.
-    write->start();
-  });
-  eventQueue_->addOperation(block);
+  }
+  appender_.close();
+  if (journal_) journal_->done(done);
 }
 
 void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& event) {
   auto activity = ORVActivityOperation::operationByStartingActivityName(
       "io.oriseth.RecordCrashEvent", kRecordOptions);
+  // Events logged from here on are written after the crash event's file is set aside.
+  closeEventRun();
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
   auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity] {
     auto self = weak.lock();
@@ -324,6 +364,8 @@ void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& e
 }
 
 void ORVOrisethController::rotateAndSubmitCurrentLog() {
+  // The retired file's lines are out before anything else touches it.
+  appender_.close();
   auto activity = ORVActivityOperation::operationByStartingActivityName(
       "io.oriseth.RotateAndSubmit", kRotateOptions);
   fs::path old = currentLogURL_;
