@@ -4,7 +4,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "kits/analytics/ORVLogRotation.h"
 #include "kits/analytics/ORVLogger.h"
@@ -276,6 +278,7 @@ void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) 
     std::lock_guard lock(eventRunMutex_);
     if (!openEventRun_) started = openEventRun_ = std::make_shared<EventRun>();
     openEventRun_->events.push_back({event, std::move(line)});
+    openEventRun_->hasEvents.store(true, std::memory_order_release);
   }
   // Only the first event of a run wakes the queue; the others join it while it waits or runs.
   if (!started) return;
@@ -284,18 +287,47 @@ void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) 
       "io.oriseth.RecordEvent", kRecordOptions);
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
   eventQueue_->addOperationWithBlock([this, weak, run = std::move(started)] {
-    auto self = weak.lock();
-    if (self) {
-      std::vector<PendingEvent> events;
-      {
-        std::lock_guard lock(eventRunMutex_);
-        events.swap(run->events);
-        if (openEventRun_ == run) openEventRun_.reset();
-      }
-      writeEventRun(events);
-    }
+    if (auto self = weak.lock()) drainEventRun(*run);
     run->activity->main();
   });
+}
+
+void ORVOrisethController::drainEventRun(EventRun& run) {
+  using std::chrono::steady_clock;
+  // A burst of log calls would otherwise wake the queue once per call: after the events at hand
+  // the run stays open a little while for more. It ends for good after a while, so that other
+  // work of the queue (rotations, uploads) is not held up by a steady stream.
+  constexpr auto kLinger = std::chrono::microseconds(100);
+  constexpr auto kLongest = std::chrono::milliseconds(5);
+  auto now = steady_clock::now();
+  const auto end = now + kLongest;
+  auto idleUntil = now + kLinger;
+  std::vector<PendingEvent> events;
+  std::vector<std::string> done;
+  for (;;) {
+    bool last = false;
+    {
+      std::lock_guard lock(eventRunMutex_);
+      events.swap(run.events);
+      run.hasEvents.store(false, std::memory_order_relaxed);
+      now = steady_clock::now();
+      if (!events.empty()) idleUntil = now + kLinger;
+      // Once closed here (or by work queued behind it), later events start a run of their own.
+      last = now >= end || now >= idleUntil || openEventRun_.get() != &run;
+      if (last && openEventRun_.get() == &run) openEventRun_.reset();
+    }
+    writeEvents(events, done);
+    events.clear();
+    if (last) break;
+    while (!run.hasEvents.load(std::memory_order_acquire)) {
+      now = steady_clock::now();
+      if (now >= end || now >= idleUntil) break;
+      std::this_thread::yield();
+    }
+  }
+  // The done marks follow the lines into the log file.
+  appender_.close();
+  if (journal_) journal_->done(done);
 }
 
 void ORVOrisethController::closeEventRun() {
@@ -303,9 +335,8 @@ void ORVOrisethController::closeEventRun() {
   openEventRun_.reset();
 }
 
-void ORVOrisethController::writeEventRun(std::vector<PendingEvent>& events) {
-  std::vector<std::string> done;
-  done.reserve(events.size());
+void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events,
+                                       std::vector<std::string>& done) {
   for (auto& pending : events) {
     const ORVEvent& event = *pending.event;
     auto& line = pending.journalledLine;
@@ -333,8 +364,6 @@ void ORVOrisethController::writeEventRun(std::vector<PendingEvent>& events) {
     }
     if (rotate) rotateAndSubmitCurrentLog();
   }
-  appender_.close();
-  if (journal_) journal_->done(done);
 }
 
 void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& event) {

@@ -8,6 +8,7 @@
 // the controller in between (settings, a crash event) closes the run, so order is kept. While it
 // lives it holds an exclusive advisory lock on the analytics folder; without the lock (another
 // process has it) it records nothing and leaves the files alone.
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -107,12 +108,18 @@ class ORVOrisethController : public ORVUploaderDelegate,
   };
   // Events logged in a row, written by one operation of the event queue.
   struct EventRun {
-    std::vector<PendingEvent> events;
+    std::vector<PendingEvent> events;  // under eventRunMutex_
+    // Set when an event joins; lets the queue wait for more without taking the mutex.
+    std::atomic<bool> hasEvents{false};
     std::shared_ptr<ORVActivityOperation> activity;
   };
   // Ends the open run, so that events logged from now on are written after what comes next.
   void closeEventRun();
-  void writeEventRun(std::vector<PendingEvent>& events);
+  // Writes the run's events as they come, then ends the run (event queue).
+  void drainEventRun(EventRun& run);
+  // Appends the events' lines to the current log file, rotating as the sizes say; the
+  // identifiers of the journalled ones are added to `done`.
+  void writeEvents(std::vector<PendingEvent>& events, std::vector<std::string>& done);
   // The crash event's write into the current log file; its caller runs it at the end of its
   // block.
   std::shared_ptr<ORVWriteEventOperation> makeWrite(
