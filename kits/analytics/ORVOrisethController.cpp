@@ -4,8 +4,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "kits/analytics/ORVLogRotation.h"
@@ -274,11 +277,20 @@ void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) 
     if (line && !journal_->record(event->identifier(), *line)) line.reset();
   }
   std::shared_ptr<EventRun> started;
+  // A few written events are freed here for each one handed over, so that the log calls'
+  // allocations find memory of their own thread.
+  constexpr std::size_t kFreedPerCall = 4;
+  std::array<PendingEvent, kFreedPerCall> freed;
   {
     std::lock_guard lock(eventRunMutex_);
     if (!openEventRun_) started = openEventRun_ = std::make_shared<EventRun>();
     openEventRun_->events.push_back({event, std::move(line)});
     openEventRun_->hasEvents.store(true, std::memory_order_release);
+    for (auto& slot : freed) {
+      if (writtenEvents_.empty()) break;
+      slot = std::move(writtenEvents_.back());
+      writtenEvents_.pop_back();
+    }
   }
   // Only the first event of a run wakes the queue; the others join it while it waits or runs.
   if (!started) return;
@@ -304,20 +316,23 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
   auto idleUntil = now + kLinger;
   std::vector<PendingEvent> events;
   std::vector<std::string> done;
+  bool paused = false;
   for (;;) {
     bool last = false;
     {
       std::lock_guard lock(eventRunMutex_);
+      std::move(events.begin(), events.end(), std::back_inserter(writtenEvents_));
+      events.clear();
       events.swap(run.events);
       run.hasEvents.store(false, std::memory_order_relaxed);
       now = steady_clock::now();
       if (!events.empty()) idleUntil = now + kLinger;
       // Once closed here (or by work queued behind it), later events start a run of their own.
-      last = now >= end || now >= idleUntil || openEventRun_.get() != &run;
+      paused = now >= idleUntil;
+      last = now >= end || paused || openEventRun_.get() != &run;
       if (last && openEventRun_.get() == &run) openEventRun_.reset();
     }
     writeEvents(events, done);
-    events.clear();
     if (last) break;
     while (!run.hasEvents.load(std::memory_order_acquire)) {
       now = steady_clock::now();
@@ -328,6 +343,15 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
   // The done marks follow the lines into the log file.
   appender_.close();
   if (journal_) journal_->done(done);
+  // When the log calls have paused, the written events are freed here; while they keep on,
+  // they take them back, up to a bound.
+  constexpr std::size_t kMostWrittenEventsKept = 4096;
+  std::vector<PendingEvent> written;
+  {
+    std::lock_guard lock(eventRunMutex_);
+    std::move(events.begin(), events.end(), std::back_inserter(writtenEvents_));
+    if (paused || writtenEvents_.size() > kMostWrittenEventsKept) written.swap(writtenEvents_);
+  }
 }
 
 void ORVOrisethController::closeEventRun() {

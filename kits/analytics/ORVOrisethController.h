@@ -27,6 +27,7 @@
 #include "kits/analytics/ORVTimer.h"
 #include "kits/analytics/ORVUploader.h"
 #include "kits/analytics/ORVWriteEventOperation.h"
+#include "kits/analytics/SpinLock.h"
 #include "platform/foundation/OperationQueue.h"
 
 class ORVOrisethController : public ORVUploaderDelegate,
@@ -150,9 +151,12 @@ class ORVOrisethController : public ORVUploaderDelegate,
   std::set<std::filesystem::path> logsOfThisRun_;
   // This run's journal; null without the folder (or when it could not be made).
   std::shared_ptr<tw::EventJournal> journal_;
-  // The run new events join; null when the next event starts one. Any thread, under the mutex.
-  std::mutex eventRunMutex_;
+  // The run new events join; null when the next event starts one. Any thread, under the lock.
+  tw::SpinLock eventRunMutex_;
   std::shared_ptr<EventRun> openEventRun_;
+  // Written events, handed back to the log calls to be freed there (under the lock): freed on
+  // the queue, each would take the allocator's lock that the log calls' allocations need.
+  std::vector<PendingEvent> writtenEvents_;
   // The current log file's writer (event queue).
   tw::EventLogAppender appender_;
 };
