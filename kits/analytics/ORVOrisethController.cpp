@@ -85,18 +85,37 @@ void ORVOrisethController::recoverJournals() {
     std::ifstream in(log, std::ios::binary);
     logged.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  auto isLogged = [&logged](const std::string& identifier) {
+    return logged.find("\"eventId\":\"" + identifier + "\"") != std::string::npos;
+  };
+  auto millisecondsOf = [](const std::string& line) {
+    return std::strtoull(line.substr(0, line.find('\t')).c_str(), nullptr, 10);
+  };
+  // A leftover like any other: the start-up pass below sends it.
+  auto writeLeftover = [this](const std::string& text) {
+    auto path = rootEventDirectory_ / (tw::makeUUIDString() + ".log");
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    bool written =
+        fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) ::close(fd);
+    if (!written) {
+      // Kept for the next start; a cut file would be sent as it stands.
+      std::error_code ec;
+      fs::remove(path, ec);
+    }
+    return written;
+  };
   for (const auto& file :
        ORVFileUtils::allFilesInDirectory(journalDirectoryForRootDirectory(root_))) {
     if (journal_ && file == journal_->path()) continue;
     auto contents = tw::EventJournal::read(file);
     std::string text;
     for (const auto& entry : contents.pending) {
-      if (logged.find("\"eventId\":\"" + entry.identifier + "\"") != std::string::npos) continue;
+      if (isLogged(entry.identifier)) continue;
       if (text.empty()) {
         // The metadata line carries the run's metadata and the first event's time.
-        std::string ms = entry.line.substr(0, entry.line.find('\t'));
         tw::Dictionary metadata = contents.metadata.value_or(tw::Dictionary{});
-        std::uint64_t millis = std::strtoull(ms.c_str(), nullptr, 10);
+        std::uint64_t millis = millisecondsOf(entry.line);
         metadata["started_at"] = tw::Value(static_cast<unsigned long long>(millis / 1000));
         auto line = ORVWriteEventOperation::logLineWithTimestamp(
             tw::Date{static_cast<double>(millis) / 1000.0}, "metadata", metadata);
@@ -104,23 +123,25 @@ void ORVOrisethController::recoverJournals() {
       }
       text += entry.line + "\n";
     }
-    if (!text.empty()) {
-      // A leftover like any other: the start-up pass below sends it.
-      auto path = rootEventDirectory_ / (tw::makeUUIDString() + ".log");
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      bool written =
-          fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-      if (fd >= 0) ::close(fd);
-      if (!written) {
-        // Kept for the next start; a cut file would be sent as it stands.
-        std::error_code ec;
-        fs::remove(path, ec);
-        ORVLogger::sharedLogger().log("Unable to recover events of %@.", file.string());
-        continue;
-      }
-      ORVLogger::sharedLogger().log("Recovered %@ events of an earlier run.",
-                                    static_cast<unsigned long long>(contents.pending.size()));
+    bool recovered = text.empty() || writeLeftover(text);
+    // The previous run's crash travels alone, under the metadata of the run that crashed (none
+    // when the kill came before that was known, as for an unreadable crash metadata file).
+    for (const auto& entry : contents.pendingCrashes) {
+      if (!recovered || isLogged(entry.identifier)) continue;
+      std::uint64_t millis = millisecondsOf(entry.line);
+      auto line = ORVWriteEventOperation::logLineWithTimestamp(
+          tw::Date{static_cast<double>(millis) / 1000.0}, "metadata",
+          contents.previousMetadata.value_or(tw::Dictionary{}));
+      recovered = writeLeftover(*line + "\n" + entry.line + "\n");
     }
+    if (!recovered) {
+      ORVLogger::sharedLogger().log("Unable to recover events of %@.", file.string());
+      continue;
+    }
+    if (!contents.pending.empty() || !contents.pendingCrashes.empty())
+      ORVLogger::sharedLogger().log("Recovered %@ events of an earlier run.",
+                                    static_cast<unsigned long long>(
+                                        contents.pending.size() + contents.pendingCrashes.size()));
     std::error_code ec;
     fs::remove(file, ec);
   }
@@ -140,6 +161,9 @@ void ORVOrisethController::startUp(bool isFirstInstall, std::optional<tw::Dictio
       ORVRotateCrashMetadataOperation rotate(crashMetadataPathForRootDirectory(root_), metadata_);
       rotate.main();
       previousExecutionMetadata_ = rotate.crashMetadata();
+      // A crash event recorded in the journal and not yet written needs it after a kill.
+      if (journal_)
+        journal_->setPreviousMetadata(previousExecutionMetadata_->rawMetadataDictionary());
       recoverJournals();
     } else {
       previousExecutionMetadata_ = std::make_shared<ORVCrashMetadata>(tw::Dictionary{});
@@ -393,10 +417,16 @@ void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events,
 void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& event) {
   auto activity = ORVActivityOperation::operationByStartingActivityName(
       "io.oriseth.RecordCrashEvent", kRecordOptions);
+  // Journalled like any event, so that a kill right after the call cannot lose it.
+  std::optional<std::string> line;
+  if (journal_) {
+    line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(*event);
+    if (line && !journal_->recordCrash(event->identifier(), *line)) line.reset();
+  }
   // Events logged from here on are written after the crash event's file is set aside.
   closeEventRun();
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
-  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity] {
+  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity, line] {
     auto self = weak.lock();
     if (!self) {
       activity->main();
@@ -404,12 +434,13 @@ void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& e
     }
     ORVLogger::sharedLogger().log("Attempting to log %@", event->name());
     if (!shouldLogEvent() || isDiscarded(*event)) {
+      if (line) journal_->done(event->identifier());
       activity->main();
       return;
     }
     // A write already scheduled for the current file decides, not whether it exists yet.
     if (currentLogHasScheduledWrite_ || fs::exists(currentLogURL_)) rotateAndSubmitCurrentLog();
-    auto write = makeWrite(event, previousExecutionMetadata_, activity);
+    auto write = makeWrite(event, previousExecutionMetadata_, activity, line);
     rotateAndSubmitCurrentLog();
     write->start();
   });

@@ -122,7 +122,7 @@ class ORVOrisethController : public ORVUploaderDelegate,
   // identifiers of the journalled ones are added to `done`.
   void writeEvents(std::vector<PendingEvent>& events, std::vector<std::string>& done);
   // The crash event's write into the current log file; its caller runs it at the end of its
-  // block.
+  // block. `journalledLine`: the event's line when it was journalled (a done mark follows).
   std::shared_ptr<ORVWriteEventOperation> makeWrite(
       const std::shared_ptr<const ORVEvent>& event,
       std::shared_ptr<const ORVMetadataSerializable> metadata,
