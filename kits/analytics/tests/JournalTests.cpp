@@ -50,5 +50,37 @@ TEST(AnalyticsJournal, PendingEntriesSurviveAndDoneOnesDoNot) {
   EXPECT_FALSE(EventJournal::create(dir.path() / "missing" / "x.journal", Dictionary{}));
 }
 
+// A journal that starts over keeps its metadata and the previous run's, and none of the lines
+// it had before come back, however many there were.
+TEST(AnalyticsJournal, StartingOverHidesEveryEarlierLine) {
+  TempDir dir;
+  auto path = dir.path() / "run.journal";
+  auto journal = EventJournal::create(path, Dictionary{{"api_key", "k"}});
+  ASSERT_TRUE(journal);
+  journal->setPreviousMetadata(Dictionary{{"api_key", "before"}});
+  std::vector<std::string> ids;
+  std::string line = "1\tcustom\t2\t{}" + std::string(200, ' ');
+  for (int i = 0; i < 2000; ++i) {  // past the first mapping's size: it grows on the way
+    ids.push_back("id" + std::to_string(i));
+    ASSERT_TRUE(journal->record(ids.back(), line));
+  }
+  ASSERT_TRUE(journal->recordCrash("crash", "2\tapp_crashed\t2\t{}"));
+  EXPECT_EQ(EventJournal::read(path).pending.size(), 2000u);
+  journal->done(ids);
+  journal->done("crash");
+  EXPECT_TRUE(EventJournal::read(path).pending.empty());
+  ASSERT_TRUE(journal->record("late", "3\tcustom\t2\t{}"));
+  auto contents = EventJournal::read(path);
+  ASSERT_EQ(contents.pending.size(), 1u);
+  EXPECT_EQ(contents.pending[0].identifier, "late");
+  EXPECT_TRUE(contents.pendingCrashes.empty());
+  ASSERT_TRUE(contents.metadata && contents.previousMetadata);
+  EXPECT_EQ((*contents.previousMetadata)["api_key"], Value("before"));
+  // Left for the next run, cut to its lines.
+  journal.reset();
+  EXPECT_EQ(EventJournal::read(path).pending.size(), 1u);
+  EXPECT_LT(std::filesystem::file_size(path), 4096u);
+}
+
 }  // namespace
 }  // namespace tw::test
