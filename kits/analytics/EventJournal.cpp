@@ -23,10 +23,10 @@ constexpr char kPreviousMetadata = 'P';
 constexpr char kEntry = '+';
 constexpr char kCrash = 'C';
 constexpr char kDone = '-';
-constexpr std::size_t kInitialCapacity = 256 * 1024;
+constexpr std::size_t kInitialCapacity = std::size_t{256} * 1024;
 // A journal with nothing outstanding starts over once it holds this much, rather than after every
 // event.
-constexpr std::size_t kRestartSize = 64 * 1024;
+constexpr std::size_t kRestartSize = std::size_t{64} * 1024;
 }  // namespace
 
 std::unique_ptr<EventJournal> EventJournal::create(const std::filesystem::path& path,
