@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
@@ -161,6 +162,38 @@ TEST_F(AnalyticsController, ThePreviousRunsCrashTravelsAloneUnderThatRunsMetadat
   ASSERT_EQ(launchFile.size(), 2u);
   EXPECT_NE(launchFile[0].find("\"api_key\":\"key-1\""), std::string::npos);
   EXPECT_NE(launchFile[1].find("\tapp_launched\t"), std::string::npos);
+}
+
+// Log calls from several threads at once, while the queue writes them in runs: each event is in
+// the file once, and the journal holds nothing outstanding afterwards.
+TEST_F(AnalyticsController, EventsFromManyThreadsAreWrittenOnceEach) {
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false,
+                                        settings(Dictionary{{"max_byte_size_per_file", 1 << 30}}));
+  constexpr int kThreads = 4, kEach = 500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&c, t] {
+      for (int i = 0; i < kEach; ++i) {
+        c->logEvent(std::make_shared<ORVCustomEvent>(
+            "t" + std::to_string(t) + "-" + std::to_string(i), std::nullopt));
+        if (i % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  drain(c);
+  auto logs = ORVFileUtils::filesWithExtension("log", root_.path() / "events");
+  ASSERT_EQ(logs.size(), 1u);
+  std::map<std::string, int> seen;
+  for (const auto& line : linesOf(*logs.begin())) {
+    auto at = line.find("\"custom_type\":\"");
+    if (at != std::string::npos) ++seen[line.substr(at + 15, line.find('"', at + 15) - at - 15)];
+  }
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kEach));
+  for (const auto& [name, n] : seen) EXPECT_EQ(n, 1) << name;
+  auto journals = ORVFileUtils::allFilesInDirectory(
+      ORVOrisethController::journalDirectoryForRootDirectory(root_.path()));
+  ASSERT_EQ(journals.size(), 1u);
+  EXPECT_TRUE(EventJournal::read(*journals.begin()).pending.empty());
 }
 
 // A run killed before its queue wrote anything leaves its journal: the next start sends its
