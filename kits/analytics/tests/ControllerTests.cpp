@@ -171,6 +171,7 @@ TEST_F(AnalyticsController, EventsFromManyThreadsAreWrittenOnceEach) {
                                         settings(Dictionary{{"max_byte_size_per_file", 1 << 30}}));
   constexpr int kThreads = 4, kEach = 500;
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([&c, t] {
       for (int i = 0; i < kEach; ++i) {
