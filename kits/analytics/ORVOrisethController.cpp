@@ -331,9 +331,12 @@ void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) 
 void ORVOrisethController::drainEventRun(EventRun& run) {
   using std::chrono::steady_clock;
   // A burst of log calls would otherwise wake the queue once per call: after the events at hand
-  // the run stays open a little while for more. It ends for good after a while, so that other
-  // work of the queue (rotations, uploads) is not held up by a steady stream.
-  constexpr auto kLinger = std::chrono::microseconds(100);
+  // the run stays open a little while for more, looking now and then. It sleeps in between
+  // rather than spins, so that on a busy machine it does not take the processor from the very
+  // calls it waits for. It ends for good after a while, so that other work of the queue
+  // (rotations, uploads) is not held up by a steady stream.
+  constexpr auto kLinger = std::chrono::microseconds(200);
+  constexpr auto kLook = std::chrono::microseconds(20);
   constexpr auto kLongest = std::chrono::milliseconds(5);
   auto now = steady_clock::now();
   const auto end = now + kLongest;
@@ -361,7 +364,7 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
     while (!run.hasEvents.load(std::memory_order_acquire)) {
       now = steady_clock::now();
       if (now >= end || now >= idleUntil) break;
-      std::this_thread::yield();
+      std::this_thread::sleep_for(kLook);
     }
   }
   // The done marks follow the lines into the log file.
