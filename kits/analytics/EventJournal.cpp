@@ -1,10 +1,14 @@
 #include "kits/analytics/EventJournal.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <fstream>
-#include <map>
+#include <set>
 #include <sstream>
 
 #include "platform/foundation/Json.h"
@@ -12,70 +16,132 @@
 namespace tw {
 
 namespace {
-// Line kinds: the run's metadata, an entry, a done mark.
+// Line kinds: the run's metadata, the previous run's metadata, an entry, a crash entry, a done
+// mark.
 constexpr char kMetadata = 'M';
+constexpr char kPreviousMetadata = 'P';
 constexpr char kEntry = '+';
+constexpr char kCrash = 'C';
 constexpr char kDone = '-';
+constexpr std::size_t kInitialCapacity = std::size_t{256} * 1024;
+// A journal with nothing outstanding starts over once it holds this much, rather than after every
+// event.
+constexpr std::size_t kRestartSize = std::size_t{64} * 1024;
 }  // namespace
 
 std::unique_ptr<EventJournal> EventJournal::create(const std::filesystem::path& path,
                                                    const Dictionary& metadata) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;
-  std::string header = std::string(1, kMetadata) + Json::write(Value(metadata)) + "\n";
-  std::unique_ptr<EventJournal> journal(new EventJournal(path, fd, std::move(header)));
-  if (!journal->append(journal->header_)) return nullptr;
+  std::unique_ptr<EventJournal> journal(new EventJournal(path, fd));
+  std::lock_guard lock(journal->mutex_);
+  if (!journal->append(kMetadata, Json::write(Value(metadata)))) return nullptr;
+  journal->headerSize_ = journal->size_;
   return journal;
 }
 
-EventJournal::EventJournal(std::filesystem::path path, int fd, std::string header)
-    : path_(std::move(path)), fd_(fd), header_(std::move(header)) {}
+EventJournal::EventJournal(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
 
 EventJournal::~EventJournal() {
-  ::close(fd_);
-  // Everything handed over was written or dropped on purpose; nothing is left to recover.
   std::lock_guard lock(mutex_);
+  if (map_) ::munmap(map_, capacity_);
+  // Everything handed over was written or dropped on purpose; nothing is left to recover.
   if (outstanding_ == 0) {
     std::error_code ec;
     std::filesystem::remove(path_, ec);
+  } else {
+    // Cut to its lines; left at its mapped length if that fails, the zero bytes after the last
+    // line end the reading just as well.
+    [[maybe_unused]] int cut = ::ftruncate(fd_, static_cast<off_t>(size_));
   }
+  ::close(fd_);
 }
 
-bool EventJournal::append(const std::string& text) {
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd_, p, left);
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
+bool EventJournal::reserve(std::size_t size) {
+  std::size_t needed = size_ + size + 1;
+  if (map_ && needed <= capacity_) return true;
+  std::size_t capacity = std::max(capacity_, kInitialCapacity);
+  while (capacity < needed) capacity *= 2;
+  // Blocks are allocated now, so a full disk fails here rather than in a store to the mapping.
+  if (::posix_fallocate(fd_, 0, static_cast<off_t>(capacity)) != 0) return false;
+  void* map = map_ ? ::mremap(map_, capacity_, capacity, MREMAP_MAYMOVE)
+                   : ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  if (map == MAP_FAILED) return false;
+  // Fault the pages in now rather than in the log calls; an older kernel just skips it.
+  ::madvise(static_cast<char*>(map) + capacity_, capacity - capacity_, MADV_POPULATE_WRITE);
+  map_ = static_cast<char*>(map);
+  capacity_ = capacity;
   return true;
 }
 
-bool EventJournal::record(const std::string& identifier, const std::string& line) {
-  std::string text;
-  text.reserve(identifier.size() + line.size() + 3);
-  text.push_back(kEntry);
-  text += identifier;
-  text.push_back('\t');
-  text += line;
-  text.push_back('\n');
+bool EventJournal::append(char kind, std::string_view a, std::string_view b, std::string_view c) {
+  std::size_t size = 1 + a.size() + b.size() + c.size() + 1;
+  if (!reserve(size)) return false;
+  // The zero byte at size_ hides the new line until its first byte is stored, last; the zero
+  // byte after it hides whatever an earlier start-over left beyond.
+  char* p = map_ + size_;
+  p[size] = '\0';
+  char* q = p + 1;
+  std::memcpy(q, a.data(), a.size());
+  q += a.size();
+  std::memcpy(q, b.data(), b.size());
+  q += b.size();
+  std::memcpy(q, c.data(), c.size());
+  q += c.size();
+  *q = '\n';
+  std::atomic_ref<char>(*p).store(kind, std::memory_order_release);
+  size_ += size;
+  return true;
+}
+
+bool EventJournal::restartIfIdle() {
+  if (outstanding_ > 0 || size_ < kRestartSize) return false;
+  // One store hides every line after the metadata. Nothing is outstanding, so a kill before the
+  // previous run's metadata is back loses nothing that needs it.
+  std::atomic_ref<char>(map_[headerSize_]).store('\0', std::memory_order_release);
+  size_ = headerSize_;
+  if (!previousMetadata_.empty()) append(kPreviousMetadata, previousMetadata_);
+  return true;
+}
+
+bool EventJournal::record(std::string_view identifier, std::string_view line) {
   std::lock_guard lock(mutex_);
-  if (!append(text)) return false;
+  if (!append(kEntry, identifier, "\t", line)) return false;
   ++outstanding_;
   return true;
+}
+
+bool EventJournal::recordCrash(std::string_view identifier, std::string_view line) {
+  std::lock_guard lock(mutex_);
+  if (!append(kCrash, identifier, "\t", line)) return false;
+  ++outstanding_;
+  return true;
+}
+
+void EventJournal::setPreviousMetadata(const Dictionary& metadata) {
+  std::string json = Json::write(Value(metadata));
+  std::lock_guard lock(mutex_);
+  previousMetadata_ = std::move(json);
+  append(kPreviousMetadata, previousMetadata_);
 }
 
 void EventJournal::done(const std::string& identifier) {
   std::lock_guard lock(mutex_);
   if (outstanding_ > 0) --outstanding_;
-  // Nothing outstanding: start over, so the journal stays small. The metadata line comes back.
-  if (outstanding_ == 0 && ::ftruncate(fd_, 0) == 0) {
-    append(header_);
-    return;
+  if (restartIfIdle()) return;
+  append(kDone, identifier);
+}
+
+void EventJournal::done(const std::vector<std::string>& identifiers) {
+  // A few marks at a time, so that a log call never waits long for the lock.
+  constexpr std::size_t kMarksPerLock = 32;
+  for (std::size_t start = 0; start < identifiers.size(); start += kMarksPerLock) {
+    std::size_t end = std::min(identifiers.size(), start + kMarksPerLock);
+    std::lock_guard lock(mutex_);
+    outstanding_ -= std::min(outstanding_, end - start);
+    if (restartIfIdle()) continue;
+    for (std::size_t i = start; i < end; ++i) append(kDone, identifiers[i]);
   }
-  append(std::string(1, kDone) + identifier + "\n");
 }
 
 EventJournal::Contents EventJournal::read(const std::filesystem::path& path) {
@@ -84,8 +150,10 @@ EventJournal::Contents EventJournal::read(const std::filesystem::path& path) {
   std::stringstream buffer;
   buffer << in.rdbuf();
   std::string text = buffer.str();
-  std::vector<Entry> entries;
-  std::map<std::string, bool> doneMarks;
+  // The lines end at the first zero byte; the rest is room the run had not used.
+  text.resize(std::min(text.size(), text.find('\0')));
+  std::vector<std::pair<char, Entry>> entries;
+  std::set<std::string, std::less<>> doneMarks;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
@@ -94,19 +162,24 @@ EventJournal::Contents EventJournal::read(const std::filesystem::path& path) {
     start = end + 1;
     if (line.empty()) continue;
     std::string_view rest = line.substr(1);
-    if (line[0] == kMetadata) {
+    if (line[0] == kMetadata || line[0] == kPreviousMetadata) {
       auto parsed = Json::parse(rest);
-      if (parsed.ok() && parsed->dictionary()) contents.metadata = *parsed->dictionary();
-    } else if (line[0] == kEntry) {
+      if (parsed.ok() && parsed->dictionary())
+        (line[0] == kMetadata ? contents.metadata : contents.previousMetadata) =
+            *parsed->dictionary();
+    } else if (line[0] == kEntry || line[0] == kCrash) {
       auto tab = rest.find('\t');
       if (tab == std::string_view::npos) continue;
-      entries.push_back({std::string(rest.substr(0, tab)), std::string(rest.substr(tab + 1))});
+      entries.push_back(
+          {line[0], {std::string(rest.substr(0, tab)), std::string(rest.substr(tab + 1))}});
     } else if (line[0] == kDone) {
-      doneMarks[std::string(rest)] = true;
+      doneMarks.emplace(rest);
     }
   }
-  for (auto& e : entries)
-    if (!doneMarks.count(e.identifier)) contents.pending.push_back(std::move(e));
+  for (auto& [kind, e] : entries) {
+    if (doneMarks.count(e.identifier)) continue;
+    (kind == kCrash ? contents.pendingCrashes : contents.pending).push_back(std::move(e));
+  }
   return contents;
 }
 

@@ -4,7 +4,12 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "kits/analytics/ORVLogRotation.h"
 #include "kits/analytics/ORVLogger.h"
@@ -80,18 +85,37 @@ void ORVOrisethController::recoverJournals() {
     std::ifstream in(log, std::ios::binary);
     logged.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  auto isLogged = [&logged](const std::string& identifier) {
+    return logged.find("\"eventId\":\"" + identifier + "\"") != std::string::npos;
+  };
+  auto millisecondsOf = [](const std::string& line) {
+    return std::strtoull(line.substr(0, line.find('\t')).c_str(), nullptr, 10);
+  };
+  // A leftover like any other: the start-up pass below sends it.
+  auto writeLeftover = [this](const std::string& text) {
+    auto path = rootEventDirectory_ / (tw::makeUUIDString() + ".log");
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    bool written =
+        fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) ::close(fd);
+    if (!written) {
+      // Kept for the next start; a cut file would be sent as it stands.
+      std::error_code ec;
+      fs::remove(path, ec);
+    }
+    return written;
+  };
   for (const auto& file :
        ORVFileUtils::allFilesInDirectory(journalDirectoryForRootDirectory(root_))) {
     if (journal_ && file == journal_->path()) continue;
     auto contents = tw::EventJournal::read(file);
     std::string text;
     for (const auto& entry : contents.pending) {
-      if (logged.find("\"eventId\":\"" + entry.identifier + "\"") != std::string::npos) continue;
+      if (isLogged(entry.identifier)) continue;
       if (text.empty()) {
         // The metadata line carries the run's metadata and the first event's time.
-        std::string ms = entry.line.substr(0, entry.line.find('\t'));
         tw::Dictionary metadata = contents.metadata.value_or(tw::Dictionary{});
-        std::uint64_t millis = std::strtoull(ms.c_str(), nullptr, 10);
+        std::uint64_t millis = millisecondsOf(entry.line);
         metadata["started_at"] = tw::Value(static_cast<unsigned long long>(millis / 1000));
         auto line = ORVWriteEventOperation::logLineWithTimestamp(
             tw::Date{static_cast<double>(millis) / 1000.0}, "metadata", metadata);
@@ -99,23 +123,25 @@ void ORVOrisethController::recoverJournals() {
       }
       text += entry.line + "\n";
     }
-    if (!text.empty()) {
-      // A leftover like any other: the start-up pass below sends it.
-      auto path = rootEventDirectory_ / (tw::makeUUIDString() + ".log");
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      bool written =
-          fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-      if (fd >= 0) ::close(fd);
-      if (!written) {
-        // Kept for the next start; a cut file would be sent as it stands.
-        std::error_code ec;
-        fs::remove(path, ec);
-        ORVLogger::sharedLogger().log("Unable to recover events of %@.", file.string());
-        continue;
-      }
-      ORVLogger::sharedLogger().log("Recovered %@ events of an earlier run.",
-                                    static_cast<unsigned long long>(contents.pending.size()));
+    bool recovered = text.empty() || writeLeftover(text);
+    // The previous run's crash travels alone, under the metadata of the run that crashed (none
+    // when the kill came before that was known, as for an unreadable crash metadata file).
+    for (const auto& entry : contents.pendingCrashes) {
+      if (!recovered || isLogged(entry.identifier)) continue;
+      std::uint64_t millis = millisecondsOf(entry.line);
+      auto line = ORVWriteEventOperation::logLineWithTimestamp(
+          tw::Date{static_cast<double>(millis) / 1000.0}, "metadata",
+          contents.previousMetadata.value_or(tw::Dictionary{}));
+      recovered = writeLeftover(*line + "\n" + entry.line + "\n");
     }
+    if (!recovered) {
+      ORVLogger::sharedLogger().log("Unable to recover events of %@.", file.string());
+      continue;
+    }
+    if (!contents.pending.empty() || !contents.pendingCrashes.empty())
+      ORVLogger::sharedLogger().log("Recovered %@ events of an earlier run.",
+                                    static_cast<unsigned long long>(
+                                        contents.pending.size() + contents.pendingCrashes.size()));
     std::error_code ec;
     fs::remove(file, ec);
   }
@@ -135,6 +161,9 @@ void ORVOrisethController::startUp(bool isFirstInstall, std::optional<tw::Dictio
       ORVRotateCrashMetadataOperation rotate(crashMetadataPathForRootDirectory(root_), metadata_);
       rotate.main();
       previousExecutionMetadata_ = rotate.crashMetadata();
+      // A crash event recorded in the journal and not yet written needs it after a kill.
+      if (journal_)
+        journal_->setPreviousMetadata(previousExecutionMetadata_->rawMetadataDictionary());
       recoverJournals();
     } else {
       previousExecutionMetadata_ = std::make_shared<ORVCrashMetadata>(tw::Dictionary{});
@@ -186,6 +215,8 @@ fs::path ORVOrisethController::generateNewLogPath() {
 
 void ORVOrisethController::initializeSettingsIfNeededWithTessalySettings(
     std::optional<tw::Dictionary> settings) {
+  // Events logged from here on meet the settings.
+  closeEventRun();
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
   eventQueue_->addOperationWithBlock([this, weak, settings = std::move(settings)] {
     auto self = weak.lock();
@@ -263,47 +294,142 @@ std::shared_ptr<ORVWriteEventOperation> ORVOrisethController::makeWrite(
 }
 
 void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) {
-  auto activity = ORVActivityOperation::operationByStartingActivityName("io.oriseth.RecordEvent",
-                                                                        kRecordOptions);
   // The line goes to the journal before the call returns, so that a kill cannot lose it.
   std::optional<std::string> line;
   if (journal_) {
     line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(*event);
     if (line && !journal_->record(event->identifier(), *line)) line.reset();
   }
+  std::shared_ptr<EventRun> started;
+  // A few written events are freed here for each one handed over, so that the log calls'
+  // allocations find memory of their own thread.
+  constexpr std::size_t kFreedPerCall = 4;
+  std::array<PendingEvent, kFreedPerCall> freed;
+  {
+    std::lock_guard lock(eventRunMutex_);
+    if (!openEventRun_) started = openEventRun_ = std::make_shared<EventRun>();
+    openEventRun_->events.push_back({event, std::move(line)});
+    openEventRun_->hasEvents.store(true, std::memory_order_release);
+    for (auto& slot : freed) {
+      if (writtenEvents_.empty()) break;
+      slot = std::move(writtenEvents_.back());
+      writtenEvents_.pop_back();
+    }
+  }
+  // Only the first event of a run wakes the queue; the others join it while it waits or runs.
+  if (!started) return;
+  // Nothing reads the activity before the operation below is queued.
+  started->activity = ORVActivityOperation::operationByStartingActivityName(
+      "io.oriseth.RecordEvent", kRecordOptions);
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
-  // The activity ends with the event's write, or with this block when it writes nothing. It is
-  // ended there rather than queued behind the write: a queued operation waiting on work added
-  // after it is walked past by every scheduling pass of the queue, which a burst makes quadratic.
-  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity, line] {
-    auto self = weak.lock();
-    if (!self) {
-      activity->main();
-      return;
+  eventQueue_->addOperationWithBlock([this, weak, run = std::move(started)] {
+    if (auto self = weak.lock()) drainEventRun(*run);
+    run->activity->main();
+  });
+}
+
+void ORVOrisethController::drainEventRun(EventRun& run) {
+  using std::chrono::steady_clock;
+  // A burst of log calls would otherwise wake the queue once per call: after the events at hand
+  // the run stays open a little while for more, looking now and then. It sleeps in between
+  // rather than spins, so that on a busy machine it does not take the processor from the very
+  // calls it waits for. It ends for good after a while, so that other work of the queue
+  // (rotations, uploads) is not held up by a steady stream.
+  constexpr auto kLinger = std::chrono::microseconds(200);
+  constexpr auto kLook = std::chrono::microseconds(20);
+  constexpr auto kLongest = std::chrono::milliseconds(5);
+  auto now = steady_clock::now();
+  const auto end = now + kLongest;
+  auto idleUntil = now + kLinger;
+  std::vector<PendingEvent> events;
+  std::vector<std::string> done;
+  bool paused = false;
+  for (;;) {
+    bool last = false;
+    {
+      std::lock_guard lock(eventRunMutex_);
+      std::move(events.begin(), events.end(), std::back_inserter(writtenEvents_));
+      events.clear();
+      events.swap(run.events);
+      run.hasEvents.store(false, std::memory_order_relaxed);
+      now = steady_clock::now();
+      if (!events.empty()) idleUntil = now + kLinger;
+      // Once closed here (or by work queued behind it), later events start a run of their own.
+      paused = now >= idleUntil;
+      last = now >= end || paused || openEventRun_.get() != &run;
+      if (last && openEventRun_.get() == &run) openEventRun_.reset();
     }
-    if (!shouldLogEvent() || isDiscarded(*event)) {
-      if (line) journal_->done(event->identifier());
-      activity->main();
-      return;
+    writeEvents(events, done);
+    if (last) break;
+    while (!run.hasEvents.load(std::memory_order_acquire)) {
+      now = steady_clock::now();
+      if (now >= end || now >= idleUntil) break;
+      std::this_thread::sleep_for(kLook);
     }
-    logEventToEmberlyn(*event);
+  }
+  // The done marks follow the lines into the log file.
+  appender_.close();
+  if (journal_) journal_->done(done);
+  // When the log calls have paused, the written events are freed here; while they keep on,
+  // they take them back, up to a bound.
+  constexpr std::size_t kMostWrittenEventsKept = 4096;
+  std::vector<PendingEvent> written;
+  {
+    std::lock_guard lock(eventRunMutex_);
+    std::move(events.begin(), events.end(), std::back_inserter(writtenEvents_));
+    if (paused || writtenEvents_.size() > kMostWrittenEventsKept) written.swap(writtenEvents_);
+  }
+}
+
+void ORVOrisethController::closeEventRun() {
+  std::lock_guard lock(eventRunMutex_);
+  openEventRun_.reset();
+}
+
+void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events,
+                                       std::vector<std::string>& done) {
+  for (auto& pending : events) {
+    const ORVEvent& event = *pending.event;
+    auto& line = pending.journalledLine;
+    // Its done mark follows the append below, whatever became of the event.
+    if (line) done.push_back(event.identifier());
+    if (!shouldLogEvent() || isDiscarded(event)) continue;
+    logEventToEmberlyn(event);
+    if (!line) line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(event);
+    currentLogHasScheduledWrite_ = true;
     // The size tested is the file's before this event's line; the line goes to the file that is
     // current now, which a rotation retires with the line as its last.
-    bool rotate = shouldSubmitLogAtURL(currentLogURL_) || event->triggersFlush();
-    auto write = makeWrite(event, metadata_, activity, line);
+    bool open = appender_.target(currentLogURL_);
+    std::int64_t size = open ? appender_.length() : ORVFileUtils::fileSizeAtURL(currentLogURL_);
+    bool rotate = size > settings_->maximumPayloadSize() || event.triggersFlush();
+    if (open && line) {
+      // A new file, or one left empty by a failed append, starts with the metadata line; a line
+      // that cannot be made writes nothing.
+      if (size > 0) {
+        appender_.add(*line);
+      } else if (auto metadataLine = ORVWriteEventOperation::generateFormattedLogLineWithMetdata(
+                     *metadata_, event.timestamp())) {
+        appender_.add(*metadataLine);
+        appender_.add(*line);
+      }
+    }
     if (rotate) rotateAndSubmitCurrentLog();
-    // Run here, at the end of the block, rather than queued after it: nothing of the kit could
-    // run in between but other events' blocks, and one operation per event keeps bursts cheap.
-    write->start();
-  });
-  eventQueue_->addOperation(block);
+  }
 }
 
 void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& event) {
   auto activity = ORVActivityOperation::operationByStartingActivityName(
       "io.oriseth.RecordCrashEvent", kRecordOptions);
+  // Journalled like any event, so that a kill right after the call cannot lose it.
+  std::optional<std::string> line;
+  if (journal_) {
+    line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(*event);
+    if (line && !journal_->recordCrash(event->identifier(), *line)) line.reset();
+  }
+  // Events logged from here on are written after the crash event's file is set aside.
+  closeEventRun();
   std::weak_ptr<ORVOrisethController> weak = weak_from_this();
-  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity] {
+  auto block = std::make_shared<tw::BlockOperation>([this, weak, event, activity, line] {
     auto self = weak.lock();
     if (!self) {
       activity->main();
@@ -311,12 +437,13 @@ void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& e
     }
     ORVLogger::sharedLogger().log("Attempting to log %@", event->name());
     if (!shouldLogEvent() || isDiscarded(*event)) {
+      if (line) journal_->done(event->identifier());
       activity->main();
       return;
     }
     // A write already scheduled for the current file decides, not whether it exists yet.
     if (currentLogHasScheduledWrite_ || fs::exists(currentLogURL_)) rotateAndSubmitCurrentLog();
-    auto write = makeWrite(event, previousExecutionMetadata_, activity);
+    auto write = makeWrite(event, previousExecutionMetadata_, activity, line);
     rotateAndSubmitCurrentLog();
     write->start();
   });
@@ -324,6 +451,8 @@ void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& e
 }
 
 void ORVOrisethController::rotateAndSubmitCurrentLog() {
+  // The retired file's lines are out before anything else touches it.
+  appender_.close();
   auto activity = ORVActivityOperation::operationByStartingActivityName(
       "io.oriseth.RotateAndSubmit", kRotateOptions);
   fs::path old = currentLogURL_;

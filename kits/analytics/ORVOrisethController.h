@@ -3,16 +3,21 @@
 // ("io.oriseth.EventQueue"), the events folder, the current log file, the settings gate, the flush
 // timer and the wiring of every file operation (write, compress, package, upload). Public calls
 // (enqueueEvent, logCrashEvent, initializeSettingsIfNeeded) may come from any thread and only
-// add operations; all other state is touched on the event queue. While it lives it holds an
-// exclusive advisory lock on the analytics folder; without the lock (another process has it) it
-// records nothing and leaves the files alone.
+// add operations; all other state is touched on the event queue. Events logged in a row share one
+// operation, which appends their lines to the current log file with one write; work queued by
+// the controller in between (settings, a crash event) closes the run, so order is kept. While it
+// lives it holds an exclusive advisory lock on the analytics folder; without the lock (another
+// process has it) it records nothing and leaves the files alone.
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 
 #include "kits/analytics/EventJournal.h"
+#include "kits/analytics/EventLogAppender.h"
 #include "kits/analytics/ORVEmberlynAnalyticsBridge.h"
 #include "kits/analytics/ORVEvent.h"
 #include "kits/analytics/ORVFileUtils.h"
@@ -22,6 +27,7 @@
 #include "kits/analytics/ORVTimer.h"
 #include "kits/analytics/ORVUploader.h"
 #include "kits/analytics/ORVWriteEventOperation.h"
+#include "kits/analytics/SpinLock.h"
 #include "platform/foundation/OperationQueue.h"
 
 class ORVOrisethController : public ORVUploaderDelegate,
@@ -96,7 +102,27 @@ class ORVOrisethController : public ORVUploaderDelegate,
   void setupFlushTimer();
   void flushTimerFired();
   void removeAllLogs();
-  // The event's write into the current log file; its caller runs it at the end of its block.
+  // An event handed over and not yet written, with its line when the caller journalled it.
+  struct PendingEvent {
+    std::shared_ptr<ORVEvent> event;
+    std::optional<std::string> journalledLine;
+  };
+  // Events logged in a row, written by one operation of the event queue.
+  struct EventRun {
+    std::vector<PendingEvent> events;  // under eventRunMutex_
+    // Set when an event joins; lets the queue wait for more without taking the mutex.
+    std::atomic<bool> hasEvents{false};
+    std::shared_ptr<ORVActivityOperation> activity;
+  };
+  // Ends the open run, so that events logged from now on are written after what comes next.
+  void closeEventRun();
+  // Writes the run's events as they come, then ends the run (event queue).
+  void drainEventRun(EventRun& run);
+  // Appends the events' lines to the current log file, rotating as the sizes say; the
+  // identifiers of the journalled ones are added to `done`.
+  void writeEvents(std::vector<PendingEvent>& events, std::vector<std::string>& done);
+  // The crash event's write into the current log file; its caller runs it at the end of its
+  // block. `journalledLine`: the event's line when it was journalled (a done mark follows).
   std::shared_ptr<ORVWriteEventOperation> makeWrite(
       const std::shared_ptr<const ORVEvent>& event,
       std::shared_ptr<const ORVMetadataSerializable> metadata,
@@ -125,4 +151,12 @@ class ORVOrisethController : public ORVUploaderDelegate,
   std::set<std::filesystem::path> logsOfThisRun_;
   // This run's journal; null without the folder (or when it could not be made).
   std::shared_ptr<tw::EventJournal> journal_;
+  // The run new events join; null when the next event starts one. Any thread, under the lock.
+  tw::SpinLock eventRunMutex_;
+  std::shared_ptr<EventRun> openEventRun_;
+  // Written events, handed back to the log calls to be freed there (under the lock): freed on
+  // the queue, each would take the allocator's lock that the log calls' allocations need.
+  std::vector<PendingEvent> writtenEvents_;
+  // The current log file's writer (event queue).
+  tw::EventLogAppender appender_;
 };

@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -141,6 +143,88 @@ json toJson(const Value& v) {
   return nullptr;
 }
 
+// Compact text written straight from the values: the bytes the library's dump gives, without
+// building its document first (a log line's JSON is made on the caller's thread). Strings that
+// need escaping or repair, and numbers with a fraction, are left to the library, which decides
+// their exact form.
+void appendCompactString(const std::string& s, std::string& out) {
+  bool plain = std::all_of(s.begin(), s.end(), [](char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+  });
+  if (!plain) {
+    out += json(s).dump(-1, ' ', false, json::error_handler_t::replace);
+    return;
+  }
+  out.push_back('"');
+  out += s;
+  out.push_back('"');
+}
+
+template <class Integer>
+void appendInteger(Integer i, std::string& out) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, i).ptr;
+  out.append(digits, end);
+}
+
+void appendCompact(const Value& v, std::string& out) {
+  switch (v.type()) {
+    case Value::Type::Bool:
+      out += *v.boolIfBool() ? "true" : "false";
+      return;
+    case Value::Type::Int:
+      appendInteger(*v.intIfInt(), out);
+      return;
+    case Value::Type::UInt:
+      appendInteger(*v.uintIfUInt(), out);
+      return;
+    case Value::Type::Double: {
+      double d = *v.doubleIfDouble();
+      out += std::isfinite(d) ? json(d).dump() : "null";
+      return;
+    }
+    case Value::Type::String:
+      appendCompactString(*v.string(), out);
+      return;
+    case Value::Type::Data:
+      appendCompactString(Json::base64Encode(*v.data()), out);
+      return;
+    case Value::Type::Date:
+      appendCompactString(Json::dateString(*v.date()), out);
+      return;
+    case Value::Type::Array: {
+      out.push_back('[');
+      bool first = true;
+      for (const Value& e : *v.array()) {
+        if (!first) out.push_back(',');
+        first = false;
+        appendCompact(e, out);
+      }
+      out.push_back(']');
+      return;
+    }
+    case Value::Type::Dictionary: {
+      out.push_back('{');
+      bool first = true;
+      for (const auto& [k, e] : *v.dictionary()) {
+        if (!first) out.push_back(',');
+        first = false;
+        appendCompactString(k, out);
+        out.push_back(':');
+        appendCompact(e, out);
+      }
+      out.push_back('}');
+      return;
+    }
+    case Value::Type::Null:
+    case Value::Type::Object:
+      out += "null";
+      return;
+  }
+  out += "null";
+}
+
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int base64Digit(char c) {
@@ -178,7 +262,12 @@ Expected<Value> Json::parse(std::string_view text) {
 
 std::string Json::write(const Value& value, bool pretty) {
   try {
-    return toJson(value).dump(pretty ? 2 : -1, ' ', false, json::error_handler_t::replace);
+    if (!pretty) {
+      std::string out;
+      appendCompact(value, out);
+      return out;
+    }
+    return toJson(value).dump(2, ' ', false, json::error_handler_t::replace);
   } catch (const std::exception&) {
     return "null";  // not reachable with the replace handler; kept so write() never throws
   }

@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <thread>
 
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
@@ -160,6 +162,88 @@ TEST_F(AnalyticsController, ThePreviousRunsCrashTravelsAloneUnderThatRunsMetadat
   ASSERT_EQ(launchFile.size(), 2u);
   EXPECT_NE(launchFile[0].find("\"api_key\":\"key-1\""), std::string::npos);
   EXPECT_NE(launchFile[1].find("\tapp_launched\t"), std::string::npos);
+}
+
+// Log calls from several threads at once, while the queue writes them in runs: each event is in
+// the file once, and the journal holds nothing outstanding afterwards.
+TEST_F(AnalyticsController, EventsFromManyThreadsAreWrittenOnceEach) {
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false,
+                                        settings(Dictionary{{"max_byte_size_per_file", 1 << 30}}));
+  constexpr int kThreads = 4, kEach = 500;
+  std::vector<std::thread> threads;
+  threads.reserve(kThreads);
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&c, t] {
+      for (int i = 0; i < kEach; ++i) {
+        c->logEvent(std::make_shared<ORVCustomEvent>(
+            "t" + std::to_string(t) + "-" + std::to_string(i), std::nullopt));
+        if (i % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  drain(c);
+  auto logs = ORVFileUtils::filesWithExtension("log", root_.path() / "events");
+  ASSERT_EQ(logs.size(), 1u);
+  std::map<std::string, int> seen;
+  for (const auto& line : linesOf(*logs.begin())) {
+    auto at = line.find("\"custom_type\":\"");
+    if (at != std::string::npos) ++seen[line.substr(at + 15, line.find('"', at + 15) - at - 15)];
+  }
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kEach));
+  for (const auto& [name, n] : seen) EXPECT_EQ(n, 1) << name;
+  auto journals = ORVFileUtils::allFilesInDirectory(
+      ORVOrisethController::journalDirectoryForRootDirectory(root_.path()));
+  ASSERT_EQ(journals.size(), 1u);
+  EXPECT_TRUE(EventJournal::read(*journals.begin()).pending.empty());
+}
+
+// A run killed before its queue wrote anything leaves its journal: the next start sends its
+// event under its metadata, and the crash event it had been handed alone, under the metadata of
+// the run that crashed.
+TEST_F(AnalyticsController, AKilledRunsJournalIsSentWithItsCrashUnderThePreviousMetadata) {
+  auto journals = ORVOrisethController::journalDirectoryForRootDirectory(root_.path());
+  fs::create_directories(journals);
+  {
+    auto killed = EventJournal::create(journals / "killed.journal", Dictionary{{"api_key", "k"}});
+    ASSERT_TRUE(killed);
+    ORVCustomEvent event("left", std::nullopt);
+    ORVCrashEvent crash(Date{1700000000.25}, 0);
+    ASSERT_TRUE(killed->recordCrash(
+        crash.identifier(), *ORVWriteEventOperation::generateFormattedLogLineWithEvent(crash)));
+    killed->setPreviousMetadata(Dictionary{{"api_key", "previous"}});
+    ASSERT_TRUE(killed->record(event.identifier(),
+                               *ORVWriteEventOperation::generateFormattedLogLineWithEvent(event)));
+  }
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false, settings({}));
+  c->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
+  auto events = root_.path() / "events";
+  ASSERT_TRUE(pumpMainUntil(
+      [&] {
+        return service_.requests(KitService::kEvents).size() >= 2 &&
+               ORVFileUtils::filesWithExtension("multipartmime", events).empty();
+      },
+      20));
+  std::map<std::string, std::vector<std::string>> files;  // by last line's event name
+  for (const auto& r : service_.requests(KitService::kEvents)) {
+    std::vector<std::string> lines;
+    std::istringstream text(*r["parts"].at(0)["gunzipped_text"].string());
+    for (std::string l; std::getline(text, l);) lines.push_back(l);
+    std::istringstream last(lines.back());
+    std::string millis, name;
+    std::getline(last, millis, '\t');
+    std::getline(last, name, '\t');
+    files[name] = lines;
+  }
+  // This run's own launch stays in its current file.
+  ASSERT_EQ(service_.requests(KitService::kEvents).size(), 2u);
+  ASSERT_EQ(files["app_crashed"].size(), 2u);
+  EXPECT_EQ(files["app_crashed"][0].rfind("1700000000250\tmetadata\t", 0), 0u);
+  EXPECT_NE(files["app_crashed"][0].find("{\"api_key\":\"previous\"}"), std::string::npos);
+  ASSERT_EQ(files["custom"].size(), 2u);
+  EXPECT_NE(files["custom"][0].find("\"api_key\":\"k\""), std::string::npos);
+  EXPECT_NE(files["custom"][1].find("\"custom_type\":\"left\""), std::string::npos);
+  // Recovered once: the journal is gone.
+  EXPECT_FALSE(fs::exists(journals / "killed.journal"));
 }
 
 // The flush timer retires a file that has grown past the limit without a further event, and

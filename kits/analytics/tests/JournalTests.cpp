@@ -22,8 +22,10 @@ TEST(AnalyticsJournal, PendingEntriesSurviveAndDoneOnesDoNot) {
   ASSERT_TRUE(journal->record("c", "3\tcustom\t2\t{}"));
   journal->done("b");
   // A kill in the middle of a later append leaves a torn line, which was never acknowledged.
-  std::ofstream(path, std::ios::app) << "+d\t4\tcus";
-  auto contents = EventJournal::read(path);
+  auto killed = dir.path() / "killed.journal";
+  std::filesystem::copy_file(path, killed);
+  std::ofstream(killed, std::ios::app) << "+d\t4\tcus";
+  auto contents = EventJournal::read(killed);
   ASSERT_TRUE(contents.metadata);
   EXPECT_EQ((*contents.metadata)["api_key"], Value("k"));
   ASSERT_EQ(contents.pending.size(), 2u);
@@ -33,8 +35,7 @@ TEST(AnalyticsJournal, PendingEntriesSurviveAndDoneOnesDoNot) {
 
   // Once nothing is outstanding the journal starts over with just its metadata, and a journal
   // whose entries were all handled is gone with its owner.
-  journal->done("a");
-  journal->done("c");
+  journal->done(std::vector<std::string>{"a", "c"});
   contents = EventJournal::read(path);
   EXPECT_TRUE(contents.pending.empty());
   EXPECT_TRUE(contents.metadata);
@@ -47,6 +48,38 @@ TEST(AnalyticsJournal, PendingEntriesSurviveAndDoneOnesDoNot) {
   journal.reset();
   EXPECT_EQ(EventJournal::read(path).pending.size(), 1u);
   EXPECT_FALSE(EventJournal::create(dir.path() / "missing" / "x.journal", Dictionary{}));
+}
+
+// A journal that starts over keeps its metadata and the previous run's, and none of the lines
+// it had before come back, however many there were.
+TEST(AnalyticsJournal, StartingOverHidesEveryEarlierLine) {
+  TempDir dir;
+  auto path = dir.path() / "run.journal";
+  auto journal = EventJournal::create(path, Dictionary{{"api_key", "k"}});
+  ASSERT_TRUE(journal);
+  journal->setPreviousMetadata(Dictionary{{"api_key", "before"}});
+  std::vector<std::string> ids;
+  std::string line = "1\tcustom\t2\t{}" + std::string(200, ' ');
+  for (int i = 0; i < 2000; ++i) {  // past the first mapping's size: it grows on the way
+    ids.push_back("id" + std::to_string(i));
+    ASSERT_TRUE(journal->record(ids.back(), line));
+  }
+  ASSERT_TRUE(journal->recordCrash("crash", "2\tapp_crashed\t2\t{}"));
+  EXPECT_EQ(EventJournal::read(path).pending.size(), 2000u);
+  journal->done(ids);
+  journal->done("crash");
+  EXPECT_TRUE(EventJournal::read(path).pending.empty());
+  ASSERT_TRUE(journal->record("late", "3\tcustom\t2\t{}"));
+  auto contents = EventJournal::read(path);
+  ASSERT_EQ(contents.pending.size(), 1u);
+  EXPECT_EQ(contents.pending[0].identifier, "late");
+  EXPECT_TRUE(contents.pendingCrashes.empty());
+  ASSERT_TRUE(contents.metadata && contents.previousMetadata);
+  EXPECT_EQ((*contents.previousMetadata)["api_key"], Value("before"));
+  // Left for the next run, cut to its lines.
+  journal.reset();
+  EXPECT_EQ(EventJournal::read(path).pending.size(), 1u);
+  EXPECT_LT(std::filesystem::file_size(path), 4096u);
 }
 
 }  // namespace

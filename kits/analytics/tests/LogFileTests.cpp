@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "kits/analytics/EventLogAppender.h"
 #include "kits/analytics/ORVLogger.h"
 #include "kits/analytics/ORVMetadata.h"
 #include "kits/analytics/ORVWriteEventOperation.h"
@@ -166,6 +167,42 @@ TEST_F(AnalyticsLogFile, DirectoriesEmptyFilesAndFailedAppends) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(fs::file_size(limited), size);
   EXPECT_EQ(readLines(limited).size(), 2u);
+}
+
+// The queue's appender: a run of lines goes out with one append, and one that fails halfway is
+// cut back as a whole, so the file keeps whole lines only.
+TEST_F(AnalyticsLogFile, ARunOfLinesIsAppendedWholeOrNotAtAll) {
+  EventLogAppender appender;
+  EXPECT_FALSE(appender.target(dir_));
+  auto path = dir_ / "run.log";
+  ASSERT_TRUE(appender.target(path));
+  appender.add("1\ta");
+  appender.add("2\tb");
+  EXPECT_EQ(appender.length(), 8);
+  ASSERT_TRUE(appender.close());
+  EXPECT_EQ(fs::file_size(path), 8u);
+  pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{20, 20};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    EventLogAppender limited;
+    bool ok = limited.target(path);
+    limited.add("3\tc");
+    limited.add(std::string(100, 'x'));
+    ok = ok && !limited.flush() && limited.length() == 8;
+    // What comes after the failed run still lands on a line of its own.
+    limited.add("4\td");
+    ok = ok && limited.close();
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "1\ta\n2\tb\n4\td\n");
 }
 
 TEST(AnalyticsLogger, DebugLinesOnlyInDebugModeAttributeWarningsAlways) {

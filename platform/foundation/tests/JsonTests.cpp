@@ -60,6 +60,9 @@ TEST(Json, StringsEscapeAndUnicodeSurvive) {
   auto back = Json::parse(Json::write(v));
   ASSERT_TRUE(back.ok());
   EXPECT_EQ(*back, v);
+  // Escapes in keys and values, nested empty containers, a fraction: the compact form exactly.
+  Value doc(Dictionary{{"a\"b", Array{}}, {"c", Dictionary{{"d\n", "\x01"}}}, {"é", 1.5}});
+  EXPECT_EQ(Json::write(doc), R"({"a\"b":[],"c":{"d\n":"\u0001"},"é":1.5})");
   auto escaped = Json::parse(R"("\u00e9\ud83d\ude00")");
   ASSERT_TRUE(escaped.ok());
   EXPECT_EQ(*escaped->string(), "é😀");

@@ -1,0 +1,85 @@
+#include "kits/analytics/EventLogAppender.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "kits/analytics/ORVLogger.h"
+
+namespace tw {
+
+EventLogAppender::~EventLogAppender() { close(); }
+
+bool EventLogAppender::target(const std::filesystem::path& path) {
+  if (fd_ >= 0 && path == path_) return true;
+  close();
+  // A directory at the path cannot be opened for writing (EISDIR): nothing is written.
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  path_ = path;
+  length_ = st.st_size;
+  return true;
+}
+
+void EventLogAppender::add(std::string_view line) {
+  buffer_.append(line);
+  buffer_.push_back('\n');
+}
+
+bool EventLogAppender::flush() {
+  if (buffer_.empty()) return true;
+  if (fd_ < 0) {
+    buffer_.clear();
+    return false;
+  }
+  auto& logger = ORVLogger::sharedLogger();
+  const char* p = buffer_.data();
+  std::size_t left = buffer_.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd_, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0)
+        logger.logWithLabel("WriteOperation", "Failed to write: %s\n", std::strerror(errno));
+      break;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  bool ok = left == 0;
+  if (ok) {
+    length_ += static_cast<off_t>(buffer_.size());
+  } else if (::ftruncate(fd_, length_) != 0) {
+    // Cut back whatever got out, so the next line starts on a line of its own.
+    logger.logWithLabel("WriteOperation", "Failed to truncate: %s\n", std::strerror(errno));
+  }
+  buffer_.clear();
+  return ok;
+}
+
+bool EventLogAppender::close() {
+  if (fd_ < 0) {
+    buffer_.clear();
+    return true;
+  }
+  bool ok = flush();
+  if (::close(fd_) != 0) {
+    ORVLogger::sharedLogger().logWithLabel("WriteOperation", "Failed to close file, error: %s",
+                                           std::strerror(errno));
+    ok = false;
+  }
+  fd_ = -1;
+  path_.clear();
+  return ok;
+}
+
+}  // namespace tw

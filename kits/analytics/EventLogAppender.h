@@ -1,0 +1,41 @@
+#pragma once
+// tw::EventLogAppender: gathers the lines a run of events adds to one event log file and appends
+// them with one buffered write, so a burst costs one open, one write and one close rather than
+// that much per event. A failed append is cut back to the file's length before it, so no file
+// ends in a partial line (the run of lines it held is dropped as a whole).
+// Owned by the analytics controller and used on its event queue only.
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+class EventLogAppender {
+ public:
+  EventLogAppender() = default;
+  ~EventLogAppender();
+  EventLogAppender(const EventLogAppender&) = delete;
+  EventLogAppender& operator=(const EventLogAppender&) = delete;
+
+  // Makes `path` the file lines go to, ending (flushing and closing) a different one first. The
+  // file is created when missing; false when it cannot be opened for writing.
+  bool target(const std::filesystem::path& path);
+  // The target's length as it will be once the gathered lines are out.
+  off_t length() const { return length_ + static_cast<off_t>(buffer_.size()); }
+  // Adds a line; the line feed is added here.
+  void add(std::string_view line);
+  // Appends what was gathered; false when the append failed and was cut back.
+  bool flush();
+  // Flushes and closes the target; false when the flush failed.
+  bool close();
+
+ private:
+  std::filesystem::path path_;
+  int fd_ = -1;
+  off_t length_ = 0;
+  std::string buffer_;
+};
+
+}  // namespace tw
