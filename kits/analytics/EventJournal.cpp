@@ -132,7 +132,7 @@ void EventJournal::done(const std::string& identifier) {
   append(kDone, identifier);
 }
 
-void EventJournal::done(const std::vector<std::string>& identifiers) {
+void EventJournal::done(const std::vector<std::string_view>& identifiers) {
   // A few marks at a time, so that a log call never waits long for the lock.
   constexpr std::size_t kMarksPerLock = 32;
   for (std::size_t start = 0; start < identifiers.size(); start += kMarksPerLock) {

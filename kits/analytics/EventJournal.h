@@ -53,7 +53,7 @@ class EventJournal {
   void setPreviousMetadata(const Dictionary& metadata);
   void done(const std::string& identifier);
   // Done marks for a run of entries.
-  void done(const std::vector<std::string>& identifiers);
+  void done(const std::vector<std::string_view>& identifiers);
   const std::filesystem::path& path() const { return path_; }
 
   // Reads a journal left by another run. A torn last line is ignored.

@@ -31,6 +31,9 @@ bool EventLogAppender::target(const std::filesystem::path& path) {
 }
 
 void EventLogAppender::add(std::string_view line) {
+  // A long run goes out in pieces of whole lines, so the buffer stays small and warm.
+  constexpr std::size_t kFlushSize = std::size_t{64} * 1024;
+  if (buffer_.size() + line.size() >= kFlushSize) flush();
   buffer_.append(line);
   buffer_.push_back('\n');
 }

@@ -1,8 +1,8 @@
 #pragma once
 // tw::EventLogAppender: gathers the lines a run of events adds to one event log file and appends
-// them with one buffered write, so a burst costs one open, one write and one close rather than
-// that much per event. A failed append is cut back to the file's length before it, so no file
-// ends in a partial line (the run of lines it held is dropped as a whole).
+// them with buffered writes of whole lines, so a burst costs one open, a few writes and one close
+// rather than that much per event. A failed append is cut back to the file's length before it,
+// so no file ends in a partial line (the lines that write held are dropped as a whole).
 // Owned by the analytics controller and used on its event queue only.
 #include <sys/types.h>
 

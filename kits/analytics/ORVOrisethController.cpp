@@ -305,15 +305,23 @@ void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) 
   // allocations find memory of their own thread.
   constexpr std::size_t kFreedPerCall = 4;
   std::array<PendingEvent, kFreedPerCall> freed;
+  std::vector<PendingEvent> emptied;  // its storage, freed after the lock
   {
     std::lock_guard lock(eventRunMutex_);
     if (!openEventRun_) started = openEventRun_ = std::make_shared<EventRun>();
     openEventRun_->events.push_back({event, std::move(line)});
     openEventRun_->hasEvents.store(true, std::memory_order_release);
     for (auto& slot : freed) {
-      if (writtenEvents_.empty()) break;
-      slot = std::move(writtenEvents_.back());
-      writtenEvents_.pop_back();
+      if (writtenRuns_.empty()) break;
+      auto& written = writtenRuns_.back();
+      slot = std::move(written.back());
+      written.pop_back();
+      --writtenCount_;
+      if (written.empty()) {
+        emptied = std::move(written);
+        writtenRuns_.pop_back();
+        break;
+      }
     }
   }
   // Only the first event of a run wakes the queue; the others join it while it waits or runs.
@@ -341,15 +349,15 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
   auto now = steady_clock::now();
   const auto end = now + kLongest;
   auto idleUntil = now + kLinger;
-  std::vector<PendingEvent> events;
-  std::vector<std::string> done;
+  // Every run of events written, kept until the done marks that name them are out.
+  std::vector<std::vector<PendingEvent>> drained;
+  std::vector<std::string_view> done;
   bool paused = false;
   for (;;) {
     bool last = false;
+    std::vector<PendingEvent> events;
     {
       std::lock_guard lock(eventRunMutex_);
-      std::move(events.begin(), events.end(), std::back_inserter(writtenEvents_));
-      events.clear();
       events.swap(run.events);
       run.hasEvents.store(false, std::memory_order_relaxed);
       now = steady_clock::now();
@@ -360,6 +368,7 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
       if (last && openEventRun_.get() == &run) openEventRun_.reset();
     }
     writeEvents(events, done);
+    if (!events.empty()) drained.push_back(std::move(events));
     if (last) break;
     while (!run.hasEvents.load(std::memory_order_acquire)) {
       now = steady_clock::now();
@@ -373,11 +382,17 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
   // When the log calls have paused, the written events are freed here; while they keep on,
   // they take them back, up to a bound.
   constexpr std::size_t kMostWrittenEventsKept = 4096;
-  std::vector<PendingEvent> written;
+  std::vector<std::vector<PendingEvent>> written;
   {
     std::lock_guard lock(eventRunMutex_);
-    std::move(events.begin(), events.end(), std::back_inserter(writtenEvents_));
-    if (paused || writtenEvents_.size() > kMostWrittenEventsKept) written.swap(writtenEvents_);
+    for (auto& events : drained) {
+      writtenCount_ += events.size();
+      writtenRuns_.push_back(std::move(events));
+    }
+    if (paused || writtenCount_ > kMostWrittenEventsKept) {
+      written.swap(writtenRuns_);
+      writtenCount_ = 0;
+    }
   }
 }
 
@@ -387,7 +402,11 @@ void ORVOrisethController::closeEventRun() {
 }
 
 void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events,
-                                       std::vector<std::string>& done) {
+                                       std::vector<std::string_view>& done) {
+  if (events.empty()) return;
+  const std::int64_t maximumSize = settings_->maximumPayloadSize();
+  // The current file changes only by the rotation below, so it is looked up again only then.
+  bool open = false;
   for (auto& pending : events) {
     const ORVEvent& event = *pending.event;
     auto& line = pending.journalledLine;
@@ -399,9 +418,9 @@ void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events,
     currentLogHasScheduledWrite_ = true;
     // The size tested is the file's before this event's line; the line goes to the file that is
     // current now, which a rotation retires with the line as its last.
-    bool open = appender_.target(currentLogURL_);
+    if (!open) open = appender_.target(currentLogURL_);
     std::int64_t size = open ? appender_.length() : ORVFileUtils::fileSizeAtURL(currentLogURL_);
-    bool rotate = size > settings_->maximumPayloadSize() || event.triggersFlush();
+    bool rotate = size > maximumSize || event.triggersFlush();
     if (open && line) {
       // A new file, or one left empty by a failed append, starts with the metadata line; a line
       // that cannot be made writes nothing.
@@ -413,7 +432,10 @@ void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events,
         appender_.add(*line);
       }
     }
-    if (rotate) rotateAndSubmitCurrentLog();
+    if (rotate) {
+      rotateAndSubmitCurrentLog();
+      open = false;
+    }
   }
 }
 

@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "kits/analytics/EventJournal.h"
 #include "kits/analytics/EventLogAppender.h"
@@ -120,7 +121,7 @@ class ORVOrisethController : public ORVUploaderDelegate,
   void drainEventRun(EventRun& run);
   // Appends the events' lines to the current log file, rotating as the sizes say; the
   // identifiers of the journalled ones are added to `done`.
-  void writeEvents(std::vector<PendingEvent>& events, std::vector<std::string>& done);
+  void writeEvents(std::vector<PendingEvent>& events, std::vector<std::string_view>& done);
   // The crash event's write into the current log file; its caller runs it at the end of its
   // block. `journalledLine`: the event's line when it was journalled (a done mark follows).
   std::shared_ptr<ORVWriteEventOperation> makeWrite(
@@ -156,7 +157,9 @@ class ORVOrisethController : public ORVUploaderDelegate,
   std::shared_ptr<EventRun> openEventRun_;
   // Written events, handed back to the log calls to be freed there (under the lock): freed on
   // the queue, each would take the allocator's lock that the log calls' allocations need.
-  std::vector<PendingEvent> writtenEvents_;
+  // Handed over as whole runs (a move, however long the run); never an empty run.
+  std::vector<std::vector<PendingEvent>> writtenRuns_;
+  std::size_t writtenCount_ = 0;
   // The current log file's writer (event queue).
   tw::EventLogAppender appender_;
 };

@@ -35,7 +35,7 @@ TEST(AnalyticsJournal, PendingEntriesSurviveAndDoneOnesDoNot) {
 
   // Once nothing is outstanding the journal starts over with just its metadata, and a journal
   // whose entries were all handled is gone with its owner.
-  journal->done(std::vector<std::string>{"a", "c"});
+  journal->done(std::vector<std::string_view>{"a", "c"});
   contents = EventJournal::read(path);
   EXPECT_TRUE(contents.pending.empty());
   EXPECT_TRUE(contents.metadata);
@@ -66,7 +66,7 @@ TEST(AnalyticsJournal, StartingOverHidesEveryEarlierLine) {
   }
   ASSERT_TRUE(journal->recordCrash("crash", "2\tapp_crashed\t2\t{}"));
   EXPECT_EQ(EventJournal::read(path).pending.size(), 2000u);
-  journal->done(ids);
+  journal->done(std::vector<std::string_view>(ids.begin(), ids.end()));
   journal->done("crash");
   EXPECT_TRUE(EventJournal::read(path).pending.empty());
   ASSERT_TRUE(journal->record("late", "3\tcustom\t2\t{}"));
