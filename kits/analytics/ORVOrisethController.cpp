@@ -245,10 +245,9 @@ bool ORVOrisethController::shouldLogEvent() const {
   return settings_->shouldCollectAnalytics();
 }
 
-bool ORVOrisethController::isDiscarded(const ORVEvent& event) const {
+bool ORVOrisethController::isDiscarded(const ORVEvent& event, std::int64_t samplingRate) const {
   if (!eventFilter_.shouldDiscardEvent(&event, metadata_->fields().betaToken,
-                                       metadata_->fields().installationId,
-                                       settings_->samplingRate()))
+                                       metadata_->fields().installationId, samplingRate))
     return false;
   ORVLogger::sharedLogger().log("Application is enabled for sampling, skipping %@",
                                 event.description());
@@ -305,23 +304,15 @@ void ORVOrisethController::enqueueEvent(const std::shared_ptr<ORVEvent>& event) 
   // allocations find memory of their own thread.
   constexpr std::size_t kFreedPerCall = 4;
   std::array<PendingEvent, kFreedPerCall> freed;
-  std::vector<PendingEvent> emptied;  // its storage, freed after the lock
   {
     std::lock_guard lock(eventRunMutex_);
     if (!openEventRun_) started = openEventRun_ = std::make_shared<EventRun>();
     openEventRun_->events.push_back({event, std::move(line)});
     openEventRun_->hasEvents.store(true, std::memory_order_release);
     for (auto& slot : freed) {
-      if (writtenRuns_.empty()) break;
-      auto& written = writtenRuns_.back();
-      slot = std::move(written.back());
-      written.pop_back();
-      --writtenCount_;
-      if (written.empty()) {
-        emptied = std::move(written);
-        writtenRuns_.pop_back();
-        break;
-      }
+      if (writtenEvents_.empty()) break;
+      slot = std::move(writtenEvents_.back());
+      writtenEvents_.pop_back();
     }
   }
   // Only the first event of a run wakes the queue; the others join it while it waits or runs.
@@ -349,13 +340,12 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
   auto now = steady_clock::now();
   const auto end = now + kLongest;
   auto idleUntil = now + kLinger;
-  // Every run of events written, kept until the done marks that name them are out.
-  std::vector<std::vector<PendingEvent>> drained;
-  std::vector<std::string_view> done;
+  // `events` keeps its capacity from round to round and goes back to the run, so that the log
+  // calls' appends do not grow a vector from nothing each time.
+  std::vector<PendingEvent> events;
   bool paused = false;
   for (;;) {
     bool last = false;
-    std::vector<PendingEvent> events;
     {
       std::lock_guard lock(eventRunMutex_);
       events.swap(run.events);
@@ -367,8 +357,16 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
       last = now >= end || paused || openEventRun_.get() != &run;
       if (last && openEventRun_.get() == &run) openEventRun_.reset();
     }
-    writeEvents(events, done);
-    if (!events.empty()) drained.push_back(std::move(events));
+    if (!events.empty()) {
+      writeEvents(events, doneIdentifiers_);
+      // Written: back to the log calls to be freed (their identifiers wait for the done marks).
+      std::lock_guard lock(eventRunMutex_);
+      if (writtenEvents_.empty())
+        writtenEvents_.swap(events);  // the calls took everything back: no copy, no allocation
+      else
+        std::move(events.begin(), events.end(), std::back_inserter(writtenEvents_));
+      events.clear();
+    }
     if (last) break;
     while (!run.hasEvents.load(std::memory_order_acquire)) {
       now = steady_clock::now();
@@ -378,21 +376,23 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
   }
   // The done marks follow the lines into the log file.
   appender_.close();
-  if (journal_) journal_->done(done);
+  if (journal_ && !doneIdentifiers_.empty()) {
+    doneViews_.clear();
+    std::string_view rest = doneIdentifiers_;
+    for (auto cut = rest.find('\n'); cut != std::string_view::npos; cut = rest.find('\n')) {
+      doneViews_.push_back(rest.substr(0, cut));
+      rest.remove_prefix(cut + 1);
+    }
+    journal_->done(doneViews_);
+  }
+  doneIdentifiers_.clear();
   // When the log calls have paused, the written events are freed here; while they keep on,
   // they take them back, up to a bound.
   constexpr std::size_t kMostWrittenEventsKept = 4096;
-  std::vector<std::vector<PendingEvent>> written;
+  std::vector<PendingEvent> written;
   {
     std::lock_guard lock(eventRunMutex_);
-    for (auto& events : drained) {
-      writtenCount_ += events.size();
-      writtenRuns_.push_back(std::move(events));
-    }
-    if (paused || writtenCount_ > kMostWrittenEventsKept) {
-      written.swap(writtenRuns_);
-      writtenCount_ = 0;
-    }
+    if (paused || writtenEvents_.size() > kMostWrittenEventsKept) written.swap(writtenEvents_);
   }
 }
 
@@ -401,19 +401,26 @@ void ORVOrisethController::closeEventRun() {
   openEventRun_.reset();
 }
 
-void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events,
-                                       std::vector<std::string_view>& done) {
+void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events, std::string& done) {
   if (events.empty()) return;
-  const std::int64_t maximumSize = settings_->maximumPayloadSize();
+  // The settings hold still while the queue writes a run, so they are read once for it.
+  const bool logging = shouldLogEvent();
+  const std::int64_t maximumSize = logging ? settings_->maximumPayloadSize() : 0;
+  const std::int64_t samplingRate = logging ? settings_->samplingRate() : 0;
+  const bool forwarding =
+      logging && emberlynAnalyticsBridge_ && settings_->shouldForwardToEmberlynAnalytics();
   // The current file changes only by the rotation below, so it is looked up again only then.
   bool open = false;
   for (auto& pending : events) {
     const ORVEvent& event = *pending.event;
     auto& line = pending.journalledLine;
     // Its done mark follows the append below, whatever became of the event.
-    if (line) done.push_back(event.identifier());
-    if (!shouldLogEvent() || isDiscarded(event)) continue;
-    logEventToEmberlyn(event);
+    if (line) {
+      done += event.identifier();
+      done.push_back('\n');
+    }
+    if (!logging || isDiscarded(event, samplingRate)) continue;
+    if (forwarding) logEventToEmberlyn(event);
     if (!line) line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(event);
     currentLogHasScheduledWrite_ = true;
     // The size tested is the file's before this event's line; the line goes to the file that is
@@ -458,7 +465,7 @@ void ORVOrisethController::logCrashEvent(const std::shared_ptr<ORVCrashEvent>& e
       return;
     }
     ORVLogger::sharedLogger().log("Attempting to log %@", event->name());
-    if (!shouldLogEvent() || isDiscarded(*event)) {
+    if (!shouldLogEvent() || isDiscarded(*event, settings_->samplingRate())) {
       if (line) journal_->done(event->identifier());
       activity->main();
       return;

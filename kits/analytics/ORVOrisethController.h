@@ -120,8 +120,8 @@ class ORVOrisethController : public ORVUploaderDelegate,
   // Writes the run's events as they come, then ends the run (event queue).
   void drainEventRun(EventRun& run);
   // Appends the events' lines to the current log file, rotating as the sizes say; the
-  // identifiers of the journalled ones are added to `done`.
-  void writeEvents(std::vector<PendingEvent>& events, std::vector<std::string_view>& done);
+  // identifiers of the journalled ones are added to `done`, one per line.
+  void writeEvents(std::vector<PendingEvent>& events, std::string& done);
   // The crash event's write into the current log file; its caller runs it at the end of its
   // block. `journalledLine`: the event's line when it was journalled (a done mark follows).
   std::shared_ptr<ORVWriteEventOperation> makeWrite(
@@ -129,7 +129,7 @@ class ORVOrisethController : public ORVUploaderDelegate,
       std::shared_ptr<const ORVMetadataSerializable> metadata,
       const std::shared_ptr<ORVActivityOperation>& activity,
       std::optional<std::string> journalledLine = std::nullopt);
-  bool isDiscarded(const ORVEvent& event) const;
+  bool isDiscarded(const ORVEvent& event, std::int64_t samplingRate) const;
   void logEventToEmberlyn(const ORVEvent& event) const;
 
   std::shared_ptr<tw::OperationQueue> eventQueue_;
@@ -157,9 +157,11 @@ class ORVOrisethController : public ORVUploaderDelegate,
   std::shared_ptr<EventRun> openEventRun_;
   // Written events, handed back to the log calls to be freed there (under the lock): freed on
   // the queue, each would take the allocator's lock that the log calls' allocations need.
-  // Handed over as whole runs (a move, however long the run); never an empty run.
-  std::vector<std::vector<PendingEvent>> writtenRuns_;
-  std::size_t writtenCount_ = 0;
+  std::vector<PendingEvent> writtenEvents_;
+  // The identifiers a run's done marks name, one per line, and views of them (event queue; both
+  // keep their capacity from run to run).
+  std::string doneIdentifiers_;
+  std::vector<std::string_view> doneViews_;
   // The current log file's writer (event queue).
   tw::EventLogAppender appender_;
 };
