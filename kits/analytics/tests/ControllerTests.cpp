@@ -45,6 +45,16 @@ class AnalyticsController : public ::testing::Test {
   void drain(const std::shared_ptr<ORVOrisethController>& c) {
     c->eventQueue()->waitUntilAllOperationsAreFinished();
   }
+  // True once the service took `count` uploads and no package is left to send.
+  bool waitForUploads(std::size_t count) {
+    auto events = root_.path() / "events";
+    return pumpMainUntil(
+        [&] {
+          return service_.requests(KitService::kEvents).size() >= count &&
+                 ORVFileUtils::filesWithExtension("multipartmime", events).empty();
+        },
+        20);
+  }
   TempDir root_;
   KitService service_{false};
 };
@@ -139,13 +149,7 @@ TEST_F(AnalyticsController, ThePreviousRunsCrashTravelsAloneUnderThatRunsMetadat
   auto c = ORVOrisethController::create(metadata(), root_.path(), false, settings({}));
   c->logCrashEvent(std::make_shared<ORVCrashEvent>(Date{1700000000.25}, 0));
   c->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
-  auto events = root_.path() / "events";
-  ASSERT_TRUE(pumpMainUntil(
-      [&] {
-        return service_.requests(KitService::kEvents).size() >= 2 &&
-               ORVFileUtils::filesWithExtension("multipartmime", events).empty();
-      },
-      20));
+  ASSERT_TRUE(waitForUploads(2));
   std::vector<std::string> crashFile, launchFile;
   for (const auto& r : service_.requests(KitService::kEvents)) {
     EXPECT_EQ(r["problems"].count(), 0u) << r["problems"];
@@ -216,13 +220,7 @@ TEST_F(AnalyticsController, AKilledRunsJournalIsSentWithItsCrashUnderThePrevious
   }
   auto c = ORVOrisethController::create(metadata(), root_.path(), false, settings({}));
   c->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
-  auto events = root_.path() / "events";
-  ASSERT_TRUE(pumpMainUntil(
-      [&] {
-        return service_.requests(KitService::kEvents).size() >= 2 &&
-               ORVFileUtils::filesWithExtension("multipartmime", events).empty();
-      },
-      20));
+  ASSERT_TRUE(waitForUploads(2));
   std::map<std::string, std::vector<std::string>> files;  // by last line's event name
   for (const auto& r : service_.requests(KitService::kEvents)) {
     std::vector<std::string> lines;
