@@ -134,7 +134,9 @@ void BTTimeObjectControlViewModel::update() {
     return;
   }
   const double value = std::max(0.0, timingValue());
-  object->setTimingValue(value);
+  // A timer shows whole seconds but is ticked twice a second: setting the value it already has
+  // would only send every observer (list row, display, menus) through the same text again.
+  if (value != object->timingValue()) object->setTimingValue(value);
   evaluateAndExecuteActions();
   if (inStateChange_ > 0) {
     deferredUpdate_ = value;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <deque>
 #include <mutex>
 #include <set>
 #include <unordered_map>
@@ -17,16 +16,16 @@ constexpr const char* kInvalidRateReason =
     "<BTUpdater> invalid updateable object rate; valid range <= 500 Hz";
 }  // namespace
 
-// The rate is read on the main thread (on adding, and again by refreshUpdateRates), so the loop
-// never calls into an object that belongs to the main thread; it is also the rate the timer was
-// chosen for.
+// The rate is read on the main thread (on adding, and again by refreshUpdateRates), so the timer's
+// handler never calls into an object that belongs to the main thread; it is also the rate the timer
+// was chosen for.
 struct BTUpdater::Entry {
   std::shared_ptr<BTUpdateable> object;
   std::uint16_t rate = 0;
 };
 
-// Everything the timer handler and the update loop touch. They hold it by shared_ptr, so it
-// outlives whichever of them finishes last.
+// Everything the timer handler touches. It holds it by shared_ptr, so it outlives the updater
+// while a firing is still being handled.
 struct BTUpdater::Core {
   std::mutex objectsLock;
   std::vector<Entry> objects;  // insertion order; an object appears at most once
@@ -34,27 +33,20 @@ struct BTUpdater::Core {
 
   std::mutex ticksLock;
   std::uint64_t updateTicks = 0;
-  // Ticks handed to the loop and not yet served, oldest first, and whether a pass is running
-  // (guarded by ticksLock).
-  std::deque<std::uint64_t> queuedTicks;
-  bool passRunning = false;
 
-  tw::Semaphore updateTaskSignal{0};
-  tw::Semaphore loopEnded{0};
-  // Written on the main thread, read by the loop.
+  // Written on the main thread, read on the timer's queue.
   std::atomic<std::uint16_t> timerUpdateRate{0};
-  std::atomic<bool> stopping{false};
   std::atomic<std::uint64_t> servedTicks{0};
 
   std::shared_ptr<tw::DispatchQueue> timerQueue;
-  std::shared_ptr<tw::DispatchQueue> updateQueue;
 
   void tickHandler();
   // The first tick after `tick` on which some object is due (the next one with no objects).
   std::uint64_t firstDueAfter(std::uint64_t tick);
   // How many ticks after the latest one nobody needs: the timer may hold them back.
   std::uint64_t idleTicksAhead();
-  void runLoop();
+  // Queues the update() of every object due on `tick` on the main queue.
+  void servePass(std::uint64_t tick);
 };
 
 namespace {
@@ -87,75 +79,42 @@ std::uint64_t BTUpdater::Core::idleTicksAhead() {
   return firstDueAfter(tick) - tick - 1;
 }
 
-// Each firing counts one tick. A tick on which no object is due is served right here, unless
-// the loop still has earlier ones to serve (ticks are served in order); only the others wake
-// the loop.
+// Each firing counts one tick and is served right here, on the timer's serial queue, so ticks
+// are served in order and one displayed update wakes only this thread and the main thread.
 void BTUpdater::Core::tickHandler() {
   std::uint64_t tick;
   {
     std::lock_guard lock(ticksLock);
     tick = ++updateTicks;
   }
-  const bool due = firstDueAfter(tick - 1) == tick;
-  {
-    std::lock_guard lock(ticksLock);
-    if (!due && queuedTicks.empty() && !passRunning) {
-      servedTicks.store(tick, std::memory_order_release);
-      return;
-    }
-    queuedTicks.push_back(tick);
-  }
-  updateTaskSignal.signal();
+  if (firstDueAfter(tick - 1) == tick) servePass(tick);
+  servedTicks.store(tick, std::memory_order_release);
 }
 
-// One pass per tick handed over, on the number of that tick, so ticks that pile up while a pass
-// runs are still served one by one on their own tick rather than all on the latest count.
-void BTUpdater::Core::runLoop() {
-  auto mainQueue = tw::DispatchQueue::main();
-  for (;;) {
-    updateTaskSignal.wait();
-    if (stopping.load(std::memory_order_acquire)) break;
-    std::uint64_t tick;
-    {
-      std::lock_guard lock(ticksLock);
-      if (queuedTicks.empty()) continue;
-      tick = queuedTicks.front();
-      queuedTicks.pop_front();
-      passRunning = true;
-    }
-    {
-      std::lock_guard lock(objectsLock);
-      if (tickObserver) tickObserver(tick);
-      const std::uint16_t timerRate = timerUpdateRate.load(std::memory_order_acquire);
-      for (const Entry& entry : objects) {
-        const std::uint16_t step = stepFor(timerRate, entry.rate);
-        if (step != 0 && tick % step != 0) continue;
-        std::weak_ptr<BTUpdateable> weak = entry.object;
-        mainQueue->async([weak] {
-          if (auto object = weak.lock()) object->update();
-        });
-      }
-    }
-    std::lock_guard lock(ticksLock);
-    passRunning = false;
-    servedTicks.store(tick, std::memory_order_release);
+void BTUpdater::Core::servePass(std::uint64_t tick) {
+  const auto mainQueue = tw::DispatchQueue::main();
+  std::lock_guard lock(objectsLock);
+  if (tickObserver) tickObserver(tick);
+  const std::uint16_t timerRate = timerUpdateRate.load(std::memory_order_acquire);
+  for (const Entry& entry : objects) {
+    const std::uint16_t step = stepFor(timerRate, entry.rate);
+    if (step != 0 && tick % step != 0) continue;
+    std::weak_ptr<BTUpdateable> weak = entry.object;
+    mainQueue->async([weak] {
+      if (auto object = weak.lock()) object->update();
+    });
   }
-  loopEnded.signal();
 }
 
 BTUpdater::BTUpdater() : core_(std::make_shared<Core>()) {
   core_->timerQueue = tw::DispatchQueue::createSerial("com.velmora.tickwell.updater.timerQueue",
                                                       tw::QoS::UserInitiated, -1);
-  core_->updateQueue = tw::DispatchQueue::createSerial("com.velmora.tickwell.updater.updateQueue",
-                                                       tw::QoS::UserInitiated, -1);
   setupTasks();
 }
 
 BTUpdater::~BTUpdater() {
+  // Synchronous: no firing is being handled once this returns.
   if (updateTimer_) updateTimer_->stop();
-  core_->stopping.store(true, std::memory_order_release);
-  core_->updateTaskSignal.signal();
-  core_->loopEnded.wait();
   // The objects belong to the main thread: let them go here, not wherever the core dies.
   std::vector<Entry> objects;
   {
@@ -173,9 +132,8 @@ void BTUpdater::setupTasks() {
   updateTimer_ = std::make_shared<QLNTimer>(core_->timerQueue, [core] { core->tickHandler(); });
   updateTimer_->setFiresImmediately(true);
   // Ticks on which nothing is due need no wake-up of their own: a running timer (2 Hz on a
-  // 4 Hz timer) then wakes the timer's thread and the loop once per update, not once per tick.
+  // 4 Hz timer) then wakes the timer's thread once per update, not once per tick.
   updateTimer_->setIdleFirings([core] { return core->idleTicksAhead(); });
-  core_->updateQueue->async([core] { core->runLoop(); });
 }
 
 std::vector<std::shared_ptr<BTUpdateable>> BTUpdater::updateableObjects() const {
@@ -247,7 +205,7 @@ void BTUpdater::refreshUpdateRates() {
     }
     rateForRates(rates);  // raises before anything has changed
     // Until validateOnce() below stores the new timer rate, a pass may pair a new object rate
-    // with the old timer rate; the loop copes with a step of 0 and any other step is harmless
+    // with the old timer rate; the handler copes with a step of 0 and any other step is harmless
     // for that moment.
     for (std::size_t i = 0; i < rates.size(); ++i) core_->objects[i].rate = rates[i];
   }

@@ -7,15 +7,15 @@
 //
 // Threads: add/remove/validate/refresh and the delegate calls belong to the main thread (checked
 // in debug and sanitizer builds). Rates are read there (when an object arrives, and again on
-// refreshUpdateRates) and handed to the loop under its lock, so the loop never calls into an
-// object. The timer fires on the serial queue
-// "com.velmora.tickwell.updater.timerQueue"; a loop on "com.velmora.tickwell.updater.updateQueue"
-// turns each firing into the due updates. update() never runs on either queue. Destroying the
-// updater stops the timer and ends the loop before the destructor returns.
+// refreshUpdateRates) and handed to the timer's handler under its lock, so the handler never calls
+// into an object. The timer fires on the serial queue "com.velmora.tickwell.updater.timerQueue",
+// and its handler turns each firing into the due updates, queued on the main queue; update()
+// never runs on the timer's queue. Destroying the updater stops the timer before the destructor
+// returns.
 //
 // Wake-ups: a tick on which no object is due is only counted. The timer holds such ticks back
-// and delivers them with the next due one (see QLNTimer's idle firings), and the handler serves
-// them without waking the loop; so each thread wakes once per due tick, not once per tick.
+// and delivers them with the next due one (see QLNTimer's idle firings); a due tick wakes the
+// timer's thread and then the main thread, and no third thread hands it over between them.
 
 #include <cstdint>
 #include <functional>
@@ -67,12 +67,12 @@ class BTUpdater : public tw::Object {
   void setUpdateTimer(std::shared_ptr<QLNTimer> timer) { updateTimer_ = std::move(timer); }
 
   // ----- diagnostics (tests and benchmarks)
-  // Timer firings since creation, and how many of them the update loop has finished with.
+  // Timer firings since creation, and how many of them the handler has finished with.
   std::uint64_t updateTicks() const;
   std::uint64_t servedTicks() const;
   // The rate the timer currently runs at (0 until first set).
   std::uint16_t timerUpdateRate() const;
-  // Called on the update queue at the start of every pass with the number of the firing it
+  // Called on the timer's queue at the start of every pass with the number of the firing it
   // serves. It runs while the set is locked: it must be quick and must not call the updater.
   void setTickObserver(std::function<void(std::uint64_t tick)> observer);
 

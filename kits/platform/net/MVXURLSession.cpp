@@ -153,6 +153,11 @@ struct MVXURLSession::Engine : std::enable_shared_from_this<MVXURLSession::Engin
   void finish(std::unique_ptr<Transfer> transfer, CURLcode code, bool cancelled);
 };
 
+namespace {
+// An idle engine's wait; curl_multi_wakeup ends it early.
+constexpr int kIdlePollMs = 24 * 60 * 60 * 1000;
+}  // namespace
+
 void MVXURLSession::Engine::loop() {
   for (;;) {
     std::vector<std::unique_ptr<Transfer>> cancelledNow;
@@ -199,7 +204,14 @@ void MVXURLSession::Engine::loop() {
       curl_multi_remove_handle(multi, transfer->easy);
       finish(std::move(transfer), result, false);
     }
-    curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    // With no transfer there is nothing to time: sleep until post, cancel or stop wakes the
+    // multi handle, rather than waking every second for nothing.
+    bool idle;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      idle = running.empty();
+    }
+    curl_multi_poll(multi, nullptr, 0, idle ? kIdlePollMs : 1000, nullptr);
   }
 }
 

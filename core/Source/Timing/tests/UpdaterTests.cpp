@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -414,4 +415,38 @@ TEST(UpdaterWakeUps, TicksWithNothingDueWakeNeitherTheTimerNorTheLoop) {
   std::lock_guard lock(mutex);
   for (std::uint64_t tick : passes) EXPECT_EQ(tick % 2, 0u) << "a pass on idle tick " << tick;
   EXPECT_GE(passes.size(), 3u);
+}
+
+// Real clock: a due tick is handed from the timer's thread straight to the main queue. Every
+// thread the updater brought along, together, wakes about once per due tick; a thread that
+// relayed the tick between the two would double that.
+TEST(UpdaterWakeUps, ADueTickWakesOnlyTheTimersThreadBesidesTheMainThread) {
+  auto threads = [] {
+    std::set<pid_t> tids;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+      tids.insert(std::stoi(task.path().filename().string()));
+    return tids;
+  };
+  const auto earlier = threads();
+  auto updater = std::make_shared<BTUpdater>();
+  auto object = std::make_shared<FakeUpdateable>(2);
+  updater->addUpdateableObject(object);
+  ASSERT_TRUE(tw::test::pumpMainUntil([&] { return object->updates() >= 2; }, 10));
+  std::vector<pid_t> added;
+  for (pid_t tid : threads())
+    if (!earlier.count(tid) && tid != gettid()) added.push_back(tid);
+  ASSERT_FALSE(added.empty());
+  auto wakes = [&] {
+    long sum = 0;
+    for (pid_t tid : added) sum += std::max(0L, voluntarySwitches(tid));
+    return sum;
+  };
+  // Two seconds of a 2 Hz object: 4 due ticks.
+  const long before = wakes();
+  const int updatesBefore = object->updates();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  const long woke = wakes() - before;
+  ASSERT_TRUE(tw::test::pumpMainUntil([&] { return object->updates() >= updatesBefore + 3; }, 10));
+  updater->removeUpdateableObject(object);
+  EXPECT_LE(woke, 6) << "more than the timer's thread woke for the due ticks";
 }

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <fstream>
 #include <future>
+#include <map>
+#include <string>
+#include <thread>
 
 #include <openssl/x509.h>
 
@@ -171,6 +174,41 @@ TEST(URLSession, DownloadFileLivesForTheHandlerOnly) {
   ASSERT_TRUE(outcome.file);
   EXPECT_TRUE(outcome.fileExisted);
   EXPECT_FALSE(std::filesystem::exists(*outcome.file));
+}
+
+// Once its transfers are done the session's thread sleeps until it is given work: a desktop
+// program that keeps a session open must not wake every second for it.
+TEST(URLSession, AnIdleSessionWakesNoThreadAndStillTakesNewWork) {
+  auto threads = [] {
+    std::map<pid_t, long> switches;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      std::ifstream status(task.path() / "status");
+      std::string line;
+      while (std::getline(status, line))
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+          switches[std::stoi(task.path().filename().string())] = std::stol(line.substr(24));
+    }
+    return switches;
+  };
+  KitService service(false);
+  const auto earlier = threads();
+  auto session = makeSession();
+  Completion first;
+  session->dataTaskWithRequest(get(service, kSettingsPath), first.data())->resume();
+  ASSERT_FALSE(first.wait().error);
+  const auto before = threads();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  const auto after = threads();
+  long woke = 0;
+  for (const auto& [tid, n] : after)
+    if (!earlier.count(tid) && before.count(tid)) woke += n - before.at(tid);
+  EXPECT_EQ(woke, 0) << "the idle session's threads woke";
+
+  Completion second;
+  session->dataTaskWithRequest(get(service, kSettingsPath), second.data())->resume();
+  const auto outcome = second.wait();
+  ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
+  EXPECT_EQ(outcome.response->statusCode, 200);
 }
 
 TEST(URLSession, FailuresMapToURLErrorsAndCompleteOnce) {
