@@ -123,9 +123,19 @@ fs::path makeHome(const std::string& name, int timers, int running) {
   return home;
 }
 
+// The program's exit status; -1 when it did not end within 30 s (it is killed then: a window
+// the X server never exposes would otherwise hold the whole run).
 int waitExit(pid_t pid) {
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() >= deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
