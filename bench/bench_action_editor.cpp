@@ -18,7 +18,6 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "app/Source/ActionEditor/ActionsEditorViewController.h"
@@ -40,6 +39,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/inject/Injection.h"
 #include "platform/inject/TyphoonComponentFactory.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace {
 
@@ -66,18 +66,7 @@ void settle() {
 // A timer with 50 actions (the first a link to another timer) among 20 other timers.
 std::shared_ptr<BTActionObject> sampleLink() {
   static std::shared_ptr<BTActionObject> first = [] {
-    static char root[] = "/tmp/tickwell-bench-XXXXXX";
-    if (!mkdtemp(root)) std::abort();
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(root, ec);
-    });
-    for (const char* var :
-         {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-      const std::string dir = std::string(root) + "/" + var;
-      std::filesystem::create_directories(dir);
-      setenv(var, dir.c_str(), 1);
-    }
+    static tw::test::ScopedXdg xdg;  // removed with the program
     static auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
     auto settings = tw::defaultComponentForType<BTSettingsProvider>();
     settings->registerDefaults();

@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QTimer>
 
-#include <filesystem>
 #include <string>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
@@ -23,6 +22,7 @@
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "platform/inject/Injection.h"
 #include "platform/inject/TyphoonComponentFactory.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace {
 
@@ -42,18 +42,7 @@ QApplication& app() {
   static QApplication application(argc, argv);
   static bool settled = [] {
     // The settings live in a private temporary folder; the display reads the accuracy there.
-    static char root[] = "/tmp/tickwell-bench-XXXXXX";
-    if (!mkdtemp(root)) return false;
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(root, ec);
-    });
-    for (const char* var :
-         {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-      const std::string dir = std::string(root) + "/" + var;
-      std::filesystem::create_directories(dir);
-      setenv(var, dir.c_str(), 1);
-    }
+    static tw::test::ScopedXdg xdg;  // removed with the program
     static auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
     auto settings = tw::defaultComponentForType<BTSettingsProvider>();
     settings->registerDefaults();
