@@ -104,18 +104,19 @@ bool EventJournal::restartIfIdle() {
   return true;
 }
 
-bool EventJournal::record(std::string_view identifier, std::string_view line) {
+bool EventJournal::recordEntry(char kind, std::string_view identifier, std::string_view line) {
   std::lock_guard lock(mutex_);
-  if (!append(kEntry, identifier, "\t", line)) return false;
+  if (!append(kind, identifier, "\t", line)) return false;
   ++outstanding_;
   return true;
 }
 
+bool EventJournal::record(std::string_view identifier, std::string_view line) {
+  return recordEntry(kEntry, identifier, line);
+}
+
 bool EventJournal::recordCrash(std::string_view identifier, std::string_view line) {
-  std::lock_guard lock(mutex_);
-  if (!append(kCrash, identifier, "\t", line)) return false;
-  ++outstanding_;
-  return true;
+  return recordEntry(kCrash, identifier, line);
 }
 
 void EventJournal::setPreviousMetadata(const Dictionary& metadata) {

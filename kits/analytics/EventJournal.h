@@ -61,6 +61,8 @@ class EventJournal {
 
  private:
   EventJournal(std::filesystem::path path, int fd);
+  // An entry of `kind` (an event's or a crash's), counted as outstanding.
+  bool recordEntry(char kind, std::string_view identifier, std::string_view line);
   // With the mutex held: appends the line `kind` + `a` + `b` + `c` and its line feed.
   bool append(char kind, std::string_view a, std::string_view b = {}, std::string_view c = {});
   // With the mutex held: room for `size` more bytes and the terminating zero after them.
