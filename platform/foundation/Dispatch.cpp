@@ -78,6 +78,8 @@ void runAs(DispatchQueue* queue, const Block& block) {
 class DefaultDriver final : public MainLoopDriver {
  public:
   void wakeUp() override { detail::MainLoopAccess::poke(); }
+  // pumpUntil waits on the run loop's condition variable up to the earliest timed block itself.
+  void wakeAt(std::int64_t /*monotonicNanos*/) override {}
 };
 
 }  // namespace
@@ -93,6 +95,48 @@ struct RunLoop::Impl {
   std::shared_ptr<MainLoopDriver> defaultDriver = std::make_shared<DefaultDriver>();
   std::vector<std::shared_ptr<std::atomic<bool>>> runLevels;  // stop flags of nested run()s
   std::atomic<int> depth{0};
+  // Blocks that wait for a moment (postNotBefore), by deadline then arrival.
+  std::map<std::pair<std::int64_t, std::uint64_t>, Block> timed;
+  std::uint64_t nextTimedId = 0;
+  std::int64_t armedAt = INT64_MAX;  // the moment the custom driver was last asked to wake for
+
+  std::int64_t earliestTimedLocked() const {
+    return timed.empty() ? INT64_MAX : timed.begin()->first.first;
+  }
+
+  void rearmLocked() {
+    const std::int64_t at = earliestTimedLocked();
+    if (at == armedAt || !customDriver) return;
+    armedAt = at;
+    customDriver->wakeAt(at);
+  }
+
+  std::uint64_t postTimed(Block block, std::int64_t notBefore) {
+    std::uint64_t id;
+    bool notify;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      id = ++nextTimedId;
+      // A main thread waiting in pumpUntil must shorten its wait to the new moment.
+      notify = notBefore < earliestTimedLocked() && waiters > 0;
+      if (notify) ++pokes;
+      timed.emplace(std::make_pair(notBefore, id), std::move(block));
+      rearmLocked();
+    }
+    if (notify) cv.notify_one();
+    return id;
+  }
+
+  void cancelTimed(std::uint64_t id) {
+    Block dropped;  // its captures die outside the lock
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = std::find_if(timed.begin(), timed.end(),
+                           [&](const auto& entry) { return entry.first.second == id; });
+    if (it == timed.end()) return;
+    dropped = std::move(it->second);
+    timed.erase(it);
+    rearmLocked();
+  }
 
   void post(Block block) {
     std::shared_ptr<MainLoopDriver> wake;
@@ -167,9 +211,18 @@ std::size_t RunLoop::drain() {
     {
       std::lock_guard<std::mutex> lock(impl_->mutex);
       impl_->wakePending = false;
-      if (impl_->queue.empty()) break;
-      block = std::move(impl_->queue.front());
-      impl_->queue.pop_front();
+      auto& timed = impl_->timed;
+      // A timed block whose moment has come goes before the queue's other blocks.
+      if (!timed.empty() && timed.begin()->first.first <= detail::realMonotonicNanos()) {
+        block = std::move(timed.begin()->second);
+        timed.erase(timed.begin());
+        impl_->rearmLocked();
+      } else if (impl_->queue.empty()) {
+        break;
+      } else {
+        block = std::move(impl_->queue.front());
+        impl_->queue.pop_front();
+      }
     }
     callGuarded(kMainQueueLabel, block);
     block = nullptr;  // captures die before the next block starts
@@ -233,6 +286,8 @@ void RunLoop::setDriver(std::shared_ptr<MainLoopDriver> driver) {
     impl_->wakePending = false;
     wake = impl_->customDriver && !impl_->queue.empty();
     if (wake) impl_->wakePending = true;
+    impl_->armedAt = INT64_MAX;
+    impl_->rearmLocked();
   }
   // Work that arrived before the driver must not wait for the next post.
   if (wake) impl_->customDriver->wakeUp();
@@ -253,6 +308,12 @@ namespace detail {
 void MainLoopAccess::poke() { RunLoop::main().impl_->poke(); }
 
 std::size_t MainLoopAccess::drain() { return RunLoop::main().drain(); }
+
+std::uint64_t MainLoopAccess::postTimed(Block block, std::int64_t notBefore) {
+  return RunLoop::main().impl_->postTimed(std::move(block), notBefore);
+}
+
+void MainLoopAccess::cancelTimed(std::uint64_t id) { RunLoop::main().impl_->cancelTimed(id); }
 
 bool MainLoopAccess::pumpUntil(const std::function<bool()>& pred,
                                std::optional<std::chrono::steady_clock::time_point> deadline,
@@ -276,6 +337,14 @@ bool MainLoopAccess::pumpUntil(const std::function<bool()>& pred,
     while (loop.queue.empty() && loop.pokes == seen) {
       auto until = deadline;
       bool pollDue = false;
+      bool timedDue = false;
+      if (const std::int64_t at = loop.earliestTimedLocked(); at != INT64_MAX) {
+        const std::chrono::steady_clock::time_point moment{std::chrono::nanoseconds(at)};
+        if (!until || moment < *until) {
+          until = moment;
+          timedDue = true;
+        }
+      }
       if (poll) {
         const auto next = std::chrono::steady_clock::now() + pollInterval;
         pollInterval =
@@ -283,12 +352,13 @@ bool MainLoopAccess::pumpUntil(const std::function<bool()>& pred,
         if (!until || next < *until) {
           until = next;
           pollDue = true;
+          timedDue = false;
         }
       }
       if (!until) {
         loop.cv.wait(lock);
       } else if (loop.cv.wait_until(lock, *until) == std::cv_status::timeout) {
-        timedOut = !pollDue && loop.queue.empty() && loop.pokes == seen;
+        timedOut = !pollDue && !timedDue && loop.queue.empty() && loop.pokes == seen;
         break;
       }
     }
@@ -449,17 +519,23 @@ class SerialQueue final : public DispatchQueue {
 namespace detail {
 
 bool supportsNotBefore(const DispatchQueue& queue) {
-  return dynamic_cast<const SerialQueue*>(&queue) != nullptr;
+  return dynamic_cast<const SerialQueue*>(&queue) != nullptr ||
+         dynamic_cast<const MainQueue*>(&queue) != nullptr;
 }
 
 std::uint64_t postNotBefore(DispatchQueue& queue, std::int64_t notBefore, Block block) {
-  auto* serial = dynamic_cast<SerialQueue*>(&queue);
-  if (!serial) return 0;
-  return serial->enqueueTimed(std::move(block), notBefore);
+  if (auto* serial = dynamic_cast<SerialQueue*>(&queue))
+    return serial->enqueueTimed(std::move(block), notBefore);
+  if (dynamic_cast<MainQueue*>(&queue) != nullptr)
+    return MainLoopAccess::postTimed(std::move(block), notBefore);
+  return 0;
 }
 
 void cancelNotBefore(DispatchQueue& queue, std::uint64_t id) {
-  if (auto* serial = dynamic_cast<SerialQueue*>(&queue)) serial->cancelTimed(id);
+  if (auto* serial = dynamic_cast<SerialQueue*>(&queue))
+    serial->cancelTimed(id);
+  else if (dynamic_cast<MainQueue*>(&queue) != nullptr)
+    MainLoopAccess::cancelTimed(id);
 }
 
 }  // namespace detail

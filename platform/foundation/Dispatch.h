@@ -124,6 +124,12 @@ class MainLoopDriver {
   // RunLoop::main().drain() soon. Calls are coalesced: after one wakeUp(), further posts do not
   // call it again until drain() has started.
   virtual void wakeUp() = 0;
+  // Called when the earliest moment of the main queue's timed blocks changes (CLOCK_MONOTONIC
+  // nanoseconds; INT64_MAX when none is left): the driver must make the main thread call
+  // RunLoop::main().drain() once that moment has come, by itself, with no other thread waking
+  // for it. A later call replaces the earlier one. Called from any thread with the run loop's
+  // lock held: it must not call back into the run loop.
+  virtual void wakeAt(std::int64_t monotonicNanos) = 0;
 };
 
 class RunLoop {

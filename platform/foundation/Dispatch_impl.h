@@ -101,11 +101,12 @@ class Scheduler {
 // Installed-clock pointer behind tw::clock (written only by the scheduler under its lock).
 extern std::atomic<VirtualClock*> g_virtualClock;
 
-// Queues `block` on a serial queue (not the main queue) so that it starts no earlier than
-// `notBefore` (CLOCK_MONOTONIC nanoseconds): the queue's own thread sleeps until then, so a
-// deadline costs one wake-up instead of a hop through the scheduler thread. Until its moment the
-// queue's other blocks run as usual; once it has come it runs before them. Returns an id for
-// cancelNotBefore, or 0, queueing nothing, for any other kind of queue.
+// Queues `block` on a serial queue or the main queue so that it starts no earlier than
+// `notBefore` (CLOCK_MONOTONIC nanoseconds): the queue's own thread sleeps until then (the main
+// thread through its loop driver's wakeAt), so a deadline costs one wake-up instead of a hop
+// through the scheduler thread. Until its moment the queue's other blocks run as usual; once it
+// has come it runs before them. Returns an id for cancelNotBefore, or 0, queueing nothing, for a
+// global queue.
 std::uint64_t postNotBefore(DispatchQueue& queue, std::int64_t notBefore, Block block);
 // Takes a block queued by postNotBefore off its queue, unless it has started.
 void cancelNotBefore(DispatchQueue& queue, std::uint64_t id);
@@ -127,6 +128,9 @@ struct MainLoopAccess {
                         std::optional<std::chrono::steady_clock::time_point> deadline,
                         bool poll = false);
   static std::size_t drain();
+  // The main queue's side of postNotBefore and cancelNotBefore.
+  static std::uint64_t postTimed(Block block, std::int64_t notBefore);
+  static void cancelTimed(std::uint64_t id);
 };
 
 // A timed wait's deadline under a VirtualClock: when advance() reaches it, it marks the wait

@@ -1,6 +1,6 @@
-// The periodic timer (see QLNTimer.h). On a serial queue under the real clock the queue's own
-// thread sleeps to each deadline (one wake-up per firing, none for held-back idle firings);
-// otherwise, and under a virtual clock, the timer is one entry in the process scheduler,
+// The periodic timer (see QLNTimer.h). On a serial queue or the main queue under the real clock
+// the queue's own thread sleeps to each deadline (one wake-up per firing, none for held-back idle
+// firings); otherwise, and under a virtual clock, the timer is one entry in the process scheduler,
 // re-armed at each firing for the next absolute deadline.
 
 #include "platform/foundation/QLNTimer.h"
@@ -23,12 +23,12 @@ constexpr std::uint64_t kMaxHeldBack = 1000;
 
 struct TimerState final : TimedEntry {
   TimerState(std::shared_ptr<DispatchQueue> q, std::function<void()> h)
-      : queue(std::move(q)), handler(std::move(h)), serialQueue(supportsNotBefore(*queue)) {}
+      : queue(std::move(q)), handler(std::move(h)), timedQueue(supportsNotBefore(*queue)) {}
 
   // Whether the queue's own thread keeps the deadlines. Under a virtual clock advance() hands
   // every firing over itself, on its own deadline.
   bool directLocked() const {
-    return serialQueue && g_virtualClock.load(std::memory_order_acquire) == nullptr;
+    return timedQueue && g_virtualClock.load(std::memory_order_acquire) == nullptr;
   }
 
   // Deadline k, held at "never" when a huge interval would run past the clock's range.
@@ -182,7 +182,7 @@ struct TimerState final : TimedEntry {
 
   const std::shared_ptr<DispatchQueue> queue;
   const std::function<void()> handler;
-  const bool serialQueue;
+  const bool timedQueue;  // the queue keeps deadlines itself (serial queues, the main queue)
 
   mutable std::mutex mutex;
   std::condition_variable cv;
@@ -203,8 +203,8 @@ struct TimerState final : TimedEntry {
 };
 
 namespace {
-// Timers on serial queues, which may hold a deadline on their queue rather than in the
-// scheduler; a VirtualClock takes those over when it is installed.
+// Timers on serial queues and the main queue, which may hold a deadline on their queue rather
+// than in the scheduler; a VirtualClock takes those over when it is installed.
 std::mutex g_directLock;
 std::vector<std::weak_ptr<TimerState>> g_directTimers;
 }  // namespace
@@ -239,7 +239,7 @@ using tw::detail::TimerState;
 QLNTimer::QLNTimer(std::shared_ptr<tw::DispatchQueue> queue, std::function<void()> handler) {
   TW_PARAMETER_ASSERT(queue != nullptr);
   state_ = std::make_shared<TimerState>(std::move(queue), std::move(handler));
-  if (state_->serialQueue) tw::detail::registerDirectTimer(state_);
+  if (state_->timedQueue) tw::detail::registerDirectTimer(state_);
 }
 
 QLNTimer::~QLNTimer() { stop(); }

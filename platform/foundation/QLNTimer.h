@@ -12,15 +12,16 @@
 // one comes one new interval after it. stop() is synchronous: when it returns the handler is not
 // running (unless stop() was called from the handler itself) and will not run again. A stopped
 // timer costs nothing: no thread wakes for it. Deadlines follow tw::clock, so a VirtualClock
-// drives the timer in tests. On a serial queue under the real clock the queue's own thread
-// sleeps to each deadline, so a firing costs that one wake-up; blocks queued on it meanwhile run
-// in their order until the deadline comes.
+// drives the timer in tests. On a serial queue or the main queue under the real clock the
+// queue's own thread sleeps to each deadline (the main thread in its event loop), so a firing
+// costs that one wake-up; blocks queued on it meanwhile run in their order until the deadline
+// comes.
 //
 // Idle firings: an owner whose handler has nothing to do on some firings (it only counts them)
 // may say how many of the next firings can wait (setIdleFirings). Those are then held back and
 // delivered, each as its own handler call, just before the next firing that cannot wait, in the
-// same wake-up; their moments have passed by then. This only happens on a serial queue under the
-// real clock: under a VirtualClock every firing comes on its own deadline.
+// same wake-up; their moments have passed by then. This only happens on a serial queue or the
+// main queue under the real clock: under a VirtualClock every firing comes on its own deadline.
 
 #include <functional>
 #include <memory>

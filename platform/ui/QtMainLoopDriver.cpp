@@ -4,8 +4,15 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
+#include <QSocketNotifier>
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
+
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "platform/foundation/Exception.h"
 
@@ -28,6 +35,24 @@ struct QtMainLoopDriver::Binding {
   // A drain event is on its way; further requests ride on it. Keeps Qt's queue short when the
   // main queue is pumped some other way for a while (RunLoop::runUntil in a test).
   std::atomic<bool> drainQueued{false};
+  // Wakes the main thread's loop at the earliest moment of the main queue's timed blocks; a
+  // kernel timer, so no thread of ours wakes to hand the moment over. -1 when the kernel
+  // refused one (the loop is then woken through the scheduler's thread, see wakeAt).
+  int timerFd = -1;
+
+  ~Binding() {
+    if (timerFd >= 0) ::close(timerFd);
+  }
+
+  // Without a kernel timer: an empty main-queue block at that moment, posted by the scheduler's
+  // thread, brings the drain. Never at once: the caller holds the run loop's lock.
+  static void postDrainAt(std::int64_t monotonicNanos) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t nowNanos = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+    const double seconds = static_cast<double>(monotonicNanos - nowNanos) / 1e9;
+    DispatchQueue::main()->after(std::max(seconds, 1e-6), [] {});
+  }
 
   void postDrain() {
     if (drainQueued.exchange(true)) return;
@@ -45,6 +70,15 @@ class DrainReceiver final : public QObject {
       : QObject(parent), binding_(std::move(binding)) {
     std::lock_guard<std::mutex> lock(binding_->mutex);
     binding_->receiver = this;
+    if (binding_->timerFd >= 0) {
+      auto* notifier = new QSocketNotifier(binding_->timerFd, QSocketNotifier::Read, this);
+      QObject::connect(notifier, &QSocketNotifier::activated, this, [fd = binding_->timerFd] {
+        std::uint64_t expirations = 0;
+        // Non-blocking: a re-arm since the wake-up may have emptied it already.
+        [[maybe_unused]] const auto n = ::read(fd, &expirations, sizeof expirations);
+        RunLoop::main().drain();
+      });
+    }
   }
 
   ~DrainReceiver() override {
@@ -80,6 +114,21 @@ QtMainLoopDriver::~QtMainLoopDriver() = default;
 
 void QtMainLoopDriver::wakeUp() { binding_->postDrain(); }
 
+void QtMainLoopDriver::wakeAt(std::int64_t monotonicNanos) {
+  if (binding_->timerFd < 0) {
+    if (monotonicNanos != INT64_MAX) Binding::postDrainAt(monotonicNanos);
+    return;
+  }
+  itimerspec spec{};
+  if (monotonicNanos != INT64_MAX) {
+    // An it_value of zero disarms: a moment at or before the clock's start still means "now".
+    const std::int64_t at = std::max<std::int64_t>(monotonicNanos, 1);
+    spec.it_value.tv_sec = static_cast<time_t>(at / 1'000'000'000);
+    spec.it_value.tv_nsec = static_cast<long>(at % 1'000'000'000);
+  }
+  ::timerfd_settime(binding_->timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
 bool QtMainLoopDriver::isBound() const {
   std::lock_guard<std::mutex> lock(binding_->mutex);
   return binding_->receiver != nullptr;
@@ -103,6 +152,7 @@ std::shared_ptr<QtMainLoopDriver> QtMainLoopDriver::install() {
     return current;
 
   auto binding = std::make_shared<Binding>();
+  binding->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   auto* receiver = new DrainReceiver(binding, app);
   // A block that opens a modal loop leaves the blocks queued behind it without a wake-up of
   // their own; catch them whenever a loop, nested or not, is about to sleep.

@@ -26,6 +26,7 @@ class QtMainLoopDriver final : public MainLoopDriver {
 
   ~QtMainLoopDriver() override;
   void wakeUp() override;
+  void wakeAt(std::int64_t monotonicNanos) override;
 
   // Shared between the driver and the Qt object that receives its events; public only so the
   // implementation file can name it.

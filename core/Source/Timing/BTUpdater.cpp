@@ -34,11 +34,9 @@ struct BTUpdater::Core {
   std::mutex ticksLock;
   std::uint64_t updateTicks = 0;
 
-  // Written on the main thread, read on the timer's queue.
+  // Written on the main thread, read by the timer's handler.
   std::atomic<std::uint16_t> timerUpdateRate{0};
   std::atomic<std::uint64_t> servedTicks{0};
-
-  std::shared_ptr<tw::DispatchQueue> timerQueue;
 
   void tickHandler();
   // The first tick after `tick` on which some object is due (the next one with no objects).
@@ -79,8 +77,8 @@ std::uint64_t BTUpdater::Core::idleTicksAhead() {
   return firstDueAfter(tick) - tick - 1;
 }
 
-// Each firing counts one tick and is served right here, on the timer's serial queue, so ticks
-// are served in order and one displayed update wakes only this thread and the main thread.
+// Each firing counts one tick and is served right here, on the main queue, so ticks are served
+// in order and one displayed update wakes only the main thread.
 void BTUpdater::Core::tickHandler() {
   std::uint64_t tick;
   {
@@ -106,11 +104,7 @@ void BTUpdater::Core::servePass(std::uint64_t tick) {
   }
 }
 
-BTUpdater::BTUpdater() : core_(std::make_shared<Core>()) {
-  core_->timerQueue = tw::DispatchQueue::createSerial("com.velmora.tickwell.updater.timerQueue",
-                                                      tw::QoS::UserInitiated, -1);
-  setupTasks();
-}
+BTUpdater::BTUpdater() : core_(std::make_shared<Core>()) { setupTasks(); }
 
 BTUpdater::~BTUpdater() {
   // Synchronous: no firing is being handled once this returns.
@@ -129,10 +123,11 @@ void BTUpdater::setupTasks() {
     core_->updateTicks = 0;
   }
   auto core = core_;
-  updateTimer_ = std::make_shared<QLNTimer>(core_->timerQueue, [core] { core->tickHandler(); });
+  updateTimer_ =
+      std::make_shared<QLNTimer>(tw::DispatchQueue::main(), [core] { core->tickHandler(); });
   updateTimer_->setFiresImmediately(true);
   // Ticks on which nothing is due need no wake-up of their own: a running timer (2 Hz on a
-  // 4 Hz timer) then wakes the timer's thread once per update, not once per tick.
+  // 4 Hz timer) then wakes the main thread once per update, not once per tick.
   updateTimer_->setIdleFirings([core] { return core->idleTicksAhead(); });
 }
 

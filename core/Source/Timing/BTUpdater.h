@@ -8,14 +8,14 @@
 // Threads: add/remove/validate/refresh and the delegate calls belong to the main thread (checked
 // in debug and sanitizer builds). Rates are read there (when an object arrives, and again on
 // refreshUpdateRates) and handed to the timer's handler under its lock, so the handler never calls
-// into an object. The timer fires on the serial queue "com.velmora.tickwell.updater.timerQueue",
-// and its handler turns each firing into the due updates, queued on the main queue; update()
-// never runs on the timer's queue. Destroying the updater stops the timer before the destructor
-// returns.
+// into an object. The timer fires on the main queue, and its handler turns each firing into the
+// due updates, queued behind it on the main queue (never run inside the handler, which holds the
+// set's lock). Destroying the updater stops the timer before the destructor returns.
 //
 // Wake-ups: a tick on which no object is due is only counted. The timer holds such ticks back
 // and delivers them with the next due one (see QLNTimer's idle firings); a due tick wakes the
-// timer's thread and then the main thread, and no third thread hands it over between them.
+// main thread alone, from its own event loop: the updates run there anyway, and a timer thread
+// handing each tick over would double the wake-ups of a running timer.
 
 #include <cstdint>
 #include <functional>
@@ -72,8 +72,9 @@ class BTUpdater : public tw::Object {
   std::uint64_t servedTicks() const;
   // The rate the timer currently runs at (0 until first set).
   std::uint16_t timerUpdateRate() const;
-  // Called on the timer's queue at the start of every pass with the number of the firing it
-  // serves. It runs while the set is locked: it must be quick and must not call the updater.
+  // Called on the timer's queue (the main queue) at the start of every pass with the number of the
+  // firing it serves. It runs while the set is locked: it must be quick and must not call the
+  // updater.
   void setTickObserver(std::function<void(std::uint64_t tick)> observer);
 
  private:

@@ -155,6 +155,7 @@ TEST(MainQueue, CustomDriverIsWokenOncePerDrainCycle) {
   struct CountingDriver : MainLoopDriver {
     std::atomic<int> wakes{0};
     void wakeUp() override { ++wakes; }
+    void wakeAt(std::int64_t /*monotonicNanos*/) override {}
   };
   auto driver = std::make_shared<CountingDriver>();
   auto previous = RunLoop::main().driver();

@@ -3,9 +3,14 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
@@ -244,6 +249,78 @@ TEST(QLNTimer, RealClockIdleFiringsComeWithTheNextBusyOneAndOtherWorkNeverWaits)
     const int deliveredWith = n <= 3 || n % 3 == 0 ? n : n + (3 - n % 3);
     EXPECT_GE(calls[i].second, (deliveredWith - 1) * 0.06 - 0.001) << "firing " << n;
   }
+}
+
+// Voluntary context switches so far of every thread of this process but the calling one.
+long otherThreadsWakes() {
+  long sum = 0;
+  const std::string me = std::to_string(gettid());
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (task.path().filename() == me) continue;
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) sum += std::stol(line.substr(24));
+  }
+  return sum;
+}
+
+// Real clock, main queue: the main loop keeps the timer's deadlines itself. A custom loop driver
+// is asked to wake the main thread at each one (and at none once the timer stops), and nothing
+// runs before its moment; under the run loop's own driver the main thread sleeps to each deadline
+// and no other thread wakes for the firings.
+TEST(QLNTimer, OnTheMainQueueTheMainLoopKeepsTheDeadlines) {
+  struct RecordingDriver : MainLoopDriver {
+    std::mutex mutex;
+    std::vector<std::int64_t> moments;
+    void wakeUp() override {}
+    void wakeAt(std::int64_t monotonicNanos) override {
+      std::lock_guard<std::mutex> lock(mutex);
+      moments.push_back(monotonicNanos);
+    }
+    std::int64_t last() {
+      std::lock_guard<std::mutex> lock(mutex);
+      return moments.empty() ? 0 : moments.back();
+    }
+  };
+  auto nowNanos = [] {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+  auto driver = std::make_shared<RecordingDriver>();
+  RunLoop::main().setDriver(driver);
+  int fired = 0;
+  {
+    QLNTimer timer(DispatchQueue::main(), [&] { ++fired; });
+    timer.setInterval(0.05);
+    const std::int64_t started = nowNanos();
+    timer.start();
+    const std::int64_t first = driver->last();
+    EXPECT_GT(first, started);
+    EXPECT_LE(first, nowNanos() + 50'000'000);
+    RunLoop::main().drain();
+    EXPECT_EQ(fired, 0) << "a firing ran before its moment";
+    std::this_thread::sleep_for(std::chrono::nanoseconds(first - nowNanos() + 1'000'000));
+    RunLoop::main().drain();
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(driver->last(), first + 50'000'000) << "the next deadline follows the schedule";
+  }
+  EXPECT_EQ(driver->last(), INT64_MAX) << "a stopped timer leaves a wake-up armed";
+  RunLoop::main().setDriver(nullptr);
+
+  fired = 0;
+  QLNTimer timer(DispatchQueue::main(), [&] {
+    if (++fired == 10) RunLoop::main().stop();
+  });
+  timer.setInterval(0.02);
+  const long before = otherThreadsWakes();
+  const double start = clock::monotonicNow();
+  timer.start();
+  RunLoop::main().run();
+  EXPECT_EQ(fired, 10);
+  EXPECT_GE(clock::monotonicNow() - start, 0.2 - 0.001);
+  EXPECT_EQ(otherThreadsWakes() - before, 0) << "another thread woke for the main queue's timer";
 }
 
 }  // namespace

@@ -233,32 +233,28 @@ TEST_F(UpdaterTest, QueuedUpdatesNeverReachADestroyedObject) {
   auto victimSink = std::make_shared<int>(0);
   auto keeper = std::make_shared<FakeUpdateable>(2, keeperSink);
   auto victim = std::make_shared<FakeUpdateable>(2, victimSink);
-  // The tick count runs on across restarts, so the second start's immediate firing is tick 2,
-  // which queues the update without the clock (and its main-queue pumping) being involved.
-  auto waitServed = [&](std::uint64_t n) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (updater->servedTicks() < n && std::chrono::steady_clock::now() < limit)
-      std::this_thread::yield();
-    return updater->servedTicks() == n;
-  };
+  // The tick count runs on across restarts, so the second start's immediate firing is tick 2, on
+  // which both objects are due.
   updater->addUpdateableObject(keeper);
-  ASSERT_TRUE(waitServed(1));
+  settleAt(1);
   updater->removeUpdateableObject(keeper);
-  tw::RunLoop::main().drain();
-  // The victim starts the timer, so it is in the set when tick 2 is served; the keeper may or
-  // may not make it into that pass.
+  // The victim starts the timer, whose immediate firing waits on the main queue; the block queued
+  // behind it runs after the firing has queued both updates, and destroys the victim. The keeper
+  // keeps the timer running, so the removal does not stop (nor pump) anything.
   updater->addUpdateableObject(victim);
   updater->addUpdateableObject(keeper);
-  ASSERT_TRUE(waitServed(2));
-  ASSERT_GE(tw::RunLoop::main().pendingCount(), 1u);
-
-  // The keeper keeps the timer running, so this removal does not stop (nor pump) anything.
-  updater->removeUpdateableObject(victim);
   std::weak_ptr<FakeUpdateable> weak = victim;
-  victim.reset();
-  EXPECT_TRUE(weak.expired());
+  std::size_t queuedWhenRemoved = 0;
+  tw::onMain([&] {
+    queuedWhenRemoved = updater->servedTicks() == 2 ? tw::RunLoop::main().pendingCount() : 0;
+    updater->removeUpdateableObject(victim);
+    victim.reset();
+  });
   tw::RunLoop::main().drain();
+  EXPECT_EQ(queuedWhenRemoved, 2u);
+  EXPECT_TRUE(weak.expired());
   EXPECT_EQ(*victimSink, 0);
+  EXPECT_EQ(*keeperSink, 1);
 }
 
 TEST_F(UpdaterTest, ADelegateThatWentAwayIsNotCalled) {
@@ -369,22 +365,10 @@ long voluntarySwitches(pid_t tid) {
 
 }  // namespace
 
-// Real clock: a 2 Hz object on the 4 Hz timer. Every tick is counted and served, the loop makes
-// a pass only on the due (even) ticks, and the timer's thread wakes about once per due tick
-// rather than once per tick.
-TEST(UpdaterWakeUps, TicksWithNothingDueWakeNeitherTheTimerNorTheLoop) {
-  // The kernel keeps the tail of the queue's label as the thread's name.
-  auto timerThreads = [] {
-    std::set<pid_t> tids;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-      std::ifstream comm(task.path() / "comm");
-      std::string name;
-      std::getline(comm, name);
-      if (name == "ater.timerQueue") tids.insert(std::stoi(task.path().filename().string()));
-    }
-    return tids;
-  };
-  const auto earlier = timerThreads();
+// Real clock: a 2 Hz object on the 4 Hz timer, which fires on the main queue. Every tick is
+// counted and served, passes happen only on the due (even) ticks, and only the main thread wakes
+// for them, about once per due tick rather than once per tick.
+TEST(UpdaterWakeUps, ADueTickWakesOnlyTheMainThreadAndIdleTicksWakeNothing) {
   auto updater = std::make_shared<BTUpdater>();
   std::mutex mutex;
   std::vector<std::uint64_t> passes;
@@ -396,57 +380,34 @@ TEST(UpdaterWakeUps, TicksWithNothingDueWakeNeitherTheTimerNorTheLoop) {
   updater->addUpdateableObject(object);
   ASSERT_TRUE(tw::test::pumpMainUntil([&] { return updater->servedTicks() >= 1; }, 10));
   const std::uint64_t startTick = updater->updateTicks();
-  pid_t timerThread = 0;
-  for (pid_t tid : timerThreads())
-    if (!earlier.count(tid)) timerThread = tid;
-  ASSERT_NE(timerThread, 0) << "no timer thread";
-  // Two seconds: 8 ticks, 4 of them due.
-  const long before = voluntarySwitches(timerThread);
-  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-  const long wakes = voluntarySwitches(timerThread) - before;
-  ASSERT_TRUE(tw::test::pumpMainUntil(
-      [&] { return updater->servedTicks() == updater->updateTicks(); }, 10));
+  const int updatesBefore = object->updates();
+  auto otherThreadsWakes = [] {
+    long sum = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      const pid_t tid = std::stoi(task.path().filename().string());
+      if (tid != gettid()) sum += std::max(0L, voluntarySwitches(tid));
+    }
+    return sum;
+  };
+  // Two seconds of the main loop alone: 8 ticks, 4 of them due. Only the stop at the end wakes
+  // another thread (the scheduler's, which keeps delayed work).
+  const long mainBefore = voluntarySwitches(gettid());
+  const long othersBefore = otherThreadsWakes();
+  tw::DispatchQueue::main()->after(2.0, [] { tw::RunLoop::main().stop(); });
+  tw::RunLoop::main().run();
+  const long mainWakes = voluntarySwitches(gettid()) - mainBefore;
+  const long otherWakes = otherThreadsWakes() - othersBefore;
   const std::uint64_t ticks = updater->updateTicks() - startTick;
+  tw::RunLoop::main().drain();
+  const int updates = object->updates() - updatesBefore;
   updater->removeUpdateableObject(object);
 
   EXPECT_GE(ticks, 7u);
   EXPECT_LE(ticks, 9u);
-  EXPECT_LE(wakes, 6) << "the timer's thread woke on idle ticks";
+  EXPECT_GE(updates, 3);
+  EXPECT_LE(mainWakes, 7) << "the main thread woke on idle ticks";
+  EXPECT_LE(otherWakes, 2) << "another thread woke for the ticks";
   std::lock_guard lock(mutex);
   for (std::uint64_t tick : passes) EXPECT_EQ(tick % 2, 0u) << "a pass on idle tick " << tick;
   EXPECT_GE(passes.size(), 3u);
-}
-
-// Real clock: a due tick is handed from the timer's thread straight to the main queue. Every
-// thread the updater brought along, together, wakes about once per due tick; a thread that
-// relayed the tick between the two would double that.
-TEST(UpdaterWakeUps, ADueTickWakesOnlyTheTimersThreadBesidesTheMainThread) {
-  auto threads = [] {
-    std::set<pid_t> tids;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
-      tids.insert(std::stoi(task.path().filename().string()));
-    return tids;
-  };
-  const auto earlier = threads();
-  auto updater = std::make_shared<BTUpdater>();
-  auto object = std::make_shared<FakeUpdateable>(2);
-  updater->addUpdateableObject(object);
-  ASSERT_TRUE(tw::test::pumpMainUntil([&] { return object->updates() >= 2; }, 10));
-  std::vector<pid_t> added;
-  for (pid_t tid : threads())
-    if (!earlier.count(tid) && tid != gettid()) added.push_back(tid);
-  ASSERT_FALSE(added.empty());
-  auto wakes = [&] {
-    long sum = 0;
-    for (pid_t tid : added) sum += std::max(0L, voluntarySwitches(tid));
-    return sum;
-  };
-  // Two seconds of a 2 Hz object: 4 due ticks.
-  const long before = wakes();
-  const int updatesBefore = object->updates();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-  const long woke = wakes() - before;
-  ASSERT_TRUE(tw::test::pumpMainUntil([&] { return object->updates() >= updatesBefore + 3; }, 10));
-  updater->removeUpdateableObject(object);
-  EXPECT_LE(woke, 6) << "more than the timer's thread woke for the due ticks";
 }
