@@ -2,16 +2,21 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QLockFile>
 #include <QSocketNotifier>
 #include <QThread>
 #include <cerrno>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Log.h"
@@ -22,7 +27,7 @@ namespace tw::ui {
 namespace {
 
 constexpr const char* kActionProperty = "twAction";
-constexpr QByteArrayView kReopenMessage = "reopen\n";
+constexpr std::string_view kReopenMessage = "reopen\n";
 
 int signalPipe[2] = {-1, -1};
 
@@ -56,12 +61,117 @@ class MenuValidator : public QObject {
   }
 };
 
+// A unix socket at `path`, or false (errno set) when the path does not fit or the call fails.
+bool socketAddress(const std::string& path, sockaddr_un& address) {
+  address = {};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+// One further launch talking to the first: what it sends, until it hangs up.
+class RendezvousConnection : public QObject {
+ public:
+  RendezvousConnection(int fd, std::function<void()> onReopen, QObject* parent)
+      : QObject(parent), fd_(fd), onReopen_(std::move(onReopen)) {
+    auto* notifier = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    QObject::connect(notifier, &QSocketNotifier::activated, this, [this] { readAvailable(); });
+  }
+  ~RendezvousConnection() override { ::close(fd_); }
+
+ private:
+  void readAvailable() {
+    char buffer[64];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n > 0) {
+        // A launch only ever says one short line; more is not ours to keep.
+        if (received_.size() < 256) received_.append(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      done_ = true;  // hung up, or failed
+      break;
+    }
+    if (!acted_ && received_.find("reopen") != std::string::npos) {
+      acted_ = true;
+      onReopen_();
+    }
+    if (done_) deleteLater();
+  }
+
+  int fd_;
+  std::function<void()> onReopen_;
+  std::string received_;
+  bool acted_ = false;
+  bool done_ = false;
+};
+
 }  // namespace
 
+// The first launch holds a lock file and listens on a unix socket beside it, readable and
+// writable by the user alone; further launches write "reopen" there and leave.
 struct SharedApplication::Instance {
   std::unique_ptr<QLockFile> lock;
-  std::unique_ptr<QLocalServer> server;
+  int listener = -1;
+  std::string socketPath;
+  std::unique_ptr<QSocketNotifier> notifier;
+
+  ~Instance() {
+    notifier.reset();
+    if (listener >= 0) {
+      ::close(listener);
+      ::unlink(socketPath.c_str());
+    }
+  }
+
+  // Listens at `path`, replacing what a launch that died left there (we hold the lock).
+  bool listen(const std::string& path) {
+    socketPath = path;
+    sockaddr_un address;
+    if (!socketAddress(path, address)) return false;
+    ::unlink(path.c_str());
+    listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (listener < 0) return false;
+    // Created with no access for others, so nobody else can ever connect, even briefly.
+    const mode_t previous = ::umask(0077);
+    const bool bound =
+        ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::umask(previous);
+    if (!bound || ::listen(listener, 8) != 0) {
+      const int saved = errno;
+      ::close(listener);
+      listener = -1;
+      errno = saved;
+      return false;
+    }
+    return true;
+  }
 };
+
+namespace {
+
+// Asks the launch listening at `path` to show its window; false when nobody answers there.
+bool sendReopen(const std::string& path) {
+  sockaddr_un address;
+  if (!socketAddress(path, address)) return false;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool sent = false;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const ssize_t n = ::send(fd, kReopenMessage.data(), kReopenMessage.size(), MSG_NOSIGNAL);
+    sent = n == static_cast<ssize_t>(kReopenMessage.size());
+  }
+  ::close(fd);
+  return sent;
+}
+
+}  // namespace
 
 SharedApplication& SharedApplication::shared() {
   static SharedApplication* app = new SharedApplication;  // lives to the end of the process
@@ -140,35 +250,33 @@ bool SharedApplication::claimInstance(const std::string& name) {
   instance->lock = std::make_unique<QLockFile>(socketPath + QStringLiteral(".lock"));
   instance->lock->setStaleLockTime(0);  // stale only when its process is gone
   if (instance->lock->tryLock(0)) {
-    QLocalServer::removeServer(socketPath);
-    instance->server = std::make_unique<QLocalServer>();
-    instance->server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!instance->server->listen(socketPath)) {
+    if (!instance->listen(socketPath.toStdString())) {
       logf("Cannot listen for further launches at %@: %@", socketPath.toStdString(),
-           instance->server->errorString().toStdString());
+           std::string(std::strerror(errno)));
+    } else {
+      instance->notifier =
+          std::make_unique<QSocketNotifier>(instance->listener, QSocketNotifier::Read);
+      const int listener = instance->listener;
+      QObject::connect(instance->notifier.get(), &QSocketNotifier::activated, [this, listener] {
+        int fd;
+        while ((fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) {
+          new RendezvousConnection(
+              fd,
+              [this] {
+                activate();
+                reopen();
+              },
+              QCoreApplication::instance());
+        }
+      });
     }
-    QObject::connect(instance->server.get(), &QLocalServer::newConnection, [this, instance] {
-      while (QLocalSocket* socket = instance->server->nextPendingConnection()) {
-        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-          if (!socket->readAll().contains("reopen")) return;
-          activate();
-          reopen();
-        });
-      }
-    });
     instance_ = instance;
     return true;
   }
 
   // Another launch holds the lock: hand over to it. It may still be starting, so retry a while.
   for (int attempt = 0; attempt < 20; ++attempt) {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    if (socket.waitForConnected(250)) {
-      socket.write(kReopenMessage.data(), kReopenMessage.size());
-      socket.waitForBytesWritten(1000);
-      socket.disconnectFromServer();
+    if (sendReopen(socketPath.toStdString())) {
       log("Tickwell is already running; asked it to show its window");
       return false;
     }
