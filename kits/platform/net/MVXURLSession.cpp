@@ -1,6 +1,5 @@
 #include "kits/platform/net/MVXURLSession.h"
 
-#include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -12,6 +11,7 @@
 #include <map>
 #include <thread>
 
+#include "platform/foundation/CurlLibrary.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UUID.h"
 
@@ -20,11 +20,6 @@ namespace {
 std::atomic<std::uint64_t> gNextTaskIdentifier{1};
 std::mutex gTrustFileMutex;
 std::filesystem::path gTrustFileForTesting;
-
-void ensureCurlGlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 tw::ErrorPtr urlError(long code, const std::string& url, const std::string& detail = {}) {
   tw::Dictionary info;
@@ -100,8 +95,8 @@ struct MVXURLSessionTask::Transfer {
   bool announced = false;
 
   ~Transfer() {
-    if (easy) curl_easy_cleanup(easy);
-    if (headers) curl_slist_free_all(headers);
+    if (easy) tw::curl::easy_cleanup(easy);
+    if (headers) tw::curl::slist_free_all(headers);
     if (upload) std::fclose(upload);
     if (download) std::fclose(download);
   }
@@ -119,29 +114,35 @@ struct MVXURLSession::Engine : std::enable_shared_from_this<MVXURLSession::Engin
   bool stopping = false;
   bool started = false;
 
-  Engine() {
-    ensureCurlGlobalInit();
-    multi = curl_multi_init();
-  }
+  // The multi handle waits for the first transfer, so a session made at start-up opens no HTTP
+  // library.
+  Engine() = default;
   ~Engine() {
-    if (multi) curl_multi_cleanup(multi);
+    if (multi) tw::curl::multi_cleanup(multi);
+  }
+
+  // Whether transfers can run, making the multi handle on first use. Before post().
+  bool ready() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!multi) multi = tw::curl::multi_init();
+    return multi != nullptr;
   }
 
   void post(std::unique_ptr<Transfer> transfer) {
     std::lock_guard<std::mutex> lock(mutex);
     adds.push_back(std::move(transfer));
     startLocked();
-    curl_multi_wakeup(multi);
+    tw::curl::multi_wakeup(multi);
   }
   void cancel(std::shared_ptr<MVXURLSessionTask> task) {
     std::lock_guard<std::mutex> lock(mutex);
     cancels.push_back(std::move(task));
-    curl_multi_wakeup(multi);
+    if (multi) tw::curl::multi_wakeup(multi);
   }
   void stop() {
     std::lock_guard<std::mutex> lock(mutex);
     stopping = true;
-    if (multi) curl_multi_wakeup(multi);
+    if (multi) tw::curl::multi_wakeup(multi);
   }
   void startLocked() {
     if (started) return;
@@ -165,7 +166,7 @@ void MVXURLSession::Engine::loop() {
       std::lock_guard<std::mutex> lock(mutex);
       for (auto& transfer : adds) {
         CURL* easy = transfer->easy;
-        if (curl_multi_add_handle(multi, easy) == CURLM_OK) {
+        if (tw::curl::multi_add_handle(multi, easy) == CURLM_OK) {
           running.emplace(easy, std::move(transfer));
         } else {
           cancelledNow.push_back(std::move(transfer));
@@ -175,7 +176,7 @@ void MVXURLSession::Engine::loop() {
       for (auto& task : cancels) {
         for (auto it = running.begin(); it != running.end(); ++it) {
           if (it->second->task == task) {
-            curl_multi_remove_handle(multi, it->first);
+            tw::curl::multi_remove_handle(multi, it->first);
             cancelledNow.push_back(std::move(it->second));
             running.erase(it);
             break;
@@ -188,9 +189,9 @@ void MVXURLSession::Engine::loop() {
     for (auto& transfer : cancelledNow) finish(std::move(transfer), CURLE_OK, true);
 
     int stillRunning = 0;
-    curl_multi_perform(multi, &stillRunning);
+    tw::curl::multi_perform(multi, &stillRunning);
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+    while (CURLMsg* message = tw::curl::multi_info_read(multi, &queued)) {
       if (message->msg != CURLMSG_DONE) continue;
       std::unique_ptr<Transfer> transfer;
       {
@@ -201,7 +202,7 @@ void MVXURLSession::Engine::loop() {
         running.erase(it);
       }
       const CURLcode result = message->data.result;
-      curl_multi_remove_handle(multi, transfer->easy);
+      tw::curl::multi_remove_handle(multi, transfer->easy);
       finish(std::move(transfer), result, false);
     }
     // With no transfer there is nothing to time: sleep until post, cancel or stop wakes the
@@ -211,7 +212,7 @@ void MVXURLSession::Engine::loop() {
       std::lock_guard<std::mutex> lock(mutex);
       idle = running.empty();
     }
-    curl_multi_poll(multi, nullptr, 0, idle ? kIdlePollMs : 1000, nullptr);
+    tw::curl::multi_poll(multi, nullptr, 0, idle ? kIdlePollMs : 1000, nullptr);
   }
 }
 
@@ -225,14 +226,14 @@ void MVXURLSession::Engine::finish(std::unique_ptr<Transfer> transfer, CURLcode 
   } else if (t.downloadFailed) {
     error = tw::Error::make(MVXURLSessionDownloadTaskErrorDomain, -1);
   } else if (code != CURLE_OK) {
-    error = urlError(urlErrorCodeForCurl(code), url, curl_easy_strerror(code));
+    error = urlError(urlErrorCodeForCurl(code), url, tw::curl::easy_strerror(code));
   }
   if (t.easy && !cancelled && code == CURLE_OK) {
     long status = 0;
-    curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
+    tw::curl::easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
     if (status > 0) t.response.statusCode = status;
     char* effective = nullptr;
-    curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &effective);
+    tw::curl::easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &effective);
     if (effective) t.response.url = effective;
   }
   // The downloaded file is complete and closed before anyone is told of it.
@@ -640,53 +641,56 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
     completeTask(task, urlError(code, request.url, detail), {}, std::nullopt);
   };
 
-  t.easy = curl_easy_init();
-  if (!t.easy) return fail(tw::NSURLErrorCannotConnectToHost, "no transfer handle");
-  if (CURLU* parsed = curl_url()) {
+  // Null also when the HTTP library is missing: the request fails like any unreachable one.
+  t.easy = tw::curl::easy_init();
+  if (!t.easy || !engine_->ready()) {
+    return fail(tw::NSURLErrorCannotConnectToHost, "no transfer handle");
+  }
+  if (CURLU* parsed = tw::curl::url()) {
     char* host = nullptr;
-    if (curl_url_set(parsed, CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
-      curl_url_cleanup(parsed);
+    if (tw::curl::url_set(parsed, CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
+      tw::curl::url_cleanup(parsed);
       return fail(tw::NSURLErrorBadURL, "bad URL");
     }
-    if (curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK && host) {
+    if (tw::curl::url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK && host) {
       t.host = host;
       if (t.host.size() > 2 && t.host.front() == '[') t.host = t.host.substr(1, t.host.size() - 2);
-      curl_free(host);
+      tw::curl::free(host);
     }
     char* scheme = nullptr;
     std::string schemeText;
-    if (curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && scheme) {
+    if (tw::curl::url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && scheme) {
       schemeText = scheme;
-      curl_free(scheme);
+      tw::curl::free(scheme);
     }
-    curl_url_cleanup(parsed);
+    tw::curl::url_cleanup(parsed);
     if (schemeText != "http" && schemeText != "https") {
       return fail(tw::NSURLErrorUnsupportedURL, "unsupported URL");
     }
   }
 
   CURL* e = t.easy;
-  curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onWrite);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
-  curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
+  tw::curl::easy_setopt(e, CURLOPT_URL, request.url.c_str());
+  tw::curl::easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  tw::curl::easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  tw::curl::easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  tw::curl::easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
+  tw::curl::easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  tw::curl::easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  tw::curl::easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
+  tw::curl::easy_setopt(e, CURLOPT_HEADERDATA, &t);
+  tw::curl::easy_setopt(e, CURLOPT_WRITEFUNCTION, onWrite);
+  tw::curl::easy_setopt(e, CURLOPT_WRITEDATA, &t);
+  tw::curl::easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
+  tw::curl::easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
   if (auto d = delegate(); d && d->implementsDidReceiveChallenge()) {
     // Every connection must meet the delegate: no resumed TLS sessions skip the challenge.
-    curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    tw::curl::easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
   }
   {
     std::lock_guard<std::mutex> lock(gTrustFileMutex);
     if (!gTrustFileForTesting.empty()) {
-      curl_easy_setopt(e, CURLOPT_CAINFO, gTrustFileForTesting.c_str());
+      tw::curl::easy_setopt(e, CURLOPT_CAINFO, gTrustFileForTesting.c_str());
     }
   }
   // The request time-out is an idle time-out: the task fails when no byte moves for that long.
@@ -695,13 +699,14 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
     idle = request.timeoutInterval;
   }
   if (idle > 0) {
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle * 1000));
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(std::ceil(idle))));
+    tw::curl::easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle * 1000));
+    tw::curl::easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    tw::curl::easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
+                          std::max(1L, static_cast<long>(std::ceil(idle))));
   }
   if (configuration_->timeoutIntervalForResource > 0) {
-    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(configuration_->timeoutIntervalForResource * 1000));
+    tw::curl::easy_setopt(e, CURLOPT_TIMEOUT_MS,
+                          static_cast<long>(configuration_->timeoutIntervalForResource * 1000));
   }
 
   const std::string method = request.method.empty() ? "GET" : request.method;
@@ -711,23 +716,23 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(*request.bodyFile, ec);
     if (!t.upload || ec) return fail(tw::NSURLErrorCannotConnectToHost, "cannot read body file");
-    curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(e, CURLOPT_READFUNCTION, onRead);
-    curl_easy_setopt(e, CURLOPT_READDATA, &t);
-    curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method == "GET" ? "POST" : method.c_str());
+    tw::curl::easy_setopt(e, CURLOPT_UPLOAD, 1L);
+    tw::curl::easy_setopt(e, CURLOPT_READFUNCTION, onRead);
+    tw::curl::easy_setopt(e, CURLOPT_READDATA, &t);
+    tw::curl::easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    tw::curl::easy_setopt(e, CURLOPT_CUSTOMREQUEST, method == "GET" ? "POST" : method.c_str());
     hasBody = true;
   } else if (!request.body.empty() || (method != "GET" && method != "HEAD")) {
     t.body = request.body;
-    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
-    curl_easy_setopt(e, CURLOPT_POSTFIELDS,
-                     t.body.empty() ? "" : reinterpret_cast<const char*>(t.body.data()));
-    if (method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+    tw::curl::easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
+    tw::curl::easy_setopt(e, CURLOPT_POSTFIELDS,
+                          t.body.empty() ? "" : reinterpret_cast<const char*>(t.body.data()));
+    if (method != "POST") tw::curl::easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
     hasBody = true;
   } else if (method == "HEAD") {
-    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    tw::curl::easy_setopt(e, CURLOPT_NOBODY, 1L);
   } else {
-    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    tw::curl::easy_setopt(e, CURLOPT_HTTPGET, 1L);
   }
 
   // The request's headers go out as given; the body's length is always curl's exact count.
@@ -736,22 +741,22 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
     std::string line = name;
     line += value.empty() ? ";" : ": ";
     line += value;
-    t.headers = curl_slist_append(t.headers, line.c_str());
+    t.headers = tw::curl::slist_append(t.headers, line.c_str());
   }
-  t.headers = curl_slist_append(t.headers, "Expect:");
+  t.headers = tw::curl::slist_append(t.headers, "Expect:");
   if (!request.valueForHTTPHeaderField("Accept"))
-    t.headers = curl_slist_append(t.headers, "Accept:");
+    t.headers = tw::curl::slist_append(t.headers, "Accept:");
   if (hasBody && !request.valueForHTTPHeaderField("Content-Type")) {
-    t.headers = curl_slist_append(t.headers, "Content-Type:");
+    t.headers = tw::curl::slist_append(t.headers, "Content-Type:");
   }
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
+  tw::curl::easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
 
   if (task->kind_ == MVXURLSessionTask::Kind::Download) {
     t.downloadPath = MVXURLSessionDownloadTask::temporaryFileURL();
     t.download = std::fopen(t.downloadPath.c_str(), "wb");
     if (!t.download) return fail(tw::NSURLErrorCannotCreateFile, "cannot create download file");
   }
-  curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
+  tw::curl::easy_setopt(e, CURLOPT_PRIVATE, &t);
   engine_->post(std::move(transfer));
 }
 

@@ -1,8 +1,8 @@
 #include "kits/platform/net/TSYURLBuilder.h"
 
-#include <curl/curl.h>
-
 #include <cstring>
+
+#include "platform/foundation/CurlLibrary.h"
 
 std::shared_ptr<TSYURLBuilder> TSYURLBuilder::URLWithBase(const std::string& base) {
   auto builder = std::make_shared<TSYURLBuilder>();
@@ -42,10 +42,10 @@ void TSYURLBuilder::appendValue(const tw::Value& value, const std::string& query
 }
 
 std::optional<std::string> TSYURLBuilder::URL() const {
-  CURLU* url = curl_url();
+  CURLU* url = tw::curl::url();
   if (!url) return std::nullopt;
-  CURLUcode rc = curl_url_set(url, CURLUPART_URL, URLString_.c_str(), 0);
-  curl_url_cleanup(url);
+  CURLUcode rc = tw::curl::url_set(url, CURLUPART_URL, URLString_.c_str(), 0);
+  tw::curl::url_cleanup(url);
   if (rc != CURLUE_OK) return std::nullopt;
   return URLString_;
 }
