@@ -1,12 +1,15 @@
 // The baseline of the application start-up benchmark: a bare Qt Widgets window of the main
-// window's size, built like Tickwell. With TICKWELL_BENCH_EXIT_ON_EXPOSE set it leaves as soon
-// as the window is first exposed; otherwise it stays until SIGTERM.
+// window's size, built like Tickwell. With TICKWELL_BENCH_EXIT_ON_EXPOSE set it prints the moment
+// its window is first exposed ("exposed-at <CLOCK_MONOTONIC nanoseconds>", as Tickwell does) and
+// leaves; otherwise it stays until SIGTERM.
 
 #include <QApplication>
 #include <QEvent>
 #include <QWidget>
 #include <QWindow>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -14,10 +17,20 @@ class ExitOnExpose : public QObject {
  protected:
   bool eventFilter(QObject* object, QEvent* event) override {
     if (event->type() == QEvent::Expose && qobject_cast<QWindow*>(object) &&
-        static_cast<QWindow*>(object)->isExposed())
+        static_cast<QWindow*>(object)->isExposed() && !done_) {
+      done_ = true;
+      timespec now{};
+      ::clock_gettime(CLOCK_MONOTONIC, &now);
+      std::printf("exposed-at %lld\n",
+                  static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec);
+      std::fflush(stdout);
       QCoreApplication::exit(0);
+    }
     return false;
   }
+
+ private:
+  bool done_ = false;
 };
 
 }  // namespace

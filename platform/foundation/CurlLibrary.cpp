@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Log.h"
 
 namespace tw {
@@ -56,6 +57,10 @@ const CurlLibrary& CurlLibrary::shared() {
     library = new CurlLibrary(name);
   });
   return *library;
+}
+
+void CurlLibrary::openInBackground() {
+  DispatchQueue::global()->async([] { (void)shared(); });
 }
 
 bool CurlLibrary::setLibraryNameForTesting(std::string fileName) {

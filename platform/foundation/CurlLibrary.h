@@ -18,6 +18,10 @@ class CurlLibrary {
  public:
   // The process's libcurl ("libcurl.so.4"), opened on the first call.
   static const CurlLibrary& shared();
+  // Starts opening it on a global queue, for a program that knows a transfer will come soon and
+  // would rather not wait for the opening on the thread that starts it (shared() waits only for
+  // what is left of it).
+  static void openInBackground();
   // Makes shared() open `fileName` instead, so tests can see the library missing. Only before
   // shared()'s first call; false after it.
   static bool setLibraryNameForTesting(std::string fileName);
