@@ -1,5 +1,7 @@
 #include "platform/desktop/DM_SUUpdater.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <cctype>
 #include <nlohmann/json.hpp>
@@ -7,7 +9,6 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/CurlLibrary.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/Log.h"
@@ -33,30 +34,30 @@ size_t collect(char* data, size_t size, size_t count, void* user) {
 
 // The feed's body, or an error text. Runs on the updater's queue.
 std::string fetch(const std::string& url, std::string& error) {
-  CURL* curl = tw::curl::easy_init();
+  CURL* curl = curl_easy_init();
   if (!curl) {
     error = "the HTTP client could not be started";
     return {};
   }
   Download download;
   char message[CURL_ERROR_SIZE] = {};
-  tw::curl::easy_setopt(curl, CURLOPT_URL, url.c_str());
-  tw::curl::easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https,http");
-  tw::curl::easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-  tw::curl::easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  tw::curl::easy_setopt(curl, CURLOPT_TIMEOUT_MS,
-                        static_cast<long>(DM_SUUpdater::kRequestTimeoutSeconds * 1000));
-  tw::curl::easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-  tw::curl::easy_setopt(curl, CURLOPT_WRITEDATA, &download);
-  tw::curl::easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
-  const CURLcode code = tw::curl::easy_perform(curl);
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https,http");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
+                   static_cast<long>(DM_SUUpdater::kRequestTimeoutSeconds * 1000));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &download);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
+  const CURLcode code = curl_easy_perform(curl);
   long status = 0;
-  tw::curl::easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  tw::curl::easy_cleanup(curl);
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_cleanup(curl);
   if (download.tooLarge) {
     error = "the update feed is larger than expected";
   } else if (code != CURLE_OK) {
-    error = message[0] ? message : tw::curl::easy_strerror(code);
+    error = message[0] ? message : curl_easy_strerror(code);
   } else if (status != 200) {
     error = "the update feed answered with status " + std::to_string(status);
   } else {

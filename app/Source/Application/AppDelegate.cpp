@@ -27,7 +27,6 @@
 #include "platform/desktop/DevMateKit.h"
 #include "platform/desktop/UserNotificationCenter.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/CurlLibrary.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Localization.h"
@@ -86,9 +85,6 @@ std::shared_ptr<TyphoonAssembly> AppDelegate::makeAssembly() {
 // ----- launch
 
 void AppDelegate::applicationDidFinishLaunching() {
-  // The kits' first requests go out at the end of this launch; the HTTP library opens meanwhile,
-  // beside the store and the window, instead of in front of the first frame.
-  tw::CurlLibrary::openInBackground();
   loadIoCAssemblies();
   injectDependencies();
   loadApplicationData();

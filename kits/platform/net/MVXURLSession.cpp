@@ -1,5 +1,6 @@
 #include "kits/platform/net/MVXURLSession.h"
 
+#include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -11,7 +12,6 @@
 #include <map>
 #include <thread>
 
-#include "platform/foundation/CurlLibrary.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UUID.h"
 
@@ -20,6 +20,11 @@ namespace {
 std::atomic<std::uint64_t> gNextTaskIdentifier{1};
 std::mutex gTrustFileMutex;
 std::filesystem::path gTrustFileForTesting;
+
+void ensureCurlGlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 tw::ErrorPtr urlError(long code, const std::string& url, const std::string& detail = {}) {
   tw::Dictionary info;
@@ -95,8 +100,8 @@ struct MVXURLSessionTask::Transfer {
   bool announced = false;
 
   ~Transfer() {
-    if (easy) tw::curl::easy_cleanup(easy);
-    if (headers) tw::curl::slist_free_all(headers);
+    if (easy) curl_easy_cleanup(easy);
+    if (headers) curl_slist_free_all(headers);
     if (upload) std::fclose(upload);
     if (download) std::fclose(download);
   }
@@ -114,35 +119,29 @@ struct MVXURLSession::Engine : std::enable_shared_from_this<MVXURLSession::Engin
   bool stopping = false;
   bool started = false;
 
-  // The multi handle waits for the first transfer, so a session made at start-up opens no HTTP
-  // library.
-  Engine() = default;
-  ~Engine() {
-    if (multi) tw::curl::multi_cleanup(multi);
+  Engine() {
+    ensureCurlGlobalInit();
+    multi = curl_multi_init();
   }
-
-  // Whether transfers can run, making the multi handle on first use. Before post().
-  bool ready() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!multi) multi = tw::curl::multi_init();
-    return multi != nullptr;
+  ~Engine() {
+    if (multi) curl_multi_cleanup(multi);
   }
 
   void post(std::unique_ptr<Transfer> transfer) {
     std::lock_guard<std::mutex> lock(mutex);
     adds.push_back(std::move(transfer));
     startLocked();
-    tw::curl::multi_wakeup(multi);
+    curl_multi_wakeup(multi);
   }
   void cancel(std::shared_ptr<MVXURLSessionTask> task) {
     std::lock_guard<std::mutex> lock(mutex);
     cancels.push_back(std::move(task));
-    if (multi) tw::curl::multi_wakeup(multi);
+    curl_multi_wakeup(multi);
   }
   void stop() {
     std::lock_guard<std::mutex> lock(mutex);
     stopping = true;
-    if (multi) tw::curl::multi_wakeup(multi);
+    if (multi) curl_multi_wakeup(multi);
   }
   void startLocked() {
     if (started) return;
@@ -166,7 +165,7 @@ void MVXURLSession::Engine::loop() {
       std::lock_guard<std::mutex> lock(mutex);
       for (auto& transfer : adds) {
         CURL* easy = transfer->easy;
-        if (tw::curl::multi_add_handle(multi, easy) == CURLM_OK) {
+        if (curl_multi_add_handle(multi, easy) == CURLM_OK) {
           running.emplace(easy, std::move(transfer));
         } else {
           cancelledNow.push_back(std::move(transfer));
@@ -176,7 +175,7 @@ void MVXURLSession::Engine::loop() {
       for (auto& task : cancels) {
         for (auto it = running.begin(); it != running.end(); ++it) {
           if (it->second->task == task) {
-            tw::curl::multi_remove_handle(multi, it->first);
+            curl_multi_remove_handle(multi, it->first);
             cancelledNow.push_back(std::move(it->second));
             running.erase(it);
             break;
@@ -189,9 +188,9 @@ void MVXURLSession::Engine::loop() {
     for (auto& transfer : cancelledNow) finish(std::move(transfer), CURLE_OK, true);
 
     int stillRunning = 0;
-    tw::curl::multi_perform(multi, &stillRunning);
+    curl_multi_perform(multi, &stillRunning);
     int queued = 0;
-    while (CURLMsg* message = tw::curl::multi_info_read(multi, &queued)) {
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
       if (message->msg != CURLMSG_DONE) continue;
       std::unique_ptr<Transfer> transfer;
       {
@@ -202,7 +201,7 @@ void MVXURLSession::Engine::loop() {
         running.erase(it);
       }
       const CURLcode result = message->data.result;
-      tw::curl::multi_remove_handle(multi, transfer->easy);
+      curl_multi_remove_handle(multi, transfer->easy);
       finish(std::move(transfer), result, false);
     }
     // With no transfer there is nothing to time: sleep until post, cancel or stop wakes the
@@ -212,7 +211,7 @@ void MVXURLSession::Engine::loop() {
       std::lock_guard<std::mutex> lock(mutex);
       idle = running.empty();
     }
-    tw::curl::multi_poll(multi, nullptr, 0, idle ? kIdlePollMs : 1000, nullptr);
+    curl_multi_poll(multi, nullptr, 0, idle ? kIdlePollMs : 1000, nullptr);
   }
 }
 
@@ -226,14 +225,14 @@ void MVXURLSession::Engine::finish(std::unique_ptr<Transfer> transfer, CURLcode 
   } else if (t.downloadFailed) {
     error = tw::Error::make(MVXURLSessionDownloadTaskErrorDomain, -1);
   } else if (code != CURLE_OK) {
-    error = urlError(urlErrorCodeForCurl(code), url, tw::curl::easy_strerror(code));
+    error = urlError(urlErrorCodeForCurl(code), url, curl_easy_strerror(code));
   }
   if (t.easy && !cancelled && code == CURLE_OK) {
     long status = 0;
-    tw::curl::easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
     if (status > 0) t.response.statusCode = status;
     char* effective = nullptr;
-    tw::curl::easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &effective);
+    curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &effective);
     if (effective) t.response.url = effective;
   }
   // The downloaded file is complete and closed before anyone is told of it.
@@ -641,56 +640,55 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
     completeTask(task, urlError(code, request.url, detail), {}, std::nullopt);
   };
 
-  // Null also when the HTTP library is missing: the request fails like any unreachable one.
-  t.easy = tw::curl::easy_init();
-  if (!t.easy || !engine_->ready()) {
+  t.easy = curl_easy_init();
+  // Without a multi handle the engine's wait would return at once, forever: fail instead.
+  if (!t.easy || !engine_->multi)
     return fail(tw::NSURLErrorCannotConnectToHost, "no transfer handle");
-  }
-  if (CURLU* parsed = tw::curl::url()) {
+  if (CURLU* parsed = curl_url()) {
     char* host = nullptr;
-    if (tw::curl::url_set(parsed, CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
-      tw::curl::url_cleanup(parsed);
+    if (curl_url_set(parsed, CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
+      curl_url_cleanup(parsed);
       return fail(tw::NSURLErrorBadURL, "bad URL");
     }
-    if (tw::curl::url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK && host) {
+    if (curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK && host) {
       t.host = host;
       if (t.host.size() > 2 && t.host.front() == '[') t.host = t.host.substr(1, t.host.size() - 2);
-      tw::curl::free(host);
+      curl_free(host);
     }
     char* scheme = nullptr;
     std::string schemeText;
-    if (tw::curl::url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && scheme) {
+    if (curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && scheme) {
       schemeText = scheme;
-      tw::curl::free(scheme);
+      curl_free(scheme);
     }
-    tw::curl::url_cleanup(parsed);
+    curl_url_cleanup(parsed);
     if (schemeText != "http" && schemeText != "https") {
       return fail(tw::NSURLErrorUnsupportedURL, "unsupported URL");
     }
   }
 
   CURL* e = t.easy;
-  tw::curl::easy_setopt(e, CURLOPT_URL, request.url.c_str());
-  tw::curl::easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  tw::curl::easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  tw::curl::easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-  tw::curl::easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
-  tw::curl::easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  tw::curl::easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  tw::curl::easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
-  tw::curl::easy_setopt(e, CURLOPT_HEADERDATA, &t);
-  tw::curl::easy_setopt(e, CURLOPT_WRITEFUNCTION, onWrite);
-  tw::curl::easy_setopt(e, CURLOPT_WRITEDATA, &t);
-  tw::curl::easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
-  tw::curl::easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
+  curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onWrite);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, onSSLContext);
+  curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
   if (auto d = delegate(); d && d->implementsDidReceiveChallenge()) {
     // Every connection must meet the delegate: no resumed TLS sessions skip the challenge.
-    tw::curl::easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
   }
   {
     std::lock_guard<std::mutex> lock(gTrustFileMutex);
     if (!gTrustFileForTesting.empty()) {
-      tw::curl::easy_setopt(e, CURLOPT_CAINFO, gTrustFileForTesting.c_str());
+      curl_easy_setopt(e, CURLOPT_CAINFO, gTrustFileForTesting.c_str());
     }
   }
   // The request time-out is an idle time-out: the task fails when no byte moves for that long.
@@ -699,14 +697,13 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
     idle = request.timeoutInterval;
   }
   if (idle > 0) {
-    tw::curl::easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle * 1000));
-    tw::curl::easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    tw::curl::easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
-                          std::max(1L, static_cast<long>(std::ceil(idle))));
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle * 1000));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(std::ceil(idle))));
   }
   if (configuration_->timeoutIntervalForResource > 0) {
-    tw::curl::easy_setopt(e, CURLOPT_TIMEOUT_MS,
-                          static_cast<long>(configuration_->timeoutIntervalForResource * 1000));
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(configuration_->timeoutIntervalForResource * 1000));
   }
 
   const std::string method = request.method.empty() ? "GET" : request.method;
@@ -716,23 +713,23 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(*request.bodyFile, ec);
     if (!t.upload || ec) return fail(tw::NSURLErrorCannotConnectToHost, "cannot read body file");
-    tw::curl::easy_setopt(e, CURLOPT_UPLOAD, 1L);
-    tw::curl::easy_setopt(e, CURLOPT_READFUNCTION, onRead);
-    tw::curl::easy_setopt(e, CURLOPT_READDATA, &t);
-    tw::curl::easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    tw::curl::easy_setopt(e, CURLOPT_CUSTOMREQUEST, method == "GET" ? "POST" : method.c_str());
+    curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, onRead);
+    curl_easy_setopt(e, CURLOPT_READDATA, &t);
+    curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method == "GET" ? "POST" : method.c_str());
     hasBody = true;
   } else if (!request.body.empty() || (method != "GET" && method != "HEAD")) {
     t.body = request.body;
-    tw::curl::easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
-    tw::curl::easy_setopt(e, CURLOPT_POSTFIELDS,
-                          t.body.empty() ? "" : reinterpret_cast<const char*>(t.body.data()));
-    if (method != "POST") tw::curl::easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS,
+                     t.body.empty() ? "" : reinterpret_cast<const char*>(t.body.data()));
+    if (method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
     hasBody = true;
   } else if (method == "HEAD") {
-    tw::curl::easy_setopt(e, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
   } else {
-    tw::curl::easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
   }
 
   // The request's headers go out as given; the body's length is always curl's exact count.
@@ -741,22 +738,22 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
     std::string line = name;
     line += value.empty() ? ";" : ": ";
     line += value;
-    t.headers = tw::curl::slist_append(t.headers, line.c_str());
+    t.headers = curl_slist_append(t.headers, line.c_str());
   }
-  t.headers = tw::curl::slist_append(t.headers, "Expect:");
+  t.headers = curl_slist_append(t.headers, "Expect:");
   if (!request.valueForHTTPHeaderField("Accept"))
-    t.headers = tw::curl::slist_append(t.headers, "Accept:");
+    t.headers = curl_slist_append(t.headers, "Accept:");
   if (hasBody && !request.valueForHTTPHeaderField("Content-Type")) {
-    t.headers = tw::curl::slist_append(t.headers, "Content-Type:");
+    t.headers = curl_slist_append(t.headers, "Content-Type:");
   }
-  tw::curl::easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
 
   if (task->kind_ == MVXURLSessionTask::Kind::Download) {
     t.downloadPath = MVXURLSessionDownloadTask::temporaryFileURL();
     t.download = std::fopen(t.downloadPath.c_str(), "wb");
     if (!t.download) return fail(tw::NSURLErrorCannotCreateFile, "cannot create download file");
   }
-  tw::curl::easy_setopt(e, CURLOPT_PRIVATE, &t);
+  curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
   engine_->post(std::move(transfer));
 }
 

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,7 +23,6 @@
 #include "platform/desktop/DM_SUUpdater.h"
 #include "platform/desktop/DesktopURL.h"
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/CurlLibrary.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/testsupport/TestSupport.h"
 
@@ -195,32 +193,6 @@ TEST_F(UpdaterTest, FailedChecksRecordNoDate) {
   remote->checkForUpdates();
   EXPECT_FALSE(remote->isCheckingForUpdates());
   EXPECT_EQ(replies_->titles, std::vector<std::string>{"Update check failed"});
-}
-
-// A fresh process told to open an HTTP library that is not there: the check fails as it does
-// offline, quietly unless the user asked, and records no date.
-TEST_F(UpdaterTest, WithoutTheHTTPLibraryChecksFailAsOffline) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        std::string problems;
-        if (!tw::CurlLibrary::setLibraryNameForTesting("libtickwell-absent-curl.so.4")) {
-          problems += "the library was opened already; ";
-        }
-        LoopbackFeed feed(200, R"({"version": "1.10"})");
-        auto updater = make(feed.url());
-        updater->checkForUpdatesInBackground();
-        if (!finish(*updater) || !replies_->titles.empty()) problems += "automatic check; ";
-        updater->checkForUpdates();
-        if (!finish(*updater) ||
-            replies_->titles != std::vector<std::string>{"Update check failed"}) {
-          problems += "asked check; ";
-        }
-        if (!feed.requests().empty() || updater->lastUpdateCheckDate()) problems += "fetched; ";
-        std::fputs(problems.c_str(), stderr);
-        std::_Exit(problems.empty() ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(UpdaterTest, AutomaticCheckRunsAtLaunchAtMostOnceADayWhenOn) {

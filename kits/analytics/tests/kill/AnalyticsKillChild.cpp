@@ -11,7 +11,6 @@
 
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
-#include "platform/foundation/CurlLibrary.h"
 #include "platform/testsupport/TestSupport.h"
 
 int main(int argc, char** argv) {
@@ -20,9 +19,6 @@ int main(int argc, char** argv) {
   std::string url = argv[2], tag = argv[3];
   int count = std::atoi(argv[4]);
   bool final = argc > 5 && std::string(argv[5]) == "final";
-  // As the application does at launch: the HTTP library opens while the kit starts, so a launch
-  // killed early has had its chance to upload.
-  tw::CurlLibrary::openInBackground();
 
   ORVMetadata::Fields fields;
   fields.APIKey = std::string("kill-test-key");

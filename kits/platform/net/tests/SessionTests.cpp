@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <map>
@@ -18,8 +16,6 @@
 #include "kits/platform/net/TSYCertificatePinner.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/net/TSYPinnedCertificates.h"
-#include "platform/foundation/CurlLibrary.h"
-#include "platform/foundation/Log.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
 namespace {
@@ -244,33 +240,6 @@ TEST(URLSession, FailuresMapToURLErrorsAndCompleteOnce) {
   refused.url = "http://exa mple/";
   EXPECT_EQ(run(refused).error->code(), tw::NSURLErrorBadURL);
   EXPECT_EQ(run(refused).error->domain(), tw::NSURLErrorDomain);
-}
-
-// A fresh process told to open a library that is not there: requests fail with a network error,
-// no URL is taken for valid, the failure is logged, and nothing crashes.
-TEST(URLSessionDeathTest, WithoutTheHTTPLibraryRequestsFailWithANetworkError) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        std::string problems;
-        if (!tw::CurlLibrary::setLibraryNameForTesting("libtickwell-absent-curl.so.4")) {
-          problems += "the library was opened already; ";
-        }
-        tw::LogCapture log;
-        auto session = makeSession();
-        tw::URLRequest request;
-        request.url = "http://127.0.0.1:9/feed";
-        Completion done;
-        session->dataTaskWithRequest(request, done.data())->resume();
-        const auto outcome = done.wait();
-        if (!outcome.error || outcome.error->code() != tw::NSURLErrorCannotConnectToHost) {
-          problems += "no network error; ";
-        }
-        if (!log.contains("libcurl could not be loaded: ")) problems += "nothing logged; ";
-        std::fputs(problems.c_str(), stderr);
-        std::_Exit(problems.empty() ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(URLSession, CancelFromAnotherThreadAndInvalidation) {
