@@ -120,11 +120,6 @@ void TimingDisplayViewController::loadView() {
   auto* root = new RootView(this);
   root->setObjectName("TimingDisplay");
   root->setAttribute(Qt::WA_TranslucentBackground);
-  root->setStyleSheet(
-      "QLineEdit#TitleField { color: white; background: transparent; border: none;"
-      " font-size: 26px; font-weight: 300; }"
-      "QToolButton#FoldButton { color: rgba(255,255,255,0.7); background: transparent;"
-      " border: none; font-size: 14px; }");
   auto* layout = new QVBoxLayout(root);
   // The window's title bar lies over the top of the content.
   layout->setContentsMargins(16, 44, 16, 12);
@@ -132,6 +127,11 @@ void TimingDisplayViewController::loadView() {
 
   titleField_ = new QLineEdit;
   titleField_->setObjectName("TitleField");
+  // Style sheets sit on the two widgets they dress, not on the pane: there they would reach the
+  // actions list below and have every row of it polished by the style-sheet engine.
+  titleField_->setStyleSheet(
+      "QLineEdit { color: white; background: transparent; border: none; font-size: 26px;"
+      " font-weight: 300; }");
   titleField_->setAlignment(Qt::AlignCenter);
   titleField_->setFrame(false);
   layout->addWidget(titleField_);
@@ -173,6 +173,9 @@ void TimingDisplayViewController::loadView() {
 
   hideOrRevealActionsButton_ = new QToolButton;
   hideOrRevealActionsButton_->setObjectName("FoldButton");
+  hideOrRevealActionsButton_->setStyleSheet(
+      "QToolButton { color: rgba(255,255,255,0.7); background: transparent; border: none;"
+      " font-size: 14px; }");
   hideOrRevealActionsButton_->setFocusPolicy(Qt::NoFocus);
   layout->addWidget(hideOrRevealActionsButton_, 0, Qt::AlignHCenter);
 
