@@ -138,7 +138,8 @@ bool MVXContextInitialize(const MVXContextSettings* settings) {
   void* rw =
       MVXAllocatorSafeAllocate(allocator, sizeof(MVXWritableContext), kMVXAllocationWritable);
   if (ro == nullptr || stack == nullptr || rw == nullptr) return false;
-  std::memset(stack, 0, kMVXAlternateStackSize);
+  // The stack lies in a fresh anonymous mapping, zero already; left untouched its pages cost no
+  // memory until a signal handler runs on them.
   auto* readonly = new (ro) MVXReadOnlyContext();
   readonly->alternateStack = stack;
   // The gate exists from here on: the writable half is published before any handler can run.
