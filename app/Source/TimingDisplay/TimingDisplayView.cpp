@@ -6,6 +6,7 @@
 #include <QResizeEvent>
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "app/Source/Controls/BTGradientView.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
@@ -15,12 +16,19 @@
 namespace tw::app {
 
 namespace {
+// Remembered per font (family, size, weight, style): every segment of every display asks about
+// the same few, and measuring the digits loads a font engine each time. Main thread, as fonts.
 bool hasTabularDigits(const QFont& font) {
+  static std::map<QString, bool> known;
+  const QString key = font.key();
+  if (auto it = known.find(key); it != known.end()) return it->second;
   const QFontMetricsF metrics(font);
   const double zero = metrics.horizontalAdvance(QChar('0'));
-  for (char c = '1'; c <= '9'; ++c)
-    if (std::abs(metrics.horizontalAdvance(QChar(c)) - zero) > 0.01) return false;
-  return true;
+  bool tabular = true;
+  for (char c = '1'; c <= '9' && tabular; ++c)
+    tabular = std::abs(metrics.horizontalAdvance(QChar(c)) - zero) <= 0.01;
+  known.emplace(key, tabular);
+  return tabular;
 }
 }  // namespace
 
