@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
+#include <string>
 #include <system_error>
 
 #include "platform/foundation/Clock.h"
@@ -85,6 +87,37 @@ ScopedXdg::~ScopedXdg() {
 
 bool pumpMainUntil(const std::function<bool()>& done, double timeoutSeconds) {
   return RunLoop::main().runUntil(done, timeoutSeconds);
+}
+
+namespace {
+long voluntarySwitches(const fs::path& task) {
+  std::ifstream status(task / "status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+  return 0;
+}
+
+std::string threadName(const fs::path& task) {
+  std::ifstream comm(task / "comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+}  // namespace
+
+long thisThreadWakes() {
+  return voluntarySwitches(fs::path("/proc/self/task") / std::to_string(gettid()));
+}
+
+long dispatchThreadsWakes() {
+  const fs::path tasks = "/proc/self/task";
+  const std::string processName = threadName(tasks / std::to_string(getpid()));
+  long sum = 0;
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator(tasks, ec))
+    if (threadName(task.path()) != processName) sum += voluntarySwitches(task.path());
+  return sum;
 }
 
 }  // namespace tw::test

@@ -42,4 +42,10 @@ class ScopedXdg {
 // Pumps the main queue until `done` or the real-time timeout; for tests of real threads.
 bool pumpMainUntil(const std::function<bool()>& done, double timeoutSeconds = 5.0);
 
+// Voluntary context switches so far of the calling thread, and of the threads the dispatch layer
+// started (each named after its queue; a sanitizer's own thread, named like the process, and the
+// main thread are left out): how often they went to sleep and were woken.
+long thisThreadWakes();
+long dispatchThreadsWakes();
+
 }  // namespace tw::test

@@ -3,14 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
@@ -251,20 +246,6 @@ TEST(QLNTimer, RealClockIdleFiringsComeWithTheNextBusyOneAndOtherWorkNeverWaits)
   }
 }
 
-// Voluntary context switches so far of every thread of this process but the calling one.
-long otherThreadsWakes() {
-  long sum = 0;
-  const std::string me = std::to_string(gettid());
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    if (task.path().filename() == me) continue;
-    std::ifstream status(task.path() / "status");
-    std::string line;
-    while (std::getline(status, line))
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) sum += std::stol(line.substr(24));
-  }
-  return sum;
-}
-
 // Real clock, main queue: the main loop keeps the timer's deadlines itself. A custom loop driver
 // is asked to wake the main thread at each one (and at none once the timer stops), and nothing
 // runs before its moment; under the run loop's own driver the main thread sleeps to each deadline
@@ -314,7 +295,7 @@ TEST(QLNTimer, OnTheMainQueueTheMainLoopKeepsTheDeadlines) {
     if (++fired == 10) RunLoop::main().stop();
   });
   timer.setInterval(0.02);
-  const long before = otherThreadsWakes();
+  const long before = test::dispatchThreadsWakes();
   const double start = clock::monotonicNow();
   timer.start();
   RunLoop::main().run();
@@ -322,7 +303,8 @@ TEST(QLNTimer, OnTheMainQueueTheMainLoopKeepsTheDeadlines) {
   EXPECT_GE(clock::monotonicNow() - start, 0.2 - 0.001);
   // Threads left by earlier tests may wake once or twice on their own; a hop through another
   // thread would wake it for each of the ten firings.
-  EXPECT_LE(otherThreadsWakes() - before, 3) << "another thread woke for the main queue's timer";
+  EXPECT_LE(test::dispatchThreadsWakes() - before, 3)
+      << "another thread woke for the main queue's timer";
 }
 
 }  // namespace

@@ -1,15 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -352,19 +348,6 @@ TEST(UpdaterStress, RandomAddsAndRemovesWhileTheLoopRuns) {
 
 }  // namespace
 
-namespace {
-
-// Voluntary context switches of one thread of this process so far.
-long voluntarySwitches(pid_t tid) {
-  std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
-  return -1;
-}
-
-}  // namespace
-
 // Real clock: a 2 Hz object on the 4 Hz timer, which fires on the main queue. Every tick is
 // counted and served, passes happen only on the due (even) ticks, and only the main thread wakes
 // for them, about once per due tick rather than once per tick.
@@ -381,22 +364,14 @@ TEST(UpdaterWakeUps, ADueTickWakesOnlyTheMainThreadAndIdleTicksWakeNothing) {
   ASSERT_TRUE(tw::test::pumpMainUntil([&] { return updater->servedTicks() >= 1; }, 10));
   const std::uint64_t startTick = updater->updateTicks();
   const int updatesBefore = object->updates();
-  auto otherThreadsWakes = [] {
-    long sum = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-      const pid_t tid = std::stoi(task.path().filename().string());
-      if (tid != gettid()) sum += std::max(0L, voluntarySwitches(tid));
-    }
-    return sum;
-  };
   // Two seconds of the main loop alone: 8 ticks, 4 of them due. Only the stop at the end wakes
   // another thread (the scheduler's, which keeps delayed work).
-  const long mainBefore = voluntarySwitches(gettid());
-  const long othersBefore = otherThreadsWakes();
+  const long mainBefore = tw::test::thisThreadWakes();
+  const long othersBefore = tw::test::dispatchThreadsWakes();
   tw::DispatchQueue::main()->after(2.0, [] { tw::RunLoop::main().stop(); });
   tw::RunLoop::main().run();
-  const long mainWakes = voluntarySwitches(gettid()) - mainBefore;
-  const long otherWakes = otherThreadsWakes() - othersBefore;
+  const long mainWakes = tw::test::thisThreadWakes() - mainBefore;
+  const long otherWakes = tw::test::dispatchThreadsWakes() - othersBefore;
   const std::uint64_t ticks = updater->updateTicks() - startTick;
   tw::RunLoop::main().drain();
   const int updates = object->updates() - updatesBefore;
