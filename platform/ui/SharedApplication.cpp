@@ -73,6 +73,21 @@ bool socketAddress(const std::string& path, sockaddr_un& address) {
   return true;
 }
 
+// Asks the launch listening at `path` to show its window; false when nobody answers there.
+bool sendReopen(const std::string& path) {
+  sockaddr_un address;
+  if (!socketAddress(path, address)) return false;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool sent = false;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const ssize_t n = ::send(fd, kReopenMessage.data(), kReopenMessage.size(), MSG_NOSIGNAL);
+    sent = n == static_cast<ssize_t>(kReopenMessage.size());
+  }
+  ::close(fd);
+  return sent;
+}
+
 // One further launch talking to the first: what it sends, until it hangs up.
 class RendezvousConnection : public QObject {
  public:
@@ -153,25 +168,6 @@ struct SharedApplication::Instance {
     return true;
   }
 };
-
-namespace {
-
-// Asks the launch listening at `path` to show its window; false when nobody answers there.
-bool sendReopen(const std::string& path) {
-  sockaddr_un address;
-  if (!socketAddress(path, address)) return false;
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool sent = false;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-    const ssize_t n = ::send(fd, kReopenMessage.data(), kReopenMessage.size(), MSG_NOSIGNAL);
-    sent = n == static_cast<ssize_t>(kReopenMessage.size());
-  }
-  ::close(fd);
-  return sent;
-}
-
-}  // namespace
 
 SharedApplication& SharedApplication::shared() {
   static SharedApplication* app = new SharedApplication;  // lives to the end of the process
