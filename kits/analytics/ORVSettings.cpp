@@ -1,6 +1,8 @@
 #include "kits/analytics/ORVSettings.h"
 
-#include <set>
+#include <algorithm>
+#include <array>
+#include <string_view>
 
 #include "kits/analytics/ORVEvent.h"
 #include "kits/platform/KitServiceEndpoints.h"
@@ -76,11 +78,13 @@ bool ORVEventFilter::shouldDiscardEvent(const ORVEvent* event,
 }
 
 bool ORVEventFilter::samplingEnabledForEventType(const std::string& name) const {
-  static const std::set<std::string> sampled{
+  // Plain constants: an analytics worker can still be filtering events while the exit handlers
+  // run, so nothing it reads here may have a destructor.
+  static constexpr std::array<std::string_view, 8> sampled{
       "app_launched",        "app_terminated",         "app_crashed",
       "app_memory_warning",  "app_entered_background", "app_entered_foreground",
       "app_became_inactive", "app_became_active"};
-  return sampled.count(name) != 0;
+  return std::find(sampled.begin(), sampled.end(), name) != sampled.end();
 }
 
 bool ORVEventFilter::shouldDiscardEventWithInstallationID(

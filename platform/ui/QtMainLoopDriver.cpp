@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -39,9 +40,15 @@ struct QtMainLoopDriver::Binding {
   // kernel timer, so no thread of ours wakes to hand the moment over. -1 when the kernel
   // refused one (the loop is then woken through the scheduler's thread, see wakeAt).
   int timerFd = -1;
+  // Any thread's wake-up reaches the main thread's loop through this counter rather than a
+  // posted event: an event made on another thread is memory that the main thread's event
+  // filters then read, handed over under Qt's own lock. -1 when the kernel refused one (drain
+  // events are posted then).
+  int wakeFd = -1;
 
   ~Binding() {
     if (timerFd >= 0) ::close(timerFd);
+    if (wakeFd >= 0) ::close(wakeFd);
   }
 
   // Without a kernel timer: an empty main-queue block at that moment, posted by the scheduler's
@@ -56,6 +63,12 @@ struct QtMainLoopDriver::Binding {
 
   void postDrain() {
     if (drainQueued.exchange(true)) return;
+    if (wakeFd >= 0) {
+      const std::uint64_t one = 1;
+      // Only a full counter refuses, and a full counter already wakes the loop.
+      [[maybe_unused]] const auto n = ::write(wakeFd, &one, sizeof one);
+      return;
+    }
     std::lock_guard<std::mutex> lock(mutex);
     if (receiver) QCoreApplication::postEvent(receiver, new QEvent(drainEventType()));
   }
@@ -76,6 +89,16 @@ class DrainReceiver final : public QObject {
         std::uint64_t expirations = 0;
         // Non-blocking: a re-arm since the wake-up may have emptied it already.
         [[maybe_unused]] const auto n = ::read(fd, &expirations, sizeof expirations);
+        RunLoop::main().drain();
+      });
+    }
+    if (binding_->wakeFd >= 0) {
+      auto* notifier = new QSocketNotifier(binding_->wakeFd, QSocketNotifier::Read, this);
+      QObject::connect(notifier, &QSocketNotifier::activated, this, [binding = binding_.get()] {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto n = ::read(binding->wakeFd, &count, sizeof count);
+        // Cleared first: work posted while the queue drains must bring another wake-up.
+        binding->drainQueued = false;
         RunLoop::main().drain();
       });
     }
@@ -153,6 +176,7 @@ std::shared_ptr<QtMainLoopDriver> QtMainLoopDriver::install() {
 
   auto binding = std::make_shared<Binding>();
   binding->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  binding->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   auto* receiver = new DrainReceiver(binding, app);
   // A block that opens a modal loop leaves the blocks queued behind it without a wake-up of
   // their own; catch them whenever a loop, nested or not, is about to sleep.

@@ -101,7 +101,9 @@ struct MVXBinaryImageNode {
 };
 
 struct MVXWritableContext {
-  int logFd = -1;
+  // Opened on the first line; threads that log (or crash) together race to open it, and the
+  // first to publish its descriptor wins.
+  std::atomic<int> logFd{-1};
   std::atomic<int> logThreshold{1};
   // The crash-once gate: 0 open, otherwise the id of the thread that is recording.
   std::atomic<pid_t> crashedBy{0};

@@ -88,10 +88,20 @@ void MVXSDKLogArgs(int level, const char* format, const MVXLogArg* args, std::si
           kMVXSDKLogCrashCap) {
     return;
   }
-  if (rw->logFd < 0) rw->logFd = open(ro->logPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (rw->logFd < 0) return;
+  int fd = rw->logFd.load(std::memory_order_acquire);
+  if (fd < 0) {
+    const int opened = open(ro->logPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (opened < 0) return;
+    int expected = -1;
+    if (rw->logFd.compare_exchange_strong(expected, opened, std::memory_order_acq_rel)) {
+      fd = opened;
+    } else {
+      close(opened);
+      fd = expected;
+    }
+  }
   for (std::size_t done = 0; done < length;) {
-    const ssize_t n = write(rw->logFd, line + done, length - done);
+    const ssize_t n = write(fd, line + done, length - done);
     if (n <= 0) return;
     done += static_cast<std::size_t>(n);
   }

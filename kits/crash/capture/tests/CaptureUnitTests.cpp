@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "kits/crash/capture/MVXAllocator.h"
 #include "kits/crash/capture/MVXContext.h"
@@ -285,6 +288,35 @@ class UserLogging : public ::testing::Test {
   static fs::path dir_;
 };
 fs::path UserLogging::dir_;
+
+// The kit log opens on its first line: threads that log together for the first time must share
+// one descriptor rather than each open (and leak) their own.
+TEST_F(UserLogging, ThreadsLoggingTheFirstLineTogetherOpenTheKitLogOnce) {
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&ready] {
+      ready.fetch_add(1);
+      while (ready.load() < 8) {
+      }
+      MVXSDKLog(4, "ERROR [%s] first line\n", "race");
+    });
+  }
+  for (auto& t : threads) t.join();
+  int open = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) == dir_ / "sdk.log") ++open;
+  }
+  EXPECT_EQ(open, 1);
+  const std::string log = slurp(dir_ / "sdk.log");
+  int lines = 0;
+  for (std::size_t at = log.find("first line"); at != std::string::npos;
+       at = log.find("first line", at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 8);
+}
 
 TEST_F(UserLogging, KeysMergeRemoveAndCompactKeepingAtMostTheKeyLimit) {
   MVXUserLoggingRecordUserKeyValue("gone", std::string("1"));
