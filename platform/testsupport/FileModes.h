@@ -15,12 +15,11 @@ struct EnforcedRun {
   std::string why;  // when not ok
 };
 
-// Runs `body` in a forked child process in which file modes hold: the child enters a user
-// namespace of its own, where root's power to override modes no longer reaches the files of the
-// real file system (an ordinary user needs nothing). Unavailable where root cannot make such a
-// namespace; not ok when the child died or ran past `timeoutSeconds`. The body must not use
-// gtest assertions (they would stay in the child): it reports what it saw in its result, and
-// the caller checks that.
+// Runs `body` in a forked child process in which file modes hold: as root, the child gives up
+// the capabilities that override them (an ordinary user needs nothing). Unavailable where the
+// capabilities cannot be dropped; not ok when the child died or ran past `timeoutSeconds`. The
+// body must not use gtest assertions (they would stay in the child): it reports what it saw in
+// its result, and the caller checks that.
 EnforcedRun runWithFileModesEnforced(const std::function<std::string()>& body,
                                      double timeoutSeconds = 60.0);
 

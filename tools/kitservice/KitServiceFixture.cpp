@@ -175,4 +175,22 @@ std::vector<Value> KitService::requests(const std::string& endpoint) const {
   return out;
 }
 
+std::vector<Value> KitService::requestsSince(std::uint64_t& offset,
+                                             const std::string& endpoint) const {
+  std::vector<Value> out;
+  std::ifstream in(logFile_, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::string line;
+  // A line still being written has no newline yet: it is read on a later call.
+  while (std::getline(in, line) && !in.eof()) {
+    offset += line.size() + 1;
+    if (line.empty()) continue;
+    auto value = Json::parse(line);
+    if (!value) continue;
+    if (const std::string* e = (*value)["endpoint"].string(); e && *e == endpoint)
+      out.push_back(*value);
+  }
+  return out;
+}
+
 }  // namespace tw::test

@@ -4,6 +4,7 @@
 // folder (or plain HTTP), scripts its replies, reads its request log and stops it when destroyed.
 // Test-only; one object per test, used from the test's thread.
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -61,6 +62,9 @@ class KitService {
   // "headers", "body_length", "parts", "problems", "status", "app_id", "body".
   std::vector<Value> requests() const;
   std::vector<Value> requests(const std::string& endpoint) const;
+  // The requests to `endpoint` logged since `offset` (a place in the log; 0 at first), which
+  // moves past the whole lines read: a test that polls reads each request once.
+  std::vector<Value> requestsSince(std::uint64_t& offset, const std::string& endpoint) const;
 
   // Stops the service now (the destructor does it too).
   void stop();

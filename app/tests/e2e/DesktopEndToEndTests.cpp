@@ -104,11 +104,7 @@ class DesktopEndToEndTest : public TickwellEndToEndTest {
   std::string launchAndWaitForWindow() {
     app_ = launch();
     EXPECT_GT(app_, 0);
-    if (!waitFor([&] { return !visibleWindowsOf(app_).empty(); }, 40s)) {
-      ADD_FAILURE() << "the main window never mapped; log:\n" << readFile(log());
-      return {};
-    }
-    return visibleWindowsOf(app_).front();
+    return waitForWindowOf(app_);
   }
 
   // Keys typed into whatever window has the focus, one after the other.

@@ -122,8 +122,11 @@ class TickwellEndToEndTest : public ::testing::Test {
                               " | grep -q 'window id'")
                                  .c_str()) == 0;
         },
-        30s))
-        << "openbox did not start: " << readFile(xdg_.root() / "openbox.log");
+        60s))
+        << "openbox did not start (" << (::kill(wm_, 0) == 0 ? "still running" : "ended")
+        << "); its log:\n"
+        << readFile(xdg_.root() / "openbox.log") << "\nXvfb's log:\n"
+        << readFile(xvfbLog);
   }
 
   void TearDown() override {
@@ -176,6 +179,26 @@ class TickwellEndToEndTest : public ::testing::Test {
 
   std::vector<std::string> visibleWindowsOf(pid_t pid) const {
     return xdotool("search --onlyvisible --pid " + std::to_string(pid));
+  }
+
+  // The first window of `pid` to become visible within `timeout`, or "" with a failure that keeps
+  // the program's and the window manager's logs: the program may die between two searches.
+  std::string waitForWindowOf(pid_t pid, std::chrono::milliseconds timeout = 40s) {
+    std::string window;
+    waitFor(
+        [&] {
+          const auto found = visibleWindowsOf(pid);
+          if (!found.empty()) window = found.front();
+          return !window.empty();
+        },
+        timeout);
+    if (window.empty()) {
+      ADD_FAILURE() << "no window of the program mapped (program "
+                    << (::kill(pid, 0) == 0 ? "still running" : "ended") << "); log:\n"
+                    << readFile(log()) << "\nwindow manager:\n"
+                    << readFile(xdg_.root() / "openbox.log");
+    }
+    return window;
   }
 
   // Opens the store of the private folders through the application's assembly and runs `work`

@@ -165,17 +165,20 @@ TEST_F(CrashKitFacade, StartsOnceAndRecordsReachTheirFiles) {
 // service that it already has the report.
 TEST_F(CrashKitFacade, KilledLaunchesNeverLoseOrRepackageAReport) {
   MVXFileManager files;
-  // The distinct packages the service received for the report.
+  // The distinct packages the service received for each report, from the requests logged
+  // since the last look.
+  std::map<std::string, std::set<std::string>> packages;
+  std::uint64_t logRead = 0;
   auto uploadsOf = [&](const std::string& session) {
-    std::set<std::string> packages;
-    for (const Value& request : service_->requests(KitService::kReports)) {
+    for (const Value& request : service_->requestsSince(logRead, KitService::kReports)) {
       for (const Value& part : *request["parts"].array()) {
-        if (part["name"] == Value("report_id") && part["text"] == Value(session)) {
-          packages.insert(request["headers"]["Content-Type"].description());
+        if (part["name"] == Value("report_id") && part["text"].string()) {
+          packages[*part["text"].string()].insert(request["headers"]["Content-Type"].description());
         }
       }
     }
-    return packages.size();
+    const auto found = packages.find(session);
+    return found == packages.end() ? std::size_t{0} : found->second.size();
   };
   // Where a report may wait: its directory (active or processing) or a package not yet sent.
   auto onDisk = [&](const std::string& session) {

@@ -127,6 +127,8 @@ TEST(MainQueue, StopFromAnotherThreadEndsRun) {
 TEST(MainThreadOnly, ACallFromAnotherThreadIsReportedAndAborts) {
 #ifndef NDEBUG
   TW_MAIN_THREAD_ONLY("Example::entry");  // the main thread passes
+  // This process has threads of its own by now: the child is started afresh, not forked.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(std::thread([] { TW_MAIN_THREAD_ONLY("Example::entry"); }).join(),
                "Example::entry called off the main thread");
 #else

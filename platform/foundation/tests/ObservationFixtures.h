@@ -5,6 +5,7 @@
 // sets). Used on whatever thread a test changes them on.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,7 +53,7 @@ class TimeObject : public Object {
  protected:
   bool getValueForKey(std::string_view key, Value& out) const override {
     if (key == "timingState") {
-      out = timingState_;
+      out = timingState_.load();
     } else if (key == "time") {
       out = time_;
     } else if (key == "computedFinishDate") {
@@ -80,7 +81,8 @@ class TimeObject : public Object {
   }
 
  private:
-  std::int64_t timingState_ = 0;
+  // Atomic: the threaded observation tests change it on one thread while others read it.
+  std::atomic<std::int64_t> timingState_{0};
   double time_ = 0;
   Array actionObjects_;
 };

@@ -34,10 +34,14 @@ ChildRun runChild(const std::string& mode) {
   const std::string outPath = (run.dir / "stdout.txt").string();
   const pid_t pid = fork();
   if (pid == 0) {
-    // Under the address sanitizer its own fault handlers would stand in front of the kit's.
+    // Under a sanitizer its own fault handlers would stand in front of the kit's.
     setenv("ASAN_OPTIONS",
            "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
            "detect_leaks=0:use_sigaltstack=0",
+           1);
+    setenv("TSAN_OPTIONS",
+           "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
+           "report_signal_unsafe=0",
            1);
     rlimit none{0, 0};
     setrlimit(RLIMIT_CORE, &none);

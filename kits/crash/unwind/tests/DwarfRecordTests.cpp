@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -27,16 +28,22 @@ void patch32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(&b[at
 
 // One CIE ("zR", pointer encoding pc-relative sdata4, CFA rsp+8, return address at CFA-8) and
 // one FDE for [target, target + 32) with the given instructions, laid out in `b`.
+// The records sit in this program's own data, beside the code they describe: a pc-relative
+// field spans at most 2 GiB, and the heap (a sanitizer's above all) may lie further away.
 struct Records {
+  static constexpr size_t kSize = 256;
   std::vector<uint8_t> b;
+  uint8_t* home = nullptr;
   size_t fde = 0;
-  uintptr_t address(size_t offset) const { return reinterpret_cast<uintptr_t>(b.data()) + offset; }
+  uintptr_t address(size_t offset) const { return reinterpret_cast<uintptr_t>(home) + offset; }
 };
 
 Records build(uintptr_t target, std::initializer_list<uint8_t> instructions,
               uint8_t encoding = 0x1B) {
+  alignas(16) static uint8_t slots[4][Records::kSize];
+  static size_t next = 0;
   Records r;
-  r.b.reserve(256);  // addresses must not move while the records are built
+  r.home = slots[next++ % 4];
   auto& b = r.b;
   put32(b, 0);  // length, patched
   put32(b, 0);  // CIE id
@@ -54,6 +61,8 @@ Records build(uintptr_t target, std::initializer_list<uint8_t> instructions,
   b.insert(b.end(), instructions);
   while (b.size() % 4) b.push_back(0);
   patch32(b, r.fde, static_cast<uint32_t>(b.size() - r.fde - 4));
+  EXPECT_LE(b.size(), Records::kSize);
+  std::memcpy(r.home, b.data(), std::min(b.size(), Records::kSize));
   return r;
 }
 
