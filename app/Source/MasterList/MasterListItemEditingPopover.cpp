@@ -6,6 +6,7 @@
 
 #include "app/Source/Extensions/RACTextSignal.h"
 #include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemEditingViewModel.h"
 #include "platform/foundation/Localization.h"
 #include "platform/signals/RACObjectSignals.h"
@@ -15,6 +16,14 @@ MasterListItemEditingPopover::MasterListItemEditingPopover(std::shared_ptr<BTTim
     : timeObject_(std::move(object)) {}
 
 MasterListItemEditingPopover::~MasterListItemEditingPopover() = default;
+
+void MasterListItemEditingPopover::viewDidDisappear() {
+  tw::ui::ViewController::viewDidDisappear();
+  // Closing the popover ends the edit. An object whose store has closed (at quit) has nothing
+  // left to save.
+  if (timeObject_ && timeObject_->managedObjectContext())
+    tw::defaultCoreDataProvider()->requestSave();
+}
 
 void MasterListItemEditingPopover::loadView() {
   auto* root = new QWidget;

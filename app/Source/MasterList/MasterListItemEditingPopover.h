@@ -1,8 +1,9 @@
 #pragma once
 // MasterListItemEditingPopover: edits the set value of a timer (hours, minutes, seconds) in a
 // popover beside its row. Every change goes at once to the editing view model, which clamps it
-// and updates the object; there is no confirm or cancel. MasterListAlarmEditingPopover adds the
-// meridiem switch and the weekday buttons for alarms. A new controller and view model per
+// and updates the object; there is no confirm or cancel, so closing the popover is its save: the
+// store writes its changes right then instead of with the auto-save. MasterListAlarmEditingPopover
+// adds the meridiem switch and the weekday buttons for alarms. A new controller and view model per
 // request; owned by its popover. Main thread only.
 
 #include <QLabel>
@@ -42,6 +43,7 @@ class MasterListItemEditingPopover : public tw::ui::ViewController {
  protected:
   void loadView() override;
   void viewDidLoad() override;
+  void viewDidDisappear() override;
   virtual std::shared_ptr<BTTimeObjectListItemEditingViewModel> createViewModel();
   virtual void bindViewModel();
   // Extra rows of the subclass, laid out below the units.

@@ -4,7 +4,8 @@
 // test adds a finish alert and a flash-screen action through the action editor (mouse and
 // keyboard through xdotool), starts the timer with Space, and sees exactly one notification
 // with the timer's title and the flash window map and unmap. The store is read after the
-// program has ended.
+// program has ended. An action saved in the editor is in the store even when the program is
+// killed a moment later.
 //
 // Skips when Xvfb, openbox or xdotool are missing.
 
@@ -158,6 +159,49 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
   TyphoonComponentFactory::clearDefaultFactory();
   EXPECT_EQ(alerts, 1);
   EXPECT_EQ(flashes, 1);
+}
+
+TEST_F(ActionEditorEndToEndTest, AnActionSavedInTheEditorSurvivesAKillAMomentLater) {
+  withStore([](BTTimingController&) {
+    auto timer = managedObject<BTTimer>();
+    timer->setTitle("Tea");
+    auto time = managedObject<BTTimeSetting>();
+    time->setMinute(3);
+    timer->setTime(time);
+  });
+  // The timers tab, where the stored timer is selected at launch.
+  {
+    TyphoonComponentFactory::clearDefaultFactory();
+    auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
+    auto settings = factory->componentForType<BTSettingsProvider>();
+    settings->registerDefaults();
+    settings->load();
+    settings->masterDetailBundle()->setViewMode(1);
+    settings->save();
+    TyphoonComponentFactory::clearDefaultFactory();
+  }
+  app_ = launch();
+  ASSERT_GT(app_, 0);
+  ASSERT_TRUE(waitFor([&] { return !visibleWindows().empty(); }, 40s)) << readFile(log());
+  const std::string window = visibleWindows().front();
+  xdotool("windowactivate --sync " + window);
+  std::this_thread::sleep_for(1s);
+  const std::string editor = openEditor(window);
+  ASSERT_FALSE(editor.empty()) << "the editor did not open; log:\n" << readFile(log());
+  xdotool("windowactivate --sync " + editor);
+  xdotool("key --clearmodifiers Return");
+  ASSERT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s)) << "Save did not close";
+  std::this_thread::sleep_for(300ms);
+  ASSERT_EQ(::kill(app_, SIGKILL), 0);
+  ASSERT_TRUE(waitExit(app_, 10s).has_value());
+  app_ = -1;
+
+  int actions = 0;
+  withStore([&](BTTimingController&) {
+    for (const auto& timer : tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimer>())
+      actions += static_cast<int>(timer->actions().size());
+  });
+  EXPECT_EQ(actions, 1) << readFile(log());
 }
 
 }  // namespace

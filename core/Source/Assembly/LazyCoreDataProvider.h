@@ -26,6 +26,7 @@ class LazyCoreDataProvider : public BTCoreDataProvider {
 
   void setup() override { target()->setup(); }
   void save() override { target()->save(); }
+  void requestSave() override { target()->requestSave(); }
   void cleanUp() override { target()->cleanUp(); }
   void runOnCoreDataQueueAsync(Block block) override {
     target()->runOnCoreDataQueueAsync(std::move(block));

@@ -21,6 +21,10 @@ class BTCoreDataProvider {
   virtual void setup() = 0;
   // Writes every pending change of the main context and waits for it.
   virtual void save() = 0;
+  // Saves on the Core Data queue once the current event has been handled; every request made
+  // before that save runs shares it, so a burst within one turn of the main loop costs one save.
+  // For changes that must survive a crash without waiting for the auto-save.
+  virtual void requestSave() = 0;
   // Stops listening for changes and closes the store without saving.
   virtual void cleanUp() = 0;
   // Queues the block on the Core Data queue and returns at once.

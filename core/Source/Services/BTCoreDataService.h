@@ -2,8 +2,12 @@
 // BTCoreDataService: owns the persistent store of all time objects, actions and triggers. Opens
 // it at launch (the merged model of the framework and the application, an automatically
 // migrating SQLite store "com.velmora.Tickwell" under $XDG_DATA_HOME/Tickwell), saves it on
-// request and by itself 10 seconds after the last change, and closes it at quit. One shared
-// component for the life of the process.
+// request and by itself, and closes it at quit. One shared component for the life of the process.
+//
+// Saving by itself: a turn of the main loop that changed the running state of a time object
+// (its state or the moments kept with it), inserted or deleted any object, or reordered a list
+// is saved right after that turn, so a crash loses none of it. Every other change (typed text,
+// settings of a time object) is saved 10 seconds after the last change.
 //
 // A store the user can read but not write is opened read-only: its data is shown, isReadOnly()
 // says so, and BTCoreDataServiceStoreIsReadOnlyNotification (object: the service) is posted on
@@ -36,6 +40,7 @@ class BTCoreDataService : public tw::Object, public BTCoreDataProvider {
   // BTCoreDataProvider
   void setup() override;
   void save() override;
+  void requestSave() override;
   // Also drops a pending auto-save, which would otherwise reach for a store that is gone.
   void cleanUp() override;
   void runOnCoreDataQueueAsync(tw::Block block) override;
@@ -58,9 +63,11 @@ class BTCoreDataService : public tw::Object, public BTCoreDataProvider {
  private:
   void managedObjectContextDidChange(const tw::Notification& notification);
   void performAutoSave();
+  void performRequestedSave();
   void stopObservingContext();
 
   std::shared_ptr<tw::DispatchQueue> coreDataQueue_;
   tw::NotificationToken contextObservation_;
   tw::DelayedWork pendingAutoSave_;
+  bool saveRequested_ = false;
 };

@@ -16,6 +16,8 @@
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSignal.h"
 #include "platform/signals/RACSubscriptingAssignmentTrampoline.h"
+#include "platform/store/Context.h"
+#include "platform/store/PersistentStore.h"
 
 namespace {
 
@@ -273,9 +275,14 @@ void BTTimeObjectControlViewModel::resetActionTriggers() {
 void BTTimeObjectControlViewModel::evaluateAndExecuteActions() {
   // A copy: an action run inline may change the set.
   const std::vector<std::shared_ptr<BTActionObject>> actions = timeObject()->actions();
+  std::vector<std::shared_ptr<BTActionObject>> fired;
   for (const auto& action : actions) {
     auto trigger = action->trigger();
-    if (!trigger || !trigger->tryActivate()) continue;
+    if (trigger && trigger->tryActivate()) fired.push_back(action);
+  }
+  if (fired.empty()) return;
+  saveBeforeActing();
+  for (const auto& action : fired) {
     auto executor = actionExecutor();
     if (!executor) {
       tw::logf("<%@> No action executor; skipping action %@", className(),
@@ -290,6 +297,17 @@ void BTTimeObjectControlViewModel::evaluateAndExecuteActions() {
                action->uuid().value_or("(null)"), tw::describeCurrentException());
     }
   }
+}
+
+void BTTimeObjectControlViewModel::saveBeforeActing() {
+  // What fired is written before any of it runs: a finish reaches the disk as state 21, which a
+  // relaunch resets instead of finishing again, so a crash during or after the actions (one of
+  // them may end the session) never runs them a second time.
+  const std::shared_ptr<tw::store::Context> context = timeObject()->managedObjectContext();
+  if (!context || !context->hasChanges()) return;
+  const auto& store = context->persistentStore();
+  if (!store || store->isReadOnly()) return;
+  context->save();
 }
 
 // ----- key-value coding

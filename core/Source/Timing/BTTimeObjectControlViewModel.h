@@ -121,6 +121,8 @@ class BTTimeObjectControlViewModel : public BTTimeObjectViewModel, public virtua
   virtual void onReset(std::int64_t previous);
 
   void resetActionTriggers();
+  // Asks every trigger; when any fires, saves the store (the object's state with it) and only
+  // then hands the fired actions to the executor.
   void evaluateAndExecuteActions();
 
   std::int64_t currentState() const;
@@ -132,6 +134,7 @@ class BTTimeObjectControlViewModel : public BTTimeObjectViewModel, public virtua
  private:
   enum class Kind { Timer, Alarm, Stopwatch, Other };
   Kind kind() const;
+  void saveBeforeActing();
 
   std::shared_ptr<BTActionExecutor> actionExecutor_;
   std::optional<std::string> startText_;

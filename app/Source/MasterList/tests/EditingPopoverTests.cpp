@@ -1,12 +1,15 @@
 // The value popovers against real editing view models: clamped edits shown back, disabled while
 // running, the header following renames, the meridiem switch, weekday buttons and the hour range
-// of the clock setting.
+// of the clock setting; closing a popover saves its edits.
 
 #include <gtest/gtest.h>
+
+#include <QPointer>
 
 #include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/ViewModels/BTAlarmListItemEditingViewModel.h"
@@ -52,6 +55,26 @@ TEST_F(EditingPopoverTest, TimerFieldsClampThroughTheViewModelAndLockWhileRunnin
   tw::defaultComponentForType<BTTimingController>()->timingControlForTimingObject(timer)->start();
   pump();
   EXPECT_FALSE(controller->secondsField()->isEnabled());
+}
+
+TEST_F(EditingPopoverTest, ClosingThePopoverSavesItsEditsAtOnce) {
+  auto timer = makeObjects(1, 1)[0];
+  tw::defaultCoreDataProvider()->save();
+  auto context = tw::defaultCoreDataProvider()->objectContext();
+  auto* popover =
+      MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(timer);
+  QPointer<Popover> alive(popover);  // a closed popover deletes itself on a later turn
+  popover->show();
+  auto controller =
+      std::dynamic_pointer_cast<MasterListItemEditingPopover>(popover->contentViewController());
+  type(controller->minutesField(), "12");
+  pump();
+  EXPECT_TRUE(context->hasChanges()) << "typing waits while the popover is open";
+  popover->close();
+  pump();
+  EXPECT_FALSE(context->hasChanges());
+  EXPECT_EQ(time(timer)->minute(), 12);
+  delete alive.data();
 }
 
 TEST_F(EditingPopoverTest, AlarmMeridiemWeekdaysAndHourRangeFollowTheClockSetting) {

@@ -1,5 +1,6 @@
 // The store service: where the store lives, the Core Data queue's two run methods, saving by
-// itself after a burst of changes, and tearing down cleanly.
+// itself (right after the turn for changes a crash must not lose, after a burst of changes for
+// the rest), and tearing down cleanly.
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Model/BTTimer.h"
@@ -155,6 +159,51 @@ TEST_F(CoreDataServiceTest, ABurstOfChangesIsSavedOnceTenSecondsAfterItsLastChan
   EXPECT_EQ(service_->objectContext()->findAll<BTTimer>().front()->title(), "Round 29");
 }
 
+TEST_F(CoreDataServiceTest, RunningStateInsertsDeletesAndReordersAreSavedRightAfterTheirTurn) {
+  auto timer = managedObject<BTTimer>();
+  auto other = managedObject<BTTimer>();
+  settle();
+  auto& context = *service_->objectContext();
+  timer->setTitle("Typed");
+  endTurn();
+  EXPECT_TRUE(context.hasChanges()) << "typed text waits for the auto-save";
+  EXPECT_TRUE(service_->hasPendingAutoSave());
+
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"state", [&] { timer->setTimingState(tw::kTimingStateRunning); }},
+      {"moment", [&] { timer->setPauseDate(tw::Date{1000.0}); }},
+      {"order", [&] { other->setSortOrder(5); }},
+      {"insert", [&] { managedObject<BTTimer>()->setTitle("Inserted"); }},
+      {"delete", [&] { deleteObject(other); }},
+  };
+  for (const auto& [what, change] : changes) {
+    SCOPED_TRACE(what);
+    change();
+    EXPECT_TRUE(context.hasChanges()) << "nothing is written inside the turn";
+    endTurn();
+    EXPECT_FALSE(context.hasChanges());
+    EXPECT_FALSE(service_->hasPendingAutoSave()) << "nothing is left for the auto-save";
+  }
+  // Many changes of the state in one turn, and requests to save, write nothing until the turn
+  // is over, and then all at once.
+  for (int i = 0; i < 200; ++i) {
+    timer->setTimingState(i % 2 ? tw::kTimingStatePaused : tw::kTimingStateRunning);
+    service_->requestSave();
+  }
+  EXPECT_TRUE(context.hasChanges());
+  endTurn();
+  EXPECT_FALSE(context.hasChanges());
+  EXPECT_EQ(autoSaves(), 0u);
+
+  service_->cleanUp();
+  service_->setup();
+  auto stored = service_->objectContext()->findAll<BTTimer>("title");
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0]->title(), "Inserted");
+  EXPECT_EQ(stored[1]->title(), "Typed");
+  EXPECT_EQ(stored[1]->timingState(), tw::kTimingStatePaused);
+}
+
 TEST_F(CoreDataServiceTest, ChangesUndoneWithinTheDelayCauseNoSave) {
   auto timer = managedObject<BTTimer>();
   timer->setTitle("Soup");
@@ -181,6 +230,8 @@ TEST_F(CoreDataServiceTest, TransientChangesNeverStartAnAutoSave) {
 
 TEST_F(CoreDataServiceTest, CleanUpCancelsThePendingAutoSaveAndStopsListening) {
   auto timer = managedObject<BTTimer>();
+  settle();
+  timer->setTitle("Unsaved");
   endTurn();
   ASSERT_TRUE(service_->hasPendingAutoSave());
   service_->cleanUp();
@@ -190,11 +241,13 @@ TEST_F(CoreDataServiceTest, CleanUpCancelsThePendingAutoSaveAndStopsListening) {
 
   // A second set-up listens to the new context once, not to the old one as well.
   service_->setup();
-  managedObject<BTTimer>();
+  auto stored = service_->objectContext()->findAll<BTTimer>();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_NE(stored.front()->title(), "Unsaved") << "the unsaved title is gone";
+  stored.front()->setTitle("Saved");
   endTurn();
   clock_.advance(11);
   EXPECT_EQ(autoSaves(), 1u);
-  EXPECT_EQ(service_->objectContext()->findAll<BTTimer>().size(), 1u) << "unsaved one is gone";
 }
 
 }  // namespace

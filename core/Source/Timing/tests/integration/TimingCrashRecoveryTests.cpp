@@ -6,6 +6,12 @@
 // keep their value, a timer whose finish passed while nobody ran finishes on its first tick and
 // fires its finish action once, and one stored as finished is reset.
 //
+// Changes are on disk right after the turn that made them: a child starts, pauses, resumes,
+// resets, finishes, inserts, deletes and reorders timers and is killed a moment later; the store
+// holds every change. And a finish runs its actions once: a child that finishes a timer whose
+// finish passed while nothing ran is killed right after the first action, and three more
+// launches, each killed in turn, run it no more.
+//
 // The child is this very test binary, started again with a filter that selects the child's body
 // and an environment variable naming the data folder and the pipe to report on. The child
 // reports what it expects the survivors to show only once its save has returned. The parent
@@ -35,6 +41,7 @@
 #include <vector>
 
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
+#include "core/Source/Services/DataServiceBundle/BTTimersDataService.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/Timing/tests/TimingTestSupport.h"
@@ -217,7 +224,8 @@ std::string fileText(const fs::path& path) {
 class TimingCrashRecoveryTest : public ::testing::Test {
  protected:
   // Starts the child, waits for its report, lets it tick on for a random moment and kills it.
-  Reports runAndKillChild() {
+  // A child that kills itself (`killsItself`) reports nothing and is only waited for.
+  Reports runAndKillChild(const char* body = "RunsUntilKilled", bool killsItself = false) {
     const fs::path childTmp = tmp_.path() / "child";
     fs::create_directories(childTmp);
     const fs::path childLog = tmp_.path() / "child.log";
@@ -235,7 +243,8 @@ class TimingCrashRecoveryTest : public ::testing::Test {
     envp.reserve(env.size() + 1);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string arg0 = "core_timing_tests", arg1 = "--gtest_filter=TimingCrashChild.*";
+    std::string arg0 = "core_timing_tests",
+                arg1 = std::string("--gtest_filter=TimingCrashChild.") + body;
     char* argv[] = {arg0.data(), arg1.data(), nullptr};
     const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     const int log = ::open(childLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -258,6 +267,26 @@ class TimingCrashRecoveryTest : public ::testing::Test {
     if (pid <= 0) return {};
 
     std::string text;
+    if (killsItself) {
+      // It dies by its own hand, which ends the pipe; one still alive after the deadline is
+      // killed and fails.
+      (void)readReport(fds[0], text, 30.0);
+      int status = 0;
+      bool died = false;
+      for (int i = 0; i < 100 && !died; ++i) {
+        died = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!died) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      if (!died) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+      }
+      ::close(fds[0]);
+      EXPECT_TRUE(died && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+          << "the child did not kill itself, status " << status << "; its log:\n"
+          << fileText(childLog);
+      return {};
+    }
     const bool ready = readReport(fds[0], text, 20.0);
     if (ready) {
       // Killed while it ticks at 200 Hz, some way into it.
@@ -419,6 +448,174 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
   service->cleanUp();
   tw::setDefaultCoreDataProvider(nullptr);
   tw::RunLoop::main().drain();
+}
+
+// ----- saved at once; a finish handled once
+
+// The data folder of a child, from its setting; nullopt when not run as a child.
+std::optional<fs::path> childFolder() {
+  const char* setting = std::getenv(kChildVariable);
+  if (!setting) return std::nullopt;
+  const std::string s(setting);
+  return fs::path(s.substr(0, s.rfind(':')));
+}
+
+// Opens the store of the data folder as the application does and makes it the default.
+std::shared_ptr<BTCoreDataService> openStore() {
+  auto service = std::make_shared<BTCoreDataService>();
+  service->setup();
+  tw::setDefaultCoreDataProvider(service);
+  return service;
+}
+
+void closeStore(const std::shared_ptr<BTCoreDataService>& service) {
+  tw::RunLoop::main().drain();
+  service->cleanUp();
+  tw::setDefaultCoreDataProvider(nullptr);
+  tw::RunLoop::main().drain();
+}
+
+std::shared_ptr<BTTimer> storedTimer(const std::string& title) {
+  for (auto& timer : tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimer>())
+    if (timer->title() == title) return timer;
+  return nullptr;
+}
+
+// The titles of the stored timers, by sort order.
+std::vector<std::string> storedOrder() {
+  std::vector<std::string> titles;
+  for (auto& timer :
+       tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimer>("sortOrder,creationDate"))
+    titles.push_back(timer->title());
+  return titles;
+}
+
+// The child: one change of each kind a crash must not lose, then a report, and ticks until
+// killed. Nothing saves explicitly.
+TEST(TimingCrashChild, ChangesEachKindAndRunsUntilKilled) {
+  const auto folder = childFolder();
+  if (!folder) GTEST_SKIP() << "only runs as the child of the crash recovery test";
+  tw::test::pointXdgAt(*folder);
+  auto service = openStore();
+  auto controller = std::make_shared<BTTimingController>(
+      std::make_shared<BTUpdater>(), std::make_shared<tw::test::RecordingExecutor>());
+  auto control = [&](const char* title) {
+    auto timer = storedTimer(title);
+    if (!timer) childFails(5, std::string("no timer ") + title);
+    return controller->timingControlForTimingObject(timer);
+  };
+  auto timers = std::make_shared<BTTimersDataService>(service);
+  auto awaitTask = [](const BFTaskPtr& task) {
+    if (!tw::RunLoop::main().runUntil([&] { return task->isCompleted(); }, 10))
+      childFails(6, "a data service task never finished");
+  };
+  awaitTask(timers->loadTimeObjects());
+  // The overdue timer finishes on its first tick.
+  control("Finish");
+  control("Start")->start();
+  control("Pause")->pause();
+  control("Resume")->start();
+  control("Reset")->reset();
+  awaitTask(timers->createTimeObject());
+  awaitTask(timers->deleteTimeObject(storedTimer("Delete")));
+  awaitTask(timers->moveTimeObjectAtIndex(0, 1));
+  if (!tw::RunLoop::main().runUntil(
+          [] { return storedTimer("Finish")->timingState() == tw::kTimingStateFinished; }, 10))
+    childFails(7, "the overdue timer never finished");
+  tw::RunLoop::main().drain();
+  const std::string ready = "ready\n";
+  if (::write(3, ready.data(), ready.size()) != static_cast<ssize_t>(ready.size()))
+    childFails(8, "cannot report");
+  tw::RunLoop::main().run();
+  childFails(9, "the run loop returned");
+}
+
+TEST_F(TimingCrashRecoveryTest, EveryChangeOfStateListOrObjectsIsOnDiskAMomentAfterIt) {
+  {
+    auto service = openStore();
+    BTTimingController controller(std::make_shared<BTUpdater>(), nullptr);
+    std::int64_t order = 0;
+    for (const char* title : {"Start", "Pause", "Resume", "Reset", "Finish", "Delete"})
+      tw::test::makeTimer(600, title)->setSortOrder(order++);
+    controller.timingControlForTimingObject(storedTimer("Pause"))->start();
+    controller.timingControlForTimingObject(storedTimer("Resume"))->start();
+    controller.timingControlForTimingObject(storedTimer("Resume"))->pause();
+    controller.timingControlForTimingObject(storedTimer("Reset"))->start();
+    auto finish = storedTimer("Finish");
+    finish->setTimingState(tw::kTimingStateRunning);
+    finish->setFinishDate(tw::Date{tw::clock::wallNow() - 5});
+    service->save();
+    closeStore(service);
+  }
+
+  runAndKillChild("ChangesEachKindAndRunsUntilKilled");
+
+  auto service = openStore();
+  auto state = [](const char* title) { return storedTimer(title)->timingState(); };
+  EXPECT_EQ(state("Start"), tw::kTimingStateRunning);
+  EXPECT_TRUE(storedTimer("Start")->finishDate());
+  EXPECT_EQ(state("Pause"), tw::kTimingStatePaused);
+  EXPECT_TRUE(storedTimer("Pause")->pauseDate());
+  EXPECT_EQ(state("Resume"), tw::kTimingStateRunning);
+  EXPECT_FALSE(storedTimer("Resume")->pauseDate());
+  EXPECT_EQ(state("Reset"), tw::kTimingStateReset);
+  EXPECT_NE(state("Finish"), tw::kTimingStateRunning) << "finished, or reset after it";
+  EXPECT_FALSE(storedTimer("Delete"));
+  EXPECT_EQ(storedOrder(),
+            (std::vector<std::string>{"Pause", "Start", "Resume", "Reset", "Finish", "New Timer"}));
+  closeStore(service);
+}
+
+// The child: makes the controls of the stored objects as a start of the application does; its
+// executor records each action and kills the process at once. With nothing to run, it kills
+// itself once the finish has been dealt with (well inside the auto-save delay).
+TEST(TimingCrashChild, KilledRightAfterTheFirstAction) {
+  const auto folder = childFolder();
+  if (!folder) GTEST_SKIP() << "only runs as the child of the crash recovery test";
+  tw::test::pointXdgAt(*folder);
+  class KillingExecutor : public BTActionExecutor {
+   public:
+    explicit KillingExecutor(fs::path record) : record_(std::move(record)) {}
+    BFTaskPtr executeAction(const std::shared_ptr<BTActionObjectProtocol>&) override {
+      const int fd = ::open(record_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+      if (fd < 0 || ::write(fd, "ran\n", 4) != 4 || ::fsync(fd) != 0)
+        childFails(5, "cannot record the action");
+      ::close(fd);
+      ::kill(::getpid(), SIGKILL);
+      return nullptr;
+    }
+    const fs::path record_;
+  };
+  auto service = openStore();
+  auto controller = std::make_shared<BTTimingController>(
+      std::make_shared<BTUpdater>(), std::make_shared<KillingExecutor>(*folder / "actions"));
+  auto timer = storedTimer("Overdue");
+  if (!timer) childFails(6, "no timer");
+  controller->timingControlForTimingObject(timer);
+  if (!tw::RunLoop::main().runUntil([&] { return timer->timingState() == tw::kTimingStateReset; },
+                                    10))
+    childFails(7, "the timer never reset");
+  ::kill(::getpid(), SIGKILL);
+}
+
+TEST_F(TimingCrashRecoveryTest, AFinishMissedWhileNothingRanRunsItsActionOnceAcrossKills) {
+  {
+    auto service = openStore();
+    auto timer = tw::test::makeTimer(60, "Overdue");
+    addFinishAction(timer);
+    timer->setTimingState(tw::kTimingStateRunning);
+    timer->setFinishDate(tw::Date{tw::clock::wallNow() - 5});
+    service->save();
+    closeStore(service);
+  }
+  for (int launch = 0; launch < 4; ++launch) {
+    SCOPED_TRACE(launch);
+    runAndKillChild("KilledRightAfterTheFirstAction", true);
+  }
+  EXPECT_EQ(fileText(xdg_.root() / "actions"), "ran\n");
+  auto service = openStore();
+  EXPECT_NE(storedTimer("Overdue")->timingState(), tw::kTimingStateRunning);
+  closeStore(service);
 }
 
 }  // namespace
