@@ -34,6 +34,9 @@ char gExePath[PATH_MAX] = {};
 
 // Capture protocol state: one set at a time. A slot goes 1 (asked) -> 3 (copying) -> 2 (parked);
 // the waiter withdraws an unanswered request by 1 -> 0, so a late answer writes nothing.
+// gBusy admits one capture at a time; gSet is published only once the set's threads are listed,
+// so a handler that finds it reads a whole list.
+std::atomic<bool> gBusy{false};
 std::atomic<ThreadSet*> gSet{nullptr};
 std::atomic<int> gSlot[kMaxThreads];
 std::atomic<int> gRelease{0};
@@ -250,8 +253,8 @@ bool readMemory(const void* address, void* dest, std::size_t length) {
 }
 
 bool suspendOtherThreads(ThreadSet* set, int waitMilliseconds) {
-  ThreadSet* expected = nullptr;
-  if (set == nullptr || !gSet.compare_exchange_strong(expected, set)) return false;
+  bool idle = false;
+  if (set == nullptr || !gBusy.compare_exchange_strong(idle, true)) return false;
   const int n = listThreads(set->tids, kMaxThreads);
   set->count = n < 0 ? 0 : n;
   const pid_t me = currentThreadId();
@@ -260,6 +263,9 @@ bool suspendOtherThreads(ThreadSet* set, int waitMilliseconds) {
     set->captured[i] = false;
     std::memset(&set->contexts[i], 0, sizeof set->contexts[i]);
     gSlot[i].store(0);
+  }
+  gSet.store(set, std::memory_order_release);
+  for (int i = 0; i < set->count; ++i) {
     if (set->tids[i] == me || gCaptureSignal == 0) continue;
     gSlot[i].store(1, std::memory_order_release);
     if (syscall(SYS_tgkill, pid, set->tids[i], gCaptureSignal) != 0) gSlot[i].store(0);
@@ -298,7 +304,7 @@ void resumeThreads(ThreadSet* set) {
   futex(&gRelease, FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr);
   for (int i = 0; i < set->count; ++i) gSlot[i].store(0);
   ThreadSet* expected = set;
-  gSet.compare_exchange_strong(expected, nullptr);
+  if (gSet.compare_exchange_strong(expected, nullptr)) gBusy.store(false);
 }
 
 void enumerateImages(ImageVisitor fn, void* user) {

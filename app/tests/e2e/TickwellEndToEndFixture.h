@@ -86,12 +86,28 @@ class TickwellEndToEndTest : public ::testing::Test {
     fs::create_directories(runtime_);
     ::chmod(runtime_.c_str(), 0700);
 
+    // A display another server took between Xvfb's choice and ours, or a window manager that
+    // could not reach it, is tried afresh.
+    std::string why;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      why = startDesktop();
+      if (why.empty()) return;
+      for (pid_t* pid : {&wm_, &xvfb_}) {
+        if (*pid > 0) tw::test::stopProcess(*pid);
+        *pid = -1;
+      }
+    }
+    FAIL() << why;
+  }
+
+  // Starts Xvfb and openbox on it; "" once both run, else what went wrong with their logs.
+  std::string startDesktop() {
     // Xvfb picks a free display number itself and writes it to its standard output (our log).
     const fs::path xvfbLog = xdg_.root() / "xvfb.log";
     xvfb_ = tw::test::spawnProcess(
         {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
         xvfbLog.string());
-    ASSERT_GT(xvfb_, 0);
+    if (xvfb_ <= 0) return "no virtual display";
     std::string number;
     waitFor(
         [&] {
@@ -107,26 +123,26 @@ class TickwellEndToEndTest : public ::testing::Test {
           return false;
         },
         15s);
-    ASSERT_FALSE(number.empty()) << "Xvfb gave no display: " << readFile(xvfbLog);
+    if (number.empty()) return "Xvfb gave no display: " + readFile(xvfbLog);
     display_ = ":" + number;
-    ASSERT_TRUE(tw::test::waitForSocket("/tmp/.X11-unix/X" + number, xvfb_, 10.0));
-    ASSERT_GT(xvfb_, 0) << "no virtual display";
+    if (!tw::test::waitForSocket("/tmp/.X11-unix/X" + number, xvfb_, 10.0))
+      return "Xvfb's socket never appeared: " + readFile(xvfbLog);
     const auto env = environment();
     wm_ = tw::test::spawnProcess({"openbox"}, (xdg_.root() / "openbox.log").string(), &env);
-    ASSERT_GT(wm_, 0);
+    if (wm_ <= 0) return "openbox could not be started";
     // The window manager is ready once it has announced itself on the root window.
-    ASSERT_TRUE(waitFor(
+    const bool ready = waitFor(
         [&] {
           return std::system(("DISPLAY=" + display_ +
                               " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null"
                               " | grep -q 'window id'")
                                  .c_str()) == 0;
         },
-        60s))
-        << "openbox did not start (" << (::kill(wm_, 0) == 0 ? "still running" : "ended")
-        << "); its log:\n"
-        << readFile(xdg_.root() / "openbox.log") << "\nXvfb's log:\n"
-        << readFile(xvfbLog);
+        60s);
+    if (ready) return {};
+    return "openbox did not start on " + display_ + " (" +
+           (::kill(wm_, 0) == 0 ? "still running" : "ended") + "); its log:\n" +
+           readFile(xdg_.root() / "openbox.log") + "\nXvfb's log:\n" + readFile(xvfbLog);
   }
 
   void TearDown() override {

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testsupport/Sanitizers.h"
+
 using namespace tw::machine;
 
 namespace {
@@ -29,6 +31,7 @@ __attribute__((noinline)) void spinInKnownFunction() {
 }
 
 TEST(Machine, ThreadsAreListedFrozenWithTheirRegistersAndReleased) {
+  if (tw::test::kThreadSanitizer) GTEST_SKIP() << "the thread sanitizer holds the freezing signal";
   ASSERT_TRUE(machineInit());
   gStopFlag = false;
   gParked = 0;
@@ -68,6 +71,7 @@ TEST(Machine, ThreadsAreListedFrozenWithTheirRegistersAndReleased) {
 }
 
 TEST(Machine, AThreadWithTheCaptureSignalBlockedIsLeftOutAfterTheBoundedWait) {
+  if (tw::test::kThreadSanitizer) GTEST_SKIP() << "the thread sanitizer holds the freezing signal";
   ASSERT_TRUE(machineInit());
   std::atomic<bool> ready{false}, stop{false};
   std::thread deaf([&] {

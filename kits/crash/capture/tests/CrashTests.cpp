@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/testsupport/Sanitizers.h"
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -34,15 +36,7 @@ ChildRun runChild(const std::string& mode) {
   const std::string outPath = (run.dir / "stdout.txt").string();
   const pid_t pid = fork();
   if (pid == 0) {
-    // Under a sanitizer its own fault handlers would stand in front of the kit's.
-    setenv("ASAN_OPTIONS",
-           "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
-           "detect_leaks=0:use_sigaltstack=0",
-           1);
-    setenv("TSAN_OPTIONS",
-           "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
-           "report_signal_unsafe=0",
-           1);
+    tw::test::leaveFaultsToTheProgram();
     rlimit none{0, 0};
     setrlimit(RLIMIT_CORE, &none);
     FILE* out = std::freopen(outPath.c_str(), "w", stdout);
@@ -204,6 +198,7 @@ TEST(CrashCapture, StackOverflowIsRecordedOnTheMainThreadAWorkerAndAQueueThread)
 }
 
 TEST(CrashCapture, BlockedThreadsTopFramesMatchTheirFunctions) {
+  if (tw::test::kThreadSanitizer) GTEST_SKIP() << "the thread sanitizer holds the freezing signal";
   const ChildRun run = runChild("threads");
   ASSERT_TRUE(WIFSIGNALED(run.status));
   const auto lines = readRecords(run.dir / "signal.mvxrecord");
@@ -410,6 +405,7 @@ std::map<std::string, std::vector<std::string>> debuggerTopFrames() {
 }
 
 TEST(CrashCapture, ReportedStacksNameTheFunctionsTheDebuggerSees) {
+  if (tw::test::kThreadSanitizer) GTEST_SKIP() << "the thread sanitizer holds the freezing signal";
   if (std::system("gdb --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no gdb";
   const auto oracle = debuggerTopFrames();
   if (oracle.empty()) GTEST_SKIP() << "gdb could not run the child here";

@@ -17,6 +17,7 @@
 #include "kits/crash/reports/MVXInternalReport.h"
 #include "kits/crash/symbols/ElfSymbolFile.h"
 #include "kits/crash/symbols/MVXProcessReportOperation.h"
+#include "platform/testsupport/Sanitizers.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace {
@@ -26,15 +27,7 @@ namespace fs = std::filesystem;
 int runChild(const std::string& dir, const std::string& mode) {
   const pid_t pid = fork();
   if (pid == 0) {
-    // Under a sanitizer its own fault handlers would stand in front of the kit's.
-    setenv("ASAN_OPTIONS",
-           "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
-           "detect_leaks=0:use_sigaltstack=0",
-           1);
-    setenv("TSAN_OPTIONS",
-           "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
-           "report_signal_unsafe=0",
-           1);
+    tw::test::leaveFaultsToTheProgram();
     rlimit none{0, 0};
     setrlimit(RLIMIT_CORE, &none);
     execl(TW_SYMBOLS_CHILD, TW_SYMBOLS_CHILD, dir.c_str(), mode.c_str(), nullptr);

@@ -36,6 +36,18 @@ _Unwind_Reason_Code collect(_Unwind_Context* context, void* out) {
   return _URC_NO_REASON;
 }
 
+// Under a sanitizer backtrace() is the runtime's wrapper, which stands as a frame of its own in
+// front of the caller's: glibc's walk starts past it.
+int sanitizerFrames(void* const* trace, int n) {
+  int skipped = 0;
+  Dl_info info;
+  while (skipped < n && dladdr(trace[skipped], &info) && info.dli_fname &&
+         (std::strstr(info.dli_fname, "libasan") || std::strstr(info.dli_fname, "libtsan") ||
+          std::strstr(info.dli_fname, "libubsan")))
+    ++skipped;
+  return skipped;
+}
+
 __attribute__((noinline)) void walkHere(Walks* walks) {
   MVXMachineContext64 here;
   ASSERT_TRUE(MVXMachineContextCaptureCurrent(&here));
@@ -43,7 +55,8 @@ __attribute__((noinline)) void walkHere(Walks* walks) {
   walks->ours.assign(frames, frames + walkInto(here, frames, 256));
   void* trace[256];
   const int n = backtrace(trace, 256);
-  for (int i = 0; i < n; ++i) walks->glibc.push_back(reinterpret_cast<uintptr_t>(trace[i]));
+  for (int i = sanitizerFrames(trace, n); i < n; ++i)
+    walks->glibc.push_back(reinterpret_cast<uintptr_t>(trace[i]));
   _Unwind_Backtrace(&collect, &walks->libgcc);
   asm volatile("" ::: "memory");
 }
@@ -88,7 +101,8 @@ int crashingCompare(const void* a, const void* b) {
 __attribute__((noinline)) void sortAndCrash(std::vector<uintptr_t>* callers) {
   void* trace[256];
   const int n = backtrace(trace, 256);
-  for (int i = 1; i < n; ++i) callers->push_back(reinterpret_cast<uintptr_t>(trace[i]));
+  for (int i = sanitizerFrames(trace, n) + 1; i < n; ++i)
+    callers->push_back(reinterpret_cast<uintptr_t>(trace[i]));
   int values[64];
   for (int i = 0; i < 64; ++i) values[i] = (i * 37) % 64;
   qsort(values, 64, sizeof(int), &crashingCompare);
