@@ -24,23 +24,26 @@ constexpr std::size_t kMaximumNameLength = 40;
 using KeyMapping = std::vector<std::pair<std::string, std::string>>;
 
 const std::map<std::string, std::string>& eventNames() {
-  static const std::map<std::string, std::string> names = {{"content_view", "select_content"},
-                                                           {"share", "share"},
-                                                           {"sign_up", "sign_up"},
-                                                           {"login", "login"},
-                                                           {"search", "search"},
-                                                           {"purchase", "ecommerce_purchase"},
-                                                           {"add_to_cart", "add_to_cart"},
-                                                           {"start_checkout", "begin_checkout"},
-                                                           {"level_start", "level_start"},
-                                                           {"level_end", "level_end"},
-                                                           {"invite", "invite"},
-                                                           {"rating", "rate_content"}};
+  // Never destroyed, as every constant here: an analytics worker may still read them while the
+  // exit handlers run.
+  static const auto& names =
+      *new const std::map<std::string, std::string>{{"content_view", "select_content"},
+                                                    {"share", "share"},
+                                                    {"sign_up", "sign_up"},
+                                                    {"login", "login"},
+                                                    {"search", "search"},
+                                                    {"purchase", "ecommerce_purchase"},
+                                                    {"add_to_cart", "add_to_cart"},
+                                                    {"start_checkout", "begin_checkout"},
+                                                    {"level_start", "level_start"},
+                                                    {"level_end", "level_end"},
+                                                    {"invite", "invite"},
+                                                    {"rating", "rate_content"}};
   return names;
 }
 
 const std::map<std::string, KeyMapping>& keyMappings() {
-  static const std::map<std::string, KeyMapping> mappings = {
+  static const auto& mappings = *new const std::map<std::string, KeyMapping>{
       {"select_content",
        {{"content_type", "content_type"},
         {"content_id", "item_id"},
@@ -81,7 +84,7 @@ const std::map<std::string, KeyMapping>& keyMappings() {
 
 // The platform's own prefixes, which its callers may not use.
 const std::vector<std::string>& reservedPrefixes() {
-  static const std::vector<std::string> prefixes = {"emberlyn_", "halvern_", "ha_"};
+  static const auto& prefixes = *new const std::vector<std::string>{"emberlyn_", "halvern_", "ha_"};
   return prefixes;
 }
 
@@ -259,32 +262,32 @@ bool ORVEmberlynAnalyticsBridge::isFailableEvent(const std::string& emberlynName
 }
 
 const std::vector<std::string>& ORVEmberlynAnalyticsBridge::emberlynReservedKeys() {
-  static const std::vector<std::string> keys = {"app_clear_data",
-                                                "app_exception",
-                                                "app_remove",
-                                                "app_upgrade",
-                                                "app_install",
-                                                "app_update",
-                                                "emberlyn_campaign",
-                                                "error",
-                                                "first_open",
-                                                "first_visit",
-                                                "in_app_purchase",
-                                                "notification_dismiss",
-                                                "notification_foreground",
-                                                "notification_open",
-                                                "notification_receive",
-                                                "os_update",
-                                                "session_start",
-                                                "user_engagement",
-                                                "ad_exposure",
-                                                "adunit_exposure",
-                                                "ad_query",
-                                                "ad_activeview",
-                                                "ad_impression",
-                                                "ad_click",
-                                                "screen_view",
-                                                "emberlyn_extra_parameter"};
+  static const auto& keys = *new const std::vector<std::string>{"app_clear_data",
+                                                                "app_exception",
+                                                                "app_remove",
+                                                                "app_upgrade",
+                                                                "app_install",
+                                                                "app_update",
+                                                                "emberlyn_campaign",
+                                                                "error",
+                                                                "first_open",
+                                                                "first_visit",
+                                                                "in_app_purchase",
+                                                                "notification_dismiss",
+                                                                "notification_foreground",
+                                                                "notification_open",
+                                                                "notification_receive",
+                                                                "os_update",
+                                                                "session_start",
+                                                                "user_engagement",
+                                                                "ad_exposure",
+                                                                "adunit_exposure",
+                                                                "ad_query",
+                                                                "ad_activeview",
+                                                                "ad_impression",
+                                                                "ad_click",
+                                                                "screen_view",
+                                                                "emberlyn_extra_parameter"};
   return keys;
 }
 

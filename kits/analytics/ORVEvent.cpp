@@ -192,7 +192,8 @@ tw::Dictionary ORVCrashEvent::dictionaryRepresentation() const {
 }
 
 const std::map<std::string, std::string>& ORVLifecycleEvent::notificationNameMap() {
-  static const std::map<std::string, std::string> map{
+  // Never destroyed: an analytics worker may still read it while the exit handlers run.
+  static const auto& map = *new const std::map<std::string, std::string>{
       {"NSApplicationWillTerminateNotification", "app_terminated"},
       {"NSApplicationWillResignActiveNotification", "app_became_inactive"},
       {"NSApplicationDidBecomeActiveNotification", "app_became_active"}};

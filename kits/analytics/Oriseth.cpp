@@ -7,7 +7,8 @@
 #include "platform/foundation/Paths.h"
 
 std::shared_ptr<Oriseth> Oriseth::sharedInstance() {
-  static const std::shared_ptr<Oriseth> shared = std::make_shared<Oriseth>();
+  // Never destroyed: the analytics workers may still use it while the exit handlers run.
+  static const auto& shared = *new const std::shared_ptr<Oriseth>(std::make_shared<Oriseth>());
   return shared;
 }
 

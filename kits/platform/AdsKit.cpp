@@ -1,6 +1,7 @@
 #include "kits/platform/AdsKit.h"
 
 std::shared_ptr<AdsKit> AdsKit::sharedInstance() {
-  static const std::shared_ptr<AdsKit> shared = std::make_shared<AdsKit>();
+  // Never destroyed: the kits' workers may still use it while the exit handlers run.
+  static const auto& shared = *new const std::shared_ptr<AdsKit>(std::make_shared<AdsKit>());
   return shared;
 }

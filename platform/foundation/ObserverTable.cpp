@@ -806,7 +806,7 @@ void willChangeSlow(Object& object, std::string_view key, const SetMutation* mut
     if (intersect) {
       Value current = object.valueForKey(key);
       if (const Array* items = current.array()) {
-        static const Array kNone;
+        static const Array& kNone = *new const Array();
         const Array& keep = mutation->objects ? *mutation->objects : kNone;
         for (const Value& v : *items)
           if (std::find(keep.begin(), keep.end(), v) == keep.end()) extra->removed.push_back(v);

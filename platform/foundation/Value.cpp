@@ -466,7 +466,8 @@ std::ostream& operator<<(std::ostream& os, const Value& v) {
 }
 
 const Value& Value::null() {
-  static const Value kNull;
+  // Never destroyed: worker threads may still read it while the exit handlers run.
+  static const Value& kNull = *new Value();
   return kNull;
 }
 

@@ -82,7 +82,7 @@ bool TyphoonDefinition::hasScope() const {
 const std::vector<tw::InjectedValue>& TyphoonDefinition::initializerParameters() const {
   for (const TyphoonDefinition* d = this; d; d = d->parent_.get())
     if (d->ownInitializer_) return d->parameters_;
-  static const std::vector<tw::InjectedValue> none;
+  static const auto& none = *new const std::vector<tw::InjectedValue>();
   return none;
 }
 

@@ -60,19 +60,20 @@ std::string MVXInternalReport::pathForContentFile(const std::string& name) const
 }
 
 const std::vector<std::string>& MVXInternalReport::crashFilenames() {
-  static const std::vector<std::string> names = {"exception.mvxrecord", "mach_exception.mvxrecord",
-                                                 "signal.mvxrecord"};
+  // Never destroyed, as every constant a worker may read while the exit handlers run.
+  static const auto& names = *new const std::vector<std::string>{
+      "exception.mvxrecord", "mach_exception.mvxrecord", "signal.mvxrecord"};
   return names;
 }
 
 const std::vector<std::string>& MVXInternalReport::submissionFilenames() {
-  static const std::vector<std::string> names = {"exception.mvxrecord",
-                                                 "signal.mvxrecord",
-                                                 "custom_exception_a.mvxrecord",
-                                                 "custom_exception_b.mvxrecord",
-                                                 "mach_exception.mvxrecord",
-                                                 "errors_a.mvxrecord",
-                                                 "errors_b.mvxrecord"};
+  static const auto& names = *new const std::vector<std::string>{"exception.mvxrecord",
+                                                                 "signal.mvxrecord",
+                                                                 "custom_exception_a.mvxrecord",
+                                                                 "custom_exception_b.mvxrecord",
+                                                                 "mach_exception.mvxrecord",
+                                                                 "errors_a.mvxrecord",
+                                                                 "errors_b.mvxrecord"};
   return names;
 }
 

@@ -1,6 +1,7 @@
 #include "kits/platform/net/TSYNetworkResponseHandler.h"
 
 #include <strings.h>
+#include <string_view>
 
 #include <cmath>
 #include <cstdlib>
@@ -42,7 +43,7 @@ bool TSYNetworkResponseHandler::contentTypeForResponse(const tw::URLResponse* re
   if (!accept) return true;
   auto contentType = headerForResponse(response, "Content-Type");
   if (!contentType) return false;
-  static const std::string kSeparator = "; charset=";
+  constexpr std::string_view kSeparator = "; charset=";
   std::string type = *contentType;
   std::optional<std::string> charset;
   if (auto at = contentType->find(kSeparator); at != std::string::npos) {

@@ -588,7 +588,8 @@ constexpr Root kRoots[] = {
 
 const std::vector<std::shared_ptr<tw::Certificate>>& TSYPinnedCertificates() {
   static std::once_flag once;
-  static std::vector<std::shared_ptr<tw::Certificate>> certificates;
+  // Never destroyed: a transfer may still be checking a peer while the exit handlers run.
+  static auto& certificates = *new std::vector<std::shared_ptr<tw::Certificate>>();
   std::call_once(once, [] {
     for (const auto& root : kRoots) {
       if (auto certificate =
