@@ -25,6 +25,7 @@
 #include "platform/desktop/DM_SUUpdater.h"
 #include "platform/desktop/DesktopURL.h"
 #include "platform/desktop/DevMateKit.h"
+#include "platform/desktop/TimeZoneMonitor.h"
 #include "platform/desktop/UserNotificationCenter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
@@ -88,6 +89,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   loadIoCAssemblies();
   injectDependencies();
   loadApplicationData();
+  watchTimeZone();
   loadRootWindow();
   DevMateKit::sendTrackingReport(nullptr, nullptr);
   DevMateKit::setupIssuesController(nullptr, true);
@@ -191,6 +193,11 @@ void AppDelegate::setupUserNotificationCenter() {
       });
 }
 
+void AppDelegate::watchTimeZone() {
+  // The timing controller listens for what the monitor posts.
+  timeZoneMonitor_ = std::make_shared<tw::TimeZoneMonitor>();
+}
+
 // ----- quit
 
 tw::ui::TerminateReply AppDelegate::applicationShouldTerminate() {
@@ -229,7 +236,10 @@ void AppDelegate::checkForActiveTimeObjects(tw::ui::TerminateReply& reply) {
   });
 }
 
-void AppDelegate::applicationWillTerminate() { saveApplicationData(); }
+void AppDelegate::applicationWillTerminate() {
+  timeZoneMonitor_.reset();
+  saveApplicationData();
+}
 
 void AppDelegate::saveApplicationData() {
   if (settingsProvider_) settingsProvider_->save();
