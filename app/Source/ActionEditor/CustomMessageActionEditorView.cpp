@@ -1,10 +1,12 @@
 #include "app/Source/ActionEditor/CustomMessageActionEditorView.h"
 
+#include "app/Source/Extensions/RACTextSignal.h"
 #include "platform/signals/RACSignal.h"
 
 CustomMessageActionEditorView::CustomMessageActionEditorView()
     : modeSelectButton_(new tw::app::PopUpButton), customMessageField_(new QLineEdit) {
   widget()->setObjectName("CustomMessageActionEditorView");
+  tw::app::showWholeText(customMessageField_);
   addRow("Mode:", modeSelectButton_);
   addRow("Message:", customMessageField_);
 }

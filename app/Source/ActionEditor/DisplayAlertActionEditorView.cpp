@@ -1,10 +1,12 @@
 #include "app/Source/ActionEditor/DisplayAlertActionEditorView.h"
 
+#include "app/Source/Extensions/RACTextSignal.h"
 #include "platform/foundation/Localization.h"
 
 DisplayAlertActionEditorView::DisplayAlertActionEditorView()
     : soundSelectButton_(new tw::app::PopUpButton), customMessageField_(new QLineEdit) {
   widget()->setObjectName("DisplayAlertActionEditorView");
+  tw::app::showWholeText(customMessageField_);
   customMessageField_->setPlaceholderText(QString::fromStdString(tw::localized("Optional")));
   addRow("Sound:", soundSelectButton_);
   addRow("Message:", customMessageField_);

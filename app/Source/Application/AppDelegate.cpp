@@ -18,6 +18,7 @@
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
+#include "core/Source/Services/BTCoreDataService.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/UserMessages/BTAlert.h"
@@ -25,6 +26,7 @@
 #include "platform/desktop/DM_SUUpdater.h"
 #include "platform/desktop/DesktopURL.h"
 #include "platform/desktop/DevMateKit.h"
+#include "platform/desktop/TimeZoneMonitor.h"
 #include "platform/desktop/UserNotificationCenter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
@@ -34,6 +36,7 @@
 #include "platform/inject/PropertyInjector.h"
 #include "platform/inject/TyphoonAssembly.h"
 #include "platform/inject/TyphoonComponentFactory.h"
+#include "platform/store/PersistentStore.h"
 #include "platform/store/Predicate.h"
 #include "platform/ui/SharedApplication.h"
 
@@ -87,7 +90,9 @@ std::shared_ptr<TyphoonAssembly> AppDelegate::makeAssembly() {
 void AppDelegate::applicationDidFinishLaunching() {
   loadIoCAssemblies();
   injectDependencies();
+  tellAboutStoreTrouble();
   loadApplicationData();
+  watchTimeZone();
   loadRootWindow();
   DevMateKit::sendTrackingReport(nullptr, nullptr);
   DevMateKit::setupIssuesController(nullptr, true);
@@ -115,6 +120,7 @@ void AppDelegate::loadApplicationData() {
   settingsProvider_->load();
   settingsProvider_->registerDefaults();
   coreDataProvider_->setup();
+  tellAboutMovedAsideStore();
   preloadActiveTimeObjects();
   cleanUpBastardizedObjects();
 }
@@ -191,6 +197,48 @@ void AppDelegate::setupUserNotificationCenter() {
       });
 }
 
+void AppDelegate::tellAboutStoreTrouble() {
+  // Both alerts wait for the main queue's next turn, by when the main window is up.
+  auto presenter = alertPresenter_;
+  storeIsReadOnly_ = tw::NotificationCenter::defaultCenter()->addObserver(
+      BTCoreDataServiceStoreIsReadOnlyNotification, nullptr, nullptr,
+      [presenter](const tw::Notification& n) {
+        auto provider = std::dynamic_pointer_cast<BTCoreDataProvider>(n.object);
+        auto store = provider ? provider->storeCoordinator() : nullptr;
+        const std::string path = store ? store->path().string() : std::string("?");
+        tw::logf("Telling the user that changes cannot be saved: %@ is read-only", path);
+        if (!presenter) return;
+        presenter->presentAlert(BTAlert::alertWithTitle(
+            tw::localized("Changes cannot be saved"),
+            tw::localizedFormat("Tickwell is not allowed to write to %@. Your timers are shown, "
+                                "but any change you make will be lost when Tickwell quits.",
+                                path),
+            BTAlert::kStyleCritical));
+      });
+}
+
+void AppDelegate::tellAboutMovedAsideStore() {
+  auto store = coreDataProvider_ ? coreDataProvider_->storeCoordinator() : nullptr;
+  if (!store || !store->movedAsidePath()) return;
+  const std::string kept = store->movedAsidePath()->string();
+  tw::logf("Telling the user that the unreadable store was kept as %@", kept);
+  auto presenter = alertPresenter_;
+  tw::DispatchQueue::main()->async([presenter, kept] {
+    if (!presenter) return;
+    presenter->presentAlert(BTAlert::alertWithTitle(
+        tw::localized("Your timers could not be read"),
+        tw::localizedFormat("The file that holds them is damaged or from a newer Tickwell, so "
+                            "Tickwell started with an empty list. The old file was kept as %@.",
+                            kept),
+        BTAlert::kStyleCritical));
+  });
+}
+
+void AppDelegate::watchTimeZone() {
+  // The timing controller listens for what the monitor posts.
+  timeZoneMonitor_ = std::make_shared<tw::TimeZoneMonitor>();
+}
+
 // ----- quit
 
 tw::ui::TerminateReply AppDelegate::applicationShouldTerminate() {
@@ -229,7 +277,10 @@ void AppDelegate::checkForActiveTimeObjects(tw::ui::TerminateReply& reply) {
   });
 }
 
-void AppDelegate::applicationWillTerminate() { saveApplicationData(); }
+void AppDelegate::applicationWillTerminate() {
+  timeZoneMonitor_.reset();
+  saveApplicationData();
+}
 
 void AppDelegate::saveApplicationData() {
   if (settingsProvider_) settingsProvider_->save();

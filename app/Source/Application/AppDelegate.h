@@ -4,7 +4,10 @@
 // triggers left without an owner, the main window, the crash kits, notification clicks), asks
 // before quitting while time objects run, saves settings and store when the application ends
 // (whatever ends it: the Quit command, a signal, the session's end), and brings the main window
-// back on reopen. Owned by the SharedApplication for the life of the process; main thread only.
+// back on reopen. Tells the user at launch, in an alert, when the store can be read but not
+// written (changes will not be kept) or could not be read and was moved aside (where the old
+// file is). Watches for changes of the time zone and wakes from sleep (which armed alarms
+// follow). Owned by the SharedApplication for the life of the process; main thread only.
 
 #include <memory>
 
@@ -19,6 +22,9 @@ class DM_SUUpdaterDelegate;
 class RootWindowController;
 class SettingsWindowController;
 class TyphoonAssembly;
+namespace tw {
+class TimeZoneMonitor;
+}
 
 class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
  public:
@@ -48,6 +54,9 @@ class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
   void loadRootWindow();
   void setupReportingAndAnalytics();
   void setupUserNotificationCenter();
+  void watchTimeZone();
+  void tellAboutStoreTrouble();
+  void tellAboutMovedAsideStore();
   void saveApplicationData();
   void checkForActiveTimeObjects(tw::ui::TerminateReply& reply);
 
@@ -77,7 +86,9 @@ class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
   std::shared_ptr<BTSettingsProvider> settingsProvider_;
   std::shared_ptr<BTAlertPresenter> alertPresenter_;
   tw::ScopedNotificationToken notificationClicks_;
+  tw::ScopedNotificationToken storeIsReadOnly_;
   std::shared_ptr<SettingsWindowController> settingsWindowController_;
   // Answers the updater's questions and shows what its checks have to say.
   std::shared_ptr<DM_SUUpdaterDelegate> updaterReplies_;
+  std::shared_ptr<tw::TimeZoneMonitor> timeZoneMonitor_;
 };

@@ -5,6 +5,7 @@
 #include <QPainterPath>
 
 #include "app/Source/Controls/ControlAnimation.h"
+#include "app/Source/Extensions/RACTextSignal.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ BTTextField::~BTTextField() {
 void BTTextField::initializeTextField() {
   // The box is ours: no native frame or base, text on a transparent background.
   setFrame(false);
+  tw::app::showWholeText(this);
   setAttribute(Qt::WA_Hover, true);
   setAttribute(Qt::WA_MacShowFocusRect, false);
   QPalette p = palette();

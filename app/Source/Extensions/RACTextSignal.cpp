@@ -1,6 +1,7 @@
 #include "app/Source/Extensions/RACTextSignal.h"
 
 #include <QPointer>
+#include <limits>
 
 #include "platform/signals/RACSignal.h"
 
@@ -11,7 +12,6 @@ std::shared_ptr<RACSignal> rac_textSignal(QLineEdit* field) {
       subscriber->sendCompleted();
       return;
     }
-    subscriber->sendNext(tw::Value(weak->text().toStdString()));
     // The connections keep the subscriber until it ends (its disposer disconnects them) or the
     // field goes away.
     auto edited = QObject::connect(weak, &QLineEdit::textEdited, [subscriber](const QString& text) {
@@ -24,4 +24,8 @@ std::shared_ptr<RACSignal> rac_textSignal(QLineEdit* field) {
       QObject::disconnect(gone);
     });
   });
+}
+
+void tw::app::showWholeText(QLineEdit* field) {
+  if (field) field->setMaxLength(std::numeric_limits<int>::max());
 }

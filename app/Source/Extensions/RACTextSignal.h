@@ -1,9 +1,11 @@
 #pragma once
-// rac_textSignal: the user's edits of a line edit as a signal: the text now, then the text after
-// every edit the user makes. Programmatic changes (setText, a binding writing the model's value
-// back, a reused cell being cleared) are not edits and are not sent, so a two-way binding never
-// writes a cleared field into the object it showed before. Completes when the field is destroyed.
-// Main thread only.
+// rac_textSignal: the user's edits of a line edit as a signal: the text after every edit the user
+// makes. The text the field shows when subscribed, and programmatic changes (setText, a binding
+// showing the model's value, a reused cell being cleared) are not edits and are not sent, so a
+// two-way binding never writes back what it only showed. Completes when the field is destroyed.
+//
+// tw::app::showWholeText lifts a line edit's length limit (32,767 by default), which would cut
+// stored text it shows. Main thread only.
 
 #include <QLineEdit>
 #include <memory>
@@ -11,3 +13,7 @@
 class RACSignal;
 
 std::shared_ptr<RACSignal> rac_textSignal(QLineEdit* field);
+
+namespace tw::app {
+void showWholeText(QLineEdit* field);
+}  // namespace tw::app

@@ -37,6 +37,7 @@ MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
   stateIndicatorView_->setObjectName("stateIndicator");
   stateIndicatorView_->setFixedSize(8, 8);
   titleLabel_->setFrame(false);
+  tw::app::showWholeText(titleLabel_);
   titleLabel_->setObjectName("title");
   // Clicks on the title select the row; the field takes them only while it is being edited.
   titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/Source/Controls/FlatButton.h"
+#include "app/Source/Extensions/RACTextSignal.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
@@ -127,6 +128,7 @@ void TimingDisplayViewController::loadView() {
 
   titleField_ = new QLineEdit;
   titleField_->setObjectName("TitleField");
+  tw::app::showWholeText(titleField_);
   // Style sheets sit on the two widgets they dress, not on the pane: there they would reach the
   // actions list below and have every row of it polished by the style-sheet engine.
   titleField_->setStyleSheet(

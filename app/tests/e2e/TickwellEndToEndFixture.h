@@ -170,9 +170,11 @@ class TickwellEndToEndTest : public ::testing::Test {
     return env;
   }
 
-  pid_t launch() {
+  // `wrapper` runs the program (it must exec it in the same process, as `unshare` does).
+  pid_t launch(std::vector<std::string> wrapper = {}) {
     const auto env = environment();
-    return tw::test::spawnProcess({TW_TICKWELL_BINARY}, log().string(), &env);
+    wrapper.push_back(TW_TICKWELL_BINARY);
+    return tw::test::spawnProcess(wrapper, log().string(), &env);
   }
 
   fs::path log() const { return xdg_.root() / "tickwell.log"; }

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -92,9 +93,28 @@ struct FileStamp {
 constexpr const char* kLocaltimePath = "/etc/localtime";
 constexpr const char* kTimezonePath = "/etc/timezone";
 
+constexpr const char* kZoneinfoPath = "/usr/share/zoneinfo";
+
+// The zone file a TZ value names, as the C library reads it: ":/path" and "/path" name a file,
+// ":Name" a file below the zoneinfo folder; a rule string (or "") names none.
+std::optional<std::string> tzFilePath(const std::string& tz) {
+  std::string_view v = tz;
+  if (v.starts_with(':')) {
+    v.remove_prefix(1);
+  } else if (!v.starts_with('/')) {
+    return std::nullopt;
+  }
+  if (v.empty()) return std::nullopt;
+  if (v.starts_with('/')) return std::string(v);
+  return std::string(kZoneinfoPath) + "/" + std::string(v);
+}
+
 struct ZoneSource {
   std::optional<std::string> tz;
+  FileStamp tzFile;      // the file TZ names, followed through links
+  FileStamp tzFileLink;  // the name itself, so a link turned elsewhere counts too
   FileStamp localtime;
+  FileStamp localtimeTarget;
   FileStamp timezone;
   bool operator==(const ZoneSource&) const = default;
 
@@ -102,9 +122,15 @@ struct ZoneSource {
     ZoneSource s;
     if (const char* tz = std::getenv("TZ")) {
       s.tz = tz;
-      return s;  // TZ wins over the files, so their changes do not matter
+      // TZ wins over the system's files, so only the one it names matters.
+      if (auto path = tzFilePath(*s.tz)) {
+        s.tzFile = FileStamp::of(path->c_str(), true);
+        s.tzFileLink = FileStamp::of(path->c_str(), false);
+      }
+      return s;
     }
     s.localtime = FileStamp::of(kLocaltimePath, false);
+    s.localtimeTarget = FileStamp::of(kLocaltimePath, true);
     s.timezone = FileStamp::of(kTimezonePath, true);
     return s;
   }
@@ -284,12 +310,69 @@ class PosixRuleReader {
   std::size_t i_ = 0;
 };
 
+std::optional<std::string> readWholeFile(const std::string& path, std::size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string data;
+  char buffer[8192];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    data.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (data.size() > limit) return std::nullopt;
+  }
+  return data;
+}
+
+// The zone a compiled zone file holds, when its name does not say: the zoneinfo file with the
+// same bytes gives the Olson ID; failing that, the rule string at the end of the file (TZif
+// version 2 and later) gives the zone's present rules.
+std::unique_ptr<icu::TimeZone> zoneFromFile(const std::string& path) {
+  char target[4096];
+  const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+  if (n > 0) {
+    if (auto zone = zoneNamed(std::string(target, static_cast<std::size_t>(n)))) return zone;
+  }
+  if (auto zone = zoneNamed(path)) return zone;
+  constexpr std::size_t kLargestZoneFile = 1 << 20;
+  const auto data = readWholeFile(path, kLargestZoneFile);
+  if (!data || !data->starts_with("TZif")) return nullptr;
+  std::error_code ec;
+  namespace fs = std::filesystem;
+  for (fs::recursive_directory_iterator it(kZoneinfoPath, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const auto relative = it->path().lexically_relative(kZoneinfoPath).string();
+    if (relative.starts_with("posix") || relative.starts_with("right")) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    std::error_code sizeError;
+    if (!it->is_regular_file(sizeError) || it->file_size(sizeError) != data->size()) continue;
+    if (readWholeFile(it->path().string(), kLargestZoneFile) != data) continue;
+    if (auto zone = zoneNamed(relative)) return zone;
+  }
+  // The footer: "\n<rule>\n" closing the file.
+  if (data->size() > 2 && data->back() == '\n') {
+    const auto start = data->rfind('\n', data->size() - 2);
+    if (start != std::string::npos) {
+      const std::string rule = data->substr(start + 1, data->size() - start - 2);
+      if (!rule.empty()) {
+        if (auto zone = PosixRuleReader(rule).zone()) return zone;
+      }
+    }
+  }
+  return nullptr;
+}
+
 std::unique_ptr<icu::TimeZone> detectZone(const ZoneSource& source) {
   if (source.tz) {
-    // An empty TZ means UTC to the C library; a name ICU knows comes next, then the rule form.
+    // An empty TZ means UTC to the C library; a name ICU knows comes next, then a zone file of
+    // its own, then the rule form.
     if (source.tz->empty()) return std::unique_ptr<icu::TimeZone>(icu::TimeZone::getGMT()->clone());
     if (auto zone = zoneNamed(*source.tz)) return zone;
-    if (source.tz->front() != ':') {
+    if (auto path = tzFilePath(*source.tz); path && source.tzFile.exists) {
+      if (auto zone = zoneFromFile(*path)) return zone;
+      tw::log(tw::LogLevel::Error, "<BTDateUtility> Cannot read the zone file '" + *path +
+                                       "' that TZ names: falling back on the host's zone");
+    } else if (source.tz->front() != ':') {
       if (auto zone = PosixRuleReader(*source.tz).zone()) return zone;
       tw::log(tw::LogLevel::Error, "<BTDateUtility> Cannot follow TZ='" + *source.tz +
                                        "': falling back on the host's zone");
@@ -309,6 +392,9 @@ std::unique_ptr<icu::TimeZone> detectZone(const ZoneSource& source) {
         if (auto zone = zoneNamed(line)) return zone;
       }
     }
+  }
+  if (source.localtime.exists) {
+    if (auto zone = zoneFromFile(kLocaltimePath)) return zone;
   }
   std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::detectHostTimeZone());
   if (!zone) zone.reset(icu::TimeZone::getGMT()->clone());
@@ -347,6 +433,19 @@ class CalendarState {
     return std::unique_ptr<icu::TimeZone>(zone_->clone());
   }
 
+  std::uint64_t generation() {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    return generation_;
+  }
+
+  // Looks at the zone's sources again even where their stamps look the same (a file rewritten
+  // within the file system's time granularity, keeping its size).
+  void forgetSource() {
+    std::lock_guard lock(mutex_);
+    haveSource_ = false;
+  }
+
   void pin(const char* olsonId) {
     std::lock_guard lock(mutex_);
     pinned_ = false;
@@ -375,8 +474,18 @@ class CalendarState {
 
   void adoptLocked(std::unique_ptr<icu::TimeZone> zone) {
     if (zone_ && *zone_ == *zone && calendar_) return;
-    // Other users of ICU in the process (formatters made without an explicit zone) follow too.
+    if (zone_) {
+      icu::UnicodeString from, to;
+      zone_->getID(from);
+      zone->getID(to);
+      tw::log(tw::LogLevel::Notice,
+              "<BTDateUtility> The time zone changed from " + toUtf8(from) + " to " + toUtf8(to));
+    }
+    ++generation_;
+    // Other users of ICU in the process (formatters made without an explicit zone) follow too,
+    // and so does the C library, which keeps the zone it read last until asked again.
     icu::TimeZone::setDefault(*zone);
+    ::tzset();
     if (!calendar_) {
       UErrorCode status = U_ZERO_ERROR;
       calendar_.reset(icu::Calendar::createInstance(*zone, icu::Locale::getDefault(), status));
@@ -390,6 +499,7 @@ class CalendarState {
   }
 
   std::mutex mutex_;
+  std::uint64_t generation_ = 0;
   bool pinned_ = false;
   bool haveSource_ = false;
   ZoneSource source_;
@@ -514,6 +624,13 @@ tw::Date BTDateUtility::dateFromComponents(const tw::DateComponents& c,
                                                                           : UCAL_WALLTIME_LAST);
   const tw::Date base = now();
   return rebuild(*cal, base, c).value_or(tw::Date{std::nan("")});
+}
+
+std::uint64_t BTDateUtility::timeZoneGeneration() { return CalendarState::shared().generation(); }
+
+std::uint64_t BTDateUtility::timeZoneMayHaveChanged() {
+  CalendarState::shared().forgetSource();
+  return timeZoneGeneration();
 }
 
 void BTDateUtility::resetTimeZoneForTesting(const char* olsonId) {

@@ -5,12 +5,14 @@
 // Owned by the core library. Every function is static and safe to call from any thread: the
 // process's shared calendar sits behind a mutex and formatters are made per call.
 //
-// The user's zone is followed as it changes: each call looks (cheaply) whether TZ or
-// /etc/localtime changed since the last look and, if so, detects the zone again and makes it the
-// process's default zone as well. Tests pin a zone with resetTimeZoneForTesting().
+// The user's zone is followed as it changes: each call looks (cheaply) whether TZ, the zone file
+// it names or /etc/localtime changed since the last look and, if so, detects the zone again and
+// makes it the process's default zone (ICU's and the C library's) as well. Tests pin a zone with
+// resetTimeZoneForTesting().
 //
 // "Now" is always tw::clock::wallNow(), so a virtual clock drives every relative operation.
 
+#include <cstdint>
 #include <string>
 
 #include "platform/foundation/Value.h"
@@ -61,6 +63,12 @@ class BTDateUtility {
   static tw::Date dateFromComponents(const tw::DateComponents& c,
                                      tw::RepeatedWallTime repeated = tw::RepeatedWallTime::First,
                                      tw::SkippedWallTime skipped = tw::SkippedWallTime::ShiftByGap);
+  // A number that grows whenever the calendar takes up another zone: whoever computed a moment
+  // from a wall time compares it to tell whether that moment is still right.
+  static std::uint64_t timeZoneGeneration();
+  // Reads the zone's sources again now, whatever their stamps say (the system announced a
+  // change); returns the generation after the look.
+  static std::uint64_t timeZoneMayHaveChanged();
   // Pins the calendar to one zone until called again; nullptr (or "") returns to following the
   // system. Tests only.
   static void resetTimeZoneForTesting(const char* olsonId);

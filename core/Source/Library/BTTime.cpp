@@ -9,13 +9,10 @@
 
 namespace {
 
-// The largest double below 2^64: anything at or above it cannot be truncated to 64 bits.
-constexpr double kMaxMagnitude = 18446744073709549568.0;
-
 double clampedMagnitude(double seconds) {
   if (std::isnan(seconds)) return 0;
   double magnitude = std::fabs(seconds);
-  return magnitude > kMaxMagnitude ? kMaxMagnitude : magnitude;
+  return magnitude > kBTTimeLargestSeconds ? kBTTimeLargestSeconds : magnitude;
 }
 
 }  // namespace

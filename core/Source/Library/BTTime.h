@@ -24,6 +24,11 @@ enum BTTimeUnit : long {
   BTTimeUnitDay = 5,
 };
 
+// The largest value a field holds, and the longest duration the record holds whole: 65535 days,
+// 23:59:59. Longer durations are shown as this one rather than wrapping round to a short one.
+inline constexpr std::int64_t kBTTimeLargestField = 65535;
+inline constexpr double kBTTimeLargestSeconds = 65535.0 * 86400 + 86399;
+
 // Fields are taken as given; 75 minutes stays 75.
 BTTime BTTimeMake(std::uint16_t day, std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
                   std::uint16_t millisecond);

@@ -5,6 +5,7 @@
 #include "core/Source/Model/BTLinkTimeObjectAction.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTStopwatch.h"
+#include "core/Source/Model/BTStoredValueClamp.h"
 #include "core/Source/Model/BTTimer.h"
 #include "platform/foundation/Localization.h"
 
@@ -41,6 +42,10 @@ void BTTimeObject::setTimingStateValue(std::int64_t timingState) {
 
 void BTTimeObject::setTimingState(std::int64_t timingState) {
   setValueForKey(tw::modelInt(timingState), "timingState");
+}
+
+double BTTimeObject::timingValue() const {
+  return BTStoredValueClamp::seconds(*this, "timingValue", doubleForKey("timingValue"));
 }
 
 void BTTimeObject::setTimingValue(double timingValue) {

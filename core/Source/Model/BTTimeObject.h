@@ -45,7 +45,8 @@ class BTTimeObject : public BTManagedObject, public virtual BTTiming, public vir
   void setTimingStateValue(std::int64_t timingState) override;
   std::int64_t timingState() const override { return int64ForKey("timingState"); }
   void setTimingState(std::int64_t timingState) override;
-  double timingValue() const override { return doubleForKey("timingValue"); }
+  // Read within what the time record holds (see BTStoredValueClamp).
+  double timingValue() const override;
   void setTimingValue(double timingValue) override;
 
   // BTSortable

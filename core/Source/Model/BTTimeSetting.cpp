@@ -3,6 +3,18 @@
 #include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
+#include "core/Source/Model/BTStoredValueClamp.h"
+
+namespace {
+std::int64_t heldField(const BTTimeSetting& setting, const char* key) {
+  return BTStoredValueClamp::field(setting, key, setting.int64ForKey(key), 0, kBTTimeLargestField);
+}
+}  // namespace
+
+std::int64_t BTTimeSetting::day() const { return heldField(*this, "day"); }
+std::int64_t BTTimeSetting::hour() const { return heldField(*this, "hour"); }
+std::int64_t BTTimeSetting::minute() const { return heldField(*this, "minute"); }
+std::int64_t BTTimeSetting::second() const { return heldField(*this, "second"); }
 
 void BTTimeSetting::setDay(std::int64_t day) { setValueForKey(tw::modelInt(day), "day"); }
 void BTTimeSetting::setHour(std::int64_t hour) { setValueForKey(tw::modelInt(hour), "hour"); }

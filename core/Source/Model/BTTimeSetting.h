@@ -1,7 +1,8 @@
 #pragma once
 // BTTimeSetting: the time a user sets on a timer (a duration) or an alarm (a time of day), as
-// day, hour, minute and second, plus the same in seconds (value). Each field is taken as a
-// 16-bit time field, as the time record does, so value agrees with BTTime everywhere.
+// day, hour, minute and second, plus the same in seconds (value). Each field is read within what
+// a 16-bit time field holds (0 to 65535; a stored number beyond is logged and read as the nearer
+// end), so value, the texts and the time record agree everywhere.
 // Owned by its store context and by its time object (deleted with it); main thread only.
 
 #include <cstdint>
@@ -15,16 +16,16 @@ class BTSettableTimeObject;
 
 class BTTimeSetting : public tw::store::ManagedObject {
  public:
-  std::int64_t day() const { return int64ForKey("day"); }
+  std::int64_t day() const;
   void setDay(std::int64_t day);
-  std::int64_t hour() const { return int64ForKey("hour"); }
+  std::int64_t hour() const;
   void setHour(std::int64_t hour);
-  std::int64_t minute() const { return int64ForKey("minute"); }
+  std::int64_t minute() const;
   void setMinute(std::int64_t minute);
-  std::int64_t second() const { return int64ForKey("second"); }
+  std::int64_t second() const;
   void setSecond(std::int64_t second);
 
-  // day × 86400 + hour × 3600 + minute × 60 + second, each field first cut to 16 bits unsigned.
+  // day × 86400 + hour × 3600 + minute × 60 + second.
   // Observers of "value" hear every change of the four fields.
   double value() const;
 

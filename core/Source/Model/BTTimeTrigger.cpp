@@ -2,7 +2,12 @@
 
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTModelValue.h"
+#include "core/Source/Model/BTStoredValueClamp.h"
 #include "core/Source/Model/BTTimeObject.h"
+
+double BTTimeTrigger::timeInterval() const {
+  return BTStoredValueClamp::seconds(*this, "timeInterval", doubleForKey("timeInterval"));
+}
 
 void BTTimeTrigger::setTimeInterval(double timeInterval) {
   setValueForKey(tw::Value(timeInterval), "timeInterval");

@@ -13,7 +13,8 @@
 
 class BTTimeTrigger : public BTActionTrigger, public virtual BTTimeTriggerProtocol {
  public:
-  double timeInterval() const override { return doubleForKey("timeInterval"); }
+  // Read within what the time record holds (see BTStoredValueClamp).
+  double timeInterval() const override;
   void setTimeInterval(double timeInterval) override;
   std::int64_t timeCondition() const override { return int64ForKey("timeCondition"); }
   void setTimeCondition(std::int64_t timeCondition) override;

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 
 namespace {
 double fullDuration(const BTTimer& timer) {
@@ -76,6 +78,26 @@ void BTTimerControlViewModel::onReset(std::int64_t previous) {
 }
 
 void BTTimerControlViewModel::onSynchronize() {
+  BTTimer& stored = timer();
+  const std::int64_t state = currentState();
+  if (state == tw::kTimingStateRunning || state == tw::kTimingStatePaused) {
+    const auto finish = stored.finishDate();
+    const std::string uuid = stored.uuid().value_or("(null)");
+    if (finish && !std::isfinite(finish->secondsSince1970)) {
+      // No moment to count down to: reset, rather than finish and run its actions.
+      tw::logf(
+          "<BTTimerControlViewModel> Timer %@ was stored %@ with an unusable finish date "
+          "(%@): it is reset",
+          uuid, state == tw::kTimingStateRunning ? "running" : "paused",
+          std::to_string(finish->secondsSince1970));
+      stored.setTimingState(tw::kTimingStateReset);
+    } else if (!finish && state == tw::kTimingStateRunning) {
+      tw::logf(
+          "<BTTimerControlViewModel> Timer %@ was stored running without a finish date: it "
+          "starts again from its full duration",
+          uuid);
+    }
+  }
   BTSettableTimeObjectControlViewModel::onSynchronize();
   if (currentState() != tw::kTimingStatePaused) return;
   BTTimer& t = timer();

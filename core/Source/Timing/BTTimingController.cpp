@@ -3,6 +3,7 @@
 #include <exception>
 #include <vector>
 
+#include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimer.h"
@@ -11,6 +12,7 @@
 #include "core/Source/Timing/BTStopwatchControl.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 #include "core/Source/Timing/BTTimerControlViewModel.h"
+#include "platform/desktop/TimeZoneMonitor.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 #include "platform/store/Context.h"
@@ -40,6 +42,13 @@ BTTimingController::BTTimingController(std::shared_ptr<BTUpdater> updater,
   settingsObserver_ =
       center->addObserver(BTSettingsChangedNotification, nullptr, nullptr,
                           [this](const tw::Notification& n) { settingsDidChange(n); });
+  // The zone may have changed unseen while the machine slept, so a wake counts as a change.
+  zoneObserver_ =
+      center->addObserver(tw::kSystemTimeZoneDidChangeNotification, nullptr, nullptr,
+                          [this](const tw::Notification& n) { timeZoneMayHaveChanged(n); });
+  wakeObserver_ =
+      center->addObserver(tw::kWorkspaceDidWakeNotification, nullptr, nullptr,
+                          [this](const tw::Notification& n) { timeZoneMayHaveChanged(n); });
 }
 
 BTTimingController::~BTTimingController() { stopObservingTimingStateForAllObjects(); }
@@ -203,5 +212,23 @@ void BTTimingController::settingsDidChange(const tw::Notification& notification)
     // Called from a notification: nothing may escape. Everything ticks on at its previous rate.
     tw::logf("<BTTimingController> Could not apply the new update rates: %@",
              tw::describeCurrentException());
+  }
+}
+
+void BTTimingController::timeZoneMayHaveChanged(const tw::Notification&) {
+  BTDateUtility::timeZoneMayHaveChanged();
+  std::vector<std::shared_ptr<BTAlarmControlViewModel>> alarms;
+  for (const auto& [uuid, entry] : objectMap_) {
+    if (auto alarm = std::dynamic_pointer_cast<BTAlarmControlViewModel>(entry.control))
+      alarms.push_back(alarm);
+  }
+  // Re-arming ticks the alarm, which may run anything; the list is our own copy.
+  for (const auto& alarm : alarms) {
+    try {
+      alarm->followTimeZone();
+    } catch (...) {
+      tw::logf("<BTTimingController> Could not re-arm %@ for the new time zone: %@", uuidOf(*alarm),
+               tw::describeCurrentException());
+    }
   }
 }

@@ -78,10 +78,13 @@ class BTTimingController : public tw::Object {
   void dropControl(const std::string& uuid);
   void objectsDidChange(const tw::Notification& notification);
   void settingsDidChange(const tw::Notification& notification);
+  void timeZoneMayHaveChanged(const tw::Notification& notification);
 
   std::shared_ptr<BTUpdater> updater_;
   std::shared_ptr<BTActionExecutor> actionExecutor_;
   std::unordered_map<std::string, Entry> objectMap_;
   tw::ScopedNotificationToken objectsObserver_;
   tw::ScopedNotificationToken settingsObserver_;
+  tw::ScopedNotificationToken zoneObserver_;
+  tw::ScopedNotificationToken wakeObserver_;
 };

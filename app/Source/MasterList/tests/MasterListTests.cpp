@@ -122,6 +122,15 @@ TEST_F(MasterListUiTest, CellsWriteTitlesOnlyOnUserEditsAndCarryNothingAcrossReu
   Q_EMIT cell.titleLabel()->textEdited("Tea");
   EXPECT_EQ(timers[0]->title(), "Tea") << "the user's edit is saved at once";
   EXPECT_THROW(cell.bindViewModel(timers[0]), std::exception) << "not a view model";
+
+  // Longer than a line edit holds by default: shown whole, never cut and written back.
+  const std::string longTitle(40'000, 'x');
+  alarms[0]->setTitle(longTitle);
+  cell.unbindViewModel();
+  cell.prepareForReuse();
+  cell.bindViewModel(BTTimeObjectListItemViewModel::create<BTAlarmListItemViewModel>(alarms[0]));
+  EXPECT_EQ(cell.titleLabel()->text().size(), 40'000);
+  EXPECT_EQ(alarms[0]->title(), longTitle);
 }
 
 TEST_F(MasterListUiTest, RowsFollowTheListThroughDeleteMoveAndTabs) {

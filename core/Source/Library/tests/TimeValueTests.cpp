@@ -60,9 +60,12 @@ TEST(TimeRecord, NonFiniteAndHugeInputsAreClampedNotUndefined) {
   EXPECT_LT(huge.millisecond, 1000);
 }
 
-TEST(TimeRecord, DaysWrapAtSixteenBits) {
-  BTTime t = BTTimeMakeWithSeconds(86400.0 * 65537);
-  EXPECT_EQ(t.day, 1);
+TEST(TimeRecord, DurationsBeyondSixteenBitsOfDaysStopAtTheLongestTheRecordHolds) {
+  for (double seconds : {86400.0 * 65537, 1e12, -1e12}) {
+    BTTime t = BTTimeMakeWithSeconds(seconds);
+    EXPECT_EQ(BTTimeToSeconds(&t), seconds < 0 ? -kBTTimeLargestSeconds : kBTTimeLargestSeconds);
+    EXPECT_EQ(BTGetSimpleTimeString(t.day, t.hour, t.minute, t.second, false), "65535:23:59:59");
+  }
 }
 
 TEST(TimeRecord, NullRecordIsHarmless) {

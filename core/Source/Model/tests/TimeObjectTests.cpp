@@ -5,9 +5,12 @@
 
 #include <cctype>
 #include <climits>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "core/Source/Library/BTDateUtility.h"
+#include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTRepeatAction.h"
@@ -20,6 +23,7 @@
 #include "core/testsupport/CoreStoreTest.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 
 namespace {
 
@@ -119,19 +123,36 @@ TEST_F(TimeObjectTest, AddingAndRemovingActionsAreSetMutations) {
                                                         tw::KeyValueChangeKind::Removal}));
 }
 
-TEST_F(TimeObjectTest, TimeSettingValueCutsEachFieldTo16BitsAndIsHeardOnEveryField) {
+TEST_F(TimeObjectTest, StoredNumbersBeyondWhatCanBeShownAreReadAtTheNearerEndAndLogged) {
   auto time = setting(1, 2, 3, 4);
   EXPECT_EQ(time->value(), 93784.0);
   EXPECT_EQ(time->valueForKey("value"), tw::Value(93784.0));
 
+  tw::LogCapture log;
   int heard = 0;
   auto observation = time->observeScoped("value", tw::KVONew, [&](auto&) { ++heard; });
-  time->setDay(0);
-  time->setHour(65536 + 1);  // 16 bits keep 1
+  time->setDay(std::numeric_limits<std::int64_t>::max());
+  time->setHour(65536 + 1);
   time->setMinute(0);
-  time->setSecond(-1);  // 16 bits read 65535
+  time->setSecond(std::numeric_limits<std::int64_t>::min());
   EXPECT_EQ(heard, 4);
-  EXPECT_EQ(time->value(), 3600.0 + 65535.0);
+  EXPECT_EQ(time->day(), 65535);
+  EXPECT_EQ(time->hour(), 65535);
+  EXPECT_EQ(time->second(), 0);
+  EXPECT_EQ(time->value(), 65535.0 * 86400 + 65535.0 * 3600);
+  EXPECT_EQ(time->int64ForKey("day"), std::numeric_limits<std::int64_t>::max()) << "kept stored";
+  EXPECT_TRUE(log.contains("The stored hour of BTTimeSetting"));
+  EXPECT_TRUE(log.contains("is 65537, beyond what can be shown: it is read as 65535"));
+
+  auto timer = managedObject<BTTimer>();
+  timer->setTimingValue(1e12);
+  EXPECT_EQ(timer->timingValue(), kBTTimeLargestSeconds);
+  timer->setTimingValue(std::nan(""));
+  EXPECT_EQ(timer->timingValue(), 0.0);
+  EXPECT_TRUE(log.contains("The stored timingValue of BTTimer"));
+  const auto lines = log.lines().size();
+  (void)time->day();
+  EXPECT_EQ(log.lines().size(), lines) << "once per object and key";
 }
 
 TEST_F(TimeObjectTest, KindNamesByClassAndByObject) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -180,6 +181,27 @@ TEST_F(ControlTest, ATimerOfZeroFinishesOnItsFirstUpdateAndFiresItsFinishActions
   advance(1.0);
   EXPECT_EQ(timer->timingState(), tw::kTimingStateReset);
   EXPECT_EQ(executor_->countFor(finish), 1);
+}
+
+TEST_F(ControlTest, ARunningTimerStoredWithoutAUsableFinishIsLoggedAndNeverFires) {
+  tw::LogCapture log;
+  auto damaged = makeTimer(90);
+  auto finish = addStateAction(damaged, tw::kTimingStateRunning, tw::kTimingStateFinished);
+  damaged->setTimingStateValue(tw::kTimingStateRunning);
+  damaged->setFinishDate(Date{std::nan("")});
+  auto control = controlFor<BTTimerControlViewModel>(damaged);
+  control->update();
+  EXPECT_EQ(damaged->timingState(), tw::kTimingStateReset);
+  EXPECT_EQ(damaged->timingValue(), 90.0);
+  EXPECT_EQ(damaged->finishDate(), std::nullopt);
+  EXPECT_EQ(executor_->countFor(finish), 0);
+  EXPECT_TRUE(log.contains("stored running with an unusable finish date (nan): it is reset"));
+
+  auto unfinished = makeTimer(30);
+  unfinished->setTimingStateValue(tw::kTimingStateRunning);
+  auto restarted = controlFor<BTTimerControlViewModel>(unfinished);
+  EXPECT_EQ(restarted->finishTimestamp(), kStart + 30);
+  EXPECT_TRUE(log.contains("stored running without a finish date: it starts again"));
 }
 
 TEST_F(ControlTest, TheResetAfterAFinishBelongsToThatFinishOnly) {

@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/Source/Library/BTDateUtility.h"
 #include "core/Source/Settings/BTSettingsNotification.h"
 #include "core/Source/Timing/BTAlarmControlViewModel.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 #include "core/Source/Timing/BTTimerControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/Timing/tests/TimingTestSupport.h"
+#include "platform/desktop/TimeZoneMonitor.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
 
@@ -405,3 +410,56 @@ TEST_F(TimingControllerTest, StopwatchAccuracySetsTheRateAndAChangeReachesTheSch
 }
 
 }  // namespace
+
+// TZ names a zone file of the test's own, which the test replaces as the system's would be.
+TEST_F(TimingControllerTest, ArmedAlarmsFollowTheirWallTimeIntoANewZone) {
+  namespace fs = std::filesystem;
+  const fs::path zoneinfo = "/usr/share/zoneinfo";
+  if (!fs::exists(zoneinfo / "America/New_York") || !fs::exists(zoneinfo / "Asia/Tokyo"))
+    GTEST_SKIP() << "no zoneinfo files";
+  tw::test::TempDir dir;
+  const fs::path zone = dir.path() / "localtime";
+  const auto install = [&](const char* name) {
+    fs::copy_file(zoneinfo / name, dir.path() / "next", fs::copy_options::overwrite_existing);
+    fs::rename(dir.path() / "next", zone);  // replaced whole, as zone tools do
+  };
+  std::optional<std::string> savedTz;
+  if (const char* tz = std::getenv("TZ")) savedTz = tz;
+  ::setenv("TZ", (":" + zone.string()).c_str(), 1);
+  install("America/New_York");
+  BTDateUtility::resetTimeZoneForTesting(nullptr);
+
+  // Now is 17:13 in New York, 07:13 the next morning in Tokyo.
+  auto alarm = makeAlarm(20, 0, 0);
+  auto control = std::dynamic_pointer_cast<BTAlarmControlViewModel>(controlFor(alarm));
+  auto unarmed = std::dynamic_pointer_cast<BTAlarmControlViewModel>(controlFor(makeAlarm(9, 0, 0)));
+  control->start();
+  const double newYork = kStart + (2 * 3600 + 46 * 60 + 40);  // 20:00 EST, 01:00 UTC
+  EXPECT_EQ(control->finishTimestamp(), newYork);
+
+  // Nothing changed: nothing moves.
+  tw::NotificationCenter::defaultCenter()->post(tw::kSystemTimeZoneDidChangeNotification);
+  EXPECT_EQ(control->finishTimestamp(), newYork);
+
+  install("Asia/Tokyo");
+  tw::NotificationCenter::defaultCenter()->post(tw::kSystemTimeZoneDidChangeNotification);
+  const double tokyo = newYork + 10 * 3600;  // 20:00 JST the same day, 11:00 UTC
+  EXPECT_EQ(control->finishTimestamp(), tokyo);
+  EXPECT_EQ(alarm->finishDate(), Date{tokyo});
+  EXPECT_EQ(control->timeObject()->timingValue(), tokyo - kStart);
+  EXPECT_TRUE(isScheduled(control));
+  EXPECT_EQ(unarmed->finishTimestamp(), std::nullopt);
+
+  // Changed while the machine slept: waking is enough to follow.
+  install("America/New_York");
+  tw::NotificationCenter::defaultCenter()->post(tw::kWorkspaceDidWakeNotification);
+  EXPECT_EQ(control->finishTimestamp(), newYork);
+  step(newYork - kStart);
+  EXPECT_EQ(alarm->timingState(), tw::kTimingStateFinished);
+
+  if (savedTz)
+    ::setenv("TZ", savedTz->c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  BTDateUtility::resetTimeZoneForTesting(nullptr);
+}
