@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
+#include "kits/platform/TerminationActivities.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "tools/kitservice/KitServiceFixture.h"
@@ -113,6 +116,34 @@ TEST_F(AnalyticsController, SettingsSendPendingFilesAndRotateBySize) {
   EXPECT_TRUE(ORVFileUtils::filesWithExtension("gz", events).empty());
   // Only the current, not yet full file stays.
   EXPECT_LE(ORVFileUtils::filesWithExtension("log", events).size(), 1u);
+}
+
+TEST_F(AnalyticsController, ItsActivitiesReachTheTerminationSwitchesByNameAndOptions) {
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+  drain(c);
+  auto& switches = TerminationActivities::shared();
+  using Seen = std::multiset<std::pair<std::string, std::uint64_t>>;
+  auto seen = [&] {
+    Seen out;
+    for (const auto& a : switches.running()) out.emplace(a.reason, a.options);
+    return out;
+  };
+  // The queue is held, so the activities begun by the calls stay running.
+  std::atomic<bool> release{false};
+  c->eventQueue()->addOperationWithBlock([&] {
+    while (!release) std::this_thread::yield();
+  });
+  c->logEvent(std::make_shared<ORVCustomEvent>("one", std::nullopt));
+  c->logCrashEvent(std::make_shared<ORVCrashEvent>(Date{1700000000.25}, 0));
+  EXPECT_EQ(seen(),
+            (Seen{{"io.oriseth.RecordEvent", 0xC000}, {"io.oriseth.RecordCrashEvent", 0xC000}}));
+  // Runs after the crash event's block, before the rotation it queued.
+  Seen duringRotation;
+  c->eventQueue()->addOperationWithBlock([&] { duringRotation = seen(); });
+  release = true;
+  drain(c);
+  EXPECT_GE(duringRotation.count({"io.oriseth.RotateAndSubmit", 0xC0FF}), 1u);
+  EXPECT_TRUE(pumpMainUntil([&] { return switches.count() == 0; }, 20));
 }
 
 TEST_F(AnalyticsController, BecomingActiveEndsTheFile) {
