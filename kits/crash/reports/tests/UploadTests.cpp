@@ -213,6 +213,23 @@ TEST_F(ReportUpload, RetriesOn503And429AfterRetryAfterThenSucceeds) {
   EXPECT_FALSE(fs::exists(package));
 }
 
+TEST_F(ReportUpload, AnAcceptedUploadWhoseReplyBodyIsCutShortIsDoneOnce) {
+  const std::string package = packaged("run");
+  KitService::Reply accepted;
+  accepted.status = 202;
+  accepted.body = "{\"status\":\"accepted, with a body that never arrives whole\"}";
+  accepted.headers["Content-Type"] = "application/json";
+  accepted.truncateBody = true;
+  accepted.times = -1;
+  service_.script(KitService::kReports, accepted);
+  queue_->addOperationWithBlock(
+      [&] { controller_->submitPackageMultipartMimeAtPath(package, false); });
+  ASSERT_TRUE(waitFor([&] { return delegate_->count() == 1; }, 20));
+  EXPECT_FALSE(delegate_->at(0).second);
+  EXPECT_FALSE(fs::exists(package));
+  EXPECT_EQ(service_.requests(KitService::kReports).size(), 1u);
+}
+
 TEST_F(ReportUpload, RetriesAreBoundedAndAClientErrorKeepsThePackageWithoutARetry) {
   const std::string package = packaged("run");
   KitService::Reply down;
