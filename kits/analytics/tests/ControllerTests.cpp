@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -8,10 +11,12 @@
 #include <sstream>
 #include <thread>
 
+#include "kits/analytics/EventJournal.h"
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
 #include "kits/platform/TerminationActivities.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
@@ -144,6 +149,57 @@ TEST_F(AnalyticsController, ItsActivitiesReachTheTerminationSwitchesByNameAndOpt
   drain(c);
   EXPECT_GE(duringRotation.count({"io.oriseth.RotateAndSubmit", 0xC0FF}), 1u);
   EXPECT_TRUE(pumpMainUntil([&] { return switches.count() == 0; }, 20));
+}
+
+// Files of this process cannot grow past `bytes` while it lives, as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  rlimit saved_{};
+  sighandler_t previous_;
+};
+
+TEST_F(AnalyticsController, OnAFullDiskEventsStayJournalledAndTheFailureIsToldOnce) {
+  const auto events = root_.path() / "events";
+  std::vector<std::string> lines;
+  auto previous = setLogHook([&](LogLevel, std::string_view m) { lines.emplace_back(m); });
+  {
+    auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+    drain(c);
+    // What was written so far is out of the way; the next line starts a file of its own.
+    for (const auto& f : ORVFileUtils::filesWithExtension("log", events)) fs::remove(f);
+    FileSizeLimit full(1);
+    for (int i = 0; i < 3; ++i) {
+      c->logEvent(std::make_shared<ORVCustomEvent>("full" + std::to_string(i), std::nullopt));
+      drain(c);
+    }
+    EXPECT_TRUE(ORVFileUtils::filesWithExtension("log", events).empty());
+  }
+  setLogHook(previous);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("Unable to append events") != std::string::npos;
+                          }),
+            1);
+  // Left for the next start, which writes them.
+  const auto journals = ORVFileUtils::filesWithExtension(
+      "journal", ORVOrisethController::journalDirectoryForRootDirectory(root_.path()));
+  ASSERT_EQ(journals.size(), 1u);
+  const auto pending = EventJournal::read(*journals.begin()).pending;
+  ASSERT_EQ(pending.size(), 3u);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_NE(pending[i].line.find("full" + std::to_string(i)), std::string::npos);
 }
 
 TEST_F(AnalyticsController, BecomingActiveEndsTheFile) {
