@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Thread.h"
 #include "platform/foundation/UUID.h"
 
 namespace {
@@ -153,7 +154,7 @@ struct MVXURLSession::Engine : std::enable_shared_from_this<MVXURLSession::Engin
     if (started) return;
     started = true;
     // The thread owns the engine until it ends; nothing joins it.
-    std::thread([self = shared_from_this()] { self->loop(); }).detach();
+    tw::startThread("tw.urlsession", [self = shared_from_this()] { self->loop(); }).detach();
   }
   void loop();
   void finish(std::unique_ptr<Transfer> transfer, CURLcode code, bool cancelled);

@@ -174,8 +174,9 @@ TEST(CrashCapture, EachFatalSignalLeavesOneCompleteReportAndEndsByThatSignal) {
   }
 }
 
-TEST(CrashCapture, StackOverflowIsRecordedOnTheMainThreadAWorkerAndAQueueThread) {
-  for (const char* mode : {"overflow-main", "overflow-worker", "overflow-queue"}) {
+TEST(CrashCapture, StackOverflowIsRecordedOnEveryKindOfThread) {
+  for (const char* mode : {"overflow-main", "overflow-worker", "overflow-queue",
+                           "overflow-urlsession", "overflow-autosave"}) {
     SCOPED_TRACE(mode);
     const ChildRun run = runChild(mode);
     ASSERT_TRUE(WIFSIGNALED(run.status));
