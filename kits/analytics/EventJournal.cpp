@@ -23,7 +23,11 @@ constexpr char kPreviousMetadata = 'P';
 constexpr char kEntry = '+';
 constexpr char kCrash = 'C';
 constexpr char kDone = '-';
-constexpr std::size_t kInitialCapacity = std::size_t{256} * 1024;
+// Room reserved beyond what an append needs, so that the file grows now and then rather than at
+// every event, without taking more of a nearly full disk than the next events need: a quarter of
+// what the journal holds, within these bounds.
+constexpr std::size_t kLeastHeadroom = std::size_t{16} * 1024;
+constexpr std::size_t kMostHeadroom = std::size_t{1024} * 1024;
 // A journal with nothing outstanding starts over once it holds this much, rather than after every
 // event.
 constexpr std::size_t kRestartSize = std::size_t{64} * 1024;
@@ -60,8 +64,9 @@ EventJournal::~EventJournal() {
 bool EventJournal::reserve(std::size_t size) {
   std::size_t needed = size_ + size + 1;
   if (map_ && needed <= capacity_) return true;
-  std::size_t capacity = std::max(capacity_, kInitialCapacity);
-  while (capacity < needed) capacity *= 2;
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t headroom = std::clamp(needed / 4, kLeastHeadroom, kMostHeadroom);
+  const std::size_t capacity = (needed + headroom + page - 1) / page * page;
   // Blocks are allocated now, so a full disk fails here rather than in a store to the mapping.
   if (::posix_fallocate(fd_, 0, static_cast<off_t>(capacity)) != 0) return false;
   void* map = map_ ? ::mremap(map_, capacity_, capacity, MREMAP_MAYMOVE)

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kits/analytics/ORVLogger.h"
+#include "platform/foundation/Log.h"
 
 namespace tw {
 
@@ -30,27 +31,39 @@ bool EventLogAppender::target(const std::filesystem::path& path) {
   return true;
 }
 
-void EventLogAppender::add(std::string_view line) {
+void EventLogAppender::add(std::string_view line, std::string_view identifier) {
   // A long run goes out in pieces of whole lines, so the buffer stays small and warm.
   constexpr std::size_t kFlushSize = std::size_t{64} * 1024;
   if (buffer_.size() + line.size() >= kFlushSize) flush();
   buffer_.append(line);
   buffer_.push_back('\n');
+  if (!identifier.empty()) {
+    bufferedIds_.append(identifier);
+    bufferedIds_.push_back('\n');
+  }
+}
+
+void EventLogAppender::takeWritten(std::string& into) {
+  into += writtenIds_;
+  writtenIds_.clear();
 }
 
 bool EventLogAppender::flush() {
   if (buffer_.empty()) return true;
   if (fd_ < 0) {
     buffer_.clear();
+    bufferedIds_.clear();
     return false;
   }
   auto& logger = ORVLogger::sharedLogger();
   const char* p = buffer_.data();
   std::size_t left = buffer_.size();
+  int failure = 0;
   while (left > 0) {
     ssize_t n = ::write(fd_, p, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      failure = n < 0 ? errno : ENOSPC;
       if (n < 0)
         logger.logWithLabel("WriteOperation", "Failed to write: %s\n", std::strerror(errno));
       break;
@@ -61,11 +74,29 @@ bool EventLogAppender::flush() {
   bool ok = left == 0;
   if (ok) {
     length_ += static_cast<off_t>(buffer_.size());
-  } else if (::ftruncate(fd_, length_) != 0) {
-    // Cut back whatever got out, so the next line starts on a line of its own.
-    logger.logWithLabel("WriteOperation", "Failed to truncate: %s\n", std::strerror(errno));
+    writtenIds_ += bufferedIds_;
+    failing_ = false;
+  } else {
+    if (!failing_) {
+      failing_ = true;
+      tw::log(LogLevel::Error, "[Oriseth] Unable to append events to " + path_.string() + " (" +
+                                   std::strerror(failure) +
+                                   "); they are kept and written once there is room");
+    }
+    if (length_ == 0) {
+      // Nothing of it was ever written: no empty file is left behind.
+      std::error_code ec;
+      std::filesystem::remove(path_, ec);
+      ::close(fd_);
+      fd_ = -1;
+      path_.clear();
+    } else if (::ftruncate(fd_, length_) != 0) {
+      // Cut back whatever got out, so the next line starts on a line of its own.
+      logger.logWithLabel("WriteOperation", "Failed to truncate: %s\n", std::strerror(errno));
+    }
   }
   buffer_.clear();
+  bufferedIds_.clear();
   return ok;
 }
 

@@ -2,7 +2,10 @@
 // tw::EventLogAppender: gathers the lines a run of events adds to one event log file and appends
 // them with buffered writes of whole lines, so a burst costs one open, a few writes and one close
 // rather than that much per event. A failed append is cut back to the file's length before it,
-// so no file ends in a partial line (the lines that write held are dropped as a whole).
+// so no file ends in a partial line (the lines that write held are dropped as a whole), and a
+// file it left empty is removed. Lines may carry their event's identifier: those whose append
+// succeeded are handed back by takeWritten(), so that only they get their done marks and the
+// others stay in the journal to be written later. A run of failures is logged once.
 // Owned by the analytics controller and used on its event queue only.
 #include <sys/types.h>
 
@@ -24,8 +27,10 @@ class EventLogAppender {
   bool target(const std::filesystem::path& path);
   // The target's length as it will be once the gathered lines are out.
   off_t length() const { return length_ + static_cast<off_t>(buffer_.size()); }
-  // Adds a line; the line feed is added here.
-  void add(std::string_view line);
+  // Adds a line; the line feed is added here. `identifier`, when not empty, names the event.
+  void add(std::string_view line, std::string_view identifier = {});
+  // The identifiers of the lines appended so far, each followed by a line feed; cleared.
+  void takeWritten(std::string& into);
   // Appends what was gathered; false when the append failed and was cut back.
   bool flush();
   // Flushes and closes the target; false when the flush failed.
@@ -36,6 +41,9 @@ class EventLogAppender {
   int fd_ = -1;
   off_t length_ = 0;
   std::string buffer_;
+  std::string bufferedIds_;  // of the lines in buffer_
+  std::string writtenIds_;   // of the lines appended
+  bool failing_ = false;     // the last append failed (and was logged)
 };
 
 }  // namespace tw

@@ -284,8 +284,11 @@ std::shared_ptr<ORVWriteEventOperation> ORVOrisethController::makeWrite(
   auto write = std::make_shared<ORVWriteEventOperation>(event, std::move(metadata), currentLogURL_,
                                                         std::move(journalledLine));
   std::shared_ptr<tw::EventJournal> journal = journalled ? journal_ : nullptr;
-  write->setWrittenBlock([journal, activity, id = event->identifier()] {
-    if (journal) journal->done(id);
+  // A write that failed leaves its entry in the journal, to be written later.
+  std::weak_ptr<ORVWriteEventOperation> weakWrite = write;
+  write->setWrittenBlock([journal, activity, weakWrite, id = event->identifier()] {
+    auto written = weakWrite.lock();
+    if (journal && written && written->success()) journal->done(id);
     activity->main();
   });
   currentLogHasScheduledWrite_ = true;
@@ -376,6 +379,7 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
   }
   // The done marks follow the lines into the log file.
   appender_.close();
+  appender_.takeWritten(doneIdentifiers_);
   if (journal_ && !doneIdentifiers_.empty()) {
     doneViews_.clear();
     std::string_view rest = doneIdentifiers_;
@@ -414,12 +418,20 @@ void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events, std::s
   for (auto& pending : events) {
     const ORVEvent& event = *pending.event;
     auto& line = pending.journalledLine;
-    // Its done mark follows the append below, whatever became of the event.
-    if (line) {
-      done += event.identifier();
+    // A journalled event dropped on purpose is done at once; one handed to the appender is done
+    // once its append succeeded (takeWritten), so a failed append leaves it in the journal, to be
+    // written later.
+    const std::string_view journalId =
+        line ? std::string_view(event.identifier()) : std::string_view();
+    auto markDone = [&] {
+      if (journalId.empty()) return;
+      done += journalId;
       done.push_back('\n');
+    };
+    if (!logging || isDiscarded(event, samplingRate)) {
+      markDone();
+      continue;
     }
-    if (!logging || isDiscarded(event, samplingRate)) continue;
     if (forwarding) logEventToEmberlyn(event);
     if (!line) line = ORVWriteEventOperation::generateFormattedLogLineWithEvent(event);
     currentLogHasScheduledWrite_ = true;
@@ -432,11 +444,13 @@ void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events, std::s
       // A new file, or one left empty by a failed append, starts with the metadata line; a line
       // that cannot be made writes nothing.
       if (size > 0) {
-        appender_.add(*line);
+        appender_.add(*line, journalId);
       } else if (auto metadataLine = ORVWriteEventOperation::generateFormattedLogLineWithMetdata(
                      *metadata_, event.timestamp())) {
         appender_.add(*metadataLine);
-        appender_.add(*line);
+        appender_.add(*line, journalId);
+      } else {
+        markDone();
       }
     }
     if (rotate) {

@@ -40,14 +40,9 @@ void ORVTimer::executeBlock() {
   if (queue_ && timerBlock_) queue_->addOperationWithBlock(timerBlock_);
 }
 
-std::atomic<int> ORVTerminationSwitches::suddenTerminationDisabled{0};
-std::atomic<int> ORVTerminationSwitches::automaticTerminationDisabled{0};
-
 ORVActivity::ORVActivity(std::uint64_t options, std::string reason)
     : options_(options), reason_(std::move(reason)) {
-  if (options_ & kSuddenTerminationDisabled) ++ORVTerminationSwitches::suddenTerminationDisabled;
-  if (options_ & kAutomaticTerminationDisabled)
-    ++ORVTerminationSwitches::automaticTerminationDisabled;
+  token_ = tw::TerminationActivities::shared().begin(options_, reason_);
 }
 
 ORVActivity::~ORVActivity() { end(); }
@@ -66,9 +61,7 @@ void ORVActivity::performActivity(const std::string& reason, std::uint64_t optio
 
 void ORVActivity::end() {
   if (!active_.exchange(false)) return;
-  if (options_ & kSuddenTerminationDisabled) --ORVTerminationSwitches::suddenTerminationDisabled;
-  if (options_ & kAutomaticTerminationDisabled)
-    --ORVTerminationSwitches::automaticTerminationDisabled;
+  tw::TerminationActivities::shared().end(token_);
 }
 
 std::shared_ptr<ORVActivityOperation> ORVActivityOperation::operationByStartingActivityName(

@@ -5,8 +5,9 @@
 // it. A non-finite or non-positive interval schedules nothing; intervals are capped at
 // kMaximumInterval. Created and released on the event queue.
 // ORVActivity / ORVActivityOperation: keep the process from being ended while the kit writes or
-// sends events (sudden and automatic termination switched off for the activity's span); the
-// operation ends its activity when it runs, after the work it depends on.
+// sends events (sudden and automatic termination switched off for the activity's span, counted
+// by tw::TerminationActivities, which the application's ending waits for); the operation ends its
+// activity when it runs, after the work it depends on.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "kits/platform/TerminationActivities.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/OperationQueue.h"
 
@@ -43,17 +45,12 @@ class ORVTimer : public std::enable_shared_from_this<ORVTimer> {
   tw::DelayedWork pending_;
 };
 
-// The process's termination switches: while either count is above zero the process asks not to be
-// ended suddenly or automatically. Any thread.
-struct ORVTerminationSwitches {
-  static std::atomic<int> suddenTerminationDisabled;
-  static std::atomic<int> automaticTerminationDisabled;
-};
-
 class ORVActivity {
  public:
-  static constexpr std::uint64_t kSuddenTerminationDisabled = 0x4000;
-  static constexpr std::uint64_t kAutomaticTerminationDisabled = 0x8000;
+  static constexpr std::uint64_t kSuddenTerminationDisabled =
+      tw::TerminationActivities::kSuddenTerminationDisabled;
+  static constexpr std::uint64_t kAutomaticTerminationDisabled =
+      tw::TerminationActivities::kAutomaticTerminationDisabled;
 
   static std::shared_ptr<ORVActivity> beginActivity(const std::string& reason,
                                                     std::uint64_t options);
@@ -72,6 +69,7 @@ class ORVActivity {
   std::uint64_t options_;
   std::string reason_;
   std::atomic<bool> active_{true};
+  std::uint64_t token_ = 0;  // of tw::TerminationActivities
 };
 
 class ORVActivityOperation : public tw::Operation {

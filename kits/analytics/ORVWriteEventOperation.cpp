@@ -64,6 +64,11 @@ void ORVWriteEventOperation::write() {
                                            std::strerror(errno));
     success_ = false;
   }
+  // A file this write made and could not fill is not left behind empty.
+  if (!success_ && knownLength_ == 0) {
+    std::error_code ec;
+    std::filesystem::remove(logFileUrl_, ec);
+  }
 }
 
 bool ORVWriteEventOperation::writeDataToDescriptor(int fd, bool preexistingFile) {

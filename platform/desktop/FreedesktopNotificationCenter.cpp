@@ -20,6 +20,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Thread.h"
 
 namespace tw {
 
@@ -133,7 +134,7 @@ void FreedesktopNotificationCenter::Impl::submit(UserNotification notification) 
       return;
     }
     started = true;
-    thread = std::thread([this] { run(); });
+    thread = startThread("tw.notifications", [this] { run(); });
   }
   inbox.push_back(std::move(notification));
   ++outstanding;

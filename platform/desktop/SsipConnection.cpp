@@ -1,4 +1,5 @@
 #include "platform/desktop/SsipConnection.h"
+#include "platform/foundation/Thread.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -210,7 +211,7 @@ std::unique_ptr<SsipConnection> SsipConnection::open(const Address& address,
 
 SsipConnection::SsipConnection(int fd, double replyTimeoutSeconds, Listener listener)
     : fd_(fd), replyTimeoutSeconds_(replyTimeoutSeconds), listener_(std::move(listener)) {
-  reader_ = std::thread([this] { readLoop(); });
+  reader_ = startThread("tw.speech", [this] { readLoop(); });
 }
 
 SsipConnection::~SsipConnection() {

@@ -22,6 +22,7 @@
 #include "platform/foundation/Dispatch_impl.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Thread.h"
 
 namespace tw {
 
@@ -459,7 +460,7 @@ class SerialQueue final : public DispatchQueue {
 
   void wakeOrStart(bool startThread) {
     if (startThread)
-      std::thread(&SerialQueue::threadMain, state_, this).detach();
+      tw::startThread({}, [state = state_, this] { threadMain(state, this); }).detach();
     else
       state_->cv.notify_one();
   }
@@ -467,7 +468,6 @@ class SerialQueue final : public DispatchQueue {
   // Holds only the state: the queue object may go while the thread lives, and the thread ends
   // once it has.
   static void threadMain(const std::shared_ptr<State>& state, DispatchQueue* queue) {
-    runThreadStartHook();
     runQueueThreadHook(state->label.c_str());
     nameThisThread(state->label);
     lowerThisThreadPriority(state->qos);
@@ -591,12 +591,10 @@ class WorkerPool {
   }
 
   void startWorker() {
-    std::thread([this] { workerMain(); }).detach();
+    startThread("tw.global", [this] { workerMain(); }).detach();
   }
 
   void workerMain() {
-    runThreadStartHook();
-    pthread_setname_np(pthread_self(), "tw.global");
     tlsPoolWorker = true;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/foundation/Dispatch_impl.h"
+#include "platform/foundation/Thread.h"
 
 namespace tw::detail {
 
@@ -106,11 +107,7 @@ std::optional<std::int64_t> Scheduler::nextDeadline() const {
 
 void Scheduler::startThreadLocked() {
   threadStarted_ = true;
-  std::thread([this] {
-    runThreadStartHook();
-    pthread_setname_np(pthread_self(), "tw.scheduler");
-    threadMain();
-  }).detach();
+  startThread("tw.scheduler", [this] { threadMain(); }).detach();
 }
 
 void Scheduler::threadMain() {

@@ -1,4 +1,5 @@
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/Thread.h"
 
 #include <errno.h>
 
@@ -235,7 +236,7 @@ void UserDefaults::setAutosaveDelay(double seconds) {
   std::lock_guard lock(mutex_);
   autosaveDelay_ = seconds;
   if (seconds >= 0 && !autosaveThread_.joinable())
-    autosaveThread_ = std::thread([this] { autosaveLoop(); });
+    autosaveThread_ = startThread("tw.autosave", [this] { autosaveLoop(); });
   autosaveWake_.notify_all();
 }
 

@@ -65,6 +65,7 @@ Value replyToJson(const KitService::Reply& r) {
   if (r.delaySeconds > 0) reply["delay"] = r.delaySeconds;
   if (r.dropConnection) reply["action"] = "drop";
   if (r.hang) reply["action"] = "hang";
+  if (r.truncateBody) reply["action"] = "truncate";
   return reply;
 }
 

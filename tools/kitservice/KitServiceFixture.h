@@ -35,7 +35,9 @@ class KitService {
     double delaySeconds = 0;           // wait before answering
     bool dropConnection = false;       // close without an answer
     bool hang = false;                 // never answer (until the service stops)
-    int times = 1;                     // replies it serves; -1 for every request
+    // Status and headers, then half the body of a longer declared length, then the close.
+    bool truncateBody = false;
+    int times = 1;  // replies it serves; -1 for every request
   };
 
   // Starts the service; throws std::runtime_error when it cannot. With an API key, a request

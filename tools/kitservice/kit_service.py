@@ -186,13 +186,23 @@ def make_handler(state):
                 return b"".join(chunks)
             return b""
 
-        def send(self, status, body=b"", headers=None):
+        def send(self, status, body=b"", headers=None, truncate=False):
             self.send_response(status)
             headers = headers or {}
             for name, value in headers.items():
                 self.send_header(name, value)
-            self.send_header("Content-Length", str(len(body)))
+            # Cut short: a length larger than what follows, half the body, then the close.
+            self.send_header("Content-Length", str(len(body) + 64 if truncate else len(body)))
             self.end_headers()
+            if truncate:
+                self.wfile.write(body[:len(body) // 2])
+                self.wfile.flush()
+                self.close_connection = True
+                try:
+                    self.connection.shutdown(2)
+                except OSError:
+                    pass
+                return
             if body:
                 self.wfile.write(body)
 
@@ -292,7 +302,8 @@ def make_handler(state):
             else:
                 payload = str(reply.get("body", "")).encode()
             out_headers.setdefault("X-Request-Id", "req-%d" % int(time.time() * 1000))
-            self.send(int(reply.get("status", 200)), payload, out_headers)
+            self.send(int(reply.get("status", 200)), payload, out_headers,
+                      truncate=action == "truncate")
 
     return Handler
 

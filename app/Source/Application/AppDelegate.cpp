@@ -23,6 +23,7 @@
 #include "core/Source/Timing/BTTimingController.h"
 #include "core/Source/UserMessages/BTAlert.h"
 #include "core/Source/UserMessages/BTAlertAction.h"
+#include "kits/platform/TerminationActivities.h"
 #include "platform/desktop/DM_SUUpdater.h"
 #include "platform/desktop/DesktopURL.h"
 #include "platform/desktop/DevMateKit.h"
@@ -279,6 +280,8 @@ void AppDelegate::checkForActiveTimeObjects(tw::ui::TerminateReply& reply) {
 
 void AppDelegate::applicationWillTerminate() {
   timeZoneMonitor_.reset();
+  // A report or event the kits are still writing or sending ends first (a few seconds at most).
+  tw::TerminationActivities::shared().waitBeforeTermination();
   saveApplicationData();
 }
 

@@ -5,6 +5,7 @@
 #include "kits/crash/Morvex.h"
 #include "kits/crash/controller/MVXCrashReportingController.h"
 #include "kits/platform/TSYKit.h"
+#include "kits/platform/TerminationActivities.h"
 #include "kits/platform/Tessaly.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
@@ -49,6 +50,8 @@ void setupReportingAndAnalytics() {
   static const bool hooked = [] {
     tw::crash::setPermissionAlertPresenter(runPermissionAlert);
     postActivationChanges();
+    // Log-out, shut-down and suspend wait for the kits' activities as the ending does.
+    TerminationActivities::shared().inhibitThroughLogind("Tickwell");
     return true;
   }();
   (void)hooked;

@@ -1,14 +1,22 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
+#include "kits/analytics/EventJournal.h"
 #include "kits/analytics/ORVFileUtils.h"
 #include "kits/analytics/ORVOrisethController.h"
+#include "kits/platform/TerminationActivities.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
@@ -113,6 +121,85 @@ TEST_F(AnalyticsController, SettingsSendPendingFilesAndRotateBySize) {
   EXPECT_TRUE(ORVFileUtils::filesWithExtension("gz", events).empty());
   // Only the current, not yet full file stays.
   EXPECT_LE(ORVFileUtils::filesWithExtension("log", events).size(), 1u);
+}
+
+TEST_F(AnalyticsController, ItsActivitiesReachTheTerminationSwitchesByNameAndOptions) {
+  auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+  drain(c);
+  auto& switches = TerminationActivities::shared();
+  using Seen = std::multiset<std::pair<std::string, std::uint64_t>>;
+  auto seen = [&] {
+    Seen out;
+    for (const auto& a : switches.running()) out.emplace(a.reason, a.options);
+    return out;
+  };
+  // The queue is held, so the activities begun by the calls stay running.
+  std::atomic<bool> release{false};
+  c->eventQueue()->addOperationWithBlock([&] {
+    while (!release) std::this_thread::yield();
+  });
+  c->logEvent(std::make_shared<ORVCustomEvent>("one", std::nullopt));
+  c->logCrashEvent(std::make_shared<ORVCrashEvent>(Date{1700000000.25}, 0));
+  EXPECT_EQ(seen(),
+            (Seen{{"io.oriseth.RecordEvent", 0xC000}, {"io.oriseth.RecordCrashEvent", 0xC000}}));
+  // Runs after the crash event's block, before the rotation it queued.
+  Seen duringRotation;
+  c->eventQueue()->addOperationWithBlock([&] { duringRotation = seen(); });
+  release = true;
+  drain(c);
+  EXPECT_GE(duringRotation.count({"io.oriseth.RotateAndSubmit", 0xC0FF}), 1u);
+  EXPECT_TRUE(pumpMainUntil([&] { return switches.count() == 0; }, 20));
+}
+
+// Files of this process cannot grow past `bytes` while it lives, as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  rlimit saved_{};
+  sighandler_t previous_;
+};
+
+TEST_F(AnalyticsController, OnAFullDiskEventsStayJournalledAndTheFailureIsToldOnce) {
+  const auto events = root_.path() / "events";
+  std::vector<std::string> lines;
+  auto previous = setLogHook([&](LogLevel, std::string_view m) { lines.emplace_back(m); });
+  {
+    auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+    drain(c);
+    // What was written so far is out of the way; the next line starts a file of its own.
+    for (const auto& f : ORVFileUtils::filesWithExtension("log", events)) fs::remove(f);
+    FileSizeLimit full(1);
+    for (int i = 0; i < 3; ++i) {
+      c->logEvent(std::make_shared<ORVCustomEvent>("full" + std::to_string(i), std::nullopt));
+      drain(c);
+    }
+    EXPECT_TRUE(ORVFileUtils::filesWithExtension("log", events).empty());
+  }
+  setLogHook(previous);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("Unable to append events") != std::string::npos;
+                          }),
+            1);
+  // Left for the next start, which writes them.
+  const auto journals = ORVFileUtils::filesWithExtension(
+      "journal", ORVOrisethController::journalDirectoryForRootDirectory(root_.path()));
+  ASSERT_EQ(journals.size(), 1u);
+  const auto pending = EventJournal::read(*journals.begin()).pending;
+  ASSERT_EQ(pending.size(), 3u);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_NE(pending[i].line.find("full" + std::to_string(i)), std::string::npos);
 }
 
 TEST_F(AnalyticsController, BecomingActiveEndsTheFile) {

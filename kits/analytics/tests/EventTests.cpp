@@ -210,6 +210,9 @@ TEST(AnalyticsSampling, JavaHashAndDecisions) {
   std::optional<std::string> abc = "abc";
   EXPECT_FALSE(f.shouldDiscardEvent(launched.get(), std::nullopt, abc, 3));
   EXPECT_TRUE(f.shouldDiscardEvent(launched.get(), std::nullopt, abc, 5));
+  // A rate of 2 samples already: an odd hash (96355) is dropped, an even one (96354) kept.
+  EXPECT_FALSE(f.shouldDiscardEvent(launched.get(), std::nullopt, abc, 2));
+  EXPECT_TRUE(f.shouldDiscardEvent(launched.get(), std::nullopt, std::string("abd"), 2));
   EXPECT_FALSE(f.shouldDiscardEvent(launched.get(), "token", abc, 5));
   EXPECT_FALSE(f.shouldDiscardEvent(installed.get(), std::nullopt, abc, 5));
   EXPECT_FALSE(f.shouldDiscardEvent(&custom, std::nullopt, abc, 5));

@@ -47,26 +47,22 @@ TEST(AnalyticsTimer, FiresEveryIntervalOnTheQueueUntilReleased) {
 }
 
 TEST(AnalyticsActivity, TerminationSwitchesSpanTheActivityOnce) {
-  int sudden = ORVTerminationSwitches::suddenTerminationDisabled;
-  int automatic = ORVTerminationSwitches::automaticTerminationDisabled;
+  auto& switches = TerminationActivities::shared();
+  const std::size_t before = switches.count();
   auto op = ORVActivityOperation::operationByStartingActivityName("io.oriseth.RecordEvent", 0xC000);
   EXPECT_TRUE(op->activity()->isActive());  // before any queue has it
-  EXPECT_EQ(ORVTerminationSwitches::suddenTerminationDisabled, sudden + 1);
-  EXPECT_EQ(ORVTerminationSwitches::automaticTerminationDisabled, automatic + 1);
+  EXPECT_EQ(switches.count(), before + 1);
   auto queue = OperationQueue::create("q");
-  auto work = std::make_shared<BlockOperation>(
-      [&] { EXPECT_EQ(ORVTerminationSwitches::suddenTerminationDisabled, sudden + 1); });
+  auto work = std::make_shared<BlockOperation>([&] { EXPECT_EQ(switches.count(), before + 1); });
   op->addDependency(work);
   queue->addOperations({work, op}, true);
   EXPECT_FALSE(op->activity()->isActive());
   op->activity()->end();
-  EXPECT_EQ(ORVTerminationSwitches::suddenTerminationDisabled, sudden);
-  EXPECT_EQ(ORVTerminationSwitches::automaticTerminationDisabled, automatic);
-  ORVActivity::performActivity("r", 0x4000, [&] {
-    EXPECT_EQ(ORVTerminationSwitches::suddenTerminationDisabled, sudden + 1);
-    EXPECT_EQ(ORVTerminationSwitches::automaticTerminationDisabled, automatic);
-  });
-  EXPECT_EQ(ORVTerminationSwitches::suddenTerminationDisabled, sudden);
+  EXPECT_EQ(switches.count(), before);
+  ORVActivity::performActivity("r", 0x4000, [&] { EXPECT_EQ(switches.count(), before + 1); });
+  // Neither termination bit: nothing to wait for.
+  ORVActivity::performActivity("r", 0xFF, [&] { EXPECT_EQ(switches.count(), before); });
+  EXPECT_EQ(switches.count(), before);
 }
 
 }  // namespace

@@ -161,6 +161,22 @@ TEST_F(AnalyticsUpload, RefusedStartsAreReportedAsFinished) {
   EXPECT_TRUE(service_.requests(KitService::kEvents).empty());
 }
 
+TEST_F(AnalyticsUpload, AnAcceptedUploadWhoseReplyBodyIsCutShortIsDoneOnce) {
+  KitService::Reply accepted;
+  accepted.status = 202;
+  accepted.body = "{\"status\":\"accepted, with a body that never arrives whole\"}";
+  accepted.headers["Content-Type"] = "application/json";
+  accepted.truncateBody = true;
+  accepted.times = -1;
+  service_.script(KitService::kEvents, accepted);
+  auto boundary = package("line\n");
+  queue_->addOperation(operation(boundary));
+  ASSERT_TRUE(pumpMainUntil([&] { return !delegate_->finished().empty(); }, 15));
+  EXPECT_EQ(delegate_->completed(), 1);
+  EXPECT_FALSE(delegate_->finished()[0].second);
+  EXPECT_EQ(service_.requests(KitService::kEvents).size(), 1u);
+}
+
 TEST_F(AnalyticsUpload, AServerErrorIsRetriedAfterTheBackoff) {
   KitService::Reply busy;
   busy.status = 503;

@@ -16,6 +16,7 @@
 #include "kits/crash/capture/MVXStackWalk.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Thread.h"
 #include "platform/machine/Machine.h"
 
 namespace {
@@ -224,45 +225,8 @@ void MVXSignalCheckHandlers() {
   });
 }
 
-namespace {
-
-// The thread's own alternate stack, released when the thread ends.
-struct ThreadAlternateStack {
-  void* mapping = nullptr;
-  std::size_t length = 0;
-  ~ThreadAlternateStack() {
-    if (mapping == nullptr) return;
-    stack_t off{};
-    off.ss_flags = SS_DISABLE;
-    sigaltstack(&off, nullptr);
-    munmap(mapping, length);
-  }
-};
-thread_local ThreadAlternateStack tThreadStack;
-
-}  // namespace
-
 bool tw::crash::installThreadAlternateStack() {
-  stack_t current{};
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) {
-    MVXStackWalkRecordThreadStack();
-    return true;
-  }
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::size_t size = std::size_t{64} * 1024;
-  void* mapping =
-      mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapping == MAP_FAILED) return false;
-  mprotect(mapping, page, PROT_NONE);  // guard below the stack
-  stack_t ours{};
-  ours.ss_sp = static_cast<char*>(mapping) + page;
-  ours.ss_size = size;
-  if (sigaltstack(&ours, nullptr) != 0) {
-    munmap(mapping, size + page);
-    return false;
-  }
-  tThreadStack.mapping = mapping;
-  tThreadStack.length = size + page;
+  if (!tw::ensureAlternateSignalStack()) return false;
   MVXStackWalkRecordThreadStack();
   return true;
 }

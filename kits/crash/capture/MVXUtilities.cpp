@@ -8,12 +8,14 @@
 
 #include <cstring>
 #include <locale>
+#include <utility>
 
 #include "kits/crash/capture/MVXAllocator.h"
 #include "kits/crash/capture/MVXCrashContext.h"
 #include "kits/crash/capture/MVXFile.h"
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/TerminationActivities.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Paths.h"
 #include "platform/machine/Machine.h"
@@ -151,6 +153,24 @@ std::optional<std::string> MVXApplicationExtensionPointIdentifier() {
     return std::nullopt;
   }
   return *point.string();
+}
+
+MVXApplicationActivityToken MVXApplicationBeginActivity(std::uint64_t options,
+                                                        const std::string& reason) {
+  return {options, reason, tw::TerminationActivities::shared().begin(options, reason)};
+}
+
+void MVXApplicationEndActivity(MVXApplicationActivityToken& token) {
+  tw::TerminationActivities::shared().end(std::exchange(token.activity, 0));
+}
+
+void MVXApplicationActivity(std::uint64_t options, const std::string& reason,
+                            const std::function<void()>& block) {
+  struct Scope {
+    MVXApplicationActivityToken token;
+    ~Scope() { MVXApplicationEndActivity(token); }
+  } scope{MVXApplicationBeginActivity(options, reason)};
+  if (block) block();
 }
 
 bool MVXSymbolLookup(std::uintptr_t address, const char** symbol, const char** image) {

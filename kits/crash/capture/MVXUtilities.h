@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,21 @@ bool MVXHostRecordMetadata(MVXFile* file);
 std::optional<std::string> MVXApplicationExtensionPointIdentifier();
 // True inside an application extension (an extension point identifier is declared).
 bool MVXApplicationIsExtension();
+
+// A process activity: with bit 0x4000 (sudden termination disabled) or 0x8000 (automatic
+// termination disabled) in its options, the application's ending waits for it
+// (tw::TerminationActivities). The token ends it once; any thread.
+struct MVXApplicationActivityToken {
+  std::uint64_t options = 0;
+  std::string reason;
+  std::uint64_t activity = 0;  // 0 once ended, or when nothing was counted
+};
+MVXApplicationActivityToken MVXApplicationBeginActivity(std::uint64_t options,
+                                                        const std::string& reason);
+void MVXApplicationEndActivity(MVXApplicationActivityToken& token);
+// Runs block between the two, ending the activity also when it throws.
+void MVXApplicationActivity(std::uint64_t options, const std::string& reason,
+                            const std::function<void()>& block);
 // Calls fn with the symbol name and image path of address; both null when it is in no image.
 template <typename Fn>
 void MVXSymbolInfoForAddress(std::uintptr_t address, Fn&& fn);

@@ -1,5 +1,6 @@
 #include "kits/crash/reports/MVXReportsController.h"
 
+#include "kits/crash/capture/MVXUtilities.h"
 #include "kits/crash/reports/MVXPackageReportOperation.h"
 #include "kits/platform/KitServiceEndpoints.h"
 #include "kits/platform/Tessaly.h"
@@ -14,6 +15,8 @@
 
 namespace {
 
+// Sudden and automatic termination disabled.
+constexpr std::uint64_t kProcessingActivityOptions = 0xC000;
 constexpr const char* kUserAgent = "Morvex Mac SDK/3.12.0";
 
 void logReports(const std::string& message) { tw::log("[Morvex:Crash:Reports] " + message); }
@@ -104,7 +107,11 @@ bool MVXReportsController::prepareAndSubmitReport(const std::shared_ptr<MVXInter
     return true;
   }
   if (!report) return false;
-  return process(report, urgent, withProcessing);
+  bool started = false;
+  // The application's ending waits for a report half moved, processed or packaged.
+  MVXApplicationActivity(kProcessingActivityOptions, "Morvex Crash Report Processing",
+                         [&] { started = process(report, urgent, withProcessing); });
+  return started;
 }
 
 bool MVXReportsController::process(const std::shared_ptr<MVXInternalReport>& report, bool urgent,

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Thread.h"
 #include "platform/foundation/UUID.h"
 
 namespace {
@@ -97,6 +98,7 @@ struct MVXURLSessionTask::Transfer {
   tw::Data body;
   tw::Data data;
   tw::URLResponse response;
+  bool headersComplete = false;  // the blank line after the reply's head arrived
   bool announced = false;
 
   ~Transfer() {
@@ -107,6 +109,11 @@ struct MVXURLSessionTask::Transfer {
   }
 
   void announceResponse();
+  // An upload whose reply head arrived whole with a 2xx status.
+  bool uploadAccepted() const {
+    return task->kind_ == MVXURLSessionTask::Kind::Upload && headersComplete &&
+           response.statusCode && *response.statusCode >= 200 && *response.statusCode < 300;
+  }
 };
 
 struct MVXURLSession::Engine : std::enable_shared_from_this<MVXURLSession::Engine> {
@@ -147,7 +154,7 @@ struct MVXURLSession::Engine : std::enable_shared_from_this<MVXURLSession::Engin
     if (started) return;
     started = true;
     // The thread owns the engine until it ends; nothing joins it.
-    std::thread([self = shared_from_this()] { self->loop(); }).detach();
+    tw::startThread("tw.urlsession", [self = shared_from_this()] { self->loop(); }).detach();
   }
   void loop();
   void finish(std::unique_ptr<Transfer> transfer, CURLcode code, bool cancelled);
@@ -224,6 +231,10 @@ void MVXURLSession::Engine::finish(std::unique_ptr<Transfer> transfer, CURLcode 
     error = urlError(tw::NSURLErrorCancelled, url, "cancelled");
   } else if (t.downloadFailed) {
     error = tw::Error::make(MVXURLSessionDownloadTaskErrorDomain, -1);
+  } else if (code != CURLE_OK && t.uploadAccepted()) {
+    // The service took the upload; what became of its reply's body changes nothing, and
+    // sending it again would deliver it twice.
+    code = CURLE_OK;
   } else if (code != CURLE_OK) {
     error = urlError(urlErrorCodeForCurl(code), url, curl_easy_strerror(code));
   }
@@ -288,8 +299,13 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
     // A new reply head (after a redirect or an interim reply) replaces the previous one.
     t->response.headers.clear();
     t->response.statusCode.reset();
+    t->headersComplete = false;
     const auto space = line.find(' ');
     if (space != std::string::npos) t->response.statusCode = std::atol(line.c_str() + space + 1);
+    return length;
+  }
+  if (line == "\r\n" || line == "\n") {
+    t->headersComplete = true;
     return length;
   }
   const auto colon = line.find(':');

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -26,7 +28,9 @@
 #include "kits/crash/capture/MVXBinaryImage.h"
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXSignal.h"
+#include "kits/platform/net/MVXURLSession.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/machine/Machine.h"
 
 namespace {
@@ -72,6 +76,26 @@ extern "C" __attribute__((noinline)) int tw_recurse(int depth) {
 }
 
 extern "C" __attribute__((noinline)) void tw_write_null() { *gNull = 1; }
+
+// Makes the thread of ours with this name overflow its own stack: a handler that runs on that
+// stack (it asks for no alternate one) recurses there. Returns only when no such thread appears.
+void overflowThreadNamed(const std::string& name) {
+  struct sigaction action {};
+  action.sa_handler = [](int) { tw_recurse(0); };
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGUSR1, &action, nullptr);
+  for (int attempt = 0; attempt < 10000; ++attempt) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      std::ifstream comm(task.path() / "comm");
+      std::string taskName;
+      std::getline(comm, taskName);
+      if (taskName != name) continue;
+      syscall(SYS_tgkill, getpid(), std::stoi(task.path().filename().string()), SIGUSR1);
+      for (;;) pause();  // only the crash may end this process
+    }
+    usleep(1000);
+  }
+}
 
 // The comparators run inside the C library's sort, whose frames keep no frame pointers: the walk
 // from them back to main goes through the library's unwind tables.
@@ -188,6 +212,22 @@ int main(int argc, char** argv) {
     auto queue = tw::DispatchQueue::createSerial("com.velmora.crash-child.deep");
     queue->async([] { tw_recurse(0); });
     for (;;) pause();  // freezing interrupts sleeps: only the crash may end this process
+  }
+  if (mode == "overflow-urlsession") {
+    // The session's transfer thread starts with its first task.
+    auto session = MVXURLSession::sessionWithConfiguration(
+        MVXURLSessionConfiguration::defaultSessionConfiguration());
+    tw::URLRequest request;
+    request.url = "http://127.0.0.1:9/";
+    session->dataTaskWithRequest(request)->resume();
+    overflowThreadNamed("tw.urlsession");
+    return 5;
+  }
+  if (mode == "overflow-autosave") {
+    tw::UserDefaults defaults(std::string(argv[1]) + "/defaults.plist");
+    defaults.setAutosaveDelay(600);
+    overflowThreadNamed("tw.autosave");
+    return 5;
   }
   if (mode == "dlopen") {
     void* plugin = dlopen(argv[3], RTLD_NOW);

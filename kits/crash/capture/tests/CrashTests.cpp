@@ -172,9 +172,15 @@ TEST(CrashCapture, EachFatalSignalLeavesOneCompleteReportAndEndsByThatSignal) {
   }
 }
 
-TEST(CrashCapture, StackOverflowIsRecordedOnTheMainThreadAWorkerAndAQueueThread) {
-  for (const char* mode : {"overflow-main", "overflow-worker", "overflow-queue"}) {
+TEST(CrashCapture, StackOverflowIsRecordedOnEveryKindOfThread) {
+  for (const std::string mode : {"overflow-main", "overflow-worker", "overflow-queue",
+                                 "overflow-urlsession", "overflow-autosave"}) {
     SCOPED_TRACE(mode);
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer holds a signal sent to a thread until its own safe point, so the
+    // overflow of a thread that waits in the kernel cannot be set off from outside.
+    if (mode == "overflow-urlsession" || mode == "overflow-autosave") continue;
+#endif
     const ChildRun run = runChild(mode);
     ASSERT_TRUE(WIFSIGNALED(run.status));
     EXPECT_EQ(WTERMSIG(run.status), SIGSEGV);

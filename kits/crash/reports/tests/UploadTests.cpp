@@ -14,6 +14,7 @@
 #include "kits/crash/reports/MVXReportsController.h"
 #include "kits/crash/reports/tests/ReportFixtures.h"
 #include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/TerminationActivities.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYNetworkClient.h"
 #include "kits/platform/net/TSYNetworkResponseHandler.h"
@@ -134,8 +135,10 @@ TEST_F(ReportUpload, AReportTravelsFromActiveToTheServiceOnceAndIsRemovedAfterwa
   auto report = crashedReport("run1");
   const std::string metadata = readFile(report->metadataPath());
   std::vector<std::string> processedAt;
+  std::vector<TerminationActivities::Running> activities;
   controller_->setReportProcessor([&](const std::shared_ptr<MVXInternalReport>& r) {
     processedAt.push_back(r->path());
+    activities = TerminationActivities::shared().running();
     writeFile(r->path() + "/signal.mvxrecord.symbolicated", "{\"threads\":[]}\n");
   });
   bool started = false;
@@ -144,6 +147,11 @@ TEST_F(ReportUpload, AReportTravelsFromActiveToTheServiceOnceAndIsRemovedAfterwa
   queue_->waitUntilAllOperationsAreFinished();
   ASSERT_TRUE(started);
   EXPECT_EQ(processedAt, std::vector<std::string>{files_->processingPath() + "/run1"});
+  // The processing runs inside an activity the application's ending waits for.
+  ASSERT_EQ(activities.size(), 1u);
+  EXPECT_EQ(activities[0].reason, "Morvex Crash Report Processing");
+  EXPECT_EQ(activities[0].options, 0xC000u);
+  EXPECT_EQ(TerminationActivities::shared().count(), 0u);
   EXPECT_TRUE(files_->activePathContents().empty());
   EXPECT_TRUE(files_->processingPathContents().empty());
   EXPECT_EQ(crashTimes_, std::vector<double>{1700000000});
@@ -203,6 +211,23 @@ TEST_F(ReportUpload, RetriesOn503And429AfterRetryAfterThenSucceeds) {
   EXPECT_FALSE(delegate_->at(0).second);
   EXPECT_EQ(service_.requests(KitService::kReports).size(), 3u);
   EXPECT_FALSE(fs::exists(package));
+}
+
+TEST_F(ReportUpload, AnAcceptedUploadWhoseReplyBodyIsCutShortIsDoneOnce) {
+  const std::string package = packaged("run");
+  KitService::Reply accepted;
+  accepted.status = 202;
+  accepted.body = "{\"status\":\"accepted, with a body that never arrives whole\"}";
+  accepted.headers["Content-Type"] = "application/json";
+  accepted.truncateBody = true;
+  accepted.times = -1;
+  service_.script(KitService::kReports, accepted);
+  queue_->addOperationWithBlock(
+      [&] { controller_->submitPackageMultipartMimeAtPath(package, false); });
+  ASSERT_TRUE(waitFor([&] { return delegate_->count() == 1; }, 20));
+  EXPECT_FALSE(delegate_->at(0).second);
+  EXPECT_FALSE(fs::exists(package));
+  EXPECT_EQ(service_.requests(KitService::kReports).size(), 1u);
 }
 
 TEST_F(ReportUpload, RetriesAreBoundedAndAClientErrorKeepsThePackageWithoutARetry) {

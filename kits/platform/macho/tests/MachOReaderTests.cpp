@@ -328,10 +328,15 @@ TEST(MachOReader, FatRecordsThatLieAreBoundedByTheFile) {
 
 TEST(MachOReader, KeptCrashingInputsReadSafely) {
   std::error_code ec;
+  int read = 0;
   for (const auto& entry : std::filesystem::directory_iterator(TW_MACHO_CRASHERS, ec)) {
     SCOPED_TRACE(entry.path().string());
     tw::test::exerciseReader(readBytes(entry.path()), nullptr);
+    ++read;
   }
+  // A missing or emptied fixture folder would pass unseen otherwise.
+  EXPECT_FALSE(ec) << ec.message();
+  EXPECT_GE(read, 3);
 }
 
 // ----- files
