@@ -94,7 +94,8 @@ class ActionsListViewController : public tw::ui::ViewController,
   QPointer<ModalWindow> editorWindow_;
 
   QPointer<QWidget> root_;
-  tw::ui::TableView* tableView_ = nullptr;
+  // Owned by the view, which may go first (with its window).
+  QPointer<tw::ui::TableView> tableView_;
   QWidget* footerView_ = nullptr;
   QPushButton* addButton_ = nullptr;
   QPushButton* removeButton_ = nullptr;
