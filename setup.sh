@@ -17,6 +17,7 @@ packages=(
   dbus python3
   libssl-dev libcurl4-openssl-dev openssl curl clang lld llvm
   xvfb openbox xdotool x11-utils x11-apps desktop-file-utils
+  at-spi2-core python3-pyatspi
   gdb binutils
   nodejs
   clang-format clang-tidy

@@ -1,9 +1,12 @@
 #include "platform/ui/TableView.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -27,6 +30,12 @@ TableRowView::TableRowView(QWidget* parent) : TableReusableView(parent) {
 void TableRowView::setSelected(bool selected) {
   if (selected_ == selected) return;
   selected_ = selected;
+  update();
+}
+
+void TableRowView::setShowsFocusRing(bool shows) {
+  if (focusRing_ == shows) return;
+  focusRing_ = shows;
   update();
 }
 
@@ -56,6 +65,12 @@ void TableRowView::paintEvent(QPaintEvent* event) {
   drawBackground(painter, event->rect());
   if (selected_) drawSelection(painter, event->rect());
   drawSeparator(painter, event->rect());
+  if (focusRing_) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette().color(QPalette::Highlight).lighter(150), 2.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+  }
 }
 
 void TableRowView::resizeEvent(QResizeEvent*) {
@@ -67,7 +82,51 @@ QPixmap TableViewSource::draggingImage(TableView& table, int row) {
   return {};
 }
 
+namespace {
+
+// Assistive technologies see a table as a list and each row as an item of it, named by the
+// texts its cell shows and selected with the table's selection.
+class AccessibleTableRow : public QAccessibleWidget {
+ public:
+  explicit AccessibleTableRow(TableRowView* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+  QString text(QAccessible::Text t) const override {
+    if (t != QAccessible::Name || !widget()->accessibleName().isEmpty())
+      return QAccessibleWidget::text(t);
+    QStringList parts;
+    for (QWidget* w : widget()->findChildren<QWidget*>()) {
+      if (!w->isVisibleTo(widget())) continue;
+      QString part;
+      if (auto* label = qobject_cast<QLabel*>(w)) part = label->text();
+      if (auto* field = qobject_cast<QLineEdit*>(w)) part = field->text();
+      if (!part.trimmed().isEmpty()) parts << part.trimmed();
+    }
+    return parts.join(QStringLiteral(", "));
+  }
+  QAccessible::State state() const override {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.selectable = true;
+    s.selected = static_cast<TableRowView*>(widget())->isSelected();
+    return s;
+  }
+};
+
+QAccessibleInterface* accessibleTablePart(const QString& key, QObject* object) {
+  if (key == QLatin1String("QAbstractScrollArea"))
+    if (auto* table = dynamic_cast<TableView*>(object))
+      return new QAccessibleWidget(table, QAccessible::List);
+  if (key == QLatin1String("QWidget"))
+    if (auto* row = dynamic_cast<TableRowView*>(object)) return new AccessibleTableRow(row);
+  return nullptr;
+}
+
+}  // namespace
+
 TableView::TableView(QWidget* parent) : QAbstractScrollArea(parent) {
+  static const bool accessible = [] {
+    QAccessible::installFactory(accessibleTablePart);
+    return true;
+  }();
+  (void)accessible;
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFrameShape(QFrame::NoFrame);
   setAcceptDrops(true);
@@ -88,7 +147,27 @@ void TableView::setRowHeight(int height) {
 }
 
 void TableView::setRefusesFirstResponder(bool refuses) {
-  setFocusPolicy(refuses ? Qt::NoFocus : Qt::StrongFocus);
+  setFocusPolicy(refuses ? Qt::TabFocus : Qt::StrongFocus);
+}
+
+void TableView::updateFocusRing() {
+  const bool focused = hasFocus();
+  for (const auto& [r, view] : live_) view->setShowsFocusRing(focused && r == selected_);
+}
+
+void TableView::chainRowFocus() {
+  std::vector<QWidget*> chain;
+  for (const auto& [r, view] : live_) {
+    QWidget* w = view;
+    // A widget's own focus chain runs through its descendants first; stop at the next row.
+    while ((w = w->nextInFocusChain()) != view && view->isAncestorOf(w))
+      if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w);
+  }
+  QWidget* previous = (focusPolicy() & Qt::TabFocus) ? this : nullptr;
+  for (QWidget* w : chain) {
+    if (previous) QWidget::setTabOrder(previous, w);
+    previous = w;
+  }
 }
 
 int TableView::queuedViewCount() const {
@@ -193,6 +272,8 @@ void TableView::layoutRows() {
     rowView->setGeometry(rectOfRow(row));
     rowView->setSelected(row == selected_);
   }
+  updateFocusRing();
+  chainRowFocus();
   viewport()->update();
 }
 
@@ -355,6 +436,7 @@ void TableView::selectRow(int row) {
   if (row == selected_) return;
   selected_ = row;
   for (const auto& [r, view] : live_) view->setSelected(r == selected_);
+  updateFocusRing();
   if (source_) source_->selectionDidChange(*this);
 }
 
@@ -462,10 +544,52 @@ void TableView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TableView::keyPressEvent(QKeyEvent* event) {
-  if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) &&
+  const int key = event->key();
+  if ((key == Qt::Key_Delete || key == Qt::Key_Backspace) &&
       performRowAction(selected_, TableRowActionEdge::Trailing))
     return;
+  if (event->modifiers() & ~Qt::KeypadModifier) return QAbstractScrollArea::keyPressEvent(event);
+  int row = -2;
+  if (key == Qt::Key_Down) row = selected_ < 0 ? 0 : std::min(selected_ + 1, rowCount_ - 1);
+  if (key == Qt::Key_Up) row = selected_ < 0 ? rowCount_ - 1 : std::max(selected_ - 1, 0);
+  if (key == Qt::Key_Home) row = 0;
+  if (key == Qt::Key_End) row = rowCount_ - 1;
+  if (row != -2) {
+    if (row >= 0) {
+      selectRow(row);
+      scrollRowToVisible(row);
+    }
+    return event->accept();
+  }
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter) && selected_ >= 0 && doubleAction_) {
+    clicked_ = selected_;
+    doubleAction_(*this);
+    return event->accept();
+  }
   QAbstractScrollArea::keyPressEvent(event);
+}
+
+bool TableView::event(QEvent* event) {
+  // The list's own keys win over window shortcuts of the same keys while it has the focus.
+  if (event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace) && selected_ >= 0 &&
+        key->modifiers() == Qt::NoModifier) {
+      event->accept();
+      return true;
+    }
+  }
+  return QAbstractScrollArea::event(event);
+}
+
+void TableView::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  updateFocusRing();
+}
+
+void TableView::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  updateFocusRing();
 }
 
 void TableView::dropPoint(const QPoint& point, int* row, TableDropOperation* operation) const {

@@ -49,6 +49,9 @@ class TableRowView : public TableReusableView {
   explicit TableRowView(QWidget* parent = nullptr);
   bool isSelected() const { return selected_; }
   void setSelected(bool selected);
+  // The selected row of a table that has the keyboard focus draws a focus ring.
+  bool showsFocusRing() const { return focusRing_; }
+  void setShowsFocusRing(bool shows);
   // The row's cell (column 0); null while the row has none.
   TableCellView* cellView() const { return cell_; }
   void setCellView(TableCellView* cell);
@@ -62,6 +65,7 @@ class TableRowView : public TableReusableView {
 
  private:
   bool selected_ = false;
+  bool focusRing_ = false;
   QPointer<TableCellView> cell_;
 };
 
@@ -156,8 +160,12 @@ class TableView : public QAbstractScrollArea {
   // the selection changed.
   void selectRow(int row);
   void setAllowsEmptySelection(bool allows) { allowsEmptySelection_ = allows; }
-  // The row of the last click or context click (-1 outside the rows).
+  // The row of the last click or context click (-1 outside the rows); Return on a selected row
+  // counts as a click on it.
   int clickedRow() const { return clicked_; }
+  // A table that refuses first responder takes no focus from clicks but is still reached with
+  // Tab, so that the keyboard can move its selection (Up, Down, Home, End), act on the selected
+  // row (Return: the double action) and delete it (Delete: the trailing row action).
   void setRefusesFirstResponder(bool refuses);
 
   void setDoubleAction(std::function<void(TableView&)> action) {
@@ -188,6 +196,9 @@ class TableView : public QAbstractScrollArea {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool event(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dragLeaveEvent(QDragLeaveEvent* event) override;
@@ -195,6 +206,10 @@ class TableView : public QAbstractScrollArea {
 
  private:
   void layoutRows();
+  void updateFocusRing();
+  // Tab walks the controls of the live rows in row order, whatever order their reused views
+  // were made in.
+  void chainRowFocus();
   void retireRow(int row);
   void enqueue(TableReusableView* view);
   void updateScrollRange();

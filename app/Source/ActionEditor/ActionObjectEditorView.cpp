@@ -1,5 +1,7 @@
 #include "app/Source/ActionEditor/ActionObjectEditorView.h"
 
+#include <QAbstractButton>
+
 #include "app/Source/ActionEditor/PopUpButton.h"
 #include "app/Source/Extensions/RACTextSignal.h"
 #include "platform/foundation/Localization.h"
@@ -33,6 +35,15 @@ void ActionObjectEditorView::addRow(const char* label, QWidget* field) {
   // The same label column as the editor's own rows above.
   text->setMinimumWidth(70);
   text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  text->setBuddy(field);
+  // Assistive technologies read the field by its label; a button keeps its own text (the choice
+  // it shows) as its name and has the label as its description.
+  const QString spoken = text->text().remove(QLatin1Char(':')).trimmed();
+  auto* button = qobject_cast<QAbstractButton*>(field);
+  if (button && !button->text().isEmpty())
+    field->setAccessibleDescription(spoken);
+  else if (field->accessibleName().isEmpty())
+    field->setAccessibleName(spoken);
   form_->addRow(text, field);
 }
 

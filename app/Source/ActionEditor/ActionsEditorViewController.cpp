@@ -77,6 +77,7 @@ void ActionsEditorViewController::loadView() {
   grid->setColumnStretch(1, 1);
   actionSelectButton_ = new tw::app::PopUpButton;
   actionSelectButton_->setObjectName("PopUpButton");
+  actionSelectButton_->setAccessibleDescription(tr("Action"));
   grid->addWidget(fieldLabel("Action:"), 0, 0);
   grid->addWidget(actionSelectButton_, 0, 1);
   actionDescriptionLabel_ = new QLabel;
@@ -86,6 +87,7 @@ void ActionsEditorViewController::loadView() {
   actionDescriptionLabel_->setStyleSheet("color: palette(dark); font-size: 11px;");
   grid->addWidget(actionDescriptionLabel_, 1, 1);
   triggerSelectButton_ = new tw::app::PopUpButton;
+  triggerSelectButton_->setAccessibleDescription(tr("Trigger"));
   grid->addWidget(fieldLabel("Trigger:"), 2, 0);
   grid->addWidget(triggerSelectButton_, 2, 1);
   layout->addLayout(grid);
@@ -101,6 +103,8 @@ void ActionsEditorViewController::loadView() {
   triggerTimeDurationField_->setObjectName("triggerTimeDurationField");
   triggerTimeDurationField_->setAlignment(Qt::AlignRight);
   triggerTimeDurationField_->setMaximumWidth(90);
+  triggerTimeDurationField_->setAccessibleName(tr("Duration in seconds"));
+  durationLabel->setBuddy(triggerTimeDurationField_);
   duration->addWidget(durationLabel);
   duration->addWidget(triggerTimeDurationField_);
   duration->addWidget(new QLabel(tr("seconds")));

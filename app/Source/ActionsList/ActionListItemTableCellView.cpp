@@ -34,7 +34,6 @@ ActionListItemTableCellView::ActionListItemTableCellView(QWidget* parent)
   actionButton_->setObjectName("editButton");
   // The desktop's highlight colour is its accent colour.
   enabledSwitch_->setTintColor(QApplication::palette().color(QPalette::Highlight));
-  enabledSwitch_->setFocusPolicy(Qt::NoFocus);
   titleLabel_->setStyleSheet(
       "QLabel { color: white; font-size: 13px; } QLabel:disabled { color: rgba(255,255,255,0.4); "
       "}");
@@ -45,12 +44,13 @@ ActionListItemTableCellView::ActionListItemTableCellView(QWidget* parent)
   subtitleLabel_->setTextFormat(Qt::PlainText);
   actionButton_->setText(QString::fromStdString(tw::localized("Edit")));
   actionButton_->setToolTip(actionButton_->text());
-  actionButton_->setFocusPolicy(Qt::NoFocus);
+  actionButton_->setFocusPolicy(Qt::TabFocus);
   actionButton_->setCursor(Qt::PointingHandCursor);
   actionButton_->setStyleSheet(
       "QToolButton { color: white; background: rgba(255,255,255,0.12); border: none;"
       " border-radius: 4px; padding: 2px 8px; font-size: 11px; }"
-      "QToolButton:pressed { background: rgba(255,255,255,0.3); }");
+      "QToolButton:pressed { background: rgba(255,255,255,0.3); }"
+      "QToolButton:focus { border: 1px solid rgba(255,255,255,0.85); }");
   auto* layout = new QGridLayout(this);
   layout->setContentsMargins(12, 4, 12, 4);
   layout->setHorizontalSpacing(10);
@@ -70,6 +70,16 @@ ActionListItemTableCellView::ActionListItemTableCellView(QWidget* parent)
   prepareForReuse();
 }
 
+void ActionListItemTableCellView::nameControls(const QString& action) {
+  // Every row has a switch and an Edit button; their names tell the rows apart.
+  const auto named = [&action](const char* what) {
+    const QString verb = QString::fromStdString(tw::localized(what));
+    return action.isEmpty() ? verb : verb + QStringLiteral(": ") + action;
+  };
+  enabledSwitch_->setAccessibleName(named("Action enabled"));
+  actionButton_->setAccessibleName(named("Edit action"));
+}
+
 void ActionListItemTableCellView::setLabelsEnabled(bool enabled) {
   titleLabel_->setEnabled(enabled);
   subtitleLabel_->setEnabled(enabled);
@@ -80,6 +90,7 @@ void ActionListItemTableCellView::prepareForReuse() {
   enabledSwitch_->setCheckedState(false);
   titleLabel_->setText("");
   subtitleLabel_->setText("");
+  nameControls(QString());
   // A cell that showed a disabled action must not show the next one greyed.
   setLabelsEnabled(true);
   actionButtonHandler_ = nullptr;
@@ -101,7 +112,9 @@ void ActionListItemTableCellView::bindViewModel(const std::shared_ptr<tw::Object
   rac_valuesForKeyPath(model, "actionDescription", nullptr)
       ->takeUntil(until)
       ->subscribeNext([self](const tw::Value& v) {
-        if (self) self->titleLabel_->setText(text(v));
+        if (!self) return;
+        self->titleLabel_->setText(text(v));
+        self->nameControls(text(v));
       });
   rac_valuesForKeyPath(model, "triggerDescription", nullptr)
       ->takeUntil(until)

@@ -38,6 +38,7 @@ class ActionListItemTableCellView : public BindableTableCellView {
 
  private:
   void setLabelsEnabled(bool enabled);
+  void nameControls(const QString& action);
 
   ITSwitch* enabledSwitch_;
   QLabel* titleLabel_;

@@ -50,6 +50,7 @@ void ActionsListViewController::loadView() {
 
   tableView_ = new tw::ui::TableView;
   tableView_->setObjectName("ActionsListTable");
+  tableView_->setAccessibleName(tr("Actions"));
   tableView_->setRowHeight(44);
   tableView_->setStyleSheet("QAbstractScrollArea { background: transparent; border: none; }");
   tableView_->viewport()->setAutoFillBackground(false);
@@ -64,11 +65,14 @@ void ActionsListViewController::loadView() {
     auto* button = new QPushButton(text);
     button->setObjectName(name);
     button->setToolTip(tr(tip));
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setAccessibleName(button->toolTip());
+    button->setFocusPolicy(Qt::TabFocus);
     button->setFixedSize(28, 24);
     button->setStyleSheet(
-        "QPushButton { color: white; background: transparent; border: none; font-size: 18px; }"
-        "QPushButton:disabled { color: rgba(255,255,255,0.3); }");
+        "QPushButton { color: white; background: transparent; border: none; font-size: 18px;"
+        " border-radius: 4px; }"
+        "QPushButton:disabled { color: rgba(255,255,255,0.3); }"
+        "QPushButton:focus { border: 1px solid rgba(255,255,255,0.85); }");
     footer->addWidget(button);
     return button;
   };

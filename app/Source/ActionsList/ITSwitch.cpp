@@ -7,6 +7,7 @@ ITSwitch::ITSwitch(QWidget* parent) : QAbstractButton(parent), tintColor_(10, 13
   setCheckable(true);
   setCursor(Qt::PointingHandCursor);
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  setFocusPolicy(Qt::TabFocus);
   // clicked is sent for the user's flips only, never for setChecked.
   QObject::connect(this, &QAbstractButton::clicked, this, [this] {
     if (action_) action_(this);
@@ -35,4 +36,9 @@ void ITSwitch::paintEvent(QPaintEvent*) {
   p.setPen(QPen(QColor(0, 0, 0, 50), 0.5));
   p.setBrush(isDown() ? QColor(235, 235, 235) : QColor(Qt::white));
   p.drawEllipse(QRectF(x, track.top() + 2.0, knob, knob));
+  if (hasFocus()) {
+    p.setPen(QPen(QColor(255, 255, 255, 220), 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(track.adjusted(-1.0, -1.0, 1.0, 1.0), radius + 1.0, radius + 1.0);
+  }
 }

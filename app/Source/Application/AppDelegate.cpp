@@ -3,9 +3,11 @@
 #include <malloc.h>
 
 #include <QAction>
+#include <QMenu>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
 #include "app/Source/Application/KitStartup.h"
+#include "app/Source/MainWindow/MainWindow.h"
 #include "app/Source/MainWindow/RootWindowController.h"
 #include "app/Source/Settings/AppearanceSettingsViewController.h"
 #include "app/Source/Settings/GeneralSettingsViewController.h"
@@ -74,6 +76,7 @@ AppDelegate::AppDelegate() {
   setAction("showHelp", [this](QObject* sender) { showHelp(sender); });
   setAction("showFeedbackDialog", [this](QObject* sender) { showFeedbackDialog(sender); });
   setAction("showPreferences", [this](QObject* sender) { showPreferences(sender); });
+  setAction("checkForUpdates", [](QObject*) { DM_SUUpdater::sharedUpdater()->checkForUpdates(); });
 }
 
 void AppDelegate::injectProperties(tw::PropertyInjector& injector) {
@@ -163,24 +166,38 @@ void AppDelegate::loadRootWindow() {
     return;
   }
   QWidget* window = windowController_->window();
-  // The commands of the menu bar, as shortcuts of the main window (it has no menu bar).
+  // The application's commands: in the title bar's menu, and as shortcuts wherever the
+  // application has the focus.
   struct Command {
     const char* title;
     const char* action;
     QKeySequence keys;
   };
   const Command commands[] = {
-      {"Quit Tickwell", "terminate", QKeySequence::Quit},
-      {"Settings…", "showPreferences", QKeySequence(Qt::CTRL | Qt::Key_Comma)},
+      {"Preferences…", "showPreferences", QKeySequence(Qt::CTRL | Qt::Key_Comma)},
+      {"Check for Updates…", "checkForUpdates", {}},
+      {"Send Feedback…", "showFeedbackDialog", {}},
       {"Tickwell Help", "showHelp", QKeySequence::HelpContents},
+      {nullptr, nullptr, {}},
+      // Spelt out: the platform theme may give no Quit key at all.
+      {"Quit Tickwell", "terminate", QKeySequence(Qt::CTRL | Qt::Key_Q)},
   };
+  auto* menu = new QMenu(window);
+  menu->setObjectName("applicationMenu");
   for (const auto& command : commands) {
+    if (!command.title) {
+      menu->addSeparator();
+      continue;
+    }
     auto* item = new QAction(QString::fromStdString(tw::localized(command.title)), window);
     item->setShortcut(command.keys);
     item->setShortcutContext(Qt::ApplicationShortcut);
+    item->setObjectName(command.action);
     tw::ui::SharedApplication::shared().bindAction(item, command.action);
     window->addAction(item);
+    menu->addAction(item);
   }
+  if (auto* main = windowController_->mainWindow()) main->setMenu(menu);
   windowController_->showWindow(nullptr);
   tw::ui::SharedApplication::shared().setAutomaticCustomizeTouchBarMenuItemEnabled(true);
 }

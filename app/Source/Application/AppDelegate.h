@@ -36,7 +36,8 @@ class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
   void applicationWillTerminate() override;
   bool applicationShouldHandleReopen(bool hasVisibleWindows) override;
 
-  // ----- menu actions ("showHelp", "showFeedbackDialog", "showPreferences", "terminate")
+  // ----- menu actions ("showHelp", "showFeedbackDialog", "showPreferences", "checkForUpdates",
+  // "terminate"); the main window's title-bar menu holds them all.
   void showHelp(QObject* sender);
   void showFeedbackDialog(QObject* sender);
   void showPreferences(QObject* sender);

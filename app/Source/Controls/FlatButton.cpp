@@ -37,6 +37,11 @@ void FlatButton::paintEvent(QPaintEvent*) {
   QPainterPath path;
   path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius_, cornerRadius_);
   painter.fillPath(path, fill);
+  if (hasFocus()) {
+    // A keyboard user must see which button Space presses.
+    painter.setPen(QPen(QColor(255, 255, 255, 220), 2.0));
+    painter.drawPath(path);
+  }
   painter.setPen(text);
   painter.setFont(font());
   painter.drawText(rect(), Qt::AlignCenter, this->text());

@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QShortcut>
 #include <QStyle>
 #include <QWindow>
 #include <cmath>
+
+#include "platform/foundation/Localization.h"
 
 namespace {
 
@@ -14,6 +18,9 @@ namespace {
 constexpr int kInitialLeftMargin = 12;
 constexpr int kButtonSize = 16;
 constexpr int kResizeBorder = 6;
+constexpr int kMenuButtonWidth = 30;
+constexpr int kMenuButtonHeight = 26;
+constexpr int kMenuButtonRightMargin = 10;
 
 double gSavedLeftMargin = 0.0;
 double gSavedTopMargin = 0.0;
@@ -47,10 +54,13 @@ MainWindow::MainWindow(QWidget* parent)
   // Light glyphs on the dark title bar, as header bars of dark themes draw them.
   const std::array<const char*, 3> glyphs = {"\u00d7", "\u2212", "\u25a1"};
   const std::array<const char*, 3> names = {"close", "minimize", "zoom"};
+  const std::array<const char*, 3> spoken = {"Close", "Minimize", "Maximize"};
   for (int i = 0; i < 3; ++i) {
     auto* button = new QToolButton(titleBar_);
     button->setObjectName(names[i]);
     button->setText(QString::fromUtf8(glyphs[i]));
+    button->setAccessibleName(QString::fromStdString(tw::localized(spoken[i])));
+    button->setToolTip(button->accessibleName());
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
     button->setStyleSheet(
@@ -60,6 +70,26 @@ MainWindow::MainWindow(QWidget* parent)
     button->setGeometry(kInitialLeftMargin + i * (kButtonSize + 6), 0, kButtonSize, kButtonSize);
     buttons_[i] = button;
   }
+  // The application's commands, as header bars of desktop applications offer them.
+  menuButton_ = new QToolButton(titleBar_);
+  menuButton_->setObjectName("menuButton");
+  menuButton_->setText(QStringLiteral("\u2630"));
+  menuButton_->setAccessibleName(QString::fromStdString(tw::localized("Main Menu")));
+  menuButton_->setToolTip(menuButton_->accessibleName() + QStringLiteral(" (F10)"));
+  menuButton_->setPopupMode(QToolButton::InstantPopup);
+  menuButton_->setFocusPolicy(Qt::TabFocus);
+  menuButton_->setStyleSheet(
+      "QToolButton { color: rgba(255,255,255,0.85); border: none; border-radius: 4px;"
+      " font-size: 15px; padding: 0; }"
+      "QToolButton::menu-indicator { image: none; width: 0; }"
+      "QToolButton:hover, QToolButton:pressed { background: rgba(255,255,255,0.18); }"
+      "QToolButton:focus { border: 1px solid rgba(255,255,255,0.85); }");
+  menuButton_->resize(kMenuButtonWidth, kMenuButtonHeight);
+  auto* openMenu = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(openMenu, &QShortcut::activated, menuButton_, [this] {
+    if (menuButton_->menu()) menuButton_->showMenu();
+  });
+
   connect(buttons_[0], &QToolButton::clicked, this, &QWidget::close);
   connect(buttons_[1], &QToolButton::clicked, this, &QWidget::showMinimized);
   connect(buttons_[2], &QToolButton::clicked, this,
@@ -140,7 +170,11 @@ void MainWindow::setNeedsLayout() {
         tw::app::titleBarButtonFrame(i, button->width(), button->height(), barHeight, metrics);
     button->setGeometry(frame.toRect());
   }
+  menuButton_->move(width() - kMenuButtonRightMargin - menuButton_->width(),
+                    static_cast<int>(std::lround((barHeight - menuButton_->height()) * 0.5)));
 }
+
+void MainWindow::setMenu(QMenu* menu) { menuButton_->setMenu(menu); }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);

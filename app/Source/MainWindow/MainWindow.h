@@ -7,6 +7,9 @@
 // resize requests. In full screen the title bar shrinks to the usual height and shows the
 // title.
 //
+// A menu button at the right end of the title bar holds the application's commands (its menu is
+// given by whoever builds the window); it is reached with Tab like the content, and F10 opens it.
+//
 // The margins a window starts with are also kept process-wide, for full screen, as the last
 // created window found them. Created by RootWindowController, which owns it. Main thread only.
 
@@ -17,6 +20,7 @@
 #include "app/Source/MainWindow/TitleBarLayout.h"
 
 class QLabel;
+class QMenu;
 
 class MainWindow : public QWidget {
  public:
@@ -36,6 +40,9 @@ class MainWindow : public QWidget {
   // Close, minimise, maximise.
   const std::array<QToolButton*, 3>& standardButtons() const { return buttons_; }
   QWidget* titleBarView() const { return titleBar_; }
+  // The title bar's menu button; it shows its menu (none until set) on click, Space or F10.
+  QToolButton* menuButton() const { return menuButton_; }
+  void setMenu(QMenu* menu);
   // The title bar area's current height (titleBarHeight, or the usual height in full screen).
   double effectiveTitleBarHeight() const;
   bool isFullScreenWindow() const { return isFullScreen(); }
@@ -74,4 +81,5 @@ class MainWindow : public QWidget {
   QWidget* titleBar_;
   QLabel* title_;
   std::array<QToolButton*, 3> buttons_{};
+  QToolButton* menuButton_;
 };

@@ -27,25 +27,33 @@ void MasterListAlarmEditingPopover::loadExtraViews(QWidget* root) {
   meridiemField_ = new QPushButton;
   meridiemField_->setFlat(true);
   meridiemField_->setFixedWidth(56);
+  meridiemField_->setAccessibleDescription(
+      QString::fromStdString(tw::localized("Switches between AM and PM")));
   column->addWidget(meridiemField_);
   column->addWidget(new QLabel(""));
   unitsRow_->layout()->addWidget(meridiemSegmentView_);
 
-  auto* days = new QWidget;
-  auto* row = new QHBoxLayout(days);
+  auto* weekdays = new QWidget;
+  auto* row = new QHBoxLayout(weekdays);
   row->setContentsMargins(12, 0, 12, 0);
   static const char* const names[] = {"S", "M", "T", "W", "T", "F", "S"};
+  // The letters repeat; the names say which day each button repeats the alarm on.
+  static const char* const days[] = {
+      "Repeat on Sunday",   "Repeat on Monday", "Repeat on Tuesday", "Repeat on Wednesday",
+      "Repeat on Thursday", "Repeat on Friday", "Repeat on Saturday"};
   for (int i = 0; i < 7; ++i) {
     auto* button = new QPushButton(QString::fromStdString(tw::localized(names[i])));
+    button->setAccessibleName(QString::fromStdString(tw::localized(days[i])));
     button->setCheckable(true);
     button->setFixedSize(28, 24);
     button->setStyleSheet(
         "QPushButton { border: 1px solid #666; border-radius: 4px; background: transparent; }"
-        "QPushButton:checked { background: rgba(255,255,255,0.3); }");
+        "QPushButton:checked { background: rgba(255,255,255,0.3); }"
+        "QPushButton:focus { border: 1px solid white; }");
     row->addWidget(button);
     weekdayButtons_[i] = button;
   }
-  root->layout()->addWidget(days);
+  root->layout()->addWidget(weekdays);
 }
 
 void MasterListAlarmEditingPopover::viewDidLoad() {

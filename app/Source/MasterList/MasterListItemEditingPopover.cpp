@@ -49,6 +49,7 @@ void MasterListItemEditingPopover::loadView() {
     field->setFixedWidth(56);
     auto* label = new QLabel(QString::fromStdString(tw::localized(caption)));
     label->setAlignment(Qt::AlignCenter);
+    field->setAccessibleName(label->text());
     column->addWidget(field);
     column->addWidget(label);
     units->addWidget(view);

@@ -69,20 +69,26 @@ void MasterViewController::loadView() {
   auto* header = new QHBoxLayout(menuView_);
   header->setContentsMargins(8, 44, 8, 10);
   header->setSpacing(4);
-  const auto makeTab = [&](const char* title) {
+  // The tabs are one exclusive group: read out as radio buttons, reached with Tab, and moved
+  // between with the arrow keys.
+  const auto makeTab = [&](const char* title, const char* name, const char* description) {
     auto* button = new QPushButton(QString::fromStdString(tw::localized(title)));
+    button->setObjectName(name);
     button->setCheckable(true);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setAutoExclusive(true);
+    button->setFocusPolicy(Qt::TabFocus);
+    button->setAccessibleDescription(QString::fromStdString(tw::localized(description)));
     button->setStyleSheet(
         "QPushButton { color: rgba(255,255,255,0.7); background: transparent; border: none;"
-        " padding: 4px 8px; font-size: 13px; }"
-        "QPushButton:checked { color: white; }");
+        " border-radius: 4px; padding: 4px 8px; font-size: 13px; }"
+        "QPushButton:checked { color: white; }"
+        "QPushButton:focus { border: 1px solid rgba(255,255,255,0.85); }");
     header->addWidget(button);
     return button;
   };
-  alarmTabButton_ = makeTab("Alarms");
-  timerTabButton_ = makeTab("Timers");
-  stopwatchTabButton_ = makeTab("Stopwatches");
+  alarmTabButton_ = makeTab("Alarms", "alarmTab", "Show the alarms");
+  timerTabButton_ = makeTab("Timers", "timerTab", "Show the timers");
+  stopwatchTabButton_ = makeTab("Stopwatches", "stopwatchTab", "Show the stopwatches");
   tabIndicatorView_ = new QWidget(menuView_);
   tabIndicatorView_->setObjectName("tabIndicator");
   tabIndicatorView_->setStyleSheet(
@@ -93,6 +99,8 @@ void MasterViewController::loadView() {
 
   tableView_ = new MasterListTableView;
   tableView_->setObjectName("MasterList");
+  tableView_->setAccessibleDescription(QString::fromStdString(
+      tw::localized("Up and Down select, Return edits the value, Delete deletes")));
   tableView_->setRowHeight(48);
   // Transparent without a style sheet: one here would reach every row and cell in the list and
   // have each of them polished by the style-sheet engine as it is made, a cost paid per row.
@@ -107,11 +115,13 @@ void MasterViewController::loadView() {
   const auto makeFooterButton = [&](const char* text, const char* name) {
     auto* button = new QPushButton(text);
     button->setObjectName(name);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus);
     button->setFixedSize(28, 24);
     button->setStyleSheet(
-        "QPushButton { color: white; background: transparent; border: none; font-size: 18px; }"
-        "QPushButton:disabled { color: rgba(255,255,255,0.3); }");
+        "QPushButton { color: white; background: transparent; border: none; font-size: 18px;"
+        " border-radius: 4px; }"
+        "QPushButton:disabled { color: rgba(255,255,255,0.3); }"
+        "QPushButton:focus { border: 1px solid rgba(255,255,255,0.85); }");
     footer->addWidget(button);
     return button;
   };
@@ -173,16 +183,16 @@ void MasterViewController::viewDidLoad() {
   QObject::connect(removeButton_, &QPushButton::clicked, removeButton_, [weak] {
     if (auto s = weak.lock()) s->removeTimeObject();
   });
-  // The table refuses focus; the Delete key of the pane deletes the selected row through the
-  // row's own Delete action.
+  // Delete removes the selected time object (asking first when the settings say so) from
+  // anywhere in the window, as the menu command would: the detail pane passes what it does not
+  // handle on to the list. Text fields and the actions list take the key for themselves first.
   auto* deleteKey = new QShortcut(QKeySequence::Delete, root_);
-  deleteKey->setContext(Qt::WidgetWithChildrenShortcut);
+  deleteKey->setContext(Qt::WindowShortcut);
   QObject::connect(deleteKey, &QShortcut::activated, root_, [weak] {
     auto s = weak.lock();
-    // Not while a title is being edited in place: Delete then edits the text.
-    if (s && !qobject_cast<QLineEdit*>(QApplication::focusWidget()))
-      s->tableView_->performRowAction(s->tableView_->selectedRow(),
-                                      tw::ui::TableRowActionEdge::Trailing);
+    if (s && !qobject_cast<QLineEdit*>(QApplication::focusWidget()) &&
+        s->validateAction("removeTimeObject"))
+      s->removeTimeObject();
   });
 
   const auto when = [weak](const char* action) {
@@ -271,6 +281,7 @@ void MasterViewController::selectTab(QObject* sender) {
   viewModel_->setViewMode(mode);
   selectTabButton(tabButton(mode));
   positionTabIndicatorNextToView(tabButton(mode), true);
+  updateAccessibleNames();
 }
 
 void MasterViewController::selectNextTab() {
@@ -286,8 +297,13 @@ void MasterViewController::selectPreviousTab() {
 }
 
 void MasterViewController::selectTabButton(QPushButton* button) {
-  for (auto* b : {stopwatchTabButton_, timerTabButton_, alarmTabButton_}) b->setChecked(false);
+  // The group's exclusivity would keep the checked tab checked; here every tab may go off.
+  for (auto* b : {stopwatchTabButton_, timerTabButton_, alarmTabButton_}) {
+    b->setAutoExclusive(false);
+    b->setChecked(false);
+  }
   if (button) button->setChecked(true);
+  for (auto* b : {stopwatchTabButton_, timerTabButton_, alarmTabButton_}) b->setAutoExclusive(true);
 }
 
 void MasterViewController::positionTabIndicatorNextToView(QWidget* button, bool animated) {
@@ -314,6 +330,21 @@ void MasterViewController::restoreTabSelection() {
   auto* button = tabButton(viewModel_->viewMode());
   selectTabButton(button);
   positionTabIndicatorNextToView(button, false);
+  updateAccessibleNames();
+}
+
+void MasterViewController::updateAccessibleNames() {
+  static const char* const lists[] = {"Alarms", "Timers", "Stopwatches"};
+  static const char* const adds[] = {"Add alarm", "Add timer", "Add stopwatch"};
+  static const char* const removes[] = {"Remove alarm", "Remove timer", "Remove stopwatch"};
+  const auto mode = viewModel_ ? viewModel_->viewMode() : -1;
+  if (mode < 0 || mode > 2) return;
+  const auto text = [](const char* s) { return QString::fromStdString(tw::localized(s)); };
+  tableView_->setAccessibleName(text(lists[mode]));
+  addButton_->setAccessibleName(text(adds[mode]));
+  addButton_->setToolTip(addButton_->accessibleName());
+  removeButton_->setAccessibleName(text(removes[mode]));
+  removeButton_->setToolTip(removeButton_->accessibleName());
 }
 
 void MasterViewController::masterListViewModeDidChange(const tw::Notification& notification) {

@@ -85,6 +85,8 @@ class MasterViewController : public tw::ui::ViewController,
   void masterListViewModeDidChange(const tw::Notification& notification);
   void updateEmptyContentView();
   void restoreTabSelection();
+  // The list and its buttons say which kind of object they show, add and remove.
+  void updateAccessibleNames();
   void selectTabButton(QPushButton* button);
   void positionTabIndicatorNextToView(QWidget* button, bool animated);
   QPushButton* tabButton(std::int64_t mode) const;

@@ -1,5 +1,6 @@
 #include "app/Source/MasterList/Popover.h"
 
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
 Popover::Popover(std::shared_ptr<tw::ui::ViewController> content)
@@ -35,4 +36,19 @@ void Popover::showRelativeToRect(const QRect& rect, QWidget* view, Edge edge) {
   }
   move(view->mapToGlobal(at));
   show();
+  for (QWidget* w = nextInFocusChain(); w != this && isAncestorOf(w); w = w->nextInFocusChain())
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(this)) {
+      w->setFocus(Qt::TabFocusReason);
+      break;
+    }
+}
+
+void Popover::keyPressEvent(QKeyEvent* event) {
+  // Fields and buttons leave Return to their window; here it ends the edit.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    close();
+    return;
+  }
+  QFrame::keyPressEvent(event);
 }

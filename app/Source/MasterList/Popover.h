@@ -14,8 +14,12 @@ class Popover : public QFrame {
 
   explicit Popover(std::shared_ptr<tw::ui::ViewController> content);
   const std::shared_ptr<tw::ui::ViewController>& contentViewController() const { return content_; }
-  // Shows the panel beside `rect` (in `view`'s coordinates) on the given edge.
+  // Shows the panel beside `rect` (in `view`'s coordinates) on the given edge, its first field
+  // focused; Return or Escape closes it (the fields write their values as they are typed).
   void showRelativeToRect(const QRect& rect, QWidget* view, Edge edge);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   std::shared_ptr<tw::ui::ViewController> content_;

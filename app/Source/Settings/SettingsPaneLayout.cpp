@@ -46,8 +46,12 @@ std::shared_ptr<SettingsCheckBox> SettingsPaneLayout::addCheckBox(const std::str
 QComboBox* SettingsPaneLayout::addPopUp(const std::string& label) {
   auto* row = new QHBoxLayout;
   row->setContentsMargins(kIndent / 2, 0, 0, 0);
-  row->addWidget(new QLabel(QString::fromStdString(label), view_));
+  auto* caption = new QLabel(QString::fromStdString(label), view_);
+  row->addWidget(caption);
   auto* popUp = new QComboBox(view_);
+  // Read out by its caption, not by the choice it shows.
+  caption->setBuddy(popUp);
+  popUp->setAccessibleName(caption->text().remove(QLatin1Char(':')).trimmed());
   row->addWidget(popUp);
   row->addStretch(1);
   column_->addLayout(row);

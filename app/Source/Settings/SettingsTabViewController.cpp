@@ -103,6 +103,8 @@ void SettingsTabViewController::rebuildToolbar() {
     button->setIconSize(QSize(kToolbarIconSize, kToolbarIconSize));
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setCheckable(true);
+    // One pane at a time: read out as radio buttons.
+    button->setAutoExclusive(true);
     button->setAutoRaise(true);
     button->setMinimumWidth(72);
     buttons_->addButton(button, static_cast<int>(n));

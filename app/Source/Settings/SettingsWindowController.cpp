@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
 
 #include "app/Source/Settings/ToolbarItemProvider.h"
 #include "platform/foundation/Exception.h"
@@ -51,6 +52,9 @@ QWidget* SettingsWindowController::loadWindow() {
   auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                           Qt::WindowCloseButtonHint);
   window->setObjectName("SettingsWindow");
+  // Escape closes it, as it closes the application's dialogs.
+  auto* close = new QShortcut(QKeySequence::Cancel, window);
+  QObject::connect(close, &QShortcut::activated, window, &QWidget::close);
   return window;
 }
 

@@ -26,6 +26,7 @@
 #include "platform/inject/Injection.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/NamedResources.h"
+#include "platform/ui/TableView.h"
 
 namespace {
 
@@ -133,9 +134,11 @@ void TimingDisplayViewController::loadView() {
   // actions list below and have every row of it polished by the style-sheet engine.
   titleField_->setStyleSheet(
       "QLineEdit { color: white; background: transparent; border: none; font-size: 26px;"
-      " font-weight: 300; }");
+      " font-weight: 300; border-radius: 4px; }"
+      "QLineEdit:focus { border: 1px solid rgba(255,255,255,0.6); }");
   titleField_->setAlignment(Qt::AlignCenter);
   titleField_->setFrame(false);
+  titleField_->setAccessibleName(qs(tw::localized("Title")));
   layout->addWidget(titleField_);
 
   displayView_ = new TimingDisplayView;
@@ -153,7 +156,8 @@ void TimingDisplayViewController::loadView() {
   auto makeButton = [](const char* name) {
     auto* button = new FlatButton;
     button->setObjectName(name);
-    button->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab; clicks leave the focus on the pane, whose Space starts and pauses.
+    button->setFocusPolicy(Qt::TabFocus);
     button->setMinimumSize(120, 36);
     return button;
   };
@@ -177,8 +181,9 @@ void TimingDisplayViewController::loadView() {
   hideOrRevealActionsButton_->setObjectName("FoldButton");
   hideOrRevealActionsButton_->setStyleSheet(
       "QToolButton { color: rgba(255,255,255,0.7); background: transparent; border: none;"
-      " font-size: 14px; }");
-  hideOrRevealActionsButton_->setFocusPolicy(Qt::NoFocus);
+      " border-radius: 4px; font-size: 14px; }"
+      "QToolButton:focus { border: 1px solid rgba(255,255,255,0.85); }");
+  hideOrRevealActionsButton_->setFocusPolicy(Qt::TabFocus);
   layout->addWidget(hideOrRevealActionsButton_, 0, Qt::AlignHCenter);
 
   // The time object's actions list is shown in here (see setActionsListFactory).
@@ -252,7 +257,9 @@ void TimingDisplayViewController::viewWillAppear() {
 }
 
 void TimingDisplayViewController::viewDidAppear() {
-  makeFirstResponder();
+  // A list walked with the arrow keys keeps the focus: each step shows a new pane here.
+  QWidget* focused = view()->window()->focusWidget();
+  if (!dynamic_cast<tw::ui::TableView*>(focused)) makeFirstResponder();
   windowShown();
 }
 
@@ -312,6 +319,9 @@ void TimingDisplayViewController::setActionsListViewHidden(bool hidden, bool ani
                                                : QStringLiteral("\u25BE"));
   else
     hideOrRevealActionsButton_->setIcon(icon);
+  hideOrRevealActionsButton_->setAccessibleName(
+      qs(tw::localized(hidden ? "Show actions" : "Hide actions")));
+  hideOrRevealActionsButton_->setToolTip(hideOrRevealActionsButton_->accessibleName());
   if (auto settings = settingsProvider_.lock())
     if (auto bundle = settings->masterDetailBundle()) bundle->setActionsListViewCollapsed(hidden);
 }

@@ -1,6 +1,7 @@
 #include "platform/ui/testsupport/UiTestSupport.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QLabel>
@@ -93,6 +94,23 @@ std::vector<QAbstractButton*> buttonsInScreenOrder(QMessageBox* box) {
 QString informativeText(QMessageBox* box) {
   auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
   return label ? label->text() : QString();
+}
+
+QString accessibleName(QWidget* widget) {
+  auto* iface = QAccessible::queryAccessibleInterface(widget);
+  return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+std::vector<QString> unnamedControls(QWidget* root) {
+  std::vector<QString> unnamed;
+  for (QWidget* w : root->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(root) || !w->isEnabled()) continue;
+    const bool operable =
+        (w->focusPolicy() & Qt::TabFocus) || qobject_cast<QAbstractButton*>(w) != nullptr;
+    if (operable && accessibleName(w).trimmed().isEmpty())
+      unnamed.push_back(QString("%1 (%2)").arg(w->objectName(), w->metaObject()->className()));
+  }
+  return unnamed;
 }
 
 }  // namespace tw::ui::test

@@ -30,4 +30,10 @@ std::vector<QAbstractButton*> buttonsInScreenOrder(QMessageBox* box);
 // The informative text label's contents ("" when the box shows none).
 QString informativeText(QMessageBox* box);
 
+// What assistive technologies read for the widget: its accessible name ("" when it has none).
+QString accessibleName(QWidget* widget);
+// The controls under `root` (shown, enabled, reached with Tab or pressed with the mouse) that
+// have no accessible name, as "objectName (class)".
+std::vector<QString> unnamedControls(QWidget* root);
+
 }  // namespace tw::ui::test

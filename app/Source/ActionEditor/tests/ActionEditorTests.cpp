@@ -76,6 +76,10 @@ class ActionEditorTest : public ActionsUiTest {
     EXPECT_TRUE(list_->editorWindow()->isVisible());
     chooseData(editor()->actionSelectButton(), QString(type));
     settle();
+    // Every kind's controls say what they are for to assistive technologies.
+    const auto unnamed = tw::ui::test::unnamedControls(list_->editorWindow());
+    EXPECT_TRUE(unnamed.empty())
+        << type << ": " << QStringList(unnamed.begin(), unnamed.end()).join(", ").toStdString();
     return std::dynamic_pointer_cast<View>(editor()->viewModel()->detailView());
   }
   // Saves; the editor must go, and be freed with its view model.

@@ -3,6 +3,9 @@
 // window's loop; each control is also rendered to PNG when TW_CONTROLS_PNG_DIR is set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -251,6 +254,26 @@ TEST_F(Controls, ModalWindowRunsItsLoopUntilClosedWithoutACloseButton) {
   EXPECT_EQ(window->contentViewController(), content);
 }
 
+namespace {
+
+bool near(QColor a, QColor b, int tolerance = 6) {
+  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+         std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// The smallest rectangle holding every pixel of `colour`.
+QRect boundsOf(const QImage& image, QColor colour) {
+  QRect bounds;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (near(image.pixelColor(x, y), colour, 2)) bounds |= QRect(x, y, 1, 1);
+  return bounds;
+}
+
+}  // namespace
+
+// Each control drawn as it shows on screen (saved as PNG files when TW_CONTROLS_PNG_DIR names a
+// folder), with its colours and parts where they belong.
 TEST_F(Controls, RendersEachControlToPng) {
   QWidget panel;
   panel.resize(360, 60);
@@ -272,28 +295,56 @@ TEST_F(Controls, RendersEachControlToPng) {
   hovered->setHoverBackgroundColor(QColor(232, 242, 255));
   hover(hovered, true);
   savePng(&panel, "text_fields");
+  const QImage fields = panel.grab().toImage();
+  // Inside, right of the text: each field's own background.
+  EXPECT_TRUE(near(fields.pixelColor(10 + 150, 14 + 15), Qt::white));
+  EXPECT_TRUE(near(fields.pixelColor(190 + 150, 14 + 15), QColor(232, 242, 255)));
+  EXPECT_GT(boundsOf(fields, QColor(40, 120, 230)).height(), 20) << "the hover border is drawn";
+  EXPECT_TRUE(boundsOf(fields, QColor(40, 120, 230)).intersected(normal->geometry()).isEmpty());
+  EXPECT_TRUE(near(fields.pixelColor(180, 5), QColor(236, 236, 236))) << "the panel between";
 
   BTCustomView custom;
   custom.resize(120, 40);
   custom.setBackgroundColor(QColor(70, 130, 180));
   savePng(&custom, "custom_view");
+  EXPECT_EQ(boundsOf(custom.grab().toImage(), QColor(70, 130, 180)), custom.rect());
 
+  // Every direction runs between the two colours, and no two directions draw the same picture.
+  std::set<std::vector<QRgb>> corners;
   for (int d = 0; d < 8; ++d) {
     BTGradientView gradient;
     gradient.resize(120, 80);
     gradient.setColors(std::vector<QColor>{QColor(255, 140, 0), QColor(120, 0, 200)});
     gradient.setDirection(d);
     savePng(&gradient, QString("gradient_direction_%1").arg(d).toUtf8().constData());
+    const QImage image = gradient.grab().toImage();
+    std::vector<QRgb> c;
+    for (QPoint at : {QPoint(0, 0), QPoint(119, 0), QPoint(0, 79), QPoint(119, 79)})
+      c.push_back(image.pixel(at));
+    EXPECT_NE(*std::min_element(c.begin(), c.end()), *std::max_element(c.begin(), c.end()))
+        << "direction " << d << " draws one colour";
+    corners.insert(c);
   }
+  EXPECT_EQ(corners.size(), 8u);
 
   BTStaticPlaceholderLargerView placeholder;
   placeholder.resize(320, 220);
   QPixmap icon(48, 48);
-  icon.fill(QColor(160, 160, 160));
+  icon.fill(QColor(190, 20, 150));
   placeholder.imageView()->setPixmap(icon);
   placeholder.titleLabel()->setText("No Timers");
   placeholder.detailsLabel()->setText("Add a timer, an alarm or a stopwatch.");
   placeholder.updateUi();
   savePng(&placeholder, "placeholder");
-  SUCCEED();
+  const QImage shown = placeholder.grab().toImage();
+  const QRect picture = boundsOf(shown, QColor(190, 20, 150));
+  EXPECT_EQ(picture.size(), QSize(48, 48)) << "the picture is shown whole";
+  EXPECT_NEAR(picture.center().x(), 160, 2) << "centred";
+  for (QLabel* label : {placeholder.titleLabel(), placeholder.detailsLabel()}) {
+    const QRect at = label->geometry();
+    EXPECT_TRUE(placeholder.rect().contains(at)) << label->text().toStdString();
+    EXPECT_GE(at.width(), label->fontMetrics().horizontalAdvance(label->text()))
+        << label->text().toStdString() << " is cut";
+    EXPECT_GT(at.top(), picture.bottom()) << "texts under the picture";
+  }
 }

@@ -101,6 +101,10 @@ TEST_F(EditingPopoverTest, AlarmMeridiemWeekdaysAndHourRangeFollowTheClockSettin
   EXPECT_EQ(model->mondaySetting(), monday) << "other days keep their values";
   QObject stranger;
   controller->weekdaySettingChanged(&stranger);
+  // The seven one-letter buttons are told apart by their names.
+  EXPECT_TRUE(tw::ui::test::unnamedControls(popover.get()).empty());
+  EXPECT_EQ(tw::ui::test::accessibleName(controller->weekdayButtons()[4]), "Repeat on Thursday");
+  EXPECT_EQ(tw::ui::test::accessibleName(controller->hoursField()), "hours");
 
   tw::defaultComponentForType<BTTimingController>()->timingControlForTimingObject(alarm)->start();
   pump();

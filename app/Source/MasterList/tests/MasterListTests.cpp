@@ -21,6 +21,7 @@
 #include "core/Source/ViewModels/BTMasterListViewModel.h"
 #include "core/Source/ViewModels/BTTimerListItemViewModel.h"
 #include "core/testsupport/ViewModelTestSupport.h"
+#include "platform/inject/Injection.h"
 #include "platform/ui/testsupport/UiTestSupport.h"
 
 namespace {
@@ -259,6 +260,40 @@ TEST_F(MasterListUiTest, ContextMenuActsOnTheClickedRowAndNothingOverEmptySpace)
   controller_->onContextMenuDelete();
   pump();
   EXPECT_EQ(table->numberOfRows(), 1);
+}
+
+TEST_F(MasterListUiTest, ContextMenuStatesFollowTheClickedRowsKindAndControl) {
+  // Alarms: Start follows the control, which refuses to start an alarm that already runs.
+  auto alarms = makeObjects(0, 2);
+  auto timing = tw::defaultComponentForType<BTTimingController>();
+  timing->timingControlForTimingObject(alarms[1])->startOrPause();
+  pump();
+  open(0);
+  auto* table = controller_->tableView();
+  auto* start = controller_->contextMenuItem("MenuItemStart");
+  auto* value = controller_->contextMenuItem("MenuItemEditValue");
+  for (int row : {0, 1}) {
+    table->prepareContextMenu(table->rectOfRow(row).center());
+    ASSERT_TRUE(controller_->capturedControl());
+    EXPECT_EQ(start->isEnabled(), controller_->capturedControl()->isStartEnabled()) << row;
+    EXPECT_EQ(start->isEnabled(), row == 0) << "a running alarm cannot be started again";
+    EXPECT_TRUE(value->isEnabled());
+  }
+
+  // Stopwatches have no value to edit, from the context menu or the menu command.
+  controller_.reset();
+  makeObjects(2, 1);
+  open(2);
+  table = controller_->tableView();
+  controller_->viewModel()->selectObjectAtIndex(0);
+  table->prepareContextMenu(table->rectOfRow(0).center());
+  value = controller_->contextMenuItem("MenuItemEditValue");
+  ASSERT_TRUE(controller_->capturedControl());
+  EXPECT_FALSE(value->isEnabled());
+  EXPECT_TRUE(controller_->contextMenuItem("MenuItemStart")->isEnabled());
+  EXPECT_TRUE(controller_->contextMenuItem("MenuItemEditTitle")->isEnabled());
+  EXPECT_FALSE(controller_->validateAction("editTimeObjectValue"));
+  EXPECT_TRUE(controller_->validateAction("editTimeObjectTitle"));
 }
 
 }  // namespace

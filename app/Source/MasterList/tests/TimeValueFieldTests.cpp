@@ -55,6 +55,8 @@ TEST(BTAutoSizingTextFieldTest, FitsByTheTighterAxisKeepsFontWhenNothingFitsAndR
   EXPECT_DOUBLE_EQ(BTAutoSizingTextField::fittedPointSize(40, 24, 80, 48, QSizeF(30, 300)), 15.0);
   // An empty text has no width growth: the height decides.
   EXPECT_DOUBLE_EQ(BTAutoSizingTextField::fittedPointSize(0, 24, 0, 48, QSizeF(100, 30)), 25.0);
+  // A width that does not grow and fills the field exactly gives 0/0: not a number, never chosen.
+  EXPECT_DOUBLE_EQ(BTAutoSizingTextField::fittedPointSize(100, 24, 100, 48, QSizeF(100, 30)), 25.0);
   EXPECT_DOUBLE_EQ(BTAutoSizingTextField::roundedWidth(30.0, 11.0), 33.0);
   EXPECT_DOUBLE_EQ(BTAutoSizingTextField::roundedWidth(30.0, 0.0), 30.0);
 

@@ -360,6 +360,14 @@ TEST_F(ActionsTest, TestingRunsAnUnsavedProxyThatKeepsItsMarker) {
   tested.reset();
   executor().actions.clear();
   EXPECT_TRUE(weak.expired());
+
+  // A system event (sleep, shut down) is never tried out, though it could be saved.
+  editor->setSelectedActionType(std::string("BTSystemEventAction"));
+  editorView_->detail->setShouldSave(true);
+  EXPECT_TRUE(editor->isSaveActionEnabled());
+  EXPECT_FALSE(editor->isTestActionEnabled());
+  editor->testAction();
+  EXPECT_TRUE(executor().actions.empty());
 }
 
 TEST_F(ActionsTest, ViewModelsDoNotKeepTheirViewsAliveNorListenAfterThem) {

@@ -1,0 +1,332 @@
+// What a screen reader finds in the real program: the main window read over AT-SPI, the
+// accessibility bus launched on the test's own message bus (never the user's), and the tree
+// walked with pyatspi.
+//
+// Skips when the accessibility bus launcher or pyatspi is missing.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "app/tests/e2e/TickwellEndToEndFixture.h"
+#include "core/Source/Model/BTAlarm.h"
+#include "core/Source/Model/BTStopwatch.h"
+#include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Model/BTTimer.h"
+#include "core/Source/Model/BTWeekdaySetting.h"
+#include "platform/desktop/tests/integration/FakeNotificationServer.h"
+
+namespace {
+
+using namespace tw::test::e2e;
+
+constexpr const char* kBusLauncher = "/usr/libexec/at-spi-bus-launcher";
+// The system's interpreter, which the distribution's pyatspi belongs to.
+constexpr const char* kPython = "/usr/bin/python3";
+
+// Over AT-SPI, in the application whose name holds argv[1]: "tree" prints "role|name|focusable"
+// for every showing accessible; "where ROLE NAME" prints the screen centre "x y" of the first
+// showing one with that role and name (exit 4 when there is none). Exits 3 while the
+// application is not on the bus yet.
+constexpr const char* kWalker = R"PY(
+import sys
+import pyatspi
+
+def walk(node, depth, visit):
+    if depth > 40:
+        return
+    for i in range(node.childCount):
+        child = node.getChildAtIndex(i)
+        if child is None:
+            continue
+        if child.getState().contains(pyatspi.STATE_SHOWING):
+            if visit(child):
+                return True
+        if walk(child, depth + 1, visit):
+            return True
+    return False
+
+desktop = pyatspi.Registry.getDesktop(0)
+for app in desktop:
+    if app is None or sys.argv[1].lower() not in (app.name or "").lower():
+        continue
+    if sys.argv[2] == "tree":
+        lines = []
+        def line(node):
+            focusable = int(node.getState().contains(pyatspi.STATE_FOCUSABLE))
+            lines.append("%s|%s|%d" % (node.getRoleName(), node.name or "", focusable))
+            return False
+        walk(app, 0, line)
+        print("\n".join(lines))
+        sys.exit(0)
+    found = []
+    def match(node):
+        if node.getRoleName() == sys.argv[3] and (node.name or "") == sys.argv[4]:
+            box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            found.append("%d %d" % (box.x + box.width // 2, box.y + box.height // 2))
+            return True
+        return False
+    walk(app, 0, match)
+    if not found:
+        sys.exit(4)
+    print(found[0])
+    sys.exit(0)
+sys.exit(3)
+)PY";
+
+class AccessibilityEndToEndTest : public TickwellEndToEndTest {
+ protected:
+  void SetUp() override {
+    TickwellEndToEndTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (::access(kBusLauncher, X_OK) != 0) GTEST_SKIP() << "at-spi2-core is not installed";
+    if (std::system((std::string(kPython) + " -c 'import pyatspi' >/dev/null 2>&1").c_str()) != 0)
+      GTEST_SKIP() << "python3-pyatspi is not installed";
+    const auto env = environment();
+    launcher_ = tw::test::spawnProcess({kBusLauncher, "--launch-immediately"},
+                                       (xdg_.root() / "atspi.log").string(), &env);
+    ASSERT_GT(launcher_, 0);
+    // Ready once it answers for the accessibility bus on our bus.
+    ASSERT_TRUE(waitFor(
+        [&] {
+          return run("dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
+                     "org.a11y.Bus.GetAddress >/dev/null 2>&1") == 0;
+        },
+        20s))
+        << readFile(xdg_.root() / "atspi.log");
+    walker_ = xdg_.root() / "walk.py";
+    std::ofstream(walker_) << kWalker;
+  }
+
+  void TearDown() override {
+    if (app_ > 0) tw::test::stopProcess(app_);
+    app_ = -1;
+    if (launcher_ > 0) tw::test::stopProcess(launcher_);
+    TickwellEndToEndTest::TearDown();
+  }
+
+  // Runs a shell command in the test's environment (display, private bus and folders).
+  int run(const std::string& command) const {
+    std::string line;
+    for (const auto& var : environment()) line += "'" + var + "' ";
+    return std::system(("env -i " + line + command).c_str());
+  }
+
+  std::vector<std::string> tree() const {
+    const fs::path out = xdg_.root() / "tree.txt";
+    if (run("timeout 20 " + std::string(kPython) + " " + walker_.string() + " Tickwell tree > " +
+            out.string() + " 2>/dev/null") != 0)
+      return {};
+    std::vector<std::string> lines;
+    std::istringstream text(readFile(out));
+    for (std::string l; std::getline(text, l);) lines.push_back(l);
+    return lines;
+  }
+
+  // The screen centre of the first showing accessible with that role (any role: "*") and name.
+  std::optional<std::pair<int, int>> where(const std::string& role, const std::string& name) {
+    const fs::path out = xdg_.root() / "where.txt";
+    if (run("timeout 20 " + std::string(kPython) + " " + walker_.string() + " Tickwell where '" +
+            role + "' '" + name + "' > " + out.string() + " 2>/dev/null") != 0)
+      return std::nullopt;
+    std::istringstream text(readFile(out));
+    std::pair<int, int> at;
+    if (!(text >> at.first >> at.second)) return std::nullopt;
+    return at;
+  }
+  bool waitForControl(const std::string& role, const std::string& name,
+                      std::chrono::milliseconds timeout = 15s) {
+    return waitFor([&] { return where(role, name).has_value(); }, timeout);
+  }
+  // A mouse click on the control, where the screen shows it.
+  bool click(const std::string& role, const std::string& name) {
+    std::optional<std::pair<int, int>> at;
+    if (!waitFor([&] { return (at = where(role, name)).has_value(); }, 15s)) return false;
+    xdotool("mousemove --sync " + std::to_string(at->first) + " " + std::to_string(at->second) +
+            " click 1");
+    return true;
+  }
+  // Keys pressed one after the other in whatever window has the focus.
+  void keys(const std::string& names) { xdotool("key --delay 150 --clearmodifiers " + names); }
+
+  void launchReadable() {
+    auto env = environment();
+    env.push_back("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
+    app_ = tw::test::spawnProcess({TW_TICKWELL_BINARY}, log().string(), &env);
+    ASSERT_GT(app_, 0);
+    ASSERT_TRUE(waitFor([&] { return !visibleWindowsOf(app_).empty(); }, 40s)) << readFile(log());
+  }
+
+  pid_t launcher_ = -1;
+  fs::path walker_;
+};
+
+TEST_F(AccessibilityEndToEndTest, TheMainWindowsControlsAreNamedAndHaveTheirRolesOverAtSpi) {
+  launchReadable();
+
+  std::vector<std::string> lines;
+  const auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  ASSERT_TRUE(waitFor(
+      [&] {
+        lines = tree();
+        return has("radio button|Alarms|1");
+      },
+      40s))
+      << "the window never showed its tabs over AT-SPI; it gave:\n"
+      <<
+      [&] {
+        std::string all;
+        for (const auto& l : lines) all += l + "\n";
+        return all;
+      }()
+      << readFile(log());
+
+  for (const char* expected :
+       {"push button|Close|0", "push button|Minimize|0", "push button|Maximize|0",
+        "radio button|Alarms|1", "radio button|Timers|1", "radio button|Stopwatches|1"})
+    EXPECT_TRUE(has(expected)) << expected;
+  // The list and its buttons name the kind shown (the one chosen in an earlier session).
+  EXPECT_TRUE((has("push button|Add timer|1") && has("list|Timers|1")) ||
+              (has("push button|Add alarm|1") && has("list|Alarms|1")) ||
+              (has("push button|Add stopwatch|1") && has("list|Stopwatches|1")))
+      << [&] {
+           std::string all;
+           for (const auto& l : lines) all += l + "\n";
+           return all;
+         }();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find("|Main Menu|1") != l.npos; }));
+  // Whatever can be operated is named.
+  const std::set<std::string> operable = {
+      "push button", "radio button", "check box", "toggle button", "text", "list", "combo box"};
+  for (const auto& line : lines) {
+    const auto role = line.substr(0, line.find('|'));
+    const auto rest = line.substr(line.find('|') + 1);
+    const auto name = rest.substr(0, rest.rfind('|'));
+    if (operable.count(role) && name.empty() && line.back() == '1')
+      ADD_FAILURE() << "unnamed " << role;
+  }
+}
+
+// The first row of the shown list whose name starts with `prefix` ("" when there is none).
+std::string rowStartingWith(const std::vector<std::string>& tree, const std::string& prefix) {
+  const std::string item = "list item|" + prefix;
+  for (const auto& line : tree)
+    if (line.rfind(item, 0) == 0) return line.substr(std::string("list item|").size());
+  return {};
+}
+
+// A person's first session, by real input only (mouse clicks where the screen shows the controls,
+// keys): nothing is stored before the launch. Popups (the value popover, the menu) are not in the
+// accessibility tree; they are worked with the keyboard.
+TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterARelaunch) {
+  tw::test::FakeNotificationServer notifications;
+  ASSERT_TRUE(notifications.ok()) << "no notification server on the private bus";
+  launchReadable();
+  const std::string window = visibleWindowsOf(app_).front();
+  xdotool("windowactivate --sync " + window);
+  const auto windows = [&] { return visibleWindowsOf(app_).size(); };
+
+  // An alarm at 7:30 on Mondays and Wednesdays only, its half of the day switched, all in its
+  // popover.
+  ASSERT_TRUE(click("radio button", "Alarms"));
+  ASSERT_TRUE(click("push button", "Add alarm"));
+  ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "no value popover";
+  std::string before;
+  ASSERT_TRUE(
+      waitFor([&] { return !(before = rowStartingWith(tree(), "New Alarm")).empty(); }, 10s));
+  const bool wasEvening = before.find(" PM") != std::string::npos;
+  // A new alarm repeats every day: the five other days are switched off.
+  keys("7 Tab 3 0 Tab space Tab space Tab Tab space Tab Tab space Tab space Tab space Return");
+  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "Return left the popover open";
+  const std::string after = rowStartingWith(tree(), "New Alarm");
+  EXPECT_EQ(after.substr(0, after.find(',', 11)),
+            std::string("New Alarm, 7:30 ") + (wasEvening ? "AM" : "PM"));
+
+  // A three-second timer with an alert when it finishes, added in the action editor.
+  ASSERT_TRUE(click("radio button", "Timers"));
+  ASSERT_TRUE(click("push button", "Add timer"));
+  ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "no value popover";
+  keys("0 Tab 0 Tab 3 Return");
+  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s));
+  ASSERT_TRUE(click("push button", "Add Action"));
+  ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "no action editor";
+  keys("Return");  // Save, the editor's default button
+  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "the editor did not save";
+  ASSERT_TRUE(waitFor(
+      [&] {
+        for (const auto& line : tree())
+          if (line.rfind("check box|Action enabled: ", 0) == 0) return true;
+        return false;
+      },
+      10s))
+      << "the new action is not in the list";
+
+  // Started with Space on the display; its end reaches the desktop's notification service.
+  const auto clickDisplay = [&] {
+    const auto title = where("text", "Title");
+    const auto start = where("push button", "Start");
+    if (!title || !start) return false;
+    xdotool("mousemove --sync " + std::to_string(start->first) + " " +
+            std::to_string((title->second + start->second) / 2) + " click 1");
+    return true;
+  };
+  ASSERT_TRUE(clickDisplay());
+  keys("space");
+  EXPECT_TRUE(notifications.waitForCalls(1, 20.0)) << "no notification of the finish";
+
+  // A stopwatch, left running.
+  ASSERT_TRUE(click("radio button", "Stopwatches"));
+  ASSERT_TRUE(click("push button", "Add stopwatch"));
+  ASSERT_TRUE(waitForControl("push button", "Start"));
+  ASSERT_TRUE(clickDisplay());
+  keys("space");
+  ASSERT_TRUE(waitForControl("push button", "Stop")) << "Space did not start the stopwatch";
+
+  // Preferences from the title bar's menu (F10), closed with Escape.
+  xdotool("windowactivate --sync " + window);
+  keys("F10 Down Return");
+  ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "Preferences did not open";
+  keys("Escape");
+  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s));
+
+  // Quit, the menu's last command, opened with the mouse: the running stopwatch brings the
+  // warning; Quit ends the program.
+  xdotool("windowactivate --sync " + window);
+  ASSERT_TRUE(click("push button", "Main Menu"));
+  keys("Up Return");
+  ASSERT_TRUE(click("push button", "Quit")) << "no quit warning";
+  EXPECT_EQ(waitExit(app_, 20s), std::optional<int>(0)) << readFile(log());
+  app_ = -1;
+
+  // Everything was stored as it was set.
+  withStore([&](BTTimingController&) {
+    auto context = tw::defaultCoreDataProvider()->objectContext();
+    auto alarms = context->findAll<BTAlarm>();
+    ASSERT_EQ(alarms.size(), 1u);
+    EXPECT_EQ(alarms[0]->time()->hour(), wasEvening ? 7 : 19);
+    EXPECT_EQ(alarms[0]->time()->minute(), 30);
+    ASSERT_TRUE(alarms[0]->weekdays());
+    const auto days = alarms[0]->weekdays();
+    EXPECT_EQ((std::vector<bool>{days->sunday(), days->monday(), days->tuesday(), days->wednesday(),
+                                 days->thursday(), days->friday(), days->saturday()}),
+              (std::vector<bool>{false, true, false, true, false, false, false}));
+    auto timers = context->findAll<BTTimer>();
+    ASSERT_EQ(timers.size(), 1u);
+    EXPECT_EQ(timers[0]->time()->second(), 3);
+    EXPECT_EQ(timers[0]->time()->minute(), 0);
+    EXPECT_EQ(timers[0]->actions().size(), 1u);
+    auto watches = context->findAll<BTStopwatch>();
+    ASSERT_EQ(watches.size(), 1u);
+    EXPECT_EQ(watches[0]->timingState(), 20);
+  });
+
+  // Relaunched, the program shows the running stopwatch where it was left.
+  launchReadable();
+  EXPECT_TRUE(waitForControl("push button", "Stop"));
+}
+
+}  // namespace
