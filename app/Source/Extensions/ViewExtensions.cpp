@@ -2,9 +2,12 @@
 
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QScreen>
+#include <algorithm>
 
 #include "platform/ui/Animation.h"
 
@@ -38,6 +41,25 @@ EdgePinning* constrainToParent(QWidget* view, QWidget* parent, const QMargins& i
   auto* pinning = new EdgePinning(view, parent, insets);
   view->show();
   return pinning;
+}
+
+void centerOverWindow(QWidget* window, QWidget* over) {
+  if (!window) return;
+  QWidget* anchor = over ? over->window() : nullptr;
+  QScreen* screen =
+      anchor && anchor->screen() ? anchor->screen() : QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->availableGeometry() : QRect();
+  const QPoint centre = anchor ? anchor->frameGeometry().center() : area.center();
+  // The frame is not known before the first show: the content size stands in for it.
+  const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
+  QPoint topLeft(centre.x() - size.width() / 2, centre.y() - size.height() / 2);
+  if (area.isValid()) {
+    topLeft.setX(std::clamp(topLeft.x(), area.left(),
+                            std::max(area.left(), area.right() + 1 - size.width())));
+    topLeft.setY(std::clamp(topLeft.y(), area.top(),
+                            std::max(area.top(), area.bottom() + 1 - size.height())));
+  }
+  window->move(topLeft);
 }
 
 void sizeToFitContentView(QWidget* window, bool animate) {

@@ -48,6 +48,8 @@ class TimingDisplaySegment : public QWidget {
   double naturalWidth() const;
   // Width `value` over `unit` needs at `scale`.
   static double naturalWidthOf(const QString& value, const QString& unit, double scale);
+  // Height the number over its unit word needs at scale 1.
+  static double naturalBlockHeight();
   int paintCount() const { return paints_; }
 
   static constexpr double kValuePointSize = 100.0;
