@@ -86,6 +86,12 @@ void ActionsEditorViewController::loadView() {
   actionDescriptionLabel_->setWordWrap(true);
   actionDescriptionLabel_->setTextFormat(Qt::PlainText);
   actionDescriptionLabel_->setStyleSheet("color: palette(dark); font-size: 11px;");
+  // Two lines are kept for every kind's description, so the rows below do not move up and down
+  // as the kind changes.
+  actionDescriptionLabel_->ensurePolished();
+  actionDescriptionLabel_->setMinimumHeight(2 *
+                                            actionDescriptionLabel_->fontMetrics().lineSpacing());
+  actionDescriptionLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   grid->addWidget(actionDescriptionLabel_, 1, 1);
   triggerSelectButton_ = new tw::app::PopUpButton;
   grid->addWidget(fieldLabel("Trigger:"), 2, 0);

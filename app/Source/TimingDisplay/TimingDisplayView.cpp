@@ -76,6 +76,11 @@ double TimingDisplaySegment::naturalWidth() const {
                   QFontMetricsF(unitFont_).horizontalAdvance(unit_));
 }
 
+QSizeF TimingDisplaySegment::naturalSize() const {
+  return QSizeF(naturalWidth(),
+                QFontMetricsF(valueFont_).height() + QFontMetricsF(unitFont_).height());
+}
+
 double TimingDisplaySegment::naturalWidthOf(const QString& value, const QString& unit,
                                             double scale) {
   static const QFont valueFont = tw::app::tabularDigitFont(kValuePointSize, QFont::Thin);
