@@ -125,6 +125,9 @@ void ActionsEditorViewController::loadView() {
   auto* container = new QVBoxLayout(containerView_);
   container->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(containerView_);
+  // Room the window has beyond what the rows need (while it fits itself to another kind) goes
+  // here, so the rows stay where they are.
+  layout->addStretch(1);
 
   auto* buttons = new QHBoxLayout;
   testActionButton_ = new QPushButton(tr("Test"));

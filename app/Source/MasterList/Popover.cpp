@@ -32,7 +32,9 @@ Popover::Popover(std::shared_ptr<tw::ui::ViewController> content)
 
 void Popover::showRelativeToRect(const QRect& rect, QWidget* view, Edge edge) {
   if (!view) return;
-  const QSize size = sizeHint();
+  // The size it will have once shown: polished and laid out, not the hint of an unstyled panel.
+  adjustSize();
+  const QSize size = this->size();
   QPoint at;
   switch (edge) {
     case Edge::MaxX:
@@ -48,17 +50,26 @@ void Popover::showRelativeToRect(const QRect& rect, QWidget* view, Edge edge) {
       at = QPoint(rect.center().x() - size.width() / 2, rect.bottom() + 1);
       break;
   }
-  // Kept whole on the screen that holds the anchor, however near its edge the row is.
-  QPoint global = view->mapToGlobal(at);
-  const QScreen* screen = view->screen() ? view->screen() : QGuiApplication::primaryScreen();
-  if (screen) {
-    const QRect area = screen->availableGeometry();
-    global.setX(std::clamp(global.x(), area.left(),
-                           std::max(area.left(), area.right() + 1 - size.width())));
-    global.setY(std::clamp(global.y(), area.top(),
-                           std::max(area.top(), area.bottom() + 1 - size.height())));
-  }
   resize(size);
-  move(global);
+  move(view->mapToGlobal(at));
+  keepOnScreen(view);
   show();
+  // Shown, the panel may have taken a pixel or two more than it was laid out with.
+  keepOnScreen(view);
+}
+
+void Popover::keepOnScreen(QWidget* anchor) {
+  // Whole on the screen that holds the anchor, however near its edge the row is.
+  const QScreen* screen = anchor->screen() ? anchor->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  const QRect frame = frameGeometry();
+  QPoint at = pos();
+  at.setX(std::clamp(frame.left(), area.left(),
+                     std::max(area.left(), area.right() + 1 - frame.width())) +
+          (pos().x() - frame.left()));
+  at.setY(std::clamp(frame.top(), area.top(),
+                     std::max(area.top(), area.bottom() + 1 - frame.height())) +
+          (pos().y() - frame.top()));
+  if (at != pos()) move(at);
 }

@@ -18,5 +18,7 @@ class Popover : public QFrame {
   void showRelativeToRect(const QRect& rect, QWidget* view, Edge edge);
 
  private:
+  void keepOnScreen(QWidget* anchor);
+
   std::shared_ptr<tw::ui::ViewController> content_;
 };

@@ -266,17 +266,13 @@ void TimingDisplayView::layoutDisplaySegments() {
   if (scale < 1.0)
     for (int n = 2; n <= leading_; ++n) segments_[n]->setScale(scale);
   // Seconds pinned to the trailing edge, each larger unit kSpacing to its left, the largest one
-  // pinned to the leading edge (taking what width is left). When the height made the segments
-  // smaller than the width would, the row stands centred instead of at the trailing edge.
+  // pinned to the leading edge (taking what width is left).
   const int top = static_cast<int>(kVerticalPadding);
   const int h = std::max(0, height() - 2 * top);
-  double used = kSpacing * (leading_ - 2);
-  for (int n = 2; n <= leading_; ++n) used += std::ceil(segments_[n]->naturalWidth());
-  const double inset = std::max(kPadding, (width() - used) / 2);
-  double right = width() - inset;
+  double right = width() - kPadding;
   for (int n = 2; n <= leading_; ++n) {
     double w = std::ceil(segments_[n]->naturalWidth());
-    if (n == leading_) w = std::max(w, right - inset);
+    if (n == leading_) w = std::max(w, right - kPadding);
     const double left = right - w;
     segments_[n]->setGeometry(
         QRect(static_cast<int>(std::lround(left)), top, static_cast<int>(std::lround(w)), h));

@@ -93,7 +93,7 @@ QSize needed(const QWidget* w) {
       return {1, label->heightForWidth(label->width()) - label->contentsMargins().top() -
                      label->contentsMargins().bottom()};
     if (label->textFormat() == Qt::RichText) return label->sizeHint() - QSize(2, 2);
-    return {fm.horizontalAdvance(label->text()) + label->indent() * 0, height};
+    return {fm.horizontalAdvance(label->text()), height};
   }
   if (auto* button = qobject_cast<const QAbstractButton*>(w)) {
     QString text = button->text();
