@@ -47,8 +47,8 @@ void centerOverWindow(QWidget* window, QWidget* over);
 // paints nothing; with one, over that colour.
 QImage imageRepresentation(QWidget* view, const std::optional<QColor>& background);
 
-// Sets the view's opacity (through an opacity effect it owns), at once or over `durationMs` when
-// animated and the view is shown.
+// Sets the view's opacity (through an opacity effect it owns while not fully opaque), at once or
+// over `durationMs` when animated and the view is shown.
 void setViewAlpha(QWidget* view, double alpha, bool animated, int durationMs);
 
 }  // namespace tw::app

@@ -1,6 +1,8 @@
 #include "app/Source/MasterList/Popover.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -56,6 +58,22 @@ void Popover::showRelativeToRect(const QRect& rect, QWidget* view, Edge edge) {
   show();
   // Shown, the panel may have taken a pixel or two more than it was laid out with.
   keepOnScreen(view);
+  // Typing goes straight into the first field, replacing what it shows.
+  for (QLineEdit* field : findChildren<QLineEdit*>()) {
+    if (!field->isVisible() || !field->isEnabled()) continue;
+    field->setFocus(Qt::PopupFocusReason);
+    field->selectAll();
+    break;
+  }
+}
+
+void Popover::keyPressEvent(QKeyEvent* event) {
+  // Every edit is already written through: Return is done.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    close();
+    return;
+  }
+  QFrame::keyPressEvent(event);
 }
 
 void Popover::keepOnScreen(QWidget* anchor) {
