@@ -25,7 +25,8 @@ Popover::Popover(std::shared_ptr<tw::ui::ViewController> content)
   setStyleSheet(
       "QFrame#Popover { background: #2b2b30; border: 1px solid #444; border-radius: 6px; }"
       "QLabel, QPushButton { color: white; }"
-      "QLineEdit { color: white; background: transparent; selection-background-color: #4a6ee0; }");
+      "QLineEdit { color: white; background: transparent; selection-background-color: #4a6ee0; }"
+      "QLineEdit:disabled { color: rgba(255, 255, 255, 0.45); }");
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   if (content_) layout->addWidget(content_->view());
