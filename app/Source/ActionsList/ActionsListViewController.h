@@ -94,7 +94,8 @@ class ActionsListViewController : public tw::ui::ViewController,
   QPointer<ModalWindow> editorWindow_;
 
   QPointer<QWidget> root_;
-  tw::ui::TableView* tableView_ = nullptr;
+  // The table is a child of the view, which Qt may delete before this controller.
+  QPointer<tw::ui::TableView> tableView_;
   QWidget* footerView_ = nullptr;
   QPushButton* addButton_ = nullptr;
   QPushButton* removeButton_ = nullptr;
