@@ -99,7 +99,8 @@ TEST_F(ActionsUiTest, AGoneLinkTargetIsSaidLongRowsElideAndTheScrollBarSuitsTheD
   long lightness = 0;
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x) lightness += QColor(image.pixel(x, y)).lightness();
-  EXPECT_LT(lightness / (image.width() * image.height()), 90) << "no light groove on the pane";
+  EXPECT_LT(lightness / (static_cast<long>(image.width()) * image.height()), 90)
+      << "no light groove on the pane";
 }
 
 TEST_F(ActionsUiTest, TheSwitchWritesEnabledAndLabelsFollowItAlsoInAReusedCell) {
