@@ -7,6 +7,8 @@
 //     comes): row repaints per second (target: at most the visible rows at their tick rate, 2 per
 //     second each; rows out of view never paint) and the main thread's time per second, beside
 //     the same plain list view whose 1,000 titles change each second.
+//   - opening the value popover of a timer and of an alarm to its first rendered frame (target:
+//     at most 50 ms), beside a bare Qt popup holding the same controls.
 // In the first two the rows are the list's own cells and row views with their texts set directly
 // (the view-model bindings are measured by bench_viewmodels); the ticking one runs the whole
 // application path: the store, the tick scheduler, the view models and the master view
@@ -17,21 +19,28 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QScrollBar>
 #include <QStringListModel>
+#include <QVBoxLayout>
 #include <chrono>
 #include <map>
 #include <set>
 #include <thread>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
+#include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
 #include "app/Source/MasterList/MasterListItemTableRowView.h"
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
 #include "app/tests/SampleData.h"
 #include "bench/BenchStats.h"
+#include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTUpdater.h"
@@ -300,8 +309,86 @@ void BM_PlainListViewRepaints_1000ChangingTitles20Visible(benchmark::State& stat
   state.counters["main_ms_per_s"] = mainMs / kSeconds;
 }
 
+// A stored timer and alarm for the popovers, in private folders kept for the program's run.
+std::shared_ptr<BTTimeObject> popoverObject(int kind) {
+  static std::vector<std::shared_ptr<BTTimeObject>> objects = [] {
+    static tw::test::ScopedXdg xdg;
+    TyphoonComponentFactory::clearDefaultFactory();
+    static auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
+    tw::defaultCoreDataProvider()->setup();
+    auto settings = factory->componentForType<BTSettingsProvider>();
+    settings->load();
+    settings->registerDefaults();
+    tw::app::sample::insert({{"Wake up", 0, 0, false}, {"Tea", 1, 4, false}});
+    std::vector<std::shared_ptr<BTTimeObject>> found(2);
+    for (const auto& object :
+         tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimeObject>())
+      found[object->isAlarmType() ? 0 : 1] = object;
+    return found;
+  }();
+  return objects[static_cast<std::size_t>(kind)];
+}
+
+void BM_OpenValuePopover(benchmark::State& state) {
+  app();
+  QWidget anchor;
+  anchor.setGeometry(100, 100, 280, 48);
+  anchor.show();
+  auto object = popoverObject(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    Popover* popover =
+        object->isAlarmType()
+            ? MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(
+                  object)
+            : MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(
+                  object);
+    popover->showRelativeToRect(anchor.rect(), &anchor, Popover::Edge::MaxX);
+    QImage frame = popover->grab().toImage();
+    benchmark::DoNotOptimize(frame);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    popover->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    tw::RunLoop::main().drain();
+  }
+}
+
+void BM_BareQtPopup(benchmark::State& state) {
+  app();
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    auto* popup = new QFrame(nullptr, Qt::Popup);
+    popup->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(popup);
+    layout->addWidget(new QLabel("Edit Tea"));
+    auto* units = new QHBoxLayout;
+    for (const char* caption : {"hours", "minutes", "seconds"}) {
+      auto* column = new QVBoxLayout;
+      column->addWidget(new QLineEdit("00"));
+      column->addWidget(new QLabel(caption));
+      units->addLayout(column);
+    }
+    layout->addLayout(units);
+    popup->move(380, 100);
+    popup->show();
+    QImage frame = popup->grab().toImage();
+    benchmark::DoNotOptimize(frame);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    popup->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
 }  // namespace
 
+BENCHMARK(BM_OpenValuePopover)
+    ->ArgName("alarm0_timer1")
+    ->Arg(1)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(30);
+BENCHMARK(BM_BareQtPopup)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 BENCHMARK(BM_MasterListFirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_PlainListViewFirstFrame)
     ->UseManualTime()

@@ -1,7 +1,14 @@
 #include "app/tests/SampleData.h"
 
+#include "core/Source/Model/BTActionObjectUtil.h"
+#include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTAlarm.h"
+#include "core/Source/Model/BTCustomMessageAction.h"
+#include "core/Source/Model/BTDisplayAlertAction.h"
+#include "core/Source/Model/BTFlashScreenAction.h"
+#include "core/Source/Model/BTLinkTimeObjectAction.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTStateTrigger.h"
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
@@ -68,6 +75,42 @@ void insertTimers(int count, int running) {
   for (int i = 0; i < count; ++i)
     entries.push_back({"Timer " + std::to_string(i + 1), 1, 5 + i % 50, i < running});
   insert(entries);
+}
+
+namespace {
+std::shared_ptr<BTTimeObject> findObject(const std::string& title) {
+  for (const auto& object : tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimeObject>())
+    if (object->title() == title) return object;
+  return nullptr;
+}
+}  // namespace
+
+void insertSampleActions() {
+  auto tea = findObject("Tea");
+  if (!tea) return;
+  const auto add = [&](std::shared_ptr<BTActionObject> action, long from, long to, bool on) {
+    BTActionObjectUtil::setDefaultValues(*action);
+    auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
+    trigger->setStateFrom(from);
+    trigger->setStateTo(to);
+    action->setTrigger(trigger);
+    action->setEnabled(on);
+    action->setSortOrder(static_cast<std::int64_t>(tea->actions().size()));
+    action->setTimeObject(tea);
+    tea->addActionObject(action);
+    return action;
+  };
+  add(BTActionObject::actionObject<BTDisplayAlertAction>(), 20, 21, true);
+  auto message = BTActionObject::actionObject<BTCustomMessageAction>();
+  add(message, 20, 21, true);
+  message->setCustomMessageValue(std::string("Tea is ready"));
+  message->setCustomMessageMode(3);
+  add(BTActionObject::actionObject<BTFlashScreenAction>(), 20, 21, false);
+  auto l = BTActionObject::actionObject<BTLinkTimeObjectAction>();
+  add(l, 0, 20, true);
+  l->setTargetTimeObject(findObject("Pasta"));
+  l->setTargetAction(1);
+  tw::defaultCoreDataProvider()->save();
 }
 
 }  // namespace tw::app::sample

@@ -19,6 +19,8 @@ struct Entry {
 void insert(const std::vector<Entry>& entries);
 // A few of each kind, some running.
 void insertShowcase();
+// A few actions on the showcase's timer "Tea" (one switched off, one a link to "Pasta"), saved.
+void insertSampleActions();
 // `count` timers, the first `running` of them running.
 void insertTimers(int count, int running);
 

@@ -1,6 +1,8 @@
 #include "app/Source/ActionEditor/ActionObjectEditorView.h"
 
 #include <QAbstractButton>
+#include <QFontMetrics>
+#include <algorithm>
 
 #include "app/Source/ActionEditor/PopUpButton.h"
 #include "app/Source/Extensions/RACTextSignal.h"
@@ -33,7 +35,7 @@ void ActionObjectEditorView::setShouldSave(bool shouldSave) {
 void ActionObjectEditorView::addRow(const char* label, QWidget* field) {
   auto* text = new QLabel(QString::fromStdString(tw::localized(label)));
   // The same label column as the editor's own rows above.
-  text->setMinimumWidth(70);
+  text->setFixedWidth(labelColumnWidth(text->font()));
   text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   text->setBuddy(field);
   // Assistive technologies read the field by its label; a button keeps its own text (the choice
@@ -45,6 +47,18 @@ void ActionObjectEditorView::addRow(const char* label, QWidget* field) {
   else if (field->accessibleName().isEmpty())
     field->setAccessibleName(spoken);
   form_->addRow(text, field);
+}
+
+int ActionObjectEditorView::labelColumnWidth(const QFont& font) {
+  static const char* const labels[] = {
+      "Action:", "Trigger:", "Duration:", "Application:", "Color:", "Event:",
+      "File:",   "Message:", "Mode:",     "Operation:",   "Sound:", "Target:"};
+  const QFontMetrics metrics(font);
+  int width = 70;
+  for (const char* label : labels)
+    width = std::max(width,
+                     metrics.horizontalAdvance(QString::fromStdString(tw::localized(label))) + 2);
+  return width;
 }
 
 std::shared_ptr<RACSignal> ActionObjectEditorView::builderValues(const std::string& keyPath) {

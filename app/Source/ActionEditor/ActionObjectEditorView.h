@@ -39,6 +39,10 @@ class ActionObjectEditorView : public tw::Object, public BTActionObjectEditorDet
   void setShouldSave(bool shouldSave);
   std::shared_ptr<BTActionBuilder> actionBuilder() const override { return actionBuilder_; }
 
+  // Width of the label column shared by the editor's own rows and every kind's rows, so that no
+  // control moves when the kind changes: the widest of all the editor's labels in `font`.
+  static int labelColumnWidth(const QFont& font);
+
   // One item of a tag menu.
   struct TagItem {
     const char* title;

@@ -25,6 +25,7 @@
 #include "core/Source/Model/BTActionObjectUtil.h"
 #include "core/Source/Model/BTActionTriggerUtil.h"
 #include "core/Source/ViewModels/BTActionObjectEditorViewModel.h"
+#include "core/Source/ViewModels/BTTimeObjectListItemEditingViewModel.h"
 #include "platform/foundation/Localization.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSignal.h"
@@ -73,7 +74,8 @@ void ActionsEditorViewController::loadView() {
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(10);
   grid->setVerticalSpacing(6);
-  grid->setColumnMinimumWidth(0, 70);
+  const int labelWidth = ActionObjectEditorView::labelColumnWidth(root->font());
+  grid->setColumnMinimumWidth(0, labelWidth);
   grid->setColumnStretch(1, 1);
   actionSelectButton_ = new tw::app::PopUpButton;
   actionSelectButton_->setObjectName("PopUpButton");
@@ -85,6 +87,12 @@ void ActionsEditorViewController::loadView() {
   actionDescriptionLabel_->setWordWrap(true);
   actionDescriptionLabel_->setTextFormat(Qt::PlainText);
   actionDescriptionLabel_->setStyleSheet("color: palette(dark); font-size: 11px;");
+  // Two lines are kept for every kind's description, so the rows below do not move up and down
+  // as the kind changes.
+  actionDescriptionLabel_->ensurePolished();
+  actionDescriptionLabel_->setMinimumHeight(2 *
+                                            actionDescriptionLabel_->fontMetrics().lineSpacing());
+  actionDescriptionLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   grid->addWidget(actionDescriptionLabel_, 1, 1);
   triggerSelectButton_ = new tw::app::PopUpButton;
   triggerSelectButton_->setAccessibleDescription(tr("Trigger"));
@@ -98,7 +106,7 @@ void ActionsEditorViewController::loadView() {
   duration->setContentsMargins(0, 0, 0, 0);
   duration->setSpacing(10);
   auto* durationLabel = fieldLabel("Duration:");
-  durationLabel->setMinimumWidth(70);
+  durationLabel->setFixedWidth(labelWidth);
   triggerTimeDurationField_ = new QLineEdit;
   triggerTimeDurationField_->setObjectName("triggerTimeDurationField");
   triggerTimeDurationField_->setAlignment(Qt::AlignRight);
@@ -121,6 +129,9 @@ void ActionsEditorViewController::loadView() {
   auto* container = new QVBoxLayout(containerView_);
   container->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(containerView_);
+  // Room the window has beyond what the rows need (while it fits itself to another kind) goes
+  // here, so the rows stay where they are.
+  layout->addStretch(1);
 
   auto* buttons = new QHBoxLayout;
   testActionButton_ = new QPushButton(tr("Test"));
@@ -135,7 +146,9 @@ void ActionsEditorViewController::loadView() {
   buttons->addWidget(cancelActionButton_);
   buttons->addWidget(saveActionButton_);
   layout->addLayout(buttons);
-  root->setMinimumWidth(380);
+  // Wide enough for every kind's rows, so that changing the kind does not resize the window
+  // sideways and move the controls with it.
+  root->setMinimumWidth(440);
   setView(root);
 }
 
@@ -213,10 +226,10 @@ void ActionsEditorViewController::bindViewModel() {
       ->subscribeNext([weakModel](const tw::Value& v) {
         auto model = weakModel.lock();
         if (!model || !v.string()) return;
-        bool ok = false;
-        const qlonglong seconds = QString::fromStdString(*v.string()).trimmed().toLongLong(&ok);
-        // Text that is no number is a duration of 0; the view model then refuses to save.
-        model->setTriggerTimeDurationValue(ok ? seconds : 0);
+        // The text's integer value, as the value fields read theirs: "7x" is 7; text that is no
+        // number is 0, which the view model then refuses to save.
+        model->setTriggerTimeDurationValue(
+            BTTimeObjectListItemEditingViewModel::integerValueOfText(*v.string()));
       });
 }
 

@@ -5,8 +5,10 @@
 #include <QStandardPaths>
 #include <filesystem>
 
+#include "app/Source/ActionEditor/ApplicationChooser.h"
 #include "app/Source/ActionEditor/FileOperationActionEditorView.h"
 #include "app/Source/Actions/FileOperationActionUtil.h"
+#include "core/Source/Library/DesktopEntry.h"
 #include "platform/foundation/Localization.h"
 #include "platform/signals/RACSignal.h"
 
@@ -60,7 +62,9 @@ void AppOperationActionEditorView::loadViewWithBuilder(
   builderValues("appFilepathValue")->subscribeNext([weak](const tw::Value& v) {
     auto self = weak.lock();
     if (!self) return;
-    self->filepathValueLabel_->setText(tw::app::lastPathComponent(v));
+    const std::string* path = v.string();
+    self->filepathValueLabel_->setText(
+        path ? QString::fromStdString(tw::DesktopEntry::displayName(*path)) : QString());
     self->setShouldSave(v.string() && !v.string()->empty());
   });
 }
@@ -86,9 +90,8 @@ std::string AppOperationActionEditorView::applicationsFolder() {
 
 void AppOperationActionEditorView::onBrowseFileSelected() {
   std::weak_ptr<BTActionBuilder> weakBuilder = actionBuilder_;
-  // Applications are desktop entries here.
-  FileOperationActionUtil::selectFileInDirectory(
-      applicationsFolder(), actionBuilder_->appFilepathValue(), std::vector<std::string>{"desktop"})
+  // Applications are their desktop entries, listed by the names they show in menus.
+  ApplicationChooser::chooseApplication(actionBuilder_->appFilepathValue())
       ->continueWithBlock([weakBuilder](const BFTaskPtr& task) {
         auto builder = weakBuilder.lock();
         if (!builder || task->isCancelled() || task->error() || !task->result().string()) return;

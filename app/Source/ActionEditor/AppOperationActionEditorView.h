@@ -1,7 +1,7 @@
 #pragma once
 // AppOperationActionEditorView: the application kind: launch or quit, the chosen application's
-// entry name, and a button that opens the file panel in the system's applications folder,
-// offering desktop entries; complete once an application is chosen. Made by the action editor;
+// name (its desktop entry's Name), and a button that opens the chooser of installed
+// applications; complete once an application is chosen. Made by the action editor;
 // main thread only.
 
 #include <QLabel>

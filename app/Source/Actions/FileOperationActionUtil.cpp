@@ -1,5 +1,7 @@
 #include "app/Source/Actions/FileOperationActionUtil.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QStandardPaths>
 #include <filesystem>
@@ -22,16 +24,21 @@ std::string FileOperationActionUtil::startFolder(const std::optional<std::string
 BFTaskPtr FileOperationActionUtil::selectFileInDirectory(
     const std::optional<std::string>& directory, const std::optional<std::string>& filepath,
     const std::optional<std::vector<std::string>>& types) {
-  QFileDialog panel;
+  // Over the window the user works in (the action editor), not at the screen's corner.
+  QFileDialog panel(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                                      : QApplication::activeWindow());
   panel.setObjectName("FileOperationPanel");
   panel.setFileMode(QFileDialog::ExistingFile);
   panel.setOption(QFileDialog::DontUseNativeDialog);
   panel.setOption(QFileDialog::ReadOnly);  // no folder creation
   const QString start = QString::fromStdString(startFolder(directory, filepath));
-  if (QFileInfo(start).isDir())
-    panel.setDirectory(start);
-  else
+  // Only an existing file is selected; a folder (or a missing one, such as a Documents folder
+  // the user never made) is where the panel starts, its name never put into the name field.
+  const QFileInfo info(start);
+  if (info.isFile())
     panel.selectFile(start);
+  else
+    panel.setDirectory(info.isDir() ? start : QDir::homePath());
   if (types && !types->empty()) {
     QStringList patterns;
     for (const auto& type : *types) patterns << "*." + QString::fromStdString(type);

@@ -4,8 +4,10 @@
 #include <QGridLayout>
 #include <QPointer>
 
+#include "app/Source/Controls/ElidingLabel.h"
 #include "core/Source/Library/BTTypeChecks.h"
 #include "core/Source/Model/BTActionObject.h"
+#include "core/Source/Model/BTLinkTimeObjectAction.h"
 #include "core/Source/ViewModels/BTActionObjectListItemViewModel.h"
 #include "platform/foundation/Localization.h"
 #include "platform/signals/RACObjectSignals.h"
@@ -23,8 +25,8 @@ QString text(const tw::Value& value) {
 ActionListItemTableCellView::ActionListItemTableCellView(QWidget* parent)
     : BindableTableCellView(parent),
       enabledSwitch_(new ITSwitch(this)),
-      titleLabel_(new QLabel(this)),
-      subtitleLabel_(new QLabel(this)),
+      titleLabel_(new ElidingLabel(this)),
+      subtitleLabel_(new ElidingLabel(this)),
       actionButton_(new QToolButton(this)) {
   setIdentifier(kIdentifier);
   setAttribute(Qt::WA_TranslucentBackground);
@@ -109,12 +111,22 @@ void ActionListItemTableCellView::bindViewModel(const std::shared_ptr<tw::Object
         self->enabledSwitch_->setCheckedState(v.boolValue());
         self->setLabelsEnabled(v.boolValue());
       });
+  std::weak_ptr<BTActionObjectListItemViewModel> weakModel = model;
   rac_valuesForKeyPath(model, "actionDescription", nullptr)
       ->takeUntil(until)
-      ->subscribeNext([self](const tw::Value& v) {
+      ->subscribeNext([self, weakModel](const tw::Value& v) {
         if (!self) return;
-        self->titleLabel_->setText(text(v));
-        self->nameControls(text(v));
+        QString title = text(v);
+        // A link whose target was deleted has no description: say what became of it rather
+        // than leave the line blank.
+        if (title.isEmpty())
+          if (auto m = weakModel.lock())
+            if (auto link = std::dynamic_pointer_cast<BTLinkTimeObjectAction>(m->actionObject());
+                link && !link->targetTimeObject())
+              title = QString::fromStdString(
+                  tw::localized("The linked alarm, timer, or stopwatch was deleted"));
+        self->titleLabel_->setText(title);
+        self->nameControls(title);
       });
   rac_valuesForKeyPath(model, "triggerDescription", nullptr)
       ->takeUntil(until)

@@ -4,6 +4,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPropertyAnimation>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "app/Source/ActionEditor/ActionsEditorViewController.h"
@@ -54,6 +55,14 @@ void ActionsListViewController::loadView() {
   tableView_->setRowHeight(44);
   tableView_->setStyleSheet("QAbstractScrollArea { background: transparent; border: none; }");
   tableView_->viewport()->setAutoFillBackground(false);
+  // A thin light handle on the dark pane; the sheet sits on the bar alone, not on the rows.
+  tableView_->verticalScrollBar()->setStyleSheet(
+      "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 0; }"
+      "QScrollBar::handle:vertical { background: rgba(255,255,255,0.35); border-radius: 3px;"
+      " min-height: 24px; margin: 0 1px; }"
+      "QScrollBar::handle:vertical:hover { background: rgba(255,255,255,0.55); }"
+      "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+      "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }");
   layout->addWidget(tableView_, 1);
 
   footerView_ = new QWidget;
@@ -275,6 +284,9 @@ void ActionsListViewController::presentEditor(
     auto s = weak.lock();
     if (s && s->editor_.get() == e && s->editor_->viewModel()) s->editor_->cancelAction();
   });
+  // Over the main window: the fitted size moved the dialog, so the platform would leave it where
+  // the move put it.
+  tw::app::centerOverWindow(window, parent);
   window->show();
   window->raise();
   window->activateWindow();

@@ -3,6 +3,7 @@
 #include <QEnterEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <cmath>
 
 #include "app/Source/Controls/ControlAnimation.h"
 #include "app/Source/Extensions/RACTextSignal.h"
@@ -131,18 +132,12 @@ void BTTextField::paintEvent(QPaintEvent* event) {
 }
 
 void BTTextField::updateTextMargins() {
-  // The text line is centred in the box inside the border.
-  QRectF title = QRectF(rect()).adjusted(borderWidth_, borderWidth_, -borderWidth_, -borderWidth_);
-  QRectF text = BTTextFieldCell::adjustedRect(title, fontMetrics().height());
-  int top = std::max(0, static_cast<int>(text.top() - rect().top()));
-  int bottom = std::max(0, static_cast<int>(rect().bottom() + 1 - text.bottom()));
-  int side = static_cast<int>(std::ceil(borderWidth_)) + 2;
-  setTextMargins(side, std::min(top, bottom), side, std::min(top, bottom));
-}
-
-void BTTextField::resizeEvent(QResizeEvent* event) {
-  QLineEdit::resizeEvent(event);
-  updateTextMargins();
+  // Inside the border on every side. The line edit centres its text line vertically by itself;
+  // margins taken from the current height would feed the size hint, and each layout pass would
+  // make the field taller.
+  const int border = static_cast<int>(std::ceil(borderWidth_));
+  const int side = border + 2;
+  setTextMargins(side, border, side, border);
 }
 
 void BTTextField::enterEvent(QEnterEvent* event) {
@@ -172,5 +167,4 @@ void BTTextField::changeEvent(QEvent* event) {
   if (event->type() == QEvent::EnabledChange || event->type() == QEvent::ReadOnlyChange) {
     updateCursor();
   }
-  if (event->type() == QEvent::FontChange) updateTextMargins();
 }

@@ -2,9 +2,14 @@
 
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QPainter>
+#include <QPointer>
 #include <QPropertyAnimation>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
 
 #include "platform/ui/Animation.h"
 
@@ -40,6 +45,25 @@ EdgePinning* constrainToParent(QWidget* view, QWidget* parent, const QMargins& i
   return pinning;
 }
 
+void centerOverWindow(QWidget* window, QWidget* over) {
+  if (!window) return;
+  QWidget* anchor = over ? over->window() : nullptr;
+  QScreen* screen =
+      anchor && anchor->screen() ? anchor->screen() : QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->availableGeometry() : QRect();
+  const QPoint centre = anchor ? anchor->frameGeometry().center() : area.center();
+  // The frame is not known before the first show: the content size stands in for it.
+  const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
+  QPoint topLeft(centre.x() - size.width() / 2, centre.y() - size.height() / 2);
+  if (area.isValid()) {
+    topLeft.setX(std::clamp(topLeft.x(), area.left(),
+                            std::max(area.left(), area.right() + 1 - size.width())));
+    topLeft.setY(std::clamp(topLeft.y(), area.top(),
+                            std::max(area.top(), area.bottom() + 1 - size.height())));
+  }
+  window->move(topLeft);
+}
+
 void sizeToFitContentView(QWidget* window, bool animate) {
   if (!window) return;
   QSize fitting = window->layout() ? window->layout()->sizeHint() : window->sizeHint();
@@ -71,18 +95,41 @@ QImage imageRepresentation(QWidget* view, const std::optional<QColor>& backgroun
 }
 
 void setViewAlpha(QWidget* view, double alpha, bool animated, int durationMs) {
+  // Fully opaque, the view is drawn without an effect: an effect draws the view from a picture
+  // it keeps, which goes stale when an ancestor moves (a pane sliding in) and then shows the
+  // view shifted and cut.
+  QPointer<QWidget> guarded(view);
+  const auto dropIfOpaque = [guarded] {
+    if (!guarded) return;
+    auto* e = qobject_cast<QGraphicsOpacityEffect*>(guarded->graphicsEffect());
+    if (e && e->opacity() >= 1.0) guarded->setGraphicsEffect(nullptr);
+  };
   auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
-  if (!effect) {
-    effect = new QGraphicsOpacityEffect(view);
-    view->setGraphicsEffect(effect);
-  }
   if (!animated || !view->isVisible()) {
+    if (alpha >= 1.0) {
+      if (effect) view->setGraphicsEffect(nullptr);
+      return;
+    }
+    if (!effect) {
+      effect = new QGraphicsOpacityEffect(view);
+      view->setGraphicsEffect(effect);
+    }
     effect->setOpacity(alpha);
     return;
+  }
+  if (!effect) {
+    if (alpha >= 1.0) return;  // already opaque
+    effect = new QGraphicsOpacityEffect(view);
+    effect->setOpacity(1.0);
+    view->setGraphicsEffect(effect);
   }
   auto* animation = new QPropertyAnimation(effect, "opacity", effect);
   animation->setDuration(durationMs);
   animation->setEndValue(alpha);
+  if (alpha >= 1.0)
+    // A turn later: the effect owns the animation that is finishing.
+    QObject::connect(animation, &QAbstractAnimation::finished, view,
+                     [dropIfOpaque] { QTimer::singleShot(0, dropIfOpaque); });
   animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Small extensions of widgets and windows used by the screens: pinning a widget to its parent's
-// edges, fitting a window to its content while keeping its top edge, and a picture of a widget
+// edges, fitting a window to its content while keeping its top edge, centring a window over
+// another, and a picture of a widget
 // over a background colour (drag images). Main thread only.
 
 #include <QColor>
@@ -38,12 +39,16 @@ EdgePinning* constrainToParent(QWidget* view, QWidget* parent, const QMargins& i
 // bottom. `animate` slides the size over a short animation.
 void sizeToFitContentView(QWidget* window, bool animate);
 
+// Places `window` (at its current size) centred over `over`'s window, kept whole on that
+// window's screen. Without `over`, centred on the primary screen.
+void centerOverWindow(QWidget* window, QWidget* over);
+
 // The widget rendered into an image of its size; without a colour, transparent where the widget
 // paints nothing; with one, over that colour.
 QImage imageRepresentation(QWidget* view, const std::optional<QColor>& background);
 
-// Sets the view's opacity (through an opacity effect it owns), at once or over `durationMs` when
-// animated and the view is shown.
+// Sets the view's opacity (through an opacity effect it owns while not fully opaque), at once or
+// over `durationMs` when animated and the view is shown.
 void setViewAlpha(QWidget* view, double alpha, bool animated, int durationMs);
 
 }  // namespace tw::app

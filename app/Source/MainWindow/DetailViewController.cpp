@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QPointer>
+#include <functional>
 
 #include "app/Source/Extensions/ContentTransitions.h"
 #include "app/Source/MainWindow/GradientBackgroundView.h"
@@ -19,18 +20,36 @@ void DetailViewController::loadView() {
   container_ = new QWidget(background);
   container_->setObjectName("DetailContainer");
   setView(background);
-  // The container fills the pane.
+  // The container fills the pane, and the content shown fills the container, whenever the
+  // window changes size. A running swap places its views itself and is left alone; its end puts
+  // the content to the container's size.
   struct Filler : QObject {
-    QWidget* child;
-    Filler(QWidget* parent, QWidget* c) : QObject(parent), child(c) {
-      parent->installEventFilter(this);
-    }
+    std::function<void(QObject*)> resized;
+    Filler(QObject* parent, std::function<void(QObject*)> onResize)
+        : QObject(parent), resized(std::move(onResize)) {}
     bool eventFilter(QObject* o, QEvent* e) override {
-      if (e->type() == QEvent::Resize) child->setGeometry(static_cast<QWidget*>(o)->rect());
+      if (e->type() == QEvent::Resize) resized(o);
       return false;
     }
   };
-  new Filler(background, container_);
+  std::weak_ptr<tw::ui::Responder> weak = selfResponder();
+  QPointer<QWidget> container(container_);
+  auto* filler = new Filler(background, [weak, container, background](QObject* o) {
+    if (!container) return;
+    if (o == background) {
+      container->setGeometry(background->rect());
+      return;
+    }
+    if (auto self = std::static_pointer_cast<DetailViewController>(weak.lock())) self->fitContent();
+  });
+  background->installEventFilter(filler);
+  container_->installEventFilter(filler);
+}
+
+void DetailViewController::fitContent() {
+  if (transitioning_ || !content_ || !content_->isViewLoaded() || !container_) return;
+  QWidget* shown = content_->view();
+  if (shown && shown->parentWidget() == container_) shown->setGeometry(container_->rect());
 }
 
 GradientBackgroundView* DetailViewController::gradientView() {
@@ -117,6 +136,7 @@ void DetailViewController::setViewController(
     if (!self) return;
     self->transitioning_ = false;
     self->content_ = controller;
+    self->fitContent();
     auto* subject = subjectOf();
     if (transition && subject && subject->implementsDidPerformTransition())
       subject->didPerformTransition(transition);

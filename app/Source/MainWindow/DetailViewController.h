@@ -51,6 +51,8 @@ class DetailViewController : public tw::ui::ViewController {
   };
   void masterListViewModeDidChange(const tw::Notification& notification);
   void finishSwap();
+  // Sizes the shown content to the container, unless a swap is placing it.
+  void fitContent();
 
   QWidget* container_ = nullptr;
   std::shared_ptr<tw::ui::ViewController> content_;

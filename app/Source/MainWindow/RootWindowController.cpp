@@ -13,7 +13,8 @@ QWidget* RootWindowController::loadWindow() {
   const auto& name = tw::Bundle::main().objectForInfoDictionaryKey("CFBundleName");
   window->setWindowTitle(QString::fromStdString(name.isString() ? *name.string() : "Tickwell"));
   window->resize(820, 540);
-  window->setMinimumSize(560, 360);
+  // Tall enough for a readable time display above two rows of the actions list.
+  window->setMinimumSize(560, 440);
   return window;
 }
 

@@ -29,6 +29,13 @@ void MasterListAlarmEditingPopover::loadExtraViews(QWidget* root) {
   meridiemField_->setFixedWidth(56);
   meridiemField_->setAccessibleDescription(
       QString::fromStdString(tw::localized("Switches between AM and PM")));
+  // A box like the fields beside it: it is switched by a click.
+  meridiemField_->setStyleSheet(
+      "QPushButton { color: white; border: 1px solid rgba(255,255,255,0.35); border-radius: 4px;"
+      " background: rgba(255,255,255,0.08); padding: 3px; }"
+      "QPushButton:hover { border-color: rgba(255,255,255,0.65); }"
+      "QPushButton:disabled { color: rgba(255,255,255,0.4); }"
+      "QPushButton:focus { border: 1px solid white; }");
   column->addWidget(meridiemField_);
   column->addWidget(new QLabel(""));
   unitsRow_->layout()->addWidget(meridiemSegmentView_);
@@ -47,8 +54,11 @@ void MasterListAlarmEditingPopover::loadExtraViews(QWidget* root) {
     button->setCheckable(true);
     button->setFixedSize(28, 24);
     button->setStyleSheet(
-        "QPushButton { border: 1px solid #666; border-radius: 4px; background: transparent; }"
-        "QPushButton:checked { background: rgba(255,255,255,0.3); }"
+        "QPushButton { color: white; border: 1px solid rgba(255,255,255,0.35);"
+        " border-radius: 4px; background: transparent; }"
+        "QPushButton:checked { color: #1d1d22; background: rgba(255,255,255,0.85);"
+        " border-color: white; }"
+        "QPushButton:disabled { color: rgba(255,255,255,0.4); }"
         "QPushButton:focus { border: 1px solid white; }");
     row->addWidget(button);
     weekdayButtons_[i] = button;

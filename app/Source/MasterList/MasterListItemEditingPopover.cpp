@@ -47,9 +47,18 @@ void MasterListItemEditingPopover::loadView() {
     field = new TimeValueTextField;
     field->setAlignment(Qt::AlignCenter);
     field->setFixedWidth(56);
+    QFont digits = field->font();
+    digits.setPointSizeF(digits.pointSizeF() * 1.4);
+    field->setFont(digits);
+    // A visible box on the dark panel, brighter under the pointer and while edited.
+    field->setBorderColor(QColor(255, 255, 255, 90));
+    field->setBackgroundColor(QColor(255, 255, 255, 20));
+    field->setHoverBorderColor(QColor(255, 255, 255, 170));
+    field->setHoverBackgroundColor(QColor(255, 255, 255, 36));
     auto* label = new QLabel(QString::fromStdString(tw::localized(caption)));
     label->setAlignment(Qt::AlignCenter);
     field->setAccessibleName(label->text());
+    label->setStyleSheet("color: rgba(255, 255, 255, 170);");
     column->addWidget(field);
     column->addWidget(label);
     units->addWidget(view);

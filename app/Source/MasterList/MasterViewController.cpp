@@ -169,6 +169,9 @@ void MasterViewController::viewDidLoad() {
 
   // setupEmptyContentView
   emptyContentView_ = new BTStaticPlaceholderView;
+  // Light text on the tinted pane; the hint a little softer than the title but still legible.
+  emptyContentView_->titleLabel()->setStyleSheet("color: rgba(255, 255, 255, 0.95);");
+  emptyContentView_->detailsLabel()->setStyleSheet("color: rgba(255, 255, 255, 0.85);");
   tw::app::constrainToParent(emptyContentView_, tableView_);
   emptyContentView_->setAttribute(Qt::WA_TransparentForMouseEvents);
   setEmptyContentViewHidden(true, false);

@@ -1,7 +1,8 @@
 #pragma once
 // Popover: a transient panel that shows one view controller's view next to a rectangle of
-// another view, and closes (and frees itself and the controller) when the user clicks outside
-// it. Main thread only; owns its content controller.
+// another view, whole on the screen, with the keyboard in its first field; it closes (and frees
+// itself and the controller) when the user clicks outside it or presses Return. Main thread only;
+// owns its content controller.
 
 #include <QFrame>
 #include <memory>
@@ -22,5 +23,7 @@ class Popover : public QFrame {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void keepOnScreen(QWidget* anchor);
+
   std::shared_ptr<tw::ui::ViewController> content_;
 };

@@ -44,6 +44,10 @@ void SettingsWindowController::setUp(
 
   window->setWindowTitle(QString::fromStdString(tw::localized("Preferences...")));
   setContentViewController(tabs_);
+  // The first pane was selected before its view had a window to retitle.
+  const int selected = tabs_->selectedTabViewItemIndex();
+  if (selected >= 0 && selected < static_cast<int>(tabs_->tabViewItems().size()))
+    window->setWindowTitle(QString::fromStdString(tabs_->tabViewItems()[selected]->label));
   window->resize(tabs_->frameSizeForContentSize(firstContentSize_));
 }
 

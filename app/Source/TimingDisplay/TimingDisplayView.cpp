@@ -76,6 +76,11 @@ double TimingDisplaySegment::naturalWidth() const {
                   QFontMetricsF(unitFont_).horizontalAdvance(unit_));
 }
 
+QSizeF TimingDisplaySegment::naturalSize() const {
+  return QSizeF(naturalWidth(),
+                QFontMetricsF(valueFont_).height() + QFontMetricsF(unitFont_).height());
+}
+
 double TimingDisplaySegment::naturalWidthOf(const QString& value, const QString& unit,
                                             double scale) {
   static const QFont valueFont = tw::app::tabularDigitFont(kValuePointSize, QFont::Thin);
@@ -102,6 +107,13 @@ void TimingDisplaySegment::paintEvent(QPaintEvent*) {
   painter.setFont(unitFont_);
   painter.setPen(QColor(255, 255, 255, 170));
   painter.drawText(unitRect, Qt::AlignRight | Qt::AlignTop, unit_);
+}
+
+double TimingDisplaySegment::naturalBlockHeight() {
+  static const double block =
+      QFontMetricsF(tw::app::tabularDigitFont(kValuePointSize, QFont::Thin)).height() +
+      QFontMetricsF(tw::app::tabularDigitFont(kUnitPointSize, QFont::Thin)).height();
+  return block;
 }
 
 // ----- TimingDisplayView
@@ -165,7 +177,14 @@ QString TimingDisplayView::unitValueForDisplaySegment(int n) const {
   static const char* const units[] = {"SECOND", "MINUTE", "HOUR", "DAY"};
   if (n < 2 || n > 5) return {};
   QString unit = units[n - 2];
-  if (integerValueForDisplaySegment(n) != 1) unit += 'S';
+  // Singular only when the number shown is exactly one: "1.59" seconds are plural, "1.0" is one.
+  bool one = integerValueForDisplaySegment(n) == 1;
+  if (one && n == 2 && displayMilliseconds_) {
+    const QString shown = numericValueForDisplaySegment(n);
+    const auto point = shown.indexOf('.');
+    one = point < 0 || shown.mid(point + 1).count('0') == shown.size() - point - 1;
+  }
+  if (!one) unit += 'S';
   return unit;
 }
 
@@ -238,7 +257,12 @@ void TimingDisplayView::layoutDisplaySegments() {
   const double gaps = 2 * kPadding + kSpacing * (leading_ - 2);
   const double available = width() - gaps;
   double scale = 1.0;
-  if (natural > 0 && available < natural) scale = std::max(0.2, available / natural);
+  if (natural > 0 && available < natural) scale = available / natural;
+  // The number over its unit word must fit the height as well.
+  const double block = TimingDisplaySegment::naturalBlockHeight();
+  const double availableHeight = height() - 2 * kVerticalPadding;
+  if (block > 0 && availableHeight < block * scale) scale = availableHeight / block;
+  scale = std::max(0.05, scale);
   if (scale < 1.0)
     for (int n = 2; n <= leading_; ++n) segments_[n]->setScale(scale);
   // Seconds pinned to the trailing edge, each larger unit kSpacing to its left, the largest one
@@ -272,16 +296,16 @@ QSize TimingDisplayView::sizeHint() const {
       natural += TimingDisplaySegment::naturalWidthOf(segments_[n]->valueText(),
                                                       segments_[n]->unitText(), 1.0);
   }
-  const QFontMetricsF value(
-      tw::app::tabularDigitFont(TimingDisplaySegment::kValuePointSize, QFont::Thin));
-  const QFontMetricsF unit(
-      tw::app::tabularDigitFont(TimingDisplaySegment::kUnitPointSize, QFont::Thin));
-  h = value.height() + unit.height() + 2 * kVerticalPadding;
+  h = TimingDisplaySegment::naturalBlockHeight() + 2 * kVerticalPadding;
   const double gaps = 2 * kPadding + kSpacing * std::max(0, leading_ - 2);
   return QSize(static_cast<int>(std::ceil(natural + gaps)), static_cast<int>(std::ceil(h)));
 }
 
-QSize TimingDisplayView::minimumSizeHint() const { return QSize(0, sizeHint().height() / 2); }
+// The display shrinks to whatever height the pane has left (the window at its minimum size with
+// the actions list open leaves little); the segments scale down to fit it.
+QSize TimingDisplayView::minimumSizeHint() const {
+  return QSize(0, static_cast<int>(2 * kVerticalPadding) + 28);
+}
 
 void TimingDisplayView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFont>
 #include <QPointer>
+#include <QSizeF>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -46,8 +47,12 @@ class TimingDisplaySegment : public QWidget {
   void setScale(double scale);
   // Width the texts need at the current scale.
   double naturalWidth() const;
+  // Room the number over its unit word needs at the current scale.
+  QSizeF naturalSize() const;
   // Width `value` over `unit` needs at `scale`.
   static double naturalWidthOf(const QString& value, const QString& unit, double scale);
+  // Height the number over its unit word needs at scale 1.
+  static double naturalBlockHeight();
   int paintCount() const { return paints_; }
 
   static constexpr double kValuePointSize = 100.0;

@@ -14,6 +14,7 @@
 #include "app/Source/Extensions/RACTextSignal.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
 #include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Settings/BTSettingsNotification.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
@@ -144,12 +145,14 @@ void TimingDisplayViewController::loadView() {
   displayView_ = new TimingDisplayView;
   displayView_->setObjectName("DisplayView");
   // As wide as its segments need (less when the pane is narrower), centred in the pane.
-  displayView_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Expanding);
+  displayView_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
   auto* displayRow = new QHBoxLayout;
   displayRow->addStretch(1);
   displayRow->addWidget(displayView_);
   displayRow->addStretch(1);
-  layout->addLayout(displayRow, 1);
+  // The display takes the height it needs first (less when the pane is short, as far as its
+  // minimum); the actions list, open, takes the rest.
+  layout->addLayout(displayRow);
 
   auto* buttons = new QHBoxLayout;
   buttons->setSpacing(16);
@@ -189,10 +192,12 @@ void TimingDisplayViewController::loadView() {
   // The time object's actions list is shown in here (see setActionsListFactory).
   actionsContainerView_ = new QWidget;
   actionsContainerView_->setObjectName("ActionsContainer");
-  actionsContainerView_->setMinimumHeight(160);
+  // Two rows and the footer at the least: room for the display even at the window's minimum size.
+  actionsContainerView_->setMinimumHeight(120);
   actionsContainerView_->setLayout(new QVBoxLayout);
   actionsContainerView_->layout()->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(actionsContainerView_);
+  actionsContainerView_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+  layout->addWidget(actionsContainerView_, 1);
   setView(root);
 }
 
@@ -241,10 +246,22 @@ void TimingDisplayViewController::viewDidLoad() {
         if (item) item->setText(s->resetButton_->text());
         return s->resetButton_->isEnabled();
       });
+  // A reset or paused stopwatch gets no ticks: without this a new accuracy would show only once
+  // it runs again.
+  settingsObserver_ = tw::NotificationCenter::defaultCenter()->addObserver(
+      BTSettingsChangedNotification, nullptr, nullptr, [self](const tw::Notification& n) {
+        if (!bt_settingKeyChanged(n, "stopwatchAccuracy")) return;
+        if (auto s = self()) s->stopwatchAccuracyChanged();
+      });
   if (timeObject_)
     onTimeObjectChanged();
   else
     onTimeObjectNotSet();
+}
+
+void TimingDisplayViewController::stopwatchAccuracyChanged() {
+  if (displayView_ && timeObject_ && timeObject_->isStopwatchType())
+    displayView_->setTimingValue(displayView_->timingValue());
 }
 
 void TimingDisplayViewController::viewWillAppear() {

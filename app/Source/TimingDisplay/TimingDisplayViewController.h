@@ -26,6 +26,7 @@
 #include "app/Source/MainWindow/BTViewTransitionSubject.h"
 #include "app/Source/MainWindow/MasterViewControllerDelegate.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Object.h"
 #include "platform/ui/ViewController.h"
 
@@ -104,7 +105,11 @@ class TimingDisplayViewController : public tw::ui::ViewController,
   friend class RootView;
   void windowShown();
 
+  // Redraws a stopwatch's value in the places its accuracy setting now asks for.
+  void stopwatchAccuracyChanged();
+
   std::shared_ptr<BTTimeObject> timeObject_;
+  tw::ScopedNotificationToken settingsObserver_;
   std::shared_ptr<BTTimeObjectControlViewModel> controlViewModel_;
   std::shared_ptr<BTTimeObjectTimingDisplayViewModel> displayViewModel_;
   std::shared_ptr<tw::ui::ViewController> actionsListViewController_;

@@ -116,8 +116,9 @@ class DesktopEndToEndTest : public TickwellEndToEndTest {
     std::vector<std::string> found;
     waitFor(
         [&] {
+          // Titled after its selected pane.
           found = xdotool("search --onlyvisible --pid " + std::to_string(app_) +
-                          " --all --name Preferences");
+                          " --all --name '^(General|Appearance|Updates)$'");
           return !found.empty();
         },
         15s);

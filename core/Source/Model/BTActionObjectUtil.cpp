@@ -7,6 +7,7 @@
 #include <climits>
 #include <utility>
 
+#include "core/Source/Library/DesktopEntry.h"
 #include "core/Source/Library/Proxying/Protocol.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
@@ -242,8 +243,9 @@ std::optional<std::string> BTActionObjectUtil::appOperationActionDescription(
   if (!operation) return std::nullopt;
   const auto path = action.appFilepathValue();
   if (!path) return std::nullopt;
+  // An application here is its desktop entry: the name it shows in menus, not its file's.
   return tw::localizedFormat("%@ application \"%@\"", tw::localized(operation),
-                             lastPathComponent(*path));
+                             tw::DesktopEntry::displayName(*path));
 }
 
 std::string BTActionObjectUtil::prefixOfUtf16Length(std::string_view text, std::size_t maxUnits,

@@ -7,11 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 
 #include "app/Source/ActionEditor/AppOperationActionEditorView.h"
+#include "app/Source/ActionEditor/ApplicationChooser.h"
 #include "app/Source/ActionEditor/CustomMessageActionEditorView.h"
 #include "app/Source/ActionEditor/DisplayAlertActionEditorView.h"
 #include "app/Source/ActionEditor/FileOperationActionEditorView.h"
@@ -268,6 +274,10 @@ TEST_F(ActionEditorTest, DurationRowSaveRuleTestAndCancelOnAStopwatch) {
   EXPECT_EQ(ed->viewModel()->triggerTimeDurationValue(), 0);
   EXPECT_FALSE(ed->saveActionButton()->isEnabled());
   ed->triggerTimeDurationField()->clear();
+  QTest::keyClicks(ed->triggerTimeDurationField(), "7x");
+  EXPECT_EQ(ed->viewModel()->triggerTimeDurationValue(), 7) << "the text's integer value";
+  EXPECT_TRUE(ed->saveActionButton()->isEnabled());
+  ed->triggerTimeDurationField()->clear();
   QTest::keyClicks(ed->triggerTimeDurationField(), "90");
   EXPECT_EQ(ed->viewModel()->triggerTimeDurationValue(), 90);
   EXPECT_TRUE(ed->saveActionButton()->isEnabled());
@@ -290,6 +300,109 @@ TEST_F(ActionEditorTest, DurationRowSaveRuleTestAndCancelOnAStopwatch) {
   EXPECT_FALSE(editor());
   EXPECT_TRUE(weakEditor.expired());
   EXPECT_TRUE(watch->actions().empty());
+}
+
+// Runs `answer` on the first visible dialog of type T once the caller's modal loop has it open.
+template <class T>
+void whenOpen(std::function<void(T*)> answer) {
+  QTimer::singleShot(50, [answer] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* dialog = dynamic_cast<T*>(w); dialog && dialog->isVisible()) return answer(dialog);
+    ADD_FAILURE() << "no dialog open";
+  });
+}
+
+QPoint centreOf(const QWidget* w) { return w->frameGeometry().center(); }
+
+TEST_F(ActionEditorTest, OpensOverItsWindowControlsHoldStillAcrossKindsAndChoosersAreUsable) {
+  auto timer = makeObjects(1, 1)[0];
+  makeObjects(0, 1);
+  openList(timer);
+  window_->setGeometry(120, 90, 600, 460);
+  settle();
+  list_->addActionObject();
+  settle();
+  ASSERT_TRUE(editor());
+  EXPECT_LE((centreOf(list_->editorWindow()) - centreOf(window_.get())).manhattanLength(), 40)
+      << "over the window it was opened from, not at the screen's corner";
+
+  // The same place for the editor's own controls and for each kind's first field.
+  auto* ed = editor().get();
+  QWidget* root = ed->view();
+  std::set<int> fieldX, triggerY, windowWidth;
+  for (QAction* item : ed->actionSelectButton()->items()) {
+    ed->actionSelectButton()->chooseItem(item);
+    settle(0.4);  // the window's fitting animation
+    triggerY.insert(ed->triggerSelectButton()->mapTo(root, QPoint(0, 0)).y());
+    windowWidth.insert(list_->editorWindow()->width());
+    auto* form =
+        ed->shownDetailWidget() ? ed->shownDetailWidget()->findChild<QFormLayout*>() : nullptr;
+    if (form && form->rowCount() > 0)
+      if (QLayoutItem* field = form->itemAt(0, QFormLayout::FieldRole); field && field->widget())
+        fieldX.insert(field->widget()->mapTo(root, QPoint(0, 0)).x());
+  }
+  fieldX.insert(ed->actionSelectButton()->mapTo(root, QPoint(0, 0)).x());
+  EXPECT_EQ(fieldX.size(), 1u) << "one column for every kind's fields";
+  EXPECT_EQ(triggerY.size(), 1u) << "the trigger row does not move";
+  EXPECT_EQ(windowWidth.size(), 1u);
+
+  // Applications are listed by their entries' names and the row names the chosen one so.
+  const auto apps = xdg_.root() / "applications-test";
+  std::filesystem::create_directories(apps / "sub");
+  std::filesystem::create_directories(xdg_.root() / "other");
+  const auto entry = [](const std::filesystem::path& file, const std::string& body) {
+    std::ofstream(file) << "[Desktop Entry]\nType=Application\n"
+                        << body << "\n[Action x]\nName=No\n";
+  };
+  entry(apps / "fakeapp.desktop", "Name=Fake Notes\nIcon=notes");
+  entry(apps / "sub" / "deep.desktop", "Name=deep tool");
+  entry(apps / "hidden.desktop", "Name=Hidden\nNoDisplay=true");
+  entry(xdg_.root() / "other" / "fakeapp.desktop", "Name=Shadowed");
+  entry(xdg_.root() / "other" / "zed.desktop", "Name=Zed");
+  std::vector<std::string> names;
+  for (const auto& app :
+       ApplicationChooser::installedApplications({apps.string(), (xdg_.root() / "other").string()}))
+    names.push_back(app.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"deep tool", "Fake Notes", "Zed"}));
+
+  chooseData(ed->actionSelectButton(), QString("BTAppOperationAction"));
+  settle();
+  auto app = std::dynamic_pointer_cast<AppOperationActionEditorView>(ed->viewModel()->detailView());
+  ASSERT_TRUE(app);
+  const std::string fake = (apps / "fakeapp.desktop").string();
+  whenOpen<ApplicationChooser>([fake](ApplicationChooser* chooser) {
+    EXPECT_GT(chooser->list()->count(), 0);
+    // Listed from the applications folders, not one folder's files.
+    EXPECT_TRUE(chooser->list()->findItems("*.desktop", Qt::MatchWildcard).isEmpty());
+    chooser->list()->clear();
+    auto* item = new QListWidgetItem("Fake Notes", chooser->list());
+    item->setData(Qt::UserRole + 1, QString::fromStdString(fake));
+    chooser->list()->setCurrentItem(item);
+    chooser->accept();
+  });
+  app->onBrowseFileSelected();
+  settle();
+  EXPECT_EQ(app->filepathValueLabel()->text(), "Fake Notes");
+  app->actionBuilder()->setAppOperationType(1);
+  EXPECT_EQ(BTActionObjectUtil::appOperationActionDescription(*app->actionBuilder()),
+            "Launch application \"Fake Notes\"")
+      << "the row names the application, not its file";
+
+  // The file panel starts in a folder without naming it as the file to open.
+  chooseData(ed->actionSelectButton(), QString("BTFileOperationAction"));
+  settle();
+  auto file =
+      std::dynamic_pointer_cast<FileOperationActionEditorView>(ed->viewModel()->detailView());
+  ASSERT_TRUE(file);
+  whenOpen<QFileDialog>([this](QFileDialog* panel) {
+    auto* name = panel->findChild<QLineEdit*>("fileNameEdit");
+    EXPECT_TRUE(name && name->text().isEmpty()) << (name ? name->text().toStdString() : "");
+    EXPECT_TRUE(QFileInfo(panel->directory().path()).isDir());
+    EXPECT_EQ(panel->parentWidget(), list_->editorWindow()) << "over the editor";
+    panel->reject();
+  });
+  file->onBrowseFileSelected();
+  settle();
 }
 
 TEST_F(ActionEditorTest, EditingFallsBackToWhatTheMenusCanShowAndReplacesTheRow) {

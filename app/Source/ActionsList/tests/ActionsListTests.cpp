@@ -4,14 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
 
 #include "app/Source/ActionsList/ActionListItemTableCellView.h"
 #include "app/Source/ActionsList/ActionsListTableSource.h"
 #include "app/Source/ActionsList/tests/ActionsUiTestSupport.h"
 #include "app/Source/Controls/BTStaticPlaceholderView.h"
+#include "app/Source/Controls/ElidingLabel.h"
 #include "core/Source/Model/BTFlashScreenAction.h"
+#include "core/Source/Model/BTLinkTimeObjectAction.h"
 #include "core/Source/Model/BTRepeatAction.h"
 #include "core/Source/ViewModels/BTActionObjectListItemViewModel.h"
 #include "core/Source/ViewModels/BTActionsListViewModel.h"
@@ -74,6 +78,36 @@ TEST_F(ActionsUiTest, RowsFollowTheModelAndAReplacedListIsFreed) {
   list_.reset();
   list.reset();
   settle();
+}
+
+TEST_F(ActionsUiTest, AGoneLinkTargetIsSaidLongRowsElideAndTheScrollBarSuitsTheDarkPane) {
+  auto timer = makeObjects(1, 1)[0];
+  auto link = addAction<BTLinkTimeObjectAction>(timer, 0);
+  link->setTargetAction(1);
+  link->setTargetTimeObject(nullptr);  // what deleting the target leaves
+  for (int i = 1; i < 12; ++i) addAction(timer, i);
+  auto list = openList(timer);
+  EXPECT_EQ(cellAt(*list, 0)->titleLabel()->text(),
+            "The linked alarm, timer, or stopwatch was deleted");
+
+  window_->resize(300, 400);
+  settle();
+  auto* title = dynamic_cast<ElidingLabel*>(cellAt(*list, 0)->titleLabel());
+  ASSERT_TRUE(title);
+  title->grab();
+  EXPECT_TRUE(title->isElided());
+  EXPECT_EQ(title->toolTip(), title->text()) << "the whole text under the pointer";
+
+  QScrollBar* bar = list->tableView()->verticalScrollBar();
+  ASSERT_TRUE(bar->isVisible());
+  QImage image(bar->size(), QImage::Format_ARGB32);
+  image.fill(QColor(16, 32, 64));
+  bar->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+  long lightness = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) lightness += QColor(image.pixel(x, y)).lightness();
+  EXPECT_LT(lightness / (static_cast<long>(image.width()) * image.height()), 90)
+      << "no light groove on the pane";
 }
 
 TEST_F(ActionsUiTest, TheSwitchWritesEnabledAndLabelsFollowItAlsoInAReusedCell) {

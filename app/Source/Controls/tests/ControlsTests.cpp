@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <cstdlib>
 
 #include "app/Source/Controls/BTCustomView.h"
@@ -21,6 +22,7 @@
 #include "app/Source/Controls/BTStaticPlaceholderView.h"
 #include "app/Source/Controls/BTTextField.h"
 #include "app/Source/Controls/BTTextFieldCell.h"
+#include "app/Source/Controls/ElidingLabel.h"
 #include "app/Source/Controls/ModalWindow.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/testsupport/UiTestSupport.h"
@@ -133,6 +135,40 @@ TEST_F(Controls, TextFieldHoverAnimatesOverItsDuration) {
   field.setBackgroundColor(kGreen);
   EXPECT_FALSE(field.isAnimatingHover());
   EXPECT_EQ(field.layerBackgroundColor(), kGreen);
+}
+
+TEST_F(Controls, TextFieldInALayoutKeepsItsHeightThroughLayoutPasses) {
+  // Its natural size must not follow the size a layout gave it, or every pass grows it.
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* field = new BTTextField;
+  field->setText("07");
+  layout->addWidget(field);
+  window.show();
+  const QSize hint = field->sizeHint();
+  field->resize(field->width(), 400);
+  EXPECT_EQ(field->sizeHint(), hint);
+  for (int pass = 0; pass < 3; ++pass) {
+    layout->invalidate();
+    layout->activate();
+  }
+  EXPECT_EQ(window.sizeHint().height(), layout->sizeHint().height());
+  EXPECT_EQ(field->sizeHint(), hint);
+  EXPECT_GE(field->height(), field->fontMetrics().height()) << "the digits fit";
+}
+
+TEST_F(Controls, ElidingLabelCutsWithAnEllipsisAndOffersTheWholeText) {
+  ElidingLabel label;
+  label.setText("Display and speak message \"Tea is ready\"");
+  label.resize(label.sizeHint());
+  label.grab();
+  EXPECT_FALSE(label.isElided());
+  EXPECT_TRUE(label.toolTip().isEmpty());
+  label.resize(60, label.height());
+  label.grab();
+  EXPECT_TRUE(label.isElided());
+  EXPECT_EQ(label.toolTip(), label.text());
+  EXPECT_LT(label.minimumSizeHint().width(), 30) << "layouts may narrow it";
 }
 
 TEST_F(Controls, TextCellCentresTheTextLineInTheTitleRect) {

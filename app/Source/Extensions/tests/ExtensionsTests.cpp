@@ -105,6 +105,23 @@ TEST_F(ExtensionsTest, AnimatedReplacementsFinishWithTheGroupAndDropRequestsMean
   delete incoming;
 }
 
+TEST_F(ExtensionsTest, AFadedInViewIsDrawnWithoutAnEffectThatCouldGoStale) {
+  // An opacity effect draws from a kept picture; left on an opaque view inside a sliding pane it
+  // showed the view shifted and cut. Opaque, the view has none.
+  auto* view = new QLabel("No Actions Created", container_.get());
+  view->show();
+  tw::app::setViewAlpha(view, 0.0, false, 300);
+  ASSERT_TRUE(view->graphicsEffect());
+  tw::app::setViewAlpha(view, 1.0, true, 100);
+  EXPECT_TRUE(view->graphicsEffect()) << "fading";
+  ASSERT_TRUE(runUntil([&] { return view->graphicsEffect() == nullptr; }));
+  tw::app::setViewAlpha(view, 0.0, true, 50);
+  tw::ui::Application::runEventsUntil([] { return false; }, 0.2);
+  ASSERT_TRUE(view->graphicsEffect()) << "hidden by its effect";
+  tw::app::setViewAlpha(view, 1.0, false, 50);
+  EXPECT_EQ(view->graphicsEffect(), nullptr);
+}
+
 TEST_F(ExtensionsTest, PinningKeepsInsetsAsTheParentResizes) {
   auto* view = new QWidget;
   auto* other = new QWidget(container_.get());

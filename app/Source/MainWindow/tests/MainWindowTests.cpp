@@ -170,6 +170,23 @@ TEST_F(DetailTest, ASelectionDuringASwapIsShownWhenTheSwapEnds) {
   EXPECT_TRUE(b->calls.empty()) << "a superseded request never starts";
 }
 
+TEST_F(DetailTest, TheShownContentFollowsThePaneThroughResizesAndASwapMadeMeanwhile) {
+  auto a = std::make_shared<Content>("a");
+  detail_->setViewController(a, nullptr);
+  for (const QSize size : {QSize(1300, 960), QSize(400, 300), QSize(520, 410)}) {
+    detail_->view()->resize(size);
+    EXPECT_EQ(a->view()->geometry(), QRect(QPoint(0, 0), size));
+  }
+  // Resized while a swap runs: the new content takes the final size when it ends.
+  auto b = std::make_shared<Content>("b");
+  bool done = false;
+  detail_->setViewController(b, BTViewTransition::transitionWithAnimation(3, 2),
+                             [&] { done = true; });
+  detail_->view()->resize(900, 700);
+  ASSERT_TRUE(runUntil([&] { return done; }));
+  EXPECT_EQ(b->view()->geometry(), QRect(0, 0, 900, 700));
+}
+
 TEST_F(MainWindowTest, NamedColoursComeFromTheApplicationsResources) {
   auto colour = tw::ui::colorNamed("MasterBackground");
   ASSERT_TRUE(colour.has_value()) << "Colors.json is part of the main bundle";

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QLayout>
 #include <QPointer>
+#include <QScreen>
+#include <QTest>
 
 #include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
@@ -15,6 +19,7 @@
 #include "core/Source/ViewModels/BTAlarmListItemEditingViewModel.h"
 #include "core/testsupport/ViewModelTestSupport.h"
 #include "platform/inject/Injection.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/testsupport/UiTestSupport.h"
 
 namespace {
@@ -119,6 +124,61 @@ TEST_F(EditingPopoverTest, AlarmMeridiemWeekdaysAndHourRangeFollowTheClockSettin
       std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(military->contentViewController());
   EXPECT_EQ(other->hoursRange(), std::make_pair(0, 23));
   EXPECT_TRUE(other->meridiemSegmentView()->isHidden());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EditingPopoverTest, PopoversAreCompactDarkStableAndWholeOnTheScreenAtItsEdge) {
+  auto alarm = makeObjects(0, 1)[0];
+  settings_->generalBundle()->setUseMilitaryTime(false);
+  const QRect area = QApplication::primaryScreen()->availableGeometry();
+  QWidget anchor;
+  anchor.setGeometry(area.right() - 60, area.bottom() - 30, 60, 30);
+  anchor.show();
+  Popover* popover =
+      MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(alarm);
+  QPointer<Popover> guard(popover);
+  auto controller =
+      std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(popover->contentViewController());
+  popover->showRelativeToRect(anchor.rect(), &anchor, Popover::Edge::MaxX);
+  pump();
+  const QSize first = popover->size();
+  EXPECT_LT(first.height(), 260);
+  EXPECT_LT(first.width(), 460);
+  EXPECT_TRUE(area.contains(popover->geometry()))
+      << "pushed back onto the screen " << popover->x() << "," << popover->y() << " "
+      << popover->width() << "x" << popover->height() << " in " << area.width() << "x"
+      << area.height();
+  // Open a while and laid out again and again, it keeps its size.
+  for (int pass = 0; pass < 3; ++pass) {
+    popover->layout()->invalidate();
+    QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    tw::ui::Application::runEventsUntil([] { return false; }, 0.1);
+  }
+  EXPECT_EQ(popover->size(), first);
+
+  // Light digits in visible dark boxes, each with its caption; meridiem and weekdays inside.
+  for (TimeValueTextField* field : {controller->hoursField(), controller->minutesField()}) {
+    EXPECT_GE(field->palette().color(QPalette::Text).lightness(), 220);
+    EXPECT_LE(field->palette().color(QPalette::Base).lightness(), 80);
+    EXPECT_GT(field->layerBorderColor().alpha(), 0);
+    EXPECT_GE(field->height(), field->fontMetrics().height());
+  }
+  const QRect inside = popover->rect();
+  std::vector<QWidget*> controls{controller->meridiemField()};
+  for (QWidget* button : controller->weekdayButtons()) controls.push_back(button);
+  for (QWidget* control : controls) {
+    EXPECT_TRUE(control->isVisible());
+    EXPECT_TRUE(inside.contains(QRect(control->mapTo(popover, QPoint(0, 0)), control->size())));
+  }
+  // Typing goes into the first field at once; Return is done.
+  EXPECT_EQ(QApplication::focusWidget(), controller->hoursField());
+  EXPECT_EQ(controller->hoursField()->selectedText(), controller->hoursField()->text());
+  QTest::keyClick(controller->hoursField(), Qt::Key_Return);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(guard.isNull()) << "closed and freed";
 }
 
 }  // namespace

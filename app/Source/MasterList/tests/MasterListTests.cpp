@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <QMimeData>
 #include <QTest>
 
+#include "app/Source/Controls/BTStaticPlaceholderView.h"
 #include "app/Source/MasterList/DraggingTableSource.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
 #include "app/Source/MasterList/MasterListTableSource.h"
@@ -132,6 +135,21 @@ TEST_F(MasterListUiTest, CellsWriteTitlesOnlyOnUserEditsAndCarryNothingAcrossReu
   cell.bindViewModel(BTTimeObjectListItemViewModel::create<BTAlarmListItemViewModel>(alarms[0]));
   EXPECT_EQ(cell.titleLabel()->text().size(), 40'000);
   EXPECT_EQ(alarms[0]->title(), longTitle);
+}
+
+TEST_F(MasterListUiTest, EachEmptyListShowsItsKindsIconOverALegibleHint) {
+  std::set<qint64> icons;
+  for (std::int64_t mode = 0; mode < 3; ++mode) {
+    open(mode);
+    auto* placeholder = controller_->emptyContentView();
+    ASSERT_FALSE(placeholder->imageView()->pixmap().isNull()) << mode;
+    icons.insert(placeholder->imageView()->pixmap().cacheKey());
+    placeholder->detailsLabel()->ensurePolished();
+    const QColor hint = placeholder->detailsLabel()->palette().color(QPalette::WindowText);
+    EXPECT_GE(hint.lightness(), 220) << "light on the tinted pane";
+    EXPECT_GE(hint.alpha(), 200) << "not faded into it";
+  }
+  EXPECT_EQ(icons.size(), 3u) << "one icon per kind";
 }
 
 TEST_F(MasterListUiTest, RowsFollowTheListThroughDeleteMoveAndTabs) {

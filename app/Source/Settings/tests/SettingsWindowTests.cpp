@@ -325,7 +325,8 @@ TEST_F(UpdatesPaneTest, WindowTabsRetitleAndResizeKeepingTheTopLeftCorner) {
       SettingsWindowController::initWithViewControllers(threePanes(settings_, updater_));
   QWidget* window = controller->window();
   auto tabs = controller->tabViewController();
-  EXPECT_EQ(window->windowTitle(), "Preferences...");
+  // Titled after the pane selected at the start, not with the placeholder title.
+  EXPECT_EQ(window->windowTitle(), "General");
   ASSERT_EQ(tabs->tabViewItems().size(), 3u);
   EXPECT_EQ(tabs->tabViewItems()[1]->label, "Appearance");
   EXPECT_EQ(tabs->tabViewItems()[1]->identifier, "Appearance");

@@ -22,6 +22,7 @@
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
+#include "core/Source/Settings/BTBaseSettingsContainer.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTActionExecutor.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
@@ -173,6 +174,47 @@ TEST_F(TimingDisplayTest, StopwatchFractionFollowsTheAccuracySetting) {
   view.setDisplayMilliseconds(false);
   view.setTimingValue(7.5);
   EXPECT_EQ(view.displaySegment(2)->valueText().toStdString(), "7");
+}
+
+TEST_F(TimingDisplayTest, UnitWordsFollowTheShownNumberAndSegmentsFitAShortView) {
+  TimingDisplayView view;
+  view.resize(900, 300);
+  view.show();
+  view.setDisplayMilliseconds(true);
+  view.setTimingValue(1.59);
+  EXPECT_EQ(shown(view).units, (std::vector<std::string>{"SECONDS"})) << "1.5 is not one";
+  view.setTimingValue(1.0);
+  EXPECT_EQ(shown(view).units, (std::vector<std::string>{"SECOND"}));
+  view.setDisplayMilliseconds(false);
+  view.setTimingValue(61.5);
+  EXPECT_EQ(shown(view).units, (std::vector<std::string>{"MINUTE", "SECOND"}));
+
+  // However short or narrow the view, each number over its unit word fits its segment.
+  view.setTimingValue(3725);
+  for (const QSize size : {QSize(900, 300), QSize(900, 70), QSize(240, 300), QSize(300, 60)}) {
+    view.resize(size);
+    for (int n = 2; n <= view.leadingDisplaySegment(); ++n) {
+      const QSizeF need = view.displaySegment(n)->naturalSize();
+      const QRect room = view.displaySegment(n)->geometry();
+      EXPECT_LE(need.height(), room.height() + 0.5) << size.width() << "x" << size.height();
+      EXPECT_LE(need.width(), room.width() + 0.5) << size.width() << "x" << size.height();
+      EXPECT_TRUE(view.rect().contains(room)) << size.width() << "x" << size.height();
+    }
+  }
+}
+
+TEST_F(TimingDisplayTest, ANewStopwatchAccuracyShowsAtOnceOnAResetStopwatch) {
+  auto stopwatch = make("Run", 2);
+  auto controller = show<StopwatchTimingDisplayViewController>(stopwatch);
+  auto settings = tw::defaultComponentForType<BTSettingsProvider>();
+  auto* bundle = dynamic_cast<BTBaseSettingsContainer*>(settings->timeObjectsBundle().get());
+  ASSERT_TRUE(bundle);
+  settings->timeObjectsBundle()->setStopwatchAccuracy(2);
+  bundle->notifySettingsChangedWithKeys("stopwatchAccuracy", nullptr);
+  EXPECT_EQ(controller->displayView()->displaySegment(2)->valueText(), "0.000");
+  settings->timeObjectsBundle()->setStopwatchAccuracy(1);
+  bundle->notifySettingsChangedWithKeys("stopwatchAccuracy", nullptr);
+  EXPECT_EQ(controller->displayView()->displaySegment(2)->valueText(), "0.00");
 }
 
 TEST_F(TimingDisplayTest, DigitsHaveOneAdvanceAndTicksRepaintAtMostOncePerFrame) {

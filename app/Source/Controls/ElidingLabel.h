@@ -1,0 +1,21 @@
+#pragma once
+// ElidingLabel: a one-line label that, when narrower than its text, shows the text cut with an
+// ellipsis ("Show notification with…") instead of clipped mid-letter, and offers the whole text
+// as its tool tip. text() stays the whole text. Its minimum width is that of the ellipsis, so
+// layouts may narrow it freely.
+//
+// A QWidget owned by its parent widget. Main thread only.
+
+#include <QLabel>
+
+class ElidingLabel : public QLabel {
+ public:
+  explicit ElidingLabel(QWidget* parent = nullptr);
+
+  QSize minimumSizeHint() const override;
+  // Whether the text is shown cut at the current width.
+  bool isElided() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
