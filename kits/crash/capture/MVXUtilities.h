@@ -1,17 +1,13 @@
 #pragma once
-// Capture utilities: kernel-checked memory and string reads, hex routines, host facts cached at
-// set-up, unlinking and symbol look-up, monotonic profiling marks.
+// Crash-time utilities: kernel-checked memory and string reads, hex routines, unlinking, symbol
+// look-up and monotonic profiling marks. What set-up and the object layer use lives apart, in
+// MVXSetUp.h.
 //
-// Plain functions. Those marked "signal-safe" run in handlers on any thread; the rest run in
-// ordinary code (set-up and the object layer).
+// Plain functions. Those marked "signal-safe" run in handlers on any thread; the symbol look-up
+// and profiling marks run in ordinary code.
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
-
-struct MVXFile;
-struct MVXHostContext;
 
 // Signal-safe.
 bool MVXReadMemory(const void* address, void* destination, std::size_t length);
@@ -22,15 +18,7 @@ void MVXHexEncode(const void* bytes, std::size_t length, char* out);
 std::uint8_t MVXHexDecodeCharacter(char c);
 bool MVXUnlinkIfExists(const char* path);
 
-// Set-up and ordinary code.
-const char* MVXDuplicateString(const char* text);
-void MVXHostInit(MVXHostContext* host);
-std::uint64_t MVXHostGetPageSize();
-long MVXHostGetOSVersionNumber();
-bool MVXHostRecordMetadata(MVXFile* file);
-std::optional<std::string> MVXApplicationExtensionPointIdentifier();
-// True inside an application extension (an extension point identifier is declared).
-bool MVXApplicationIsExtension();
+// Ordinary code.
 // Calls fn with the symbol name and image path of address; both null when it is in no image.
 template <typename Fn>
 void MVXSymbolInfoForAddress(std::uintptr_t address, Fn&& fn);
