@@ -24,20 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 int runChild(const std::string& dir, const std::string& mode) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // Under the address sanitizer its own fault handlers would stand in front of the kit's.
-    setenv("ASAN_OPTIONS",
-           "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
-           "detect_leaks=0:use_sigaltstack=0",
-           1);
-    rlimit none{0, 0};
-    setrlimit(RLIMIT_CORE, &none);
-    execl(TW_SYMBOLS_CHILD, TW_SYMBOLS_CHILD, dir.c_str(), mode.c_str(), nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  const int status = tw::test::runCrashingChild({TW_SYMBOLS_CHILD, dir, mode});
   return WIFSIGNALED(status) ? WTERMSIG(status) : -WEXITSTATUS(status);
 }
 
