@@ -32,6 +32,7 @@
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "platform/desktop/tests/integration/PrivateSessionBus.h"
+#include "platform/desktop/tests/integration/VirtualDisplay.h"
 #include "platform/inject/TyphoonComponentFactory.h"
 #include "platform/testsupport/TestSupport.h"
 
@@ -44,21 +45,13 @@ inline bool onPath(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+inline std::string readFile(const fs::path& path) { return tw::test::fileText(path); }
 
 template <class F>
 bool waitFor(F&& done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (done()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return done();
+  // Each check may run a program (xdotool, xprop): a calmer pace than the default.
+  return tw::test::eventually(std::forward<F>(done), std::chrono::duration<double>(timeout).count(),
+                              0.05);
 }
 
 // The exit status when the process ended within the timeout (reaped), else nullopt.
@@ -86,43 +79,14 @@ class TickwellEndToEndTest : public ::testing::Test {
     fs::create_directories(runtime_);
     ::chmod(runtime_.c_str(), 0700);
 
-    // Xvfb picks a free display number itself and writes it to its standard output (our log).
     const fs::path xvfbLog = xdg_.root() / "xvfb.log";
-    xvfb_ = tw::test::spawnProcess(
-        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-        xvfbLog.string());
-    ASSERT_GT(xvfb_, 0);
-    std::string number;
-    waitFor(
-        [&] {
-          // Only a whole line counts: a number read before its newline may be cut short ("1"
-          // of "12") and name another server's display.
-          std::istringstream lines(readFile(xvfbLog));
-          std::string line;
-          while (std::getline(lines, line) && !lines.eof())
-            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
-              number = line;
-              return true;
-            }
-          return false;
-        },
-        15s);
-    ASSERT_FALSE(number.empty()) << "Xvfb gave no display: " << readFile(xvfbLog);
-    display_ = ":" + number;
-    ASSERT_TRUE(tw::test::waitForSocket("/tmp/.X11-unix/X" + number, xvfb_, 10.0));
-    ASSERT_GT(xvfb_, 0) << "no virtual display";
+    display_ = tw::test::startVirtualDisplay(xvfbLog.string(), &xvfb_);
+    ASSERT_FALSE(display_.empty()) << "no virtual display: " << readFile(xvfbLog);
     const auto env = environment();
     wm_ = tw::test::spawnProcess({"openbox"}, (xdg_.root() / "openbox.log").string(), &env);
     ASSERT_GT(wm_, 0);
     // The window manager is ready once it has announced itself on the root window.
-    ASSERT_TRUE(waitFor(
-        [&] {
-          return std::system(("DISPLAY=" + display_ +
-                              " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null"
-                              " | grep -q 'window id'")
-                                 .c_str()) == 0;
-        },
-        30s))
+    ASSERT_TRUE(tw::test::waitForWindowManager(display_, 30.0))
         << "openbox did not start: " << readFile(xdg_.root() / "openbox.log");
   }
 
