@@ -229,8 +229,8 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
 
   // Relaunch: the timer runs on towards the same finish; the preference is still there.
   ASSERT_FALSE(launchAndWaitForWindow().empty());
-  std::this_thread::sleep_for(2s);
-  EXPECT_TRUE(sleepCallSeen("Portal.Inhibit")) << "the resumed timer keeps the machine awake";
+  EXPECT_TRUE(waitFor([&] { return sleepCallSeen("Portal.Inhibit"); }, 15s))
+      << "the resumed timer keeps the machine awake";
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
   ASSERT_TRUE(waitExit(app_, 15s).has_value());
   app_ = -1;
