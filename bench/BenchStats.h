@@ -38,6 +38,17 @@ Percentiles percentiles(std::vector<T> values, double scale = 1.0) {
   return p;
 }
 
+// How long after the latest deadline of the schedule anchorNs + k * periodNs, at or before it,
+// the moment `atNs` came, in microseconds. A timer's firing answers that deadline: none comes
+// before its deadline, and one a whole period late skips a deadline, which the benches' counts
+// of firings catch. Ticks count firings, so after such a skip a tick's number no longer names
+// its deadline; this does not depend on it.
+inline double sinceLatestDeadlineUs(std::int64_t atNs, std::int64_t anchorNs,
+                                    std::int64_t periodNs) {
+  const std::int64_t since = atNs - anchorNs;
+  return static_cast<double>(since < 0 ? -since : since % periodNs) / 1e3;
+}
+
 // The baseline of the timer benchmarks: a timerfd on an absolute schedule (expiration k due at
 // anchorNs + k * periodNs), read by the calling thread. After each read, `onRead(latest, count,
 // nowNs)` is told the index of the latest expiration, how many the read reported (a late read
