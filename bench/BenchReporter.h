@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,11 +51,14 @@ class TimesReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::map<std::string, double>> counters_;  // by benchmark, then name
 };
 
-// Runs the benchmarks the command line selects through `reporter`; main()'s exit status: the
-// verdicts', or 1 for an argument the library does not know.
-inline int runBenchmarks(int& argc, char** argv, TimesReporter& reporter) {
+// Runs the benchmarks the command line selects through `reporter`, after `beforeRuns` (a shared
+// fixture made once); main()'s exit status: the verdicts', or 1 for an argument the library does
+// not know.
+inline int runBenchmarks(int& argc, char** argv, TimesReporter& reporter,
+                         const std::function<void()>& beforeRuns = {}) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (beforeRuns) beforeRuns();
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return reporter.verdicts.exitCode();

@@ -32,12 +32,7 @@ constexpr auto kRun = std::chrono::seconds(10);
 constexpr auto kIdle = std::chrono::seconds(2);
 constexpr std::int64_t kIntervalNs = 5'000'000;
 
-struct Result {
-  std::size_t firings = 0;
-  std::size_t expected = 0;
-  double p50Us = 0, p99Us = 0, maxUs = 0;
-  std::size_t stalls = 0;  // firings that came more than 1.5 intervals after the previous one
-};
+using Result = tw::bench::TimerDeviation;
 
 std::optional<Result> g_timer, g_timerfd;
 std::optional<long> g_idleSwitches;
@@ -46,29 +41,17 @@ std::optional<long> g_idleSwitches;
 // microseconds.
 Result analyse(const std::vector<std::int64_t>& at, const std::vector<std::int64_t>& index,
                std::size_t count, std::int64_t anchor, std::int64_t end, std::size_t firstIndex) {
-  Result r;
-  r.firings = count;
-  r.expected = static_cast<std::size_t>((end - anchor) / kIntervalNs) + 1 - firstIndex;
   std::vector<double> dev;
+  std::size_t stalls = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::int64_t due = anchor + index[i] * kIntervalNs;
     dev.push_back(std::abs(static_cast<double>(at[i] - due)) / 1e3);
-    if (i > 0 && (at[i] - at[i - 1]) * 2 > kIntervalNs * 3) ++r.stalls;
+    if (i > 0 && (at[i] - at[i - 1]) * 2 > kIntervalNs * 3) ++stalls;
   }
-  const auto p = tw::bench::percentiles(std::move(dev));
-  r.p50Us = p.p50;
-  r.p99Us = p.p99;
-  r.maxUs = p.max;
+  Result r = tw::bench::summariseDeviations(
+      std::move(dev), static_cast<std::size_t>((end - anchor) / kIntervalNs) + 1 - firstIndex);
+  r.stalls = stalls;
   return r;
-}
-
-void report(benchmark::State& state, const Result& r) {
-  state.counters["firings"] = static_cast<double>(r.firings);
-  state.counters["expected"] = static_cast<double>(r.expected);
-  state.counters["dev_p50_us"] = r.p50Us;
-  state.counters["dev_p99_us"] = r.p99Us;
-  state.counters["dev_max_us"] = r.maxUs;
-  state.counters["stalls"] = static_cast<double>(r.stalls);
 }
 
 void BM_QLNTimer200Hz(benchmark::State& state) {
@@ -104,7 +87,7 @@ void BM_QLNTimer200Hz(benchmark::State& state) {
     std::this_thread::sleep_for(kIdle);
     g_idleSwitches = tw::bench::contextSwitches() - before;
   }
-  report(state, *g_timer);
+  tw::bench::reportDeviation(state, *g_timer);
   state.counters["idle_switches"] = static_cast<double>(*g_idleSwitches);
 }
 
@@ -132,7 +115,7 @@ void BM_BareTimerfd200Hz(benchmark::State& state) {
     state.SetIterationTime(static_cast<double>(end - anchor) / 1e9);
     g_timerfd = analyse(at, index, std::min(count, at.size()), anchor, stopAt, 1);
   }
-  report(state, *g_timerfd);
+  tw::bench::reportDeviation(state, *g_timerfd);
 }
 
 BENCHMARK(BM_BareTimerfd200Hz)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -229,11 +229,6 @@ class RatioReporter : public tw::bench::TimesReporter {
 
 int main(int argc, char** argv) {
   tw::RunLoop::main();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  fixture();
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return reporter.verdicts.exitCode();
+  return tw::bench::runBenchmarks(argc, argv, reporter, [] { fixture(); });
 }

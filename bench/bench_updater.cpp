@@ -45,35 +45,12 @@ constexpr std::int64_t kTickNs = 5'000'000;  // 200 Hz
 constexpr double kRunSeconds = 10.0;
 constexpr auto kIdle = std::chrono::seconds(5);
 
-struct Deviation {
-  std::size_t samples = 0;
-  std::size_t expected = 0;
-  double p50Us = 0, p99Us = 0, maxUs = 0;
-};
+using Deviation = tw::bench::TimerDeviation;
 
 std::optional<Deviation> g_timerfd, g_ticks, g_updater;
 std::optional<long> g_idleUpdaterThreads, g_idleProcess, g_idleBaselineProcess;
 // Served ticks whose number no longer names their deadline (a deadline was skipped before them).
 std::optional<long> g_renumberedTicks;
-
-Deviation summarise(std::vector<double> deviationsUs, std::size_t expected) {
-  Deviation d;
-  d.samples = deviationsUs.size();
-  d.expected = expected;
-  const auto p = tw::bench::percentiles(std::move(deviationsUs));
-  d.p50Us = p.p50;
-  d.p99Us = p.p99;
-  d.maxUs = p.max;
-  return d;
-}
-
-void report(benchmark::State& state, const Deviation& d) {
-  state.counters["samples"] = static_cast<double>(d.samples);
-  state.counters["expected"] = static_cast<double>(d.expected);
-  state.counters["dev_p50_us"] = d.p50Us;
-  state.counters["dev_p99_us"] = d.p99Us;
-  state.counters["dev_max_us"] = d.maxUs;
-}
 
 // Baseline: the kernel's own periodic timer read by one thread, on an absolute schedule.
 void BM_BareTimerfd200Hz(benchmark::State& state) {
@@ -94,9 +71,10 @@ void BM_BareTimerfd200Hz(benchmark::State& state) {
     });
     loop.join();
     state.SetIterationTime(static_cast<double>(tw::clock::monotonicNanos() - anchor) / 1e9);
-    g_timerfd = summarise(std::move(dev), static_cast<std::size_t>(kRunSeconds * 100));
+    g_timerfd =
+        tw::bench::summariseDeviations(std::move(dev), static_cast<std::size_t>(kRunSeconds * 100));
   }
-  report(state, *g_timerfd);
+  tw::bench::reportDeviation(state, *g_timerfd);
 }
 
 // The updater ticking one 100 Hz object: its timer runs at 200 Hz, and update() on the main
@@ -135,14 +113,14 @@ void BM_UpdaterDelivery200Hz(benchmark::State& state) {
       // Tick k answers deadline k - 1 until a late firing skips a deadline.
       if ((at - anchor) / kTickNs != static_cast<std::int64_t>(k - 1)) ++*g_renumberedTicks;
     }
-    g_ticks = summarise(std::move(tickDev), wanted);
+    g_ticks = tw::bench::summariseDeviations(std::move(tickDev), wanted);
     state.SetIterationTime(static_cast<double>(tw::clock::monotonicNanos() - anchor) / 1e9);
     std::vector<double> dev;
     for (const std::int64_t at : object->stamps)
       dev.push_back(tw::bench::sinceLatestDeadlineUs(at, anchor, kTickNs));
-    g_updater = summarise(std::move(dev), wanted);
+    g_updater = tw::bench::summariseDeviations(std::move(dev), wanted);
   }
-  report(state, *g_updater);
+  tw::bench::reportDeviation(state, *g_updater);
 }
 
 // Idle: an updater that never had an object, against the same wait without one.
@@ -178,7 +156,7 @@ BENCHMARK(BM_IdleWakeUps)->Iterations(1)->UseManualTime()->Unit(benchmark::kMill
 void printDeviation(const char* what, const Deviation& d) {
   std::printf(
       "%-22s samples %zu (expected %zu)  deviation p50 %6.1f us  p99 %6.1f us  max %7.1f us\n",
-      what, d.samples, d.expected, d.p50Us, d.p99Us, d.maxUs);
+      what, d.firings, d.expected, d.p50Us, d.p99Us, d.maxUs);
 }
 
 }  // namespace
@@ -199,8 +177,8 @@ int main(int argc, char** argv) {
         "p99 deviation of the served ticks from the absolute schedule %.1f us (target <= 1000 "
         "us; bare timerfd %.1f us)",
         g_ticks->p99Us, g_timerfd ? g_timerfd->p99Us : -1.0);
-    verdicts.check(g_ticks->samples + 1 >= g_ticks->expected,
-                   "%zu due ticks served (target %zu, one per update, +-1)", g_ticks->samples,
+    verdicts.check(g_ticks->firings + 1 >= g_ticks->expected,
+                   "%zu due ticks served (target %zu, one per update, +-1)", g_ticks->firings,
                    g_ticks->expected);
     if (g_renumberedTicks)
       verdicts.note(
@@ -218,7 +196,7 @@ int main(int argc, char** argv) {
     printDeviation("BTUpdater update()", *g_updater);
     verdicts.note(
         "update() on the main thread: p99 %.1f us from the schedule, %zu of %zu delivered",
-        g_updater->p99Us, g_updater->samples, g_updater->expected);
+        g_updater->p99Us, g_updater->firings, g_updater->expected);
   }
   if (g_idleUpdaterThreads) {
     verdicts.check(*g_idleUpdaterThreads == 0 && *g_idleProcess <= *g_idleBaselineProcess,
