@@ -8,9 +8,12 @@
 
 namespace tw::test {
 std::string startVirtualDisplay(const std::string& logFile, pid_t* pid, double timeoutSeconds) {
-  // Xvfb writes the display number it chose to the descriptor named (its output: our log).
+  // Xvfb writes the display number it chose to the descriptor named (its output: our log). It
+  // must not reset when its last client leaves: the probe below is a client, and a program
+  // connecting during the reset would find no display.
   *pid = spawnProcess(
-      {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, logFile);
+      {"Xvfb", "-displayfd", "1", "-noreset", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+      logFile);
   if (*pid <= 0) return {};
   std::string number;
   eventually(
