@@ -96,7 +96,7 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
   ASSERT_TRUE(waitFor([&] { return !visibleWindows().empty(); }, 40s)) << readFile(log());
   const std::string window = visibleWindows().front();
   xdotool("windowactivate --sync " + window);
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(waitForActive(window)) << "the main window never got the focus";
 
   // A finish alert: the editor opens on it; Return saves.
   std::string editor = openEditor(window);

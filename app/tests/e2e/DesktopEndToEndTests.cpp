@@ -127,7 +127,7 @@ class DesktopEndToEndTest : public TickwellEndToEndTest {
         15s);
     if (found.empty()) return {};
     xdotool("windowactivate --sync " + found.front());
-    std::this_thread::sleep_for(300ms);
+    if (!waitForActive(found.front())) return {};
     return found.front();
   }
 
@@ -218,7 +218,13 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
       10s))
       << readFile(log());
   ASSERT_TRUE(waitFor([&] { return visibleWindowsOf(app_).size() >= 2; }, 10s));
-  std::this_thread::sleep_for(500ms);
+  // Return must reach the warning, which takes the focus from the main window.
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::string active = activeWindow();
+        return !active.empty() && active != window;
+      },
+      10s));
   type("Return");
   const auto status = waitExit(app_, 15s);
   app_ = -1;

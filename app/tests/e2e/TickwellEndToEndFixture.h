@@ -138,6 +138,18 @@ class TickwellEndToEndTest : public ::testing::Test {
     return lines;
   }
 
+  // The window that has the keyboard focus, as the window manager gave it; empty when none.
+  std::string activeWindow() const {
+    const auto lines = xdotool("getactivewindow");
+    return lines.empty() ? std::string() : lines.front();
+  }
+
+  // Whether `window` got the keyboard focus within the timeout: keys typed before then may go
+  // elsewhere.
+  bool waitForActive(const std::string& window, std::chrono::milliseconds timeout = 10s) const {
+    return waitFor([&] { return activeWindow() == window; }, timeout);
+  }
+
   std::vector<std::string> visibleWindowsOf(pid_t pid) const {
     return xdotool("search --onlyvisible --pid " + std::to_string(pid));
   }
