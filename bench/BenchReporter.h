@@ -1,13 +1,17 @@
 #pragma once
 // TimesReporter: the console reporter that also keeps each benchmark's real time per iteration,
-// in seconds, so a bench can print its targets beside their baselines once every run is in.
-// Made and used on the benchmark's own thread.
+// in seconds, and its counters, so a bench can judge its targets beside their baselines once every
+// run is in (its verdicts give main() the exit status). Made and used on the benchmark's own
+// thread.
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "bench/BenchVerdicts.h"
 
 namespace tw::bench {
 
@@ -20,13 +24,44 @@ class TimesReporter : public benchmark::ConsoleReporter {
       if (r.run_type == Run::RT_Iteration) {
         times_[r.benchmark_name()] =
             r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+        for (const auto& [name, counter] : r.counters)
+          counters_[r.benchmark_name()][name] = counter.value;
       }
     }
     ConsoleReporter::ReportRuns(runs);
   }
 
+  Verdicts verdicts;
+
  protected:
+  // The target "`measured` takes at most `limit` times as long as `baseline`", judged once both
+  // ran; not measured when either did not.
+  void checkRatio(const char* what, const std::string& measured, const std::string& baseline,
+                  double limit, const char* baselineName) {
+    const auto m = times_.find(measured), b = times_.find(baseline);
+    if (m == times_.end() || b == times_.end() || b->second <= 0) {
+      verdicts.unmeasured(what);
+      return;
+    }
+    const double ratio = m->second / b->second;
+    verdicts.check(ratio <= limit, "%s %.2fx %s (target <= %gx)", what, ratio, baselineName, limit);
+  }
+
   std::map<std::string, double> times_;
+  std::map<std::string, std::map<std::string, double>> counters_;  // by benchmark, then name
 };
+
+// Runs the benchmarks the command line selects through `reporter`, after `beforeRuns` (a shared
+// fixture made once); main()'s exit status: the verdicts', or 1 for an argument the library does
+// not know.
+inline int runBenchmarks(int& argc, char** argv, TimesReporter& reporter,
+                         const std::function<void()>& beforeRuns = {}) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (beforeRuns) beforeRuns();
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return reporter.verdicts.exitCode();
+}
 
 }  // namespace tw::bench

@@ -38,6 +38,47 @@ Percentiles percentiles(std::vector<T> values, double scale = 1.0) {
   return p;
 }
 
+// A timer's firings against its absolute schedule, as the timer benches report them: how many
+// came and were due, and how far from their deadlines they came, in microseconds.
+struct TimerDeviation {
+  std::size_t firings = 0, expected = 0;
+  double p50Us = 0, p99Us = 0, maxUs = 0;
+  std::size_t stalls = 0;  // firings more than 1.5 periods after the one before (where counted)
+};
+
+inline TimerDeviation summariseDeviations(std::vector<double> deviationsUs, std::size_t expected) {
+  TimerDeviation d;
+  d.firings = deviationsUs.size();
+  d.expected = expected;
+  const auto p = percentiles(std::move(deviationsUs));
+  d.p50Us = p.p50;
+  d.p99Us = p.p99;
+  d.maxUs = p.max;
+  return d;
+}
+
+// The deviation as a benchmark's counters (`state` is a benchmark::State).
+template <class State>
+void reportDeviation(State& state, const TimerDeviation& d) {
+  state.counters["firings"] = static_cast<double>(d.firings);
+  state.counters["expected"] = static_cast<double>(d.expected);
+  state.counters["dev_p50_us"] = d.p50Us;
+  state.counters["dev_p99_us"] = d.p99Us;
+  state.counters["dev_max_us"] = d.maxUs;
+  state.counters["stalls"] = static_cast<double>(d.stalls);
+}
+
+// How long after the latest deadline of the schedule anchorNs + k * periodNs, at or before it,
+// the moment `atNs` came, in microseconds. A timer's firing answers that deadline: none comes
+// before its deadline, and one a whole period late skips a deadline, which the benches' counts
+// of firings catch. Ticks count firings, so after such a skip a tick's number no longer names
+// its deadline; this does not depend on it.
+inline double sinceLatestDeadlineUs(std::int64_t atNs, std::int64_t anchorNs,
+                                    std::int64_t periodNs) {
+  const std::int64_t since = atNs - anchorNs;
+  return static_cast<double>(since < 0 ? -since : since % periodNs) / 1e3;
+}
+
 // The baseline of the timer benchmarks: a timerfd on an absolute schedule (expiration k due at
 // anchorNs + k * periodNs), read by the calling thread. After each read, `onRead(latest, count,
 // nowNs)` is told the index of the latest expiration, how many the read reported (a late read

@@ -32,6 +32,7 @@
 #include "core/Source/Services/BTCoreDataProvider.h"
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "platform/desktop/tests/integration/PrivateSessionBus.h"
+#include "platform/desktop/tests/integration/VirtualDisplay.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/inject/TyphoonComponentFactory.h"
 #include "platform/testsupport/TestSupport.h"
@@ -78,22 +79,11 @@ Session& session() {
     auto s = std::make_unique<Session>();
     s->bus = std::make_unique<tw::test::PrivateSessionBus>();
     if (std::system("command -v Xvfb >/dev/null 2>&1") == 0) {
-      for (int n = 150 + getpid() % 50; n < 400; ++n) {
-        if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n))) continue;
-        s->xvfb = tw::test::spawnProcess(
-            {"Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-            (s->root.path() / "xvfb.log").string());
-        if (tw::test::waitForSocket("/tmp/.X11-unix/X" + std::to_string(n), s->xvfb, 10)) {
-          s->display = ":" + std::to_string(n);
-          break;
-        }
-        tw::test::stopProcess(s->xvfb);
-        s->xvfb = -1;
-      }
+      s->display = tw::test::startVirtualDisplay((s->root.path() / "xvfb.log").string(), &s->xvfb);
       if (!s->display.empty()) {
         auto e = s->env(s->root.path());
         s->wm = tw::test::spawnProcess({"openbox"}, (s->root.path() / "wm.log").string(), &e);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        tw::test::waitForWindowManager(s->display, 30.0);
       }
     }
     return s;

@@ -1,17 +1,20 @@
 // Background drawing: StyleKit at 1600 x 1000 through the graphics context (transparency group
 // and per-shape layers) beside QPainter filling the same shapes as plain paths with no group;
 // and the cached image served again without drawing.
-// Target: StyleKit <= 2x the plain fills; a served cached image costs no drawing.
+// Target: StyleKit <= 2x the plain fills; a served cached image costs no drawing. States met or
+// not for each after the table; exits non-zero when one is not.
 #include <benchmark/benchmark.h>
 
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <cstdio>
 
 #include "app/drawing/QPainterGraphicsContext.h"
 #include "app/drawing/StyleKit.h"
 #include "app/drawing/StyleKitBackgroundTable.h"
+#include "bench/BenchReporter.h"
 
 namespace {
 
@@ -93,4 +96,30 @@ BENCHMARK(BM_PlainPathFills)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StyleKitBackground)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CachedImageServed)->Unit(benchmark::kNanosecond);
 BENCHMARK(BM_ImageDrawnEachTime)->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+
+namespace {
+
+class Reporter : public tw::bench::TimesReporter {
+ public:
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\n");
+    checkRatio("StyleKit background:", "BM_StyleKitBackground", "BM_PlainPathFills", 2,
+               "the plain fills");
+    const auto served = counters_.find("BM_CachedImageServed");
+    if (served != counters_.end() && served->second.count("redraws")) {
+      verdicts.check(served->second.at("redraws") == 0,
+                     "a served cached image drew %.0f times (target 0)",
+                     served->second.at("redraws"));
+    } else {
+      verdicts.unmeasured("the cached image served without drawing");
+    }
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Reporter reporter;
+  return tw::bench::runBenchmarks(argc, argv, reporter);
+}

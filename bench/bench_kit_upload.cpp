@@ -1,20 +1,25 @@
 // Upload of a 20 MB multipart file to the local kits' web service over loopback: the kits' URL
 // session beside the curl command-line tool sending the same file to the same service, in one
 // run. Target: the session takes at most 1.3x curl's time, and its memory stays flat (the body
-// streams from the file). Bench-only.
+// streams from the file). States met or not for each after the table; exits non-zero when one
+// is not. Bench-only.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <future>
 #include <random>
 
+#include "bench/BenchReporter.h"
 #include "kits/platform/net/MVXURLSession.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
 namespace {
+
+constexpr double kBodyKiB = 20 * 1024;
 
 struct Fixture {
   tw::test::KitService service{false};
@@ -93,6 +98,30 @@ void BM_UploadCurlTool(benchmark::State& state) {
 BENCHMARK(BM_UploadKitSession)->Iterations(8)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UploadCurlTool)->Iterations(8)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+class Reporter : public tw::bench::TimesReporter {
+ public:
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\n");
+    checkRatio("the kits' session takes", "BM_UploadKitSession/iterations:8/real_time",
+               "BM_UploadCurlTool/iterations:8/real_time", 1.3, "curl's time");
+    // Flat: the body streams from the file, so the peak grows by far less than one body.
+    const auto run = counters_.find("BM_UploadKitSession/iterations:8/real_time");
+    if (run != counters_.end() && run->second.count("rss_growth_KiB")) {
+      const double growth = run->second.at("rss_growth_KiB");
+      verdicts.check(growth < kBodyKiB / 4,
+                     "peak memory grew %.0f KiB over the uploads (target < a quarter of the %.0f "
+                     "KiB body)",
+                     growth, kBodyKiB);
+    } else {
+      verdicts.unmeasured("memory during the uploads");
+    }
+  }
+};
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  Reporter reporter;
+  return tw::bench::runBenchmarks(argc, argv, reporter);
+}

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/BenchStats.h"
+#include "bench/BenchVerdicts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -122,13 +123,16 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  if (!g_mainQueue || !g_baseline) return 0;  // filtered run: nothing to compare
+  tw::bench::Verdicts verdicts;
+  if (!g_mainQueue || !g_baseline) {
+    verdicts.unmeasured("main-queue p99 against the bare hand-off's");
+    return verdicts.exitCode();
+  }
   std::printf("\nmain queue       p50 %7.1f us  p99 %7.1f us\n", g_mainQueue->p50,
               g_mainQueue->p99);
   std::printf("bare mutex+cv    p50 %7.1f us  p99 %7.1f us\n", g_baseline->p50, g_baseline->p99);
   const double ratio = g_mainQueue->p99 / g_baseline->p99;
-  const bool pass = ratio <= 2.0;
-  std::printf("%s: main-queue p99 is %.2fx the bare hand-off's p99 (target <= 2x)\n",
-              pass ? "PASS" : "FAIL", ratio);
-  return pass ? 0 : 1;
+  verdicts.check(ratio <= 2.0, "main-queue p99 is %.2fx the bare hand-off's p99 (target <= 2x)",
+                 ratio);
+  return verdicts.exitCode();
 }

@@ -29,6 +29,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -39,7 +40,9 @@
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
 #include "app/tests/SampleData.h"
+#include "bench/BenchQt.h"
 #include "bench/BenchStats.h"
+#include "bench/BenchVerdicts.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
@@ -54,14 +57,11 @@ namespace {
 constexpr int kRows = 10'000;
 using Clock = std::chrono::steady_clock;
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "bench_master_list";
-  static char* argv[] = {name, nullptr};
-  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QApplication application(argc, argv);
-  return application;
-}
+// What the master list's runs found, for the verdicts.
+struct Found {
+  std::optional<double> firstFrameMs, scrollP99Ms, rowRepaintsPerSecond, allowedRepaintsPerSecond,
+      offscreenRowsPainted;
+} g_found;
 
 class Source : public tw::ui::TableViewSource {
  public:
@@ -87,9 +87,10 @@ QStringList titles() {
   return list;
 }
 
+// The mean time to the first frame goes to `meanMs` when given.
 template <class Make>
-void firstFrame(benchmark::State& state, Make make) {
-  app();
+void firstFrame(benchmark::State& state, Make make, std::optional<double>* meanMs = nullptr) {
+  double total = 0;
   for (auto _ : state) {
     const auto start = Clock::now();
     auto view = make();
@@ -97,12 +98,16 @@ void firstFrame(benchmark::State& state, Make make) {
     view->show();
     QImage frame = view->grab().toImage();
     benchmark::DoNotOptimize(frame);
-    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    total += seconds;
   }
+  if (meanMs && state.iterations()) *meanMs = 1e3 * total / static_cast<double>(state.iterations());
 }
 
 template <class View>
-void scrollFrames(benchmark::State& state, View& view, int step, int* maxLive) {
+void scrollFrames(benchmark::State& state, View& view, int step, int* maxLive,
+                  std::optional<double>* p99Ms = nullptr) {
   std::vector<std::int64_t> frames;
   for (auto _ : state) {
     auto* bar = view.verticalScrollBar();
@@ -118,19 +123,23 @@ void scrollFrames(benchmark::State& state, View& view, int step, int* maxLive) {
   const auto p = tw::bench::percentiles(frames, 1e-6);
   state.counters["frame_p50_ms"] = p.p50;
   state.counters["frame_p99_ms"] = p.p99;
+  if (p99Ms && p.samples) *p99Ms = p.p99;
   state.counters["frames"] = static_cast<double>(p.samples);
   if (maxLive) state.counters["max_live_rows"] = *maxLive;
 }
 
 void BM_MasterListFirstFrame(benchmark::State& state) {
   static Source source;
-  firstFrame(state, [] {
-    auto table = std::make_unique<MasterListTableView>();
-    table->setRowHeight(48);
-    table->setSource(&source);
-    table->reloadData();
-    return table;
-  });
+  firstFrame(
+      state,
+      [] {
+        auto table = std::make_unique<MasterListTableView>();
+        table->setRowHeight(48);
+        table->setSource(&source);
+        table->reloadData();
+        return table;
+      },
+      &g_found.firstFrameMs);
 }
 
 void BM_PlainListViewFirstFrame(benchmark::State& state) {
@@ -144,7 +153,6 @@ void BM_PlainListViewFirstFrame(benchmark::State& state) {
 }
 
 void BM_MasterListScroll(benchmark::State& state) {
-  app();
   Source source;
   MasterListTableView table;
   table.setRowHeight(48);
@@ -153,11 +161,10 @@ void BM_MasterListScroll(benchmark::State& state) {
   table.show();
   table.reloadData();
   int maxLive = 0;
-  scrollFrames(state, table, 48 * 25, &maxLive);
+  scrollFrames(state, table, 48 * 25, &maxLive, &g_found.scrollP99Ms);
 }
 
 void BM_PlainListViewScroll(benchmark::State& state) {
-  app();
   QStringListModel model(titles());
   QListView list;
   list.setUniformItemSizes(true);
@@ -215,7 +222,6 @@ void settle(const std::shared_ptr<BTUpdater>& updater) {
 }
 
 void BM_MasterListRepaints_1000RunningTimers20Visible(benchmark::State& state) {
-  app();
   tw::test::ScopedXdg xdg;
   tw::VirtualClock clock(1'700'000'000.0);
   TyphoonComponentFactory::clearDefaultFactory();
@@ -269,6 +275,9 @@ void BM_MasterListRepaints_1000RunningTimers20Visible(benchmark::State& state) {
     state.counters["main_ms_per_s"] = mainMs / kSeconds;
     // Each visible row at most at its object's tick rate (2 per second for a timer).
     state.counters["target_row_repaints_per_s"] = visibleRows * 2;
+    g_found.rowRepaintsPerSecond = static_cast<double>(rowPaints) / kSeconds;
+    g_found.allowedRepaintsPerSecond = visibleRows * 2;
+    g_found.offscreenRowsPainted = static_cast<double>(hiddenPainted);
   }
   tw::defaultCoreDataProvider()->cleanUp();
   tw::setDefaultCoreDataProvider(nullptr);
@@ -278,7 +287,6 @@ void BM_MasterListRepaints_1000RunningTimers20Visible(benchmark::State& state) {
 // The baseline: a plain list view over the same 1,000 titles, every one of which changes once a
 // second (as the running timers' texts do); the view repaints what is in view.
 void BM_PlainListViewRepaints_1000ChangingTitles20Visible(benchmark::State& state) {
-  app();
   QStringListModel model(titles().mid(0, 1000));
   QListView list;
   list.setUniformItemSizes(true);
@@ -407,8 +415,25 @@ BENCHMARK(BM_PlainListViewRepaints_1000ChangingTitles20Visible)
 
 int main(int argc, char** argv) {
   tw::RunLoop::main();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  tw::bench::runWithApplication(argc, argv);
+  tw::bench::Verdicts verdicts;
+  if (const auto& ms = g_found.firstFrameMs)
+    verdicts.check(*ms <= 200, "the master list's first frame: %.1f ms (target <= 200 ms)", *ms);
+  else
+    verdicts.unmeasured("the master list's first frame");
+  if (const auto& ms = g_found.scrollP99Ms)
+    verdicts.check(*ms <= 16, "scrolling frame time p99: %.2f ms (target <= 16 ms)", *ms);
+  else
+    verdicts.unmeasured("scrolling frame time");
+  if (g_found.rowRepaintsPerSecond) {
+    verdicts.check(*g_found.rowRepaintsPerSecond <= *g_found.allowedRepaintsPerSecond,
+                   "row repaints of 1,000 running timers: %.1f/s (target <= %.0f/s, the visible "
+                   "rows at 2 a second)",
+                   *g_found.rowRepaintsPerSecond, *g_found.allowedRepaintsPerSecond);
+    verdicts.check(*g_found.offscreenRowsPainted == 0, "rows out of view painted: %.0f (target 0)",
+                   *g_found.offscreenRowsPainted);
+  } else {
+    verdicts.unmeasured("row repaints of running timers");
+  }
+  return verdicts.exitCode();
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/BenchReporter.h"
+#include "bench/BenchSqlite.h"
 #include "core/Source/Model/BTAppOperationAction.h"
 #include "core/Source/Model/BTCoreDataModel.h"
 #include "core/Source/Model/BTCustomMessageAction.h"
@@ -287,22 +288,7 @@ void BM_OpenAndFetch_RawSQLite(benchmark::State& state) {
             if (e.entity == name) last = &e;
           if (!last) fail("a row of an unknown entity");
         }
-        for (int c : last->columns) {
-          switch (sqlite3_column_type(st, c)) {
-            case SQLITE_INTEGER:
-              sum += sqlite3_column_int64(st, c);
-              break;
-            case SQLITE_FLOAT:
-              sum += static_cast<std::int64_t>(sqlite3_column_double(st, c));
-              break;
-            case SQLITE_TEXT:
-              sum += sqlite3_column_text(st, c)[0];
-              sum += sqlite3_column_bytes(st, c);
-              break;
-            default:
-              break;
-          }
-        }
+        for (int c : last->columns) sum += tw::bench::readColumn(st, c);
       }
       sqlite3_finalize(st);
     }
@@ -489,28 +475,25 @@ class RatioReporter : public tw::bench::TimesReporter {
   RatioReporter() : TimesReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
   void Finalize() override {
     ConsoleReporter::Finalize();
-    auto ratio = [&](const char* what, const std::string& store, const std::string& raw,
-                     double limit) {
-      if (!times_.count(store) || !times_.count(raw)) return;
-      const double r = times_[store] / times_[raw];
-      std::printf("%s %-34s store / raw SQLite = %.2fx (target <= %.0fx)\n",
-                  r <= limit ? "PASS" : "FAIL", what, r, limit);
-    };
     std::printf(
         "\nReal model: %d timers, each with a time setting and %d actions with a trigger "
         "(%zu state, %zu time triggers)\n",
         kTimeObjects, kActionsEach, fixture().stateTriggers, fixture().timeTriggers);
-    ratio("open + fetch 10,000 time objects:", "BM_OpenAndFetch_Store", "BM_OpenAndFetch_RawSQLite",
-          3);
+    checkRatio("open + fetch 10,000 time objects:", "BM_OpenAndFetch_Store",
+               "BM_OpenAndFetch_RawSQLite", 3, "raw SQLite");
     if (times_.count("BM_OpenAndFetch_RowsOnly") && times_.count("BM_OpenAndFetch_RawSQLite"))
       std::printf("     (rows into objects alone:       %.2fx raw)\n",
                   times_["BM_OpenAndFetch_RowsOnly"] / times_["BM_OpenAndFetch_RawSQLite"]);
-    ratio("save 1,000 changed timers:", "BM_Save1000Changed_Store", "BM_Save1000Changed_RawSQLite",
-          3);
+    checkRatio("save 1,000 changed timers:", "BM_Save1000Changed_Store",
+               "BM_Save1000Changed_RawSQLite", 3, "raw SQLite");
     if (g_bytesPerTimeObject >= 0) {
       const double kib = g_bytesPerTimeObject / 1024.0;
-      std::printf("%s %-34s %.2f KiB per time object (target <= 8 KiB)\n",
-                  kib <= 8.0 ? "PASS" : "FAIL", "memory of the loaded graph:", kib);
+      verdicts.check(kib <= 8.0,
+                     "memory of the loaded graph: %.2f KiB per time object (target <= "
+                     "8 KiB)",
+                     kib);
+    } else {
+      verdicts.unmeasured("memory of the loaded graph");
     }
   }
 };
@@ -519,11 +502,6 @@ class RatioReporter : public tw::bench::TimesReporter {
 
 int main(int argc, char** argv) {
   tw::RunLoop::main();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  fixture();
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return tw::bench::runBenchmarks(argc, argv, reporter, [] { fixture(); });
 }

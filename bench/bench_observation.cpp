@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/BenchVerdicts.h"
 #include "platform/foundation/Object.h"
 
 namespace {
@@ -156,15 +157,15 @@ int main(int argc, char** argv) {
 
   auto baseline = reporter.nanoseconds.find("BM_StdFunctionCall");
   auto measured = reporter.nanoseconds.find("BM_ThreeStepPathChange");
+  tw::bench::Verdicts verdicts;
   if (baseline == reporter.nanoseconds.end() || measured == reporter.nanoseconds.end()) {
-    std::printf("observation target: not measured (filtered out)\n");
-    return 0;
+    verdicts.unmeasured("observation through a 3-step key path");
+    return verdicts.exitCode();
   }
   const double ratio = measured->second / baseline->second;
-  const bool pass = ratio <= kLimit;
-  std::printf(
-      "observation through a 3-step key path: %.1f ns per change; std::function call: %.2f ns; "
-      "ratio %.1f (limit %.0f): %s\n",
-      measured->second, baseline->second, ratio, kLimit, pass ? "PASS" : "FAIL");
-  return pass ? 0 : 1;
+  verdicts.check(ratio <= kLimit,
+                 "observation through a 3-step key path: %.1f ns per change; std::function "
+                 "call: %.2f ns; ratio %.1f (target <= %.0f)",
+                 measured->second, baseline->second, ratio, kLimit);
+  return verdicts.exitCode();
 }

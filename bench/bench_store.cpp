@@ -16,6 +16,7 @@
 #include <string>
 
 #include "bench/BenchReporter.h"
+#include "bench/BenchSqlite.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/store/Context.h"
 #include "platform/store/tests/StoreTestModel.h"
@@ -119,22 +120,7 @@ void BM_OpenAndFetch_RawSQLite(benchmark::State& state) {
       if (sqlite3_prepare_v2(db, q, -1, &st, nullptr) != SQLITE_OK) std::abort();
       const int columns = sqlite3_column_count(st);
       while (sqlite3_step(st) == SQLITE_ROW) {
-        for (int c = 0; c < columns; ++c) {
-          switch (sqlite3_column_type(st, c)) {
-            case SQLITE_INTEGER:
-              sum += sqlite3_column_int64(st, c);
-              break;
-            case SQLITE_FLOAT:
-              sum += static_cast<std::int64_t>(sqlite3_column_double(st, c));
-              break;
-            case SQLITE_TEXT:
-              sum += sqlite3_column_text(st, c)[0];
-              sum += sqlite3_column_bytes(st, c);
-              break;
-            default:
-              break;
-          }
-        }
+        for (int c = 0; c < columns; ++c) sum += tw::bench::readColumn(st, c);
       }
       sqlite3_finalize(st);
     }
@@ -227,20 +213,15 @@ BENCHMARK(BM_Save1000Changed_RawSQLite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Save1000Changed_Store)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemoryPerTimeObject)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// Prints each store figure against its raw baseline once the run is over.
+// Judges each store figure against its raw baseline once the run is over.
 class RatioReporter : public tw::bench::TimesReporter {
  public:
   void Finalize() override {
     ConsoleReporter::Finalize();
-    auto ratio = [&](const char* what, const std::string& store, const std::string& raw,
-                     double limit) {
-      if (!times_.count(store) || !times_.count(raw)) return;
-      double r = times_[store] / times_[raw];
-      std::printf("%-28s store / raw SQLite = %.2fx (target <= %.0fx) %s\n", what, r, limit,
-                  r <= limit ? "ok" : "MISSED");
-    };
-    ratio("open + fetch 10,000:", "BM_OpenAndFetch_Store", "BM_OpenAndFetch_RawSQLite", 3);
-    ratio("save 1,000 changed:", "BM_Save1000Changed_Store", "BM_Save1000Changed_RawSQLite", 3);
+    checkRatio("open + fetch 10,000:", "BM_OpenAndFetch_Store", "BM_OpenAndFetch_RawSQLite", 3,
+               "raw SQLite");
+    checkRatio("save 1,000 changed:", "BM_Save1000Changed_Store", "BM_Save1000Changed_RawSQLite", 3,
+               "raw SQLite");
   }
 };
 
@@ -248,11 +229,6 @@ class RatioReporter : public tw::bench::TimesReporter {
 
 int main(int argc, char** argv) {
   tw::RunLoop::main();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  fixture();
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return tw::bench::runBenchmarks(argc, argv, reporter, [] { fixture(); });
 }

@@ -17,12 +17,11 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 what="${1:-all}"
 shift || true
-# Folders to limit clang-tidy to (relative to the root); all of ours when none are given.
+# Folders or files to limit clang-tidy to (relative to the root); all of ours when none are given.
 if (($#)); then
-  scope="$(printf '%s|' "$@")"
-  scope="(${scope%|})"
+  scope=("$@")
 else
-  scope="(platform|core|bench|app|kits|tools)"
+  scope=(platform core bench app kits tools)
 fi
 jobs="${LINT_JOBS:-$(nproc)}"
 status=0
@@ -46,8 +45,35 @@ if [[ "$what" == all || "$what" == tidy ]]; then
   # include them (HeaderFilterRegex in .clang-tidy).
   # The database is GCC's: clang does not know GCC-only warning flags and pragmas
   # (-Wmaybe-uninitialized), which are right for the compiler that builds the tree.
-  run-clang-tidy -p build/default -j "$jobs" -quiet -extra-arg=-Wno-unknown-warning-option \
-    "^$root/$scope(/.*\.(cpp|cc))?$" || status=1
+  # The sources are chosen here, by their paths relative to the root, and handed over as escaped
+  # exact names: run-clang-tidy takes regular expressions, which a checkout path holding a regex
+  # character ("a+b") would turn into one that matches nothing.
+  mapfile -t patterns < <(python3 - "$root" "${scope[@]}" <<'PY'
+import json, os, re, sys
+root = os.path.realpath(sys.argv[1])
+scope = [os.path.normpath(s).strip('/') for s in sys.argv[2:]]
+with open(os.path.join(root, 'build/default/compile_commands.json')) as f:
+    entries = json.load(f)
+chosen = set()
+for entry in entries:
+    name = os.path.normpath(os.path.join(entry['directory'], entry['file']))
+    rel = os.path.relpath(os.path.realpath(name), root)
+    if not rel.endswith(('.cpp', '.cc')) or rel.startswith('..'):
+        continue
+    if any(rel == s or rel.startswith(s + '/') for s in scope):
+        chosen.add(name)
+for name in sorted(chosen):
+    print('^' + re.escape(name) + '$')
+PY
+  )
+  if ((${#patterns[@]} == 0)); then
+    echo "lint: no source in the compilation database under: ${scope[*]}" >&2
+    status=1
+  else
+    echo "lint: clang-tidy over ${#patterns[@]} source(s)"
+    run-clang-tidy -p build/default -j "$jobs" -quiet -extra-arg=-Wno-unknown-warning-option \
+      "${patterns[@]}" || status=1
+  fi
 fi
 
 if ((status)); then

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <set>
 #include <sstream>
 
@@ -87,10 +88,9 @@ bool EventJournal::append(char kind, std::string_view a, std::string_view b, std
   char* p = map_ + size_;
   p[size] = '\0';
   char* q = p + 1;
-  // An empty view may hold a null pointer, which memcpy must never be given, even for no bytes.
+  // An empty view may hold no pointer at all, which memcpy must not be given.
   for (std::string_view part : {a, b, c}) {
-    if (part.empty()) continue;
-    std::memcpy(q, part.data(), part.size());
+    if (!part.empty()) std::memcpy(q, part.data(), part.size());
     q += part.size();
   }
   *q = '\n';

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "kits/analytics/Oriseth.h"
+#include "kits/crash/capture/MVXSetUp.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "kits/crash/reports/MVXFileManager.h"

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 
-#include "kits/platform/Tessaly.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/UUID.h"
 
@@ -116,8 +116,8 @@ bool TSYIsSignedForDistribution() {
   return infoBool(tw::kitMainBundle()->objectForInfoDictionaryKey("MorvexSignedForDistribution"));
 }
 
-bool TSYShouldCollectDeviceIdentifiers() {
-  if (Tessaly::sharedSDK()->emberlynMode()) return false;
+bool TSYShouldCollectDeviceIdentifiers(bool emberlynMode) {
+  if (emberlynMode) return false;
   auto bundle = tw::kitMainBundle();
   if (const tw::Dictionary* config = bundle->objectForInfoDictionaryKey("Tessaly").dictionary()) {
     if (auto it = config->find("ReportIdentifiers"); it != config->end())
@@ -184,29 +184,14 @@ TSYOperatingSystemVersion TSYGetOperatingSystemVersion() {
   return {v.majorVersion, v.minorVersion, v.patchVersion};
 }
 
-long tw::kitVersionNumberForMinor(std::int64_t minor) {
-  switch (minor) {
-    case 6:
-      return 1060;
-    case 7:
-      return 1070;
-    case 8:
-      return 1080;
-    case 9:
-      return 1090;
-    case 10:
-      return 101000;
-    case 11:
-      return 101100;
-    case 12:
-      return 101200;
-    case 13:
-      return 101300;
-    case 14:
-      return 101400;
-    default:
-      return 0;
-  }
+long tw::kitVersionNumberForMinor(std::int64_t minor, std::int64_t highestMinor) {
+  // The numbers of minors 6 to 16; each caller knows the range it was written for.
+  static constexpr long kNumbers[] = {1060,   1070,   1080,   1090,   101000, 101100,
+                                      101200, 101300, 101400, 101500, 101600};
+  constexpr std::int64_t kLowest = 6;
+  constexpr auto kHighest = kLowest + static_cast<std::int64_t>(std::size(kNumbers)) - 1;
+  if (minor < kLowest || minor > std::min(highestMinor, kHighest)) return 0;
+  return kNumbers[minor - kLowest];
 }
 
 long TSYGetMacOSVersionNumber() {

@@ -44,7 +44,9 @@ std::string TSYGetApplicationDisplayName();
 // 4 store receipt, 3 signed for distribution, 1 otherwise.
 int TSYGetInstallSource();
 bool TSYIsSignedForDistribution();
-bool TSYShouldCollectDeviceIdentifiers();
+// False in the outside platform's mode (the registry's `emberlynMode`, which the caller passes:
+// these helpers sit below the registry), else what the Info.plist says, else true.
+bool TSYShouldCollectDeviceIdentifiers(bool emberlynMode);
 
 // Two lowercase hex characters, high nibble first; a null buffer does nothing.
 void TSYByteToHex(std::uint8_t byte, char* output);
@@ -70,8 +72,9 @@ TSYOperatingSystemVersion TSYGetOperatingSystemVersion();
 // From the minor version alone (6 -> 1060 ... 14 -> 101400, anything else 0).
 long TSYGetMacOSVersionNumber();
 namespace tw {
-// The number the receipt check compares, for an OS minor version.
-long kitVersionNumberForMinor(std::int64_t minor);
+// The number the receipt check and the crash report's host section compare, for an OS minor
+// version: 6 -> 1060 ... 16 -> 101600, 0 above highestMinor (the last minor the caller knows).
+long kitVersionNumberForMinor(std::int64_t minor, std::int64_t highestMinor = 14);
 }  // namespace tw
 std::string TSYGetOSBuildVersion();
 // The host value of a sysctl-style name ("kern.osversion", "kern.osrelease", "hw.model",

@@ -1,12 +1,22 @@
 #include "platform/testsupport/TestSupport.h"
 
+#include "platform/testsupport/Sanitizers.h"
+
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
@@ -118,6 +128,55 @@ long dispatchThreadsWakes() {
   for (const auto& task : fs::directory_iterator(tasks, ec))
     if (threadName(task.path()) != processName) sum += voluntarySwitches(task.path());
   return sum;
+}
+
+bool eventually(const std::function<bool()>& done, double timeoutSeconds, double pollSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(timeoutSeconds));
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return done();
+    std::this_thread::sleep_for(std::chrono::duration<double>(pollSeconds));
+  }
+  return true;
+}
+
+std::string fileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return text;
+}
+
+int runCrashingChild(const std::vector<std::string>& argv, const std::string& stdoutPath) {
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    leaveFaultsToTheProgram();
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    if (!stdoutPath.empty() && !std::freopen(stdoutPath.c_str(), "w", stdout)) _exit(126);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid > 0) waitpid(pid, &status, 0);
+  return status;
+}
+
+unsigned randomSeed() {
+  unsigned seed = 0;
+  const char* given = ::getenv("TW_TEST_SEED");
+  if (given && *given)
+    seed = static_cast<unsigned>(std::strtoul(given, nullptr, 0));
+  else
+    seed = std::random_device{}();
+  std::printf("random seed %u (replay with TW_TEST_SEED=%u)\n", seed, seed);
+  std::fflush(stdout);
+  return seed;
 }
 
 }  // namespace tw::test

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tw::test {
 
@@ -47,5 +48,24 @@ bool pumpMainUntil(const std::function<bool()>& done, double timeoutSeconds = 5.
 // main thread are left out): how often they went to sleep and were woken.
 long thisThreadWakes();
 long dispatchThreadsWakes();
+
+// Polls `done` every `pollSeconds` until it holds or `timeoutSeconds` pass; true when it held.
+// For conditions another thread or process brings about, with nothing to be notified by (a
+// costly check, such as one that runs a program, wants a longer pause between polls).
+bool eventually(const std::function<bool()>& done, double timeoutSeconds,
+                double pollSeconds = 0.01);
+
+// The whole content of a file, bytes as they are; empty when it cannot be read (the test's own
+// expectations then say what was missing).
+std::string fileText(const std::filesystem::path& path);
+
+// Runs `argv` (a program path and its arguments) in a child process that may crash on purpose:
+// no core file, and the address sanitizer's own fault handlers kept out of the way of the
+// program's; its standard output goes to `stdoutPath` when one is given. Returns the wait status.
+int runCrashingChild(const std::vector<std::string>& argv, const std::string& stdoutPath = {});
+
+// The seed of a randomised test: TW_TEST_SEED from the environment when set, else a fresh one.
+// Printed either way, so a failing run can be replayed with the same seed.
+unsigned randomSeed();
 
 }  // namespace tw::test

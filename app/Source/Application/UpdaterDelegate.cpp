@@ -1,5 +1,6 @@
 #include "app/Source/Application/UpdaterDelegate.h"
 
+#include "core/Source/Settings/BTSettingKeys.h"
 #include "core/Source/Settings/BTSettingsNotification.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Exception.h"
@@ -32,8 +33,8 @@ void UpdaterDelegate::updaterDidBeginUpdating(BTUpdater&) { startBackgroundActiv
 void UpdaterDelegate::updaterDidStopUpdating(BTUpdater&) { stopBackgroundActivity(); }
 
 void UpdaterDelegate::settingsChanged(const tw::Notification& notification) {
-  if (bt_settingKeyChanged(notification, "preventSystemSleep") ||
-      bt_settingKeyChanged(notification, "preventDisplaySleep")) {
+  if (bt_settingKeyChanged(notification, tw::settingkeys::kPreventSystemSleep) ||
+      bt_settingKeyChanged(notification, tw::settingkeys::kPreventDisplaySleep)) {
     reloadBackgroundActivity();
   }
 }

@@ -4,6 +4,7 @@
 
 #include "app/Source/Settings/SettingsBindings.h"
 #include "app/Source/Settings/SettingsPaneLayout.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 #include "platform/foundation/Localization.h"
 #include "platform/inject/Injection.h"
 #include "platform/inject/PropertyInjector.h"
@@ -48,7 +49,8 @@ void AppearanceSettingsViewController::createBindings() {
   auto self = std::static_pointer_cast<tw::Object>(shared_from_this());
   std::weak_ptr<BTGeneralBundleSettingsImpl> weak = general;
   const std::pair<std::shared_ptr<SettingsCheckBox>, const char*> rows[] = {
-      {animations_, "animationsDisabled"}, {militaryTime_, "useMilitaryTime"}};
+      {animations_, tw::settingkeys::kAnimationsDisabled},
+      {militaryTime_, tw::settingkeys::kUseMilitaryTime}};
   for (const auto& row : rows) {
     const char* key = row.second;
     tw::app::bindCheckBox(row.first, general, key, self)->subscribeNext([weak, key](auto&) {
@@ -78,5 +80,5 @@ void AppearanceSettingsViewController::onStopwatchAccuracySelectionChange(QObjec
   const auto bundle = provider ? provider->timeObjectsBundle() : nullptr;
   if (!bundle || !accuracy_ || accuracy_->currentIndex() < 0) return;
   bundle->setStopwatchAccuracy(accuracy_->currentData().toInt());
-  bundle->notifySettingsChangedWithKeys("stopwatchAccuracy", nullptr);
+  bundle->notifySettingsChangedWithKeys(tw::settingkeys::kStopwatchAccuracy, nullptr);
 }

@@ -5,6 +5,7 @@
 
 #include "app/Source/Settings/SettingsBindings.h"
 #include "app/Source/Settings/SettingsPaneLayout.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/inject/Injection.h"
@@ -70,11 +71,11 @@ void GeneralSettingsViewController::createBindings() {
     const char* key;
   };
   const Row rows[] = {
-      {systemSleep_, general, "preventSystemSleep"},
-      {displaySleep_, general, "preventDisplaySleep"},
-      {warnOnQuit_, timeObjects, "warnIfActiveOnQuit"},
-      {warnTimeDelete_, timeObjects, "promptBeforeDelete"},
-      {warnActionDelete_, actionObjects, "promptBeforeDelete"},
+      {systemSleep_, general, tw::settingkeys::kPreventSystemSleep},
+      {displaySleep_, general, tw::settingkeys::kPreventDisplaySleep},
+      {warnOnQuit_, timeObjects, tw::settingkeys::kWarnIfActiveOnQuit},
+      {warnTimeDelete_, timeObjects, tw::settingkeys::kPromptBeforeDelete},
+      {warnActionDelete_, actionObjects, tw::settingkeys::kPromptBeforeDelete},
   };
   for (const Row& row : rows) {
     if (!row.bundle) continue;
@@ -89,7 +90,7 @@ void GeneralSettingsViewController::createBindings() {
   std::weak_ptr<GeneralSettingsViewController> weakSelf =
       std::static_pointer_cast<GeneralSettingsViewController>(self);
   std::weak_ptr<BTGeneralBundleSettingsImpl> weakGeneral = general;
-  rac_valuesForKeyPath(general, "preventSystemSleep", self)
+  rac_valuesForKeyPath(general, tw::settingkeys::kPreventSystemSleep, self)
       ->subscribeNext([weakSelf, weakGeneral](const tw::Value& value) {
         auto strongSelf = weakSelf.lock();
         auto bundle = weakGeneral.lock();
@@ -97,7 +98,7 @@ void GeneralSettingsViewController::createBindings() {
         const bool on = value.boolValue();
         if (!on) {
           bundle->setPreventDisplaySleep(false);
-          announceLater(bundle, "preventDisplaySleep");
+          announceLater(bundle, tw::settingkeys::kPreventDisplaySleep);
         }
         strongSelf->updatePreventDisplaySleepUi(on);
       });

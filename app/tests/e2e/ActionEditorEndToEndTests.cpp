@@ -97,7 +97,7 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
   const std::string window = waitForWindowOf(app_);
   ASSERT_FALSE(window.empty());
   xdotool("windowactivate --sync " + window);
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(waitForActive(window)) << "the main window never got the focus";
 
   // A finish alert: the editor opens on it; Return saves.
   std::string editor = openEditor(window);

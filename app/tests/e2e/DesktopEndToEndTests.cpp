@@ -124,7 +124,7 @@ class DesktopEndToEndTest : public TickwellEndToEndTest {
         15s);
     if (found.empty()) return {};
     xdotool("windowactivate --sync " + found.front());
-    std::this_thread::sleep_for(300ms);
+    if (!waitForActive(found.front())) return {};
     return found.front();
   }
 
@@ -215,7 +215,13 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
       10s))
       << readFile(log());
   ASSERT_TRUE(waitFor([&] { return visibleWindowsOf(app_).size() >= 2; }, 10s));
-  std::this_thread::sleep_for(500ms);
+  // Return must reach the warning, which takes the focus from the main window.
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::string active = activeWindow();
+        return !active.empty() && active != window;
+      },
+      10s));
   type("Return");
   const auto status = waitExit(app_, 15s);
   app_ = -1;
@@ -226,8 +232,8 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
 
   // Relaunch: the timer runs on towards the same finish; the preference is still there.
   ASSERT_FALSE(launchAndWaitForWindow().empty());
-  std::this_thread::sleep_for(2s);
-  EXPECT_TRUE(sleepCallSeen("Portal.Inhibit")) << "the resumed timer keeps the machine awake";
+  EXPECT_TRUE(waitFor([&] { return sleepCallSeen("Portal.Inhibit"); }, 15s))
+      << "the resumed timer keeps the machine awake";
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
   ASSERT_TRUE(waitExit(app_, 15s).has_value());
   app_ = -1;

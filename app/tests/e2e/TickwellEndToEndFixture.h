@@ -32,6 +32,7 @@
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Timing/BTTimingController.h"
 #include "platform/desktop/tests/integration/PrivateSessionBus.h"
+#include "platform/desktop/tests/integration/VirtualDisplay.h"
 #include "platform/inject/TyphoonComponentFactory.h"
 #include "platform/testsupport/TestSupport.h"
 
@@ -44,21 +45,13 @@ inline bool onPath(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+inline std::string readFile(const fs::path& path) { return tw::test::fileText(path); }
 
 template <class F>
 bool waitFor(F&& done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (done()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return done();
+  // Each check may run a program (xdotool, xprop): a calmer pace than the default.
+  return tw::test::eventually(std::forward<F>(done), std::chrono::duration<double>(timeout).count(),
+                              0.05);
 }
 
 // The exit status when the process ended within the timeout (reaped), else nullopt.
@@ -102,44 +95,14 @@ class TickwellEndToEndTest : public ::testing::Test {
 
   // Starts Xvfb and openbox on it; "" once both run, else what went wrong with their logs.
   std::string startDesktop() {
-    // Xvfb picks a free display number itself and writes it to its standard output (our log).
     const fs::path xvfbLog = xdg_.root() / "xvfb.log";
-    xvfb_ = tw::test::spawnProcess(
-        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-        xvfbLog.string());
-    if (xvfb_ <= 0) return "no virtual display";
-    std::string number;
-    waitFor(
-        [&] {
-          // Only a whole line counts: a number read before its newline may be cut short ("1"
-          // of "12") and name another server's display.
-          std::istringstream lines(readFile(xvfbLog));
-          std::string line;
-          while (std::getline(lines, line) && !lines.eof())
-            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
-              number = line;
-              return true;
-            }
-          return false;
-        },
-        15s);
-    if (number.empty()) return "Xvfb gave no display: " + readFile(xvfbLog);
-    display_ = ":" + number;
-    if (!tw::test::waitForSocket("/tmp/.X11-unix/X" + number, xvfb_, 10.0))
-      return "Xvfb's socket never appeared: " + readFile(xvfbLog);
+    display_ = tw::test::startVirtualDisplay(xvfbLog.string(), &xvfb_);
+    if (display_.empty()) return "no virtual display: " + readFile(xvfbLog);
     const auto env = environment();
     wm_ = tw::test::spawnProcess({"openbox"}, (xdg_.root() / "openbox.log").string(), &env);
     if (wm_ <= 0) return "openbox could not be started";
     // The window manager is ready once it has announced itself on the root window.
-    const bool ready = waitFor(
-        [&] {
-          return std::system(("DISPLAY=" + display_ +
-                              " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null"
-                              " | grep -q 'window id'")
-                                 .c_str()) == 0;
-        },
-        60s);
-    if (ready) return {};
+    if (tw::test::waitForWindowManager(display_, 60.0)) return {};
     return "openbox did not start on " + display_ + " (" +
            (::kill(wm_, 0) == 0 ? "still running" : "ended") + "); its log:\n" +
            readFile(xdg_.root() / "openbox.log") + "\nXvfb's log:\n" + readFile(xvfbLog);
@@ -193,6 +156,18 @@ class TickwellEndToEndTest : public ::testing::Test {
       ::pclose(pipe);
     }
     return lines;
+  }
+
+  // The window that has the keyboard focus, as the window manager gave it; empty when none.
+  std::string activeWindow() const {
+    const auto lines = xdotool("getactivewindow");
+    return lines.empty() ? std::string() : lines.front();
+  }
+
+  // Whether `window` got the keyboard focus within the timeout: keys typed before then may go
+  // elsewhere.
+  bool waitForActive(const std::string& window, std::chrono::milliseconds timeout = 10s) const {
+    return waitFor([&] { return activeWindow() == window; }, timeout);
   }
 
   std::vector<std::string> visibleWindowsOf(pid_t pid) const {

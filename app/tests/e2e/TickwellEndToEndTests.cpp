@@ -190,7 +190,7 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
     std::string window = waitForWindowOf(app_);
     if (window.empty()) return {};
     xdotool("windowactivate --sync " + window);
-    std::this_thread::sleep_for(1s);
+    if (!waitForActive(window)) ADD_FAILURE() << "the main window never got the focus";
     return window;
   };
   auto rowY = [](int row) { return std::to_string(78 + 48 * row + 24); };

@@ -1,8 +1,9 @@
 #include "core/Source/Settings/BTActionObjectsBundleSettingsImpl.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 
 BTActionObjectsBundleSettingsImpl::BTActionObjectsBundleSettingsImpl()
-    : BTBaseSettingsContainer({{"promptBeforeDelete", SettingType::Bool}}) {}
+    : BTBaseSettingsContainer({{tw::settingkeys::kPromptBeforeDelete, SettingType::Bool}}) {}
 
 tw::Dictionary BTActionObjectsBundleSettingsImpl::defaultValues() const {
-  return {{"promptBeforeDelete", tw::Value(true)}};
+  return {{tw::settingkeys::kPromptBeforeDelete, tw::Value(true)}};
 }

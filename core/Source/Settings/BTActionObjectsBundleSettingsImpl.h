@@ -8,6 +8,7 @@
 
 #include "core/Source/Settings/BTActionObjectsBundleSettings.h"
 #include "core/Source/Settings/BTBaseSettingsContainer.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 
 class BTActionObjectsBundleSettingsImpl : public BTBaseSettingsContainer,
                                           public BTActionObjectsBundleSettings {
@@ -19,6 +20,10 @@ class BTActionObjectsBundleSettingsImpl : public BTBaseSettingsContainer,
   std::string containerKey() const override { return kContainerKey; }
   tw::Dictionary defaultValues() const override;
 
-  bool promptBeforeDelete() const override { return boolSetting("promptBeforeDelete"); }
-  void setPromptBeforeDelete(bool value) override { setBoolSetting("promptBeforeDelete", value); }
+  bool promptBeforeDelete() const override {
+    return boolSetting(tw::settingkeys::kPromptBeforeDelete);
+  }
+  void setPromptBeforeDelete(bool value) override {
+    setBoolSetting(tw::settingkeys::kPromptBeforeDelete, value);
+  }
 };

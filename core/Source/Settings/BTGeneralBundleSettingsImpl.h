@@ -9,6 +9,7 @@
 
 #include "core/Source/Settings/BTBaseSettingsContainer.h"
 #include "core/Source/Settings/BTGeneralBundleSettings.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 
 class BTGeneralBundleSettingsImpl : public BTBaseSettingsContainer, public BTGeneralBundleSettings {
  public:
@@ -19,12 +20,26 @@ class BTGeneralBundleSettingsImpl : public BTBaseSettingsContainer, public BTGen
   std::string containerKey() const override { return kContainerKey; }
   tw::Dictionary defaultValues() const override;
 
-  bool preventSystemSleep() const override { return boolSetting("preventSystemSleep"); }
-  void setPreventSystemSleep(bool value) override { setBoolSetting("preventSystemSleep", value); }
-  bool preventDisplaySleep() const override { return boolSetting("preventDisplaySleep"); }
-  void setPreventDisplaySleep(bool value) override { setBoolSetting("preventDisplaySleep", value); }
-  bool animationsDisabled() const override { return boolSetting("animationsDisabled"); }
-  void setAnimationsDisabled(bool value) override { setBoolSetting("animationsDisabled", value); }
-  bool useMilitaryTime() const override { return boolSetting("useMilitaryTime"); }
-  void setUseMilitaryTime(bool value) override { setBoolSetting("useMilitaryTime", value); }
+  bool preventSystemSleep() const override {
+    return boolSetting(tw::settingkeys::kPreventSystemSleep);
+  }
+  void setPreventSystemSleep(bool value) override {
+    setBoolSetting(tw::settingkeys::kPreventSystemSleep, value);
+  }
+  bool preventDisplaySleep() const override {
+    return boolSetting(tw::settingkeys::kPreventDisplaySleep);
+  }
+  void setPreventDisplaySleep(bool value) override {
+    setBoolSetting(tw::settingkeys::kPreventDisplaySleep, value);
+  }
+  bool animationsDisabled() const override {
+    return boolSetting(tw::settingkeys::kAnimationsDisabled);
+  }
+  void setAnimationsDisabled(bool value) override {
+    setBoolSetting(tw::settingkeys::kAnimationsDisabled, value);
+  }
+  bool useMilitaryTime() const override { return boolSetting(tw::settingkeys::kUseMilitaryTime); }
+  void setUseMilitaryTime(bool value) override {
+    setBoolSetting(tw::settingkeys::kUseMilitaryTime, value);
+  }
 };

@@ -1,18 +1,19 @@
 #include "core/Source/Settings/BTMasterDetailsBundleSettingsImpl.h"
 
 #include "core/Source/Library/BTArrayOperations.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 
 BTMasterDetailsBundleSettingsImpl::BTMasterDetailsBundleSettingsImpl()
-    : BTBaseSettingsContainer({{"viewMode", SettingType::Int64},
-                               {"alarmSelectionIndex", SettingType::Int64},
-                               {"timerSelectionIndex", SettingType::Int64},
-                               {"stopwatchSelectionIndex", SettingType::Int64},
-                               {"actionsListViewCollapsed", SettingType::Bool}}) {}
+    : BTBaseSettingsContainer({{tw::settingkeys::kViewMode, SettingType::Int64},
+                               {tw::settingkeys::kAlarmSelectionIndex, SettingType::Int64},
+                               {tw::settingkeys::kTimerSelectionIndex, SettingType::Int64},
+                               {tw::settingkeys::kStopwatchSelectionIndex, SettingType::Int64},
+                               {tw::settingkeys::kActionsListViewCollapsed, SettingType::Bool}}) {}
 
 tw::Dictionary BTMasterDetailsBundleSettingsImpl::defaultValues() const {
-  return {{"viewMode", tw::Value(std::int64_t{1})},
-          {"alarmSelectionIndex", tw::Value(std::int64_t{BTNotFound})},
-          {"timerSelectionIndex", tw::Value(std::int64_t{BTNotFound})},
-          {"stopwatchSelectionIndex", tw::Value(std::int64_t{BTNotFound})},
-          {"actionsListViewCollapsed", tw::Value(false)}};
+  return {{tw::settingkeys::kViewMode, tw::Value(std::int64_t{1})},
+          {tw::settingkeys::kAlarmSelectionIndex, tw::Value(std::int64_t{BTNotFound})},
+          {tw::settingkeys::kTimerSelectionIndex, tw::Value(std::int64_t{BTNotFound})},
+          {tw::settingkeys::kStopwatchSelectionIndex, tw::Value(std::int64_t{BTNotFound})},
+          {tw::settingkeys::kActionsListViewCollapsed, tw::Value(false)}};
 }

@@ -10,6 +10,7 @@
 
 #include "core/Source/Settings/BTBaseSettingsContainer.h"
 #include "core/Source/Settings/BTMasterDetailBundleSettings.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 
 class BTMasterDetailsBundleSettingsImpl : public BTBaseSettingsContainer,
                                           public BTMasterDetailBundleSettings {
@@ -21,28 +22,32 @@ class BTMasterDetailsBundleSettingsImpl : public BTBaseSettingsContainer,
   std::string containerKey() const override { return kContainerKey; }
   tw::Dictionary defaultValues() const override;
 
-  std::int64_t viewMode() const override { return integerSetting("viewMode"); }
-  void setViewMode(std::int64_t value) override { setIntegerSetting("viewMode", value); }
+  std::int64_t viewMode() const override { return integerSetting(tw::settingkeys::kViewMode); }
+  void setViewMode(std::int64_t value) override {
+    setIntegerSetting(tw::settingkeys::kViewMode, value);
+  }
   std::int64_t alarmSelectionIndex() const override {
-    return integerSetting("alarmSelectionIndex");
+    return integerSetting(tw::settingkeys::kAlarmSelectionIndex);
   }
   void setAlarmSelectionIndex(std::int64_t value) override {
-    setIntegerSetting("alarmSelectionIndex", value);
+    setIntegerSetting(tw::settingkeys::kAlarmSelectionIndex, value);
   }
   std::int64_t timerSelectionIndex() const override {
-    return integerSetting("timerSelectionIndex");
+    return integerSetting(tw::settingkeys::kTimerSelectionIndex);
   }
   void setTimerSelectionIndex(std::int64_t value) override {
-    setIntegerSetting("timerSelectionIndex", value);
+    setIntegerSetting(tw::settingkeys::kTimerSelectionIndex, value);
   }
   std::int64_t stopwatchSelectionIndex() const override {
-    return integerSetting("stopwatchSelectionIndex");
+    return integerSetting(tw::settingkeys::kStopwatchSelectionIndex);
   }
   void setStopwatchSelectionIndex(std::int64_t value) override {
-    setIntegerSetting("stopwatchSelectionIndex", value);
+    setIntegerSetting(tw::settingkeys::kStopwatchSelectionIndex, value);
   }
-  bool actionsListViewCollapsed() const override { return boolSetting("actionsListViewCollapsed"); }
+  bool actionsListViewCollapsed() const override {
+    return boolSetting(tw::settingkeys::kActionsListViewCollapsed);
+  }
   void setActionsListViewCollapsed(bool value) override {
-    setBoolSetting("actionsListViewCollapsed", value);
+    setBoolSetting(tw::settingkeys::kActionsListViewCollapsed, value);
   }
 };

@@ -1,12 +1,13 @@
 #include "core/Source/Settings/BTTimeObjectsBundleSettingsImpl.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 
 BTTimeObjectsBundleSettingsImpl::BTTimeObjectsBundleSettingsImpl()
-    : BTBaseSettingsContainer({{"warnIfActiveOnQuit", SettingType::Bool},
-                               {"promptBeforeDelete", SettingType::Bool},
-                               {"stopwatchAccuracy", SettingType::Int64}}) {}
+    : BTBaseSettingsContainer({{tw::settingkeys::kWarnIfActiveOnQuit, SettingType::Bool},
+                               {tw::settingkeys::kPromptBeforeDelete, SettingType::Bool},
+                               {tw::settingkeys::kStopwatchAccuracy, SettingType::Int64}}) {}
 
 tw::Dictionary BTTimeObjectsBundleSettingsImpl::defaultValues() const {
-  return {{"warnIfActiveOnQuit", tw::Value(true)},
-          {"promptBeforeDelete", tw::Value(true)},
-          {"stopwatchAccuracy", tw::Value(std::int64_t{0})}};
+  return {{tw::settingkeys::kWarnIfActiveOnQuit, tw::Value(true)},
+          {tw::settingkeys::kPromptBeforeDelete, tw::Value(true)},
+          {tw::settingkeys::kStopwatchAccuracy, tw::Value(std::int64_t{0})}};
 }

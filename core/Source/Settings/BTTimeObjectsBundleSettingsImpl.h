@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/Source/Settings/BTBaseSettingsContainer.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 #include "core/Source/Settings/BTTimeObjectsBundleSettings.h"
 
 class BTTimeObjectsBundleSettingsImpl : public BTBaseSettingsContainer,
@@ -20,12 +21,22 @@ class BTTimeObjectsBundleSettingsImpl : public BTBaseSettingsContainer,
   std::string containerKey() const override { return kContainerKey; }
   tw::Dictionary defaultValues() const override;
 
-  bool warnIfActiveOnQuit() const override { return boolSetting("warnIfActiveOnQuit"); }
-  void setWarnIfActiveOnQuit(bool value) override { setBoolSetting("warnIfActiveOnQuit", value); }
-  bool promptBeforeDelete() const override { return boolSetting("promptBeforeDelete"); }
-  void setPromptBeforeDelete(bool value) override { setBoolSetting("promptBeforeDelete", value); }
-  std::int64_t stopwatchAccuracy() const override { return integerSetting("stopwatchAccuracy"); }
+  bool warnIfActiveOnQuit() const override {
+    return boolSetting(tw::settingkeys::kWarnIfActiveOnQuit);
+  }
+  void setWarnIfActiveOnQuit(bool value) override {
+    setBoolSetting(tw::settingkeys::kWarnIfActiveOnQuit, value);
+  }
+  bool promptBeforeDelete() const override {
+    return boolSetting(tw::settingkeys::kPromptBeforeDelete);
+  }
+  void setPromptBeforeDelete(bool value) override {
+    setBoolSetting(tw::settingkeys::kPromptBeforeDelete, value);
+  }
+  std::int64_t stopwatchAccuracy() const override {
+    return integerSetting(tw::settingkeys::kStopwatchAccuracy);
+  }
   void setStopwatchAccuracy(std::int64_t value) override {
-    setIntegerSetting("stopwatchAccuracy", value);
+    setIntegerSetting(tw::settingkeys::kStopwatchAccuracy, value);
   }
 };

@@ -7,6 +7,7 @@
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTTimer.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 #include "core/Source/Settings/BTSettingsNotification.h"
 #include "core/Source/Timing/BTAlarmControlViewModel.h"
 #include "core/Source/Timing/BTStopwatchControl.h"
@@ -203,7 +204,7 @@ void BTTimingController::objectsDidChange(const tw::Notification&) {
 }
 
 void BTTimingController::settingsDidChange(const tw::Notification& notification) {
-  if (!bt_settingKeyChanged(notification, "stopwatchAccuracy") || !updater_) return;
+  if (!bt_settingKeyChanged(notification, tw::settingkeys::kStopwatchAccuracy) || !updater_) return;
   // Running stopwatches now want another rate; the scheduler re-reads what it holds and only
   // retimes, so nothing stops and starts on the way.
   try {

@@ -3,6 +3,7 @@
 #include "core/Source/Library/BTMeridiemUtil.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTWeekdaySetting.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 #include "core/Source/Settings/BTSettingsNotification.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "platform/foundation/Format.h"
@@ -40,7 +41,7 @@ void BTAlarmListItemEditingViewModel::bindViewModel() {
 }
 
 void BTAlarmListItemEditingViewModel::settingsChanged(const tw::Notification& notification) {
-  if (!bt_settingKeyChanged(notification, "useMilitaryTime")) return;
+  if (!bt_settingKeyChanged(notification, tw::settingkeys::kUseMilitaryTime)) return;
   willChangeValueForKey("meridiemControlHidden");
   didChangeValueForKey("meridiemControlHidden");
 }

@@ -6,6 +6,7 @@
 #include "core/Source/Library/BTMeridiemUtil.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTTimeSetting.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Format.h"
@@ -59,8 +60,9 @@ std::shared_ptr<RACSignal> BTAlarmListItemViewModel::staticValueDescriptionSigna
   auto timeSignal = timeObjectValues("time");
   auto provider = settingsProvider_.get();
   auto general = provider ? provider->generalBundle() : nullptr;
-  auto militarySignal = general ? rac_valuesForKeyPath(general, "useMilitaryTime", self)
-                                : RACSignal::returnValue(false);
+  auto militarySignal = general
+                            ? rac_valuesForKeyPath(general, tw::settingkeys::kUseMilitaryTime, self)
+                            : RACSignal::returnValue(false);
   return RACSignal::combineLatest({timeSignal, militarySignal}, [](const tw::Value& time,
                                                                    const tw::Value& military) {
     auto setting = time.objectAs<BTTimeSetting>();

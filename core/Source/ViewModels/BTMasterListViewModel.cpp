@@ -3,6 +3,7 @@
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeObjectUtil.h"
 #include "core/Source/PlatformServices/BTAlertPresenter.h"
+#include "core/Source/Settings/BTSettingKeys.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/UserMessages/BTAlert.h"
 #include "core/Source/UserMessages/BTAlertAction.h"
@@ -364,7 +365,7 @@ void BTMasterListViewModel::moveObjectAtIndex(std::int64_t from, std::int64_t to
 bool BTMasterListViewModel::getValueForKey(std::string_view key, tw::Value& out) const {
   if (key == "selectionIndex") return out = selectionIndex_, true;
   if (key == "deleteActionEnabled") return out = deleteActionEnabled_, true;
-  if (key == "viewMode") return out = viewMode(), true;
+  if (key == tw::settingkeys::kViewMode) return out = viewMode(), true;
   return tw::Object::getValueForKey(key, out);
 }
 

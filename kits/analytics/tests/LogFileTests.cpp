@@ -15,6 +15,7 @@
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UUID.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace tw::test {
 namespace {
@@ -31,10 +32,7 @@ struct Line {
 };
 
 std::vector<Line> readLines(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string all = ss.str();
+  const std::string all = tw::test::fileText(p);
   EXPECT_TRUE(all.empty() || all.back() == '\n');
   std::vector<Line> out;
   std::istringstream lines(all);
@@ -199,10 +197,7 @@ TEST_F(AnalyticsLogFile, ARunOfLinesIsAppendedWholeOrNotAtAll) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "1\ta\n2\tb\n4\td\n");
+  EXPECT_EQ(tw::test::fileText(path), "1\ta\n2\tb\n4\td\n");
 }
 
 TEST(AnalyticsLogger, DebugLinesOnlyInDebugModeAttributeWarningsAlways) {

@@ -13,18 +13,14 @@
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UUID.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace tw::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string slurp(const fs::path& p) { return tw::test::fileText(p); }
 
 std::string run(const std::string& command) {
   std::string out;

@@ -1,6 +1,6 @@
 #include "kits/crash/beta/MVXBetaController.h"
 
-#include "kits/crash/capture/MVXUtilities.h"
+#include "kits/crash/capture/MVXSetUp.h"
 #include "kits/platform/KitServiceEndpoints.h"
 #include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/Tessaly.h"

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "kits/crash/capture/MVXSDKLog.h"
-#include "kits/crash/capture/MVXUtilities.h"
+#include "kits/crash/capture/MVXSetUp.h"
 
 namespace {
 

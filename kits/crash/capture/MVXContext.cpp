@@ -11,6 +11,7 @@
 #include "kits/crash/capture/MVXBinaryImage.h"
 #include "kits/crash/capture/MVXException.h"
 #include "kits/crash/capture/MVXSDKLog.h"
+#include "kits/crash/capture/MVXSetUp.h"
 #include "kits/crash/capture/MVXSignal.h"
 #include "kits/crash/capture/MVXStackWalk.h"
 #include "kits/crash/capture/MVXUserLogging.h"

@@ -9,6 +9,7 @@
 #include "kits/crash/bridge/MVXEBVAnalytics.h"
 #include "kits/crash/capture/MVXException.h"
 #include "kits/crash/capture/MVXSDKLog.h"
+#include "kits/crash/capture/MVXSetUp.h"
 #include "kits/crash/capture/MVXSignal.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"

@@ -7,7 +7,7 @@
 #include <future>
 
 #include "kits/crash/capture/MVXSDKLog.h"
-#include "kits/crash/capture/MVXUtilities.h"
+#include "kits/crash/capture/MVXSetUp.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYNetworkClient.h"
 #include "kits/platform/net/TSYNetworkResponseHandler.h"

@@ -1,5 +1,6 @@
 #include "kits/crash/reports/MVXReportsController.h"
 
+#include "kits/crash/capture/MVXSetUp.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "kits/crash/reports/MVXPackageReportOperation.h"
 #include "kits/platform/KitServiceEndpoints.h"

@@ -116,33 +116,48 @@ void failWithoutTask(const Handler& handler) {
 
 }  // namespace
 
-void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
-                                                std::uint64_t retryLimit, std::uint64_t tries,
-                                                DataHandler handler) {
+template <class Handler, class MakeTask>
+void TSYNetworkClient::startTask(const tw::URLRequest& request, std::uint64_t retryLimit,
+                                 std::uint64_t tries, Handler handler, MakeTask makeTask) {
   auto self = shared_from_this();
-  auto task = session_->dataTaskWithRequest(
-      request, [self, request, retryLimit, tries, handler](
-                   const tw::Data& data, const std::optional<tw::URLResponse>& response,
-                   tw::ErrorPtr error) {
-        self->handleAttempt(
-            request, response, error, retryLimit, tries,
-            [&](const tw::ErrorPtr& outcome) {
-              if (!handler) return;
-              if (retriesUsedUp(outcome)) {
-                handler(std::nullopt, std::nullopt, outcome);
-              } else {
-                handler(error ? std::nullopt : std::optional<tw::Data>(data), response, outcome);
-              }
-            },
-            [self, request, retryLimit, tries, handler] {
-              self->startDataTaskWithRequest(request, retryLimit, tries + 1, handler);
-            });
-      });
+  auto task = makeTask(*this, request,
+                       [self, request, retryLimit, tries, handler, makeTask](
+                           const auto& payload, const std::optional<tw::URLResponse>& response,
+                           const tw::ErrorPtr& error) {
+                         self->handleAttempt(
+                             request, response, error, retryLimit, tries,
+                             [&](const tw::ErrorPtr& outcome) {
+                               if (!handler) return;
+                               if (retriesUsedUp(outcome)) {
+                                 handler(std::nullopt, std::nullopt, outcome);
+                               } else {
+                                 handler(payload, response, outcome);
+                               }
+                             },
+                             [self, request, retryLimit, tries, handler, makeTask] {
+                               self->startTask(request, retryLimit, tries + 1, handler, makeTask);
+                             });
+                       });
   if (task) {
     task->resume();
   } else {
     failWithoutTask(handler);
   }
+}
+
+void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
+                                                std::uint64_t retryLimit, std::uint64_t tries,
+                                                DataHandler handler) {
+  startTask(request, retryLimit, tries, std::move(handler),
+            [](TSYNetworkClient& client, const tw::URLRequest& r, auto finished) {
+              return client.session_->dataTaskWithRequest(
+                  r,
+                  [finished](const tw::Data& data, const std::optional<tw::URLResponse>& response,
+                             tw::ErrorPtr error) {
+                    // A failed attempt hands over no data.
+                    finished(error ? std::nullopt : std::optional<tw::Data>(data), response, error);
+                  });
+            });
 }
 
 void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
@@ -158,30 +173,10 @@ void TSYNetworkClient::startDataTaskWithRequest(const tw::URLRequest& request,
 void TSYNetworkClient::startDownloadTaskWithRequest(const tw::URLRequest& request,
                                                     std::uint64_t retryLimit, std::uint64_t tries,
                                                     DownloadHandler handler) {
-  auto self = shared_from_this();
-  auto task = session_->downloadTaskWithRequest(
-      request, [self, request, retryLimit, tries, handler](
-                   const std::optional<std::filesystem::path>& location,
-                   const std::optional<tw::URLResponse>& response, const tw::ErrorPtr& error) {
-        self->handleAttempt(
-            request, response, error, retryLimit, tries,
-            [&](const tw::ErrorPtr& outcome) {
-              if (!handler) return;
-              if (retriesUsedUp(outcome)) {
-                handler(std::nullopt, std::nullopt, outcome);
-              } else {
-                handler(location, response, outcome);
-              }
-            },
-            [self, request, retryLimit, tries, handler] {
-              self->startDownloadTaskWithRequest(request, retryLimit, tries + 1, handler);
+  startTask(request, retryLimit, tries, std::move(handler),
+            [](TSYNetworkClient& client, const tw::URLRequest& r, auto finished) {
+              return client.session_->downloadTaskWithRequest(r, finished);
             });
-      });
-  if (task) {
-    task->resume();
-  } else {
-    failWithoutTask(handler);
-  }
 }
 
 void TSYNetworkClient::startDownloadTaskWithRequest(const tw::URLRequest& request,

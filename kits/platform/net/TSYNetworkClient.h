@@ -89,6 +89,12 @@ class TSYNetworkClient : public MVXURLSessionDelegate,
                      const tw::ErrorPtr& transportError, std::uint64_t retryLimit,
                      std::uint64_t tries, const std::function<void(tw::ErrorPtr)>& report,
                      tw::Block retry);
+  // One attempt of a data or download task and its retries: `makeTask(client, request,
+  // finished)` asks the session for the task, whose completion hands `finished` the payload in
+  // the handler's form, the response and the error.
+  template <class Handler, class MakeTask>
+  void startTask(const tw::URLRequest& request, std::uint64_t retryLimit, std::uint64_t tries,
+                 Handler handler, MakeTask makeTask);
 
   std::shared_ptr<MVXURLSession> session_;
   std::shared_ptr<TSYCertificatePinner> certPinner_;

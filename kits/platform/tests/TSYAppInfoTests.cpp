@@ -30,24 +30,26 @@ TEST_F(AppInfo, BundleValuesComeFromTheInfoPlistWithTheirFallbacks) {
 TEST_F(AppInfo, InstallSourceAndIdentifierSwitches) {
   EXPECT_FALSE(TSYIsAppStoreReceiptPresent());
   EXPECT_EQ(TSYGetInstallSource(), 1);
-  EXPECT_TRUE(TSYShouldCollectDeviceIdentifiers());
+  EXPECT_TRUE(TSYShouldCollectDeviceIdentifiers(Tessaly::sharedSDK()->emberlynMode()));
   Dictionary info = defaultInfo();
   info["MorvexSignedForDistribution"] = true;
   info["MorvexCollectDeviceIdentifiers"] = false;
   writeInfo(info);
   EXPECT_EQ(TSYGetInstallSource(), 3);
-  EXPECT_FALSE(TSYShouldCollectDeviceIdentifiers());
+  EXPECT_FALSE(TSYShouldCollectDeviceIdentifiers(Tessaly::sharedSDK()->emberlynMode()));
   Dictionary config = *info["Tessaly"].dictionary();
   config["ReportIdentifiers"] = true;  // the platform's own key outranks the older one
   info["Tessaly"] = config;
   writeInfo(info);
-  EXPECT_TRUE(TSYShouldCollectDeviceIdentifiers());
+  EXPECT_TRUE(TSYShouldCollectDeviceIdentifiers(Tessaly::sharedSDK()->emberlynMode()));
   Tessaly::sharedSDK()->setInstallationMode(2);
-  EXPECT_FALSE(TSYShouldCollectDeviceIdentifiers());
+  EXPECT_FALSE(TSYShouldCollectDeviceIdentifiers(Tessaly::sharedSDK()->emberlynMode()));
   // The version number scheme of the receipt check: minor 7 to 14 only.
   EXPECT_EQ(kitVersionNumberForMinor(6), 1060);
   EXPECT_EQ(kitVersionNumberForMinor(14), 101400);
   EXPECT_EQ(kitVersionNumberForMinor(15), 0);
+  EXPECT_EQ(kitVersionNumberForMinor(16, 16), 101600);
+  EXPECT_EQ(kitVersionNumberForMinor(17, 16), 0);
 }
 
 TEST(KitHexAndDigests, KnownDigestsAndHexEdgeCases) {

@@ -13,6 +13,7 @@
 
 #include "platform/desktop/tests/integration/PrivateSessionBus.h"
 #include "platform/foundation/Json.h"
+#include "platform/testsupport/TestSupport.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
 namespace tw::test {
@@ -52,7 +53,9 @@ TEST(AnalyticsKill, EveryReturnedLogCallArrivesExactlyOnceAcrossKills) {
   KitService service(false);
   auto root = dir.path() / "analytics";
   auto url = service.baseURL() + "/spi/v2/events";
-  std::mt19937 random(std::random_device{}());
+  const unsigned seed = tw::test::randomSeed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
   std::uniform_int_distribution<int> killAfterMs(0, 150);
   std::vector<std::filesystem::path> outputs;
   constexpr int kLaunches = 50;

@@ -25,20 +25,13 @@
 #include "kits/crash/capture/MVXStackWalk.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path tempDir() {
-  char tmpl[] = "/tmp/tw-capture-XXXXXX";
-  return mkdtemp(tmpl);
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
+std::string slurp(const fs::path& p) { return tw::test::fileText(p); }
 
 template <typename... Args>
 std::string format(const char* f, const Args&... args) {
@@ -78,7 +71,8 @@ TEST(KitLog, UnwinderMessagesKeepTheirValuesAndOnlyErrorsRiseAboveDebug) {
 }
 
 TEST(RecordFile, WritesLinesAJsonReaderAcceptsWithEscapesHexAndExtremeNumbers) {
-  const fs::path dir = tempDir();
+  const tw::test::TempDir folder;
+  const fs::path& dir = folder.path();
   const std::string path = (dir / "t.mvxrecord").string();
   MVXFile file;
   ASSERT_TRUE(MVXFileInitWithPath(&file, path.c_str(), false));
@@ -127,7 +121,8 @@ TEST(RecordFile, WritesLinesAJsonReaderAcceptsWithEscapesHexAndExtremeNumbers) {
 }
 
 TEST(RecordFile, BufferedWritesSpanTheBufferAndAClosedFileStaysClosed) {
-  const fs::path dir = tempDir();
+  const tw::test::TempDir folder;
+  const fs::path& dir = folder.path();
   const std::string path = (dir / "b.mvxrecord").string();
   MVXFile file;
   ASSERT_TRUE(MVXFileInitWithPath(&file, path.c_str(), true));
@@ -149,7 +144,8 @@ TEST(RecordFile, BufferedWritesSpanTheBufferAndAClosedFileStaysClosed) {
 }
 
 TEST(RecordFile, ReaderKeepsEveryWholeLineAroundCutAndBrokenOnes) {
-  const fs::path dir = tempDir();
+  const tw::test::TempDir folder;
+  const fs::path& dir = folder.path();
   const fs::path path = dir / "r.mvxrecord";
   {
     std::ofstream out(path, std::ios::binary);
@@ -265,7 +261,9 @@ TEST(Context, SettingsWithoutAReportDirectoryInstallNothing) {
 class UserLogging : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = tempDir();
+    // Below the test's private folders; removed in TearDownTestSuite.
+    dir_ = tw::test::privateRoot() / "user-logging";
+    fs::create_directories(dir_);
     static std::string dirText = dir_.string();
     MVXContextSettings settings;
     settings.reportDirectory = dirText.c_str();

@@ -28,6 +28,7 @@
 #include "kits/crash/capture/MVXBinaryImage.h"
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXSignal.h"
+#include "kits/crash/capture/tests/CrashChildContext.h"
 #include "kits/platform/net/MVXURLSession.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/UserDefaults.h"
@@ -175,15 +176,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  MVXContextSettings settings;
-  settings.apiKey = "0123456789abcdef";
-  settings.reportDirectory = argv[1];
-  settings.reportIdentifier = "session-1";
-  settings.installIdentifier = "install-1";
-  settings.logBufferSize = 65536;
-  settings.maxCustomKeys = 64;
-  settings.maxCustomExceptions = 8;
-  if (!MVXContextInitialize(&settings)) return 3;
+  if (!tw::test::startCrashChildContext(argv[1])) return 3;
   pthread_setname_np(pthread_self(), "crash-main");
 
   if (mode == "segv") tw_write_null();

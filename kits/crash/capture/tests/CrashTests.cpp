@@ -12,11 +12,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "platform/testsupport/Sanitizers.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -26,27 +28,18 @@ namespace {
 struct ChildRun {
   int status = 0;
   std::string out;
+  std::shared_ptr<tw::test::TempDir> folder;  // the child's report folder, removed with the run
   fs::path dir;
 };
 
 ChildRun runChild(const std::string& mode) {
   ChildRun run;
-  char tmpl[] = "/tmp/tw-crash-XXXXXX";
-  run.dir = mkdtemp(tmpl);
+  run.folder = std::make_shared<tw::test::TempDir>();
+  run.dir = run.folder->path();
   const std::string outPath = (run.dir / "stdout.txt").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    tw::test::leaveFaultsToTheProgram();
-    rlimit none{0, 0};
-    setrlimit(RLIMIT_CORE, &none);
-    FILE* out = std::freopen(outPath.c_str(), "w", stdout);
-    (void)out;
-    execl(TW_CRASH_CHILD, TW_CRASH_CHILD, run.dir.c_str(), mode.c_str(), TW_CRASH_PLUGIN, nullptr);
-    _exit(127);
-  }
-  waitpid(pid, &run.status, 0);
-  std::ifstream in(outPath);
-  run.out.assign(std::istreambuf_iterator<char>(in), {});
+  run.status = tw::test::runCrashingChild({TW_CRASH_CHILD, run.dir.string(), mode, TW_CRASH_PLUGIN},
+                                          outPath);
+  run.out = tw::test::fileText(outPath);
   return run;
 }
 
@@ -375,8 +368,8 @@ std::string stem(std::string name) {
 // The debugger's view of the same child: thread name → the functions at its current pc (the
 // function and those inlined into it there).
 std::map<std::string, std::vector<std::string>> debuggerTopFrames() {
-  char tmpl[] = "/tmp/tw-gdb-XXXXXX";
-  const fs::path dir = mkdtemp(tmpl);
+  const tw::test::TempDir folder;
+  const fs::path& dir = folder.path();
   const std::string command =
       std::string("gdb -nx -batch -ex run -ex 'thread apply all bt 4' --args ") + TW_CRASH_CHILD +
       " " + dir.string() + " threads 2>/dev/null";

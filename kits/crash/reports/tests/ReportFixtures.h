@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/testsupport/TestSupport.h"
+
 namespace tw::test {
 
 inline void writeFile(const std::string& path, const std::string& text) {
@@ -15,12 +17,7 @@ inline void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+inline std::string readFile(const std::string& path) { return tw::test::fileText(path); }
 
 // A report directory with its metadata record (identity, host, application lines).
 inline void writeReport(const std::string& dir, const std::string& sessionId,
@@ -42,6 +39,8 @@ inline void writeReport(const std::string& dir, const std::string& sessionId,
 
 #include <optional>
 #include <vector>
+
+#include "platform/testsupport/TestSupport.h"
 
 namespace tw::test {
 

@@ -28,12 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 bool waitFor(const std::function<bool()>& done, double seconds = 10) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return eventually(done, seconds);
 }
 
 std::shared_ptr<tw::Certificate> loadCertificate(const fs::path& path) {

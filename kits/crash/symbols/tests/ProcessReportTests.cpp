@@ -17,7 +17,6 @@
 #include "kits/crash/reports/MVXInternalReport.h"
 #include "kits/crash/symbols/ElfSymbolFile.h"
 #include "kits/crash/symbols/MVXProcessReportOperation.h"
-#include "platform/testsupport/Sanitizers.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace {
@@ -25,16 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 int runChild(const std::string& dir, const std::string& mode) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    tw::test::leaveFaultsToTheProgram();
-    rlimit none{0, 0};
-    setrlimit(RLIMIT_CORE, &none);
-    execl(TW_SYMBOLS_CHILD, TW_SYMBOLS_CHILD, dir.c_str(), mode.c_str(), nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  const int status = tw::test::runCrashingChild({TW_SYMBOLS_CHILD, dir, mode});
   return WIFSIGNALED(status) ? WTERMSIG(status) : -WEXITSTATUS(status);
 }
 

@@ -7,19 +7,12 @@
 #include <thread>
 
 #include "kits/crash/capture/MVXContext.h"
+#include "kits/crash/capture/tests/CrashChildContext.h"
 #include "kits/crash/symbols/tests/SymbolsChildFrames.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  MVXContextSettings settings;
-  settings.apiKey = "0123456789abcdef";
-  settings.reportDirectory = argv[1];
-  settings.reportIdentifier = "session-1";
-  settings.installIdentifier = "install-1";
-  settings.logBufferSize = 65536;
-  settings.maxCustomKeys = 64;
-  settings.maxCustomExceptions = 8;
-  if (!MVXContextInitialize(&settings)) return 3;
+  if (!tw::test::startCrashChildContext(argv[1])) return 3;
   static volatile int ready = 0;
   for (int i = 0; i < 2; ++i) std::thread([] { symbols_child_park(&ready); }).detach();
   while (ready < 2) std::this_thread::yield();

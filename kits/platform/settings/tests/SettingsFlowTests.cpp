@@ -16,6 +16,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/testsupport/TestSupport.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
 namespace {
@@ -40,12 +41,7 @@ tw::Data pngHeader(std::uint32_t width, std::uint32_t height) {
 }
 
 bool eventually(const std::function<bool()>& done, double seconds = 15) {
-  const auto stop = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > stop) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return tw::test::eventually(done, seconds);
 }
 
 class SettingsFlowTest : public ::testing::Test {

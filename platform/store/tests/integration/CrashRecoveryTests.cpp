@@ -110,7 +110,7 @@ TEST(StoreCrashRecovery, EveryKillLeavesTheLastCommittedSaveIntact) {
   const fs::path path = dir.path() / "store.sqlite";
   const fs::path childTmp = dir.path() / "tmp";
   fs::create_directories(childTmp);
-  const auto seed = std::random_device{}();
+  const auto seed = tw::test::randomSeed();
   std::mt19937 random(seed);
   SCOPED_TRACE("seed " + std::to_string(seed));
 

@@ -49,6 +49,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/store/Context.h"
 #include "platform/store/PersistentStore.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -214,12 +215,7 @@ Reports parseReport(const std::string& text) {
   return reports;
 }
 
-std::string fileText(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using tw::test::fileText;
 
 class TimingCrashRecoveryTest : public ::testing::Test {
  protected:
@@ -290,7 +286,7 @@ class TimingCrashRecoveryTest : public ::testing::Test {
     const bool ready = readReport(fds[0], text, 20.0);
     if (ready) {
       // Killed while it ticks at 200 Hz, some way into it.
-      std::mt19937 random(std::random_device{}());
+      std::mt19937 random(tw::test::randomSeed());
       const int ms = std::uniform_int_distribution<int>(200, 600)(random);
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
