@@ -338,7 +338,7 @@ std::shared_ptr<BTTimeObject> popoverObject(int kind) {
 }
 
 void BM_OpenValuePopover(benchmark::State& state) {
-  app();
+
   QWidget anchor;
   anchor.setGeometry(100, 100, 280, 48);
   anchor.show();
@@ -362,7 +362,7 @@ void BM_OpenValuePopover(benchmark::State& state) {
 }
 
 void BM_BareQtPopup(benchmark::State& state) {
-  app();
+
   for (auto _ : state) {
     const auto start = Clock::now();
     auto* popup = new QFrame(nullptr, Qt::Popup);

@@ -4,9 +4,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+#include <limits>
 
 #include "app/Source/Controls/ControlAnimation.h"
-#include "app/Source/Extensions/RACTextSignal.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ BTTextField::~BTTextField() {
 void BTTextField::initializeTextField() {
   // The box is ours: no native frame or base, text on a transparent background.
   setFrame(false);
-  tw::app::showWholeText(this);
+  // Stored text is shown whole, however long: a cut title would be written back cut.
+  setMaxLength(std::numeric_limits<int>::max());
   setAttribute(Qt::WA_Hover, true);
   setAttribute(Qt::WA_MacShowFocusRect, false);
   QPalette p = palette();
