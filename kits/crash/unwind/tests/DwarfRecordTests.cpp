@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -27,16 +28,22 @@ void patch32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(&b[at
 
 // One CIE ("zR", pointer encoding pc-relative sdata4, CFA rsp+8, return address at CFA-8) and
 // one FDE for [target, target + 32) with the given instructions, laid out in `b`.
+// The records sit in this program's own data, beside the code they describe: a pc-relative
+// field spans at most 2 GiB, and the heap (a sanitizer's above all) may lie further away.
 struct Records {
+  static constexpr size_t kSize = 256;
   std::vector<uint8_t> b;
+  uint8_t* home = nullptr;
   size_t fde = 0;
-  uintptr_t address(size_t offset) const { return reinterpret_cast<uintptr_t>(b.data()) + offset; }
+  uintptr_t address(size_t offset) const { return reinterpret_cast<uintptr_t>(home) + offset; }
 };
 
 Records build(uintptr_t target, std::initializer_list<uint8_t> instructions,
               uint8_t encoding = 0x1B) {
+  alignas(16) static uint8_t slots[4][Records::kSize];
+  static size_t next = 0;
   Records r;
-  r.b.reserve(256);  // addresses must not move while the records are built
+  r.home = slots[next++ % 4];
   auto& b = r.b;
   put32(b, 0);  // length, patched
   put32(b, 0);  // CIE id
@@ -54,6 +61,8 @@ Records build(uintptr_t target, std::initializer_list<uint8_t> instructions,
   b.insert(b.end(), instructions);
   while (b.size() % 4) b.push_back(0);
   patch32(b, r.fde, static_cast<uint32_t>(b.size() - r.fde - 4));
+  EXPECT_LE(b.size(), Records::kSize);
+  std::memcpy(r.home, b.data(), std::min(b.size(), Records::kSize));
   return r;
 }
 
@@ -107,6 +116,45 @@ TEST(DwarfRecords, RowsApplyFromTheirOwnLocationWithRememberedState) {
   EXPECT_FALSE(MVXDwarfFindFDE(0, target, &pair));
   EXPECT_FALSE(MVXDwarfInitFDEFromEhFrame(&pair, r.address(0), 0));
   EXPECT_TRUE(MVXDwarfInitFDEFromEhFrame(&pair, r.address(0), r.fde));
+}
+
+// The operand 0x7F reads as -1 signed and 127 unsigned, 0x7E/0x7D as -2/-3: each rule below comes
+// out different if its operation reads the wrong kind of number or skips the data factor (-8).
+TEST(DwarfRecords, SignedFactoredAndNegatedOperandsGiveTheirOwnRules) {
+  alignas(16) static uint8_t code[64];
+  const uintptr_t target = reinterpret_cast<uintptr_t>(code);
+  Records r = build(target, {
+                                0x13, 0x7E,      // def_cfa_offset_sf: -2 * -8 = 16
+                                0x41,            // advance 1
+                                0x12, 6, 0x7D,   // def_cfa_sf: rbp, -3 * -8 = 24
+                                0x11, 3, 0x7F,   // offset_extended_sf: rbx at CFA+8
+                                0x14, 12, 0x7F,  // val_offset: r12 = CFA + 127 * -8
+                                0x15, 13, 0x7F,  // val_offset_sf: r13 = CFA+8
+                                0x2F, 14, 2,     // GNU negative_offset_extended: r14 at CFA+16
+                            });
+  MVXDwarfCIEFDEPair pair;
+  ASSERT_TRUE(MVXDwarfInitFDEFromEhFrame(&pair, r.address(0), r.fde));
+  MVXDwarfState state;
+  ASSERT_TRUE(MVXDwarfComputeStateForPC(&pair, target, &state));
+  EXPECT_EQ(state.cfaRegister, 7u);
+  EXPECT_EQ(static_cast<int64_t>(state.cfaOffset), 16);
+
+  ASSERT_TRUE(MVXDwarfComputeStateForPC(&pair, target + 1, &state));
+  EXPECT_EQ(state.cfaRegister, 6u);
+  EXPECT_EQ(static_cast<int64_t>(state.cfaOffset), 24);
+  const struct {
+    int reg;
+    uint32_t kind;
+    int64_t value;
+  } rules[] = {{3, kMVXDwarfRuleOffset, 8},
+               {12, kMVXDwarfRuleValOffset, -1016},
+               {13, kMVXDwarfRuleValOffset, 8},
+               {14, kMVXDwarfRuleOffset, 16}};
+  for (const auto& rule : rules) {
+    SCOPED_TRACE(rule.reg);
+    EXPECT_EQ(state.registers[rule.reg].kind, rule.kind);
+    EXPECT_EQ(static_cast<int64_t>(state.registers[rule.reg].value), rule.value);
+  }
 }
 
 TEST(DwarfRecords, CallerRegistersComeFromTheStackAndBadRulesFailTheFrame) {
