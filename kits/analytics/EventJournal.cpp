@@ -87,12 +87,12 @@ bool EventJournal::append(char kind, std::string_view a, std::string_view b, std
   char* p = map_ + size_;
   p[size] = '\0';
   char* q = p + 1;
-  std::memcpy(q, a.data(), a.size());
-  q += a.size();
-  std::memcpy(q, b.data(), b.size());
-  q += b.size();
-  std::memcpy(q, c.data(), c.size());
-  q += c.size();
+  // An empty view may hold a null pointer, which memcpy must never be given, even for no bytes.
+  for (std::string_view part : {a, b, c}) {
+    if (part.empty()) continue;
+    std::memcpy(q, part.data(), part.size());
+    q += part.size();
+  }
   *q = '\n';
   std::atomic_ref<char>(*p).store(kind, std::memory_order_release);
   size_ += size;
