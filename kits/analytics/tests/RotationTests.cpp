@@ -123,7 +123,7 @@ TEST_F(AnalyticsRotation, MissingSourcesExistingTargetsAndFailuresLeaveNoPartial
   EXPECT_TRUE(fs::exists(dir_ / "C.gz"));
 
   // A disk that fills up halfway through the archive: the cut archive goes, the log stays.
-  std::string noise(64 * 1024, '\0');
+  std::string noise(std::size_t{64} * 1024, '\0');
   for (auto& c : noise) c = static_cast<char>(std::rand());  // NOLINT(cert-msc30-c): not secret
   touch("E.log", noise);
   rlimit saved{};
