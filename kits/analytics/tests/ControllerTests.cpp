@@ -121,6 +121,28 @@ TEST_F(AnalyticsController, SettingsSendPendingFilesAndRotateBySize) {
   EXPECT_TRUE(ORVFileUtils::filesWithExtension("gz", events).empty());
   // Only the current, not yet full file stays.
   EXPECT_LE(ORVFileUtils::filesWithExtension("log", events).size(), 1u);
+  // A file of exactly the limit is not full yet: the next event joins it, and the one after that
+  // finds it over the limit and retires it with itself as the last line.
+  TempDir exact;
+  auto e = ORVOrisethController::create(metadata(), exact.path(), false,
+                                        settings(Dictionary{{"max_byte_size_per_file", 400}}));
+  e->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
+  drain(e);
+  const auto exactEvents = exact.path() / "events";
+  const auto launch = ORVFileUtils::filesWithExtension("log", exactEvents);
+  ASSERT_EQ(launch.size(), 1u);
+  const fs::path log = *launch.begin();
+  const auto launchSize = fs::file_size(log);
+  ASSERT_LT(launchSize, 399u);
+  std::ofstream(log, std::ios::app) << std::string(400 - launchSize - 1, '#') << '\n';
+  ASSERT_EQ(fs::file_size(log), 400u);
+  e->logEvent(std::make_shared<ORVCustomEvent>("at", std::nullopt));
+  drain(e);
+  EXPECT_TRUE(fs::exists(log));
+  e->logEvent(std::make_shared<ORVCustomEvent>("over", std::nullopt));
+  drain(e);
+  EXPECT_TRUE(pumpMainUntil(
+      [&] { return ORVFileUtils::filesWithExtension("log", exactEvents).empty(); }, 20));
 }
 
 TEST_F(AnalyticsController, ItsActivitiesReachTheTerminationSwitchesByNameAndOptions) {
@@ -347,6 +369,13 @@ TEST_F(AnalyticsController, TheFlushTimerRetiresOnlyAnOversizeFile) {
   drain(full);
   // The launch file (metadata and app_launched) is over 100 bytes but no event has come since.
   EXPECT_EQ(ORVFileUtils::filesWithExtension("log", large.path() / "events").size(), 1u);
+  // The quiet file is exactly at its limit, which is not over it.
+  const auto quietLogs = ORVFileUtils::filesWithExtension("log", small.path() / "events");
+  ASSERT_EQ(quietLogs.size(), 1u);
+  const auto quietSize = fs::file_size(*quietLogs.begin());
+  std::ofstream(*quietLogs.begin(), std::ios::app)
+      << std::string(100000 - quietSize - 1, '#') << '\n';
+  ASSERT_EQ(fs::file_size(*quietLogs.begin()), 100000u);
   clock.advance(61);
   ASSERT_TRUE(
       pumpMainUntil([&] { return service_.requests(KitService::kEvents).size() == 1; }, 20));

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -114,6 +117,23 @@ TEST_F(AnalyticsRotation, MissingSourcesExistingTargetsAndFailuresLeaveNoPartial
   badPackage.start();
   EXPECT_FALSE(badPackage.success());
   EXPECT_TRUE(fs::exists(dir_ / "C.gz"));
+
+  // A disk that fills up halfway through the archive: the cut archive goes, the log stays.
+  std::string noise(std::size_t{64} * 1024, '\0');
+  for (auto& c : noise) c = static_cast<char>(std::rand());  // NOLINT(cert-msc30-c): not secret
+  touch("E.log", noise);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  const auto previous = signal(SIGXFSZ, SIG_IGN);
+  const rlimit small{4096, saved.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &small);
+  ORVCompressLogOperation full(dir_ / "E.log", dir_ / "E.gz");
+  full.start();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_FALSE(full.success());
+  EXPECT_FALSE(fs::exists(dir_ / "E.gz"));
+  EXPECT_EQ(fs::file_size(dir_ / "E.log"), noise.size());
 }
 
 TEST_F(AnalyticsRotation, CleanupSortsSupersedesAndCaps) {

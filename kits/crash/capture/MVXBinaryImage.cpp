@@ -1,6 +1,8 @@
 #include "kits/crash/capture/MVXBinaryImage.h"
 
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "kits/crash/capture/MVXContext.h"
@@ -41,6 +43,15 @@ void recordSlice(const MVXBinaryImageDetails& d, const char* kind) {
   if (opened) MVXBinaryImageCloseFile();
 }
 
+// The details of each tracked image by base, so that its unload is recorded under the path and
+// build-id of its load: the loader has forgotten both by then. Never used at crash time.
+std::mutex gTrackedMutex;
+std::map<std::uintptr_t, MVXBinaryImageDetails>& trackedImages() {
+  // Never destroyed: a late unload may still look here while the process ends.
+  static auto* images = new std::map<std::uintptr_t, MVXBinaryImageDetails>();
+  return *images;
+}
+
 // Load: claims the first free node. Unload: clears the node's words before freeing its base, so a
 // reader at crash time never matches an address against a half-released node.
 void storeNode(const MVXBinaryImageDetails& d, bool load) {
@@ -77,8 +88,26 @@ void storeNode(const MVXBinaryImageDetails& d, bool load) {
                 load ? "loaded" : "unloaded", reinterpret_cast<const void*>(d.node.base));
     }
   }
+  {
+    std::lock_guard lock(gTrackedMutex);
+    if (load) {
+      trackedImages()[d.node.base] = d;
+    } else {
+      trackedImages().erase(d.node.base);
+    }
+  }
   auto queue = MVXContextBinaryImagesQueue();
   if (queue) queue->async([d, load] { recordSlice(d, load ? "load" : "unload"); });
+}
+
+MVXBinaryImageDetails trackedDetails(std::uintptr_t base, std::uintptr_t size) {
+  std::lock_guard lock(gTrackedMutex);
+  const auto found = trackedImages().find(base);
+  if (found != trackedImages().end()) return found->second;
+  MVXBinaryImageDetails unknown;
+  unknown.node.base = base;
+  unknown.node.size = size;
+  return unknown;
 }
 
 }  // namespace
@@ -107,6 +136,10 @@ void MVXBinaryImageInit() {
   for (auto& node : rw->images) {
     node.base.store(0);
     node.size.store(0);
+  }
+  {
+    std::lock_guard lock(gTrackedMutex);
+    trackedImages().clear();
   }
   auto queue = MVXContextBinaryImagesQueue();
   if (queue) {
@@ -140,12 +173,7 @@ void MVXBinaryImageSync() {
     if (base == 0) continue;
     bool present = false;
     for (const auto& image : images) present = present || image.node.base == base;
-    if (!present) {
-      MVXBinaryImageDetails gone;
-      gone.node.base = base;
-      gone.node.size = node.size.load();
-      storeNode(gone, false);
-    }
+    if (!present) storeNode(trackedDetails(base, node.size.load()), false);
   }
   for (const auto& image : images) {
     bool known = false;

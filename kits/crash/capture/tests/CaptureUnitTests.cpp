@@ -1,6 +1,7 @@
 // Unit tests of the capture core's pieces that run in ordinary code: the kit log's formatting,
 // the record writer and reader, the allocator and the user-logging files.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "kits/crash/capture/MVXAllocator.h"
+#include "kits/crash/capture/MVXBinaryImage.h"
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXFile.h"
 #include "kits/crash/capture/MVXSDKLog.h"
@@ -350,6 +352,52 @@ TEST_F(UserLogging, LogsRotateBetweenTwoFilesAndErrorsStayOffWhenDisabled) {
   MVXUserLoggingRecordError(tw::Error("Domain", 3), {});
   drain();
   EXPECT_FALSE(fs::exists(gMVXContext.readonly->logging.errors.pathA));
+}
+
+}  // namespace
+
+namespace {
+
+// A library closed at run time leaves the table: its node is free again, size and all, so no
+// address of it is matched, and the record tells of the unload under the name of the load.
+TEST_F(UserLogging, AClosedLibrarysNodeIsFreedAndItsUnloadRecorded) {
+  void* plugin = dlopen(TW_CRASH_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(plugin, nullptr) << dlerror();
+  const auto address = reinterpret_cast<std::uintptr_t>(dlsym(plugin, "tw_plugin_write_null"));
+  MVXBinaryImageSync();
+  MVXBinaryImageNode* held = nullptr;
+  for (auto& node : gMVXContext.writable->images) {
+    const std::uintptr_t base = node.base.load();
+    if (base != 0 && address >= base && address < base + node.size.load()) held = &node;
+  }
+  ASSERT_NE(held, nullptr);
+  const std::uintptr_t base = held->base.load();
+  ASSERT_EQ(dlclose(plugin), 0);
+  Dl_info info{};
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): asks the loader about a former address
+  if (dladdr(reinterpret_cast<const void*>(address), &info) != 0) {
+    GTEST_SKIP() << "the loader kept the library";
+  }
+  MVXBinaryImageSync();
+  EXPECT_EQ(held->base.load(), 0u);
+  EXPECT_EQ(held->size.load(), 0u);
+  EXPECT_EQ(held->ehFrame.load(), 0u);
+  MVXBinaryImageNodeCopy found;
+  EXPECT_FALSE(MVXBinaryImageSafeFindImageForAddress(address, &found));
+
+  nlohmann::json lines = nlohmann::json::object();  // by kind, the lines about this image
+  std::ifstream record(dir_ / "binary_images.mvxrecord");
+  for (std::string text; std::getline(record, text);) {
+    const auto line = nlohmann::json::parse(text, nullptr, false);
+    if (!line.is_object() || line.empty()) continue;
+    const auto& fields = line.begin().value();
+    if (fields.value("base", std::uint64_t{0}) == base) lines[line.begin().key()] = fields;
+  }
+  ASSERT_TRUE(lines.contains("load"));
+  ASSERT_TRUE(lines.contains("unload"));
+  EXPECT_EQ(lines["unload"]["path"], lines["load"]["path"]);
+  EXPECT_EQ(lines["unload"]["uuid"], lines["load"]["uuid"]);
+  EXPECT_EQ(lines["unload"]["size"], lines["load"]["size"]);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -188,6 +189,22 @@ int main(int argc, char** argv) {
     return page[0];
   }
   if (mode == "fpe") return gOne / gZero;
+  if (mode == "sent-segv" || mode == "queued-bus") {
+    // Another process sends the fatal signal; once it has ended, the signal has been handled.
+    const pid_t parent = getpid();
+    const pid_t sender = fork();
+    if (sender == 0) {
+      if (mode == "sent-segv") {
+        kill(parent, SIGSEGV);
+      } else {
+        sigqueue(parent, SIGBUS, sigval{});
+      }
+      _exit(0);
+    }
+    while (waitpid(sender, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return 5;  // the handler came back instead of ending the process
+  }
   if (mode == "ill") __builtin_trap();
   if (mode == "abort") std::abort();
   if (mode == "sys") raise(SIGSYS);

@@ -140,9 +140,16 @@ TEST(CrashCapture, EachFatalSignalLeavesOneCompleteReportAndEndsByThatSignal) {
     const char* mode;
     int signal;
     bool address;
-  } cases[] = {{"segv", SIGSEGV, true}, {"bus", SIGBUS, true},     {"fpe", SIGFPE, true},
-               {"ill", SIGILL, true},   {"abort", SIGABRT, false}, {"sys", SIGSYS, false},
-               {"trap", SIGTRAP, false}};
+  } cases[] = {{"segv", SIGSEGV, true},
+               {"bus", SIGBUS, true},
+               {"fpe", SIGFPE, true},
+               {"ill", SIGILL, true},
+               {"abort", SIGABRT, false},
+               {"sys", SIGSYS, false},
+               {"trap", SIGTRAP, false},
+               // Sent by another process: no fault address, and the signal ends the process.
+               {"sent-segv", SIGSEGV, false},
+               {"queued-bus", SIGBUS, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
     const ChildRun run = runChild(c.mode);

@@ -118,6 +118,45 @@ TEST(DwarfRecords, RowsApplyFromTheirOwnLocationWithRememberedState) {
   EXPECT_TRUE(MVXDwarfInitFDEFromEhFrame(&pair, r.address(0), r.fde));
 }
 
+// The operand 0x7F reads as -1 signed and 127 unsigned, 0x7E/0x7D as -2/-3: each rule below comes
+// out different if its operation reads the wrong kind of number or skips the data factor (-8).
+TEST(DwarfRecords, SignedFactoredAndNegatedOperandsGiveTheirOwnRules) {
+  alignas(16) static uint8_t code[64];
+  const uintptr_t target = reinterpret_cast<uintptr_t>(code);
+  Records r = build(target, {
+                                0x13, 0x7E,      // def_cfa_offset_sf: -2 * -8 = 16
+                                0x41,            // advance 1
+                                0x12, 6, 0x7D,   // def_cfa_sf: rbp, -3 * -8 = 24
+                                0x11, 3, 0x7F,   // offset_extended_sf: rbx at CFA+8
+                                0x14, 12, 0x7F,  // val_offset: r12 = CFA + 127 * -8
+                                0x15, 13, 0x7F,  // val_offset_sf: r13 = CFA+8
+                                0x2F, 14, 2,     // GNU negative_offset_extended: r14 at CFA+16
+                            });
+  MVXDwarfCIEFDEPair pair;
+  ASSERT_TRUE(MVXDwarfInitFDEFromEhFrame(&pair, r.address(0), r.fde));
+  MVXDwarfState state;
+  ASSERT_TRUE(MVXDwarfComputeStateForPC(&pair, target, &state));
+  EXPECT_EQ(state.cfaRegister, 7u);
+  EXPECT_EQ(static_cast<int64_t>(state.cfaOffset), 16);
+
+  ASSERT_TRUE(MVXDwarfComputeStateForPC(&pair, target + 1, &state));
+  EXPECT_EQ(state.cfaRegister, 6u);
+  EXPECT_EQ(static_cast<int64_t>(state.cfaOffset), 24);
+  const struct {
+    int reg;
+    uint32_t kind;
+    int64_t value;
+  } rules[] = {{3, kMVXDwarfRuleOffset, 8},
+               {12, kMVXDwarfRuleValOffset, -1016},
+               {13, kMVXDwarfRuleValOffset, 8},
+               {14, kMVXDwarfRuleOffset, 16}};
+  for (const auto& rule : rules) {
+    SCOPED_TRACE(rule.reg);
+    EXPECT_EQ(state.registers[rule.reg].kind, rule.kind);
+    EXPECT_EQ(static_cast<int64_t>(state.registers[rule.reg].value), rule.value);
+  }
+}
+
 TEST(DwarfRecords, CallerRegistersComeFromTheStackAndBadRulesFailTheFrame) {
   alignas(16) static uint8_t code[64];
   const uintptr_t target = reinterpret_cast<uintptr_t>(code);

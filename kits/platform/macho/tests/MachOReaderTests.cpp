@@ -287,6 +287,13 @@ TEST(MachOReader, LoadCommandsWithLyingSizesEndTheWalkOrAreNotDelivered) {
   auto many = image64({command(LC_UUID, 24, uuid)});
   patch32(many, 16, 0xffffffff);
   EXPECT_EQ(commandsOf(slicesOf(many)[0]).size(), 1u);
+  // sizeofcmds smaller than the commands there are: what lies past it, whole or straddling, is
+  // not a command, though the slice holds its bytes.
+  for (uint32_t cut : {24u, 24u + 8u, 24u + 16u + 23u}) {
+    auto b = image64({command(LC_UUID, 24, uuid), command(0x2, 16), command(LC_UUID, 24, uuid)});
+    patch32(b, 20, cut);
+    EXPECT_EQ(commandsOf(slicesOf(b)[0]).size(), cut < 40 ? 1u : 2u) << cut;
+  }
   // sizeofcmds larger than the slice: bounded by the bytes there are.
   auto longer = image64({command(LC_UUID, 24, uuid)});
   patch32(longer, 20, 0x7fffffff);

@@ -75,10 +75,12 @@ TEST_F(NetworkClientTest, RetryLimitsAndReportedErrors) {
   auto client = TSYNetworkClient::create();
   service_.script(KitService::kSettings, status(503));
   auto exhausted = run(client, 0);
+  // A limit of 0 is one attempt and no retry; the count is checked before the outcome is read.
+  EXPECT_EQ(service_.requests("settings").size(), 1u);
+  ASSERT_TRUE(exhausted.error);
   EXPECT_EQ(exhausted.error->code(), -6);
   EXPECT_EQ(exhausted.error->userInfo().at("retryLimit").unsignedValue(), 0u);
   EXPECT_FALSE(exhausted.response);
-  EXPECT_EQ(service_.requests("settings").size(), 1u);
 
   auto ok = run(client, 0);
   EXPECT_FALSE(ok.error);
@@ -88,6 +90,7 @@ TEST_F(NetworkClientTest, RetryLimitsAndReportedErrors) {
   service_.reset();
   service_.script(KitService::kSettings, status(404));
   auto notFound = run(client, 10);
+  ASSERT_TRUE(notFound.error);
   EXPECT_EQ(notFound.error->code(), -5);
   EXPECT_EQ(notFound.response->statusCode, 404);
   EXPECT_EQ(service_.requests("settings").size(), 1u);
@@ -96,11 +99,12 @@ TEST_F(NetworkClientTest, RetryLimitsAndReportedErrors) {
   service_.script(KitService::kSettings, status(503, std::nullopt, -1));
   std::vector<double> delays;
   auto always = run(client, TSYNetworkClient::kDefaultRetryLimit, &delays);
+  EXPECT_EQ(service_.requests("settings").size(), 11u);
+  ASSERT_TRUE(always.error);
   EXPECT_EQ(always.error->code(), -6);
   EXPECT_EQ(always.error->userInfo().at("retryLimit").unsignedValue(), 10u);
   EXPECT_EQ(*always.error->userInfo().at(tw::NSURLErrorFailingURLStringErrorKey).string(),
             settingsRequest().url);
-  EXPECT_EQ(service_.requests("settings").size(), 11u);
   ASSERT_EQ(delays.size(), 10u);
   for (std::size_t n = 0; n < delays.size(); ++n) {
     const double base = std::pow(2.0, n == 0 ? 1.0 : static_cast<double>(n));
