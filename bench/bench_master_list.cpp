@@ -338,7 +338,6 @@ std::shared_ptr<BTTimeObject> popoverObject(int kind) {
 }
 
 void BM_OpenValuePopover(benchmark::State& state) {
-
   QWidget anchor;
   anchor.setGeometry(100, 100, 280, 48);
   anchor.show();
@@ -362,7 +361,6 @@ void BM_OpenValuePopover(benchmark::State& state) {
 }
 
 void BM_BareQtPopup(benchmark::State& state) {
-
   for (auto _ : state) {
     const auto start = Clock::now();
     auto* popup = new QFrame(nullptr, Qt::Popup);

@@ -124,28 +124,10 @@ TEST(TerminationActivities, SigtermWaitsForARunningActivityBoundedly) {
   EXPECT_LT(left.seconds, 60);
 }
 
-class ScopedSystemBus {
- public:
-  explicit ScopedSystemBus(const std::string& address) {
-    if (const char* v = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) saved_ = v;
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-  }
-  ~ScopedSystemBus() {
-    if (saved_) {
-      ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    }
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
-
 TEST(TerminationActivities, HoldOneLogindDelayInhibitorWhileAnyRuns) {
   PrivateSessionBus bus;
   if (!bus.ok()) GTEST_SKIP() << "no private message bus: " << bus.failure();
-  ScopedSystemBus system(bus.address());
+  test::ScopedSystemBusAddress system(bus.address());
   {
     FakeSleepServices login1(bus.address(), {FakeSleepServices::Login1, false});
     ASSERT_TRUE(login1.ok());

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,5 +56,27 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& logF
 bool waitForSocket(const std::string& path, pid_t pid, double timeoutSeconds);
 // SIGTERM, then SIGKILL if it has not ended within a few seconds; reaps it.
 void stopProcess(pid_t pid);
+
+// Points DBUS_SYSTEM_BUS_ADDRESS at a private bus (one made by PrivateSessionBus standing in for
+// the system bus) while it lives; the previous value comes back afterwards.
+class ScopedSystemBusAddress {
+ public:
+  explicit ScopedSystemBusAddress(const std::string& address) {
+    if (const char* v = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) saved_ = v;
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+  }
+  ~ScopedSystemBusAddress() {
+    if (saved_) {
+      ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+  }
+  ScopedSystemBusAddress(const ScopedSystemBusAddress&) = delete;
+  ScopedSystemBusAddress& operator=(const ScopedSystemBusAddress&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
 
 }  // namespace tw::test

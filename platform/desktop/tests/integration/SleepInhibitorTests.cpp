@@ -22,24 +22,6 @@ constexpr std::uint64_t kBase = 0xFF00EFFFFFull;
 constexpr std::uint64_t kBoth = 0x1FF00FFFFFFull;
 constexpr const char* kReason = "Updater is managing updaterable objects.";
 
-class ScopedSystemBusAddress {
- public:
-  explicit ScopedSystemBusAddress(const std::string& address) {
-    if (const char* v = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) saved_ = v;
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
-  }
-  ~ScopedSystemBusAddress() {
-    if (saved_) {
-      ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    }
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
-
 class SleepInhibitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -52,7 +34,7 @@ class SleepInhibitorTest : public ::testing::Test {
   // Declared in this order: the "system" bus is made first, before the session bus takes over
   // DBUS_SESSION_BUS_ADDRESS.
   test::PrivateSessionBus systemBus_;
-  ScopedSystemBusAddress systemAddress_{systemBus_.address()};
+  test::ScopedSystemBusAddress systemAddress_{systemBus_.address()};
   test::PrivateSessionBus sessionBus_;
 };
 
