@@ -180,7 +180,7 @@ TEST(URLSession, DownloadFileLivesForTheHandlerOnly) {
 
   // A file that cannot take the whole reply (the file size limit cuts the writes short) fails
   // the task and is removed; a short file is never handed over as the download.
-  constexpr std::size_t kBody = 256 * 1024;
+  constexpr std::size_t kBody = std::size_t{256} << 10;
   KitService::Reply big;
   big.body = std::string(kBody, 'x');
   service.script(KitService::kSettings, big);
@@ -188,7 +188,7 @@ TEST(URLSession, DownloadFileLivesForTheHandlerOnly) {
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
   auto* previous = std::signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = saved;
-  small.rlim_cur = 64 * 1024;
+  small.rlim_cur = rlim_t{64} << 10;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::uintmax_t size = 0;
   Completion cut;
