@@ -304,6 +304,22 @@ TEST_F(ReportUpload, ASecondStartWhileTheFirstRunsAndAGoneFileSendNothing) {
   EXPECT_EQ(client_->relativeTaskPathForAbsolutePath(package),
             "v3/prepared/" + fs::path(package).filename().string());
   EXPECT_EQ(service_.requests(KitService::kReports).size(), 1u);
+
+  // Two urgent starts for one package at the same moment, from two threads: one sends it.
+  const std::string raced = packaged("raced");
+  service_.script(KitService::kReports, slow);
+  std::atomic<int> waiting{2};
+  auto start = [&] {
+    waiting.fetch_sub(1);
+    while (waiting.load() > 0) std::this_thread::yield();
+    controller_->submitPackageMultipartMimeAtPath(raced, true);
+  };
+  std::thread first(start), second(start);
+  first.join();
+  second.join();
+  ASSERT_EQ(delegate_->count(), 2u);
+  EXPECT_FALSE(delegate_->at(1).second);
+  EXPECT_EQ(service_.requests(KitService::kReports).size(), 2u);
 }
 
 TEST_F(ReportUpload, TheUrgentPathIsSynchronousWithinTwoSeconds) {

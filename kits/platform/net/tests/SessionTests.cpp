@@ -2,7 +2,10 @@
 // uploads, downloads, failures mapped to URL errors, cancellation and the TLS trust decisions.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <future>
 #include <map>
@@ -174,6 +177,40 @@ TEST(URLSession, DownloadFileLivesForTheHandlerOnly) {
   ASSERT_TRUE(outcome.file);
   EXPECT_TRUE(outcome.fileExisted);
   EXPECT_FALSE(std::filesystem::exists(*outcome.file));
+
+  // A file that cannot take the whole reply (the file size limit cuts the writes short) fails
+  // the task and is removed; a short file is never handed over as the download.
+  constexpr std::size_t kBody = std::size_t{256} << 10;
+  KitService::Reply big;
+  big.body = std::string(kBody, 'x');
+  service.script(KitService::kSettings, big);
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = rlim_t{64} << 10;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::uintmax_t size = 0;
+  Completion cut;
+  session
+      ->downloadTaskWithRequest(get(service, kSettingsPath),
+                                [&](const std::optional<std::filesystem::path>& f,
+                                    const std::optional<tw::URLResponse>&, tw::ErrorPtr e) {
+                                  std::error_code ec;
+                                  if (f) size = std::filesystem::file_size(*f, ec);
+                                  cut.download()(f, std::nullopt, std::move(e));
+                                })
+      ->resume();
+  auto shortened = cut.wait();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  if (shortened.error) {
+    EXPECT_EQ(shortened.error->domain(), MVXURLSessionDownloadTaskErrorDomain);
+    EXPECT_FALSE(shortened.file);
+  } else {
+    EXPECT_EQ(size, kBody);
+  }
+  EXPECT_EQ(service.requests("settings").size(), 2u);
 }
 
 // Once its transfers are done the session's thread sleeps until it is given work: a desktop

@@ -222,6 +222,30 @@ TEST_F(SettingsFlowTest, FailedDownloadsKeepTheCacheAndAnnounceNothing) {
   // The bundle identifier's "/" stays in the cache's path (it is "_" only in URLs).
   EXPECT_TRUE(cached.string().ends_with("/io.tessaly.sdk.mac.data/com.example/app/settings.json"))
       << cached;
+
+  // A new download replaces the cache by rename: a reader that opened the old file still reads
+  // it whole, and no temporary file is left beside it.
+  auto readAll = [](std::istream& in) {
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  std::ifstream reader(cached, std::ios::binary);
+  std::string old;
+  {
+    std::ifstream again(cached, std::ios::binary);
+    old = readAll(again);
+  }
+  ASSERT_FALSE(old.empty());
+  const std::string fresh = R"({"app": {"status": "activated"}, "fresh": ")" +
+                            std::string(old.size() + 4096, 'n') + R"("})";
+  service_.script(KitService::kSettings, settingsReply(fresh));
+  auto third = start();
+  // Announced once it is saved; the flow is done with the fixture by then.
+  ASSERT_TRUE(eventually([&] { return posted_ == 2; }));
+  std::ifstream now(cached, std::ios::binary);
+  EXPECT_NE(readAll(now).find("nnnn"), std::string::npos);
+  EXPECT_EQ(readAll(reader), old);
+  for (const auto& entry : std::filesystem::directory_iterator(cached.parent_path()))
+    EXPECT_EQ(entry.path().filename(), "settings.json");
 }
 
 TEST_F(SettingsFlowTest, TheRegistryHoldsTheFlowAndReadsItsSettings) {
