@@ -192,6 +192,7 @@ TEST_F(KeyboardAccessTest, TabReachesEveryControlOfTheWindowInOrderAndEachSaysWh
 
   const auto met = tabCycle(window_->menuButton());
   std::vector<std::string> order;
+  order.reserve(met.size());
   for (const auto& w : met) order.push_back(w ? w->objectName().toStdString() : "(gone)");
   // The tabs are one stop (the chosen one), as a group of radio buttons is.
   const std::vector<std::string> expected = {

@@ -294,6 +294,7 @@ fs::path UserLogging::dir_;
 TEST_F(UserLogging, ThreadsLoggingTheFirstLineTogetherOpenTheKitLogOnce) {
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
+  threads.reserve(8);
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([&ready] {
       ready.fetch_add(1);
