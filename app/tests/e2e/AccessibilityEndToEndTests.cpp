@@ -11,8 +11,10 @@
 
 #include "app/tests/e2e/TickwellEndToEndFixture.h"
 #include "core/Source/Model/BTAlarm.h"
+#include "core/Source/Model/BTAppOperationAction.h"
 #include "core/Source/Model/BTCustomMessageAction.h"
 #include "core/Source/Model/BTDisplayAlertAction.h"
+#include "core/Source/Model/BTFileOperationAction.h"
 #include "core/Source/Model/BTFlashScreenAction.h"
 #include "core/Source/Model/BTLinkTimeObjectAction.h"
 #include "core/Source/Model/BTRepeatAction.h"
@@ -273,9 +275,29 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
     std::string choose = "Tab";
     for (int i = 0; i < steps; ++i) choose += " Down";
     keys(choose);
-    if (fill) fill();
-    keys("Return");
+    if (fill) {
+      fill();
+      if (::testing::Test::HasFatalFailure()) return;
+      ASSERT_TRUE(click("push button", "Save"));
+    } else {
+      keys("Return");
+    }
     ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "the editor did not save";
+  };
+  // The editor's "Choose…" opens a chooser over it; `pick` works it and closes it.
+  const auto chooseWith = [&](const std::function<void()>& pick) {
+    const std::string editor = activeWindow();
+    ASSERT_TRUE(click("push button", "Choose…"));
+    ASSERT_TRUE(waitFor(
+        [&] {
+          const auto active = activeWindow();
+          return windows() >= 3 && !active.empty() && active != editor;
+        },
+        10s))
+        << "no chooser with the keyboard";
+    pick();
+    ASSERT_TRUE(waitFor([&] { return windows() == 2 && activeWindow() == editor; }, 10s))
+        << "the chooser did not close";
   };
   addAction(0, nullptr);
   ASSERT_TRUE(waitFor(
@@ -311,8 +333,8 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   keys("space");
   ASSERT_TRUE(waitForControl("push button", "Stop")) << "Space did not start the stopwatch";
   // On the running stopwatch, every other kind, each triggered by a start (so none fires now):
-  // a custom message typed into its field, a flash, a link to the first other object and a
-  // system event, each with what the editor offers first.
+  // a custom message typed into its field, a flash, a link to the first other object, a system
+  // event, a file and an application, each otherwise with what the editor offers first.
   addAction(1, [&] {
     ASSERT_TRUE(click("text", "Message"));
     xdotool("type --delay 40 Stretch");
@@ -320,6 +342,27 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   addAction(2, nullptr);
   addAction(3, nullptr);
   addAction(4, nullptr);
+  // A file, its path typed into the file chooser's name field.
+  const fs::path notes = xdg_.root() / "notes.txt";
+  std::ofstream(notes) << "notes\n";
+  addAction(5, [&] {
+    chooseWith([&] {
+      xdotool("type --delay 20 '" + notes.string() + "'");
+      keys("Return");
+    });
+  });
+  // An application, found in the chooser by its name and chosen.
+  const fs::path applications = fs::path(getenv("XDG_DATA_HOME")) / "applications";
+  fs::create_directories(applications);
+  std::ofstream(applications / "scratchpad.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Scratch Pad\nExec=true\n";
+  addAction(6, [&] {
+    chooseWith([&] {
+      xdotool("type --delay 40 Scratch");
+      ASSERT_TRUE(click("list item", "Scratch Pad"));
+      ASSERT_TRUE(click("push button", "Choose"));
+    });
+  });
 
   // Preferences from the title bar's menu (F10), closed with Escape.
   xdotool("windowactivate --sync " + window);
@@ -353,13 +396,19 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
         kinds.insert("repeat");
       else if (std::dynamic_pointer_cast<BTSystemEventAction>(action))
         kinds.insert("system event");
+      else if (auto file = std::dynamic_pointer_cast<BTFileOperationAction>(action))
+        kinds.insert("file " + file->fileFilepathValue().value_or(""));
+      else if (auto app = std::dynamic_pointer_cast<BTAppOperationAction>(action))
+        kinds.insert("app " + fs::path(app->appFilepathValue().value_or("")).filename().string());
       else
         kinds.insert("other");
     }
     return kinds;
   };
   const std::multiset<std::string> timerKinds{"alert", "repeat"};
-  const std::multiset<std::string> watchKinds{"message Stretch", "flash", "link", "system event"};
+  const std::multiset<std::string> watchKinds{
+      "message Stretch",       "flash", "link", "system event", "file " + notes.string(),
+      "app scratchpad.desktop"};
   withStore([&](BTTimingController&) {
     auto context = tw::defaultCoreDataProvider()->objectContext();
     auto alarms = context->findAll<BTAlarm>();
