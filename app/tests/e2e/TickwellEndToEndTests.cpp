@@ -213,6 +213,7 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
   drag += " mousemove --window " + window + " 60 82 sleep 0.5 mouseup 1";
   xdotool(drag);
 
+  // The program takes its input in order: the right click below reaches it after the drop.
   const auto menuShown = [&](bool shown) {
     return waitFor([&] { return (visibleWindowsOf(app_).size() >= 2) == shown; }, 10s);
   };
@@ -225,7 +226,8 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
   xdotool("key ctrl+a");
   xdotool("type --delay 20 Renamed");
   xdotool("key Return");
-  // The program saves the new order and title a few seconds after the last change.
+  // The program saves the new order and title once changes have settled (a while after the
+  // last), and only then may it be ended: a signal may overtake keys still queued.
   EXPECT_TRUE(waitFor(
       [&] {
         std::vector<std::pair<std::int64_t, std::string>> rows;
