@@ -1,8 +1,8 @@
 #pragma once
 // The end-to-end tests' fixture: the real Tickwell program on a real (virtual) X display with a
 // window manager: an Xvfb server, openbox, a private message bus, and private XDG folders. Tests
-// fill the store before a launch, drive the program with xdotool and signals, and read the store
-// again after it has ended.
+// fill the store before a launch, drive the program with xdotool and signals, wait for what it
+// saves while it runs, and read the store again after it has ended.
 //
 // Skips when Xvfb, openbox, xdotool or xprop are missing. Test-only; the test's thread.
 
