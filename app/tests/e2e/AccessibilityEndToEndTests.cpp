@@ -11,7 +11,15 @@
 
 #include "app/tests/e2e/TickwellEndToEndFixture.h"
 #include "core/Source/Model/BTAlarm.h"
+#include "core/Source/Model/BTAppOperationAction.h"
+#include "core/Source/Model/BTCustomMessageAction.h"
+#include "core/Source/Model/BTDisplayAlertAction.h"
+#include "core/Source/Model/BTFileOperationAction.h"
+#include "core/Source/Model/BTFlashScreenAction.h"
+#include "core/Source/Model/BTLinkTimeObjectAction.h"
+#include "core/Source/Model/BTRepeatAction.h"
 #include "core/Source/Model/BTStopwatch.h"
+#include "core/Source/Model/BTSystemEventAction.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
 #include "core/Source/Model/BTWeekdaySetting.h"
@@ -252,10 +260,46 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "no value popover";
   keys("0 Tab 0 Tab 3 Return");
   ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s));
-  ASSERT_TRUE(click("push button", "Add Action"));
-  ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "no action editor";
-  keys("Return");  // Save, the editor's default button
-  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "the editor did not save";
+  // An action added in the editor: opened by the list's add button; the kind chosen from the
+  // pop-up (the first control after one Tab) `steps` below the first; `fill` gives the kind what
+  // it needs; Return saves (the editor's default button).
+  const auto addAction = [&](int steps, const std::function<void()>& fill) {
+    ASSERT_TRUE(click("push button", "Add Action"));
+    ASSERT_TRUE(waitFor(
+        [&] {
+          const auto active = activeWindow();
+          return windows() >= 2 && !active.empty() && active != window;
+        },
+        10s))
+        << "no action editor with the keyboard";
+    std::string choose = "Tab";
+    for (int i = 0; i < steps; ++i) choose += " Down";
+    keys(choose);
+    if (fill) {
+      fill();
+      if (::testing::Test::HasFatalFailure()) return;
+      ASSERT_TRUE(click("push button", "Save"));
+    } else {
+      keys("Return");
+    }
+    ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "the editor did not save";
+  };
+  // The editor's "Choose…" opens a chooser over it; `pick` works it and closes it.
+  const auto chooseWith = [&](const std::function<void()>& pick) {
+    const std::string editor = activeWindow();
+    ASSERT_TRUE(click("push button", "Choose…"));
+    ASSERT_TRUE(waitFor(
+        [&] {
+          const auto active = activeWindow();
+          return windows() >= 3 && !active.empty() && active != editor;
+        },
+        10s))
+        << "no chooser with the keyboard";
+    pick();
+    ASSERT_TRUE(waitFor([&] { return windows() == 2 && activeWindow() == editor; }, 10s))
+        << "the chooser did not close";
+  };
+  addAction(0, nullptr);
   ASSERT_TRUE(waitFor(
       [&] {
         for (const auto& line : tree())
@@ -277,6 +321,9 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   ASSERT_TRUE(clickDisplay());
   keys("space");
   EXPECT_TRUE(notifications.waitForCalls(1, 20.0)) << "no notification of the finish";
+  // The timer at rest again: a repeat of its finish (a timer's kind, after link time object).
+  ASSERT_TRUE(waitForControl("push button", "Start"));
+  addAction(4, nullptr);
 
   // A stopwatch, left running.
   ASSERT_TRUE(click("radio button", "Stopwatches"));
@@ -285,6 +332,37 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   ASSERT_TRUE(clickDisplay());
   keys("space");
   ASSERT_TRUE(waitForControl("push button", "Stop")) << "Space did not start the stopwatch";
+  // On the running stopwatch, every other kind, each triggered by a start (so none fires now):
+  // a custom message typed into its field, a flash, a link to the first other object, a system
+  // event, a file and an application, each otherwise with what the editor offers first.
+  addAction(1, [&] {
+    ASSERT_TRUE(click("text", "Message"));
+    xdotool("type --delay 40 Stretch");
+  });
+  addAction(2, nullptr);
+  addAction(3, nullptr);
+  addAction(4, nullptr);
+  // A file, its path typed into the file chooser's name field.
+  const fs::path notes = xdg_.root() / "notes.txt";
+  std::ofstream(notes) << "notes\n";
+  addAction(5, [&] {
+    chooseWith([&] {
+      xdotool("type --delay 20 '" + notes.string() + "'");
+      keys("Return");
+    });
+  });
+  // An application, found in the chooser by its name and chosen.
+  const fs::path applications = fs::path(getenv("XDG_DATA_HOME")) / "applications";
+  fs::create_directories(applications);
+  std::ofstream(applications / "scratchpad.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Scratch Pad\nExec=true\n";
+  addAction(6, [&] {
+    chooseWith([&] {
+      xdotool("type --delay 40 Scratch");
+      ASSERT_TRUE(click("list item", "Scratch Pad"));
+      ASSERT_TRUE(click("push button", "Choose"));
+    });
+  });
 
   // Preferences from the title bar's menu (F10), closed with Escape.
   xdotool("windowactivate --sync " + window);
@@ -303,6 +381,34 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   app_ = -1;
 
   // Everything was stored as it was set.
+  const auto kindsOf = [](const std::shared_ptr<BTTimeObject>& object) {
+    std::multiset<std::string> kinds;
+    for (const auto& action : object->actions()) {
+      if (std::dynamic_pointer_cast<BTDisplayAlertAction>(action))
+        kinds.insert("alert");
+      else if (auto message = std::dynamic_pointer_cast<BTCustomMessageAction>(action))
+        kinds.insert("message " + message->customMessageValue().value_or(""));
+      else if (std::dynamic_pointer_cast<BTFlashScreenAction>(action))
+        kinds.insert("flash");
+      else if (auto link = std::dynamic_pointer_cast<BTLinkTimeObjectAction>(action))
+        kinds.insert(link->targetTimeObject() ? "link" : "link without target");
+      else if (std::dynamic_pointer_cast<BTRepeatAction>(action))
+        kinds.insert("repeat");
+      else if (std::dynamic_pointer_cast<BTSystemEventAction>(action))
+        kinds.insert("system event");
+      else if (auto file = std::dynamic_pointer_cast<BTFileOperationAction>(action))
+        kinds.insert("file " + file->fileFilepathValue().value_or(""));
+      else if (auto app = std::dynamic_pointer_cast<BTAppOperationAction>(action))
+        kinds.insert("app " + fs::path(app->appFilepathValue().value_or("")).filename().string());
+      else
+        kinds.insert("other");
+    }
+    return kinds;
+  };
+  const std::multiset<std::string> timerKinds{"alert", "repeat"};
+  const std::multiset<std::string> watchKinds{
+      "message Stretch",       "flash", "link", "system event", "file " + notes.string(),
+      "app scratchpad.desktop"};
   withStore([&](BTTimingController&) {
     auto context = tw::defaultCoreDataProvider()->objectContext();
     auto alarms = context->findAll<BTAlarm>();
@@ -318,15 +424,29 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
     ASSERT_EQ(timers.size(), 1u);
     EXPECT_EQ(timers[0]->time()->second(), 3);
     EXPECT_EQ(timers[0]->time()->minute(), 0);
-    EXPECT_EQ(timers[0]->actions().size(), 1u);
+    EXPECT_EQ(kindsOf(timers[0]), timerKinds);
     auto watches = context->findAll<BTStopwatch>();
     ASSERT_EQ(watches.size(), 1u);
     EXPECT_EQ(watches[0]->timingState(), 20);
+    EXPECT_EQ(kindsOf(watches[0]), watchKinds);
   });
 
   // Relaunched, the program shows the running stopwatch where it was left.
   launchReadable();
   EXPECT_TRUE(waitForControl("push button", "Stop"));
+  // Every action survives the relaunch and the next save.
+  ASSERT_EQ(::kill(app_, SIGTERM), 0);
+  EXPECT_EQ(waitExit(app_, 20s), std::optional<int>(0)) << readFile(log());
+  app_ = -1;
+  withStore([&](BTTimingController&) {
+    auto context = tw::defaultCoreDataProvider()->objectContext();
+    auto timers = context->findAll<BTTimer>();
+    auto watches = context->findAll<BTStopwatch>();
+    ASSERT_EQ(timers.size(), 1u);
+    ASSERT_EQ(watches.size(), 1u);
+    EXPECT_EQ(kindsOf(timers[0]), timerKinds);
+    EXPECT_EQ(kindsOf(watches[0]), watchKinds);
+  });
 }
 
 }  // namespace

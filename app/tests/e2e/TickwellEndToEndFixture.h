@@ -1,8 +1,8 @@
 #pragma once
 // The end-to-end tests' fixture: the real Tickwell program on a real (virtual) X display with a
 // window manager: an Xvfb server, openbox, a private message bus, and private XDG folders. Tests
-// fill the store before a launch, drive the program with xdotool and signals, and read the store
-// again after it has ended.
+// fill the store before a launch, drive the program with xdotool and signals, wait for what it
+// saves while it runs, and read the store again after it has ended.
 //
 // Skips when Xvfb, openbox, xdotool or xprop are missing. Test-only; the test's thread.
 
@@ -207,6 +207,29 @@ class TickwellEndToEndTest : public ::testing::Test {
     tw::defaultCoreDataProvider()->cleanUp();
     tw::setDefaultCoreDataProvider(nullptr);
     TyphoonComponentFactory::clearDefaultFactory();
+  }
+
+  // Runs `read` on the store as the running program last saved it, and saves nothing back: no
+  // timing controller is made (it would resume or finish objects itself). The store's
+  // write-ahead log lets the program write meanwhile.
+  void peekStore(const std::function<void(tw::store::Context&)>& read) {
+    TyphoonComponentFactory::clearDefaultFactory();
+    auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
+    tw::defaultCoreDataProvider()->setup();
+    if (auto context = tw::defaultCoreDataProvider()->objectContext()) read(*context);
+    tw::defaultCoreDataProvider()->cleanUp();
+    tw::setDefaultCoreDataProvider(nullptr);
+    TyphoonComponentFactory::clearDefaultFactory();
+  }
+
+  // Each object's timing state as the running program last saved it.
+  std::map<std::string, std::int64_t> savedStates() {
+    std::map<std::string, std::int64_t> states;
+    peekStore([&](tw::store::Context& context) {
+      for (const auto& object : context.findAll<BTTimeObject>())
+        states[object->title()] = object->timingState();
+    });
+    return states;
   }
 
   std::map<std::string, std::int64_t> storedStates() {

@@ -64,8 +64,10 @@ TEST_F(TickwellEndToEndTest, ResumesRunningObjectsWarnsBeforeQuittingAndSavesOnS
   ASSERT_GT(second, 0);
   EXPECT_EQ(waitExit(second, 10s), std::optional<int>(0)) << readFile(log());
 
-  // Let the short timer finish and reset (2 s, then 1 s) in the program.
-  std::this_thread::sleep_for(5s);
+  // The short timer finishes and resets (2 s, then 1 s) in the program, which saves it at once.
+  ASSERT_TRUE(waitFor([&] { return savedStates()["Short"] == 0; }, 20s))
+      << "the short timer did not finish and reset; log:\n"
+      << readFile(log());
 
   // Quit from the keyboard: the warning counts the long timer and the paused stopwatch.
   xdotool("windowactivate --sync " + window);
@@ -126,7 +128,13 @@ TEST_F(TickwellEndToEndTest, EachMissingDesktopServiceIsLoggedOnce) {
   ASSERT_GT(app_, 0);
   ASSERT_TRUE(waitFor([&] { return !visibleWindowsOf(app_).empty(); }, 40s)) << readFile(log());
   // Both short timers finish and reset; the window keeps working.
-  std::this_thread::sleep_for(7s);
+  EXPECT_TRUE(waitFor(
+      [&] {
+        auto states = savedStates();
+        return states["One"] == 0 && states["Two"] == 0;
+      },
+      20s))
+      << readFile(log());
   EXPECT_FALSE(visibleWindowsOf(app_).empty());
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
   const auto status = waitExit(app_, 15s);
@@ -204,18 +212,35 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
     drag += " mousemove --window " + window + " 62 " + std::to_string(y) + " sleep 0.1";
   drag += " mousemove --window " + window + " 60 82 sleep 0.5 mouseup 1";
   xdotool(drag);
-  std::this_thread::sleep_for(1s);
+
+  // The program takes its input in order: the right click below reaches it after the drop.
+  const auto menuShown = [&](bool shown) {
+    return waitFor([&] { return (visibleWindowsOf(app_).size() >= 2) == shown; }, 10s);
+  };
 
   // Rename the (new) second row through its context menu's first item, "Edit Title".
-  xdotool("mousemove --window " + window + " 60 " + rowY(1));
-  xdotool("click 3");
-  std::this_thread::sleep_for(500ms);
+  xdotool("mousemove --window " + window + " 60 " + rowY(1) + " click 3");
+  ASSERT_TRUE(menuShown(true)) << "no context menu";
   xdotool("key Down Return");
-  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(menuShown(false));
   xdotool("key ctrl+a");
   xdotool("type --delay 20 Renamed");
   xdotool("key Return");
-  std::this_thread::sleep_for(1s);
+  // The program saves the new order and title once changes have settled (a while after the
+  // last), and only then may it be ended: a signal may overtake keys still queued.
+  EXPECT_TRUE(waitFor(
+      [&] {
+        std::vector<std::pair<std::int64_t, std::string>> rows;
+        peekStore([&](tw::store::Context& context) {
+          for (const auto& object : context.findAll<BTTimeObject>())
+            rows.emplace_back(object->sortOrder(), object->title());
+        });
+        std::sort(rows.begin(), rows.end());
+        return rows.size() == 3 && rows[0].second == "Charlie" && rows[1].second == "Renamed" &&
+               rows[2].second == "Bravo";
+      },
+      30s))
+      << readFile(log());
   quit();
   EXPECT_EQ(titlesInOrder(), (std::vector<std::string>{"Charlie", "Renamed", "Bravo"}))
       << readFile(log());
