@@ -190,6 +190,9 @@ TEST_F(SettingsFlowTest, TheApplicationIconIsSentFromTheBundle) {
   EXPECT_EQ(*data["filename"].string(), "icon.png");
   EXPECT_EQ(*data["content_type"].string(), "image/png");
   EXPECT_EQ(*data["sha1"].string(), TSYSHA1HexStringForData(png));  // the bytes arrive whole
+  // The flow ends with its announcement, whose observer reads the service: wait for it before the
+  // service goes.
+  EXPECT_TRUE(eventually([&] { return posted_.load() == 1; }));
 }
 
 TEST_F(SettingsFlowTest, UpdateIsSentAfterTheAnnouncement) {
