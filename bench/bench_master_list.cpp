@@ -36,7 +36,7 @@
 #include "app/Source/Application/CoreAssembly_macOS.h"
 #include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
-#include "app/Source/MasterList/MasterListItemTableRowView.h"
+#include "app/Source/Tables/MasterListItemTableRowView.h"
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
 #include "app/tests/SampleData.h"

@@ -3,7 +3,7 @@
 #include "app/Source/Extensions/ViewExtensions.h"
 #include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
-#include "app/Source/MasterList/MasterListItemTableRowView.h"
+#include "app/Source/Tables/MasterListItemTableRowView.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTStopwatch.h"

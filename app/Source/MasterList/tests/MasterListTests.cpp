@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "app/Source/Controls/BTStaticPlaceholderView.h"
-#include "app/Source/MasterList/DraggingTableSource.h"
+#include "app/Source/Tables/DraggingTableSource.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
 #include "app/Source/MasterList/MasterListTableSource.h"
 #include "app/Source/MasterList/MasterListTableView.h"
