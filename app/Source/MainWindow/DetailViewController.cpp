@@ -15,7 +15,7 @@ DetailViewController::DetailViewController() = default;
 DetailViewController::~DetailViewController() = default;
 
 void DetailViewController::loadView() {
-  auto* background = new GradientBackgroundView;
+  auto* background = new tw::GradientBackgroundView;
   background->setObjectName("DetailView");
   container_ = new QWidget(background);
   container_->setObjectName("DetailContainer");
@@ -52,8 +52,8 @@ void DetailViewController::fitContent() {
   if (shown && shown->parentWidget() == container_) shown->setGeometry(container_->rect());
 }
 
-GradientBackgroundView* DetailViewController::gradientView() {
-  return static_cast<GradientBackgroundView*>(view());
+tw::GradientBackgroundView* DetailViewController::gradientView() {
+  return static_cast<tw::GradientBackgroundView*>(view());
 }
 
 QWidget* DetailViewController::containerView() {
