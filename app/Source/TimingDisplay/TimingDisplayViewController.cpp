@@ -24,6 +24,7 @@
 #include "core/Source/ViewModels/BTTimeObjectTimingDisplayViewModel.h"
 #include "core/Source/ViewModels/BTTimerListItemViewModel.h"
 #include "core/Source/ViewModels/BTTimerTimingDisplayViewModel.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/inject/Injection.h"
 #include "platform/ui/Animation.h"
@@ -231,6 +232,7 @@ void TimingDisplayViewController::makeFirstResponder() {
 }
 
 void TimingDisplayViewController::setTimeObject(const std::shared_ptr<BTTimeObject>& timeObject) {
+  TW_MAIN_THREAD_ONLY("TimingDisplayViewController::setTimeObject");
   if (!timeObject) {
     if (isViewLoaded()) onTimeObjectNotSet();
     return;
@@ -243,10 +245,12 @@ void TimingDisplayViewController::setTimeObject(const std::shared_ptr<BTTimeObje
 }
 
 void TimingDisplayViewController::startTiming() {
+  TW_MAIN_THREAD_ONLY("TimingDisplayViewController::startTiming");
   if (controlViewModel_) controlViewModel_->startOrPause();
 }
 
 void TimingDisplayViewController::resetTiming() {
+  TW_MAIN_THREAD_ONLY("TimingDisplayViewController::resetTiming");
   if (controlViewModel_) controlViewModel_->reset();
 }
 
@@ -256,6 +260,7 @@ void TimingDisplayViewController::hideOrRevealActions() {
 }
 
 void TimingDisplayViewController::setActionsListViewHidden(bool hidden, bool animated) {
+  TW_MAIN_THREAD_ONLY("TimingDisplayViewController::setActionsListViewHidden");
   if (!actionsContainerView_) return;
   if (animated) {
     tw::ui::AnimationGroup::run(
