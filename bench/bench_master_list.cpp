@@ -36,9 +36,9 @@
 #include "app/Source/Application/CoreAssembly_macOS.h"
 #include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
-#include "app/Source/MasterList/MasterListItemTableRowView.h"
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
+#include "app/Source/Tables/MasterListItemTableRowView.h"
 #include "app/tests/SampleData.h"
 #include "bench/BenchQt.h"
 #include "bench/BenchStats.h"
@@ -344,13 +344,13 @@ void BM_OpenValuePopover(benchmark::State& state) {
   auto object = popoverObject(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     const auto start = Clock::now();
-    Popover* popover =
+    tw::Popover* popover =
         object->isAlarmType()
             ? MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(
                   object)
             : MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(
                   object);
-    popover->showRelativeToRect(anchor.rect(), &anchor, Popover::Edge::MaxX);
+    popover->showRelativeToRect(anchor.rect(), &anchor, tw::Popover::Edge::MaxX);
     QImage frame = popover->grab().toImage();
     benchmark::DoNotOptimize(frame);
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());

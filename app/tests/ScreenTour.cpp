@@ -25,15 +25,16 @@ void settleScreens(double seconds) {
 
 namespace {
 
-Popover* openPopover() {
+tw::Popover* openPopover() {
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* popover = dynamic_cast<Popover*>(w); popover && popover->isVisible()) return popover;
+    if (auto* popover = dynamic_cast<tw::Popover*>(w); popover && popover->isVisible())
+      return popover;
   return nullptr;
 }
 
 void closePopovers() {
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* popover = dynamic_cast<Popover*>(w); popover && popover->isVisible())
+    if (auto* popover = dynamic_cast<tw::Popover*>(w); popover && popover->isVisible())
       popover->close();
   settleScreens(0.05);
 }

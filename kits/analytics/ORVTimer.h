@@ -41,6 +41,7 @@ class ORVTimer : public std::enable_shared_from_this<ORVTimer> {
   std::shared_ptr<tw::OperationQueue> queue_;
   std::string timerIdentifier_;
   std::function<void()> timerBlock_;
+  // Guards pending_.
   std::mutex mutex_;
   tw::DelayedWork pending_;
 };

@@ -5,6 +5,7 @@
 
 namespace {
 
+// Guards gAdapters.
 std::mutex gAdaptersMutex;
 std::vector<std::shared_ptr<tw::crash::WebViewAdapter>> gAdapters;
 

@@ -21,6 +21,7 @@
 
 namespace {
 
+// Guards *gShared.
 std::mutex gSharedMutex;
 // Never released: the kit's queues and the crashing thread may use it until the process ends.
 auto* gShared = new std::shared_ptr<Morvex>();

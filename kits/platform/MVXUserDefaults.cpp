@@ -14,6 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Guards gShared.
 std::mutex gSharedMutex;
 std::shared_ptr<MVXUserDefaults> gShared;
 

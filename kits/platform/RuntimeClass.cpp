@@ -10,6 +10,7 @@ namespace tw {
 namespace {
 
 struct Registry {
+  // Guards classes.
   std::mutex mutex;
   std::map<std::string, std::shared_ptr<RuntimeClass>, std::less<>> classes;
 };

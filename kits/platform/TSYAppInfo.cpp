@@ -14,6 +14,7 @@
 
 namespace {
 
+// Guards gTestBundle.
 std::mutex gBundleMutex;
 std::shared_ptr<tw::Bundle> gTestBundle;
 

@@ -41,6 +41,7 @@ class TSYAsyncOperation : public tw::Operation {
   void markDone();
 
  private:
+  // Guards the completion, the observer and done_.
   mutable std::recursive_mutex lock_;
   AsyncCompletion asyncCompletion_;
   StateObserver stateObserver_;

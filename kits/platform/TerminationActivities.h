@@ -73,6 +73,7 @@ class TerminationActivities {
  private:
   void reconcileLater();
 
+  // Guards running_ and nextToken_; noneRun_ waits on it.
   mutable std::mutex mutex_;
   std::condition_variable noneRun_;
   std::map<Token, Running> running_;

@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char* kInstallIDKey = "com.morvex.iuuid";
 
+// Guards gShared.
 std::mutex gSharedMutex;
 std::shared_ptr<Tessaly> gShared;
 
@@ -26,6 +27,7 @@ std::shared_ptr<Tessaly> gShared;
 std::recursive_mutex gWithMutex;
 bool gWithStarted = false;
 
+// Guards gLoadToken.
 std::mutex gLoadMutex;
 tw::NotificationToken gLoadToken;
 

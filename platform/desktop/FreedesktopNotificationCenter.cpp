@@ -87,6 +87,7 @@ struct FreedesktopNotificationCenter::Impl {
 
   const Options options;
 
+  // Guards inbox, outstanding, stopping and started; idle waits on it.
   std::mutex mutex;
   std::condition_variable idle;
   std::deque<UserNotification> inbox;

@@ -81,6 +81,7 @@ class SsipConnection {
   const double replyTimeoutSeconds_;
   const Listener listener_;
 
+  // Guards replies_ and lost_, shared with the reader thread.
   mutable std::mutex mutex_;
   std::condition_variable replyArrived_;
   std::deque<Reply> replies_;

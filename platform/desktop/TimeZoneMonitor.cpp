@@ -220,6 +220,7 @@ struct TimeZoneMonitor::Impl {
   sd_bus* bus = nullptr;  // the thread's only
   std::atomic<bool> stopping{false};
   std::atomic<bool> busWatched{false};
+  // Guards ready, which readyChanged waits for.
   mutable std::mutex mutex;
   mutable std::condition_variable readyChanged;
   bool ready = false;

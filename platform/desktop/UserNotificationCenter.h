@@ -59,6 +59,7 @@ class UserNotificationCenter {
   };
   void scheduledDue(std::uint64_t serial);
 
+  // Guards scheduled_ and nextSerial_: due timers fire on other threads.
   mutable std::mutex mutex_;
   std::vector<Scheduled> scheduled_;
   std::uint64_t nextSerial_ = 0;

@@ -65,6 +65,7 @@ class Bundle {
   Dictionary info_;
   std::string identifier_;
 
+  // Guards the lazily read tables_ and localizations_.
   mutable std::mutex tablesMutex_;
   mutable std::map<std::filesystem::path, Dictionary> tables_;
   mutable std::optional<std::vector<std::string>> localizations_;

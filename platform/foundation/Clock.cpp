@@ -16,6 +16,7 @@ namespace tw {
 
 struct VirtualClock::State {
   std::atomic<std::int64_t> mono{0};
+  // Guards the two anchors (mono is atomic).
   mutable std::mutex wallMutex;
   // wall = wallAnchor + (mono - monoAnchor): computed, never accumulated, so thousands of small
   // steps add no rounding drift.

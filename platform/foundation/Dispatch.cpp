@@ -86,6 +86,7 @@ class DefaultDriver final : public MainLoopDriver {
 }  // namespace
 
 struct RunLoop::Impl {
+  // Guards the queues (plain and timed), the wake-up state and the drivers (depth is atomic).
   mutable std::mutex mutex;
   std::condition_variable cv;  // only the main thread waits on it
   std::deque<Block> queue;
@@ -437,6 +438,7 @@ class SerialQueue final : public DispatchQueue {
   using TimedItems = std::map<std::pair<std::int64_t, std::uint64_t>, Block>;
 
   struct State {
+    // Guards the queue, the timed items and the flags below; cv waits on it.
     std::mutex mutex;
     std::condition_variable cv;
     std::deque<Block> queue;
@@ -622,6 +624,7 @@ class WorkerPool {
     }
   }
 
+  // Guards queue_ and the thread counts; cv_ waits on it.
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::pair<DispatchQueue*, Block>> queue_;
@@ -692,6 +695,7 @@ void DispatchQueue::sync(const Block& block) {
     runAs(this, block);
     return;
   }
+  // Guards done, which cv waits for.
   std::mutex mutex;
   std::condition_variable cv;
   bool done = false;
@@ -752,6 +756,7 @@ struct DelayedEntry final : TimedEntry {
     Scheduler::instance().cancel(shared_from_this());
   }
 
+  // Guards queue and block (cancelled is atomic).
   std::mutex mutex;
   std::shared_ptr<DispatchQueue> queue;  // until handed over
   Block block;                           // until run or cancelled
@@ -781,6 +786,7 @@ bool DelayedWork::isCancelled() const { return entry_ && entry_->cancelled.load(
 // ---- Semaphore ------------------------------------------------------------------------------
 
 struct Semaphore::Impl {
+  // Guards count.
   std::mutex mutex;
   std::condition_variable cv;
   long count = 0;
@@ -817,6 +823,7 @@ bool Semaphore::waitFor(double seconds) {
 // ---- DispatchGroup --------------------------------------------------------------------------
 
 struct DispatchGroup::Impl {
+  // Guards count and notifications.
   std::mutex mutex;
   std::condition_variable cv;
   long count = 0;

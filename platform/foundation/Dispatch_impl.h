@@ -90,6 +90,7 @@ class Scheduler {
   void startThreadLocked();
   void threadMain();
 
+  // Guards entries_, nextSeq_ and the two flags; cv_ waits on it.
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::map<std::pair<std::int64_t, std::uint64_t>, std::shared_ptr<TimedEntry>> entries_;

@@ -9,6 +9,7 @@ namespace tw {
 namespace {
 
 struct HookState {
+  // Guards hook and exclusive.
   std::mutex mutex;
   std::shared_ptr<const LogHook> hook;
   bool exclusive = false;

@@ -46,6 +46,7 @@ class LogCapture {
   // Shared with the installed hook, so a message logged on another thread while the capture
   // goes away never touches freed memory.
   struct State {
+    // Guards lines.
     std::mutex mutex;
     std::vector<std::string> lines;
   };

@@ -44,6 +44,7 @@ void run(const NotificationEntry& entry, const Notification& notification) {
 }  // namespace
 
 struct NotificationCenter::Impl {
+  // Guards entries; observers' blocks run after it is released.
   mutable std::mutex mutex;
   std::vector<std::shared_ptr<NotificationEntry>> entries;  // in registration order
 

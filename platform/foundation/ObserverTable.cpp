@@ -104,6 +104,7 @@ struct InternTable {
     std::weak_ptr<const KeyList> list;
     const KeyList* raw = nullptr;
   };
+  // Guards paths and dependencies.
   std::mutex mutex;
   // Keyed by views into the lists' own text.
   std::unordered_map<std::string_view, Entry> paths;

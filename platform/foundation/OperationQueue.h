@@ -76,6 +76,7 @@ class Operation : public std::enable_shared_from_this<Operation> {
   void finish();
   void dependencyChanged();
 
+  // Guards the state flags and the members below; cv_ waits on it.
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   bool cancelled_ = false;
@@ -104,6 +105,7 @@ class BlockOperation : public Operation {
   void main() override;
 
  private:
+  // Guards blocks_.
   mutable std::mutex blocksMutex_;
   std::vector<Block> blocks_;
 };
@@ -157,6 +159,7 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
     bool started = false;
   };
 
+  // Guards the members below (isMain_ is constant); cv_ waits on it.
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   const bool isMain_;

@@ -184,6 +184,7 @@ struct TimerState final : TimedEntry {
   const std::function<void()> handler;
   const bool timedQueue;  // the queue keeps deadlines itself (serial queues, the main queue)
 
+  // Guards the schedule below; cv waits on it.
   mutable std::mutex mutex;
   std::condition_variable cv;
   bool active = false;

@@ -94,6 +94,7 @@ class UserDefaults {
   const std::filesystem::path file_;
   const PropertyList::Format format_;
 
+  // Guards the members from loaded_ to savedGeneration_.
   mutable std::mutex mutex_;
   mutable bool loaded_ = false;
   // Set when the file could not be read nor moved aside: writing would destroy it.

@@ -116,6 +116,7 @@ class TyphoonAssembly : public tw::Object {
   Entry* entryForKey(std::string_view key);
   const Entry* entryForKey(std::string_view key) const;
 
+  // Guards everything below; recursive, as definitions call other definitions.
   mutable std::recursive_mutex mutex_;
   std::vector<Entry> entries_;
   std::vector<std::string> building_;  // keys whose definitions are being built, outermost first

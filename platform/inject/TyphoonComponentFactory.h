@@ -125,6 +125,7 @@ class TyphoonComponentFactory : public std::enable_shared_from_this<TyphoonCompo
   tw::Component resolveValue(const tw::InjectedValue& value);
   [[noreturn]] void raiseCycle(const TyphoonDefinition& definition) const;
 
+  // Guards everything below; recursive, as building one component resolves others.
   mutable std::recursive_mutex mutex_;
   std::shared_ptr<TyphoonAssembly> assembly_;
   std::vector<std::shared_ptr<TyphoonDefinition>> definitions_;

@@ -21,6 +21,7 @@ struct DeallocRegistry {
   // Tells a registry whose object died (and whose teardown is still under way) from one made for
   // a new object that happens to live at the same address.
   const std::weak_ptr<Object> owner;
+  // Guards blocks and nextId.
   std::mutex mutex;
   std::map<std::uint64_t, std::function<void()>> blocks;
   std::uint64_t nextId = 1;
@@ -36,6 +37,7 @@ struct DirectoryEntry {
 };
 
 struct Directory {
+  // Guards entries.
   std::mutex mutex;
   std::unordered_map<const Object*, DirectoryEntry> entries;
 };

@@ -50,6 +50,7 @@ class ObservationBox {
   }
 
  private:
+  // Guards ended_ and observation_: ending may race the object's death.
   std::mutex mutex_;
   bool ended_ = false;
   tw::Observation observation_;
@@ -121,6 +122,7 @@ struct SelectorSignals {
 };
 
 struct SelectorDirectory {
+  // Guards objects.
   std::mutex mutex;
   std::unordered_map<const tw::Object*, SelectorSignals> objects;
 };

@@ -83,6 +83,7 @@ std::shared_ptr<RACSignal> RACSignal::takeUntil(std::shared_ptr<RACSignal> trigg
 std::shared_ptr<RACSignal> RACSignal::distinctUntilChanged() {
   return createSignal([source = shared_from_this()](const std::shared_ptr<RACSubscriber>& down) {
     struct Last {
+      // Guards value.
       std::mutex mutex;
       std::optional<tw::Value> value;
     };
@@ -124,6 +125,7 @@ std::shared_ptr<RACSignal> RACSignal::combineLatest(
       return;
     }
     struct Latest {
+      // Guards values and both counts: the sources send on any threads.
       std::mutex mutex;
       std::vector<std::optional<tw::Value>> values;
       std::size_t haveSent = 0;

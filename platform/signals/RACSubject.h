@@ -27,6 +27,7 @@ class RACSubject : public RACSignal {
  private:
   void remove(const RACSubscriber* subscriber);
 
+  // Guards completed_ and subscribers_.
   mutable std::mutex mutex_;
   bool completed_ = false;
   std::vector<std::shared_ptr<RACSubscriber>> subscribers_;

@@ -47,6 +47,7 @@ class RACSubscriber {
   // Ends the subscription; returns the blocks to finish with, or null when it had already ended.
   std::shared_ptr<const Blocks> end(std::vector<Disposer>& disposers);
 
+  // Guards ended_, blocks_ and disposers_.
   mutable std::mutex mutex_;
   bool ended_ = false;
   std::shared_ptr<const Blocks> blocks_;

@@ -36,6 +36,7 @@ BFTaskPtr BFTask::taskForCompletionOfAllTasks(const std::vector<BFTaskPtr>& task
   if (tasks.empty()) return taskWithResult(tw::Value());
 
   struct Gather {
+    // Guards the tally below: the tasks finish on any threads.
     std::mutex mutex;
     std::size_t remaining;
     std::vector<tw::ErrorPtr> errors;  // by position in `tasks`

@@ -159,6 +159,7 @@ class BFTask : public std::enable_shared_from_this<BFTask> {
     }
   }
 
+  // Guards the state, result, error and callbacks; finished_ waits on it.
   mutable std::mutex mutex_;
   mutable std::condition_variable finished_;
   State state_ = State::Pending;

@@ -29,6 +29,7 @@ QEvent::Type drainEventType() {
 }  // namespace
 
 struct QtMainLoopDriver::Binding {
+  // Guards receiver against its destructor while other threads post to it.
   std::mutex mutex;
   // The object that receives drain events; cleared by its destructor, so no thread posts to it
   // once it starts going away (Qt drops events still queued for a destroyed object).

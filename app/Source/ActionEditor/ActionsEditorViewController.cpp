@@ -26,6 +26,7 @@
 #include "core/Source/Model/BTActionTriggerUtil.h"
 #include "core/Source/ViewModels/BTActionObjectEditorViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemEditingViewModel.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSignal.h"
@@ -378,6 +379,7 @@ void ActionsEditorViewController::resizeWindow(bool animated) {
 }
 
 void ActionsEditorViewController::prepareWindow(QWidget* window) {
+  TW_MAIN_THREAD_ONLY("ActionsEditorViewController::prepareWindow");
   window->setWindowTitle(QString());
   window->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   if (auto* dialog = qobject_cast<QDialog*>(window)) dialog->setSizeGripEnabled(false);

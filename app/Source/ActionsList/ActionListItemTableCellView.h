@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "app/Source/ActionsList/ITSwitch.h"
-#include "app/Source/MasterList/BindableTableCellView.h"
+#include "app/Source/Tables/BindableTableCellView.h"
 
 class ActionListItemTableCellView : public BindableTableCellView {
  public:

@@ -4,7 +4,7 @@
 
 #include "app/Source/ActionsList/ActionListItemTableCellView.h"
 #include "app/Source/Extensions/ViewExtensions.h"
-#include "app/Source/MasterList/MasterListItemTableRowView.h"
+#include "app/Source/Tables/MasterListItemTableRowView.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/ViewModels/BTActionObjectListItemViewModel.h"
 #include "core/Source/ViewModels/BTActionsListViewModel.h"

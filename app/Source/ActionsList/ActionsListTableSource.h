@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "app/Source/MasterList/DraggingTableSource.h"
+#include "app/Source/Tables/DraggingTableSource.h"
 
 class BTActionObject;
 class ActionListItemTableCellView;

@@ -194,14 +194,17 @@ void ActionsListViewController::rebuildList() {
 }
 
 void ActionsListViewController::addActionObject() {
+  TW_MAIN_THREAD_ONLY("ActionsListViewController::addActionObject");
   if (viewModel_) viewModel_->addNewObject();
 }
 
 void ActionsListViewController::removeActionObject() {
+  TW_MAIN_THREAD_ONLY("ActionsListViewController::removeActionObject");
   if (viewModel_) viewModel_->deleteObject();
 }
 
 void ActionsListViewController::setEmptyContentViewHidden(bool hidden, bool animated) {
+  TW_MAIN_THREAD_ONLY("ActionsListViewController::setEmptyContentViewHidden");
   if (!emptyContentView_) return;
   emptyAlpha_ = hidden ? 0.0 : 1.0;
   tw::app::setViewAlpha(emptyContentView_, emptyAlpha_, animated, kAnimationMs);
@@ -294,6 +297,7 @@ void ActionsListViewController::presentEditor(
 }
 
 void ActionsListViewController::dismissEditor(const ActionsEditorViewController* editor) {
+  TW_MAIN_THREAD_ONLY("ActionsListViewController::dismissEditor");
   if (!editor_ || editor_.get() != editor) return;
   // The editor is still inside its own save or cancel: it and its view model go a turn later.
   auto done = std::move(editor_);

@@ -5,7 +5,7 @@
 #include "app/Source/MainWindow/RootWindowController.h"
 #include "app/Source/MainWindow/SplitViewController.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
-#include "app/Source/TimingDisplay/TimingDisplayViewController.h"
+#include "app/Source/TimingDisplay/StopwatchTimingDisplayViewController.h"
 #include "core/Source/Library/BTStoryboardLoader.h"
 
 namespace tw::app {

@@ -8,6 +8,7 @@
 #include "app/Source/MainWindow/GradientBackgroundView.h"
 #include "core/Source/Library/BTViewTransition.h"
 #include "core/Source/Model/BTMasterListViewMode.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/LayerStyle.h"
 
@@ -15,7 +16,7 @@ DetailViewController::DetailViewController() = default;
 DetailViewController::~DetailViewController() = default;
 
 void DetailViewController::loadView() {
-  auto* background = new GradientBackgroundView;
+  auto* background = new tw::GradientBackgroundView;
   background->setObjectName("DetailView");
   container_ = new QWidget(background);
   container_->setObjectName("DetailContainer");
@@ -52,8 +53,8 @@ void DetailViewController::fitContent() {
   if (shown && shown->parentWidget() == container_) shown->setGeometry(container_->rect());
 }
 
-GradientBackgroundView* DetailViewController::gradientView() {
-  return static_cast<GradientBackgroundView*>(view());
+tw::GradientBackgroundView* DetailViewController::gradientView() {
+  return static_cast<tw::GradientBackgroundView*>(view());
 }
 
 QWidget* DetailViewController::containerView() {
@@ -92,6 +93,7 @@ void DetailViewController::setViewController(
 void DetailViewController::setViewController(
     const std::shared_ptr<tw::ui::ViewController>& controller,
     const std::shared_ptr<const BTViewTransition>& transition, std::function<void()> completion) {
+  TW_MAIN_THREAD_ONLY("DetailViewController::setViewController");
   const auto old = content_;
   if (controller == old) return;
   if (transitioning_) {

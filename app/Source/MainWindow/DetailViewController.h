@@ -17,7 +17,9 @@
 #include "platform/ui/ViewController.h"
 
 class BTViewTransition;
+namespace tw {
 class GradientBackgroundView;
+}
 
 class DetailViewController : public tw::ui::ViewController {
  public:
@@ -37,7 +39,7 @@ class DetailViewController : public tw::ui::ViewController {
   // The swap's own duration, whatever the transition says.
   static constexpr double kSwapDuration = 0.5;
 
-  GradientBackgroundView* gradientView();
+  tw::GradientBackgroundView* gradientView();
 
  protected:
   void loadView() override;

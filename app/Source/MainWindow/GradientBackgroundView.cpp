@@ -6,6 +6,8 @@
 
 #include "platform/ui/Animation.h"
 
+namespace tw {
+
 namespace {
 
 QColor blend(const QColor& a, const QColor& b, double t) {
@@ -55,3 +57,5 @@ void GradientBackgroundView::paintEvent(QPaintEvent*) {
   }
   painter.fillRect(rect(), gradient);
 }
+
+}  // namespace tw

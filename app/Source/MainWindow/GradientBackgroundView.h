@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <vector>
 
+namespace tw {
+
 class GradientBackgroundView : public QWidget {
  public:
   explicit GradientBackgroundView(QWidget* parent = nullptr);
@@ -23,3 +25,5 @@ class GradientBackgroundView : public QWidget {
   double progress_ = 1.0;
   QVariantAnimation* animation_;
 };
+
+}  // namespace tw

@@ -3,6 +3,7 @@
 #include "app/Source/MainWindow/SplitView.h"
 #include "core/Source/Library/BTStoryboardLoader.h"
 #include "core/Source/Model/BTTimeObject.h"
+#include "platform/foundation/Dispatch.h"
 
 SplitViewController::SplitViewController(std::shared_ptr<tw::ui::ViewController> master,
                                          std::shared_ptr<DetailViewController> detail)
@@ -30,6 +31,7 @@ void SplitViewController::viewDidLoad() {
 void SplitViewController::masterViewControllerDidSelectTimeObject(
     tw::ui::ViewController&, const std::shared_ptr<BTTimeObject>& timeObject,
     const std::shared_ptr<const BTViewTransition>& transition) {
+  TW_MAIN_THREAD_ONLY("SplitViewController::masterViewControllerDidSelectTimeObject");
   if (!detail_) return;
   detail_->setViewController(contentViewControllerFor(timeObject), transition);
 }

@@ -23,9 +23,9 @@ class MasterListItemEditingPopover : public tw::ui::ViewController {
 
   // The popover for the object, built with the controller class T; the caller shows it.
   template <class T = MasterListItemEditingPopover>
-  static Popover* popoverWithTimeObject(std::shared_ptr<BTTimeObject> timeObject) {
+  static tw::Popover* popoverWithTimeObject(std::shared_ptr<BTTimeObject> timeObject) {
     auto controller = std::make_shared<T>(std::move(timeObject));
-    return new Popover(controller);
+    return new tw::Popover(controller);
   }
 
   const std::shared_ptr<BTTimeObject>& timeObject() const { return timeObject_; }

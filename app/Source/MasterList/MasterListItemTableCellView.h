@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QPointer>
 
-#include "app/Source/MasterList/BindableTableCellView.h"
+#include "app/Source/Tables/BindableTableCellView.h"
 
 class MasterListItemTableCellView : public BindableTableCellView {
  public:

@@ -3,7 +3,7 @@
 #include "app/Source/Extensions/ViewExtensions.h"
 #include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
-#include "app/Source/MasterList/MasterListItemTableRowView.h"
+#include "app/Source/Tables/MasterListItemTableRowView.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTStopwatch.h"
@@ -112,11 +112,11 @@ void MasterListTableSource::editTimeObjectTitle(const std::shared_ptr<BTTimeObje
 void MasterListTableSource::editTimeObjectValue(const std::shared_ptr<BTTimeObject>& object) {
   auto* row = rowViewForTimeObject(object);
   if (!row) return;
-  Popover* popover =
+  tw::Popover* popover =
       object->isAlarmType()
           ? MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(
                 object)
           : MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(
                 object);
-  popover->showRelativeToRect(row->rect(), row, Popover::Edge::MaxX);
+  popover->showRelativeToRect(row->rect(), row, tw::Popover::Edge::MaxX);
 }

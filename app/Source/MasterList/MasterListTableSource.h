@@ -14,7 +14,7 @@
 
 #include <memory>
 
-#include "app/Source/MasterList/DraggingTableSource.h"
+#include "app/Source/Tables/DraggingTableSource.h"
 
 class BTMasterListViewModel;
 class BTTimeObject;

@@ -18,6 +18,7 @@
 #include "core/Source/Model/BTMasterListViewMode.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/ViewModels/BTMasterListViewModel.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/ui/NamedResources.h"
@@ -254,9 +255,11 @@ bool MasterViewController::validateAction(const std::string& action) const {
 void MasterViewController::addTimeObject() { viewModel_->addNewObject(); }
 void MasterViewController::removeTimeObject() { viewModel_->deleteObject(); }
 void MasterViewController::editTimeObjectTitle() {
+  TW_MAIN_THREAD_ONLY("MasterViewController::editTimeObjectTitle");
   viewModel_->editObjectTitleAtIndex(viewModel_->selectionIndex());
 }
 void MasterViewController::editTimeObjectValue() {
+  TW_MAIN_THREAD_ONLY("MasterViewController::editTimeObjectValue");
   viewModel_->editObjectValueAtIndex(viewModel_->selectionIndex());
 }
 
@@ -379,6 +382,7 @@ void MasterViewController::updateEmptyContentView() {
 }
 
 void MasterViewController::setEmptyContentViewHidden(bool hidden, bool animated) {
+  TW_MAIN_THREAD_ONLY("MasterViewController::setEmptyContentViewHidden");
   emptyAlpha_ = hidden ? 0.0 : 1.0;
   tw::app::setViewAlpha(emptyContentView_, emptyAlpha_, animated, kAnimationMs);
 }
@@ -413,6 +417,7 @@ void MasterViewController::dataObjectMovedFromIndex(std::int64_t from, std::int6
 void MasterViewController::dataObjectSelectionChanged(
     const std::shared_ptr<BTTimeObject>& object,
     const std::shared_ptr<BTViewTransition>& transition) {
+  TW_MAIN_THREAD_ONLY("MasterViewController::dataObjectSelectionChanged");
   onTimeObjectSelected(object);
   setEmptyContentViewHidden(true, true);
   if (auto delegate = delegate_.lock())

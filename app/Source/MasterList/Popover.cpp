@@ -7,6 +7,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+namespace tw {
+
 Popover::Popover(std::shared_ptr<tw::ui::ViewController> content)
     : QFrame(nullptr, Qt::Popup), content_(std::move(content)) {
   setAttribute(Qt::WA_DeleteOnClose);
@@ -99,3 +101,5 @@ void Popover::keepOnScreen(QWidget* anchor) {
           (pos().y() - frame.top()));
   if (at != pos()) move(at);
 }
+
+}  // namespace tw

@@ -9,6 +9,8 @@
 
 #include "platform/ui/ViewController.h"
 
+namespace tw {
+
 class Popover : public QFrame {
  public:
   enum class Edge { MinX = 0, MinY = 1, MaxX = 2, MaxY = 3 };
@@ -27,3 +29,5 @@ class Popover : public QFrame {
 
   std::shared_ptr<tw::ui::ViewController> content_;
 };
+
+}  // namespace tw

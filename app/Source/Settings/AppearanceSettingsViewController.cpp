@@ -48,7 +48,7 @@ void AppearanceSettingsViewController::createBindings() {
   if (!general) return;
   auto self = std::static_pointer_cast<tw::Object>(shared_from_this());
   std::weak_ptr<BTGeneralBundleSettingsImpl> weak = general;
-  const std::pair<std::shared_ptr<SettingsCheckBox>, const char*> rows[] = {
+  const std::pair<std::shared_ptr<tw::SettingsCheckBox>, const char*> rows[] = {
       {animations_, tw::settingkeys::kAnimationsDisabled},
       {militaryTime_, tw::settingkeys::kUseMilitaryTime}};
   for (const auto& row : rows) {

@@ -34,8 +34,8 @@ class AppearanceSettingsViewController : public tw::ui::ViewController,
   }
   void injectProperties(tw::PropertyInjector& injector) override;
 
-  std::shared_ptr<SettingsCheckBox> disableAnimationsButton() const { return animations_; }
-  std::shared_ptr<SettingsCheckBox> useMilitaryTimeButton() const { return militaryTime_; }
+  std::shared_ptr<tw::SettingsCheckBox> disableAnimationsButton() const { return animations_; }
+  std::shared_ptr<tw::SettingsCheckBox> useMilitaryTimeButton() const { return militaryTime_; }
   QComboBox* stopwatchAccuracySelectButton() const { return accuracy_; }
 
   void createBindings();
@@ -49,6 +49,6 @@ class AppearanceSettingsViewController : public tw::ui::ViewController,
 
  private:
   std::weak_ptr<BTSettingsProvider> settingsProvider_;
-  std::shared_ptr<SettingsCheckBox> animations_, militaryTime_;
+  std::shared_ptr<tw::SettingsCheckBox> animations_, militaryTime_;
   QPointer<QComboBox> accuracy_;
 };

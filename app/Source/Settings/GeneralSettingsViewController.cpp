@@ -66,7 +66,7 @@ void GeneralSettingsViewController::createBindings() {
   auto self = std::static_pointer_cast<tw::Object>(shared_from_this());
 
   struct Row {
-    std::shared_ptr<SettingsCheckBox> box;
+    std::shared_ptr<tw::SettingsCheckBox> box;
     std::shared_ptr<BTBaseSettingsContainer> bundle;
     const char* key;
   };
@@ -107,5 +107,5 @@ void GeneralSettingsViewController::createBindings() {
 void GeneralSettingsViewController::updatePreventDisplaySleepUi(bool enabled) {
   if (!displaySleep_) return;
   displaySleep_->setEnabled(enabled);
-  if (!displaySleep_->isEnabled()) displaySleep_->setState(SettingsCheckBox::kOffState);
+  if (!displaySleep_->isEnabled()) displaySleep_->setState(tw::SettingsCheckBox::kOffState);
 }

@@ -33,11 +33,13 @@ class GeneralSettingsViewController : public tw::ui::ViewController,
   }
   void injectProperties(tw::PropertyInjector& injector) override;
 
-  std::shared_ptr<SettingsCheckBox> preventSystemSleepButton() const { return systemSleep_; }
-  std::shared_ptr<SettingsCheckBox> preventDisplaySleepButton() const { return displaySleep_; }
-  std::shared_ptr<SettingsCheckBox> warnIfActiveOnQuitButton() const { return warnOnQuit_; }
-  std::shared_ptr<SettingsCheckBox> warnTimeObjectDeleteButton() const { return warnTimeDelete_; }
-  std::shared_ptr<SettingsCheckBox> warnActionObjectDeleteButton() const {
+  std::shared_ptr<tw::SettingsCheckBox> preventSystemSleepButton() const { return systemSleep_; }
+  std::shared_ptr<tw::SettingsCheckBox> preventDisplaySleepButton() const { return displaySleep_; }
+  std::shared_ptr<tw::SettingsCheckBox> warnIfActiveOnQuitButton() const { return warnOnQuit_; }
+  std::shared_ptr<tw::SettingsCheckBox> warnTimeObjectDeleteButton() const {
+    return warnTimeDelete_;
+  }
+  std::shared_ptr<tw::SettingsCheckBox> warnActionObjectDeleteButton() const {
     return warnActionDelete_;
   }
 
@@ -50,6 +52,6 @@ class GeneralSettingsViewController : public tw::ui::ViewController,
 
  private:
   std::weak_ptr<BTSettingsProvider> settingsProvider_;
-  std::shared_ptr<SettingsCheckBox> systemSleep_, displaySleep_, warnOnQuit_, warnTimeDelete_,
+  std::shared_ptr<tw::SettingsCheckBox> systemSleep_, displaySleep_, warnOnQuit_, warnTimeDelete_,
       warnActionDelete_;
 };

@@ -12,17 +12,17 @@
 #include <string>
 
 class RACSignal;
-class SettingsCheckBox;
 namespace tw {
 class Object;
-}
+class SettingsCheckBox;
+}  // namespace tw
 
 namespace tw::app {
 
 // Binds as above and returns the box-to-setting signal (mapped to booleans, the state at
 // binding time skipped) for the caller's announcement. With a null target nothing is bound and
 // the signal is empty.
-std::shared_ptr<RACSignal> bindCheckBox(const std::shared_ptr<SettingsCheckBox>& box,
+std::shared_ptr<RACSignal> bindCheckBox(const std::shared_ptr<tw::SettingsCheckBox>& box,
                                         const std::shared_ptr<tw::Object>& target,
                                         const std::string& key,
                                         const std::shared_ptr<tw::Object>& observer);

@@ -1,5 +1,7 @@
 #include "app/Source/Settings/SettingsCheckBox.h"
 
+namespace tw {
+
 namespace {
 
 std::int64_t stateOf(int checkState) {
@@ -89,3 +91,5 @@ bool SettingsCheckBox::automaticallyNotifiesObserversForKey(std::string_view key
   if (key == "state" || key == "enabled") return false;
   return tw::Object::automaticallyNotifiesObserversForKey(key);
 }
+
+}  // namespace tw

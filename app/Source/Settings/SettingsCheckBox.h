@@ -16,6 +16,8 @@
 
 #include "platform/foundation/Object.h"
 
+namespace tw {
+
 class SettingsCheckBox : public tw::Object {
  public:
   static constexpr std::int64_t kOffState = 0;
@@ -42,3 +44,5 @@ class SettingsCheckBox : public tw::Object {
   QPointer<QCheckBox> box_;
   std::int64_t state_ = kOffState;
 };
+
+}  // namespace tw

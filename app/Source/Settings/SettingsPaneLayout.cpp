@@ -32,15 +32,15 @@ void SettingsPaneLayout::addSection(const std::string& title) {
   column_->addWidget(label);
 }
 
-std::shared_ptr<SettingsCheckBox> SettingsPaneLayout::addCheckBox(const std::string& title,
-                                                                  int indent) {
+std::shared_ptr<tw::SettingsCheckBox> SettingsPaneLayout::addCheckBox(const std::string& title,
+                                                                      int indent) {
   auto* box = new QCheckBox(QString::fromStdString(title), view_);
   auto* row = new QHBoxLayout;
   row->setContentsMargins(kIndent * (indent + 1) - kIndent / 2, 0, 0, 0);
   row->addWidget(box);
   row->addStretch(1);
   column_->addLayout(row);
-  return SettingsCheckBox::create(box);
+  return tw::SettingsCheckBox::create(box);
 }
 
 QComboBox* SettingsPaneLayout::addPopUp(const std::string& label) {

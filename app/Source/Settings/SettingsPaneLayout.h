@@ -13,7 +13,9 @@ class QLabel;
 class QPushButton;
 class QVBoxLayout;
 class QWidget;
+namespace tw {
 class SettingsCheckBox;
+}
 
 namespace tw::app {
 
@@ -23,7 +25,7 @@ class SettingsPaneLayout {
 
   void addSection(const std::string& title);
   // A check box under the current section, indented by `indent` steps.
-  std::shared_ptr<SettingsCheckBox> addCheckBox(const std::string& title, int indent = 0);
+  std::shared_ptr<tw::SettingsCheckBox> addCheckBox(const std::string& title, int indent = 0);
   // A pop-up button with a label before it.
   QComboBox* addPopUp(const std::string& label);
   QLabel* addText(const std::string& text = {});

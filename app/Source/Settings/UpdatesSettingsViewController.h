@@ -28,7 +28,7 @@ class UpdatesSettingsViewController : public tw::ui::ViewController, public Tool
   std::string toolbarItemTitle() const override;
   QIcon toolbarItemImage() const override;
 
-  std::shared_ptr<SettingsCheckBox> autoCheckForUpdatesButton() const { return autoCheck_; }
+  std::shared_ptr<tw::SettingsCheckBox> autoCheckForUpdatesButton() const { return autoCheck_; }
   QLabel* lastUpdateCheckLabel() const { return lastCheck_; }
   QPushButton* checkNowButton() const { return checkNow_; }
 
@@ -48,7 +48,7 @@ class UpdatesSettingsViewController : public tw::ui::ViewController, public Tool
   std::shared_ptr<DM_SUUpdater> updater() const;
 
   std::shared_ptr<DM_SUUpdater> updater_;
-  std::shared_ptr<SettingsCheckBox> autoCheck_;
+  std::shared_ptr<tw::SettingsCheckBox> autoCheck_;
   QPointer<QLabel> lastCheck_;
   QPointer<QPushButton> checkNow_;
 };

@@ -12,6 +12,7 @@
 
 #include "app/Source/Controls/FlatButton.h"
 #include "app/Source/Extensions/RACTextSignal.h"
+#include "app/Source/TimingDisplay/TimingDisplayRootView.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Settings/BTSettingsNotification.h"
@@ -23,6 +24,7 @@
 #include "core/Source/ViewModels/BTTimeObjectTimingDisplayViewModel.h"
 #include "core/Source/ViewModels/BTTimerListItemViewModel.h"
 #include "core/Source/ViewModels/BTTimerTimingDisplayViewModel.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/inject/Injection.h"
 #include "platform/ui/Animation.h"
@@ -46,66 +48,6 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
-// The pane's root: takes the keyboard focus when clicked (the controller is then first
-// responder), swallows key-downs while focused and toggles start/pause on the release of Space;
-// tells the controller when its window shows or leaves the minimised state.
-class TimingDisplayViewController::RootView : public QWidget {
- public:
-  explicit RootView(TimingDisplayViewController* owner) : owner_(owner) {
-    setFocusPolicy(Qt::ClickFocus);
-  }
-  void detach() {
-    owner_ = nullptr;
-    if (watched_) watched_->removeEventFilter(this);
-  }
-  void watchWindow() {
-    if (!owner_) return;
-    QWidget* w = window();
-    if (w == watched_) return;
-    if (watched_) watched_->removeEventFilter(this);
-    watched_ = w;
-    if (w != this) w->installEventFilter(this);
-  }
-
- protected:
-  bool eventFilter(QObject* object, QEvent* event) override {
-    // Applied on a later turn: the window is in the middle of being shown or restored.
-    if (owner_ && object == watched_ &&
-        (event->type() == QEvent::Show || event->type() == QEvent::WindowStateChange))
-      QTimer::singleShot(0, this, [this] {
-        if (owner_) owner_->windowShown();
-      });
-    return false;
-  }
-  bool event(QEvent* event) override {
-    if (event->type() == QEvent::ParentChange || event->type() == QEvent::Show) watchWindow();
-    return QWidget::event(event);
-  }
-  void mousePressEvent(QMouseEvent* event) override {
-    QWidget::mousePressEvent(event);
-    if (owner_) owner_->makeFirstResponder();
-  }
-  void keyPressEvent(QKeyEvent* event) override {
-    if (owner_ && owner_->isFirstResponder()) {
-      event->accept();
-      return;
-    }
-    QWidget::keyPressEvent(event);
-  }
-  void keyReleaseEvent(QKeyEvent* event) override {
-    QWidget::keyReleaseEvent(event);
-    if (event->isAutoRepeat()) return;
-    if (owner_ && owner_->isFirstResponder() && event->text() == QStringLiteral(" ")) {
-      event->accept();
-      owner_->startTiming();
-    }
-  }
-
- private:
-  TimingDisplayViewController* owner_;
-  QPointer<QWidget> watched_;
-};
-
 void TimingDisplayViewController::setActionsListFactory(ActionsListFactory factory) {
   actionsListFactory() = std::move(factory);
 }
@@ -114,13 +56,13 @@ TimingDisplayViewController::TimingDisplayViewController() = default;
 TimingDisplayViewController::~TimingDisplayViewController() {
   // The view can outlive its controller (its parent owns it, e.g. through a pane transition).
   if (isViewLoaded())
-    if (auto* root = dynamic_cast<RootView*>(view())) root->detach();
+    if (auto* root = dynamic_cast<tw::TimingDisplayRootView*>(view())) root->detach();
   bindings_.clear();
   if (displayViewModel_) displayViewModel_->setTimingValueUpdatedHandler(nullptr);
 }
 
 void TimingDisplayViewController::loadView() {
-  auto* root = new RootView(this);
+  auto* root = new tw::TimingDisplayRootView(this);
   root->setObjectName("TimingDisplay");
   root->setAttribute(Qt::WA_TranslucentBackground);
   auto* layout = new QVBoxLayout(root);
@@ -270,7 +212,7 @@ void TimingDisplayViewController::viewWillAppear() {
     if (auto bundle = settings->masterDetailBundle())
       collapsed = bundle->actionsListViewCollapsed();
   setActionsListViewHidden(collapsed, false);
-  static_cast<RootView*>(view())->watchWindow();
+  static_cast<tw::TimingDisplayRootView*>(view())->watchWindow();
 }
 
 void TimingDisplayViewController::viewDidAppear() {
@@ -290,6 +232,7 @@ void TimingDisplayViewController::makeFirstResponder() {
 }
 
 void TimingDisplayViewController::setTimeObject(const std::shared_ptr<BTTimeObject>& timeObject) {
+  TW_MAIN_THREAD_ONLY("TimingDisplayViewController::setTimeObject");
   if (!timeObject) {
     if (isViewLoaded()) onTimeObjectNotSet();
     return;
@@ -302,10 +245,12 @@ void TimingDisplayViewController::setTimeObject(const std::shared_ptr<BTTimeObje
 }
 
 void TimingDisplayViewController::startTiming() {
+  TW_MAIN_THREAD_ONLY("TimingDisplayViewController::startTiming");
   if (controlViewModel_) controlViewModel_->startOrPause();
 }
 
 void TimingDisplayViewController::resetTiming() {
+  TW_MAIN_THREAD_ONLY("TimingDisplayViewController::resetTiming");
   if (controlViewModel_) controlViewModel_->reset();
 }
 
@@ -315,6 +260,7 @@ void TimingDisplayViewController::hideOrRevealActions() {
 }
 
 void TimingDisplayViewController::setActionsListViewHidden(bool hidden, bool animated) {
+  TW_MAIN_THREAD_ONLY("TimingDisplayViewController::setActionsListViewHidden");
   if (!actionsContainerView_) return;
   if (animated) {
     tw::ui::AnimationGroup::run(
@@ -455,134 +401,4 @@ void TimingDisplayViewController::setActionsListViewIfNeeded() {
   if (!actionsListViewController_) return;
   addChildViewController(actionsListViewController_);
   actionsContainerView_->layout()->addWidget(actionsListViewController_->view());
-}
-
-// ----- TimingDisplayViewControllerWithTouchBar
-
-void TimingDisplayViewControllerWithTouchBar::viewDidLoad() {
-  TimingDisplayViewController::viewDidLoad();
-  if (auto bar = touchBar()) {
-    bar->itemForIdentifier(kStartItem)->bezelColor = tw::ui::colorNamed("TimingStateGreen");
-    bar->itemForIdentifier(kResetItem)->bezelColor = tw::ui::colorNamed("TimingStateRed");
-  }
-}
-
-std::shared_ptr<tw::ui::TouchBar> TimingDisplayViewControllerWithTouchBar::makeTouchBar() {
-  auto bar = std::make_shared<tw::ui::TouchBar>();
-  bar->customizationIdentifier = "com.velmora.Tickwell.touchbar.timingDisplay";
-  bar->defaultItemIdentifiers = {kTitleItem, kValueItem, kStartItem, kResetItem};
-  for (const char* identifier : {kTitleItem, kValueItem, kStartItem, kResetItem})
-    bar->addItem(std::make_shared<tw::ui::TouchBarItem>(identifier));
-  return bar;
-}
-
-void TimingDisplayViewControllerWithTouchBar::onTimeObjectNotSet() {
-  TimingDisplayViewController::onTimeObjectNotSet();
-  setTouchBar(nullptr);
-}
-
-std::shared_ptr<BTTimeObjectListItemViewModel>
-TimingDisplayViewControllerWithTouchBar::createItemViewModel() {
-  const auto& object = timeObject();
-  if (object->isAlarmType())
-    return BTTimeObjectListItemViewModel::create<BTAlarmListItemViewModel>(object);
-  if (object->isTimerType())
-    return BTTimeObjectListItemViewModel::create<BTTimerListItemViewModel>(object);
-  if (object->isStopwatchType())
-    return BTTimeObjectListItemViewModel::create<BTStopwatchListItemViewModel>(object);
-  return BTTimeObjectListItemViewModel::create(object);
-}
-
-void TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged() {
-  TimingDisplayViewController::onTimeObjectChanged();
-  willChangeValueForKey("itemViewModel");
-  itemViewModel_ = createItemViewModel();
-  didChangeValueForKey("itemViewModel");
-  auto bar = touchBar();
-  if (!bar) return;
-  std::weak_ptr<tw::ui::Responder> weak = selfResponder();
-  auto self = [weak] {
-    return std::static_pointer_cast<TimingDisplayViewControllerWithTouchBar>(weak.lock());
-  };
-  const unsigned options = tw::KVOInitial | tw::KVONew;
-  std::weak_ptr<tw::ui::TouchBar> weakBar = bar;
-  bindings_.push_back(
-      timeObject()->observeScoped("title", options, [self, weakBar](const tw::KeyValueChange&) {
-        auto s = self();
-        auto b = weakBar.lock();
-        if (s && b) b->itemForIdentifier(kTitleItem)->stringValue = s->timeObject()->title();
-      }));
-  bindings_.push_back(itemViewModel_->observeScoped(
-      "dynamicValueDescription", options, [self, weakBar](const tw::KeyValueChange&) {
-        auto s = self();
-        auto b = weakBar.lock();
-        if (s && b && s->itemViewModel_)
-          b->itemForIdentifier(kValueItem)->stringValue =
-              s->itemViewModel_->dynamicValueDescription();
-      }));
-  if (auto control = controlViewModel()) {
-    auto buttons = [self, weakBar](const tw::KeyValueChange&) {
-      auto s = self();
-      auto b = weakBar.lock();
-      if (!s || !b || !s->controlViewModel()) return;
-      const auto& c = *s->controlViewModel();
-      auto start = b->itemForIdentifier(kStartItem);
-      start->title = c.startText().value_or("");
-      start->enabled = c.isStartEnabled();
-      auto reset = b->itemForIdentifier(kResetItem);
-      reset->title = c.resetText();
-      reset->enabled = c.isResetEnabled();
-    };
-    for (const char* key : {"startText", "startEnabled", "resetEnabled"})
-      bindings_.push_back(control->observeScoped(key, options, buttons));
-  }
-}
-
-// ----- StopwatchTimingDisplayViewController
-
-void StopwatchTimingDisplayViewController::viewDidLoad() {
-  TimingDisplayViewControllerWithTouchBar::viewDidLoad();
-  if (auto* flat = dynamic_cast<FlatButton*>(resetButton())) {
-    flat->setButtonColor(named("OverlayLight20", QColor(255, 255, 255, 51)));
-    flat->setActiveButtonColor(named("OverlayLight30", QColor(255, 255, 255, 77)));
-  }
-  if (auto bar = touchBar())
-    bar->itemForIdentifier(kResetItem)->bezelColor = tw::ui::colorNamed("OverlayDark40");
-}
-
-std::shared_ptr<BTTimeObjectControlViewModel>
-StopwatchTimingDisplayViewController::createControlViewModel() {
-  if (timeObject()->isStopwatchType())
-    if (auto controller = timingController_.lock())
-      if (auto control = controller->stopwatchControlForStopwatchObject(timeObject()))
-        return control;
-  return TimingDisplayViewControllerWithTouchBar::createControlViewModel();
-}
-
-void StopwatchTimingDisplayViewController::onTimeObjectChanged() {
-  TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged();
-  std::weak_ptr<tw::ui::Responder> weak = selfResponder();
-  bindings_.push_back(timeObject()->observeScoped(
-      "timingState", tw::KVOInitial | tw::KVONew, [weak](const tw::KeyValueChange&) {
-        auto s = std::static_pointer_cast<StopwatchTimingDisplayViewController>(weak.lock());
-        if (!s || !s->timeObject()) return;
-        auto* flat = dynamic_cast<FlatButton*>(s->startButton());
-        const std::int64_t state = s->timeObject()->timingState();
-        if (flat) {
-          if (state == 20 || state == 21) {
-            flat->setButtonColor(named("TimingStateRedDim", QColor(0xc0, 0x39, 0x2b, 0xcc)));
-            flat->setActiveButtonColor(named("TimingStateRed", QColor(0xff, 0x3b, 0x30)));
-          } else if (state == 0 || state == 10) {
-            flat->setButtonColor(named("TimingStateGreenDim", QColor(0x2e, 0x9d, 0x4f, 0xcc)));
-            flat->setActiveButtonColor(named("TimingStateGreen", QColor(0x34, 0xc7, 0x59)));
-          }
-        }
-        if (auto bar = s->touchBar()) {
-          auto item = bar->itemForIdentifier(kStartItem);
-          if (flat)
-            item->bezelColor = flat->activeButtonColor();
-          else
-            item->bezelColor.reset();
-        }
-      }));
 }

@@ -9,10 +9,6 @@
 // is applied when the window shows again and whenever the object leaves the running state, so a
 // value that changed meanwhile (a pause by a link action) is never left stale.
 //
-// TimingDisplayViewControllerWithTouchBar mirrors title, value and both buttons on the touch bar
-// model; StopwatchTimingDisplayViewController uses the stopwatch control (split and lap) for
-// stopwatches.
-//
 // Owned by the detail pane (shared_ptr); main thread only.
 
 #include <QLineEdit>
@@ -36,6 +32,9 @@ class BTTimeObjectControlViewModel;
 class BTTimeObjectListItemViewModel;
 class BTTimeObjectTimingDisplayViewModel;
 class BTTimingController;
+namespace tw {
+class TimingDisplayRootView;
+}
 
 class TimingDisplayViewController : public tw::ui::ViewController,
                                     public TimeObjectDisplay,
@@ -101,8 +100,7 @@ class TimingDisplayViewController : public tw::ui::ViewController,
   std::weak_ptr<BTSettingsProvider> settingsProvider_;
 
  private:
-  class RootView;
-  friend class RootView;
+  friend class tw::TimingDisplayRootView;
   void windowShown();
 
   // Redraws a stopwatch's value in the places its accuracy setting now asks for.
@@ -121,32 +119,4 @@ class TimingDisplayViewController : public tw::ui::ViewController,
   QPointer<QPushButton> resetButton_;
   QPointer<QToolButton> hideOrRevealActionsButton_;
   QPointer<QWidget> actionsContainerView_;
-};
-
-class TimingDisplayViewControllerWithTouchBar : public TimingDisplayViewController {
- public:
-  const std::shared_ptr<BTTimeObjectListItemViewModel>& itemViewModel() const {
-    return itemViewModel_;
-  }
-  static constexpr const char* kTitleItem = "com.velmora.Tickwell.touchbar.title";
-  static constexpr const char* kValueItem = "com.velmora.Tickwell.touchbar.value";
-  static constexpr const char* kStartItem = "com.velmora.Tickwell.touchbar.start";
-  static constexpr const char* kResetItem = "com.velmora.Tickwell.touchbar.reset";
-
- protected:
-  void viewDidLoad() override;
-  void onTimeObjectNotSet() override;
-  void onTimeObjectChanged() override;
-  std::shared_ptr<tw::ui::TouchBar> makeTouchBar() override;
-  std::shared_ptr<BTTimeObjectListItemViewModel> createItemViewModel();
-
- private:
-  std::shared_ptr<BTTimeObjectListItemViewModel> itemViewModel_;
-};
-
-class StopwatchTimingDisplayViewController : public TimingDisplayViewControllerWithTouchBar {
- protected:
-  void viewDidLoad() override;
-  std::shared_ptr<BTTimeObjectControlViewModel> createControlViewModel() override;
-  void onTimeObjectChanged() override;
 };

@@ -7,6 +7,7 @@
 #include "core/Source/Model/BTActionTriggerUtil.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
 #include "core/Source/Timing/BTActionExecutor.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/inject/Injection.h"
@@ -146,6 +147,7 @@ std::shared_ptr<RACSignal> BTActionObjectEditorViewModel::testActionEnabledSigna
 // ----- selection
 
 void BTActionObjectEditorViewModel::setSelectedActionType(const std::optional<std::string>& type) {
+  TW_MAIN_THREAD_ONLY("BTActionObjectEditorViewModel::setSelectedActionType");
   if (!type || type == selectedActionType_) return;
   setAndNotify("selectedActionType", selectedActionType_, type);
   updateDetailView();
@@ -167,6 +169,7 @@ void BTActionObjectEditorViewModel::updateDetailView() {
 }
 
 void BTActionObjectEditorViewModel::setSelectedTriggerKind(std::int64_t kind) {
+  TW_MAIN_THREAD_ONLY("BTActionObjectEditorViewModel::setSelectedTriggerKind");
   if (kind == BTActionTriggerUtil::kKindGeneric || kind == BTActionTriggerUtil::kKindNone ||
       kind == selectedTriggerKind_)
     return;
@@ -208,6 +211,7 @@ std::int64_t BTActionObjectEditorViewModel::triggerTimeDurationValue() const {
 }
 
 void BTActionObjectEditorViewModel::setTriggerTimeDurationValue(std::int64_t seconds) {
+  TW_MAIN_THREAD_ONLY("BTActionObjectEditorViewModel::setTriggerTimeDurationValue");
   if (auto trigger = actionBuilder_->triggerBuilder())
     trigger->setTimeInterval(static_cast<double>(seconds));
 }
@@ -266,6 +270,7 @@ BTActionObjectEditorViewModel::availableActionTriggerTypeMenuItemsUsingBuilder(
 // ----- outcome
 
 void BTActionObjectEditorViewModel::saveChanges() {
+  TW_MAIN_THREAD_ONLY("BTActionObjectEditorViewModel::saveChanges");
   if (!saveActionEnabled_ || !selectedActionType_ || !timeObject_) return;
   auto action = actionBuilder_->buildActionObjectOfType(*selectedActionType_);
   if (!action) return;
@@ -283,10 +288,12 @@ void BTActionObjectEditorViewModel::saveChanges() {
 }
 
 void BTActionObjectEditorViewModel::discardChanges() {
+  TW_MAIN_THREAD_ONLY("BTActionObjectEditorViewModel::discardChanges");
   if (auto view = this->view()) view->actionObjectChangesDiscarded();
 }
 
 void BTActionObjectEditorViewModel::testAction() {
+  TW_MAIN_THREAD_ONLY("BTActionObjectEditorViewModel::testAction");
   if (!testActionEnabled_ || !selectedActionType_) return;
   auto action = actionBuilder_->buildGenericActionObjectOfType(*selectedActionType_);
   if (!action) return;

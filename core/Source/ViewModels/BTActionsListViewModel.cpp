@@ -101,6 +101,7 @@ void BTActionsListViewModel::initialize() {
 }
 
 void BTActionsListViewModel::reloadActionObjects() {
+  TW_MAIN_THREAD_ONLY("BTActionsListViewModel::reloadActionObjects");
   auto actions = timeObject()->actions();
   std::stable_sort(actions.begin(), actions.end(), [](const auto& a, const auto& b) {
     if (a->sortOrder() != b->sortOrder()) return a->sortOrder() < b->sortOrder();
@@ -121,10 +122,12 @@ void BTActionsListViewModel::notifyOnDataObjectListChange() {
 }
 
 void BTActionsListViewModel::addNewObject() {
+  TW_MAIN_THREAD_ONLY("BTActionsListViewModel::addNewObject");
   if (auto view = this->view()) view->showObjectEditorWithTimeObject(timeObject());
 }
 
 void BTActionsListViewModel::editObjectAtIndex(std::int64_t index) {
+  TW_MAIN_THREAD_ONLY("BTActionsListViewModel::editObjectAtIndex");
   if (auto action = byt_objectAtIndex(actionObjects_, index))
     if (auto view = this->view()) view->showObjectEditorWithAction(action);
 }
@@ -132,6 +135,7 @@ void BTActionsListViewModel::editObjectAtIndex(std::int64_t index) {
 void BTActionsListViewModel::deleteObject() { deleteObjectAtIndex(selectionIndex_); }
 
 void BTActionsListViewModel::deleteObjectAtIndex(std::int64_t index) {
+  TW_MAIN_THREAD_ONLY("BTActionsListViewModel::deleteObjectAtIndex");
   auto action = byt_objectAtIndex(actionObjects_, index);
   if (!action) return;
   auto settings = settingsProvider_.get();
@@ -171,6 +175,7 @@ void BTActionsListViewModel::deleteActionObject(const std::shared_ptr<BTActionOb
 }
 
 void BTActionsListViewModel::moveObjectAtIndex(std::int64_t from, std::int64_t to) {
+  TW_MAIN_THREAD_ONLY("BTActionsListViewModel::moveObjectAtIndex");
   if (!byt_isIndexValid(actionObjects_, from) || !byt_isIndexValid(actionObjects_, to) ||
       from == to)
     return;
@@ -203,6 +208,7 @@ void BTActionsListViewModel::actionObjectUpdated(const tw::Notification& notific
 }
 
 void BTActionsListViewModel::setSelectionIndex(std::int64_t index) {
+  TW_MAIN_THREAD_ONLY("BTActionsListViewModel::setSelectionIndex");
   setAndNotify("selectionIndex", selectionIndex_, index);
 }
 

@@ -7,6 +7,7 @@
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/UserMessages/BTAlert.h"
 #include "core/Source/UserMessages/BTAlertAction.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/inject/Injection.h"
@@ -67,6 +68,7 @@ std::int64_t BTMasterListViewModel::viewMode() const {
 }
 
 void BTMasterListViewModel::setViewMode(std::int64_t mode) {
+  TW_MAIN_THREAD_ONLY("BTMasterListViewModel::setViewMode");
   const std::int64_t current = viewMode();
   if (mode == current) return;
   auto settings = settingsProvider_.get();
@@ -172,6 +174,7 @@ bool BTMasterListViewModel::constrainSelectionIndexToValid(std::int64_t index,
 // ----- selection
 
 void BTMasterListViewModel::setSelectionIndex(std::int64_t index) {
+  TW_MAIN_THREAD_ONLY("BTMasterListViewModel::setSelectionIndex");
   const std::int64_t old = selectionIndex_;
   setAndNotify("selectionIndex", selectionIndex_, index);
   auto transition = takeTransition();
@@ -257,6 +260,7 @@ std::shared_ptr<BTViewTransition> BTMasterListViewModel::transitionForViewModeCh
 // ----- editing the list
 
 void BTMasterListViewModel::addNewObject() {
+  TW_MAIN_THREAD_ONLY("BTMasterListViewModel::addNewObject");
   auto provider = dataProvider_;
   if (!provider) return;
   std::weak_ptr<BTMasterListViewModel> weakSelf =
@@ -287,6 +291,7 @@ void BTMasterListViewModel::editObjectTitleAtIndex(std::int64_t index) {
 }
 
 void BTMasterListViewModel::editObjectValueAtIndex(std::int64_t index) {
+  TW_MAIN_THREAD_ONLY("BTMasterListViewModel::editObjectValueAtIndex");
   auto object = objectAtIndex(index);
   if (!std::dynamic_pointer_cast<BTSettableTimeObject>(object)) return;
   if (auto view = this->view()) view->showObjectValueEditor(object);
@@ -295,6 +300,7 @@ void BTMasterListViewModel::editObjectValueAtIndex(std::int64_t index) {
 void BTMasterListViewModel::deleteObject() { deleteObjectAtIndex(selectionIndex_); }
 
 void BTMasterListViewModel::deleteObjectAtIndex(std::int64_t index) {
+  TW_MAIN_THREAD_ONLY("BTMasterListViewModel::deleteObjectAtIndex");
   auto object = objectAtIndex(index);
   if (!object) return;
   auto settings = settingsProvider_.get();
@@ -345,6 +351,7 @@ void BTMasterListViewModel::deleteTimeObject(const std::shared_ptr<BTTimeObject>
 }
 
 void BTMasterListViewModel::moveObjectAtIndex(std::int64_t from, std::int64_t to) {
+  TW_MAIN_THREAD_ONLY("BTMasterListViewModel::moveObjectAtIndex");
   auto provider = dataProvider_;
   if (!provider) return;
   auto selected = objectAtIndex(selectionIndex_);

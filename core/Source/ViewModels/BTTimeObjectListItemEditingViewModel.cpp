@@ -4,6 +4,7 @@
 
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeSetting.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Format.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSignal.h"
@@ -14,6 +15,7 @@ BTTimeObjectListItemEditingViewModel::BTTimeObjectListItemEditingViewModel(
     : BTTimeObjectViewModel(std::move(timeObject)) {}
 
 void BTTimeObjectListItemEditingViewModel::bindViewModel() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectListItemEditingViewModel::bindViewModel");
   auto self = shared_from_this();
   RAC(self, "editingEnabled") = editingEnabledSignal();
 }
@@ -46,6 +48,7 @@ std::int64_t BTTimeObjectListItemEditingViewModel::timeComponent(std::string_vie
 void BTTimeObjectListItemEditingViewModel::setTimeComponent(std::string_view field,
                                                             std::int64_t value,
                                                             std::int64_t limit) {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectListItemEditingViewModel::setTimeComponent");
   auto time = timeSetting();
   if (!time) return;
   const std::int64_t clamped = std::clamp<std::int64_t>(value, 0, limit);

@@ -6,6 +6,7 @@
 #include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Format.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSignal.h"
@@ -23,6 +24,7 @@ BTTimeObjectListItemViewModel::BTTimeObjectListItemViewModel(
     : BTTimeObjectViewModel(std::move(timeObject)) {}
 
 void BTTimeObjectListItemViewModel::bindViewModel() {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectListItemViewModel::bindViewModel");
   auto self = shared_from_this();
   // Built once: the dynamic text falls back on the same static text.
   staticSignal_ = staticValueDescriptionSignal();

@@ -2,6 +2,7 @@
 
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTTimer.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSignal.h"
 
@@ -25,6 +26,7 @@ double BTTimeObjectTimingDisplayViewModel::currentTimingValue() const {
 }
 
 void BTTimeObjectTimingDisplayViewModel::setTimingValueUpdatedHandler(Handler handler) {
+  TW_MAIN_THREAD_ONLY("BTTimeObjectTimingDisplayViewModel::setTimingValueUpdatedHandler");
   handler_ = std::move(handler);
   notifyTimingValueUpdatedWithValue(pendingValue_);
 }

@@ -16,6 +16,7 @@
 
 namespace {
 
+// Guards gTokenSource.
 std::mutex gTokenSourceMutex;
 std::function<std::optional<std::string>()> gTokenSource;
 

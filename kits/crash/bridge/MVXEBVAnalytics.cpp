@@ -13,6 +13,7 @@
 namespace {
 
 struct PlatformClass {
+  // Guards looked and cls.
   std::mutex mutex;
   bool looked = false;
   std::shared_ptr<tw::RuntimeClass> cls;

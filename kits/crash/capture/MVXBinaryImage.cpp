@@ -45,6 +45,7 @@ void recordSlice(const MVXBinaryImageDetails& d, const char* kind) {
 
 // The details of each tracked image by base, so that its unload is recorded under the path and
 // build-id of its load: the loader has forgotten both by then. Never used at crash time.
+// Guards trackedImages().
 std::mutex gTrackedMutex;
 std::map<std::uintptr_t, MVXBinaryImageDetails>& trackedImages() {
   // Never destroyed: a late unload may still look here while the process ends.

@@ -24,6 +24,7 @@
 
 namespace {
 
+// Guards gPresenter and gContextInitializer.
 std::mutex gHooksMutex;
 tw::crash::PermissionAlertPresenter gPresenter;
 std::function<bool(const MVXContextSettings*)> gContextInitializer;

@@ -69,6 +69,7 @@ class MVXInternalReport {
   std::optional<std::string> metadataString(std::size_t line, const char* section,
                                             const char* key) const;
 
+  // Guards path_, identifier_ and the lazily read metadata.
   mutable std::mutex mutex_;
   std::string path_;
   std::string identifier_;

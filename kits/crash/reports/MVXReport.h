@@ -64,6 +64,7 @@ class MVXReport : public MVXCrashReport {
   std::shared_ptr<KVStore> userKV_;
   const bool readOnly_;
 
+  // Guards the lazily read fields below.
   std::mutex mutex_;
   bool fetched_ = false;
   std::string identifier_;

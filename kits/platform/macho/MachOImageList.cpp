@@ -19,6 +19,7 @@ struct Entry {
 };
 
 Entry gEntries[MachOImageList::kCapacity];
+// One writer of gEntries at a time; readers (also at crash time) take no lock.
 std::mutex gWriters;
 
 bool read(const Entry& e, MachOImage* image) {

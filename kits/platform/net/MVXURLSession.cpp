@@ -19,6 +19,7 @@
 namespace {
 
 std::atomic<std::uint64_t> gNextTaskIdentifier{1};
+// Guards gTrustFileForTesting.
 std::mutex gTrustFileMutex;
 std::filesystem::path gTrustFileForTesting;
 
@@ -119,6 +120,7 @@ struct MVXURLSessionTask::Transfer {
 struct MVXURLSession::Engine : std::enable_shared_from_this<MVXURLSession::Engine> {
   using Transfer = MVXURLSessionTask::Transfer;
   CURLM* multi = nullptr;
+  // Guards adds, cancels, running and the two flags; multi is the engine thread's.
   std::mutex mutex;
   std::vector<std::unique_ptr<Transfer>> adds;
   std::vector<std::shared_ptr<MVXURLSessionTask>> cancels;
@@ -357,6 +359,7 @@ size_t onRead(char* buffer, size_t size, size_t count, void* user) {
 // answer counts as a cancelled challenge.
 struct ChallengeAnswer {
   std::promise<tw::URLSessionAuthChallengeDisposition> promise;
+  // Guards answered, so the promise is set once.
   std::mutex mutex;
   bool answered = false;
   void answer(tw::URLSessionAuthChallengeDisposition disposition) {

@@ -128,6 +128,7 @@ class MVXURLSessionTask : public std::enable_shared_from_this<MVXURLSessionTask>
                      const std::optional<tw::URLResponse>&, tw::ErrorPtr)>
       downloadCompletionHandler_;
 
+  // Guards the task's state below: the engine's thread completes it.
   mutable std::mutex mutex_;
   bool resumed_ = false;
   bool completed_ = false;
@@ -226,6 +227,7 @@ class MVXURLSession : public std::enable_shared_from_this<MVXURLSession> {
   std::shared_ptr<tw::OperationQueue> delegateQueue_;
   std::shared_ptr<MVXURLSessionConfiguration> configuration_;
   std::shared_ptr<Engine> engine_;
+  // Guards sessionDescription_, tasks_ and the invalidation flags.
   mutable std::mutex mutex_;
   std::string sessionDescription_;
   std::set<std::shared_ptr<MVXURLSessionTask>> tasks_;

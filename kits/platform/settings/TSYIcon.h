@@ -55,6 +55,7 @@ class TSYAppIconUtility {
   void setApplicationIcon(std::shared_ptr<TSYIcon> icon);
 
  private:
+  // Guards fetched_ and applicationIcon_.
   std::mutex mutex_;
   bool fetched_ = false;
   std::shared_ptr<TSYIcon> applicationIcon_;

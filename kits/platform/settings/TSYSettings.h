@@ -39,6 +39,7 @@ class TSYSettings {
 
  private:
   std::filesystem::path settingsPath_;
+  // Guards snapshot_.
   std::mutex mutex_;
   std::shared_ptr<const tw::Value> snapshot_;
 };

@@ -43,6 +43,10 @@ void application() {
   Application::ensure();
 }
 
+bool runUntil(const std::function<bool()>& done, double timeoutSeconds) {
+  return Application::runEventsUntil(done, timeoutSeconds);
+}
+
 std::vector<QMessageBox*> visibleMessageBoxes() {
   // Every window counts as top-level here, dialogs attached to a parent included.
   std::vector<QMessageBox*> boxes;

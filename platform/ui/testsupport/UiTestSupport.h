@@ -14,6 +14,10 @@ namespace tw::ui::test {
 // The test process's QApplication, with the main queue driven by Qt's loop.
 void application();
 
+// Runs Qt's events and the main queue until `done` holds or `timeoutSeconds` pass; true when it
+// held. Tests wait with it for what widgets, animations and queued work bring about.
+bool runUntil(const std::function<bool()>& done, double timeoutSeconds = 3.0);
+
 // The visible message boxes, top-level or attached to a window.
 std::vector<QMessageBox*> visibleMessageBoxes();
 

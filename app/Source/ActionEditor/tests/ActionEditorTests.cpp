@@ -27,7 +27,7 @@
 #include "app/Source/ActionEditor/StaticBlankActionEditorView.h"
 #include "app/Source/ActionEditor/SystemEventActionEditorView.h"
 #include "app/Source/ActionsList/tests/ActionsUiTestSupport.h"
-#include "app/Source/MasterList/BTBindable.h"
+#include "app/Source/Tables/BTBindable.h"
 #include "core/Source/Model/BTAppOperationAction.h"
 #include "core/Source/Model/BTCustomMessageAction.h"
 #include "core/Source/Model/BTFileOperationAction.h"

@@ -32,9 +32,7 @@
 
 namespace {
 
-bool runUntil(const std::function<bool()>& done, double seconds) {
-  return tw::ui::Application::runEventsUntil(done, seconds);
-}
+using tw::ui::test::runUntil;
 
 class Flash : public tw::Object, public BTFlashScreenActionProtocol {
  public:

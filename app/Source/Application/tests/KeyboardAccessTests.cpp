@@ -49,9 +49,7 @@ namespace {
 
 using tw::ui::SharedApplication;
 
-bool runUntil(const std::function<bool()>& done, double seconds = 3.0) {
-  return tw::ui::Application::runEventsUntil(done, seconds);
-}
+using tw::ui::test::runUntil;
 
 void settle(double seconds = 0.05) {
   runUntil([] { return false; }, seconds);

@@ -49,10 +49,6 @@ void focus(QWidget* w, bool in) {
   QApplication::sendEvent(w, &event);
 }
 
-bool waitFor(const std::function<bool()>& done, double seconds = 3.0) {
-  return tw::ui::Application::runEventsUntil(done, seconds);
-}
-
 void savePng(QWidget* w, const char* name) {
   const char* dir = std::getenv("TW_CONTROLS_PNG_DIR");
   if (dir == nullptr) return;
@@ -127,7 +123,7 @@ TEST_F(Controls, TextFieldHoverAnimatesOverItsDuration) {
   hover(&field, true);
   EXPECT_TRUE(field.isAnimatingHover());
   EXPECT_NE(field.layerBackgroundColor(), kBlue);
-  ASSERT_TRUE(waitFor([&] { return !field.isAnimatingHover(); }));
+  ASSERT_TRUE(tw::ui::test::runUntil([&] { return !field.isAnimatingHover(); }));
   EXPECT_GE(timer.elapsed(), 150);
   EXPECT_EQ(field.layerBackgroundColor(), kBlue);
   // Setting a normal colour applies at once, even over a running animation.
@@ -235,7 +231,7 @@ TEST_F(Controls, GradientColoursAnimateOverHalfASecond) {
   EXPECT_EQ(view.gradientLayer().colors->front(), kBlue);  // the target is set at once
   EXPECT_TRUE(view.isAnimating());
   EXPECT_NE(view.presentedLayer().colors->front(), kBlue);
-  ASSERT_TRUE(waitFor([&] { return !view.isAnimating(); }));
+  ASSERT_TRUE(tw::ui::test::runUntil([&] { return !view.isAnimating(); }));
   EXPECT_GE(timer.elapsed(), 400);
   EXPECT_EQ(view.presentedLayer().colors->front(), kBlue);
   // An absent block changes nothing, animated or not.

@@ -19,9 +19,7 @@ using tw::app::contentView;
 using tw::app::isTransitioningViews;
 using tw::app::setContentView;
 
-bool runUntil(const std::function<bool()>& done, double seconds = 3.0) {
-  return tw::ui::Application::runEventsUntil(done, seconds);
-}
+using tw::ui::test::runUntil;
 
 class ExtensionsTest : public ::testing::Test {
  protected:

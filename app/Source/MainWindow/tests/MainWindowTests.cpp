@@ -19,9 +19,7 @@
 
 namespace {
 
-bool runUntil(const std::function<bool()>& done, double seconds = 3.0) {
-  return tw::ui::Application::runEventsUntil(done, seconds);
-}
+using tw::ui::test::runUntil;
 
 TEST(TitleBarLayoutTest, ButtonsSitSideBySideFromTheLeftMarginInYDownSpace) {
   tw::app::TitleBarButtonMetrics metrics{7.0, 3.0, true};

@@ -42,7 +42,7 @@ class EditingPopoverTest : public tw::test::ViewModelTest {
 TEST_F(EditingPopoverTest, TimerFieldsClampThroughTheViewModelAndLockWhileRunning) {
   auto timer = makeObjects(1, 1)[0];
   time(timer)->setMinute(5);
-  std::unique_ptr<Popover> popover(
+  std::unique_ptr<tw::Popover> popover(
       MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(timer));
   auto controller =
       std::dynamic_pointer_cast<MasterListItemEditingPopover>(popover->contentViewController());
@@ -68,7 +68,7 @@ TEST_F(EditingPopoverTest, ClosingThePopoverSavesItsEditsAtOnce) {
   auto context = tw::defaultCoreDataProvider()->objectContext();
   auto* popover =
       MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(timer);
-  QPointer<Popover> alive(popover);  // a closed popover deletes itself on a later turn
+  QPointer<tw::Popover> alive(popover);  // a closed popover deletes itself on a later turn
   popover->show();
   auto controller =
       std::dynamic_pointer_cast<MasterListItemEditingPopover>(popover->contentViewController());
@@ -86,7 +86,7 @@ TEST_F(EditingPopoverTest, AlarmMeridiemWeekdaysAndHourRangeFollowTheClockSettin
   auto alarm = makeObjects(0, 1)[0];
   time(alarm)->setHour(9);
   settings_->generalBundle()->setUseMilitaryTime(false);
-  std::unique_ptr<Popover> popover(
+  std::unique_ptr<tw::Popover> popover(
       MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(alarm));
   auto controller =
       std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(popover->contentViewController());
@@ -118,7 +118,7 @@ TEST_F(EditingPopoverTest, AlarmMeridiemWeekdaysAndHourRangeFollowTheClockSettin
   EXPECT_EQ(time(alarm)->hour(), 21) << "no switch while the alarm runs";
 
   settings_->generalBundle()->setUseMilitaryTime(true);
-  std::unique_ptr<Popover> military(
+  std::unique_ptr<tw::Popover> military(
       MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(alarm));
   auto other =
       std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(military->contentViewController());
@@ -137,12 +137,12 @@ TEST_F(EditingPopoverTest, PopoversAreCompactDarkStableAndWholeOnTheScreenAtItsE
   QWidget anchor;
   anchor.setGeometry(area.right() - 60, area.bottom() - 30, 60, 30);
   anchor.show();
-  Popover* popover =
+  tw::Popover* popover =
       MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(alarm);
-  QPointer<Popover> guard(popover);
+  QPointer<tw::Popover> guard(popover);
   auto controller =
       std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(popover->contentViewController());
-  popover->showRelativeToRect(anchor.rect(), &anchor, Popover::Edge::MaxX);
+  popover->showRelativeToRect(anchor.rect(), &anchor, tw::Popover::Edge::MaxX);
   pump();
   const QSize first = popover->size();
   EXPECT_LT(first.height(), 260);

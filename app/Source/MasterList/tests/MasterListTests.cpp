@@ -10,11 +10,11 @@
 #include <QTest>
 
 #include "app/Source/Controls/BTStaticPlaceholderView.h"
-#include "app/Source/MasterList/DraggingTableSource.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
 #include "app/Source/MasterList/MasterListTableSource.h"
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
+#include "app/Source/Tables/DraggingTableSource.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Model/BTTimeSetting.h"

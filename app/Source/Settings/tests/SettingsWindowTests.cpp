@@ -114,7 +114,7 @@ class SettingsTest : public ::testing::Test {
   }
 
   // What a click does: the box's next state, as the user's own change.
-  static void click(const std::shared_ptr<SettingsCheckBox>& box) { box->widget()->click(); }
+  static void click(const std::shared_ptr<tw::SettingsCheckBox>& box) { box->widget()->click(); }
 
   std::shared_ptr<FourBundles> settings_ = std::make_shared<FourBundles>();
   std::vector<std::string> announced_;

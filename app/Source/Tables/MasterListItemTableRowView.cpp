@@ -1,4 +1,4 @@
-#include "app/Source/MasterList/MasterListItemTableRowView.h"
+#include "app/Source/Tables/MasterListItemTableRowView.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/Source/MasterList/BindableTableCellView.h"
+#include "app/Source/Tables/BindableTableCellView.h"
 
 #include "core/Source/Library/BTTypeChecks.h"
 #include "core/Source/Timing/BTTimeObjectViewModel.h"

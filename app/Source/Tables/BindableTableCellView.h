@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/Source/MasterList/BTBindable.h"
+#include "app/Source/Tables/BTBindable.h"
 #include "platform/ui/TableView.h"
 
 class RACSignal;

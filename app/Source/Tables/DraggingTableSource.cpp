@@ -1,4 +1,4 @@
-#include "app/Source/MasterList/DraggingTableSource.h"
+#include "app/Source/Tables/DraggingTableSource.h"
 
 #include <QMimeData>
 
