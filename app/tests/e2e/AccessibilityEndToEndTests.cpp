@@ -234,7 +234,8 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   tw::test::FakeNotificationServer notifications;
   ASSERT_TRUE(notifications.ok()) << "no notification server on the private bus";
   launchReadable();
-  const std::string window = visibleWindowsOf(app_).front();
+  const std::string window = waitForWindowOf(app_);
+  ASSERT_FALSE(window.empty());
   xdotool("windowactivate --sync " + window);
   const auto windows = [&] { return visibleWindowsOf(app_).size(); };
 
@@ -247,8 +248,20 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   ASSERT_TRUE(
       waitFor([&] { return !(before = rowStartingWith(tree(), "New Alarm")).empty(); }, 10s));
   const bool wasEvening = before.find(" PM") != std::string::npos;
+  // The popover has the keyboard only once the window system has mapped it and handed it over: a
+  // key typed sooner reaches the main window. The hour is typed until the row shows it.
+  const auto rowShowsSeven = [&] {
+    return rowStartingWith(tree(), "New Alarm").find(", 7:") != std::string::npos;
+  };
+  ASSERT_TRUE(waitFor(
+      [&] {
+        keys("ctrl+a 7");
+        return waitFor(rowShowsSeven, 2s);
+      },
+      20s))
+      << "the popover's hour field never took the keyboard";
   // A new alarm repeats every day: the five other days are switched off.
-  keys("7 Tab 3 0 Tab space Tab space Tab Tab space Tab Tab space Tab space Tab space Return");
+  keys("Tab 3 0 Tab space Tab space Tab Tab space Tab Tab space Tab space Tab space Return");
   ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "Return left the popover open";
   const std::string after = rowStartingWith(tree(), "New Alarm");
   EXPECT_EQ(after.substr(0, after.find(',', 11)),

@@ -182,8 +182,8 @@ TEST_F(ActionEditorEndToEndTest, AnActionSavedInTheEditorSurvivesAKillAMomentLat
   }
   app_ = launch();
   ASSERT_GT(app_, 0);
-  ASSERT_TRUE(waitFor([&] { return !visibleWindows().empty(); }, 40s)) << readFile(log());
-  const std::string window = visibleWindows().front();
+  const std::string window = waitForWindowOf(app_);
+  ASSERT_FALSE(window.empty());
   xdotool("windowactivate --sync " + window);
   std::this_thread::sleep_for(1s);
   const std::string editor = openEditor(window);
