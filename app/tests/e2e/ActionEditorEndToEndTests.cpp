@@ -54,15 +54,20 @@ class ActionEditorEndToEndTest : public TickwellEndToEndTest {
     // The add button sits at the left end of the actions list's footer (8 points in, 28 wide,
     // 32 high), at the bottom of the detail pane (16-point side and 12-point bottom margins),
     // which starts right of the master list (280 points and a 1-point divider).
-    clickIn(mainWindow, 281 + 16 + 8 + 14, size.at("HEIGHT") - 12 - 16);
     std::string editor;
+    const auto opened = [&] {
+      for (const auto& w : visibleWindows())
+        if (w != mainWindow) editor = w;
+      return !editor.empty();
+    };
+    // A click that came before the pane was laid out opens nothing: it is given again. Once the
+    // editor is up, a second click meets its modal window and does nothing.
     waitFor(
         [&] {
-          for (const auto& w : visibleWindows())
-            if (w != mainWindow) editor = w;
-          return !editor.empty();
+          clickIn(mainWindow, 281 + 16 + 8 + 14, size.at("HEIGHT") - 12 - 16);
+          return waitFor(opened, 2s);
         },
-        10s);
+        12s);
     return editor;
   }
 };
@@ -185,7 +190,7 @@ TEST_F(ActionEditorEndToEndTest, AnActionSavedInTheEditorSurvivesAKillAMomentLat
   const std::string window = waitForWindowOf(app_);
   ASSERT_FALSE(window.empty());
   xdotool("windowactivate --sync " + window);
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(waitForActive(window)) << "the main window never got the focus";
   const std::string editor = openEditor(window);
   ASSERT_FALSE(editor.empty()) << "the editor did not open; log:\n" << readFile(log());
   xdotool("windowactivate --sync " + editor);
