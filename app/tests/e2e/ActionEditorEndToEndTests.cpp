@@ -33,6 +33,18 @@ class ActionEditorEndToEndTest : public TickwellEndToEndTest {
  protected:
   std::vector<std::string> visibleWindows() const { return visibleWindowsOf(app_); }
 
+  // The next launch opens on the timers tab.
+  static void showTimersAtLaunch() {
+    TyphoonComponentFactory::clearDefaultFactory();
+    auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
+    auto settings = factory->componentForType<BTSettingsProvider>();
+    settings->registerDefaults();
+    settings->load();
+    settings->masterDetailBundle()->setViewMode(1);
+    settings->save();
+    TyphoonComponentFactory::clearDefaultFactory();
+  }
+
   // "WIDTH" and "HEIGHT" (and X, Y) of a window.
   std::map<std::string, int> geometry(const std::string& window) const {
     std::map<std::string, int> values;
@@ -74,25 +86,14 @@ class ActionEditorEndToEndTest : public TickwellEndToEndTest {
 
 TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTimerFinishes) {
   // A 3-second timer, shown at launch (the timers tab).
-  {
-    TyphoonComponentFactory::clearDefaultFactory();
-    auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
-    auto settings = factory->componentForType<BTSettingsProvider>();
-    settings->registerDefaults();
-    settings->load();
-    settings->masterDetailBundle()->setViewMode(1);
-    settings->save();
-    tw::defaultCoreDataProvider()->setup();
+  withStore([](BTTimingController&) {
     auto timer = managedObject<BTTimer>();
     timer->setTitle("Tea");
     auto time = managedObject<BTTimeSetting>();
     time->setSecond(3);
     timer->setTime(time);
-    tw::defaultCoreDataProvider()->save();
-    tw::defaultCoreDataProvider()->cleanUp();
-    tw::setDefaultCoreDataProvider(nullptr);
-    TyphoonComponentFactory::clearDefaultFactory();
-  }
+  });
+  showTimersAtLaunch();
   tw::test::FakeNotificationServer notifications;
   ASSERT_TRUE(notifications.ok());
 
@@ -175,16 +176,7 @@ TEST_F(ActionEditorEndToEndTest, AnActionSavedInTheEditorSurvivesAKillAMomentLat
     timer->setTime(time);
   });
   // The timers tab, where the stored timer is selected at launch.
-  {
-    TyphoonComponentFactory::clearDefaultFactory();
-    auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
-    auto settings = factory->componentForType<BTSettingsProvider>();
-    settings->registerDefaults();
-    settings->load();
-    settings->masterDetailBundle()->setViewMode(1);
-    settings->save();
-    TyphoonComponentFactory::clearDefaultFactory();
-  }
+  showTimersAtLaunch();
   app_ = launch();
   ASSERT_GT(app_, 0);
   const std::string window = waitForWindowOf(app_);
