@@ -61,6 +61,16 @@ TEST(AnalyticsKill, EveryReturnedLogCallArrivesExactlyOnceAcrossKills) {
   constexpr int kLaunches = 50;
   for (int i = 0; i < kLaunches; ++i) {
     outputs.push_back(dir.path() / ("launch-" + std::to_string(i) + ".out"));
+    // Every tenth launch is left to send everything: on a slow build (the sanitizers') the
+    // killed launches rarely finish an upload, and their files must stay clear of the cap.
+    if (i % 10 == 9) {
+      const pid_t whole = launch(root, url, "L" + std::to_string(i), 40, true, outputs.back());
+      ASSERT_GT(whole, 0);
+      int status = 0;
+      ::waitpid(whole, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      continue;
+    }
     pid_t pid = launch(root, url, "L" + std::to_string(i), 40, false, outputs.back());
     ASSERT_GT(pid, 0);
     // A quarter of the kills fall anywhere from the spawn on, start-up included; the rest among
