@@ -36,6 +36,7 @@
 #include "app/Source/Application/CoreAssembly_macOS.h"
 #include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
+#include "app/Source/MasterList/MasterListTableSource.h"
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
 #include "app/Source/Tables/MasterListItemTableRowView.h"
@@ -344,12 +345,7 @@ void BM_OpenValuePopover(benchmark::State& state) {
   auto object = popoverObject(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     const auto start = Clock::now();
-    tw::Popover* popover =
-        object->isAlarmType()
-            ? MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(
-                  object)
-            : MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(
-                  object);
+    tw::Popover* popover = MasterListTableSource::valuePopoverForTimeObject(object);
     popover->showRelativeToRect(anchor.rect(), &anchor, tw::Popover::Edge::MaxX);
     QImage frame = popover->grab().toImage();
     benchmark::DoNotOptimize(frame);

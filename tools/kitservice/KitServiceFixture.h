@@ -38,6 +38,17 @@ class KitService {
     // Status and headers, then half the body of a longer declared length, then the close.
     bool truncateBody = false;
     int times = 1;  // replies it serves; -1 for every request
+
+    // "202 Accepted" to every request, its JSON body cut short and the connection closed.
+    static Reply acceptedWithBodyCutShort() {
+      Reply reply;
+      reply.status = 202;
+      reply.body = "{\"status\":\"accepted, with a body that never arrives whole\"}";
+      reply.headers["Content-Type"] = "application/json";
+      reply.truncateBody = true;
+      reply.times = -1;
+      return reply;
+    }
   };
 
   // Starts the service; throws std::runtime_error when it cannot. With an API key, a request

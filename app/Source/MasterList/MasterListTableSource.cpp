@@ -109,14 +109,17 @@ void MasterListTableSource::editTimeObjectTitle(const std::shared_ptr<BTTimeObje
   cell->beginTitleEditing();
 }
 
+tw::Popover* MasterListTableSource::valuePopoverForTimeObject(
+    const std::shared_ptr<BTTimeObject>& object) {
+  return object->isAlarmType()
+             ? MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(
+                   object)
+             : MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(
+                   object);
+}
+
 void MasterListTableSource::editTimeObjectValue(const std::shared_ptr<BTTimeObject>& object) {
   auto* row = rowViewForTimeObject(object);
   if (!row) return;
-  tw::Popover* popover =
-      object->isAlarmType()
-          ? MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(
-                object)
-          : MasterListItemEditingPopover::popoverWithTimeObject<MasterListItemEditingPopover>(
-                object);
-  popover->showRelativeToRect(row->rect(), row, tw::Popover::Edge::MaxX);
+  valuePopoverForTimeObject(object)->showRelativeToRect(row->rect(), row, tw::Popover::Edge::MaxX);
 }

@@ -19,6 +19,10 @@
 class BTMasterListViewModel;
 class BTTimeObject;
 
+namespace tw {
+class Popover;
+}  // namespace tw
+
 class MasterListTableSource : public DraggingTableSource {
  public:
   MasterListTableSource(std::shared_ptr<BTMasterListViewModel> viewModel,
@@ -42,6 +46,8 @@ class MasterListTableSource : public DraggingTableSource {
   tw::ui::TableRowView* rowViewForTimeObject(const std::shared_ptr<BTTimeObject>& object) const;
   void editTimeObjectTitle(const std::shared_ptr<BTTimeObject>& object);
   void editTimeObjectValue(const std::shared_ptr<BTTimeObject>& object);
+  // The value popover for the object (the alarm's or the timer's); the caller shows it.
+  static tw::Popover* valuePopoverForTimeObject(const std::shared_ptr<BTTimeObject>& object);
 
  protected:
   std::optional<QPixmap> draggingImageForTableViewCell(tw::ui::TableCellView* cell,

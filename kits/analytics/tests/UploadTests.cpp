@@ -162,13 +162,7 @@ TEST_F(AnalyticsUpload, RefusedStartsAreReportedAsFinished) {
 }
 
 TEST_F(AnalyticsUpload, AnAcceptedUploadWhoseReplyBodyIsCutShortIsDoneOnce) {
-  KitService::Reply accepted;
-  accepted.status = 202;
-  accepted.body = "{\"status\":\"accepted, with a body that never arrives whole\"}";
-  accepted.headers["Content-Type"] = "application/json";
-  accepted.truncateBody = true;
-  accepted.times = -1;
-  service_.script(KitService::kEvents, accepted);
+  service_.script(KitService::kEvents, KitService::Reply::acceptedWithBodyCutShort());
   auto boundary = package("line\n");
   queue_->addOperation(operation(boundary));
   ASSERT_TRUE(pumpMainUntil([&] { return !delegate_->finished().empty(); }, 15));

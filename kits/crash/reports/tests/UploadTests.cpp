@@ -210,13 +210,7 @@ TEST_F(ReportUpload, RetriesOn503And429AfterRetryAfterThenSucceeds) {
 
 TEST_F(ReportUpload, AnAcceptedUploadWhoseReplyBodyIsCutShortIsDoneOnce) {
   const std::string package = packaged("run");
-  KitService::Reply accepted;
-  accepted.status = 202;
-  accepted.body = "{\"status\":\"accepted, with a body that never arrives whole\"}";
-  accepted.headers["Content-Type"] = "application/json";
-  accepted.truncateBody = true;
-  accepted.times = -1;
-  service_.script(KitService::kReports, accepted);
+  service_.script(KitService::kReports, KitService::Reply::acceptedWithBodyCutShort());
   queue_->addOperationWithBlock(
       [&] { controller_->submitPackageMultipartMimeAtPath(package, false); });
   ASSERT_TRUE(waitFor([&] { return delegate_->count() == 1; }, 20));
