@@ -202,7 +202,7 @@ Result ElfSymbolFile::parseWith(Reader& reader) {
       const std::size_t nul = link.find('\0');
       const std::size_t crcAt = (nul + 4) & ~std::size_t{3};
       if (nul != std::string::npos && nul > 0 && crcAt + 4 <= link.size() &&
-          link.find('/') == std::string::npos) {
+          link.find('/') > nul) {  // the CRC after the name may hold any byte
         DebugLink debugLink{link.substr(0, nul), 0};
         std::memcpy(&debugLink.crc, link.data() + crcAt, 4);
         file->debugLink_ = std::move(debugLink);

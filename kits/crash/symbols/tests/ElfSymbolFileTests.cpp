@@ -9,6 +9,7 @@
 #include <random>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "kits/crash/symbols/ElfSymbolFile.h"
 #include "kits/crash/symbols/ElfSymbolizer.h"
@@ -121,6 +122,31 @@ TEST(ElfSymbolizer, FindsSeparateDebugFiles) {
   auto byLink = tw::ElfSymbolizer({root.string()}).lookup(image, address);
   ASSERT_TRUE(byLink);
   EXPECT_EQ(byLink->name, "_ZN12_GLOBAL__N_111innerStaticEi");
+}
+
+// The link's CRC is any four bytes, a slash among them too: only the name may not hold one.
+TEST(ElfSymbolFile, ReadsADebugLinkWhoseCrcHoldsASlash) {
+  tw::test::TempDir dir;
+  std::string content = "debug";
+  auto crcOf = [](const std::string& s) {
+    return static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+  };
+  auto holdsSlash = [](std::uint32_t crc) {
+    for (int i = 0; i < 4; ++i)
+      if (((crc >> (8 * i)) & 0xff) == '/') return true;
+    return false;
+  };
+  while (!holdsSlash(crcOf(content))) content += 'x';
+  std::ofstream(dir.path() / "frames.debug", std::ios::binary) << content;
+  fs::copy_file(TW_SYMBOLS_FRAMES_LIB, dir.path() / "frames.so");
+  ASSERT_TRUE(run("cd '" + dir.path().string() +
+                  "' && objcopy --add-gnu-debuglink=frames.debug frames.so"));
+  auto file = tw::ElfSymbolFile::read(dir.path() / "frames.so");
+  ASSERT_TRUE(file) << file.error();
+  ASSERT_TRUE((*file)->debugLink());
+  EXPECT_EQ((*file)->debugLink()->name, "frames.debug");
+  EXPECT_EQ((*file)->debugLink()->crc, crcOf(content));
 }
 
 // Cut and bit-flipped copies of a real library: each one reads or fails with a message, and
