@@ -1,6 +1,7 @@
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
 
 #include <QGridLayout>
+#include <QKeyEvent>
 
 #include "app/Source/Extensions/RACTextSignal.h"
 #include "core/Source/Library/BTTypeChecks.h"
@@ -23,12 +24,25 @@ QString text(const tw::Value& value) {
   return s ? QString::fromStdString(*s) : QString();
 }
 
+// The title field keeps the Return that ends an edit: passed on, the list would take it as its
+// own Return and open the value popover over the row just renamed.
+class TitleField : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    QLineEdit::keyPressEvent(event);
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) event->accept();
+  }
+};
+
 }  // namespace
 
 MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
     : BindableTableCellView(parent),
       stateIndicatorView_(new QWidget(this)),
-      titleLabel_(new QLineEdit(this)),
+      titleLabel_(new TitleField(this)),
       subtitleLabel_(new QLabel(this)),
       primaryDetailLabel_(new QLabel(this)),
       secondaryDetailLabel_(new QLabel(this)) {

@@ -226,6 +226,11 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
   xdotool("key ctrl+a");
   xdotool("type --delay 20 Renamed");
   xdotool("key Return");
+  // Return ended the edit and nothing else: the renamed row takes the next right click.
+  xdotool("mousemove --window " + window + " 60 " + rowY(1) + " click 3");
+  EXPECT_TRUE(menuShown(true)) << "no context menu after the rename\n" << readFile(log());
+  xdotool("key Escape");
+  EXPECT_TRUE(menuShown(false));
   // The program saves the new order and title once changes have settled (a while after the
   // last), and only then may it be ended: a signal may overtake keys still queued.
   EXPECT_TRUE(waitFor(

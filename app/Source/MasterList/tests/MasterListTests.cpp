@@ -14,6 +14,7 @@
 #include "app/Source/MasterList/MasterListTableSource.h"
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
+#include "app/Source/MasterList/Popover.h"
 #include "app/Source/Tables/DraggingTableSource.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeObject.h"
@@ -278,6 +279,37 @@ TEST_F(MasterListUiTest, ContextMenuActsOnTheClickedRowAndNothingOverEmptySpace)
   controller_->onContextMenuDelete();
   pump();
   EXPECT_EQ(table->numberOfRows(), 1);
+}
+
+// Return ends an edit of the title there and then: it must not go on to the list, where it
+// would open the row's value popover over the renamed row.
+TEST_F(MasterListUiTest, ReturnEndsATitleEditAndOpensNothingElse) {
+  auto timers = makeObjects(1, 2);
+  open(1);
+  auto* table = controller_->tableView();
+  table->prepareContextMenu(table->rectOfRow(1).center());
+  controller_->contextMenuItem("MenuItemEditTitle")->trigger();
+  pump();
+  auto* cell = dynamic_cast<MasterListItemTableCellView*>(table->viewAtRow(1));
+  ASSERT_NE(cell, nullptr);
+  QLineEdit* field = cell->titleLabel();
+  ASSERT_FALSE(field->testAttribute(Qt::WA_TransparentForMouseEvents)) << "being edited";
+  const auto popoverShown = [] {
+    for (QWidget* w : QApplication::allWidgets())
+      if (dynamic_cast<tw::Popover*>(w) && w->isVisible()) return true;
+    return false;
+  };
+  for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    field->selectAll();
+    QTest::keyClicks(field, "Tea");
+    QTest::keyClick(field, static_cast<Qt::Key>(key));
+    pump();
+    EXPECT_EQ(timers[1]->title(), "Tea");
+    EXPECT_TRUE(field->testAttribute(Qt::WA_TransparentForMouseEvents)) << "the edit ended";
+    EXPECT_FALSE(popoverShown()) << "key " << key;
+    cell->beginTitleEditing();
+  }
+  cell->endTitleEditing();
 }
 
 TEST_F(MasterListUiTest, ContextMenuStatesFollowTheClickedRowsKindAndControl) {
