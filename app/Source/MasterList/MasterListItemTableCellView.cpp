@@ -1,5 +1,7 @@
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
 
+#include <functional>
+
 #include <QGridLayout>
 #include <QKeyEvent>
 
@@ -25,16 +27,24 @@ QString text(const tw::Value& value) {
 }
 
 // The title field keeps the Return that ends an edit: passed on, the list would take it as its
-// own Return and open the value popover over the row just renamed.
+// own Return and open the value popover over the row just renamed. Escape hands the edit back.
 class TitleField : public QLineEdit {
  public:
-  using QLineEdit::QLineEdit;
+  TitleField(QWidget* parent, std::function<void()> cancel)
+      : QLineEdit(parent), cancel_(std::move(cancel)) {}
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Escape && !testAttribute(Qt::WA_TransparentForMouseEvents)) {
+      cancel_();
+      return event->accept();
+    }
     QLineEdit::keyPressEvent(event);
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) event->accept();
   }
+
+ private:
+  std::function<void()> cancel_;
 };
 
 }  // namespace
@@ -42,7 +52,7 @@ class TitleField : public QLineEdit {
 MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
     : BindableTableCellView(parent),
       stateIndicatorView_(new QWidget(this)),
-      titleLabel_(new TitleField(this)),
+      titleLabel_(new TitleField(this, [this] { cancelTitleEditing(); })),
       subtitleLabel_(new QLabel(this)),
       primaryDetailLabel_(new QLabel(this)),
       secondaryDetailLabel_(new QLabel(this)) {
@@ -91,10 +101,20 @@ void MasterListItemTableCellView::setIndicatorColor(std::optional<QColor> color)
 }
 
 void MasterListItemTableCellView::beginTitleEditing() {
+  titleBeforeEditing_ = titleLabel_->text();
   titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
   titleLabel_->setFocusPolicy(Qt::StrongFocus);
   titleLabel_->setFocus(Qt::OtherFocusReason);
   titleLabel_->selectAll();
+}
+
+void MasterListItemTableCellView::cancelTitleEditing() {
+  // The title is written as it is typed; going back writes the title the edit began with.
+  if (titleLabel_->text() != titleBeforeEditing_) {
+    titleLabel_->setText(titleBeforeEditing_);
+    Q_EMIT titleLabel_->textEdited(titleBeforeEditing_);
+  }
+  endTitleEditing();
 }
 
 void MasterListItemTableCellView::endTitleEditing() {

@@ -25,9 +25,11 @@ class MasterListItemTableCellView : public BindableTableCellView {
   // The indicator's fill; none while the state has no colour.
   std::optional<QColor> stateIndicatorColor() const { return indicatorColor_; }
 
-  // In-place editing of the title; ends with Return, Escape-free focus loss or reuse.
+  // In-place editing of the title; ends with Return, focus loss or reuse, and Escape puts the
+  // title back as it was when the edit began.
   void beginTitleEditing();
   void endTitleEditing();
+  void cancelTitleEditing();
   void prepareForReuse() override;
   // Raises unless the object is a BTTimeObjectListItemViewModel.
   void bindViewModel(const std::shared_ptr<tw::Object>& viewModel) override;
@@ -37,6 +39,7 @@ class MasterListItemTableCellView : public BindableTableCellView {
 
   QWidget* stateIndicatorView_;
   QLineEdit* titleLabel_;
+  QString titleBeforeEditing_;
   QLabel* subtitleLabel_;
   QLabel* primaryDetailLabel_;
   QLabel* secondaryDetailLabel_;

@@ -282,8 +282,8 @@ TEST_F(MasterListUiTest, ContextMenuActsOnTheClickedRowAndNothingOverEmptySpace)
 }
 
 // Return ends an edit of the title there and then: it must not go on to the list, where it
-// would open the row's value popover over the renamed row.
-TEST_F(MasterListUiTest, ReturnEndsATitleEditAndOpensNothingElse) {
+// would open the row's value popover over the renamed row. Escape ends it going back.
+TEST_F(MasterListUiTest, ReturnAndEscapeEndATitleEditAndOpenNothingElse) {
   auto timers = makeObjects(1, 2);
   open(1);
   auto* table = controller_->tableView();
@@ -309,7 +309,14 @@ TEST_F(MasterListUiTest, ReturnEndsATitleEditAndOpensNothingElse) {
     EXPECT_FALSE(popoverShown()) << "key " << key;
     cell->beginTitleEditing();
   }
-  cell->endTitleEditing();
+  // Escape ends the edit too, and puts back the title it began with.
+  QTest::keyClicks(field, "Mug");
+  EXPECT_EQ(timers[1]->title(), "Mug") << "written as typed";
+  QTest::keyClick(field, Qt::Key_Escape);
+  pump();
+  EXPECT_EQ(timers[1]->title(), "Tea");
+  EXPECT_EQ(field->text(), "Tea");
+  EXPECT_TRUE(field->testAttribute(Qt::WA_TransparentForMouseEvents));
 }
 
 TEST_F(MasterListUiTest, ContextMenuStatesFollowTheClickedRowsKindAndControl) {
