@@ -532,6 +532,8 @@ void TableView::startDrag(int row) {
 
 void TableView::mouseDoubleClickEvent(QMouseEvent* event) {
   clicked_ = rowAt(event->position().toPoint());
+  // A quick second right click is another context menu, never an edit.
+  if (event->button() != Qt::LeftButton) return;
   if (doubleAction_) doubleAction_(*this);
 }
 

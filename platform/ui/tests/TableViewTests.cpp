@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QTest>
 #include <set>
 
 #include "platform/ui/LayerStyle.h"
@@ -128,6 +129,23 @@ TEST_F(TableViewTest, InsertRemoveAndMoveKeepRowsAndSelectionOnTheirObjects) {
     EXPECT_EQ(static_cast<LabelCell*>(table.viewAtRow(row))->label->text(), source.titles[row]);
   table.selectRow(7);
   EXPECT_EQ(table.selectedRow(), 3) << "a row outside the table is not selected";
+}
+
+// Only the primary button's double click is the table's double action: two quick right clicks
+// are two context menus, not a request to edit the row.
+TEST_F(TableViewTest, OnlyALeftDoubleClickRunsTheDoubleAction) {
+  Source source(3);
+  TableView table;
+  table.setSource(&source);
+  table.setRowHeight(20);
+  table.resize(200, 200);
+  table.show();
+  table.reloadData();
+  std::vector<int> rows;
+  table.setDoubleAction([&](TableView& t) { rows.push_back(t.clickedRow()); });
+  for (auto button : {Qt::RightButton, Qt::MiddleButton, Qt::LeftButton})
+    QTest::mouseDClick(table.viewport(), button, {}, table.rectOfRow(1).center());
+  EXPECT_EQ(rows, std::vector<int>{1});
 }
 
 TEST_F(TableViewTest, AnimatedInsertAndRemoveBindAtOnceAndEndWithEveryRowInPlace) {
