@@ -390,8 +390,7 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   ASSERT_TRUE(click("push button", "Main Menu"));
   keys("Up Return");
   ASSERT_TRUE(click("push button", "Quit")) << "no quit warning";
-  EXPECT_EQ(waitExit(app_, 20s), std::optional<int>(0)) << readFile(log());
-  app_ = -1;
+  EXPECT_EQ(waitAppExit(20s), std::optional<int>(0)) << readFile(log());
 
   // Everything was stored as it was set.
   const auto kindsOf = [](const std::shared_ptr<BTTimeObject>& object) {
@@ -449,8 +448,7 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   EXPECT_TRUE(waitForControl("push button", "Stop"));
   // Every action survives the relaunch and the next save.
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
-  EXPECT_EQ(waitExit(app_, 20s), std::optional<int>(0)) << readFile(log());
-  app_ = -1;
+  EXPECT_EQ(waitAppExit(20s), std::optional<int>(0)) << readFile(log());
   withStore([&](BTTimingController&) {
     auto context = tw::defaultCoreDataProvider()->objectContext();
     auto timers = context->findAll<BTTimer>();

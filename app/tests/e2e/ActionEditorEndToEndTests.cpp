@@ -190,8 +190,7 @@ TEST_F(ActionEditorEndToEndTest, AnActionSavedInTheEditorSurvivesAKillAMomentLat
   ASSERT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s)) << "Save did not close";
   std::this_thread::sleep_for(300ms);
   ASSERT_EQ(::kill(app_, SIGKILL), 0);
-  ASSERT_TRUE(waitExit(app_, 10s).has_value());
-  app_ = -1;
+  ASSERT_TRUE(waitAppExit(10s).has_value());
 
   int actions = 0;
   withStore([&](BTTimingController&) {

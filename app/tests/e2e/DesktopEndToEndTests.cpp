@@ -223,8 +223,7 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
       },
       10s));
   type("Return");
-  const auto status = waitExit(app_, 15s);
-  app_ = -1;
+  const auto status = waitAppExit(15s);
   ASSERT_TRUE(status.has_value()) << "Quit did not end the program; log:\n" << readFile(log());
   EXPECT_EQ(*status, 0);
   EXPECT_EQ(storedStates()["Long"], tw::kTimingStateRunning);
@@ -235,8 +234,7 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
   EXPECT_TRUE(waitFor([&] { return sleepCallSeen("Portal.Inhibit"); }, 15s))
       << "the resumed timer keeps the machine awake";
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
-  ASSERT_TRUE(waitExit(app_, 15s).has_value());
-  app_ = -1;
+  ASSERT_TRUE(waitAppExit(15s).has_value());
   EXPECT_EQ(storedStates()["Long"], tw::kTimingStateRunning);
   const auto after = storedFinishDate("Long");
   ASSERT_TRUE(after.has_value());
@@ -312,8 +310,7 @@ TEST_F(DesktopEndToEndTest, EveryPreferenceChangedInTheSettingsWindowIsSavedAndT
   // With the quit warning off, Ctrl+Q quits at once although the timer runs.
   xdotool("windowactivate --sync " + window);
   type("ctrl+q");
-  const auto status = waitExit(app_, 15s);
-  app_ = -1;
+  const auto status = waitAppExit(15s);
   ASSERT_TRUE(status.has_value()) << "the quit warning is still asked; log:\n" << readFile(log());
   EXPECT_EQ(*status, 0);
   EXPECT_EQ(storedDefault("", "UpdaterAutomaticallyChecks"), tw::Value(true));
@@ -334,8 +331,7 @@ TEST_F(DesktopEndToEndTest, KilledWhileThreeTimersRunTheyResumeAndAMissedFinishF
 
   ASSERT_FALSE(launchAndWaitForWindow().empty());
   ASSERT_EQ(::kill(app_, SIGKILL), 0);
-  ASSERT_TRUE(waitExit(app_, 10s).has_value());
-  app_ = -1;
+  ASSERT_TRUE(waitAppExit(10s).has_value());
   ASSERT_LT(tw::clock::wallNow(), soonFinish->secondsSince1970)
       << "the machine is too slow: Soon finished before the kill";
   EXPECT_TRUE(notifications_->calls().empty());
@@ -354,8 +350,7 @@ TEST_F(DesktopEndToEndTest, KilledWhileThreeTimersRunTheyResumeAndAMissedFinishF
   EXPECT_TRUE(sleepCallSeen("Portal.Inhibit"));
 
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
-  ASSERT_TRUE(waitExit(app_, 15s).has_value());
-  app_ = -1;
+  ASSERT_TRUE(waitAppExit(15s).has_value());
   auto states = storedStates();
   EXPECT_EQ(states["One"], tw::kTimingStateRunning);
   EXPECT_EQ(states["Two"], tw::kTimingStateRunning);

@@ -45,8 +45,7 @@ class StoreTroubleEndToEndTest : public TickwellEndToEndTest {
     if (!waitFor([&] { return visibleWindowsOf(app_).size() == 1; }, 10s))
       return ::testing::AssertionFailure() << "the alert did not close";
     ::kill(app_, SIGTERM);
-    const auto status = waitExit(app_, 15s);
-    app_ = -1;
+    const auto status = waitAppExit(15s);
     if (status != std::optional<int>(0))
       return ::testing::AssertionFailure() << "quit with " << status.value_or(-1) << "; log:\n"
                                            << readFile(log());

@@ -113,6 +113,14 @@ class TickwellEndToEndTest : public ::testing::Test {
       if (pid > 0) tw::test::stopProcess(pid);
   }
 
+  // The program's exit status when it ended within the timeout. Only a program that ended is
+  // forgotten: one that did not is stopped by TearDown, never left running after the test.
+  std::optional<int> waitAppExit(std::chrono::milliseconds timeout) {
+    const auto status = waitExit(app_, timeout);
+    if (status) app_ = -1;
+    return status;
+  }
+
   std::vector<std::string> environment() const {
     std::vector<std::string> env = {
         "DISPLAY=" + display_,

@@ -86,8 +86,7 @@ TEST_F(TickwellEndToEndTest, ResumesRunningObjectsWarnsBeforeQuittingAndSavesOnS
 
   // SIGTERM ends it cleanly, saving settings and store.
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
-  const auto status = waitExit(app_, 15s);
-  app_ = -1;
+  const auto status = waitAppExit(15s);
   ASSERT_TRUE(status.has_value()) << "Tickwell did not end on SIGTERM";
   EXPECT_EQ(*status, 0) << readFile(log());
 
@@ -137,8 +136,7 @@ TEST_F(TickwellEndToEndTest, EachMissingDesktopServiceIsLoggedOnce) {
       << readFile(log());
   EXPECT_FALSE(visibleWindowsOf(app_).empty());
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
-  const auto status = waitExit(app_, 15s);
-  app_ = -1;
+  const auto status = waitAppExit(15s);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 0);
 
@@ -187,8 +185,7 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
   };
   auto quit = [&] {
     ASSERT_EQ(::kill(app_, SIGTERM), 0);
-    const auto status = waitExit(app_, 15s);
-    app_ = -1;
+    const auto status = waitAppExit(15s);
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(*status, 0) << readFile(log());
   };
