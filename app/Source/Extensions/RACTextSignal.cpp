@@ -27,5 +27,16 @@ std::shared_ptr<RACSignal> rac_textSignal(QLineEdit* field) {
 }
 
 void tw::app::showWholeText(QLineEdit* field) {
-  if (field) field->setMaxLength(std::numeric_limits<int>::max());
+  if (!field) return;
+  field->setMaxLength(std::numeric_limits<int>::max());
+  // A line edit scrolls to its cursor, which typing leaves at the end: once an edit ends, a long
+  // text would show only its tail.
+  QObject::connect(field, &QLineEdit::editingFinished, field,
+                   [field] { field->setCursorPosition(0); });
+}
+
+void tw::app::showTextFromStart(QLineEdit* field, const QString& text) {
+  if (!field) return;
+  field->setText(text);
+  field->setCursorPosition(0);
 }

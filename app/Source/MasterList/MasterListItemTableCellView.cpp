@@ -145,7 +145,8 @@ void MasterListItemTableCellView::bindViewModel(const std::shared_ptr<tw::Object
   QPointer<MasterListItemTableCellView> self(this);
   QPointer<QLineEdit> title(titleLabel_);
   values("timeObject.title")->subscribeNext([title](const tw::Value& v) {
-    if (title && !title->hasFocus()) title->setText(text(v));
+    if (title && !title->hasFocus() && title->text() != text(v))
+      tw::app::showTextFromStart(title, text(v));
   });
   std::weak_ptr<BTTimeObjectListItemViewModel> weakModel = model;
   rac_textSignal(titleLabel_)

@@ -331,7 +331,7 @@ void TimingDisplayViewController::onTimeObjectChanged() {
         auto s = self();
         if (!s || !s->titleField_ || !s->timeObject_) return;
         const QString title = qs(s->timeObject_->title());
-        if (s->titleField_->text() != title) s->titleField_->setText(title);
+        if (s->titleField_->text() != title) tw::app::showTextFromStart(s->titleField_, title);
       }));
   if (auto control = controlViewModel_) {
     auto buttons = [self](const tw::KeyValueChange&) {

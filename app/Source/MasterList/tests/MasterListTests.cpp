@@ -135,6 +135,7 @@ TEST_F(MasterListUiTest, CellsWriteTitlesOnlyOnUserEditsAndCarryNothingAcrossReu
   cell.prepareForReuse();
   cell.bindViewModel(BTTimeObjectListItemViewModel::create<BTAlarmListItemViewModel>(alarms[0]));
   EXPECT_EQ(cell.titleLabel()->text().size(), 40'000);
+  EXPECT_EQ(cell.titleLabel()->cursorPosition(), 0) << "shown from its start, not its tail";
   EXPECT_EQ(alarms[0]->title(), longTitle);
 }
 
@@ -306,6 +307,7 @@ TEST_F(MasterListUiTest, ReturnAndEscapeEndATitleEditAndOpenNothingElse) {
     pump();
     EXPECT_EQ(timers[1]->title(), "Tea");
     EXPECT_TRUE(field->testAttribute(Qt::WA_TransparentForMouseEvents)) << "the edit ended";
+    EXPECT_EQ(field->cursorPosition(), 0) << "the title shows from its start again";
     EXPECT_FALSE(popoverShown()) << "key " << key;
     cell->beginTitleEditing();
   }
