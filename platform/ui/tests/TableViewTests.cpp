@@ -66,16 +66,21 @@ class Source : public tw::ui::TableViewSource {
 class TableViewTest : public ::testing::Test {
  protected:
   void SetUp() override { tw::ui::test::application(); }
+  // Shows the table over the source, its rows loaded.
+  static void show(TableView& table, tw::ui::TableViewSource& source, int rowHeight = 20,
+                   QSize size = {200, 200}) {
+    table.setSource(&source);
+    table.setRowHeight(rowHeight);
+    table.resize(size);
+    table.show();
+    table.reloadData();
+  }
 };
 
 TEST_F(TableViewTest, ScrollingTwoHundredRowsKeepsLiveCellsBoundedAndUnbindsEveryRemovedRow) {
   Source source(200);
   TableView table;
-  table.setSource(&source);
-  table.setRowHeight(20);
-  table.resize(200, 100);  // five rows
-  table.show();
-  table.reloadData();
+  show(table, source, 20, {200, 100});  // five rows
   const int bound = 5 + 2 * 2 + 1;
   int maxLive = 0;
   auto* bar = table.verticalScrollBar();
@@ -99,11 +104,7 @@ TEST_F(TableViewTest, ScrollingTwoHundredRowsKeepsLiveCellsBoundedAndUnbindsEver
 TEST_F(TableViewTest, InsertRemoveAndMoveKeepRowsAndSelectionOnTheirObjects) {
   Source source(4);
   TableView table;
-  table.setSource(&source);
-  table.setRowHeight(20);
-  table.resize(200, 200);
-  table.show();
-  table.reloadData();
+  show(table, source);
   table.selectRow(2);
   EXPECT_EQ(source.selections, std::vector<int>{2});
   table.selectRow(2);
@@ -136,11 +137,7 @@ TEST_F(TableViewTest, InsertRemoveAndMoveKeepRowsAndSelectionOnTheirObjects) {
 TEST_F(TableViewTest, OnlyALeftDoubleClickRunsTheDoubleAction) {
   Source source(3);
   TableView table;
-  table.setSource(&source);
-  table.setRowHeight(20);
-  table.resize(200, 200);
-  table.show();
-  table.reloadData();
+  show(table, source);
   std::vector<int> rows;
   table.setDoubleAction([&](TableView& t) { rows.push_back(t.clickedRow()); });
   for (auto button : {Qt::RightButton, Qt::MiddleButton, Qt::LeftButton})
@@ -151,11 +148,7 @@ TEST_F(TableViewTest, OnlyALeftDoubleClickRunsTheDoubleAction) {
 TEST_F(TableViewTest, AnimatedInsertAndRemoveBindAtOnceAndEndWithEveryRowInPlace) {
   Source source(4);
   TableView table;
-  table.setSource(&source);
-  table.setRowHeight(20);
-  table.resize(200, 200);
-  table.show();
-  table.reloadData();
+  show(table, source);
   const auto fadeDown = tw::ui::TableRowAnimationFade | tw::ui::TableRowAnimationSlideDown;
   const auto fadeUp = tw::ui::TableRowAnimationFade | tw::ui::TableRowAnimationSlideUp;
 
@@ -214,11 +207,7 @@ class BetweenRowsSource : public Source {
 TEST_F(TableViewTest, ADragEnteringOverARowMiddleIsTakenInAndEachMoveDecides) {
   BetweenRowsSource source;
   TableView table;
-  table.setSource(&source);
-  table.setRowHeight(20);
-  table.resize(200, 200);
-  table.show();
-  table.reloadData();
+  show(table, source);
   QMimeData data;
   data.setData("application/x-test-row", "2");
   const QPoint middleOfRow2(50, 2 * 20 + 10);
@@ -254,11 +243,7 @@ class DropSource : public Source {
 TEST_F(TableViewTest, DropPointsSplitRowsIntoAboveOnAndBelowAndAskTheSource) {
   DropSource source;
   TableView table;
-  table.setSource(&source);
-  table.setRowHeight(40);
-  table.resize(200, 300);
-  table.show();
-  table.reloadData();
+  show(table, source, 40, {200, 300});
   QMimeData data;
   EXPECT_FALSE(table.performDropAt(nullptr, data, QPoint(10, 81)));
   EXPECT_EQ(source.lastRow, 2);
