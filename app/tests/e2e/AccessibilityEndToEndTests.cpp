@@ -155,6 +155,18 @@ class AccessibilityEndToEndTest : public TickwellEndToEndTest {
             " click 1");
     return true;
   }
+  // Whether a click on the control opened a window over `over` that has the keyboard, the
+  // program showing `count` windows in all.
+  bool clickOpens(const std::string& role, const std::string& name, const std::string& over,
+                  std::size_t count) {
+    if (!click(role, name)) return false;
+    return waitFor(
+        [&] {
+          const auto active = activeWindow();
+          return visibleWindowsOf(app_).size() >= count && !active.empty() && active != over;
+        },
+        10s);
+  }
   // Keys pressed one after the other in whatever window has the focus.
   void keys(const std::string& names) { xdotool("key --delay 150 --clearmodifiers " + names); }
 
@@ -277,13 +289,7 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   // pop-up (the first control after one Tab) `steps` below the first; `fill` gives the kind what
   // it needs; Return saves (the editor's default button).
   const auto addAction = [&](int steps, const std::function<void()>& fill) {
-    ASSERT_TRUE(click("push button", "Add Action"));
-    ASSERT_TRUE(waitFor(
-        [&] {
-          const auto active = activeWindow();
-          return windows() >= 2 && !active.empty() && active != window;
-        },
-        10s))
+    ASSERT_TRUE(clickOpens("push button", "Add Action", window, 2))
         << "no action editor with the keyboard";
     std::string choose = "Tab";
     for (int i = 0; i < steps; ++i) choose += " Down";
@@ -300,14 +306,7 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   // The editor's "Choose…" opens a chooser over it; `pick` works it and closes it.
   const auto chooseWith = [&](const std::function<void()>& pick) {
     const std::string editor = activeWindow();
-    ASSERT_TRUE(click("push button", "Choose…"));
-    ASSERT_TRUE(waitFor(
-        [&] {
-          const auto active = activeWindow();
-          return windows() >= 3 && !active.empty() && active != editor;
-        },
-        10s))
-        << "no chooser with the keyboard";
+    ASSERT_TRUE(clickOpens("push button", "Choose…", editor, 3)) << "no chooser with the keyboard";
     pick();
     ASSERT_TRUE(waitFor([&] { return windows() == 2 && activeWindow() == editor; }, 10s))
         << "the chooser did not close";
