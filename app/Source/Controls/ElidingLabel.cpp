@@ -2,6 +2,18 @@
 
 #include <QPainter>
 #include <QStyle>
+#include <algorithm>
+
+QString tw::app::elideRight(const QString& text, const QFontMetrics& metrics, int width) {
+  // No shown character is narrower than a pixel, so a prefix one character per pixel long holds
+  // all that can be shown; the rest is never measured. A prefix that fits whole still stands
+  // for a longer text: it ends in the ellipsis too.
+  const qsizetype enough = std::max(width, 0) + 2;
+  if (text.size() <= enough) return metrics.elidedText(text, Qt::ElideRight, width);
+  qsizetype cut = enough;
+  if (text.at(cut - 1).isHighSurrogate()) --cut;
+  return metrics.elidedText(text.left(cut) + QChar(0x2026), Qt::ElideRight, width);
+}
 
 ElidingLabel::ElidingLabel(QWidget* parent) : QLabel(parent) {
   setTextFormat(Qt::PlainText);
@@ -16,12 +28,12 @@ QSize ElidingLabel::minimumSizeHint() const {
 }
 
 bool ElidingLabel::isElided() const {
-  return fontMetrics().horizontalAdvance(text()) > contentsRect().width();
+  return tw::app::elideRight(text(), fontMetrics(), contentsRect().width()) != text();
 }
 
 void ElidingLabel::paintEvent(QPaintEvent*) {
   const QRect area = contentsRect();
-  const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+  const QString shown = tw::app::elideRight(text(), fontMetrics(), area.width());
   // The whole text stays within reach of the pointer.
   const QString tip = shown == text() ? QString() : text();
   if (toolTip() != tip) setToolTip(tip);

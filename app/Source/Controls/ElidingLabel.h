@@ -5,6 +5,9 @@
 // layouts may narrow it freely.
 //
 // A QWidget owned by its parent widget. Main thread only.
+//
+// tw::app::elideRight cuts `text` to `width` pixels with an ellipsis, measuring only as much of
+// it as could be shown, so a text of a megabyte costs what a short one costs.
 
 #include <QLabel>
 
@@ -19,3 +22,7 @@ class ElidingLabel : public QLabel {
  protected:
   void paintEvent(QPaintEvent* event) override;
 };
+
+namespace tw::app {
+QString elideRight(const QString& text, const QFontMetrics& metrics, int width);
+}  // namespace tw::app
