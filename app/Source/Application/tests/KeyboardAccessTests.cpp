@@ -355,6 +355,40 @@ TEST_F(KeyboardAccessTest, KeysEditDeleteStartAndOpenTheMenuAndEscapeClosesWhatT
   EXPECT_FALSE(SharedApplication::shared().hasTerminated());
 }
 
+// A person who clicks a row and goes on with the keyboard acts on that row: the click gives the
+// list the keyboard, and shows it; Return opens the value popover as for a row reached with Tab.
+TEST_F(KeyboardAccessTest, AClickedRowTakesTheKeyboardVisiblyAndWhatIsTypedSetsItsDuration) {
+  child<QPushButton>("timerTab")->click();
+  auto* list = child<tw::ui::TableView>("MasterList");
+  ASSERT_TRUE(runUntil([&] { return list->numberOfRows() == 2 && list->viewAtRow(1); }));
+  for (int row : {1, 0}) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->rectOfRow(row).center());
+    ASSERT_TRUE(runUntil([&] { return detailShows(row == 0 ? "Tea" : "Eggs"); }));
+    EXPECT_EQ(focus(), list) << "row " << row;
+    EXPECT_TRUE(list->rowViewAtRow(row)->showsFocusRing()) << "the focus is shown on the row";
+    EXPECT_FALSE(child<QLineEdit>("TitleField")->hasFocus());
+  }
+  key(Qt::Key_Return);
+  ASSERT_TRUE(runUntil([] {
+    return QApplication::activePopupWidget() && QApplication::activePopupWidget()->focusWidget();
+  })) << "Return on the clicked row opened no value popover";
+  for (const char* typed : {"0", "\t", "0", "\t", "25", "\r"}) {
+    QWidget* field = QApplication::activePopupWidget()->focusWidget();
+    if (typed[0] == '\t')
+      key(Qt::Key_Tab);
+    else if (typed[0] == '\r')
+      key(Qt::Key_Return);
+    else
+      QTest::keyClicks(field, typed);
+  }
+  EXPECT_TRUE(runUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+  auto tea = std::dynamic_pointer_cast<BTSettableTimeObject>(timer("Tea"));
+  ASSERT_TRUE(tea) << "the timer was renamed";
+  EXPECT_EQ(tea->time()->hour(), 0);
+  EXPECT_EQ(tea->time()->minute(), 0);
+  EXPECT_EQ(tea->time()->second(), 25);
+}
+
 class TitleEditTest : public KeyboardAccessTest {
  protected:
   TitleEditTest() { stored_ = {{longTitle(), 1, 3, false}, {"Eggs", 1, 7, false}}; }
