@@ -20,11 +20,20 @@ ElidingLabel::ElidingLabel(QWidget* parent) : QLabel(parent) {
   setWordWrap(false);
 }
 
+QSize ElidingLabel::sizeHint() const {
+  // One line of plain text, as QLabel measures it, but of no more than can ever be shown.
+  constexpr int kWidest = 8192;
+  const QMargins m = contentsMargins();
+  const QFontMetrics metrics = fontMetrics();
+  return QSize(metrics.horizontalAdvance(tw::app::elideRight(text(), metrics, kWidest)),
+               metrics.height()) +
+         QSize(m.left() + m.right() + 2 * margin(), m.top() + m.bottom() + 2 * margin());
+}
+
 QSize ElidingLabel::minimumSizeHint() const {
-  const QSize hint = QLabel::minimumSizeHint();
   const QMargins m = contentsMargins();
   return QSize(fontMetrics().horizontalAdvance(QChar(0x2026)) + m.left() + m.right(),
-               hint.height());
+               sizeHint().height());
 }
 
 bool ElidingLabel::isElided() const {
