@@ -528,10 +528,11 @@ TEST_F(AnalyticsController, FilesItCannotUseAreKeptAsideUnsentAndNewEventsGoOut)
     refusePlanted = std::string(mode.name) == "refused";
     LogCapture log;
     Dictionary analytics{{"url", service.baseURL() + "/spi/v2/events"}};
-    auto c = ORVOrisethController::create(
-        metadata(), root.path(), false,
-        Dictionary{{"features", Dictionary{{"collect_analytics", true}}},
-                   {"analytics", analytics}});
+    auto c = ORVOrisethController::create(metadata(), root.path(), false, std::nullopt);
+    // The settings come once the start-up has packaged what it found, and send all of it.
+    drain(c);
+    c->initializeSettingsIfNeededWithTessalySettings(Dictionary{
+        {"features", Dictionary{{"collect_analytics", true}}}, {"analytics", analytics}});
     c->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
     c->logEvent(std::make_shared<ORVCustomEvent>("after", std::nullopt));
     // Becoming active ends this run's file, which then goes out.
@@ -557,7 +558,8 @@ TEST_F(AnalyticsController, FilesItCannotUseAreKeptAsideUnsentAndNewEventsGoOut)
           return sent("\"custom_type\":\"after\"") &&
                  ORVFileUtils::filesWithExtension("multipartmime", events).empty();
         },
-        20));
+        20))
+        << testing::PrintToString(log.lines()) << testing::PrintToString(sentTexts());
     if (std::string(mode.name) == "garbage") {
       const auto texts = sentTexts();
       EXPECT_EQ(std::count(texts.begin(), texts.end(), wholeLines), 1);
