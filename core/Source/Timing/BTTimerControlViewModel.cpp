@@ -103,10 +103,14 @@ void BTTimerControlViewModel::onSynchronize() {
           std::to_string(moment));
       stored.setTimingState(tw::kTimingStateReset);
     } else if (!finish && state == tw::kTimingStateRunning) {
+      // A run is always saved with its finish, so none means the moment was lost or damaged
+      // (a value the store could not read as a date). Counting down afresh would run the
+      // finish actions on a run the user never started.
       tw::logf(
           "<BTTimerControlViewModel> Timer %@ was stored running without a finish date: it "
-          "starts again from its full duration",
+          "is reset",
           uuid);
+      stored.setTimingState(tw::kTimingStateReset);
     }
   }
   BTSettableTimeObjectControlViewModel::onSynchronize();

@@ -199,10 +199,16 @@ TEST_F(ControlTest, ARunningTimerStoredWithoutAUsableFinishIsLoggedAndNeverFires
   EXPECT_TRUE(log.contains("stored running with an unusable finish date (nan): it is reset"));
 
   auto unfinished = makeTimer(30);
+  auto unfinishedFinish =
+      addStateAction(unfinished, tw::kTimingStateRunning, tw::kTimingStateFinished);
   unfinished->setTimingStateValue(tw::kTimingStateRunning);
-  auto restarted = controlFor<BTTimerControlViewModel>(unfinished);
-  EXPECT_EQ(restarted->finishTimestamp(), kStart + 30);
-  EXPECT_TRUE(log.contains("stored running without a finish date: it starts again"));
+  auto lost = controlFor<BTTimerControlViewModel>(unfinished);
+  lost->update();
+  advance(31.0);
+  EXPECT_EQ(unfinished->timingState(), tw::kTimingStateReset);
+  EXPECT_EQ(unfinished->timingValue(), 30.0);
+  EXPECT_EQ(executor_->countFor(unfinishedFinish), 0);
+  EXPECT_TRUE(log.contains("stored running without a finish date: it is reset"));
 }
 
 TEST_F(ControlTest, ObjectsStoredWithAnUnusableMomentOrStateAreResetLoggedAndNeverFire) {
