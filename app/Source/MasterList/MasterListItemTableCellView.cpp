@@ -11,6 +11,7 @@
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemViewModel.h"
+#include "platform/foundation/Localization.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/ui/NamedResources.h"
 
@@ -63,6 +64,7 @@ MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
   titleLabel_->setFrame(false);
   tw::app::showWholeText(titleLabel_);
   titleLabel_->setObjectName("title");
+  titleLabel_->setAccessibleName(QString::fromStdString(tw::localized("Title")));
   // Clicks on the title select the row; the field takes them only while it is being edited.
   titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
   titleLabel_->setFocusPolicy(Qt::NoFocus);
