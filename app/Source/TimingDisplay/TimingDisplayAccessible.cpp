@@ -117,8 +117,8 @@ QString TimingDisplayAccessible::text(QAccessible::Text t) const {
     }
   }
   if (t != QAccessible::Name) return QAccessibleWidget::text(t);
-  const QString lead = spoken && spoken->lead ? spoken->lead() : QString();
-  const QString value = spokenValue(*view);
+  QString lead = spoken && spoken->lead ? spoken->lead() : QString();
+  QString value = spokenValue(*view);
   if (lead.isEmpty()) return value;
   // An alarm at rest counts nothing down: its time of day alone.
   if (state == tw::kTimingStateReset) return lead;
