@@ -65,7 +65,7 @@ MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
   stateIndicatorView_->setFixedSize(8, 8);
   titleLabel_->setFrame(false);
   titleLabel_->setObjectName("title");
-  titleLabel_->setAccessibleName(QString::fromStdString(tw::localized("Title")));
+  titleLabel_->setFixedAccessibleName(QString::fromStdString(tw::localized("Title")));
   // Clicks on the title select the row; the field takes them only while it is being edited.
   titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
   titleLabel_->setFocusPolicy(Qt::NoFocus);
