@@ -13,7 +13,6 @@
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemViewModel.h"
-#include "platform/foundation/Localization.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/ui/NamedResources.h"
 
@@ -65,7 +64,6 @@ MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
   stateIndicatorView_->setFixedSize(8, 8);
   titleLabel_->setFrame(false);
   titleLabel_->setObjectName("title");
-  titleLabel_->setFixedAccessibleName(QString::fromStdString(tw::localized("Title")));
   // Clicks on the title select the row; the field takes them only while it is being edited.
   titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
   titleLabel_->setFocusPolicy(Qt::NoFocus);

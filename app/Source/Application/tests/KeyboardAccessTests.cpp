@@ -298,10 +298,10 @@ TEST_F(KeyboardAccessTest, TheAccessibleTreeHoldsWhatIsShownOnceInTheOrderTabRea
       ++texts[name(n)];
     }
     if (n.iface->role() == QAccessible::EditableText && within(masterList, n))
-      ++titleFields[name(n) + "=" + n.iface->text(QAccessible::Value)];
+      ++titleFields[n.iface->text(QAccessible::Value) + (name(n).isEmpty() ? " unnamed" : "")];
   }
-  EXPECT_EQ(titleFields, (std::map<QString, int>{{"Title=Tea", 1}, {"Title=Eggs", 1}}))
-      << "each row's title field is named";
+  EXPECT_EQ(titleFields, (std::map<QString, int>{{"Tea", 1}, {"Eggs", 1}}))
+      << "each row's title field is there once, named";
   EXPECT_EQ(texts["3:00"], 1) << "a row's time is read once";
   EXPECT_EQ(texts["7:00"], 1);
 
