@@ -526,7 +526,7 @@ TEST_F(AccessibilityEndToEndTest, EveryWindowNamesWhatAPersonCanOperateOverAtSpi
       << joined(lines);
   for (const auto& line : lines)
     EXPECT_EQ(line.find("Created|"), std::string::npos) << "a placeholder behind rows: " << line;
-  EXPECT_TRUE(has("text|Title|0")) << "each row's title is named";
+  EXPECT_TRUE(has("text|Pasta|0")) << "each row's title field is named";
   expectAllNamed("main window");
 
   // The settings window, on each of its panes.
