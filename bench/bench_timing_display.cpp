@@ -18,6 +18,8 @@
 #include <sys/wait.h>
 
 #include <time.h>
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include <QApplication>
@@ -178,6 +180,7 @@ void BM_StopwatchPane(benchmark::State& state) {
   settle.start();
   while (settle.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   Usage used;
+  double per10s = 1;
   for (auto _ : state) {
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
@@ -187,16 +190,19 @@ void BM_StopwatchPane(benchmark::State& state) {
       view->setTimingValue(12 + static_cast<double>(clock.elapsed()) / 1000.0);
     });
     QEventLoop loop;
-    QTimer::singleShot(kPaneRunMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kPaneRunMs, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     const Usage before = usage();
+    QElapsedTimer wall;
+    wall.start();
     timer.start(accuracy == 1 ? 10 : 100);
     loop.exec();
     const Usage after = usage();
     used = {after.cpu - before.cpu, after.switches - before.switches};
+    per10s = 10000.0 / static_cast<double>(std::max<qint64>(1, wall.elapsed()));
   }
   TimingDisplaySegment::setRepaintsWholeSegments(false);
-  const double per10s = 10000.0 / kPaneRunMs;
-  g_pane[{accuracy, whole}] = Usage{used.cpu * per10s, static_cast<long>(used.switches * per10s)};
+  g_pane[{accuracy, whole}] =
+      Usage{used.cpu * per10s, std::lround(static_cast<double>(used.switches) * per10s)};
   state.counters["cpu_ms_per_10s"] = used.cpu * per10s * 1000;
   state.counters["switches_per_10s"] = static_cast<double>(used.switches) * per10s;
 }
