@@ -61,7 +61,7 @@ TEST(AnalyticsJournal, StartingOverHidesEveryEarlierLine) {
   ASSERT_TRUE(journal);
   journal->setPreviousMetadata(Dictionary{{"api_key", "before"}});
   std::vector<std::string> ids;
-  std::string line = "1\tcustom\t2\t{}" + std::string(200, ' ');
+  std::string line = "1\tcustom\t202\t{" + std::string(200, ' ') + "}";
   for (int i = 0; i < 2000; ++i) {  // past the first mapping's size: it grows on the way
     ids.push_back("id" + std::to_string(i));
     ASSERT_TRUE(journal->record(ids.back(), line));
