@@ -16,6 +16,7 @@
 #include "kits/crash/symbols/MVXProcessReportOperation.h"
 #include "kits/crash/symbols/MVXSymbolResolver.h"
 #include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/TSYKitQueues.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
 #include "platform/foundation/Dispatch.h"
@@ -68,8 +69,7 @@ std::shared_ptr<MVXCrashReportingController> MVXCrashReportingController::initWi
   std::shared_ptr<MVXCrashReportingController> controller(new MVXCrashReportingController());
   controller->fileManager_ = std::move(fileManager);
   controller->delegate_ = delegate;
-  controller->operationQueue_ = tw::OperationQueue::create(kWorkQueueName);
-  controller->operationQueue_->setMaxConcurrentOperationCount(1);
+  controller->operationQueue_ = TSYCreateOperationQueue(kWorkQueueName);
   controller->networkClient_ =
       MVXNetworkClient::create(controller->operationQueue_, controller->fileManager_, controller);
   controller->promptChoice_.store(kNotAsked);

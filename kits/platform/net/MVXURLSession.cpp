@@ -1,5 +1,7 @@
 #include "kits/platform/net/MVXURLSession.h"
 
+#include "kits/platform/TSYKitQueues.h"
+
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -553,9 +555,7 @@ std::shared_ptr<tw::OperationQueue> MVXURLSession::newDefaultDelegateQueue() {
   char name[64];
   std::snprintf(name, sizeof name, "MVXURLSession %p",
                 static_cast<const void*>(&gNextTaskIdentifier));
-  auto queue = tw::OperationQueue::create(name);
-  queue->setMaxConcurrentOperationCount(1);
-  return queue;
+  return TSYCreateOperationQueue(name);
 }
 
 void MVXURLSession::setSystemTrustFileForTesting(const std::filesystem::path& caFile) {
