@@ -308,6 +308,10 @@ void MVXCrashReportingController::handleExistingFilesInProcessing() {
   auto self = shared_from_this();
   onWorkQueue([self, paths] {
     for (const std::string& path : paths) {
+      // Listed before this launch's queued work ran: a report this launch already submitted has
+      // since gone from here.
+      std::error_code ec;
+      if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) continue;
       if (MVXFileManager::isReportDirectoryLocked(path)) continue;
       auto report = MVXInternalReport::reportWithPath(path);
       if (!report) {
