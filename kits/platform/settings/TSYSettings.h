@@ -39,7 +39,9 @@ class TSYSettings {
 
  private:
   std::filesystem::path settingsPath_;
-  // Guards snapshot_.
+  // Guards snapshot_ and unreadableLogged_.
   std::mutex mutex_;
   std::shared_ptr<const tw::Value> snapshot_;
+  // The cache could not be read (and stays where it is): said once, not at every look.
+  bool unreadableLogged_ = false;
 };
