@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <cerrno>
 
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXUtilities.h"
@@ -316,7 +316,8 @@ std::optional<std::vector<tw::Value>> MVXFileReadSections(const std::string& pat
     // What cannot be read is kept (a folder, a file refused to us), out of the writer's way.
     if (deleteIfUnreadable && error != ENOENT) {
       auto aside = tw::paths::moveAside(path);
-      MVXSDKLOG(3, "WARN  [%s:%d] %s %s\n", aside ? "Moved it aside to" : "Unable to move it aside:",
+      MVXSDKLOG(3, "WARN  [%s:%d] %s %s\n",
+                aside ? "Moved it aside to" : "Unable to move it aside:",
                 aside ? aside->c_str() : aside.error().c_str());
     }
     return std::nullopt;

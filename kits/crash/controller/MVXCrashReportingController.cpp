@@ -18,9 +18,9 @@
 #include "kits/crash/symbols/MVXProcessReportOperation.h"
 #include "kits/crash/symbols/MVXSymbolResolver.h"
 #include "kits/platform/TSYAppInfo.h"
-#include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/TSYKitQueues.h"
 #include "kits/platform/Tessaly.h"
+#include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Format.h"
@@ -306,8 +306,8 @@ void MVXCrashReportingController::removeReport(const std::shared_ptr<MVXInternal
 
 void MVXCrashReportingController::disposeOfUnreadableReport(const std::string& path) {
   std::error_code ec;
-  const auto metadata = std::filesystem::symlink_status(
-      path + "/" + MVXInternalReport::kMetadataFile, ec);
+  const auto metadata =
+      std::filesystem::symlink_status(path + "/" + MVXInternalReport::kMetadataFile, ec);
   if (!std::filesystem::exists(metadata)) {
     debugLog("[Morvex:Crash] Removing report without metadata at '%@'", path);
     fileManager_->removeItemAtPath(path);

@@ -94,8 +94,9 @@ bool MVXFileManager::createDirectoryAtPath(const std::string& path) const {
     const int e = errno;
     std::lock_guard lock(unwritableMutex_);
     if (unwritable_.insert(path).second) {
-      tw::log(tw::format("[FileManager] Unable to write in %@: %@; crash reports are not kept there",
-                         path, std::error_code(e, std::generic_category()).message()));
+      tw::log(
+          tw::format("[FileManager] Unable to write in %@: %@; crash reports are not kept there",
+                     path, std::error_code(e, std::generic_category()).message()));
     }
   }
   return true;

@@ -18,7 +18,8 @@ tw::Value TSYSettings::settingsDictionary() {
   std::string problem;
   if (!text && error != EISDIR) {
     // A read refused now may work later, and the bytes may be fine: left where they are.
-    if (!unreadableLogged_) tw::log("[Tessaly] Could not load settings with error: " + text.error());
+    if (!unreadableLogged_)
+      tw::log("[Tessaly] Could not load settings with error: " + text.error());
     unreadableLogged_ = true;
     return tw::Value();
   }

@@ -16,8 +16,9 @@ class TSYSettings {
   explicit TSYSettings(std::filesystem::path settingsPath)
       : settingsPath_(std::move(settingsPath)) {}
 
-  // The cached settings; null without a readable file. A file that is not a JSON object is
-  // logged and deleted.
+  // The cached settings; null without a readable file. A folder in its place, or a file that is
+  // not a JSON object, is logged and moved aside (never deleted); a file that cannot be read now
+  // is logged once and left where it is.
   tw::Value settingsDictionary();
   void clearSettingsDictionary();
 
