@@ -9,12 +9,13 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/Source/Controls/FlatButton.h"
-#include "app/Source/Extensions/RACTextSignal.h"
 #include "app/Source/TimingDisplay/TimingDisplayRootView.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
 #include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Settings/BTSettingsNotification.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
@@ -70,9 +71,8 @@ void TimingDisplayViewController::loadView() {
   layout->setContentsMargins(16, 44, 16, 12);
   layout->setSpacing(8);
 
-  titleField_ = new QLineEdit;
+  titleField_ = new ElidingLineEdit;
   titleField_->setObjectName("TitleField");
-  tw::app::showWholeText(titleField_);
   // Style sheets sit on the two widgets they dress, not on the pane: there they would reach the
   // actions list below and have every row of it polished by the style-sheet engine.
   titleField_->setStyleSheet(
@@ -81,7 +81,7 @@ void TimingDisplayViewController::loadView() {
       "QLineEdit:focus { border: 1px solid rgba(255,255,255,0.6); }");
   titleField_->setAlignment(Qt::AlignCenter);
   titleField_->setFrame(false);
-  titleField_->setAccessibleName(qs(tw::localized("Title")));
+  titleField_->setFixedAccessibleName(qs(tw::localized("Title")));
   layout->addWidget(titleField_);
 
   displayView_ = new TimingDisplayView;
@@ -164,6 +164,14 @@ void TimingDisplayViewController::viewDidLoad() {
     if (!s || !s->timeObject_) return;
     const std::string title = text.toStdString();
     if (s->timeObject_->title() != title) s->timeObject_->setTitle(title);
+    s->titleTyped_ = true;
+  });
+  // A finished edit is the user's word: it is saved now, not with the next auto-save.
+  QObject::connect(titleField_, &QLineEdit::editingFinished, titleField_, [self] {
+    auto s = self();
+    if (!s || !std::exchange(s->titleTyped_, false)) return;
+    if (s->timeObject_ && s->timeObject_->managedObjectContext())
+      tw::defaultCoreDataProvider()->requestSave();
   });
   // Menu items take the buttons' titles and enabled states.
   setAction(
@@ -303,7 +311,7 @@ TimingDisplayViewController::createDisplayViewModel() {
 }
 
 void TimingDisplayViewController::onTimeObjectNotSet() {
-  titleField_->setText(qs(tw::localized("Untitled")));
+  titleField_->setWholeText(qs(tw::localized("Untitled")));
   titleField_->setEnabled(false);
   startButton_->setText(qs(tw::localized("Start")));
   startButton_->setEnabled(false);
@@ -331,7 +339,7 @@ void TimingDisplayViewController::onTimeObjectChanged() {
         auto s = self();
         if (!s || !s->titleField_ || !s->timeObject_) return;
         const QString title = qs(s->timeObject_->title());
-        if (s->titleField_->text() != title) tw::app::showTextFromStart(s->titleField_, title);
+        if (!s->titleField_->isEditing()) s->titleField_->setWholeText(title);
       }));
   if (auto control = controlViewModel_) {
     auto buttons = [self](const tw::KeyValueChange&) {
