@@ -224,8 +224,12 @@ TEST_F(CrashReportingControllerTest, DamagedLeftoversAreKeptAsideAndTheRestIsSen
   std::set<std::string> damaged;
   for (const std::string kind : {"folder", "empty", "garbage"}) {
     for (const std::string& parent : {files_->activePath(), files_->processingPath()}) {
-      const std::string name = kind + "-" + fs::path(parent).filename().string();
-      const std::string dir = parent + "/" + name;
+      std::string name = kind;
+      name += "-";
+      name += fs::path(parent).filename().string();
+      std::string dir = parent;
+      dir += "/";
+      dir += name;
       fs::create_directories(dir);
       writeFile(dir + "/signal.mvxrecord", "{\"signal\":{\"time\":1700000000}}\n");
       if (kind == "folder")
