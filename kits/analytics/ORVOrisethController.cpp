@@ -15,6 +15,7 @@
 #include "kits/analytics/ORVLogger.h"
 #include "kits/analytics/ORVWriteEventOperation.h"
 #include "kits/analytics/SystemPowerState.h"
+#include "kits/platform/TSYKitQueues.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
@@ -41,11 +42,9 @@ std::shared_ptr<ORVOrisethController> ORVOrisethController::create(
 }
 
 ORVOrisethController::ORVOrisethController(std::shared_ptr<ORVMetadata> metadata, fs::path root)
-    : eventQueue_(tw::OperationQueue::create("io.oriseth.EventQueue")),
+    : eventQueue_(TSYCreateOperationQueue("io.oriseth.EventQueue")),
       root_(std::move(root)),
-      metadata_(std::move(metadata)) {
-  eventQueue_->setMaxConcurrentOperationCount(1);
-}
+      metadata_(std::move(metadata)) {}
 
 ORVOrisethController::~ORVOrisethController() {
   appender_.close();

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <cerrno>
 #include <system_error>
 
 #include "kits/platform/TSYAppInfo.h"
@@ -175,12 +176,16 @@ std::optional<tw::Dictionary> MVXUserDefaults::loadDefaults() {
     return std::nullopt;
   }
   std::optional<tw::Dictionary> result;
-  if (auto bytes = tw::paths::readFile(fileURL_)) {
+  int error = 0;
+  auto bytes = tw::paths::readFile(fileURL_, &error);
+  if (!bytes && error == ENOENT) return std::nullopt;  // gone since the look above
+  if (bytes) {
     auto value = tw::PropertyList::read(*bytes);
     if (value && value->dictionary()) result = *value->dictionary();
   }
   if (!result) {
-    logLine("[Tessaly:UserDefaults] failed to read existing UserDefaults file");
+    logLine("[Tessaly:UserDefaults] failed to read existing UserDefaults file" +
+            (bytes ? std::string() : ": " + bytes.error()));
     // Kept for inspection; the next changed synchronize writes a fresh file in its place.
     if (auto moved = tw::paths::moveAside(fileURL_); !moved)
       logLine(fmt::format("[Tessaly:UserDefaults] {}", moved.error()));

@@ -1,9 +1,14 @@
 #include "kits/platform/TSYCompoundOperation.h"
 
+#include "kits/platform/TSYKitQueues.h"
+
 TSYCompoundOperation::TSYCompoundOperation()
-    : compoundQueue_(tw::OperationQueue::create()),
-      countingQueue_(tw::DispatchQueue::createSerial(
-          "com.pelworth.TSYCompoundOperation.dispatch-queue.counting-queue")) {}
+    : compoundQueue_(
+          TSYCreateOperationQueue("com.pelworth.TSYCompoundOperation.operation-queue",
+                                  tw::OperationQueue::DefaultMaxConcurrentOperationCount)),
+      countingQueue_(
+          TSYCreateSerialQueue("com.pelworth.TSYCompoundOperation.dispatch-queue.counting-queue")) {
+}
 
 std::shared_ptr<TSYCompoundOperation> TSYCompoundOperation::self() {
   return std::static_pointer_cast<TSYCompoundOperation>(shared_from_this());

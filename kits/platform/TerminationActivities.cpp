@@ -1,5 +1,7 @@
 #include "kits/platform/TerminationActivities.h"
 
+#include "kits/platform/TSYKitQueues.h"
+
 #include <fcntl.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -91,7 +93,7 @@ TerminationActivities& TerminationActivities::shared() {
 }
 
 TerminationActivities::TerminationActivities()
-    : queue_(DispatchQueue::createSerial("com.velmora.tickwell.termination-activities")) {}
+    : queue_(TSYCreateSerialQueue("com.velmora.tickwell.termination-activities")) {}
 
 TerminationActivities::~TerminationActivities() {
   // The calls already asked for read this instance; each is bounded by its time-out.

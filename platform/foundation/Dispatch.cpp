@@ -66,11 +66,21 @@ void lowerThisThreadPriority(QoS qos) {
   if (errno == 0) setpriority(PRIO_PROCESS, tid, std::min(19, current + delta));
 }
 
+// Runs a block at the queue's boundary: an escaping exception ends the process, or is logged
+// when the queue goes on after exceptions.
+void runAtBoundary(const DispatchQueue& queue, const Block& block) {
+  if (queue.continuesAfterExceptions()) {
+    callLogged(queue.label().c_str(), block);
+  } else {
+    callGuarded(queue.label().c_str(), block);
+  }
+}
+
 // Runs a block as the given queue's work on this thread.
 void runAs(DispatchQueue* queue, const Block& block) {
   DispatchQueue* previous = tlsCurrentQueue;
   tlsCurrentQueue = queue;
-  callGuarded(queue->label().c_str(), block);
+  runAtBoundary(*queue, block);
   tlsCurrentQueue = previous;
 }
 
@@ -687,7 +697,7 @@ bool DispatchQueue::isMain() const { return this == main().get(); }
 
 void DispatchQueue::sync(const Block& block) {
   if (isCurrent()) {
-    callGuarded(label_.c_str(), block);
+    runAtBoundary(*this, block);
     return;
   }
   if (!serial_) {
@@ -700,7 +710,7 @@ void DispatchQueue::sync(const Block& block) {
   std::condition_variable cv;
   bool done = false;
   async([&] {
-    callGuarded(label_.c_str(), block);
+    runAtBoundary(*this, block);
     // Notify under the lock: the waiter's stack frame (mutex, cv) ends as soon as it sees done.
     std::lock_guard<std::mutex> lock(mutex);
     done = true;

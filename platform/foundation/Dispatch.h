@@ -11,7 +11,8 @@
 // Serial queues run one block at a time, in order, on a thread of their own; global queues run
 // blocks concurrently on a shared pool. Delayed work goes through one scheduler on the monotonic
 // clock (tw::clock), so a VirtualClock drives it in tests. An exception escaping any block ends
-// the process through tw::terminateWithUncaught(<queue label>).
+// the process through tw::terminateWithUncaught(<queue label>), unless the queue was told to go on
+// after exceptions.
 
 #include <atomic>
 #include <chrono>
@@ -70,6 +71,12 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // True when the calling thread is running this queue's work (for main: is the main thread).
   virtual bool isCurrent() const = 0;
 
+  // Off by default (the boundary rule above). On, an exception escaping one of this queue's
+  // blocks is logged with the queue's label (tw::logEscapedException) and the queue goes on with
+  // its next block: for work whose faults must never end the application.
+  void setContinuesAfterExceptions(bool on) { continuesAfterExceptions_.store(on); }
+  bool continuesAfterExceptions() const { return continuesAfterExceptions_.load(); }
+
   virtual void async(Block block) = 0;
   // Runs the block on the queue and waits for it. On the queue itself (including the main queue
   // on the main thread) it runs inline instead of deadlocking; on a global queue it runs inline
@@ -86,6 +93,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
  private:
   std::string label_;
   bool serial_;
+  std::atomic<bool> continuesAfterExceptions_{false};
 };
 
 // Convenience for the main queue.

@@ -42,10 +42,13 @@ std::string describeException(const std::exception_ptr& error) {
 
 std::string describeCurrentException() { return describeException(std::current_exception()); }
 
-void terminateWithUncaught(const char* where) noexcept {
-  std::string name = "NSGenericException";
-  std::string reason = "unknown exception";
-  // Only meaningful inside a catch block; outside one there is nothing to rethrow.
+namespace {
+
+// The current exception's name and reason for the boundary log lines. Only meaningful inside a
+// catch block; outside one there is nothing to rethrow.
+void currentNameAndReason(std::string& name, std::string& reason) {
+  name = "NSGenericException";
+  reason = "unknown exception";
   if (std::exception_ptr current = std::current_exception()) {
     try {
       std::rethrow_exception(current);
@@ -58,6 +61,17 @@ void terminateWithUncaught(const char* where) noexcept {
     } catch (...) {
     }
   }
+}
+
+}  // namespace
+
+void terminateWithUncaught(const char* where) noexcept {
+  std::string name;
+  std::string reason;
+  try {
+    currentNameAndReason(name, reason);
+  } catch (...) {
+  }
   try {
     if (where && *where) log(LogLevel::Fault, fmt::format("*** Uncaught exception in {}", where));
     log(LogLevel::Fault,
@@ -66,6 +80,18 @@ void terminateWithUncaught(const char* where) noexcept {
   } catch (...) {
   }
   std::abort();
+}
+
+void logEscapedException(const char* where) noexcept {
+  try {
+    std::string name;
+    std::string reason;
+    currentNameAndReason(name, reason);
+    log(LogLevel::Error,
+        fmt::format("*** Exception '{}' escaped a block of {}, which goes on; reason: '{}'", name,
+                    where && *where ? where : "a queue", reason));
+  } catch (...) {
+  }
 }
 
 }  // namespace tw

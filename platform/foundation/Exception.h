@@ -62,6 +62,22 @@ void callGuarded(const char* where, F&& f) noexcept {
   }
 }
 
+// The boundary of work whose faults must not end the application (the kits' queues): an exception
+// that reaches it is logged with `where` and the caller goes on. Use inside catch (...).
+void logEscapedException(const char* where) noexcept;
+
+// Runs f; an escaping exception goes to logEscapedException(where). False when one did.
+template <class F>
+bool callLogged(const char* where, F&& f) noexcept {
+  try {
+    f();
+    return true;
+  } catch (...) {
+    logEscapedException(where);
+    return false;
+  }
+}
+
 }  // namespace tw
 
 #define TW_PARAMETER_ASSERT(cond)                    \

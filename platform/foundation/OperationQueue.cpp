@@ -37,14 +37,23 @@ void Operation::start() {
   run();
 }
 
-void Operation::run() {
+void Operation::run(const std::string* survivingQueue) {
   bool skip;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     executing_ = true;
     skip = cancelled_;
   }
-  if (!skip) main();
+  if (!skip && survivingQueue) {
+    // An operation whose work failed half-way never finishes by itself: finish it here, so its
+    // dependents and its serial queue go on.
+    if (!callLogged(survivingQueue->c_str(), [this] { main(); })) {
+      finish();
+      return;
+    }
+  } else if (!skip) {
+    main();
+  }
   if (skip || !isAsynchronous()) finish();
 }
 
@@ -285,6 +294,16 @@ void OperationQueue::setMaxConcurrentOperationCount(int count) {
   startReadyOperations();
 }
 
+void OperationQueue::setContinuesAfterExceptions(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  continuesAfterExceptions_ = on;
+}
+
+bool OperationQueue::continuesAfterExceptions() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return continuesAfterExceptions_;
+}
+
 bool OperationQueue::isSuspended() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return suspended_;
@@ -372,6 +391,7 @@ void OperationQueue::waitUntilAllOperationsAreFinished() {
 void OperationQueue::startReadyOperations() {
   std::vector<std::shared_ptr<Operation>> ready;
   std::string label;
+  bool survive = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (suspended_) return;
@@ -384,15 +404,16 @@ void OperationQueue::startReadyOperations() {
       ready.push_back(slot.operation);
     }
     label = name_.empty() ? "operation queue" : name_;
+    survive = continuesAfterExceptions_;
   }
   if (ready.empty()) return;
   auto self = shared_from_this();
   auto target = isMain_ ? DispatchQueue::main() : DispatchQueue::global();
   for (auto& operation : ready) {
-    target->async([self, operation, label] {
+    target->async([self, operation, label, survive] {
       OperationQueue* previous = tlsOperationQueue;
       tlsOperationQueue = self.get();
-      callGuarded(label.c_str(), [&] { operation->run(); });
+      callGuarded(label.c_str(), [&] { operation->run(survive ? &label : nullptr); });
       tlsOperationQueue = previous;
       // An asynchronous operation still running tells the queue itself when it finishes.
       if (operation->isFinished() && operation->claimQueueNotice()) {

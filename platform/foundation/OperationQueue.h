@@ -8,7 +8,9 @@
 // Dependencies may be added while an operation waits in a queue (they hold it back until they
 // finish) and may live in other queues. A cancelled operation is ready at once (it no longer
 // waits for its dependencies), skips main() and finishes; operations that depend on it then run
-// as usual. An exception escaping an operation ends the process like one escaping any block.
+// as usual. An exception escaping an operation ends the process like one escaping any block,
+// unless its queue goes on after exceptions: the operation is then logged, finished, and the queue
+// goes on.
 
 #include <atomic>
 #include <condition_variable>
@@ -69,7 +71,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
 
  private:
   friend class OperationQueue;
-  void run();
+  // `survivingQueue`: the name of a queue that goes on after exceptions, or nullptr.
+  void run(const std::string* survivingQueue = nullptr);
   // True for the one caller that may tell the queue this operation finished.
   bool claimQueueNotice() { return !queueNoticed_.exchange(true); }
   std::atomic<bool> queueNoticed_{false};
@@ -133,6 +136,10 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   void setMaxConcurrentOperationCount(int count);
   bool isSuspended() const;
   void setSuspended(bool suspended);
+  // Off by default. On, an exception escaping an operation's main() is logged with the queue's
+  // name (tw::logEscapedException), the operation finishes and the queue goes on.
+  void setContinuesAfterExceptions(bool on);
+  bool continuesAfterExceptions() const;
 
   // Raises NSInvalidArgumentException for an operation that is already in a queue, executing or
   // finished.
@@ -166,6 +173,7 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
   std::string name_;
   int maxConcurrent_ = DefaultMaxConcurrentOperationCount;
   bool suspended_ = false;
+  bool continuesAfterExceptions_ = false;
   int running_ = 0;
   // A deque: operations finish mostly at the front, and a burst of thousands stays linear.
   std::deque<Slot> slots_;

@@ -3,6 +3,7 @@
 #include "kits/crash/capture/MVXSetUp.h"
 #include "kits/platform/KitServiceEndpoints.h"
 #include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/TSYKitQueues.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYNetworkClient.h"
 #include "kits/platform/net/TSYPinnedCertificates.h"
@@ -54,7 +55,7 @@ std::shared_ptr<MVXBetaController> MVXBetaController::initWithDelegate(
     const std::weak_ptr<MVXBetaControllerDelegate>& delegate) {
   std::shared_ptr<MVXBetaController> controller(new MVXBetaController());
   controller->delegate_ = delegate;
-  controller->queue_ = tw::DispatchQueue::createSerial(kQueueLabel);
+  controller->queue_ = TSYCreateSerialQueue(kQueueLabel);
   controller->networkClient_ = TSYNetworkClient::createWithQueue(nullptr, pinnnedCertificates());
   if (!controller->networkClient_) debugLog("[Morvex:Beta] Failed to configure networking");
   return controller;

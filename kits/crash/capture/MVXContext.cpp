@@ -17,6 +17,7 @@
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/TSYKitQueues.h"
 #include "platform/foundation/Log.h"
 #include "platform/machine/Machine.h"
 
@@ -126,9 +127,9 @@ pid_t MVXContextCrashingThread() {
 
 bool MVXContextInitialize(const MVXContextSettings* settings) {
   if (settings == nullptr) return false;
-  gLoggingQueue = tw::DispatchQueue::createSerial("com.pelworth.morvex.mac.logging");
-  gBinaryImagesQueue = tw::DispatchQueue::createSerial("com.pelworth.morvex.mac.binary-images");
-  gExceptionQueue = tw::DispatchQueue::createSerial("com.pelworth.morvex.mac.exception");
+  gLoggingQueue = TSYCreateSerialQueue("com.pelworth.morvex.mac.logging");
+  gBinaryImagesQueue = TSYCreateSerialQueue("com.pelworth.morvex.mac.binary-images");
+  gExceptionQueue = TSYCreateSerialQueue("com.pelworth.morvex.mac.exception");
   tw::machine::machineInit();
   MVXAllocator* allocator =
       MVXAllocatorCreate(kMVXAlternateStackSize + sizeof(MVXWritableContext) + 64, kReadOnlyRegion);

@@ -4,14 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Paths.h"
 
 namespace {
 
@@ -309,15 +309,20 @@ std::optional<std::vector<tw::Value>> MVXFileReadSections(const std::string& pat
     MVXSDKLOG(4, "ERROR [%s:%d] Error: input path is invalid\n");
     return std::nullopt;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    MVXSDKLOG(3, "WARN  [%s:%d] Unable to read file %s\n", path.c_str());
-    if (deleteIfUnreadable) MVXUnlinkIfExists(path.c_str());
+  int error = 0;
+  auto read = tw::paths::readTextFile(path, &error);
+  if (!read) {
+    MVXSDKLOG(3, "WARN  [%s:%d] Unable to read file %s\n", read.error().c_str());
+    // What cannot be read is kept (a folder, a file refused to us), out of the writer's way.
+    if (deleteIfUnreadable && error != ENOENT) {
+      auto aside = tw::paths::moveAside(path);
+      MVXSDKLOG(3, "WARN  [%s:%d] %s %s\n",
+                aside ? "Moved it aside to" : "Unable to move it aside:",
+                aside ? aside->c_str() : aside.error().c_str());
+    }
     return std::nullopt;
   }
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  const std::string all = bytes.str();
+  const std::string& all = *read;
   std::vector<tw::Value> sections;
   // Split the bytes first: a line cut inside a multi-byte character spoils only itself.
   std::size_t start = 0;

@@ -66,6 +66,8 @@ void MVXFileFDWriteInt64(int fd, std::int64_t value);
 const char* MVXFileFormatUInt64(std::uint64_t value, bool hex, char buffer[21]);
 
 // The reader: every line that is a JSON object, mapped through transform (nullopt drops it).
+// A file that cannot be read gives nullopt, logged; with `deleteIfUnreadable` it is moved aside
+// (never deleted), so the writer can make a new one in its place.
 using MVXSectionTransform = std::function<std::optional<tw::Value>(const tw::Value&)>;
 std::optional<std::vector<tw::Value>> MVXFileReadSections(
     const std::string& path, bool deleteIfUnreadable, const MVXSectionTransform& transform = {});

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <system_error>
 
 #include "kits/crash/bridge/MVXEBVAnalytics.h"
 #include "kits/crash/capture/MVXException.h"
@@ -16,7 +18,9 @@
 #include "kits/crash/symbols/MVXProcessReportOperation.h"
 #include "kits/crash/symbols/MVXSymbolResolver.h"
 #include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/TSYKitQueues.h"
 #include "kits/platform/Tessaly.h"
+#include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Format.h"
@@ -68,8 +72,7 @@ std::shared_ptr<MVXCrashReportingController> MVXCrashReportingController::initWi
   std::shared_ptr<MVXCrashReportingController> controller(new MVXCrashReportingController());
   controller->fileManager_ = std::move(fileManager);
   controller->delegate_ = delegate;
-  controller->operationQueue_ = tw::OperationQueue::create(kWorkQueueName);
-  controller->operationQueue_->setMaxConcurrentOperationCount(1);
+  controller->operationQueue_ = TSYCreateOperationQueue(kWorkQueueName);
   controller->networkClient_ =
       MVXNetworkClient::create(controller->operationQueue_, controller->fileManager_, controller);
   controller->promptChoice_.store(kNotAsked);
@@ -250,10 +253,13 @@ void MVXCrashReportingController::processExistingActiveReportPath(const std::str
   // A directory a live process holds belongs to that process's run.
   if (MVXFileManager::isReportDirectoryLocked(path)) return;
   auto report = MVXInternalReport::reportWithPath(path);
-  if (!report || !report->needsToBeSubmitted()) {
-    // A directory without metadata or session identifier can never be sent: it goes, as one
-    // with nothing worth sending does.
-    if (!report) debugLog("[Morvex:Crash] Removing report without metadata at '%@'", path);
+  if (!report) {
+    auto self = shared_from_this();
+    onWorkQueue([self, path] { self->disposeOfUnreadableReport(path); });
+    return;
+  }
+  if (!report->needsToBeSubmitted()) {
+    // Nothing worth sending: it goes.
     auto fileManager = fileManager_;
     onWorkQueue([fileManager, path] { fileManager->removeItemAtPath(path); });
     return;
@@ -298,6 +304,50 @@ void MVXCrashReportingController::removeReport(const std::shared_ptr<MVXInternal
   fileManager_->removeItemAtPath(report->path());
 }
 
+void MVXCrashReportingController::disposeOfUnreadableReport(const std::string& path) {
+  std::error_code ec;
+  const auto metadata =
+      std::filesystem::symlink_status(path + "/" + MVXInternalReport::kMetadataFile, ec);
+  if (!std::filesystem::exists(metadata)) {
+    debugLog("[Morvex:Crash] Removing report without metadata at '%@'", path);
+    fileManager_->removeItemAtPath(path);
+    return;
+  }
+  fileManager_->moveDamagedItemAtPath(path, "its metadata cannot be read");
+}
+
+bool MVXCrashReportingController::isUploadablePackage(const std::string& path) {
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(path, ec);
+  if (!std::filesystem::exists(status)) return false;
+  if (!std::filesystem::is_regular_file(status)) {
+    fileManager_->moveDamagedItemAtPath(path, "it is not a package file");
+    return false;
+  }
+  const std::string header = TSYMultipartMimeStreamEncoder::headerData();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT)
+      tw::log(tw::format("[Morvex:Crash] Unable to read the package %@: %@", path,
+                         std::error_code(errno, std::generic_category()).message()));
+    return false;
+  }
+  std::string start(header.size(), '\0');
+  const ssize_t n = ::read(fd, start.data(), start.size());
+  const int readError = errno;
+  ::close(fd);
+  if (n < 0) {
+    tw::log(tw::format("[Morvex:Crash] Unable to read the package %@: %@", path,
+                       std::error_code(readError, std::generic_category()).message()));
+    return false;
+  }
+  // An empty file is a package already sent (see the reports controller).
+  if (n == 0) return true;
+  if (static_cast<std::size_t>(n) == header.size() && start == header) return true;
+  fileManager_->moveDamagedItemAtPath(path, "it is not a package the kit wrote");
+  return false;
+}
+
 void MVXCrashReportingController::handleContentsInOtherReportingDirectories() {
   handleExistingFilesInProcessing();
   handleExistingFilesInPrepared();
@@ -308,11 +358,14 @@ void MVXCrashReportingController::handleExistingFilesInProcessing() {
   auto self = shared_from_this();
   onWorkQueue([self, paths] {
     for (const std::string& path : paths) {
+      // Listed before this launch's queued work ran: a report this launch already submitted has
+      // since gone from here.
+      std::error_code ec;
+      if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) continue;
       if (MVXFileManager::isReportDirectoryLocked(path)) continue;
       auto report = MVXInternalReport::reportWithPath(path);
       if (!report) {
-        debugLog("[Morvex:Crash] Removing report without metadata at '%@'", path);
-        self->fileManager_->removeItemAtPath(path);
+        self->disposeOfUnreadableReport(path);
         continue;
       }
       self->reportsController()->prepareAndSubmitReport(report, false, false);
@@ -334,8 +387,7 @@ void MVXCrashReportingController::handleExistingFilesInPrepared() {
 
 void MVXCrashReportingController::uploadPreexistingFiles(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) continue;
+    if (!isUploadablePackage(path)) continue;
     reportsController()->uploadPackagedReportAtPath(path, false);
   }
 }

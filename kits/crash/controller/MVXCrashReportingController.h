@@ -116,6 +116,12 @@ class MVXCrashReportingController
   void handleDelegateCompletionForReport(const std::shared_ptr<MVXInternalReport>& report,
                                          bool submit);
   void removeReport(const std::shared_ptr<MVXInternalReport>& report);
+  // A report directory that gave no report: one without metadata can never be sent and goes;
+  // one whose metadata is there but cannot be read or is damaged is kept aside. Work queue.
+  void disposeOfUnreadableReport(const std::string& path);
+  // A prepared entry that is no package the kit wrote (a folder, other bytes) is kept aside;
+  // false for that and for one that cannot be read now. Work queue.
+  bool isUploadablePackage(const std::string& path);
   void handleContentsInOtherReportingDirectories();
   void handleExistingFilesInProcessing();
   void handleExistingFilesInPrepared();

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -73,15 +75,45 @@ bool MVXFileManager::createDirectoryAtPath(const std::string& path) const {
   std::error_code ec;
   fs::create_directories(path, ec);
   if (!ec && !fs::is_directory(path, ec)) ec = std::make_error_code(std::errc::not_a_directory);
-  if (!ec) {
-    fs::permissions(path, fs::perms(0755), ec);
-    ec.clear();
-  }
   if (ec) {
     tw::log(tw::format("[FileManager] Unable to create directory %@", ec.message()));
     return false;
   }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 07777) != 0755) {
+    // The tree is the kit's own; a changed mode is put back, and said so.
+    if (::chmod(path.c_str(), 0755) == 0) {
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(st.st_mode & 07777));
+      tw::log(tw::format("[FileManager] Changed the mode of %@ from %@ to 755", path,
+                         std::string(mode)));
+    }
+  }
+  if (::access(path.c_str(), W_OK | X_OK) != 0) {
+    // Every report file written in it would fail too: said once per folder, not per file.
+    const int e = errno;
+    std::lock_guard lock(unwritableMutex_);
+    if (unwritable_.insert(path).second) {
+      tw::log(
+          tw::format("[FileManager] Unable to write in %@: %@; crash reports are not kept there",
+                     path, std::error_code(e, std::generic_category()).message()));
+    }
+  }
   return true;
+}
+
+bool MVXFileManager::moveDamagedItemAtPath(const std::string& path, const std::string& why) const {
+  // Renamed first where it is, so that no later entry of the same name is ever overwritten, then
+  // moved out of the folders the kit lists.
+  auto aside = tw::paths::moveAside(path);
+  if (aside && createDirectoryAtPath(damagedPath()) && moveItemAtPath(*aside, damagedPath())) {
+    const std::string kept = damagedPath() + "/" + lastComponent(*aside);
+    tw::log(tw::format("[FileManager] Kept %@ (%@) as %@", path, why, kept));
+    return true;
+  }
+  tw::log(tw::format("[FileManager] %@ (%@) is left where it is: %@", path, why,
+                     aside ? std::string("it cannot be moved") : aside.error()));
+  return false;
 }
 
 bool MVXFileManager::removeItemAtPath(const std::optional<std::string>& path) const {

@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,7 +60,12 @@ class MVXFileManager {
   // A given root (tests, tools).
   explicit MVXFileManager(std::string rootPath);
 
+  // Creates the folder (and its parents). A folder whose mode is not 755 gets 755 back (logged);
+  // one the kit still cannot write in is logged once.
   bool createDirectoryAtPath(const std::string& path) const;
+  // Moves an entry that cannot be read, or is damaged, into damagedPath() under a name that says
+  // so (moveAside's "<name>.corrupt-<stamp>"), logged with `why`. Never deletes anything.
+  bool moveDamagedItemAtPath(const std::string& path, const std::string& why) const;
   bool removeItemAtPath(const std::optional<std::string>& path) const;
   bool removeContentsOfDirectoryAtPath(const std::string& path) const;
   bool moveItemAtPath(const std::optional<std::string>& path,
@@ -76,6 +83,8 @@ class MVXFileManager {
   std::string pendingPath() const { return structurePath() + "/pending"; }
   std::string processingPath() const { return structurePath() + "/processing"; }
   std::string preparedPath() const { return structurePath() + "/prepared"; }
+  // Where entries that cannot be read or are damaged are kept: never listed, sent or removed.
+  std::string damagedPath() const { return structurePath() + "/damaged"; }
   std::vector<std::string> activePathContents() const { return contentsOfDirectory(activePath()); }
   std::vector<std::string> preparedPathContents() const {
     return contentsOfDirectory(preparedPath());
@@ -115,4 +124,7 @@ class MVXFileManager {
 
   std::string rootPath_;
   std::unique_ptr<tw::FileLock> executionLock_;
+  // Guards unwritable_: the folders already logged as unwritable.
+  mutable std::mutex unwritableMutex_;
+  mutable std::set<std::string> unwritable_;
 };

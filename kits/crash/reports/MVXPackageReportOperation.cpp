@@ -7,41 +7,19 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/net/OutputStream.h"
+#include "platform/foundation/Paths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<tw::Data> readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  tw::Data data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return data;
-}
-
-// Writes a small file under a temporary name and renames it, flushed to disk first.
-bool writeDurably(const std::string& path, const std::string& text, bool syncData) {
-  const std::string temporary = MVXFileManager::temporaryPathForPath(path);
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  if (syncData) ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
-}
-
-bool syncFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+bool syncFile(const std::string& path, int flags = O_RDONLY) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return false;
   const bool ok = ::fsync(fd) == 0;
   ::close(fd);
@@ -119,10 +97,15 @@ void MVXPackageReportOperation::encodeData(TSYMultipartMimeStreamEncoder& encode
 }
 
 std::optional<std::string> MVXPackageReportOperation::earlierPackage() const {
-  std::ifstream in(report_->pathForContentFile(kPackageNoteFileName));
-  std::string name;
-  if (!in || !std::getline(in, name) || name.empty() || name.find('/') != std::string::npos)
+  int error = 0;
+  auto note = tw::paths::readTextFile(report_->pathForContentFile(kPackageNoteFileName), &error);
+  if (!note) {
+    // No note is the ordinary case; one that cannot be read only costs packaging again.
+    if (error != ENOENT) MVXSDKLOG(3, "WARN  [%s:%d] %s\n", note.error().c_str());
     return std::nullopt;
+  }
+  const std::string name = note->substr(0, note->find('\n'));
+  if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
   const std::string path = destinationDirectory() + "/" + name;
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return std::nullopt;
@@ -147,11 +130,12 @@ bool MVXPackageReportOperation::package(const std::string& path) {
           if (isCancelled() || extension == "gz") return;
           std::error_code ec;
           if (fs::is_directory(file, ec)) return;
-          auto data = readWholeFile(file);
+          // A file that vanished, cannot be read or is empty is left out; the rest is sent.
+          auto data = tw::paths::readFile(file);
           if (!data || data->empty()) {
             const std::string name = fs::path(file).filename().string();
-            MVXSDKLog(4, "ERROR [%s:%d] Error: unable to read data for compression: %s\n", "main",
-                      __LINE__, name.c_str());
+            MVXSDKLog(4, "ERROR [%s:%d] Error: unable to read data for compression: %s (%s)\n",
+                      "main", __LINE__, name.c_str(), data ? "empty" : data.error().c_str());
             return;
           }
           encodeData(e, *data, file);
@@ -159,9 +143,11 @@ bool MVXPackageReportOperation::package(const std::string& path) {
   });
   ok = ok && !isCancelled() && syncFile(temporary);
   // The note comes before the rename: a directory found again after it reuses the package.
-  ok = ok && writeDurably(report_->pathForContentFile(kPackageNoteFileName),
-                          fs::path(path).filename().string() + "\n", true);
+  ok = ok && tw::paths::writeFileAtomically(report_->pathForContentFile(kPackageNoteFileName),
+                                            fs::path(path).filename().string() + "\n");
   ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+  // The rename is durable only once the folder is synced.
+  ok = ok && syncFile(destinationDirectory(), O_RDONLY | O_DIRECTORY);
   if (!ok) fileManager_->removeItemAtPath(temporary);
   return ok;
 }

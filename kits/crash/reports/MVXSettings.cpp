@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
+#include <set>
+#include <utility>
 
 #include "kits/platform/KitServiceEndpoints.h"
 #include "platform/foundation/Bundle.h"
@@ -80,10 +83,25 @@ tw::Dictionary MVXSettings::defaultConfiguration() {
           {"UrgentReports", true}};
 }
 
+namespace {
+
+// The settings are read for every report: an override is worth one line per launch.
+void logOverrideOnce(const std::string& key, const std::string& value) {
+  static std::mutex mutex;  // guards logged
+  static auto& logged = *new std::set<std::pair<std::string, std::string>>();
+  {
+    std::lock_guard lock(mutex);
+    if (!logged.emplace(key, value).second) return;
+  }
+  tw::log(tw::format("[Morvex:Crash] override: '%@' => '%@'", key, value));
+}
+
+}  // namespace
+
 tw::Value MVXSettings::valueForConfigurationKey(const std::string& key) {
   const std::string variable = "Morvex" + key;
   if (const char* value = std::getenv(variable.c_str())) {
-    tw::log(tw::format("[Morvex:Crash] override: '%@' => '%@'", key, value));
+    logOverrideOnce(key, value);
     return tw::Value(value);
   }
   if (auto config = configuration()) {

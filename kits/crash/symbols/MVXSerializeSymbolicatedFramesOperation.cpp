@@ -5,6 +5,7 @@
 #include "kits/crash/capture/MVXFile.h"
 #include "kits/crash/reports/MVXFileManager.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
 
 void MVXSerializeSymbolicatedFramesOperation::main() {
   const std::string temporary = MVXFileManager::temporaryPathForPath(outputPath_);
@@ -38,9 +39,14 @@ void MVXSerializeSymbolicatedFramesOperation::main() {
   const auto written = closed ? MVXFileReadSections(temporary, false) : std::nullopt;
   const tw::Array* threads =
       written && written->size() == 1 ? (*written)[0]["threads"].array() : nullptr;
-  if (threads == nullptr || threads->size() != threadArray().size() ||
-      std::rename(temporary.c_str(), outputPath_.c_str()) != 0) {
-    tw::log("[Morvex:Crash:Symbolication] Failed to create output file");
-    std::remove(temporary.c_str());
-  }
+  // Checked in the temporary file, then replaced atomically and durably: a power cut never
+  // leaves a record that is empty or cut.
+  auto bytes = threads != nullptr && threads->size() == threadArray().size()
+                   ? tw::paths::readFile(temporary)
+                   : tw::Expected<tw::Data>::failure("the written record does not read back");
+  const auto replaced = bytes ? tw::paths::writeFileAtomically(outputPath_, *bytes)
+                              : tw::Status::failure(bytes.error());
+  if (!replaced)
+    tw::log("[Morvex:Crash:Symbolication] Failed to create output file: " + replaced.error());
+  std::remove(temporary.c_str());
 }

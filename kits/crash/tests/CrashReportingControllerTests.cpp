@@ -2,13 +2,17 @@
 
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "kits/crash/controller/MVXCrashReportingController.h"
 #include "kits/crash/reports/tests/ReportFixtures.h"
 #include "kits/crash/tests/CrashKitFixture.h"
+#include "platform/foundation/Log.h"
 
 namespace fs = std::filesystem;
 
@@ -202,6 +206,69 @@ TEST_F(CrashReportingControllerTest, LeftoversGoThroughTheDelegateAndOtherDirect
   drainWork();
   EXPECT_FALSE(fs::exists(declined));
   EXPECT_EQ(uploads(), 2u);
+}
+
+// Earlier runs' entries whose files are a folder, empty or other bytes: report directories whose
+// metadata cannot be read (in active and in processing) and prepared packages that are none are
+// kept in the damaged folder, never sent or removed; a record file turned folder is left out of
+// its package; the good report is still sent.
+TEST_F(CrashReportingControllerTest, DamagedLeftoversAreKeptAsideAndTheRestIsSent) {
+  startService();
+  writeInfo(info());
+  auto controller = makeController();
+  ASSERT_TRUE(files_->prepareForNewLaunch());
+  const std::string good = leftover("good");
+  fs::create_directories(good + "/errors_a.mvxrecord");
+  const std::map<std::string, std::string> garbage{{"empty", ""},
+                                                   {"garbage", "\x01\xff{not json\n"}};
+  std::set<std::string> damaged;
+  for (const std::string kind : {"folder", "empty", "garbage"}) {
+    for (const std::string& parent : {files_->activePath(), files_->processingPath()}) {
+      std::string name = kind;
+      name += "-";
+      name += fs::path(parent).filename().string();
+      std::string dir = parent;
+      dir += "/";
+      dir += name;
+      fs::create_directories(dir);
+      writeFile(dir + "/signal.mvxrecord", "{\"signal\":{\"time\":1700000000}}\n");
+      if (kind == "folder")
+        fs::create_directories(dir + "/metadata.mvxrecord");
+      else
+        writeFile(dir + "/metadata.mvxrecord", garbage.at(kind));
+      damaged.insert(name);
+    }
+    if (kind == "empty") continue;  // an empty package is one already sent
+    const std::string package = files_->preparedPath() + "/" + kind + ".multipartmime";
+    if (kind == "folder")
+      fs::create_directories(package);
+    else
+      writeFile(package, garbage.at(kind));
+    damaged.insert(kind + ".multipartmime");
+  }
+
+  tw::LogCapture log;
+  ASSERT_TRUE(controller->startWithProfilingMark(0, std::nullopt));
+  ASSERT_TRUE(pumpMainUntil([&] { return uploads() == 1; }, 15));
+  ASSERT_TRUE(pumpMainUntil(
+      [&] {
+        return files_->preparedPathContents().empty() && files_->processingPathContents().empty();
+      },
+      15));
+  drainWork();
+  EXPECT_EQ(files_->activePathContents(),
+            std::vector<std::string>{controller->currentReport()->path()});
+  std::set<std::string> kept;
+  for (const auto& entry : fs::directory_iterator(files_->damagedPath())) {
+    const std::string name = entry.path().filename().string();
+    kept.insert(name.substr(0, name.find(".corrupt-")));
+  }
+  EXPECT_EQ(kept, damaged);
+  EXPECT_TRUE(log.contains("its metadata cannot be read"));
+  EXPECT_TRUE(log.contains("it is not a package"));
+  EXPECT_EQ(uploads(), 1u);
+  const auto parts = service_->requests(KitService::kReports)[0]["parts"];
+  EXPECT_EQ(parts.description().find("errors_a"), std::string::npos);
 }
 
 // With the prompt on, one alert answers for the run: "Always Send" sends every later report

@@ -286,6 +286,34 @@ TEST_F(CrashKitFacade, TestExceptionIsRecordedAsAFatalException) {
             std::string::npos);
 }
 
+// Four reports of earlier runs, found by a launch that did not follow a failed one: each is
+// packaged, sent and removed once, and the endpoint override is told once for the launch.
+TEST_F(CrashKitFacade, SeveralReportsAreRemovedOnceAndTheOverrideIsLoggedOnce) {
+  auto crashed = launch("crash");
+  ASSERT_TRUE(crashed.killedBy(SIGILL)) << crashed.err;
+  const fs::path dir = crashed.reportPath();
+  const std::string id = dir.filename().string();
+  for (int i = 0; i < 3; ++i) {
+    const fs::path copy =
+        dir.parent_path() / (id.substr(0, id.size() - 2) + "x" + std::to_string(i));
+    fs::copy(dir, copy, fs::copy_options::recursive);
+    fs::remove(copy / MVXFileManager::kLockFileName);
+    std::string metadata = readFile((copy / "metadata.mvxrecord").string());
+    metadata.replace(metadata.find(id), id.size(), copy.filename().string());
+    writeFile((copy / "metadata.mvxrecord").string(), metadata);
+  }
+  fs::remove(dir.parent_path().parent_path() / "launchmarker");
+
+  auto next = launch("launch");
+  ASSERT_TRUE(next.exitedWith(0)) << next.err;
+  EXPECT_NE(next.out.find("done 1"), std::string::npos) << next.err;
+  EXPECT_EQ(service_->requests(KitService::kReports).size(), 4u);
+  EXPECT_EQ(next.count("[Morvex:Crash:Reports] Packaged report with id"), 4u) << next.err;
+  EXPECT_EQ(next.count("[Morvex:Crash] override: 'ReportsEndpoint'"), 1u) << next.err;
+  EXPECT_EQ(next.count("Unable to read identifier"), 0u) << next.err;
+  EXPECT_EQ(next.count("Failed to remove file"), 0u) << next.err;
+}
+
 // No web view engine is registered: any configuration is one the kit cannot monitor. A script
 // message with a dictionary body is recorded as a JavaScript exception; any other is refused.
 TEST_F(CrashKitFacade, WebViewErrorsWithoutAnEngine) {

@@ -1,9 +1,11 @@
 #include "kits/platform/net/MVXURLSession.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -12,13 +14,29 @@
 #include <map>
 #include <thread>
 
+#include "kits/platform/TSYAppInfo.h"
+#include "kits/platform/TSYKitQueues.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/UUID.h"
 
 namespace {
 
 std::atomic<std::uint64_t> gNextTaskIdentifier{1};
+// Guards gDownloadWrite.
+std::mutex gDownloadWriteMutex;
+MVXURLSessionDownloadTask::WriteFunction gDownloadWrite;
+
+std::size_t writeDownload(const char* bytes, std::size_t length, std::FILE* file) {
+  MVXURLSessionDownloadTask::WriteFunction write;
+  {
+    std::lock_guard<std::mutex> lock(gDownloadWriteMutex);
+    write = gDownloadWrite;
+  }
+  return write ? write(bytes, length, file) : std::fwrite(bytes, 1, length, file);
+}
+
 // Guards gTrustFileForTesting.
 std::mutex gTrustFileMutex;
 std::filesystem::path gTrustFileForTesting;
@@ -325,7 +343,7 @@ size_t onWrite(char* buffer, size_t size, size_t count, void* user) {
     // Every byte must land in the file; anything less fails the task.
     size_t written = 0;
     while (written < length) {
-      const size_t n = std::fwrite(buffer + written, 1, length - written, t->download);
+      const size_t n = writeDownload(buffer + written, length - written, t->download);
       if (n == 0) break;
       written += n;
     }
@@ -519,11 +537,33 @@ void MVXURLSessionTask::setTaskDescription(std::string description) {
   taskDescription_ = std::move(description);
 }
 
+std::filesystem::path MVXURLSessionDownloadTask::downloadsDirectory() {
+  return tw::paths::cacheHome() / "com.morvex.data" / TSYGetEscapedBundleIdentifier() / "downloads";
+}
+
 std::filesystem::path MVXURLSessionDownloadTask::temporaryFileURL() {
+  return downloadsDirectory() / ("download-" + tw::makeUUIDString());
+}
+
+std::size_t MVXURLSessionDownloadTask::removeDownloadLeftovers() {
+  std::size_t removed = 0;
   std::error_code ec;
-  auto dir = std::filesystem::temp_directory_path(ec);
-  if (ec) dir = "/tmp";
-  return dir / ("tickwell-download-" + tw::makeUUIDString());
+  std::filesystem::directory_iterator it(downloadsDirectory(), ec), end;
+  std::vector<std::filesystem::path> entries;
+  for (; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+  for (const auto& path : entries) {
+    // A running download holds its file's lock until it is closed.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.c_str()) == 0) ++removed;
+    ::close(fd);
+  }
+  return removed;
+}
+
+void MVXURLSessionDownloadTask::setDownloadWriteForTesting(WriteFunction write) {
+  std::lock_guard<std::mutex> lock(gDownloadWriteMutex);
+  gDownloadWrite = std::move(write);
 }
 
 // --------------------------------------------------------------------------------------------
@@ -546,6 +586,7 @@ std::shared_ptr<MVXURLSession> MVXURLSession::sessionWithConfiguration(
   session->delegateQueue_ = delegateQueue ? std::move(delegateQueue) : newDefaultDelegateQueue();
   session->configuration_ = configuration->copy();
   session->engine_ = std::make_shared<Engine>();
+  MVXURLSessionDownloadTask::removeDownloadLeftovers();
   return session;
 }
 
@@ -553,9 +594,7 @@ std::shared_ptr<tw::OperationQueue> MVXURLSession::newDefaultDelegateQueue() {
   char name[64];
   std::snprintf(name, sizeof name, "MVXURLSession %p",
                 static_cast<const void*>(&gNextTaskIdentifier));
-  auto queue = tw::OperationQueue::create(name);
-  queue->setMaxConcurrentOperationCount(1);
-  return queue;
+  return TSYCreateOperationQueue(name);
 }
 
 void MVXURLSession::setSystemTrustFileForTesting(const std::filesystem::path& caFile) {
@@ -769,8 +808,11 @@ void MVXURLSession::startTask(const std::shared_ptr<MVXURLSessionTask>& task) {
 
   if (task->kind_ == MVXURLSessionTask::Kind::Download) {
     t.downloadPath = MVXURLSessionDownloadTask::temporaryFileURL();
-    t.download = std::fopen(t.downloadPath.c_str(), "wb");
+    (void)tw::paths::createDirectories(t.downloadPath.parent_path());  // fopen says what fails
+    t.download = std::fopen(t.downloadPath.c_str(), "wbe");
     if (!t.download) return fail(tw::NSURLErrorCannotCreateFile, "cannot create download file");
+    // Held until the file is closed, so a start elsewhere leaves it alone.
+    ::flock(::fileno(t.download), LOCK_EX | LOCK_NB);
   }
   curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
   engine_->post(std::move(transfer));

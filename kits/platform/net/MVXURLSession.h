@@ -12,6 +12,7 @@
 // Running tasks keep their session alive; the session holds its delegate weakly.
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -151,8 +152,19 @@ class MVXURLSessionUploadTask : public MVXURLSessionDataTask {
 
 class MVXURLSessionDownloadTask : public MVXURLSessionDataTask {
  public:
-  // A new unique path in the temporary directory for the downloaded body.
+  // Where downloads are written while they run: the kits' cache folder of this application
+  // ($XDG_CACHE_HOME/com.morvex.data/<escaped bundle id>/downloads), never the system's shared
+  // temporary folder.
+  static std::filesystem::path downloadsDirectory();
+  // A new unique path in downloadsDirectory() for the downloaded body.
   static std::filesystem::path temporaryFileURL();
+  // Removes the downloads that killed processes left behind: files nobody holds the write lock
+  // of. Run when a session is made. The number removed.
+  static std::size_t removeDownloadLeftovers();
+  // Tests: every write of a download body goes through `write` (fwrite's contract); empty restores
+  // fwrite.
+  using WriteFunction = std::function<std::size_t(const char*, std::size_t, std::FILE*)>;
+  static void setDownloadWriteForTesting(WriteFunction write);
 
  protected:
   friend class MVXURLSession;

@@ -88,7 +88,7 @@ void TSYMultipartMimeStreamEncoder::endEncoding() {
   }
 }
 
-std::string TSYMultipartMimeStreamEncoder::headerData() const { return "MIME-Version: 1.0\r\n"; }
+std::string TSYMultipartMimeStreamEncoder::headerData() { return "MIME-Version: 1.0\r\n"; }
 
 std::string TSYMultipartMimeStreamEncoder::footerData() const {
   return "--" + boundary_ + "--\r\n";

@@ -39,7 +39,7 @@ class TSYMultipartMimeStreamEncoder {
   std::string contentLengthHTTPHeaderValue() const;
   void beginEncoding();
   void endEncoding();
-  std::string headerData() const;
+  static std::string headerData();
   std::string footerData() const;
   void addFileData(const tw::Data& data, const std::string& fileName,
                    const std::optional<std::string>& mimeType, const std::string& fieldName);

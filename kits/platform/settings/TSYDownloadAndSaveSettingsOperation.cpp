@@ -1,12 +1,12 @@
 #include "kits/platform/settings/TSYDownloadAndSaveSettingsOperation.h"
 
-#include <fstream>
+#include <cerrno>
 
 #include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/Tessaly.h"
 #include "kits/platform/net/TSYNetworkResponseHandler.h"
 #include "platform/foundation/Log.h"
-#include "platform/foundation/UUID.h"
+#include "platform/foundation/Paths.h"
 
 TSYDownloadAndSaveSettingsOperation::TSYDownloadAndSaveSettingsOperation(
     std::string apiKey, std::weak_ptr<TSYDownloadAndSaveSettingsOperationDelegate> delegate,
@@ -47,20 +47,15 @@ void TSYDownloadAndSaveSettingsOperation::main() {
       [self](const std::optional<std::filesystem::path>& location,
              const std::optional<tw::URLResponse>&, tw::ErrorPtr error) {
         if (!error && location) {
-          // Copy next to the cache, then rename over it: the old file stays until the new one
-          // is complete.
-          std::error_code ec;
-          std::filesystem::create_directories(self->settingsDirectoryPath_, ec);
-          auto temporary = self->settingsDirectoryPath_ / (".settings-" + tw::makeUUIDString());
-          std::filesystem::copy_file(*location, temporary,
-                                     std::filesystem::copy_options::overwrite_existing, ec);
-          if (!ec) std::filesystem::rename(temporary, self->settingsFilePath_, ec);
-          if (ec) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            error = tw::Error::make("NSCocoaErrorDomain", ec.value(),
-                                    {{tw::kLocalizedDescriptionKey, ec.message()}});
-            tw::log("[Tessaly] Unable to complete settings download " + ec.message());
+          // Replaced atomically and durably: the old file stays until the new one is complete.
+          int code = 0;
+          auto bytes = tw::paths::readFile(*location, &code);
+          const auto saved = bytes ? tw::paths::writeFileAtomically(self->settingsFilePath_, *bytes)
+                                   : tw::Status::failure(bytes.error());
+          if (!saved) {
+            error = tw::Error::make("NSCocoaErrorDomain", code != 0 ? code : EIO,
+                                    {{tw::kLocalizedDescriptionKey, saved.error()}});
+            tw::log("[Tessaly] Unable to complete settings download " + saved.error());
           }
         }
         self->finishWith(error);

@@ -1,31 +1,46 @@
 #include "kits/platform/settings/TSYSettings.h"
 
-#include <fstream>
+#include <cerrno>
+#include <optional>
 
 #include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/net/TSYURLBuilder.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/Paths.h"
 
 tw::Value TSYSettings::settingsDictionary() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (snapshot_) return *snapshot_;
-  std::ifstream in(settingsPath_, std::ios::binary);
-  if (!in) return tw::Value();
-  std::string text((std::istreambuf_iterator<char>(in)), {});
-  auto parsed = tw::Json::parse(text);
+  int error = 0;
+  auto text = tw::paths::readTextFile(settingsPath_, &error);
+  if (!text && error == ENOENT) return tw::Value();
   std::string problem;
-  if (!parsed) {
-    problem = parsed.error();
-  } else if (!parsed->dictionary()) {
-    problem = "the settings are not a JSON object";
-  }
-  if (!problem.empty()) {
-    tw::log("[Tessaly] Could not load settings with error: " + problem);
-    std::error_code ec;
-    std::filesystem::remove(settingsPath_, ec);
+  if (!text && error != EISDIR) {
+    // A read refused now may work later, and the bytes may be fine: left where they are.
+    if (!unreadableLogged_)
+      tw::log("[Tessaly] Could not load settings with error: " + text.error());
+    unreadableLogged_ = true;
     return tw::Value();
   }
+  std::optional<tw::Value> parsed;
+  if (!text) {
+    problem = text.error();
+  } else if (auto json = tw::Json::parse(*text); !json) {
+    problem = json.error();
+  } else if (!json->dictionary()) {
+    problem = "the settings are not a JSON object";
+  } else {
+    parsed = std::move(json).value();
+  }
+  if (!problem.empty()) {
+    // Kept for a look, out of the way of the next download.
+    auto aside = tw::paths::moveAside(settingsPath_);
+    tw::log("[Tessaly] Could not load settings with error: " + problem +
+            (aside ? "; kept as " + aside->string() : "; " + aside.error()));
+    return tw::Value();
+  }
+  unreadableLogged_ = false;
   snapshot_ = std::make_shared<const tw::Value>(*parsed);
   return *snapshot_;
 }

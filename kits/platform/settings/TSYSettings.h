@@ -16,8 +16,9 @@ class TSYSettings {
   explicit TSYSettings(std::filesystem::path settingsPath)
       : settingsPath_(std::move(settingsPath)) {}
 
-  // The cached settings; null without a readable file. A file that is not a JSON object is
-  // logged and deleted.
+  // The cached settings; null without a readable file. A folder in its place, or a file that is
+  // not a JSON object, is logged and moved aside (never deleted); a file that cannot be read now
+  // is logged once and left where it is.
   tw::Value settingsDictionary();
   void clearSettingsDictionary();
 
@@ -39,7 +40,9 @@ class TSYSettings {
 
  private:
   std::filesystem::path settingsPath_;
-  // Guards snapshot_.
+  // Guards snapshot_ and unreadableLogged_.
   std::mutex mutex_;
   std::shared_ptr<const tw::Value> snapshot_;
+  // The cache could not be read (and stays where it is): said once, not at every look.
+  bool unreadableLogged_ = false;
 };

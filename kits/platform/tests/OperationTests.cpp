@@ -7,7 +7,10 @@
 #include <thread>
 
 #include "kits/platform/TSYCompoundOperation.h"
+#include "kits/platform/TSYKitQueues.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Log.h"
 
 namespace {
 
@@ -166,6 +169,45 @@ TEST(CompoundOperation, CancellationEndsItOnceAtEveryStage) {
   finished->compoundQueue()->waitUntilAllOperationsAreFinished();
   EXPECT_EQ(done.calls.load(), 1);
   EXPECT_EQ(finished->compoundQueue()->operationCount(), 0u);
+}
+
+// A kit's fault never ends the application: on the kits' queues a throwing block or operation is
+// logged with the queue's name, and the queue runs what comes next. An asynchronous operation
+// whose main() throws is finished, so what depends on it still runs.
+TEST(KitQueues, AThrowingBlockIsLoggedWithTheQueuesNameAndTheQueueGoesOn) {
+  class Throws : public TSYAsyncOperation {
+   protected:
+    // NOLINTNEXTLINE(bugprone-exception-escape): the throw is what the queue is tested on
+    void main() override { throw std::runtime_error("no such record"); }
+  };
+  tw::LogCapture log;
+  auto serial = TSYCreateSerialQueue("kit.test.serial");
+  std::atomic<int> ran{0};
+  serial->async([] { tw::raise(tw::NSInvalidArgumentException, "a bad key"); });
+  serial->async([&] { ++ran; });
+  serial->sync([] { throw std::runtime_error("from sync"); });  // returns to its caller
+  serial->sync([&] { ++ran; });
+  EXPECT_EQ(ran.load(), 2);
+
+  auto operations = TSYCreateOperationQueue("kit.test.operations");
+  auto throwing = std::make_shared<Throws>();
+  auto after = tw::BlockOperation::create([&] { ++ran; });
+  after->addDependency(throwing);
+  operations->addOperationWithBlock([] { throw 7; });
+  operations->addOperation(throwing);
+  operations->addOperation(after);
+  operations->waitUntilAllOperationsAreFinished();
+  EXPECT_TRUE(throwing->isFinished());
+  EXPECT_EQ(ran.load(), 3);
+
+  auto escaped = [&](const std::string& queue, const std::string& name, const std::string& reason) {
+    return log.contains("*** Exception '" + name + "' escaped a block of " + queue +
+                        ", which goes on; reason: '" + reason + "'");
+  };
+  EXPECT_TRUE(escaped("kit.test.serial", "NSInvalidArgumentException", "a bad key"));
+  EXPECT_TRUE(escaped("kit.test.serial", "std::exception", "from sync"));
+  EXPECT_TRUE(escaped("kit.test.operations", "NSGenericException", "unknown exception"));
+  EXPECT_TRUE(escaped("kit.test.operations", "std::exception", "no such record"));
 }
 
 }  // namespace

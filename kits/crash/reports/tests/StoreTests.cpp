@@ -7,12 +7,14 @@
 #include <fstream>
 
 #include "kits/crash/capture/MVXContext.h"
+#include "kits/crash/capture/MVXFile.h"
 #include "kits/crash/reports/MVXFileManager.h"
 #include "kits/crash/reports/MVXInternalReport.h"
 #include "kits/crash/reports/MVXReport.h"
 #include "kits/crash/reports/MVXSettings.h"
 #include "kits/crash/reports/tests/ReportFixtures.h"
 #include "platform/foundation/Log.h"
+#include "platform/testsupport/FileModes.h"
 #include "platform/testsupport/TestSupport.h"
 
 namespace tw::test {
@@ -95,6 +97,71 @@ TEST_F(Store, LaunchCreatesTheThreeDirectoriesAndNeverPending) {
   writeFile(blocked.processingPath(), "x");
   EXPECT_FALSE(blocked.prepareForNewLaunch());
   EXPECT_FALSE(fs::exists(blocked.preparedPath()));
+}
+
+// Report folders someone made read-only get their mode back, and the kit says so; a folder the
+// kit cannot write in even then (another user's) is said once, not at every look.
+TEST_F(Store, AModePutBackIsLoggedAndAnUnwritableFolderOnce) {
+  ASSERT_TRUE(files_.prepareForNewLaunch());
+  for (const auto& dir : {files_.activePath(), files_.processingPath(), files_.preparedPath()})
+    fs::permissions(dir, fs::perms(0555));
+  // Another user's read-only folder, where the tests may hand one out (as root).
+  const std::string foreign = (dir_.path() / "foreign").string();
+  fs::create_directories(foreign);
+  fs::permissions(foreign, fs::perms(0555));
+  const bool haveForeign = ::geteuid() == 0 && ::chown(foreign.c_str(), 65534, 65534) == 0;
+  const auto run = runWithFileModesEnforced([&] {
+    LogCapture log;
+    std::string out = files_.prepareForNewLaunch() ? "ok" : "failed";
+    for (int i = 0; i < 3; ++i) files_.createDirectoryAtPath(foreign);
+    for (const auto& line : log.lines()) {
+      if (line.find("Changed the mode of " + files_.activePath() + " from 555 to 755") !=
+          std::string::npos)
+        out += " changed";
+      if (line.find("Unable to write in " + foreign) != std::string::npos) out += " unwritable";
+    }
+    return out;
+  });
+  if (run.unavailable) GTEST_SKIP() << run.why;
+  ASSERT_TRUE(run.ok) << run.why;
+  EXPECT_EQ(run.output, haveForeign ? "ok changed unwritable" : "ok changed");
+  EXPECT_EQ(fs::status(files_.preparedPath()).permissions() & fs::perms::all, fs::perms(0755));
+}
+
+// A record that cannot be read (a folder in its place, a file refused to us) reads as nothing, is
+// logged, and with deleteIfUnreadable is moved aside with what it holds, never deleted; a report
+// whose metadata is such a record is no report.
+TEST_F(Store, UnreadableRecordsReadAsNothingAndAreKept) {
+  const std::string report = (dir_.path() / "report").string();
+  fs::create_directories(report + "/metadata.mvxrecord");
+  LogCapture log;
+  EXPECT_EQ(MVXFileReadSections(report + "/metadata.mvxrecord", false), std::nullopt);
+  EXPECT_FALSE(MVXInternalReport::reportWithPath(report));
+  EXPECT_TRUE(fs::is_directory(report + "/metadata.mvxrecord"));
+  EXPECT_EQ(MVXFileReadSections(report + "/metadata.mvxrecord", true), std::nullopt);
+  EXPECT_FALSE(fs::exists(report + "/metadata.mvxrecord"));
+
+  const std::string refused = report + "/user_compacted_kv.mvxrecord";
+  writeFile(refused, "{\"kv\":{\"key\":\"6b\",\"value\":\"76\"}}\n");
+  fs::permissions(refused, fs::perms::none);
+  const auto run = runWithFileModesEnforced([&] {
+    const bool none = !MVXFileReadSections(refused, true);
+    return std::string(none ? "none" : "read") + (fs::exists(refused) ? " stayed" : " moved");
+  });
+  if (run.unavailable) GTEST_SKIP() << run.why;
+  ASSERT_TRUE(run.ok) << run.why;
+  EXPECT_EQ(run.output, "none moved");
+  std::size_t kept = 0;
+  for (const auto& entry : fs::directory_iterator(report)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("metadata.mvxrecord.corrupt-", 0) == 0) ++kept;
+    if (name.rfind("user_compacted_kv.mvxrecord.corrupt-", 0) == 0) {
+      fs::permissions(entry.path(), fs::perms::owner_read);
+      EXPECT_EQ(readFile(entry.path().string()), "{\"kv\":{\"key\":\"6b\",\"value\":\"76\"}}\n");
+      ++kept;
+    }
+  }
+  EXPECT_EQ(kept, 2u);
 }
 
 TEST_F(Store, HiddenEntriesAreNeverListedMovedOrRemoved) {

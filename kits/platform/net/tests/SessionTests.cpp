@@ -19,6 +19,7 @@
 #include "kits/platform/net/TSYCertificatePinner.h"
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/net/TSYPinnedCertificates.h"
+#include "platform/foundation/Paths.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
 namespace {
@@ -211,6 +212,43 @@ TEST(URLSession, DownloadFileLivesForTheHandlerOnly) {
     EXPECT_EQ(size, kBody);
   }
   EXPECT_EQ(service.requests("settings").size(), 2u);
+}
+
+// Downloads are written in the kits' cache folder of this application, and what a killed process
+// left there goes when a session is made (a running download's file stays). One write that fails
+// among writes that succeed fails the task: a file with a hole is never handed over.
+TEST(URLSession, DownloadsLiveInTheKitsCacheAndOneFailedWriteFailsTheTask) {
+  KitService service(false);
+  const auto dir = MVXURLSessionDownloadTask::downloadsDirectory();
+  EXPECT_EQ(dir.parent_path().parent_path(), tw::paths::cacheHome() / "com.morvex.data");
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "download-left-by-a-kill") << "part";
+  auto session = makeSession();
+  EXPECT_FALSE(std::filesystem::exists(dir / "download-left-by-a-kill"));
+
+  KitService::Reply big;
+  big.body = std::string(std::size_t{512} << 10, 'x');
+  service.script(KitService::kSettings, big);
+  std::atomic<int> writes{0};
+  std::filesystem::path during;
+  MVXURLSessionDownloadTask::setDownloadWriteForTesting(
+      [&](const char* bytes, std::size_t length, std::FILE* file) -> std::size_t {
+        if (++writes == 2) {
+          // Meanwhile a session made elsewhere leaves the running download alone.
+          makeSession();
+          for (const auto& entry : std::filesystem::directory_iterator(dir)) during = entry.path();
+          return 0;
+        }
+        return std::fwrite(bytes, 1, length, file);
+      });
+  Completion done;
+  session->downloadTaskWithRequest(get(service, kSettingsPath), done.download())->resume();
+  auto outcome = done.wait();
+  MVXURLSessionDownloadTask::setDownloadWriteForTesting({});
+  EXPECT_EQ(during.parent_path(), dir);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_FALSE(outcome.file);
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
 
 // Once its transfers are done the session's thread sleeps until it is given work: a desktop

@@ -10,12 +10,14 @@
 
 #include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/Tessaly.h"
+#include "kits/platform/settings/TSYSettings.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/testsupport/FileModes.h"
 #include "platform/testsupport/TestSupport.h"
 #include "tools/kitservice/KitServiceFixture.h"
 
@@ -307,6 +309,52 @@ TEST(SettingsCache, UnreadableOrMistypedSettingsReadAsAbsent) {
   mistyped.clearSettingsDictionary();
   EXPECT_TRUE(mistyped.appSettings());
   EXPECT_FALSE(mistyped.appStatus());
+}
+
+// The settings cache replaced by a folder, by nothing, by other bytes: no settings, said, and the
+// entry kept beside the cache's name for a look. One that cannot be read is said once and left.
+TEST(SettingsCache, DamagedCachesAreKeptAsideAndAnUnreadableOneIsLoggedOnce) {
+  tw::test::TempDir dir;
+  const auto path = dir.path() / "settings.json";
+  auto keptAside = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      if (entry.path().filename().string().rfind("settings.json.corrupt-", 0) == 0) {
+        std::filesystem::remove_all(entry.path());  // the next kind gets the same name
+        return true;
+      }
+    return false;
+  };
+  for (const std::string kind : {"folder", "empty", "garbage"}) {
+    if (kind == "folder") {
+      std::filesystem::create_directories(path);
+    } else {
+      std::ofstream(path, std::ios::binary) << (kind == "empty" ? "" : "\x01{not json");
+    }
+    tw::LogCapture log;
+    TSYSettings settings(path);
+    EXPECT_TRUE(settings.settingsDictionary().isNull()) << kind;
+    EXPECT_TRUE(log.contains("[Tessaly] Could not load settings with error")) << kind;
+    EXPECT_FALSE(std::filesystem::exists(path)) << kind;
+    EXPECT_TRUE(keptAside()) << kind;
+  }
+
+  std::ofstream(path) << R"({"app":{"status":"activated"}})";
+  std::filesystem::permissions(path, std::filesystem::perms::none);
+  const auto run = tw::test::runWithFileModesEnforced([&] {
+    tw::LogCapture log;
+    TSYSettings settings(path);
+    std::string seen;
+    for (int i = 0; i < 3; ++i) seen += settings.settingsDictionary().isNull() ? "null " : "set ";
+    std::size_t lines = 0;
+    for (const auto& line : log.lines())
+      if (line.find("Could not load settings") != std::string::npos) ++lines;
+    return seen + std::to_string(lines) + (std::filesystem::exists(path) ? " kept" : " gone");
+  });
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+  if (run.unavailable) GTEST_SKIP() << run.why;
+  ASSERT_TRUE(run.ok) << run.why;
+  EXPECT_EQ(run.output, "null null null 1 kept");
+  EXPECT_EQ(TSYSettings(path).appStatus(), std::optional<std::string>("activated"));
 }
 
 }  // namespace
