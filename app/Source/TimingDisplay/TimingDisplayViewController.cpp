@@ -12,9 +12,11 @@
 #include <utility>
 
 #include "app/Source/Controls/FlatButton.h"
+#include "app/Source/TimingDisplay/TimingDisplayAccessible.h"
 #include "app/Source/TimingDisplay/TimingDisplayRootView.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
 #include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Model/BTTiming.h"
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Settings/BTSettingsNotification.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
@@ -86,6 +88,7 @@ void TimingDisplayViewController::loadView() {
 
   displayView_ = new TimingDisplayView;
   displayView_->setObjectName("DisplayView");
+  TimingDisplayAccessible::install();
   // As wide as its segments need (less when the pane is narrower), centred in the pane.
   displayView_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
   auto* displayRow = new QHBoxLayout;
@@ -318,6 +321,8 @@ void TimingDisplayViewController::onTimeObjectNotSet() {
   resetButton_->setText(qs(tw::localized("Stop")));
   resetButton_->setEnabled(false);
   displayView_->setTimingValue(0.0);
+  TimingDisplayAccessible::setTimingState(displayView_, tw::kTimingStateReset, false);
+  TimingDisplayAccessible::setLeadText(displayView_, nullptr);
 }
 
 void TimingDisplayViewController::onTimeObjectChanged() {
@@ -362,9 +367,12 @@ void TimingDisplayViewController::onTimeObjectChanged() {
   bindings_.push_back(
       timeObject_->observeScoped("timingState", tw::KVONew, [self](const tw::KeyValueChange&) {
         auto s = self();
-        if (s && s->timeObject_ && s->timeObject_->timingState() != kRunning)
-          s->refreshDisplayedValue();
+        if (!s || !s->timeObject_) return;
+        if (s->timeObject_->timingState() != kRunning) s->refreshDisplayedValue();
+        TimingDisplayAccessible::setTimingState(s->displayView_, s->timeObject_->timingState(),
+                                                true);
       }));
+  TimingDisplayAccessible::setTimingState(displayView_, timeObject_->timingState(), false);
 
   displayView_->setDisplayMilliseconds(timeObject_->isStopwatchType());
   displayViewModel_->setTimingValueUpdatedHandler([self](double value) {

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <map>
 #include <set>
 
 #include "app/Source/Application/AppDelegate.h"
@@ -244,6 +245,79 @@ TEST_F(KeyboardAccessTest, TabReachesEveryControlOfTheWindowInOrderAndEachSaysWh
     EXPECT_EQ(iface->state().selected, nameOf(w).startsWith("Tea")) << nameOf(w).toStdString();
   }
   EXPECT_EQ(items, 2);
+}
+
+// The window's accessible tree, depth first as a reader walks it, each node with its parent.
+struct Node {
+  QAccessibleInterface* iface;
+  QAccessibleInterface* parent;
+};
+void walkTree(QAccessibleInterface* iface, std::vector<Node>& out, int depth = 0) {
+  if (!iface || depth > 40) return;
+  for (int i = 0; i < iface->childCount(); ++i) {
+    QAccessibleInterface* child = iface->child(i);
+    if (!child) continue;
+    out.push_back({child, iface});
+    walkTree(child, out, depth + 1);
+  }
+}
+
+TEST_F(KeyboardAccessTest, TheAccessibleTreeHoldsWhatIsShownOnceInTheOrderTabReachesIt) {
+  child<QPushButton>("timerTab")->click();
+  child("MasterList")->setFocus(Qt::TabFocusReason);
+  key(Qt::Key_Home);
+  ASSERT_TRUE(runUntil([&] { return detailShows("Tea") && child("enabledSwitch"); }));
+  settle(0.5);  // the placeholders' fades are over
+
+  std::vector<Node> tree;
+  walkTree(QAccessible::queryAccessibleInterface(window_), tree);
+  const auto name = [](const Node& n) { return n.iface->text(QAccessible::Name); };
+  const auto within = [&](QWidget* ancestor, const Node& n) {
+    auto* w = qobject_cast<QWidget*>(n.iface->object());
+    return w && ancestor->isAncestorOf(w);
+  };
+  QWidget* masterList = child("MasterList");
+  QWidget* actionsList = child("ActionsListTable");
+  ASSERT_TRUE(masterList && actionsList);
+  std::map<QString, int> titleFields;
+  std::map<QString, int> texts;
+  for (const auto& n : tree) {
+    const QString what = name(n) + " (" + QString::number(n.iface->role()) + ")";
+    // Both lists hold rows: their placeholders are not shown, so not read out.
+    EXPECT_FALSE(name(n).startsWith("No ") || name(n).startsWith("Start by creating"))
+        << what.toStdString();
+    if (!within(masterList, n) && !within(actionsList, n)) continue;
+    // In the lists: only what is shown, and each thing once.
+    EXPECT_FALSE(n.iface->state().invisible) << what.toStdString();
+    EXPECT_FALSE(n.iface->rect().isEmpty()) << what.toStdString();
+    EXPECT_NE(n.iface->role(), QAccessible::ScrollBar) << "two rows need no scroll bar";
+    EXPECT_GE(n.parent->indexOfChild(n.iface), 0) << what.toStdString();
+    EXPECT_EQ(n.iface->parent(), n.parent) << "its parent is where it was found";
+    if (n.iface->role() == QAccessible::StaticText) {
+      EXPECT_FALSE(name(n).trimmed().isEmpty()) << "an empty label";
+      ++texts[name(n)];
+    }
+    if (n.iface->role() == QAccessible::EditableText && within(masterList, n))
+      ++titleFields[n.iface->text(QAccessible::Value) + (name(n).isEmpty() ? " unnamed" : "")];
+  }
+  EXPECT_EQ(titleFields, (std::map<QString, int>{{"Tea", 1}, {"Eggs", 1}}))
+      << "each row's title field is there once, named";
+  EXPECT_EQ(texts["3:00"], 1) << "a row's time is read once";
+  EXPECT_EQ(texts["7:00"], 1);
+
+  // The order of the tree is the order on screen and of Tab: the title bar, then the list's
+  // pane, then the detail pane.
+  std::vector<std::string> order;
+  for (const auto& n : tree) {
+    auto* w = qobject_cast<QWidget*>(n.iface->object());
+    if (!w) continue;
+    for (const char* stop : {"menuButton", "timerTab", "MasterList", "addButton", "TitleField",
+                             "StartButton", "ActionsListTable", "addActionButton"})
+      if (w->objectName() == stop && (order.empty() || order.back() != stop)) order.push_back(stop);
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"menuButton", "timerTab", "MasterList", "addButton",
+                                             "TitleField", "StartButton", "ActionsListTable",
+                                             "addActionButton"}));
 }
 
 TEST_F(KeyboardAccessTest, KeysEditDeleteStartAndOpenTheMenuAndEscapeClosesWhatTheyOpened) {
