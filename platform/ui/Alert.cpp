@@ -1,10 +1,15 @@
 #include "platform/ui/Alert.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <memory>
 
 #include "platform/foundation/Dispatch.h"
@@ -29,6 +34,25 @@ QMessageBox::Icon iconFor(AlertStyle style) {
       break;
   }
   return QMessageBox::Warning;
+}
+
+// Qt sizes a message box to its text with only a little room beside the window title, so a
+// window manager, which puts its icon and buttons beside the title, cuts the title to a few
+// letters. The button row, which spans the box, is given room for the title in a
+// bold title-bar font and about nine lines' height more for the icon, the buttons and their
+// padding; Qt still widens the box for longer texts and keeps it within the screen.
+void leaveRoomForTitle(QMessageBox* box) {
+  auto* buttons = box->findChild<QWidget*>(QStringLiteral("qt_msgbox_buttonbox"));
+  if (!buttons) return;
+  const QString title =
+      box->windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName() : box->windowTitle();
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  const QFontMetrics metrics(font);
+  int width = metrics.horizontalAdvance(title) + 9 * metrics.height();
+  if (const QScreen* screen = box->screen())
+    width = std::min(width, screen->availableSize().width() / 2);
+  buttons->setMinimumWidth(width);
 }
 
 // The dialog built for one run, with its buttons in the order they were added.
@@ -60,6 +84,7 @@ Built build(const Alert& alert, QWidget* parent) {
     informative->setTextInteractionFlags(Qt::TextSelectableByMouse);
   }
   box->setIcon(iconFor(alert.style()));
+  leaveRoomForTitle(box);
 
   const auto& titles = alert.buttonTitles();
   std::optional<std::size_t> cancel = alert.cancelButton();

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <algorithm>
 
 #include "app/Source/ActionEditor/PopUpButton.h"
@@ -47,6 +48,18 @@ void ActionObjectEditorView::addRow(const char* label, QWidget* field) {
   else if (field->accessibleName().isEmpty())
     field->setAccessibleName(spoken);
   form_->addRow(text, field);
+}
+
+void ActionObjectEditorView::addPathRow(const char* label, QLabel* value, QPushButton* choose) {
+  choose->setText(QString::fromStdString(tw::localized("Choose…")));
+  value->setTextFormat(Qt::PlainText);
+  value->setMinimumWidth(160);
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(value, 1);
+  layout->addWidget(choose);
+  addRow(label, row);
 }
 
 int ActionObjectEditorView::labelColumnWidth(const QFont& font) {

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QWidget>
 #include <memory>
 #include <vector>
@@ -54,6 +55,9 @@ class ActionObjectEditorView : public tw::Object, public BTActionObjectEditorDet
   QFormLayout* form() const { return form_; }
   // A row of the form with its localized label.
   void addRow(const char* label, QWidget* field);
+  // A row naming a chosen path in `value` (plain text, taking the room left) with `choose`, a
+  // "Choose…" button, after it.
+  void addPathRow(const char* label, QLabel* value, QPushButton* choose);
   // The builder's key path (under "actionBuilder.") from now until this view goes.
   std::shared_ptr<RACSignal> builderValues(const std::string& keyPath);
   template <class T>

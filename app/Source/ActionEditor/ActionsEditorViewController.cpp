@@ -381,7 +381,9 @@ void ActionsEditorViewController::resizeWindow(bool animated) {
 void ActionsEditorViewController::prepareWindow(QWidget* window) {
   TW_MAIN_THREAD_ONLY("ActionsEditorViewController::prepareWindow");
   window->setWindowTitle(QString());
-  window->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  // A fixed-size dialog: closing it is a Cancel, so the close button is the one it offers.
+  window->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint);
   if (auto* dialog = qobject_cast<QDialog*>(window)) dialog->setSizeGripEnabled(false);
   resizeWindow(false);
 }

@@ -33,15 +33,7 @@ AppOperationActionEditorView::AppOperationActionEditorView()
   radioLayout->addStretch(1);
   addRow("Operation:", radios);
 
-  browseButton_->setText(QString::fromStdString(tw::localized("Choose…")));
-  filepathValueLabel_->setTextFormat(Qt::PlainText);
-  filepathValueLabel_->setMinimumWidth(160);
-  auto* row = new QWidget;
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(filepathValueLabel_, 1);
-  layout->addWidget(browseButton_);
-  addRow("Application:", row);
+  addPathRow("Application:", filepathValueLabel_, browseButton_);
 }
 
 void AppOperationActionEditorView::loadViewWithBuilder(

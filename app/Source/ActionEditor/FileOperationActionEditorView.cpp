@@ -1,6 +1,5 @@
 #include "app/Source/ActionEditor/FileOperationActionEditorView.h"
 
-#include <QHBoxLayout>
 #include <filesystem>
 
 #include "app/Source/Actions/FileOperationActionUtil.h"
@@ -18,15 +17,7 @@ QString tw::app::lastPathComponent(const tw::Value& path) {
 FileOperationActionEditorView::FileOperationActionEditorView()
     : filepathValueLabel_(new QLabel), browseButton_(new QPushButton) {
   widget()->setObjectName("FileOperationActionEditorView");
-  browseButton_->setText(QString::fromStdString(tw::localized("Choose…")));
-  filepathValueLabel_->setTextFormat(Qt::PlainText);
-  filepathValueLabel_->setMinimumWidth(160);
-  auto* row = new QWidget;
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(filepathValueLabel_, 1);
-  layout->addWidget(browseButton_);
-  addRow("File:", row);
+  addPathRow("File:", filepathValueLabel_, browseButton_);
 }
 
 void FileOperationActionEditorView::loadViewWithBuilder(

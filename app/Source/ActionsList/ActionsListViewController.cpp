@@ -4,7 +4,6 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPropertyAnimation>
-#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "app/Source/ActionEditor/ActionsEditorViewController.h"
@@ -55,54 +54,30 @@ void ActionsListViewController::loadView() {
   tableView_->setRowHeight(44);
   tableView_->setStyleSheet("QAbstractScrollArea { background: transparent; border: none; }");
   tableView_->viewport()->setAutoFillBackground(false);
-  // A thin light handle on the dark pane; the sheet sits on the bar alone, not on the rows.
-  tableView_->verticalScrollBar()->setStyleSheet(
-      "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 0; }"
-      "QScrollBar::handle:vertical { background: rgba(255,255,255,0.35); border-radius: 3px;"
-      " min-height: 24px; margin: 0 1px; }"
-      "QScrollBar::handle:vertical:hover { background: rgba(255,255,255,0.55); }"
-      "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-      "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }");
+  ListFooterView::styleScrollBar(tableView_->verticalScrollBar());
   layout->addWidget(tableView_, 1);
 
-  footerView_ = new QWidget;
-  footerView_->setObjectName("ActionsListFooter");
-  auto* footer = new QHBoxLayout(footerView_);
-  footer->setContentsMargins(8, 4, 12, 4);
-  footer->setSpacing(2);
+  footerView_ = new ListFooterView("ActionsListFooter", QMargins(8, 4, 12, 4), 2);
   const auto makeFooterButton = [&](const char* text, const char* name, const char* tip) {
-    auto* button = new QPushButton(text);
-    button->setObjectName(name);
+    QPushButton* button = footerView_->addButton(text, name);
     button->setToolTip(tr(tip));
     button->setAccessibleName(button->toolTip());
-    button->setFocusPolicy(Qt::TabFocus);
-    button->setFixedSize(28, 24);
-    button->setStyleSheet(
-        "QPushButton { color: white; background: transparent; border: none; font-size: 18px;"
-        " border-radius: 4px; }"
-        "QPushButton:disabled { color: rgba(255,255,255,0.3); }"
-        "QPushButton:focus { border: 1px solid rgba(255,255,255,0.85); }");
-    footer->addWidget(button);
     return button;
   };
   addButton_ = makeFooterButton("+", "addActionButton", "Add Action");
   removeButton_ = makeFooterButton("\u2212", "removeActionButton", "Remove Action");
   removeButton_->setEnabled(false);
-  footer->addStretch(1);
+  footerView_->row()->addStretch(1);
   statusLabel_ = new QLabel;
   statusLabel_->setObjectName("statusLabel");
   statusLabel_->setStyleSheet("color: rgba(255,255,255,0.75); font-size: 11px;");
-  footer->addWidget(statusLabel_);
+  footerView_->row()->addWidget(statusLabel_);
   layout->addWidget(footerView_);
   setView(root);
 }
 
 void ActionsListViewController::viewDidLoad() {
-  footerView_->setAttribute(Qt::WA_StyledBackground);
-  footerView_->setStyleSheet(QString("QWidget#ActionsListFooter { background: %1; }")
-                                 .arg(tw::ui::colorNamed("OverlayDark10")
-                                          .value_or(QColor(0, 0, 0, 26))
-                                          .name(QColor::HexArgb)));
+  footerView_->setTint(tw::ui::colorNamed("OverlayDark10").value_or(QColor(0, 0, 0, 26)));
 
   emptyContentView_ = new BTStaticPlaceholderView;
   emptyContentView_->imageView()->clear();

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <memory>
 
+#include "app/Source/Controls/ListFooterView.h"
 #include "app/Source/Controls/ModalWindow.h"
 #include "app/Source/MainWindow/MasterViewControllerDelegate.h"
 #include "core/Source/ViewModels/BTActionsListView.h"
@@ -96,7 +97,7 @@ class ActionsListViewController : public tw::ui::ViewController,
   QPointer<QWidget> root_;
   // The table is a child of the view, which Qt may delete before this controller.
   QPointer<tw::ui::TableView> tableView_;
-  QWidget* footerView_ = nullptr;
+  ListFooterView* footerView_ = nullptr;
   QPushButton* addButton_ = nullptr;
   QPushButton* removeButton_ = nullptr;
   QLabel* statusLabel_ = nullptr;

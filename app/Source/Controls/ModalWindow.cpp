@@ -6,16 +6,15 @@
 std::unique_ptr<ModalWindow> ModalWindow::presentWithContentViewController(QWidget* content) {
   auto window = std::make_unique<ModalWindow>();
   window->setContentViewController(content);
+  window->setFixedSize(window->sizeHint());
   window->exec();
   return window;
 }
 
 ModalWindow::ModalWindow(QWidget* parent) : QDialog(parent) {
-  // Titled and resizable, with the standard close button hidden.
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowMinMaxButtonsHint);
+  // Titled, with the standard close button hidden.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setWindowModality(Qt::ApplicationModal);
-  setSizeGripEnabled(true);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
 }

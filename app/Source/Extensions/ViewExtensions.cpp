@@ -9,7 +9,9 @@
 #include <QPropertyAnimation>
 #include <QScreen>
 #include <QTimer>
+#include <QVariantAnimation>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/ui/Animation.h"
 
@@ -71,20 +73,94 @@ void centerOverWindow(QWidget* window, QWidget* over) {
 
 void sizeToFitContentView(QWidget* window, bool animate) {
   if (!window) return;
-  QSize fitting = window->layout() ? window->layout()->sizeHint() : window->sizeHint();
-  fitting = fitting.expandedTo(window->minimumSize()).boundedTo(window->maximumSize());
-  const QRect current = window->geometry();
-  const QRect target(current.topLeft(), fitting);
-  if (!animate) {
-    window->setGeometry(target);
+  // The window's own minimum and maximum are the size it was last fixed at: only the content's
+  // bounds count. A fixed size also keeps the layout from raising the window's minimum for rows
+  // whose height follows the width (wrapped text), so that height is measured here.
+  QLayout* layout = window->layout();
+  QSize fitting = window->sizeHint();
+  if (layout) {
+    fitting = layout->totalSizeHint()
+                  .expandedTo(layout->totalMinimumSize())
+                  .boundedTo(layout->totalMaximumSize());
+    if (layout->hasHeightForWidth())
+      fitting.setHeight(std::max(fitting.height(), layout->totalHeightForWidth(fitting.width())));
+  }
+  setFixedFrame(window, QRect(window->geometry().topLeft(), fitting), animate ? 0.2 : 0.0);
+}
+
+namespace {
+
+constexpr const char* kSlideName = "tw_fixedFrameSlide";
+
+// Content that grows after its window was fitted (text filled in a turn later, a row shown) would
+// be squeezed by the fixed size, where a layout raises a resizable window's minimum instead: the
+// fixed size grows the same way, to the content's minimum, keeping the top-left corner.
+void growToContent(QWidget* window) {
+  QLayout* layout = window->layout();
+  if (!layout) return;
+  QSize needed = layout->totalMinimumSize();
+  if (layout->hasHeightForWidth())
+    needed.setHeight(
+        std::max(needed.height(), layout->totalMinimumHeightForWidth(window->width())));
+  if (needed.width() <= window->width() && needed.height() <= window->height()) return;
+  window->setFixedSize(window->size().expandedTo(needed));
+}
+
+class FixedFrameKeeper : public QObject {
+ public:
+  explicit FixedFrameKeeper(QWidget* window) : QObject(window), window_(window) {
+    window->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    // After the window's layout has taken the request in, and not while a slide runs: its end
+    // checks again.
+    if (object == window_ && event->type() == QEvent::LayoutRequest)
+      QTimer::singleShot(0, this, [this] {
+        if (!window_->findChild<QVariantAnimation*>(kSlideName, Qt::FindDirectChildrenOnly))
+          growToContent(window_);
+      });
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+};
+
+}  // namespace
+
+void setFixedFrame(QWidget* window, const QRect& frame, double seconds) {
+  if (!window) return;
+  bool kept = false;
+  for (QObject* child : window->children()) kept = kept || dynamic_cast<FixedFrameKeeper*>(child);
+  if (!kept) new FixedFrameKeeper(window);
+  for (auto* running :
+       window->findChildren<QVariantAnimation*>(kSlideName, Qt::FindDirectChildrenOnly))
+    delete running;
+  const auto place = [window](const QRect& rect) {
+    window->setFixedSize(rect.size());
+    window->setGeometry(rect);
+  };
+  const int ms = static_cast<int>(std::lround(seconds * 1000.0));
+  if (ms <= 0 || !window->isVisible()) {
+    place(frame);
+    growToContent(window);
     return;
   }
-  ui::AnimationGroup::run(
-      [&](ui::AnimationContext& context) {
-        context.duration = 0.2;
-        context.animateFrame(window, target);
-      },
-      {});
+  // A slide of its own rather than an animation group's: the group sets only the geometry, which
+  // the fixed size would hold back.
+  auto* slide = new QVariantAnimation(window);
+  slide->setObjectName(kSlideName);
+  slide->setDuration(ms);
+  slide->setEasingCurve(ui::TimingFunction::easeInEaseOut());
+  slide->setStartValue(window->geometry());
+  slide->setEndValue(frame);
+  QObject::connect(slide, &QVariantAnimation::valueChanged, window,
+                   [place](const QVariant& value) { place(value.toRect()); });
+  QObject::connect(slide, &QAbstractAnimation::finished, window,
+                   [window] { growToContent(window); });
+  slide->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 QImage imageRepresentation(QWidget* view, const std::optional<QColor>& background) {

@@ -1,7 +1,7 @@
 #pragma once
 // Small extensions of widgets and windows used by the screens: pinning a widget to its parent's
-// edges, fitting a window to its content while keeping its top edge, centring a window over
-// another, and a picture of a widget
+// edges, fitting a window to its content while keeping its top edge, giving a window a size of
+// its own that the user cannot change, centring a window over another, and a picture of a widget
 // over a background colour (drag images). Main thread only.
 
 #include <QColor>
@@ -36,8 +36,16 @@ EdgePinning* constrainToParent(QWidget* view, QWidget* parent, const QMargins& i
 
 // Resizes the window to its layout's preferred size, keeping its top-left corner: with y
 // growing downwards, the top edge stays by leaving y alone; the window grows or shrinks at the
-// bottom. `animate` slides the size over a short animation.
+// bottom. `animate` slides the size over a short animation. The size is fixed there
+// (setFixedFrame): only the content sizes the window.
 void sizeToFitContentView(QWidget* window, bool animate);
+
+// Moves the window to `frame` and fixes its size there (minimum = maximum), over `seconds` when
+// above zero and the window is shown. A window whose size is fixed is one a window manager
+// treats as a fixed-size dialog: no resize handle along its bottom edge, no maximise. Its
+// minimum and maximum follow each step of the slide, so they stay equal throughout; a new call
+// stops a slide still under way.
+void setFixedFrame(QWidget* window, const QRect& frame, double seconds);
 
 // Places `window` (at its current size) centred over `over`'s window, kept whole on that
 // window's screen. Without `over`, centred on the primary screen.

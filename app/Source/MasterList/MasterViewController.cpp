@@ -109,26 +109,10 @@ void MasterViewController::loadView() {
   tableView_->viewport()->setAutoFillBackground(false);
   layout->addWidget(tableView_, 1);
 
-  footerView_ = new QWidget;
-  footerView_->setObjectName("MasterFooter");
-  auto* footer = new QHBoxLayout(footerView_);
-  footer->setContentsMargins(8, 4, 8, 4);
-  const auto makeFooterButton = [&](const char* text, const char* name) {
-    auto* button = new QPushButton(text);
-    button->setObjectName(name);
-    button->setFocusPolicy(Qt::TabFocus);
-    button->setFixedSize(28, 24);
-    button->setStyleSheet(
-        "QPushButton { color: white; background: transparent; border: none; font-size: 18px;"
-        " border-radius: 4px; }"
-        "QPushButton:disabled { color: rgba(255,255,255,0.3); }"
-        "QPushButton:focus { border: 1px solid rgba(255,255,255,0.85); }");
-    footer->addWidget(button);
-    return button;
-  };
-  addButton_ = makeFooterButton("+", "addButton");
-  removeButton_ = makeFooterButton("\u2212", "removeButton");
-  footer->addStretch(1);
+  footerView_ = new ListFooterView("MasterFooter", QMargins(8, 4, 8, 4));
+  addButton_ = footerView_->addButton("+", "addButton");
+  removeButton_ = footerView_->addButton("\u2212", "removeButton");
+  footerView_->row()->addStretch(1);
   layout->addWidget(footerView_);
   setView(root);
 }
@@ -145,10 +129,7 @@ void MasterViewController::viewDidLoad() {
   viewModel_ = BTMasterListViewModel::create(self);
 
   // setupView
-  footerView_->setAttribute(Qt::WA_StyledBackground);
-  footerView_->setStyleSheet(
-      QString("QWidget#MasterFooter { background: %1; }")
-          .arg(named("OverlayDark20", QColor(0, 0, 0, 51)).name(QColor::HexArgb)));
+  footerView_->setTint(named("OverlayDark20", QColor(0, 0, 0, 51)));
   // setupMenuView
   menuView_->setDirection(0);
   menuView_->setColors(

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "app/Source/Controls/BTGradientView.h"
+#include "app/Source/Controls/ListFooterView.h"
 #include "app/Source/MainWindow/MasterViewControllerDelegate.h"
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "core/Source/ViewModels/BTMasterListView.h"
@@ -101,7 +102,7 @@ class MasterViewController : public tw::ui::ViewController,
   BTGradientView* menuView_ = nullptr;
   // Goes with the view's widget tree, which its parents may delete before this controller.
   QPointer<MasterListTableView> tableView_;
-  QWidget* footerView_ = nullptr;
+  ListFooterView* footerView_ = nullptr;
   QPushButton* addButton_ = nullptr;
   QPushButton* removeButton_ = nullptr;
   QPushButton* alarmTabButton_ = nullptr;

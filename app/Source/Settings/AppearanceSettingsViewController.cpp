@@ -6,22 +6,7 @@
 #include "app/Source/Settings/SettingsPaneLayout.h"
 #include "core/Source/Settings/BTSettingKeys.h"
 #include "platform/foundation/Localization.h"
-#include "platform/inject/Injection.h"
-#include "platform/inject/PropertyInjector.h"
 #include "platform/signals/RACSignal.h"
-#include "platform/ui/NamedResources.h"
-
-std::string AppearanceSettingsViewController::toolbarItemTitle() const {
-  return tw::localized("Appearance");
-}
-
-QIcon AppearanceSettingsViewController::toolbarItemImage() const {
-  return tw::ui::imageNamed("IconSettingsAppearance");
-}
-
-void AppearanceSettingsViewController::injectProperties(tw::PropertyInjector& injector) {
-  injector.inject(settingsProvider_);
-}
 
 void AppearanceSettingsViewController::loadView() {
   tw::app::SettingsPaneLayout pane;
@@ -33,12 +18,6 @@ void AppearanceSettingsViewController::loadView() {
   QObject::connect(accuracy_, &QComboBox::activated, accuracy_,
                    [this](int) { onStopwatchAccuracySelectionChange(accuracy_); });
   setView(pane.finish());
-}
-
-void AppearanceSettingsViewController::viewDidLoad() {
-  ViewController::viewDidLoad();
-  tw::injectFromDefaultFactory(*this);
-  createBindings();
 }
 
 void AppearanceSettingsViewController::createBindings() {

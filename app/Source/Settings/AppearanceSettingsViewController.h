@@ -14,41 +14,26 @@
 #include <memory>
 
 #include "app/Source/Settings/SettingsCheckBox.h"
-#include "app/Source/Settings/ToolbarItemProvider.h"
-#include "core/Source/Settings/BTSettingsProvider.h"
-#include "platform/inject/Injectable.h"
-#include "platform/ui/ViewController.h"
+#include "app/Source/Settings/SettingsPaneViewController.h"
 
-class AppearanceSettingsViewController : public tw::ui::ViewController,
-                                         public ToolbarItemProvider,
-                                         public tw::Injectable {
+class AppearanceSettingsViewController : public SettingsPaneViewController {
  public:
-  AppearanceSettingsViewController() = default;
-
-  std::string toolbarItemTitle() const override;
-  QIcon toolbarItemImage() const override;
-
-  std::shared_ptr<BTSettingsProvider> settingsProvider() const { return settingsProvider_.lock(); }
-  void setSettingsProvider(std::weak_ptr<BTSettingsProvider> provider) {
-    settingsProvider_ = std::move(provider);
-  }
-  void injectProperties(tw::PropertyInjector& injector) override;
+  AppearanceSettingsViewController()
+      : SettingsPaneViewController("Appearance", "IconSettingsAppearance") {}
 
   std::shared_ptr<tw::SettingsCheckBox> disableAnimationsButton() const { return animations_; }
   std::shared_ptr<tw::SettingsCheckBox> useMilitaryTimeButton() const { return militaryTime_; }
   QComboBox* stopwatchAccuracySelectButton() const { return accuracy_; }
 
-  void createBindings();
+  void createBindings() override;
   void setStopwatchAccuracySelectionMenu();
   // The pop-up's action; `sender` is the pop-up, or null when the pane calls it.
   void onStopwatchAccuracySelectionChange(QObject* sender);
 
  protected:
   void loadView() override;
-  void viewDidLoad() override;
 
  private:
-  std::weak_ptr<BTSettingsProvider> settingsProvider_;
   std::shared_ptr<tw::SettingsCheckBox> animations_, militaryTime_;
   QPointer<QComboBox> accuracy_;
 };

@@ -8,11 +8,8 @@
 #include "core/Source/Settings/BTSettingKeys.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/inject/Injection.h"
-#include "platform/inject/PropertyInjector.h"
 #include "platform/signals/RACObjectSignals.h"
 #include "platform/signals/RACSignal.h"
-#include "platform/ui/NamedResources.h"
 
 namespace {
 
@@ -27,18 +24,6 @@ void announceLater(const std::shared_ptr<BTBaseSettingsContainer>& bundle, const
 
 }  // namespace
 
-std::string GeneralSettingsViewController::toolbarItemTitle() const {
-  return tw::localized("General");
-}
-
-QIcon GeneralSettingsViewController::toolbarItemImage() const {
-  return tw::ui::imageNamed("IconSettingsGeneral");
-}
-
-void GeneralSettingsViewController::injectProperties(tw::PropertyInjector& injector) {
-  injector.inject(settingsProvider_);
-}
-
 void GeneralSettingsViewController::loadView() {
   tw::app::SettingsPaneLayout pane;
   pane.addSection(tw::localized("While timers run:"));
@@ -49,12 +34,6 @@ void GeneralSettingsViewController::loadView() {
   warnTimeDelete_ = pane.addCheckBox(tw::localized("Deleting a timer, alarm or stopwatch"));
   warnActionDelete_ = pane.addCheckBox(tw::localized("Deleting an action"));
   setView(pane.finish());
-}
-
-void GeneralSettingsViewController::viewDidLoad() {
-  ViewController::viewDidLoad();
-  tw::injectFromDefaultFactory(*this);
-  createBindings();
 }
 
 void GeneralSettingsViewController::createBindings() {

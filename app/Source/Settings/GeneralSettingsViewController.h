@@ -13,25 +13,11 @@
 #include <memory>
 
 #include "app/Source/Settings/SettingsCheckBox.h"
-#include "app/Source/Settings/ToolbarItemProvider.h"
-#include "core/Source/Settings/BTSettingsProvider.h"
-#include "platform/inject/Injectable.h"
-#include "platform/ui/ViewController.h"
+#include "app/Source/Settings/SettingsPaneViewController.h"
 
-class GeneralSettingsViewController : public tw::ui::ViewController,
-                                      public ToolbarItemProvider,
-                                      public tw::Injectable {
+class GeneralSettingsViewController : public SettingsPaneViewController {
  public:
-  GeneralSettingsViewController() = default;
-
-  std::string toolbarItemTitle() const override;
-  QIcon toolbarItemImage() const override;
-
-  std::shared_ptr<BTSettingsProvider> settingsProvider() const { return settingsProvider_.lock(); }
-  void setSettingsProvider(std::weak_ptr<BTSettingsProvider> provider) {
-    settingsProvider_ = std::move(provider);
-  }
-  void injectProperties(tw::PropertyInjector& injector) override;
+  GeneralSettingsViewController() : SettingsPaneViewController("General", "IconSettingsGeneral") {}
 
   std::shared_ptr<tw::SettingsCheckBox> preventSystemSleepButton() const { return systemSleep_; }
   std::shared_ptr<tw::SettingsCheckBox> preventDisplaySleepButton() const { return displaySleep_; }
@@ -43,15 +29,13 @@ class GeneralSettingsViewController : public tw::ui::ViewController,
     return warnActionDelete_;
   }
 
-  void createBindings();
+  void createBindings() override;
   void updatePreventDisplaySleepUi(bool enabled);
 
  protected:
   void loadView() override;
-  void viewDidLoad() override;
 
  private:
-  std::weak_ptr<BTSettingsProvider> settingsProvider_;
   std::shared_ptr<tw::SettingsCheckBox> systemSleep_, displaySleep_, warnOnQuit_, warnTimeDelete_,
       warnActionDelete_;
 };

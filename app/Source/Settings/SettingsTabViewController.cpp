@@ -7,7 +7,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "platform/ui/Animation.h"
+#include "app/Source/Extensions/ViewExtensions.h"
 
 namespace {
 
@@ -196,16 +196,6 @@ void SettingsTabViewController::resizeWindowToFit(
   const QSize frame = frameSizeForContentSize(size->second);
   // Screen coordinates point down here: keeping x and y keeps the left and top edges, so the
   // window grows or shrinks at its bottom and right.
-  const QRect current = window->geometry();
-  const QRect target(current.topLeft(), frame);
-  if (!window->isVisible()) {
-    window->setGeometry(target);
-    return;
-  }
-  tw::ui::AnimationGroup::run(
-      [&](tw::ui::AnimationContext& context) {
-        context.duration = kResizeDuration;
-        context.animateFrame(window, target);
-      },
-      nullptr);
+  // Fixed there: the window is a fixed-size dialog whose panes alone size it.
+  tw::app::setFixedFrame(window, QRect(window->geometry().topLeft(), frame), kResizeDuration);
 }

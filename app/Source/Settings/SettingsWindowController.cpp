@@ -48,7 +48,7 @@ void SettingsWindowController::setUp(
   const int selected = tabs_->selectedTabViewItemIndex();
   if (selected >= 0 && selected < static_cast<int>(tabs_->tabViewItems().size()))
     window->setWindowTitle(QString::fromStdString(tabs_->tabViewItems()[selected]->label));
-  window->resize(tabs_->frameSizeForContentSize(firstContentSize_));
+  window->setFixedSize(tabs_->frameSizeForContentSize(firstContentSize_));
 }
 
 QWidget* SettingsWindowController::loadWindow() {

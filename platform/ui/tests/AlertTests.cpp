@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTest>
 #include <QWidget>
@@ -205,6 +208,32 @@ TEST_F(AlertTest, ModalAlertOpenedFromAMainQueueBlockLetsLaterBlocksRun) {
   ASSERT_TRUE(tw::ui::Application::runEventsUntil([&] { return result.has_value(); }, 10.0));
   EXPECT_TRUE(laterRanWhileOpen);
   EXPECT_EQ(*result, std::optional<std::size_t>(0));
+}
+
+TEST_F(AlertTest, LeavesRoomBesideItsTitleForTheWindowManagersIconAndButtons) {
+  // The window manager's title bar shows the application's name between its icon and its
+  // buttons (openbox takes about 100 px for those and their padding); a box sized to a short
+  // message alone left the name cut to a few letters.
+  const QString savedName = QGuiApplication::applicationDisplayName();
+  QGuiApplication::setApplicationDisplayName("Tickwell");
+  QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+  bold.setBold(true);
+  const int titleWidth = QFontMetrics(bold).horizontalAdvance("Tickwell");
+  for (const std::string& message :
+       {std::string("Hi"), std::string(60, 'w') + " " + std::string(400, 'o')}) {
+    Alert alert;
+    alert.setMessageText("New Timer");
+    alert.setInformativeText(message);
+    alert.setStyle(AlertStyle::Informational);
+    alert.addButton("OK");
+    whenMessageBoxShown([&](QMessageBox* box) {
+      EXPECT_GE(box->width() - titleWidth, 110) << message.size() << " characters";
+      EXPECT_LE(box->width(), box->screen()->availableSize().width()) << "and within the screen";
+      box->accept();
+    });
+    alert.runModal();
+  }
+  QGuiApplication::setApplicationDisplayName(savedName);
 }
 
 class SheetTest : public AlertTest {

@@ -303,6 +303,46 @@ TEST_F(ActionEditorTest, DurationRowSaveRuleTestAndCancelOnAStopwatch) {
   EXPECT_TRUE(watch->actions().empty());
 }
 
+TEST_F(ActionEditorTest, IsAFixedSizeDialogFittedToItsContentWhoseCloseButtonCancels) {
+  auto watch = makeObjects(2, 1)[0];
+  openList(watch);
+  list_->addActionObject();
+  settle();
+  ASSERT_TRUE(editor());
+  auto* window = qobject_cast<QDialog*>(list_->editorWindow());
+  ASSERT_TRUE(window);
+  // What a window manager reads as a fixed-size dialog: close only, no resize handle along the
+  // bottom edge, no maximise; the content alone sizes it, and is never squeezed.
+  EXPECT_FALSE(window->windowFlags() &
+               (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+  EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(window->isSizeGripEnabled());
+  const auto fittedAndFixed = [window](const char* when) {
+    EXPECT_EQ(window->minimumSize(), window->size()) << when;
+    EXPECT_EQ(window->maximumSize(), window->size()) << when;
+    EXPECT_EQ(window->size().expandedTo(window->layout()->minimumSize()), window->size()) << when;
+  };
+  fittedAndFixed("opened");
+  const int shortHeight = window->height();
+  for (QAction* item : editor()->actionSelectButton()->items()) {
+    editor()->actionSelectButton()->chooseItem(item);
+    settle(0.4);
+    fittedAndFixed(item->data().toString().toUtf8().constData());
+  }
+  // A row that appears grows the window, which stays fixed through the slide.
+  chooseData(editor()->triggerSelectButton(), qlonglong{3});
+  settle(0.1);
+  fittedAndFixed("sliding");
+  settle(0.4);
+  fittedAndFixed("with the duration row");
+  EXPECT_GT(window->height(), shortHeight);
+
+  window->close();
+  settle();
+  EXPECT_FALSE(editor()) << "closed by the window manager's button: cancelled";
+  EXPECT_TRUE(watch->actions().empty());
+}
+
 // Runs `answer` on the first visible dialog of type T once the caller's modal loop has it open.
 template <class T>
 void whenOpen(std::function<void(T*)> answer) {

@@ -320,7 +320,7 @@ TEST_F(UpdatesPaneTest, WindowNeedsPanes) {
   EXPECT_THROW(SettingsWindowController::initWithWindow(nullptr), tw::Exception);
 }
 
-TEST_F(UpdatesPaneTest, WindowTabsRetitleAndResizeKeepingTheTopLeftCorner) {
+TEST_F(UpdatesPaneTest, WindowTabsRetitleAndFixTheWindowsSizeKeepingTheTopLeftCorner) {
   auto controller =
       SettingsWindowController::initWithViewControllers(threePanes(settings_, updater_));
   QWidget* window = controller->window();
@@ -334,9 +334,21 @@ TEST_F(UpdatesPaneTest, WindowTabsRetitleAndResizeKeepingTheTopLeftCorner) {
   EXPECT_EQ(tabs->transitionOptions(), SettingsTabViewController::kNoTransition);
   EXPECT_EQ(tabs->toolbarButton(2)->text(), "Updates");
 
+  // A fixed-size dialog to the window manager (no resize handle, no maximise), whose size
+  // only its panes change: its minimum and maximum are its size at every pane, also halfway
+  // through the slide from one pane's size to the next.
+  EXPECT_FALSE(window->windowFlags() &
+               (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+  EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
+  const auto fixedAtItsSize = [window](const char* when) {
+    EXPECT_EQ(window->minimumSize(), window->size()) << when;
+    EXPECT_EQ(window->maximumSize(), window->size()) << when;
+  };
+
   // Hidden: shown centred.
   controller->showWindow(nullptr);
   settle();
+  fixedAtItsSize("opened");
   const QPoint centre = window->screen()->availableGeometry().center();
   EXPECT_LE((window->frameGeometry().center() - centre).manhattanLength(), 10);
 
@@ -345,8 +357,13 @@ TEST_F(UpdatesPaneTest, WindowTabsRetitleAndResizeKeepingTheTopLeftCorner) {
   window->move(40, 60);
   settle();
   const QPoint corner = window->geometry().topLeft();
+  const QSize generalFrame = window->size();
   tabs->toolbarButton(2)->click();
+  settle(SettingsTabViewController::kResizeDuration / 2);
+  fixedAtItsSize("sliding");
+  EXPECT_LT(window->height(), generalFrame.height()) << "the slide moves on";
   settle(SettingsTabViewController::kResizeDuration + 0.3);
+  fixedAtItsSize("on the Updates pane");
   EXPECT_EQ(window->windowTitle(), "Updates");
   EXPECT_EQ(tabs->selectedTabViewItemIndex(), 2);
   ASSERT_EQ(tabs->tabViewSizes().count("Updates"), 1u);
@@ -367,6 +384,9 @@ TEST_F(UpdatesPaneTest, WindowTabsRetitleAndResizeKeepingTheTopLeftCorner) {
   // Ctrl+Tab steps on to the next pane.
   QTest::keyClick(window, Qt::Key_Tab, Qt::ControlModifier);
   EXPECT_EQ(tabs->selectedTabViewItemIndex(), 1);
+  settle(SettingsTabViewController::kResizeDuration + 0.3);
+  fixedAtItsSize("on the Appearance pane");
+  EXPECT_EQ(window->size(), tabs->frameSizeForContentSize(tabs->tabViewSizes().at("Appearance")));
 
   // Shown again while visible: stays where it is.
   controller->showWindow(nullptr);
