@@ -39,9 +39,10 @@ OURS_SAFE = {
     'tw::MachOImageList::imageContaining', 'MVXMachOSliceWithHeader',
     'MVXMachOSliceGetUnwindInformation',
 }
-# What the toolchain adds to any shared object, never called by our code.
+# What the toolchain adds to any shared object or position-independent object, never called by
+# our code.
 TOOLCHAIN = {
-    '__cxa_finalize', '__gmon_start__', '_ITM_deregisterTMCloneTable',
+    '_GLOBAL_OFFSET_TABLE_', '__cxa_finalize', '__gmon_start__', '_ITM_deregisterTMCloneTable',
     '_ITM_registerTMCloneTable', '__stack_chk_fail',
 }
 # The sanitizers' runtimes, in the asan and tsan builds.
