@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
 #include <set>
-#include <sstream>
 
+#include "kits/analytics/ORVFileUtils.h"
+#include "kits/analytics/ORVLogRotation.h"
 #include "platform/foundation/Json.h"
 
 namespace tw {
@@ -152,12 +152,24 @@ void EventJournal::done(const std::vector<std::string_view>& identifiers) {
 
 EventJournal::Contents EventJournal::read(const std::filesystem::path& path) {
   Contents contents;
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string text = buffer.str();
+  int error = 0;
+  auto read = ORVFileUtils::readFile(path, &error);
+  if (!read) {
+    contents.damage = ORVFileUtils::reasonForReadError(error);
+    return contents;
+  }
+  std::string text = std::move(read).value();
   // The lines end at the first zero byte; the rest is room the run had not used.
   text.resize(std::min(text.size(), text.find('\0')));
+  if (text.empty()) {
+    contents.damage = "empty";
+    return contents;
+  }
+  // Every journal opens with its run's metadata; what does not is none.
+  if (text.front() != kMetadata) {
+    contents.damage = "not-a-journal";
+    return contents;
+  }
   std::vector<std::pair<char, Entry>> entries;
   std::set<std::string, std::less<>> doneMarks;
   std::size_t start = 0;
@@ -170,16 +182,25 @@ EventJournal::Contents EventJournal::read(const std::filesystem::path& path) {
     std::string_view rest = line.substr(1);
     if (line[0] == kMetadata || line[0] == kPreviousMetadata) {
       auto parsed = Json::parse(rest);
-      if (parsed.ok() && parsed->dictionary())
+      if (parsed.ok() && parsed->dictionary()) {
         (line[0] == kMetadata ? contents.metadata : contents.previousMetadata) =
             *parsed->dictionary();
+      } else {
+        contents.damage = "not-a-journal";
+      }
     } else if (line[0] == kEntry || line[0] == kCrash) {
       auto tab = rest.find('\t');
-      if (tab == std::string_view::npos) continue;
+      if (!contents.metadata || tab == std::string_view::npos || tab == 0 ||
+          !ORVCompressLogOperation::isEventLine(rest.substr(tab + 1))) {
+        contents.damage = "not-a-journal";
+        continue;
+      }
       entries.push_back(
           {line[0], {std::string(rest.substr(0, tab)), std::string(rest.substr(tab + 1))}});
     } else if (line[0] == kDone) {
       doneMarks.emplace(rest);
+    } else {
+      contents.damage = "not-a-journal";
     }
   }
   for (auto& [kind, e] : entries) {

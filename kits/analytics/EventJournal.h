@@ -35,6 +35,11 @@ class EventJournal {
     std::optional<Dictionary> previousMetadata;  // the metadata of the run before it
     std::vector<Entry> pending;                  // entries without a done mark, in order
     std::vector<Entry> pendingCrashes;           // crash entries without a done mark, in order
+    // Why the file cannot be trusted whole, empty when it can: "missing" (gone since it was
+    // listed), "folder", "unreadable", "empty", or "not-a-journal" (no metadata first, or lines
+    // that are no journal's). Entries are read only after the run's metadata, and only those
+    // whose line is an event's.
+    std::string damage;
   };
 
   // Creates the journal at `path` and writes the run's metadata payload first; nullptr when the

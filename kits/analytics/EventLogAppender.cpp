@@ -43,6 +43,11 @@ void EventLogAppender::add(std::string_view line, std::string_view identifier) {
   }
 }
 
+void EventLogAppender::addUnjournalled(std::string_view line) {
+  add(line);
+  ++bufferedUnjournalled_;
+}
+
 void EventLogAppender::takeWritten(std::string& into) {
   into += writtenIds_;
   writtenIds_.clear();
@@ -53,6 +58,7 @@ bool EventLogAppender::flush() {
   if (fd_ < 0) {
     buffer_.clear();
     bufferedIds_.clear();
+    lost_ += std::exchange(bufferedUnjournalled_, 0);
     return false;
   }
   auto& logger = ORVLogger::sharedLogger();
@@ -79,10 +85,16 @@ bool EventLogAppender::flush() {
   } else {
     if (!failing_) {
       failing_ = true;
-      tw::log(LogLevel::Error, "[Oriseth] Unable to append events to " + path_.string() + " (" +
-                                   std::strerror(failure) +
-                                   "); they are kept and written once there is room");
+      // Only what the journal holds survives: the others are counted, and the count is told.
+      tw::log(LogLevel::Error,
+              "[Oriseth] Unable to append events to " + path_.string() + " (" +
+                  std::strerror(failure) + "); " +
+                  (bufferedUnjournalled_ == 0
+                       ? std::string("they are kept and written once there is room")
+                       : "the " + std::to_string(bufferedUnjournalled_) +
+                             " in no journal cannot be kept and are lost"));
     }
+    lost_ += bufferedUnjournalled_;
     if (length_ == 0) {
       // Nothing of it was ever written: no empty file is left behind.
       std::error_code ec;
@@ -97,12 +109,14 @@ bool EventLogAppender::flush() {
   }
   buffer_.clear();
   bufferedIds_.clear();
+  bufferedUnjournalled_ = 0;
   return ok;
 }
 
 bool EventLogAppender::close() {
   if (fd_ < 0) {
     buffer_.clear();
+    lost_ += std::exchange(bufferedUnjournalled_, 0);
     return true;
   }
   bool ok = flush();

@@ -5,13 +5,16 @@
 // so no file ends in a partial line (the lines that write held are dropped as a whole), and a
 // file it left empty is removed. Lines may carry their event's identifier: those whose append
 // succeeded are handed back by takeWritten(), so that only they get their done marks and the
-// others stay in the journal to be written later. A run of failures is logged once.
+// others stay in the journal to be written later. Event lines that are in no journal are
+// counted when an append drops them: nothing keeps them, and the count says so. A run of failures
+// is logged once.
 // Owned by the analytics controller and used on its event queue only.
 #include <sys/types.h>
 
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tw {
 
@@ -29,6 +32,10 @@ class EventLogAppender {
   off_t length() const { return length_ + static_cast<off_t>(buffer_.size()); }
   // Adds a line; the line feed is added here. `identifier`, when not empty, names the event.
   void add(std::string_view line, std::string_view identifier = {});
+  // Adds an event's line that no journal holds: lost when its append fails.
+  void addUnjournalled(std::string_view line);
+  // The unjournalled lines dropped so far; cleared.
+  std::size_t takeLost() { return std::exchange(lost_, 0); }
   // The identifiers of the lines appended so far, each followed by a line feed; cleared.
   void takeWritten(std::string& into);
   // Appends what was gathered; false when the append failed and was cut back.
@@ -41,9 +48,11 @@ class EventLogAppender {
   int fd_ = -1;
   off_t length_ = 0;
   std::string buffer_;
-  std::string bufferedIds_;  // of the lines in buffer_
-  std::string writtenIds_;   // of the lines appended
-  bool failing_ = false;     // the last append failed (and was logged)
+  std::string bufferedIds_;               // of the lines in buffer_
+  std::string writtenIds_;                // of the lines appended
+  bool failing_ = false;                  // the last append failed (and was logged)
+  std::size_t bufferedUnjournalled_ = 0;  // of the lines in buffer_
+  std::size_t lost_ = 0;
 };
 
 }  // namespace tw

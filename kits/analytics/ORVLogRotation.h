@@ -4,11 +4,16 @@
 // keeping of the previous run's metadata. Single-shot operations that run on the kit's serial
 // event queue (the crash metadata one is run directly by the controller's start-up block).
 // A failed compression or packaging reports success() false and leaves no partial output, so
-// the caller keeps the source file for a later start to try again.
+// the caller keeps the source file for a later start to try again. A source that can never be
+// sent (a folder in its place, an unreadable file, a log whose lines are not events, an archive
+// whose stream does not end) is moved into the "damaged" folder and logged, never sent.
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kits/analytics/ORVFileUtils.h"
@@ -23,6 +28,11 @@ class ORVCompressLogOperation : public tw::Operation {
         compressedLogURL_(std::move(compressedLogURL)) {}
   void main() override;
   static std::filesystem::path compressedURLForUncompressedURL(const std::filesystem::path& url);
+  // "<ms>\t<name>\t<payload bytes>\t<payload>" with a JSON object of that many bytes.
+  static bool isEventLine(std::string_view line);
+  // How much of a log's text is sent: its whole lines, all events, without a last line a kill
+  // cut (or damaged). nullopt when an earlier line is not an event, or none is.
+  static std::optional<std::size_t> sendableLength(std::string_view text);
   const std::filesystem::path& uncompressedLogURL() const { return uncompressedLogURL_; }
   const std::filesystem::path& compressedLogURL() const { return compressedLogURL_; }
   // True when the .gz now holds the whole log.
@@ -47,6 +57,13 @@ class ORVPackageLogOperation : public tw::Operation {
   void main() override;
   static std::filesystem::path multipartURLForCompressedURL(const std::filesystem::path& url,
                                                             const std::string& boundary);
+  // A gzip stream that ends, with nothing after it.
+  static bool isCompleteGzipStream(std::string_view bytes);
+  // A package as main writes it: one part, a complete gzip stream, closed by the boundary.
+  static bool isCompletePackage(std::string_view bytes, const std::string& boundary);
+  // Whether the package at `url` (its name is its boundary) may be sent; one that cannot is
+  // moved aside. `bytes` receives what was read.
+  static bool checkPackageAtURL(const std::filesystem::path& url, std::string* bytes = nullptr);
   const std::filesystem::path& compressedLogURL() const { return compressedLogURL_; }
   const std::filesystem::path& packagedLogURL() const { return packagedLogURL_; }
   const std::string& multipartMimeBoundary() const { return multipartMimeBoundary_; }

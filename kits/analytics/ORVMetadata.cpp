@@ -1,9 +1,9 @@
 #include "kits/analytics/ORVMetadata.h"
 
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
+#include "kits/analytics/ORVFileUtils.h"
 #include "kits/platform/TSYAppInfo.h"
 #include "kits/platform/Tessaly.h"
 #include "platform/foundation/Json.h"
@@ -77,11 +77,9 @@ tw::Dictionary ORVMetadata::dictionaryRepresentationWithStartTime(std::uint64_t 
 
 std::optional<tw::Dictionary> ORVCrashMetadata::readSerializedDictionaryFromURL(
     const std::filesystem::path& url) {
-  std::ifstream in(url, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  auto parsed = tw::Json::parse(ss.str());
+  auto bytes = ORVFileUtils::readFile(url);
+  if (!bytes) return std::nullopt;
+  auto parsed = tw::Json::parse(*bytes);
   if (!parsed || !parsed->dictionary()) return std::nullopt;
   return *parsed->dictionary();
 }

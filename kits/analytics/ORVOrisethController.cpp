@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
-#include <fstream>
 #include <iterator>
 #include <thread>
 
@@ -19,6 +19,7 @@
 #include "kits/platform/net/TSYMultipartMimeStreamEncoder.h"
 #include "kits/platform/settings/TSYSettingsOnboardingManager.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UUID.h"
 
@@ -47,7 +48,18 @@ ORVOrisethController::ORVOrisethController(std::shared_ptr<ORVMetadata> metadata
 }
 
 ORVOrisethController::~ORVOrisethController() {
+  appender_.close();
+  reportLostEvents();
   if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+void ORVOrisethController::reportLostEvents() {
+  const std::uint64_t lost =
+      lostEvents_.exchange(0, std::memory_order_relaxed) + appender_.takeLost();
+  if (lost == 0) return;
+  tw::log(tw::LogLevel::Error,
+          "[Oriseth] " + std::to_string(lost) + (lost == 1 ? " event" : " events") +
+              " of this run could not be written for want of room and are lost");
 }
 
 void ORVOrisethController::setRetryHandlerForTesting(
@@ -61,7 +73,11 @@ void ORVOrisethController::takeFolder() {
   std::error_code ec;
   fs::create_directories(journalDirectoryForRootDirectory(root_), ec);
   // One process owns the folder; a second one must not take over its live log files.
-  int fd = ::open((root_ / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const fs::path lock = root_ / ".lock";
+  int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // A folder in its place would keep every run from recording.
+  if (fd < 0 && errno == EISDIR && !ORVFileUtils::moveAside(lock, "folder").empty())
+    fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
     lockFd_ = fd;
   } else {
@@ -80,10 +96,16 @@ void ORVOrisethController::takeFolder() {
 void ORVOrisethController::recoverJournals() {
   // Event identifiers already in a log file: a run killed right after a write but before its
   // done mark wrote that event, and its log file has gone no further since.
+  // Only what a log will send counts: a cut last line or a damaged log holds nothing sent.
   std::string logged;
   for (const auto& log : ORVFileUtils::filesWithExtension("log", rootEventDirectory_)) {
-    std::ifstream in(log, std::ios::binary);
-    logged.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    int error = 0;
+    auto text = ORVFileUtils::readFile(log, &error);
+    if (!text) {
+      if (error != ENOENT) ORVFileUtils::moveAside(log, ORVFileUtils::reasonForReadError(error));
+      continue;
+    }
+    logged.append(*text, 0, ORVCompressLogOperation::sendableLength(*text).value_or(0));
   }
   auto isLogged = [&logged](const std::string& identifier) {
     return logged.find("\"eventId\":\"" + identifier + "\"") != std::string::npos;
@@ -108,7 +130,9 @@ void ORVOrisethController::recoverJournals() {
   for (const auto& file :
        ORVFileUtils::allFilesInDirectory(journalDirectoryForRootDirectory(root_))) {
     if (journal_ && file == journal_->path()) continue;
+    if (file.filename() == ORVFileUtils::kDamagedFolderName) continue;
     auto contents = tw::EventJournal::read(file);
+    if (contents.damage == "missing") continue;
     std::string text;
     for (const auto& entry : contents.pending) {
       if (isLogged(entry.identifier)) continue;
@@ -142,6 +166,11 @@ void ORVOrisethController::recoverJournals() {
       ORVLogger::sharedLogger().log("Recovered %@ events of an earlier run.",
                                     static_cast<unsigned long long>(
                                         contents.pending.size() + contents.pendingCrashes.size()));
+    // What could be read of a damaged journal is written above; the file itself is kept.
+    if (!contents.damage.empty()) {
+      ORVFileUtils::moveAside(file, contents.damage);
+      continue;
+    }
     std::error_code ec;
     fs::remove(file, ec);
   }
@@ -200,8 +229,20 @@ void ORVOrisethController::registerForApplicationLifecycleEvents() {
     center->addObserver(
         name, nullptr, nullptr,
         [weak](const tw::Notification& n) {
-          if (auto self = weak.lock())
-            self->enqueueEvent(ORVLifecycleEvent::eventWithNotification(n.name));
+          auto self = weak.lock();
+          if (!self) return;
+          self->enqueueEvent(ORVLifecycleEvent::eventWithNotification(n.name));
+          // The application does not end the controller: what this run lost is told as it
+          // quits, once the termination event's own write is done.
+          if (n.name == "NSApplicationWillTerminateNotification") {
+            self->closeEventRun();
+            auto activity = ORVActivityOperation::operationByStartingActivityName(
+                "io.oriseth.RecordEvent", kRecordOptions);
+            self->eventQueue_->addOperationWithBlock([weak, activity] {
+              if (auto s = weak.lock()) s->reportLostEvents();
+              activity->main();
+            });
+          }
         },
         weak);
   }
@@ -286,9 +327,13 @@ std::shared_ptr<ORVWriteEventOperation> ORVOrisethController::makeWrite(
   std::shared_ptr<tw::EventJournal> journal = journalled ? journal_ : nullptr;
   // A write that failed leaves its entry in the journal, to be written later.
   std::weak_ptr<ORVWriteEventOperation> weakWrite = write;
-  write->setWrittenBlock([journal, activity, weakWrite, id = event->identifier()] {
+  std::weak_ptr<ORVOrisethController> weak = weak_from_this();
+  write->setWrittenBlock([journal, activity, weakWrite, weak, id = event->identifier()] {
     auto written = weakWrite.lock();
-    if (journal && written && written->success()) journal->done(id);
+    const bool success = written && written->success();
+    if (journal && success) journal->done(id);
+    if (!journal && !success)
+      if (auto self = weak.lock()) self->lostEvents_.fetch_add(1, std::memory_order_relaxed);
     activity->main();
   });
   currentLogHasScheduledWrite_ = true;
@@ -380,6 +425,7 @@ void ORVOrisethController::drainEventRun(EventRun& run) {
   // The done marks follow the lines into the log file.
   appender_.close();
   appender_.takeWritten(doneIdentifiers_);
+  lostEvents_.fetch_add(appender_.takeLost(), std::memory_order_relaxed);
   if (journal_ && !doneIdentifiers_.empty()) {
     doneViews_.clear();
     std::string_view rest = doneIdentifiers_;
@@ -440,18 +486,28 @@ void ORVOrisethController::writeEvents(std::vector<PendingEvent>& events, std::s
     if (!open) open = appender_.target(currentLogURL_);
     std::int64_t size = open ? appender_.length() : ORVFileUtils::fileSizeAtURL(currentLogURL_);
     bool rotate = size > maximumSize || event.triggersFlush();
+    auto add = [&] {
+      if (journalId.empty()) {
+        appender_.addUnjournalled(*line);
+      } else {
+        appender_.add(*line, journalId);
+      }
+    };
     if (open && line) {
       // A new file, or one left empty by a failed append, starts with the metadata line; a line
       // that cannot be made writes nothing.
       if (size > 0) {
-        appender_.add(*line, journalId);
+        add();
       } else if (auto metadataLine = ORVWriteEventOperation::generateFormattedLogLineWithMetdata(
                      *metadata_, event.timestamp())) {
         appender_.add(*metadataLine);
-        appender_.add(*line, journalId);
+        add();
       } else {
         markDone();
       }
+    } else if (line && journalId.empty()) {
+      // No file to write to, and no journal that keeps it.
+      lostEvents_.fetch_add(1, std::memory_order_relaxed);
     }
     if (rotate) {
       rotateAndSubmitCurrentLog();
@@ -584,6 +640,8 @@ void ORVOrisethController::uploadAllMultipartFiles() {
 void ORVOrisethController::uploadMultipartFiles(const ORVFileUtils::URLSet& files) {
   for (const auto& file : files) {
     if (file.extension() != ".multipartmime") continue;
+    // Left by an earlier run: sent only as this kit wrote it.
+    if (!ORVPackageLogOperation::checkPackageAtURL(file)) continue;
     eventQueue_->addOperation(uploadOperationForFileAtURL(file, file.stem().string()));
   }
 }

@@ -103,6 +103,9 @@ class ORVOrisethController : public ORVUploaderDelegate,
   void setupFlushTimer();
   void flushTimerFired();
   void removeAllLogs();
+  // Logs how many events could be neither written nor journalled, once (event queue, or the
+  // destructor).
+  void reportLostEvents();
   // An event handed over and not yet written, with its line when the caller journalled it.
   struct PendingEvent {
     std::shared_ptr<ORVEvent> event;
@@ -164,4 +167,6 @@ class ORVOrisethController : public ORVUploaderDelegate,
   std::vector<std::string_view> doneViews_;
   // The current log file's writer (event queue).
   tw::EventLogAppender appender_;
+  // Events that could be neither written nor journalled (any thread); told at quit.
+  std::atomic<std::uint64_t> lostEvents_{0};
 };

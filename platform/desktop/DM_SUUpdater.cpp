@@ -214,8 +214,14 @@ void DM_SUUpdater::finishCheck(bool userInitiated, const std::string& body,
   std::optional<FeedEntry> entry;
   if (error.empty()) entry = parseFeed(body, &error);
   if (!entry) {
-    tw::logf("<DM_SUUpdater> Update check failed: %@", error);
-    if (userInitiated) tell(tw::localized("Update check failed"), error);
+    tw::logf("<DM_SUUpdater> Update check failed: %@: %@", options_.feedURL, error);
+    // The address is in the message, so the user can try it elsewhere or report it.
+    if (userInitiated)
+      tell(tw::localized("Update check failed"),
+           fetchError.empty() ? error
+                              : tw::localizedFormat("%@ could not reach %@: %@.",
+                                                    options_.applicationName, options_.feedURL,
+                                                    fetchError));
     return;
   }
   {

@@ -9,13 +9,15 @@ std::string DevMateKit::infoAddress(const tw::Bundle& bundle, const char* key) {
   return value.string() ? *value.string() : std::string();
 }
 
-bool DevMateKit::showFeedbackDialog(const std::shared_ptr<tw::Object>&, long) {
+bool DevMateKit::showFeedbackDialog(const std::shared_ptr<tw::Object>&, long,
+                                    std::string* reason) {
   const std::string address = infoAddress(tw::Bundle::main(), kFeedbackURLKey);
   if (address.empty()) {
     tw::log("<DevMateKit> No feedback address configured");
+    if (reason) *reason = "this build names no feedback address";
     return false;
   }
-  return tw::openURLWithDefaultHandler(address);
+  return tw::openURLWithDefaultHandler(address, reason);
 }
 
 void DevMateKit::sendTrackingReport(const std::shared_ptr<tw::Object>&,

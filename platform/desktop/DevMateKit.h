@@ -18,8 +18,9 @@ class DevMateKit {
   static constexpr const char* kFeedbackURLKey = "TickwellFeedbackURL";
 
   // Opens the feedback address of the main bundle; `mode` chooses nothing here. False when no
-  // address is configured or it could not be opened.
-  static bool showFeedbackDialog(const std::shared_ptr<tw::Object>& delegate, long mode);
+  // address is configured or it could not be opened, with the reason in `*reason` if asked.
+  static bool showFeedbackDialog(const std::shared_ptr<tw::Object>& delegate, long mode,
+                                 std::string* reason = nullptr);
   static void sendTrackingReport(const std::shared_ptr<tw::Object>& reporter,
                                  const std::shared_ptr<tw::Object>& delegate);
   static void setupIssuesController(const std::shared_ptr<tw::Object>& delegate,

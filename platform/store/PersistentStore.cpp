@@ -58,6 +58,54 @@ const char* columnType(const PropertyDescription& p) {
   return "";
 }
 
+// Whether a value SQLite hands back can stand for the property. A REAL column gives back a
+// whole number as an integer, which is still a number; anything else of another storage class
+// got there past the store.
+bool holdsItsType(const PropertyDescription& p, int storageType) {
+  if (p.isToOne()) return storageType == SQLITE_INTEGER;
+  switch (p.type) {
+    case AttributeType::String:
+      return storageType == SQLITE_TEXT;
+    case AttributeType::Bool:
+    case AttributeType::Int64:
+      return storageType == SQLITE_INTEGER;
+    case AttributeType::Double:
+    case AttributeType::Date:
+      return storageType == SQLITE_FLOAT || storageType == SQLITE_INTEGER;
+  }
+  return false;
+}
+
+const char* storageTypeName(int storageType) {
+  switch (storageType) {
+    case SQLITE_INTEGER:
+      return "an integer";
+    case SQLITE_FLOAT:
+      return "a real number";
+    case SQLITE_TEXT:
+      return "text";
+    default:
+      return "a blob";
+  }
+}
+
+const char* expectedTypeName(const PropertyDescription& p) {
+  if (p.isToOne()) return "a row id";
+  switch (p.type) {
+    case AttributeType::String:
+      return "text";
+    case AttributeType::Bool:
+      return "a yes or no";
+    case AttributeType::Int64:
+      return "an integer";
+    case AttributeType::Double:
+      return "a number";
+    case AttributeType::Date:
+      return "a date";
+  }
+  return "a value";
+}
+
 std::string sqlLiteral(const Value& v, AttributeType type) {
   if (v.isNull()) return "NULL";
   char buf[40];
@@ -447,6 +495,15 @@ PersistentStore::LoadedRows PersistentStore::readAll() {
           int type = sqlite3_column_type(s, column);
           if (type == SQLITE_NULL) continue;
           const PropertyDescription& p = last->entity->properties()[index];
+          if (!holdsItsType(p, type)) {
+            // Read as 0 a text or blob would become a real moment or count (a date of 1970, a
+            // finish long past): absent says truthfully that there is no usable value.
+            log(LogLevel::Error, std::string(kLogPrefix) + "Row " + std::to_string(id) + " of " +
+                                     last->entity->name() + " holds " + storageTypeName(type) +
+                                     " in " + p.name + ", where " + expectedTypeName(p) +
+                                     " belongs: it is read as absent");
+            continue;
+          }
           Slot& slot = slots[index];
           if (p.isToOne()) {
             slot.setInt(sqlite3_column_int64(s, column));

@@ -54,8 +54,11 @@ Built build(const Alert& alert, QWidget* parent) {
   box->setText(toQString(alert.messageText()));
   box->setInformativeText(toQString(alert.informativeText()));
   // setTextFormat covers the message only; the informative label would still guess at markup.
-  if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+  // The informative text often names an address or a path the user wants to copy.
+  if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
     informative->setTextFormat(Qt::PlainText);
+    informative->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
   box->setIcon(iconFor(alert.style()));
 
   const auto& titles = alert.buttonTitles();

@@ -34,7 +34,8 @@ class Alert {
 
   const std::string& messageText() const { return messageText_; }
   void setMessageText(std::string text) { messageText_ = std::move(text); }
-  // Shown in a smaller font below the message; nothing is shown for an empty text.
+  // Shown in a smaller font below the message, selectable with the mouse; nothing is shown for
+  // an empty text.
   const std::string& informativeText() const { return informativeText_; }
   void setInformativeText(std::string text) { informativeText_ = std::move(text); }
   // Warning unless set.

@@ -84,11 +84,67 @@ QPixmap TableViewSource::draggingImage(TableView& table, int row) {
 
 namespace {
 
-// Assistive technologies see a table as a list and each row as an item of it, named by the
-// texts its cell shows and selected with the table's selection.
-class AccessibleTableRow : public QAccessibleWidget {
+// Only what is shown is read out: a hidden child, an empty label or a scroll bar the table does
+// not need is left out of the tree.
+bool exposed(const QWidget* child) {
+  if (child->isWindow() || !child->isVisible() || child->size().isEmpty()) return false;
+  if (auto* label = qobject_cast<const QLabel*>(child))
+    return !label->text().trimmed().isEmpty() || !label->pixmap().isNull();
+  return true;
+}
+
+QWidgetList exposedChildren(const QWidget* parent) {
+  QWidgetList children;
+  for (QObject* object : parent->children())
+    if (auto* child = qobject_cast<QWidget*>(object); child && exposed(child)) children << child;
+  return children;
+}
+
+// A widget whose accessible children are the exposed ones of `childrenOf` (by default, its own).
+class AccessibleShownParts : public QAccessibleWidget {
  public:
-  explicit AccessibleTableRow(TableRowView* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+  AccessibleShownParts(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
+  virtual QWidgetList parts() const { return exposedChildren(widget()); }
+  int childCount() const override { return static_cast<int>(parts().size()); }
+  QAccessibleInterface* child(int index) const override {
+    const QWidgetList all = parts();
+    return index >= 0 && index < all.size() ? QAccessible::queryAccessibleInterface(all[index])
+                                            : nullptr;
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    return child ? static_cast<int>(parts().indexOf(qobject_cast<QWidget*>(child->object()))) : -1;
+  }
+};
+
+// Assistive technologies see a table as a list whose items are its rows as shown (its viewport
+// is no part of what a person sees), then whatever else it shows (a needed scroll bar).
+class AccessibleTable : public AccessibleShownParts {
+ public:
+  explicit AccessibleTable(TableView* table) : AccessibleShownParts(table, QAccessible::List) {}
+  QWidgetList parts() const override {
+    auto* table = static_cast<TableView*>(widget());
+    // Rows in their order on screen, whatever order the reuse of their views left them in.
+    QWidgetList all = exposedChildren(table->viewport());
+    std::stable_sort(all.begin(), all.end(),
+                     [](const QWidget* a, const QWidget* b) { return a->y() < b->y(); });
+    for (QWidget* child : exposedChildren(table))
+      if (child != table->viewport()) all << child;
+    return all;
+  }
+};
+
+// A row, named by the texts its cell shows and selected with the table's selection; its parent
+// is the table itself.
+class AccessibleTableRow : public AccessibleShownParts {
+ public:
+  explicit AccessibleTableRow(TableRowView* row)
+      : AccessibleShownParts(row, QAccessible::ListItem) {}
+  QAccessibleInterface* parent() const override {
+    for (QWidget* w = widget()->parentWidget(); w; w = w->parentWidget())
+      if (auto* table = dynamic_cast<TableView*>(w))
+        return QAccessible::queryAccessibleInterface(table);
+    return QAccessibleWidget::parent();
+  }
   QString text(QAccessible::Text t) const override {
     if (t != QAccessible::Name || !widget()->accessibleName().isEmpty())
       return QAccessibleWidget::text(t);
@@ -112,10 +168,12 @@ class AccessibleTableRow : public QAccessibleWidget {
 
 QAccessibleInterface* accessibleTablePart(const QString& key, QObject* object) {
   if (key == QLatin1String("QAbstractScrollArea"))
-    if (auto* table = dynamic_cast<TableView*>(object))
-      return new QAccessibleWidget(table, QAccessible::List);
-  if (key == QLatin1String("QWidget"))
+    if (auto* table = dynamic_cast<TableView*>(object)) return new AccessibleTable(table);
+  if (key == QLatin1String("QWidget")) {
     if (auto* row = dynamic_cast<TableRowView*>(object)) return new AccessibleTableRow(row);
+    if (auto* cell = dynamic_cast<TableCellView*>(object))
+      return new AccessibleShownParts(cell, QAccessible::Client);
+  }
   return nullptr;
 }
 

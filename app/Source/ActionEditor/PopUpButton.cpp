@@ -1,5 +1,6 @@
 #include "app/Source/ActionEditor/PopUpButton.h"
 
+#include <QAccessibleWidget>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
@@ -8,7 +9,49 @@
 
 namespace tw::app {
 
+namespace {
+
+// Assistive technologies read a pop-up button as the pop-up it looks like: named by what it
+// chooses (its label, given as its accessible name or description), its value the choice shown.
+class AccessiblePopUpButton : public QAccessibleWidget {
+ public:
+  explicit AccessiblePopUpButton(PopUpButton* button)
+      : QAccessibleWidget(button, QAccessible::ComboBox) {}
+  PopUpButton* button() const { return static_cast<PopUpButton*>(widget()); }
+  QString text(QAccessible::Text t) const override {
+    const QString label = !button()->accessibleName().isEmpty() ? button()->accessibleName()
+                                                                : button()->accessibleDescription();
+    switch (t) {
+      case QAccessible::Name:
+        return label.isEmpty() ? button()->text() : label;
+      case QAccessible::Value:
+        return button()->text();
+      case QAccessible::Description:
+        return {};
+      default:
+        return QAccessibleWidget::text(t);
+    }
+  }
+  QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+  void doAction(const QString&) override {
+    if (button()->isEnabled()) button()->click();
+  }
+};
+
+QAccessibleInterface* accessiblePopUpButton(const QString& key, QObject* object) {
+  if (key == QLatin1String("QPushButton"))
+    if (auto* button = dynamic_cast<PopUpButton*>(object)) return new AccessiblePopUpButton(button);
+  return nullptr;
+}
+
+}  // namespace
+
 PopUpButton::PopUpButton(QWidget* parent) : QPushButton(parent), menu_(new QMenu(this)) {
+  static const bool accessible = [] {
+    QAccessible::installFactory(accessiblePopUpButton);
+    return true;
+  }();
+  (void)accessible;
   setObjectName("PopUpButton");
   setStyleSheet(
       "QPushButton#PopUpButton { text-align: left; padding: 3px 22px 3px 8px; border-radius: 5px;"

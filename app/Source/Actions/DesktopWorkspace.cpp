@@ -22,31 +22,34 @@ std::string takeError(GError* error) {
   if (error) g_error_free(error);
   return text;
 }
+
+// Logs "<what>: <why>", hands `why` to the caller when asked, and gives false.
+bool fail(const std::string& what, const std::string& why, std::string* reason) {
+  tw::log(tw::LogLevel::Error, what + ": " + why);
+  if (reason) *reason = why;
+  return false;
+}
 }  // namespace
 
-bool openFile(const std::string& path) {
+bool openFile(const std::string& path, std::string* reason) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return fail("Could not open " + path, "there is no such file", reason);
   GFile* file = g_file_new_for_path(path.c_str());
   char* uri = g_file_get_uri(file);
   GError* error = nullptr;
   const bool ok = g_app_info_launch_default_for_uri(uri, nullptr, &error);
-  if (!ok) tw::log(tw::LogLevel::Error, "Could not open " + path + ": " + takeError(error));
   g_free(uri);
   g_object_unref(file);
-  return ok;
+  return ok || fail("Could not open " + path, takeError(error), reason);
 }
 
-bool launchApplication(const std::string& desktopFile) {
+bool launchApplication(const std::string& desktopFile, std::string* reason) {
   GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(desktopFile.c_str());
-  if (!info) {
-    tw::log(tw::LogLevel::Error, "Not an application entry: " + desktopFile);
-    return false;
-  }
+  if (!info) return fail("Could not launch " + desktopFile, unreadableEntry(desktopFile), reason);
   GError* error = nullptr;
   const bool ok = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error);
-  if (!ok)
-    tw::log(tw::LogLevel::Error, "Could not launch " + desktopFile + ": " + takeError(error));
   g_object_unref(info);
-  return ok;
+  return ok || fail("Could not launch " + desktopFile, takeError(error), reason);
 }
 
 std::string applicationExecutable(const std::string& desktopFile) {
@@ -84,6 +87,12 @@ std::vector<pid_t> runningProcessesOf(const std::string& executable) {
   }
   std::sort(result.begin(), result.end());
   return result;
+}
+
+std::string unreadableEntry(const std::string& desktopFile) {
+  std::error_code ec;
+  return fs::exists(desktopFile, ec) ? "it is not an application entry that can be read"
+                                     : "there is no such file";
 }
 
 bool forceTerminateApplication(const std::string& desktopFile) {

@@ -22,8 +22,8 @@ void ITSwitch::setTintColor(const QColor& color) {
 void ITSwitch::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  const QSize hint = sizeHint();
-  const QRectF track(0.5, (height() - hint.height()) / 2.0 + 0.5, hint.width() - 1.0,
+  const QSize hint = sizeHint() - QSize(2 * kRingRoom, 2 * kRingRoom);
+  const QRectF track(kRingRoom + 0.5, (height() - hint.height()) / 2.0 + 0.5, hint.width() - 1.0,
                      hint.height() - 1.0);
   const double radius = track.height() / 2.0;
   QColor fill = isChecked() ? tintColor_ : QColor(0, 0, 0, 60);
@@ -36,9 +36,11 @@ void ITSwitch::paintEvent(QPaintEvent*) {
   p.setPen(QPen(QColor(0, 0, 0, 50), 0.5));
   p.setBrush(isDown() ? QColor(235, 235, 235) : QColor(Qt::white));
   p.drawEllipse(QRectF(x, track.top() + 2.0, knob, knob));
+  // A ring apart from the track, drawn whole inside the widget, unlike anything the on and off
+  // states draw.
   if (hasFocus()) {
-    p.setPen(QPen(QColor(255, 255, 255, 220), 1.5));
+    p.setPen(QPen(QColor(Qt::white), 2.0));
     p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(track.adjusted(-1.0, -1.0, 1.0, 1.0), radius + 1.0, radius + 1.0);
+    p.drawRoundedRect(track.adjusted(-2.0, -2.0, 2.0, 2.0), radius + 2.0, radius + 2.0);
   }
 }

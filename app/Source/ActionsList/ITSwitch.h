@@ -21,7 +21,9 @@ class ITSwitch : public QAbstractButton {
   // Runs after a user's flip, with the switch as sender.
   void setAction(std::function<void(ITSwitch*)> action) { action_ = std::move(action); }
 
-  QSize sizeHint() const override { return {36, 20}; }
+  // The track and, round it, room for the focus ring.
+  QSize sizeHint() const override { return {36 + 2 * kRingRoom, 20 + 2 * kRingRoom}; }
+  static constexpr int kRingRoom = 3;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

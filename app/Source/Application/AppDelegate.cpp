@@ -319,16 +319,44 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 }
 
 void AppDelegate::showHelp(QObject*) {
+  std::string address = kHelpAddress;
+  std::string reason;
   try {
-    std::string address = DevMateKit::infoAddress(tw::Bundle::main(), kHelpURLKey);
+    address = DevMateKit::infoAddress(tw::Bundle::main(), kHelpURLKey);
     if (address.empty()) address = kHelpAddress;
-    tw::openURLWithDefaultHandler(address);
+    if (tw::openURLWithDefaultHandler(address, &reason)) return;
   } catch (const std::exception& e) {
-    tw::logf("Help is not available: %@", e.what());
+    reason = e.what();
   }
+  tellAddressNotOpened(tw::localized("Help could not be opened"), address, reason);
 }
 
-void AppDelegate::showFeedbackDialog(QObject*) { DevMateKit::showFeedbackDialog(nullptr, 0); }
+void AppDelegate::showFeedbackDialog(QObject*) {
+  std::string reason;
+  if (DevMateKit::showFeedbackDialog(nullptr, 0, &reason)) return;
+  tellAddressNotOpened(
+      tw::localized("Feedback could not be opened"),
+      DevMateKit::infoAddress(tw::Bundle::main(), DevMateKit::kFeedbackURLKey), reason);
+}
+
+void AppDelegate::tellAddressNotOpened(const std::string& title, const std::string& address,
+                                       const std::string& reason) {
+  tw::logf("Telling the user that %@ could not be opened: %@", address, reason);
+  std::string message =
+      address.empty()
+          ? tw::localizedFormat("Tickwell could not open it: %@.", reason)
+          : tw::localizedFormat(
+                "Tickwell could not open %@ (%@). You can copy the address and open it in your "
+                "web browser.",
+                address, reason);
+  auto alert = BTAlert::alertWithTitle(title, std::move(message), BTAlert::kStyleCritical);
+  alert->addAction(BTAlertAction::actionWithTitle(tw::localized("OK"), 0, nullptr));
+  // A turn later: the menu or shortcut that asked has finished by then.
+  auto presenter = alertPresenter_;
+  tw::DispatchQueue::main()->async([presenter, alert] {
+    if (presenter) presenter->presentAlert(alert);
+  });
+}
 
 void AppDelegate::showPreferences(QObject* sender) {
   if (!settingsWindowController_) {

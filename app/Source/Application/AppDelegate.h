@@ -6,10 +6,11 @@
 // (whatever ends it: the Quit command, a signal, the session's end), and brings the main window
 // back on reopen. Tells the user at launch, in an alert, when the store can be read but not
 // written (changes will not be kept) or could not be read and was moved aside (where the old
-// file is). Watches for changes of the time zone and wakes from sleep (which armed alarms
+// file is), and when Help or Feedback cannot open its address. Watches for changes of the time zone and wakes from sleep (which armed alarms
 // follow). Owned by the SharedApplication for the life of the process; main thread only.
 
 #include <memory>
+#include <string>
 
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/inject/Injectable.h"
@@ -81,6 +82,10 @@ class AppDelegate : public tw::ui::ApplicationDelegate, public tw::Injectable {
   virtual std::shared_ptr<TyphoonAssembly> makeAssembly();
 
  private:
+  // An alert naming the address (selectable, so it can be copied) and why it did not open.
+  void tellAddressNotOpened(const std::string& title, const std::string& address,
+                            const std::string& reason);
+
   std::shared_ptr<TyphoonAssembly> assembly_;
   std::shared_ptr<RootWindowController> windowController_;
   std::shared_ptr<BTCoreDataProvider> coreDataProvider_;

@@ -34,9 +34,3 @@ void tw::app::showWholeText(QLineEdit* field) {
   QObject::connect(field, &QLineEdit::editingFinished, field,
                    [field] { field->setCursorPosition(0); });
 }
-
-void tw::app::showTextFromStart(QLineEdit* field, const QString& text) {
-  if (!field) return;
-  field->setText(text);
-  field->setCursorPosition(0);
-}

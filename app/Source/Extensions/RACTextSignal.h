@@ -5,9 +5,8 @@
 // two-way binding never writes back what it only showed. Completes when the field is destroyed.
 //
 // tw::app::showWholeText lifts a line edit's length limit (32,767 by default), which would cut
-// stored text it shows, and shows the text from its start again when an edit ends;
-// tw::app::showTextFromStart shows a text it was given from its start (setText alone scrolls to
-// the end). Main thread only.
+// stored text it shows, and shows the text from its start again when an edit ends. Main thread
+// only.
 
 #include <QLineEdit>
 #include <memory>
@@ -18,5 +17,4 @@ std::shared_ptr<RACSignal> rac_textSignal(QLineEdit* field);
 
 namespace tw::app {
 void showWholeText(QLineEdit* field);
-void showTextFromStart(QLineEdit* field, const QString& text);
 }  // namespace tw::app

@@ -15,6 +15,11 @@
 
 namespace tw::app {
 
+namespace {
+// Marks a view hidden because it was made fully transparent.
+constexpr const char* kHiddenByAlpha = "tw_hiddenByAlpha";
+}  // namespace
+
 EdgePinning::EdgePinning(QWidget* view, QWidget* parent, const QMargins& insets)
     : QObject(view), view_(view), parent_(parent), insets_(insets) {
   parent->installEventFilter(this);
@@ -104,7 +109,25 @@ void setViewAlpha(QWidget* view, double alpha, bool animated, int durationMs) {
     auto* e = qobject_cast<QGraphicsOpacityEffect*>(guarded->graphicsEffect());
     if (e && e->opacity() >= 1.0) guarded->setGraphicsEffect(nullptr);
   };
+  // Fully transparent, the view is hidden as well: what is not seen is not read out to
+  // assistive technologies either. Only a view hidden here is shown again here.
+  const auto hideIfTransparent = [guarded] {
+    if (!guarded) return;
+    auto* e = qobject_cast<QGraphicsOpacityEffect*>(guarded->graphicsEffect());
+    if (!e || e->opacity() > 0.0 || guarded->isHidden()) return;
+    guarded->setProperty(kHiddenByAlpha, true);
+    guarded->hide();
+  };
   auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
+  if (alpha > 0.0 && view->property(kHiddenByAlpha).toBool()) {
+    view->setProperty(kHiddenByAlpha, QVariant());
+    if (!effect) {
+      effect = new QGraphicsOpacityEffect(view);
+      view->setGraphicsEffect(effect);
+    }
+    effect->setOpacity(0.0);
+    view->show();
+  }
   if (!animated || !view->isVisible()) {
     if (alpha >= 1.0) {
       if (effect) view->setGraphicsEffect(nullptr);
@@ -115,6 +138,7 @@ void setViewAlpha(QWidget* view, double alpha, bool animated, int durationMs) {
       view->setGraphicsEffect(effect);
     }
     effect->setOpacity(alpha);
+    hideIfTransparent();
     return;
   }
   if (!effect) {
@@ -130,6 +154,9 @@ void setViewAlpha(QWidget* view, double alpha, bool animated, int durationMs) {
     // A turn later: the effect owns the animation that is finishing.
     QObject::connect(animation, &QAbstractAnimation::finished, view,
                      [dropIfOpaque] { QTimer::singleShot(0, dropIfOpaque); });
+  else if (alpha <= 0.0)
+    QObject::connect(animation, &QAbstractAnimation::finished, view,
+                     [hideIfTransparent] { QTimer::singleShot(0, hideIfTransparent); });
   animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 

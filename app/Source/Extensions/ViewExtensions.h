@@ -48,7 +48,9 @@ void centerOverWindow(QWidget* window, QWidget* over);
 QImage imageRepresentation(QWidget* view, const std::optional<QColor>& background);
 
 // Sets the view's opacity (through an opacity effect it owns while not fully opaque), at once or
-// over `durationMs` when animated and the view is shown.
+// over `durationMs` when animated and the view is shown. Fully transparent, the view is also
+// hidden (so it is neither painted nor exposed to assistive technologies) until a later call
+// makes it visible again.
 void setViewAlpha(QWidget* view, double alpha, bool animated, int durationMs);
 
 }  // namespace tw::app

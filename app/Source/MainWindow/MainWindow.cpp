@@ -1,5 +1,6 @@
 #include "app/Source/MainWindow/MainWindow.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
@@ -26,11 +27,48 @@ double gSavedLeftMargin = 0.0;
 double gSavedTopMargin = 0.0;
 double gDefaultTitleBarHeight = -1.0;
 
+// The title bar is raised over the content to be drawn on top of it; assistive technologies
+// still read it first, where the screen and the Tab order put it.
+class AccessibleMainWindow : public QAccessibleWidget {
+ public:
+  explicit AccessibleMainWindow(MainWindow* window)
+      : QAccessibleWidget(window, QAccessible::Window) {}
+  QWidgetList parts() const {
+    auto* window = static_cast<MainWindow*>(widget());
+    QWidgetList all{window->titleBarView()};
+    for (QObject* object : window->children())
+      if (auto* child = qobject_cast<QWidget*>(object);
+          child && child != window->titleBarView() && !child->isWindow())
+        all << child;
+    return all;
+  }
+  int childCount() const override { return static_cast<int>(parts().size()); }
+  QAccessibleInterface* child(int index) const override {
+    const QWidgetList all = parts();
+    return index >= 0 && index < all.size() ? QAccessible::queryAccessibleInterface(all[index])
+                                            : nullptr;
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    return child ? static_cast<int>(parts().indexOf(qobject_cast<QWidget*>(child->object()))) : -1;
+  }
+};
+
+QAccessibleInterface* accessibleMainWindow(const QString& key, QObject* object) {
+  if (key == QLatin1String("QWidget"))
+    if (auto* window = dynamic_cast<MainWindow*>(object)) return new AccessibleMainWindow(window);
+  return nullptr;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       titleBarHeight_(defaultTitleBarHeight()) {
+  static const bool accessible = [] {
+    QAccessible::installFactory(accessibleMainWindow);
+    return true;
+  }();
+  (void)accessible;
   setObjectName("MainWindow");
   setMouseTracking(true);
   setAttribute(Qt::WA_Hover);

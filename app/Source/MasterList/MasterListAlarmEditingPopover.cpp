@@ -59,7 +59,8 @@ void MasterListAlarmEditingPopover::loadExtraViews(QWidget* root) {
         "QPushButton:checked { color: #1d1d22; background: rgba(255,255,255,0.85);"
         " border-color: white; }"
         "QPushButton:disabled { color: rgba(255,255,255,0.4); }"
-        "QPushButton:focus { border: 1px solid white; }");
+        // The focus is a wide ring in the accent colour: on and off differ by their fill.
+        "QPushButton:focus { border: 2px solid palette(highlight); }");
     row->addWidget(button);
     weekdayButtons_[i] = button;
   }

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "app/Source/Controls/ElidingLabel.h"
 #include "app/Source/Extensions/RACTextSignal.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
@@ -33,8 +34,10 @@ void MasterListItemEditingPopover::loadView() {
   headerView_->setObjectName("PopoverHeader");
   headerView_->setAttribute(Qt::WA_StyledBackground);
   auto* header = new QHBoxLayout(headerView_);
-  titleLabel_ = new QLabel;
+  titleLabel_ = new ElidingLabel;
   titleLabel_->setAlignment(Qt::AlignCenter);
+  // The fields set the popover's width; a long title is cut to it.
+  titleLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   header->addWidget(titleLabel_);
   layout->addWidget(headerView_);
   unitsRow_ = new QWidget;

@@ -1,6 +1,7 @@
 #include "app/Source/MasterList/MasterListItemTableCellView.h"
 
 #include <functional>
+#include <utility>
 
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -9,6 +10,7 @@
 #include "core/Source/Library/BTTypeChecks.h"
 #include "core/Source/Model/BTColor.h"
 #include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
 #include "core/Source/ViewModels/BTTimeObjectListItemViewModel.h"
 #include "platform/signals/RACObjectSignals.h"
@@ -28,10 +30,10 @@ QString text(const tw::Value& value) {
 
 // The title field keeps the Return that ends an edit: passed on, the list would take it as its
 // own Return and open the value popover over the row just renamed. Escape hands the edit back.
-class TitleField : public QLineEdit {
+class TitleField : public ElidingLineEdit {
  public:
   TitleField(QWidget* parent, std::function<void()> cancel)
-      : QLineEdit(parent), cancel_(std::move(cancel)) {}
+      : ElidingLineEdit(parent), cancel_(std::move(cancel)) {}
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
@@ -61,7 +63,6 @@ MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
   stateIndicatorView_->setObjectName("stateIndicator");
   stateIndicatorView_->setFixedSize(8, 8);
   titleLabel_->setFrame(false);
-  tw::app::showWholeText(titleLabel_);
   titleLabel_->setObjectName("title");
   // Clicks on the title select the row; the field takes them only while it is being edited.
   titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -101,7 +102,9 @@ void MasterListItemTableCellView::setIndicatorColor(std::optional<QColor> color)
 }
 
 void MasterListItemTableCellView::beginTitleEditing() {
-  titleBeforeEditing_ = titleLabel_->text();
+  titleBeforeEditing_ = titleLabel_->wholeText();
+  titleTyped_ = false;
+  titleLabel_->beginEditing();
   titleLabel_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
   titleLabel_->setFocusPolicy(Qt::StrongFocus);
   titleLabel_->setFocus(Qt::OtherFocusReason);
@@ -110,7 +113,7 @@ void MasterListItemTableCellView::beginTitleEditing() {
 
 void MasterListItemTableCellView::cancelTitleEditing() {
   // The title is written as it is typed; going back writes the title the edit began with.
-  if (titleLabel_->text() != titleBeforeEditing_) {
+  if (titleLabel_->wholeText() != titleBeforeEditing_) {
     titleLabel_->setText(titleBeforeEditing_);
     Q_EMIT titleLabel_->textEdited(titleBeforeEditing_);
   }
@@ -122,12 +125,18 @@ void MasterListItemTableCellView::endTitleEditing() {
   titleLabel_->setFocusPolicy(Qt::NoFocus);
   titleLabel_->deselect();
   if (titleLabel_->hasFocus()) titleLabel_->clearFocus();
+  titleLabel_->endEditing();
+  // A finished edit is the user's word: it is saved now, not with the next auto-save.
+  if (!std::exchange(titleTyped_, false)) return;
+  auto model = std::dynamic_pointer_cast<BTTimeObjectListItemViewModel>(viewModel());
+  if (model && model->timeObject() && model->timeObject()->managedObjectContext())
+    tw::defaultCoreDataProvider()->requestSave();
 }
 
 void MasterListItemTableCellView::prepareForReuse() {
   endTitleEditing();
   BindableTableCellView::prepareForReuse();
-  titleLabel_->setText("");
+  titleLabel_->setWholeText("");
   subtitleLabel_->setText("");
   primaryDetailLabel_->setText("");
   secondaryDetailLabel_->setText("");
@@ -143,18 +152,19 @@ void MasterListItemTableCellView::bindViewModel(const std::shared_ptr<tw::Object
     return rac_valuesForKeyPath(model, keyPath, nullptr)->takeUntil(until);
   };
   QPointer<MasterListItemTableCellView> self(this);
-  QPointer<QLineEdit> title(titleLabel_);
+  QPointer<ElidingLineEdit> title(titleLabel_);
   values("timeObject.title")->subscribeNext([title](const tw::Value& v) {
-    if (title && !title->hasFocus() && title->text() != text(v))
-      tw::app::showTextFromStart(title, text(v));
+    if (title && !title->isEditing()) title->setWholeText(text(v));
   });
   std::weak_ptr<BTTimeObjectListItemViewModel> weakModel = model;
   rac_textSignal(titleLabel_)
       ->distinctUntilChanged()
       ->takeUntil(until)
-      ->subscribeNext([weakModel](const tw::Value& v) {
+      ->subscribeNext([self, weakModel](const tw::Value& v) {
         auto m = weakModel.lock();
-        if (m && m->timeObject() && v.string()) m->timeObject()->setTitle(*v.string());
+        if (!m || !m->timeObject() || !v.string()) return;
+        m->timeObject()->setTitle(*v.string());
+        if (self) self->titleTyped_ = true;
       });
   QPointer<QLabel> subtitle(subtitleLabel_);
   values("dynamicValueDescription")->subscribeNext([subtitle](const tw::Value& v) {

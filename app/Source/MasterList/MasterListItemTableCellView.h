@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPointer>
 
+#include "app/Source/Controls/ElidingLineEdit.h"
 #include "app/Source/Tables/BindableTableCellView.h"
 
 class MasterListItemTableCellView : public BindableTableCellView {
@@ -18,7 +19,7 @@ class MasterListItemTableCellView : public BindableTableCellView {
   explicit MasterListItemTableCellView(QWidget* parent = nullptr);
 
   QWidget* stateIndicatorView() const { return stateIndicatorView_; }
-  QLineEdit* titleLabel() const { return titleLabel_; }
+  ElidingLineEdit* titleLabel() const { return titleLabel_; }
   QLabel* subtitleLabel() const { return subtitleLabel_; }
   QLabel* primaryDetailLabel() const { return primaryDetailLabel_; }
   QLabel* secondaryDetailLabel() const { return secondaryDetailLabel_; }
@@ -26,7 +27,7 @@ class MasterListItemTableCellView : public BindableTableCellView {
   std::optional<QColor> stateIndicatorColor() const { return indicatorColor_; }
 
   // In-place editing of the title; ends with Return, focus loss or reuse, and Escape puts the
-  // title back as it was when the edit began.
+  // title back as it was when the edit began. An edit the user typed in is saved as it ends.
   void beginTitleEditing();
   void endTitleEditing();
   void cancelTitleEditing();
@@ -38,8 +39,9 @@ class MasterListItemTableCellView : public BindableTableCellView {
   void setIndicatorColor(std::optional<QColor> color);
 
   QWidget* stateIndicatorView_;
-  QLineEdit* titleLabel_;
+  ElidingLineEdit* titleLabel_;
   QString titleBeforeEditing_;
+  bool titleTyped_ = false;  // since the edit began
   QLabel* subtitleLabel_;
   QLabel* primaryDetailLabel_;
   QLabel* secondaryDetailLabel_;

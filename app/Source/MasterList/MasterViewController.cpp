@@ -164,7 +164,8 @@ void MasterViewController::viewDidLoad() {
   // setupTableView
   tableSource_ = std::make_unique<MasterListTableSource>(viewModel_, tableView_);
   tableSource_->makeTableViewRegistrations();
-  tableView_->setRefusesFirstResponder(true);
+  // A click on a row gives the list the keyboard too: the keys that follow act on that row.
+  tableView_->setRefusesFirstResponder(false);
   tableView_->setAllowsEmptySelection(true);
   tableView_->setSource(tableSource_.get());
 

@@ -2,7 +2,10 @@
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRawFont>
 #include <QResizeEvent>
 #include <algorithm>
 #include <cmath>
@@ -53,6 +56,67 @@ QColor tertiaryLabelColor() {
 
 // ----- TimingDisplaySegment
 
+namespace {
+bool g_wholeSegments = false;
+
+// Glyph ink can reach a little past a figure's advance, and antialiasing a pixel further.
+constexpr double kInkMargin = 2.0;
+
+// The layout of one line of `text` in `font` on `device`, as QPainter::drawText makes it.
+void layOut(QTextLayout& layout, const QString& text, const QFont& font, QPaintDevice* device) {
+  layout.clearLayout();
+  layout.setText(text);
+  layout.setFont(QFont(font, device));
+  QTextOption option;
+  option.setWrapMode(QTextOption::ManualWrap);
+  option.setFlags(QTextOption::IncludeTrailingSpaces);
+  layout.setTextOption(option);
+  layout.setCacheEnabled(true);
+  layout.beginLayout();
+  QTextLine line = layout.createLine();
+  if (line.isValid()) {
+    line.setLineWidth(1e6);
+    line.setPosition(QPointF(0, 0));
+  }
+  layout.endLayout();
+}
+
+// Draws the laid-out line right-aligned in `rect` (vertically centred when asked), clipped to
+// `rect` as drawText clips, and only the glyphs whose ink meets `exposed`.
+void drawRightAligned(QPainter& painter, const QTextLayout& layout, const QRectF& rect,
+                      bool centred, const QRegion& exposed) {
+  if (layout.lineCount() == 0) return;
+  const QTextLine line = layout.lineAt(0);
+  const double xoff = rect.width() - line.horizontalAdvance();
+  const double yoff = centred ? (rect.height() - (line.ascent() + line.descent())) / 2 : 0;
+  const QPointF origin(rect.x() + xoff, rect.y() + yoff);
+  painter.save();
+  painter.setClipRect(rect, Qt::IntersectClip);
+  for (QGlyphRun run : layout.glyphRuns()) {
+    const QRawFont font = run.rawFont();
+    const QList<quint32> glyphs = run.glyphIndexes();
+    const QList<QPointF> positions = run.positions();
+    QList<quint32> shownGlyphs;
+    QList<QPointF> shownPositions;
+    for (qsizetype i = 0; i < glyphs.size(); ++i) {
+      const QRectF ink = font.boundingRect(glyphs[i])
+                             .translated(origin + positions[i])
+                             .adjusted(-kInkMargin, -kInkMargin, kInkMargin, kInkMargin);
+      if (!exposed.intersects(ink.toAlignedRect())) continue;
+      shownGlyphs.push_back(glyphs[i]);
+      shownPositions.push_back(positions[i]);
+    }
+    if (shownGlyphs.isEmpty()) continue;
+    run.setGlyphIndexes(shownGlyphs);
+    run.setPositions(shownPositions);
+    painter.drawGlyphRun(origin, run);
+  }
+  painter.restore();
+}
+}  // namespace
+
+void TimingDisplaySegment::setRepaintsWholeSegments(bool whole) { g_wholeSegments = whole; }
+
 TimingDisplaySegment::TimingDisplaySegment(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_TranslucentBackground);
   setScale(1.0);
@@ -60,15 +124,47 @@ TimingDisplaySegment::TimingDisplaySegment(QWidget* parent) : QWidget(parent) {
 
 bool TimingDisplaySegment::setTexts(const QString& value, const QString& unit) {
   if (value == value_ && unit == unit_) return false;
+  if (!changedAll_) {
+    if (value.size() != value_.size()) {
+      changedAll_ = true;  // the figures move: a longer number starts further left
+    } else {
+      for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] == value_[i]) continue;
+        // Both figures' ink: the old one is painted over, the new one painted.
+        changed_ += figureRect(value_, i).toAlignedRect();
+        changed_ += figureRect(value, i).toAlignedRect();
+      }
+      if (unit != unit_) {
+        const QFontMetricsF metrics(unitFont_);
+        const double widest =
+            std::max(metrics.horizontalAdvance(unit), metrics.horizontalAdvance(unit_));
+        const QRectF row = unitRect();
+        changed_ += QRectF(row.right() - widest, row.top(), widest, row.height())
+                        .adjusted(-kInkMargin, -kInkMargin, kInkMargin, kInkMargin)
+                        .toAlignedRect();
+      }
+    }
+  }
+  valuePrepared_ = valuePrepared_ && value == value_;
+  unitPrepared_ = unitPrepared_ && unit == unit_;
   value_ = value;
   unit_ = unit;
   return true;
+}
+
+QRegion TimingDisplaySegment::takeChangedRegion() {
+  QRegion region = changedAll_ || g_wholeSegments ? QRegion(rect()) : changed_ & rect();
+  changed_ = QRegion();
+  changedAll_ = false;
+  return region;
 }
 
 void TimingDisplaySegment::setScale(double scale) {
   scale_ = scale;
   valueFont_ = tw::app::tabularDigitFont(kValuePointSize * scale, QFont::Thin);
   unitFont_ = tw::app::tabularDigitFont(kUnitPointSize * scale, QFont::Thin);
+  changedAll_ = true;
+  valuePrepared_ = unitPrepared_ = false;
 }
 
 double TimingDisplaySegment::naturalWidth() const {
@@ -89,24 +185,63 @@ double TimingDisplaySegment::naturalWidthOf(const QString& value, const QString&
                           QFontMetricsF(unitFont).horizontalAdvance(unit));
 }
 
-void TimingDisplaySegment::paintEvent(QPaintEvent*) {
+// Number and unit word stand together, centred in the height; the number's full ascent is kept
+// so tall numerals are never clipped.
+QRectF TimingDisplaySegment::valueRect() const {
+  const QFontMetricsF valueMetrics(valueFont_);
+  const double block = valueMetrics.height() + QFontMetricsF(unitFont_).height();
+  const double top = std::max(0.0, (height() - block) / 2);
+  return QRectF(0, top, width(), valueMetrics.height());
+}
+
+QRectF TimingDisplaySegment::unitRect() const {
+  const QRectF value = valueRect();
+  return QRectF(0, value.bottom(), width(), QFontMetricsF(unitFont_).height());
+}
+
+QRectF TimingDisplaySegment::figureRect(const QString& text, qsizetype index) const {
+  const QFontMetricsF metrics(valueFont_);
+  const QRectF row = valueRect();
+  const double start = row.right() - metrics.horizontalAdvance(text);
+  const double left = start + metrics.horizontalAdvance(text.left(index));
+  const double right = start + metrics.horizontalAdvance(text.left(index + 1));
+  const QRectF ink = metrics.boundingRect(text[index]);
+  const double inkLeft = std::min(left, left + ink.left());
+  const double inkRight = std::max(right, left + ink.right());
+  return QRectF(inkLeft, row.top(), inkRight - inkLeft, row.height())
+      .adjusted(-kInkMargin, -kInkMargin, kInkMargin, kInkMargin);
+}
+
+void TimingDisplaySegment::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  changedAll_ = true;
+}
+
+void TimingDisplaySegment::prepareTexts() {
+  if (!valuePrepared_) layOut(valueLayout_, value_, valueFont_, this);
+  if (!unitPrepared_) layOut(unitLayout_, unit_, unitFont_, this);
+  valuePrepared_ = unitPrepared_ = true;
+}
+
+void TimingDisplaySegment::paintEvent(QPaintEvent* event) {
   ++paints_;
+  lastPainted_ = event->region();
   QPainter painter(this);
   painter.setRenderHint(QPainter::TextAntialiasing);
-  const QFontMetricsF valueMetrics(valueFont_);
-  const QFontMetricsF unitMetrics(unitFont_);
-  // Number and unit word stand together, centred in the height; the number's full ascent is
-  // kept so tall numerals are never clipped.
-  const double block = valueMetrics.height() + unitMetrics.height();
-  const double top = std::max(0.0, (height() - block) / 2);
-  const QRectF valueRect(0, top, width(), valueMetrics.height());
-  const QRectF unitRect(0, top + valueMetrics.height(), width(), unitMetrics.height());
-  painter.setFont(valueFont_);
+  if (g_wholeSegments) {
+    painter.setFont(valueFont_);
+    painter.setPen(QColor(255, 255, 255));
+    painter.drawText(valueRect(), Qt::AlignRight | Qt::AlignVCenter, value_);
+    painter.setFont(unitFont_);
+    painter.setPen(QColor(255, 255, 255, 170));
+    painter.drawText(unitRect(), Qt::AlignRight | Qt::AlignTop, unit_);
+    return;
+  }
+  prepareTexts();
   painter.setPen(QColor(255, 255, 255));
-  painter.drawText(valueRect, Qt::AlignRight | Qt::AlignVCenter, value_);
-  painter.setFont(unitFont_);
+  drawRightAligned(painter, valueLayout_, valueRect(), true, event->region());
   painter.setPen(QColor(255, 255, 255, 170));
-  painter.drawText(unitRect, Qt::AlignRight | Qt::AlignTop, unit_);
+  drawRightAligned(painter, unitLayout_, unitRect(), false, event->region());
 }
 
 double TimingDisplaySegment::naturalBlockHeight() {
@@ -191,15 +326,21 @@ QString TimingDisplayView::unitValueForDisplaySegment(int n) const {
 void TimingDisplayView::updateDisplaySegments() {
   createDisplaySegmentsIfNeeded();
   bool changed = false;
+  bool resized = hintWidth_ < 0;
   for (int n = 2; n <= leading_; ++n) {
-    if (segments_[n]->setTexts(numericValueForDisplaySegment(n), unitValueForDisplaySegment(n))) {
+    TimingDisplaySegment* segment = segments_[n];
+    const qsizetype figures = segment->valueText().size();
+    const QString unit = segment->unitText();
+    if (segment->setTexts(numericValueForDisplaySegment(n), unitValueForDisplaySegment(n))) {
       dirty_[n] = true;
       changed = true;
+      resized = resized || segment->valueText().size() != figures || segment->unitText() != unit;
     }
   }
   if (!changed) return;
   // A change of the number of figures (9 to 10 hours) changes the widths: lay out again. The
-  // ordinary tick keeps every width, as the figures are tabular.
+  // ordinary tick keeps every width, as the figures are tabular: it is not even measured.
+  if (!resized) return scheduleFrame();
   double natural = 0;
   for (int n = 2; n <= leading_; ++n)
     natural += TimingDisplaySegment::naturalWidthOf(segments_[n]->valueText(),
@@ -328,7 +469,10 @@ void TimingDisplayView::paintFrame() {
   lastFrame_.start();
   ++frames_;
   for (int n = 2; n <= 5; ++n) {
-    if (dirty_[n] && segments_[n]) segments_[n]->update();
+    if (dirty_[n] && segments_[n]) {
+      const QRegion changed = segments_[n]->takeChangedRegion();
+      if (!changed.isEmpty()) segments_[n]->update(changed);
+    }
     dirty_[n] = false;
   }
 }

@@ -3,8 +3,10 @@
 // up to the largest non-zero unit (a big number over a unit word), with thin gradient separators
 // between them. Segments are made and laid out only when the largest unit changes; every other
 // update rewrites texts. The texts change at once, but the segments repaint at most once per
-// screen frame whatever the tick rate (a millisecond stopwatch ticks up to 1000 times a second).
-// Digits use tabular figures, so a running value does not jitter.
+// screen frame whatever the tick rate (a millisecond stopwatch ticks up to 1000 times a second),
+// and then only the figures that moved (and the unit word when it changed): the pane's gradient
+// and the glyphs, drawn as outlines at this size, are costly to paint. Digits use tabular
+// figures, so a running value does not jitter and each figure keeps its place.
 //
 // A QWidget owned by its parent widget; driven by its controller through setTimingValue. Main
 // thread only.
@@ -12,8 +14,10 @@
 #include <QElapsedTimer>
 #include <QFont>
 #include <QPointer>
+#include <QRegion>
 #include <QSizeF>
 #include <QString>
+#include <QTextLayout>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -40,8 +44,12 @@ class TimingDisplaySegment : public QWidget {
 
   const QString& valueText() const { return value_; }
   const QString& unitText() const { return unit_; }
-  // Stores the texts; true when either changed (the owner then schedules a repaint).
+  // Stores the texts; true when either changed (the owner then schedules a repaint). What they
+  // cover that changed is kept until the owner's next frame.
   bool setTexts(const QString& value, const QString& unit);
+  // The part to repaint for the changes since the last call (all of it after setScale or a
+  // resize, or with whole repaints on); empty when nothing changed.
+  QRegion takeChangedRegion();
   // The segment's own scale (1 = the 100-point number); the owner shrinks all segments alike to
   // fit its width.
   void setScale(double scale);
@@ -54,16 +62,37 @@ class TimingDisplaySegment : public QWidget {
   // Height the number over its unit word needs at scale 1.
   static double naturalBlockHeight();
   int paintCount() const { return paints_; }
+  // The region the last paint covered.
+  const QRegion& lastPaintedRegion() const { return lastPainted_; }
+
+  // Every change repaints the whole segment, its texts laid out at each paint: the benchmark's
+  // baseline of how the display painted before it repainted only what changed. Off by default.
+  static void setRepaintsWholeSegments(bool whole);
 
   static constexpr double kValuePointSize = 100.0;
   static constexpr double kUnitPointSize = 22.0;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  QRectF valueRect() const;
+  QRectF unitRect() const;
+  // Where figure `index` of `text`, right-aligned in the number's row, puts ink.
+  QRectF figureRect(const QString& text, qsizetype index) const;
+  void prepareTexts();
+
   QString value_;
   QString unit_;
+  QRegion changed_;
+  bool changedAll_ = true;
+  QRegion lastPainted_;
+  // The texts laid out once per change; drawn glyph by glyph where the paint reaches.
+  QTextLayout valueLayout_;
+  QTextLayout unitLayout_;
+  bool valuePrepared_ = false;
+  bool unitPrepared_ = false;
   QFont valueFont_;
   QFont unitFont_;
   double scale_ = 1.0;

@@ -9,12 +9,15 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/Source/Controls/FlatButton.h"
-#include "app/Source/Extensions/RACTextSignal.h"
+#include "app/Source/TimingDisplay/TimingDisplayAccessible.h"
 #include "app/Source/TimingDisplay/TimingDisplayRootView.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
 #include "core/Source/Model/BTTimeObject.h"
+#include "core/Source/Model/BTTiming.h"
+#include "core/Source/Services/BTDefaultCoreDataProvider.h"
 #include "core/Source/Settings/BTSettingsNotification.h"
 #include "core/Source/Settings/BTSettingsProvider.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
@@ -70,9 +73,8 @@ void TimingDisplayViewController::loadView() {
   layout->setContentsMargins(16, 44, 16, 12);
   layout->setSpacing(8);
 
-  titleField_ = new QLineEdit;
+  titleField_ = new ElidingLineEdit;
   titleField_->setObjectName("TitleField");
-  tw::app::showWholeText(titleField_);
   // Style sheets sit on the two widgets they dress, not on the pane: there they would reach the
   // actions list below and have every row of it polished by the style-sheet engine.
   titleField_->setStyleSheet(
@@ -81,11 +83,12 @@ void TimingDisplayViewController::loadView() {
       "QLineEdit:focus { border: 1px solid rgba(255,255,255,0.6); }");
   titleField_->setAlignment(Qt::AlignCenter);
   titleField_->setFrame(false);
-  titleField_->setAccessibleName(qs(tw::localized("Title")));
+  titleField_->setFixedAccessibleName(qs(tw::localized("Title")));
   layout->addWidget(titleField_);
 
   displayView_ = new TimingDisplayView;
   displayView_->setObjectName("DisplayView");
+  TimingDisplayAccessible::install();
   // As wide as its segments need (less when the pane is narrower), centred in the pane.
   displayView_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
   auto* displayRow = new QHBoxLayout;
@@ -164,6 +167,14 @@ void TimingDisplayViewController::viewDidLoad() {
     if (!s || !s->timeObject_) return;
     const std::string title = text.toStdString();
     if (s->timeObject_->title() != title) s->timeObject_->setTitle(title);
+    s->titleTyped_ = true;
+  });
+  // A finished edit is the user's word: it is saved now, not with the next auto-save.
+  QObject::connect(titleField_, &QLineEdit::editingFinished, titleField_, [self] {
+    auto s = self();
+    if (!s || !std::exchange(s->titleTyped_, false)) return;
+    if (s->timeObject_ && s->timeObject_->managedObjectContext())
+      tw::defaultCoreDataProvider()->requestSave();
   });
   // Menu items take the buttons' titles and enabled states.
   setAction(
@@ -303,13 +314,15 @@ TimingDisplayViewController::createDisplayViewModel() {
 }
 
 void TimingDisplayViewController::onTimeObjectNotSet() {
-  titleField_->setText(qs(tw::localized("Untitled")));
+  titleField_->setWholeText(qs(tw::localized("Untitled")));
   titleField_->setEnabled(false);
   startButton_->setText(qs(tw::localized("Start")));
   startButton_->setEnabled(false);
   resetButton_->setText(qs(tw::localized("Stop")));
   resetButton_->setEnabled(false);
   displayView_->setTimingValue(0.0);
+  TimingDisplayAccessible::setTimingState(displayView_, tw::kTimingStateReset, false);
+  TimingDisplayAccessible::setLeadText(displayView_, nullptr);
 }
 
 void TimingDisplayViewController::onTimeObjectChanged() {
@@ -331,7 +344,7 @@ void TimingDisplayViewController::onTimeObjectChanged() {
         auto s = self();
         if (!s || !s->titleField_ || !s->timeObject_) return;
         const QString title = qs(s->timeObject_->title());
-        if (s->titleField_->text() != title) tw::app::showTextFromStart(s->titleField_, title);
+        if (!s->titleField_->isEditing()) s->titleField_->setWholeText(title);
       }));
   if (auto control = controlViewModel_) {
     auto buttons = [self](const tw::KeyValueChange&) {
@@ -354,9 +367,12 @@ void TimingDisplayViewController::onTimeObjectChanged() {
   bindings_.push_back(
       timeObject_->observeScoped("timingState", tw::KVONew, [self](const tw::KeyValueChange&) {
         auto s = self();
-        if (s && s->timeObject_ && s->timeObject_->timingState() != kRunning)
-          s->refreshDisplayedValue();
+        if (!s || !s->timeObject_) return;
+        if (s->timeObject_->timingState() != kRunning) s->refreshDisplayedValue();
+        TimingDisplayAccessible::setTimingState(s->displayView_, s->timeObject_->timingState(),
+                                                true);
       }));
+  TimingDisplayAccessible::setTimingState(displayView_, timeObject_->timingState(), false);
 
   displayView_->setDisplayMilliseconds(timeObject_->isStopwatchType());
   displayViewModel_->setTimingValueUpdatedHandler([self](double value) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/Source/Controls/ElidingLineEdit.h"
 #include "app/Source/MainWindow/BTViewTransitionSubject.h"
 #include "app/Source/MainWindow/MasterViewControllerDelegate.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
@@ -66,7 +67,7 @@ class TimingDisplayViewController : public tw::ui::ViewController,
     return timeObject_ ? 1.0 : static_cast<double>(0.6f);
   }
 
-  QLineEdit* titleField() const { return titleField_; }
+  ElidingLineEdit* titleField() const { return titleField_; }
   TimingDisplayView* displayView() const { return displayView_; }
   QPushButton* startButton() const { return startButton_; }
   QPushButton* resetButton() const { return resetButton_; }
@@ -113,7 +114,8 @@ class TimingDisplayViewController : public tw::ui::ViewController,
   std::shared_ptr<tw::ui::ViewController> actionsListViewController_;
   bool droppedWhileHidden_ = false;
 
-  QPointer<QLineEdit> titleField_;
+  QPointer<ElidingLineEdit> titleField_;
+  bool titleTyped_ = false;  // since the title field took the focus
   QPointer<TimingDisplayView> displayView_;
   QPointer<QPushButton> startButton_;
   QPointer<QPushButton> resetButton_;

@@ -1,5 +1,6 @@
 #include "app/Source/TimingDisplay/TimingDisplayViewControllerWithTouchBar.h"
 
+#include "app/Source/TimingDisplay/TimingDisplayAccessible.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
 #include "core/Source/ViewModels/BTAlarmListItemViewModel.h"
@@ -46,6 +47,14 @@ void TimingDisplayViewControllerWithTouchBar::onTimeObjectChanged() {
   willChangeValueForKey("itemViewModel");
   itemViewModel_ = createItemViewModel();
   didChangeValueForKey("itemViewModel");
+  // An alarm's display counts down to its time of day, which a reader hears first.
+  std::function<QString()> lead;
+  if (timeObject()->isAlarmType())
+    lead = [weakModel = std::weak_ptr<BTTimeObjectListItemViewModel>(itemViewModel_)] {
+      auto model = weakModel.lock();
+      return model ? QString::fromStdString(model->staticValueDescription()) : QString();
+    };
+  TimingDisplayAccessible::setLeadText(displayView(), std::move(lead));
   auto bar = touchBar();
   if (!bar) return;
   std::weak_ptr<tw::ui::Responder> weak = selfResponder();

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
+#include "app/tests/SampleData.h"
 #include "app/tests/e2e/TickwellEndToEndFixture.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTAppOperationAction.h"
@@ -70,7 +72,7 @@ for app in desktop:
         sys.exit(0)
     found = []
     def match(node):
-        if node.getRoleName() == sys.argv[3] and (node.name or "") == sys.argv[4]:
+        if sys.argv[3] in ("*", node.getRoleName()) and (node.name or "") == sys.argv[4]:
             box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
             found.append("%d %d" % (box.x + box.width // 2, box.y + box.height // 2))
             return True
@@ -457,6 +459,137 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
     EXPECT_EQ(kindsOf(timers[0]), timerKinds);
     EXPECT_EQ(kindsOf(watches[0]), watchKinds);
   });
+}
+
+// The controls a person can operate in the walked lines ("role|name|focusable") that have no
+// name, one "role" each.
+std::vector<std::string> unnamedControls(const std::vector<std::string>& lines) {
+  static const std::set<std::string> operable = {
+      "push button", "radio button", "check box",   "toggle button", "text",
+      "list",        "combo box",    "spin button", "slider",        "menu item"};
+  std::vector<std::string> unnamed;
+  for (const auto& line : lines) {
+    const auto role = line.substr(0, line.find('|'));
+    const auto rest = line.substr(line.find('|') + 1);
+    if (operable.count(role) && rest.substr(0, rest.rfind('|')).empty()) unnamed.push_back(role);
+  }
+  return unnamed;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const auto& l : lines) all += l + "\n";
+  return all;
+}
+
+// Every window a person meets, walked over AT-SPI as a screen reader walks it: the main window,
+// the settings window on each pane, the action editor for each kind of action, the message
+// window an action shows, and the alert before quitting. In each, whatever can be operated is
+// named; the main window reads its time and leaves out what it does not show.
+TEST_F(AccessibilityEndToEndTest, EveryWindowNamesWhatAPersonCanOperateOverAtSpi) {
+  withStore([](BTTimingController&) {
+    tw::app::sample::insertShowcase();
+    tw::app::sample::insertSampleActions();
+  });
+  launchReadable();
+  const std::string window = waitForWindowOf(app_);
+  ASSERT_FALSE(window.empty());
+  xdotool("windowactivate --sync " + window);
+  const auto windows = [&] { return visibleWindowsOf(app_).size(); };
+  std::vector<std::string> lines;
+  const auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  const auto expectAllNamed = [&](const std::string& where) {
+    EXPECT_EQ(unnamedControls(lines), std::vector<std::string>{}) << where << ":\n"
+                                                                  << joined(lines);
+  };
+
+  // The main window on the running timer "Tea" (the list's first row is chosen at launch).
+  ASSERT_TRUE(click("radio button", "Timers"));
+  ASSERT_TRUE(waitFor(
+      [&] {
+        lines = tree();
+        return has("push button|Pause|1");
+      },
+      20s))
+      << joined(lines) << readFile(log());
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            // "label|3 minutes 53 seconds|0", or "label|0 seconds|0" once it has
+                            // finished.
+                            return l.rfind("label|", 0) == 0 && l.size() > 6 &&
+                                   std::isdigit(l[6]) &&
+                                   (l.find(" second") != l.npos || l.find(" minute") != l.npos);
+                          }))
+      << "the time is read as speech:\n"
+      << joined(lines);
+  for (const auto& line : lines)
+    EXPECT_EQ(line.find("Created|"), std::string::npos) << "a placeholder behind rows: " << line;
+  EXPECT_TRUE(has("text|Pasta|0")) << "each row's title field is named";
+  expectAllNamed("main window");
+
+  // The settings window, on each of its panes.
+  keys("ctrl+comma");
+  ASSERT_TRUE(waitFor([&] { return windows() == 2; }, 10s)) << "no settings window";
+  for (const char* pane : {"General", "Appearance", "Updates"}) {
+    ASSERT_TRUE(click("*", pane) || click("push button", pane) || click("toggle button", pane))
+        << pane;
+    std::this_thread::sleep_for(500ms);
+    lines = tree();
+    expectAllNamed(std::string("settings pane ") + pane);
+  }
+  keys("Escape");
+  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "Escape left the settings open";
+
+  // The action editor for each kind, chosen from its pop-up (the first control after one Tab),
+  // left with Escape.
+  xdotool("windowactivate --sync " + window);
+  for (int kind = 0; kind < 8; ++kind) {
+    ASSERT_TRUE(clickOpens("push button", "Add Action", window, 2)) << "no editor for " << kind;
+    std::string choose = "Tab";
+    for (int i = 0; i < kind; ++i) choose += " Down";
+    keys(choose);
+    std::this_thread::sleep_for(500ms);
+    lines = tree();
+    EXPECT_TRUE(has("combo box|Action|1") && has("combo box|Trigger|1"))
+        << "pop-ups read as what they choose:\n"
+        << joined(lines);
+    expectAllNamed("action editor, kind " + std::to_string(kind));
+    keys("Escape");
+    ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "Escape left the editor open";
+  }
+
+  // The message an action shows, tried from the editor of "Tea"'s message.
+  ASSERT_TRUE(clickOpens("push button", "Edit action: Display and speak message \"Tea is ready\"",
+                         window, 2));
+  const std::string editor = activeWindow();
+  ASSERT_TRUE(click("push button", "Test"));
+  ASSERT_TRUE(waitFor([&] { return windows() >= 3; }, 10s)) << "no message window";
+  std::this_thread::sleep_for(500ms);
+  lines = tree();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("Tea is ready") != std::string::npos &&
+                                   l.rfind("label|", 0) == 0;
+                          }))
+      << "the message is read:\n"
+      << joined(lines);
+  expectAllNamed("message window");
+  keys("Escape");
+  ASSERT_TRUE(waitFor([&] { return windows() == 2; }, 10s)) << "Escape left the message open";
+  xdotool("windowactivate --sync " + editor);
+  keys("Escape");
+  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s));
+
+  // The alert before quitting while "Tea" runs.
+  xdotool("windowactivate --sync " + window);
+  keys("ctrl+q");
+  ASSERT_TRUE(waitForControl("push button", "Quit")) << "no quit warning";
+  lines = tree();
+  expectAllNamed("quit alert");
+  ASSERT_TRUE(click("push button", "Quit"));
+  EXPECT_EQ(waitAppExit(20s), std::optional<int>(0)) << readFile(log());
 }
 
 }  // namespace

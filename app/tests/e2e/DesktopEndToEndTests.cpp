@@ -245,6 +245,34 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
   EXPECT_EQ(storedDefault("GeneralBundle", "useMilitaryTime"), tw::Value(true));
 }
 
+TEST_F(DesktopEndToEndTest, HelpWithNoHandlerForItsAddressIsToldInAnAlert) {
+  // No application anywhere handles https: the only data folder searched is an empty one.
+  auto env = environment();
+  env.push_back("XDG_DATA_DIRS=" + (xdg_.root() / "no-applications").string());
+  app_ = tw::test::spawnProcess({TW_TICKWELL_BINARY}, log().string(), &env);
+  ASSERT_GT(app_, 0);
+  const std::string window = waitForWindowOf(app_);
+  ASSERT_FALSE(window.empty());
+  xdotool("windowactivate --sync " + window);
+  ASSERT_TRUE(waitForActive(window));
+  type("F1");
+  ASSERT_TRUE(waitFor([&] { return logHas("Telling the user that https://"); }, 10s))
+      << readFile(log());
+  // The alert takes the focus from the main window; Return closes it.
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::string active = activeWindow();
+        return !active.empty() && active != window;
+      },
+      10s))
+      << "no alert on screen";
+  EXPECT_EQ(visibleWindowsOf(app_).size(), 2u);
+  type("Return");
+  EXPECT_TRUE(waitFor([&] { return visibleWindowsOf(app_).size() == 1; }, 10s));
+  ASSERT_EQ(::kill(app_, SIGTERM), 0);
+  EXPECT_TRUE(waitAppExit(15s).has_value());
+}
+
 TEST_F(DesktopEndToEndTest, EveryPreferenceChangedInTheSettingsWindowIsSavedAndTakesEffect) {
   withStore([](BTTimingController& timing) {
     timing.timingControlForTimingObject(addTimer("Long", 3600))->start();

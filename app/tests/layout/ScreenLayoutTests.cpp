@@ -195,6 +195,9 @@ class ScreenLayoutTest : public ::testing::Test {
   tw::test::ScopedXdg xdg_;
 };
 
+// The tour closes windows whose actions list outlives its table (Qt deletes the table with the
+// window): only the address sanitizer (the asan preset, which CI runs) sees a list that reaches
+// its table without the guarded pointer; the default build passes either way.
 TEST_F(ScreenLayoutTest, EveryScreenFitsItsWindowAtEverySizeAndHoldsStill) {
   tw::app::registerInterfaces();
   auto delegate = std::make_shared<AppDelegate>();

@@ -1,6 +1,8 @@
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 
 #include <algorithm>
+#include <cmath>
+#include <string>
 
 #include "core/Source/Library/BTTime.h"
 #include "core/Source/Model/BTStopwatch.h"
@@ -117,6 +119,23 @@ void BTStopwatchControlViewModel::onReset(std::int64_t previous) {
 }
 
 void BTStopwatchControlViewModel::onSynchronize() {
+  BTStopwatch& stored = stopwatch();
+  const std::int64_t state = currentState();
+  if (state == tw::kTimingStateRunning || state == tw::kTimingStatePaused) {
+    const auto start = stored.startDate();
+    const auto pause = stored.pauseDate();
+    // An endless elapsed time would fire every elapsed action at once: reset instead.
+    const bool startUnusable = start && !std::isfinite(start->secondsSince1970);
+    if (startUnusable || (pause && !std::isfinite(pause->secondsSince1970))) {
+      tw::logf(
+          "<BTStopwatchControlViewModel> Stopwatch %@ was stored %@ with an unusable %@ date "
+          "(%@): it is reset",
+          stored.uuid().value_or("(null)"), state == tw::kTimingStateRunning ? "running" : "paused",
+          startUnusable ? "start" : "pause",
+          std::to_string(startUnusable ? start->secondsSince1970 : pause->secondsSince1970));
+      stored.setTimingState(tw::kTimingStateReset);
+    }
+  }
   BTTimeObjectControlViewModel::onSynchronize();
   if (currentState() != tw::kTimingStatePaused) return;
   BTStopwatch& s = stopwatch();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
 #include <vector>
 
 #include "core/Source/Model/BTActionObject.h"
@@ -244,8 +245,15 @@ void BTTimeObjectControlViewModel::onSynchronize() {
     case tw::kTimingStateRunning:
       onRunning(kSynchronizing);
       break;
+    case tw::kTimingStateFinished:
+      reset();
+      break;
     default:
-      // Finished, or a state this version does not know: start over from reset.
+      // A state this version does not know: start over from reset.
+      tw::logf(
+          "<BTTimeObjectControlViewModel> Time object %@ was stored in timing state %@, "
+          "which is no known state: it is reset",
+          timeObject()->uuid().value_or("(null)"), std::to_string(currentState()));
       reset();
       break;
   }

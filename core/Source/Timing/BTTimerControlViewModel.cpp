@@ -82,20 +82,35 @@ void BTTimerControlViewModel::onSynchronize() {
   const std::int64_t state = currentState();
   if (state == tw::kTimingStateRunning || state == tw::kTimingStatePaused) {
     const auto finish = stored.finishDate();
+    const auto pause = stored.pauseDate();
     const std::string uuid = stored.uuid().value_or("(null)");
+    // No moment to count down to, or a pause no resume can measure (it would move the finish
+    // to an endless past): reset, rather than finish and run its actions.
+    const char* unusable = nullptr;
+    double moment = 0.0;
     if (finish && !std::isfinite(finish->secondsSince1970)) {
-      // No moment to count down to: reset, rather than finish and run its actions.
+      unusable = "finish";
+      moment = finish->secondsSince1970;
+    } else if (pause && !std::isfinite(pause->secondsSince1970)) {
+      unusable = "pause";
+      moment = pause->secondsSince1970;
+    }
+    if (unusable) {
       tw::logf(
-          "<BTTimerControlViewModel> Timer %@ was stored %@ with an unusable finish date "
+          "<BTTimerControlViewModel> Timer %@ was stored %@ with an unusable %@ date "
           "(%@): it is reset",
-          uuid, state == tw::kTimingStateRunning ? "running" : "paused",
-          std::to_string(finish->secondsSince1970));
+          uuid, state == tw::kTimingStateRunning ? "running" : "paused", unusable,
+          std::to_string(moment));
       stored.setTimingState(tw::kTimingStateReset);
     } else if (!finish && state == tw::kTimingStateRunning) {
+      // A run is always saved with its finish, so none means the moment was lost or damaged
+      // (a value the store could not read as a date). Counting down afresh would run the
+      // finish actions on a run the user never started.
       tw::logf(
           "<BTTimerControlViewModel> Timer %@ was stored running without a finish date: it "
-          "starts again from its full duration",
+          "is reset",
           uuid);
+      stored.setTimingState(tw::kTimingStateReset);
     }
   }
   BTSettableTimeObjectControlViewModel::onSynchronize();

@@ -36,6 +36,18 @@ std::shared_ptr<ORVMetadata> metadata() {
   return std::make_shared<ORVMetadata>(std::move(f));
 }
 
+// An event line of `bytes` bytes with its line feed, to fill a log file up to a size.
+std::string eventLineOfSize(std::size_t bytes) {
+  // A longer name steps over a size the payload's length skips (99 to 100 bytes).
+  for (std::string name = "custom";; name += 'x')
+    for (std::size_t payload = 2;; ++payload) {
+      std::string line = "1700000000000\t" + name + "\t" + std::to_string(payload) + "\t{" +
+                         std::string(payload - 2, ' ') + "}\n";
+      if (line.size() == bytes) return line;
+      if (line.size() > bytes) break;
+    }
+}
+
 std::vector<std::string> linesOf(const fs::path& p) {
   std::ifstream in(p);
   std::vector<std::string> out;
@@ -134,7 +146,7 @@ TEST_F(AnalyticsController, SettingsSendPendingFilesAndRotateBySize) {
   const fs::path log = *launch.begin();
   const auto launchSize = fs::file_size(log);
   ASSERT_LT(launchSize, 399u);
-  std::ofstream(log, std::ios::app) << std::string(400 - launchSize - 1, '#') << '\n';
+  std::ofstream(log, std::ios::app) << eventLineOfSize(400 - launchSize);
   ASSERT_EQ(fs::file_size(log), 400u);
   e->logEvent(std::make_shared<ORVCustomEvent>("at", std::nullopt));
   drain(e);
@@ -222,6 +234,33 @@ TEST_F(AnalyticsController, OnAFullDiskEventsStayJournalledAndTheFailureIsToldOn
   ASSERT_EQ(pending.size(), 3u);
   for (int i = 0; i < 3; ++i)
     EXPECT_NE(pending[i].line.find("full" + std::to_string(i)), std::string::npos);
+}
+
+// A run that starts on a full disk has no journal: what it cannot write is gone, and the log says
+// so, and how much, as the application quits, rather than that it is kept.
+TEST_F(AnalyticsController, ARunWithNoRoomAtAllSaysAtQuitHowManyEventsItLost) {
+  LogCapture log;
+  {
+    FileSizeLimit full(1);
+    auto c = ORVOrisethController::create(metadata(), root_.path(), false, std::nullopt);
+    for (int i = 0; i < 3; ++i)
+      c->logEvent(std::make_shared<ORVCustomEvent>("lost" + std::to_string(i), std::nullopt));
+    drain(c);
+    // app_launched, the three, and app_terminated.
+    NotificationCenter::defaultCenter()->post(
+        Notification{"NSApplicationWillTerminateNotification", nullptr, std::nullopt});
+    drain(c);
+    EXPECT_TRUE(log.contains("5 events of this run could not be written for want of room"))
+        << testing::PrintToString(log.lines());
+  }
+  EXPECT_FALSE(log.contains("kept and written once there is room"));
+  const auto lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("could not be written for want of room") !=
+                                   std::string::npos;
+                          }),
+            1);
 }
 
 TEST_F(AnalyticsController, BecomingActiveEndsTheFile) {
@@ -373,8 +412,7 @@ TEST_F(AnalyticsController, TheFlushTimerRetiresOnlyAnOversizeFile) {
   const auto quietLogs = ORVFileUtils::filesWithExtension("log", small.path() / "events");
   ASSERT_EQ(quietLogs.size(), 1u);
   const auto quietSize = fs::file_size(*quietLogs.begin());
-  std::ofstream(*quietLogs.begin(), std::ios::app)
-      << std::string(100000 - quietSize - 1, '#') << '\n';
+  std::ofstream(*quietLogs.begin(), std::ios::app) << eventLineOfSize(100000 - quietSize);
   ASSERT_EQ(fs::file_size(*quietLogs.begin()), 100000u);
   clock.advance(61);
   ASSERT_TRUE(
@@ -408,6 +446,153 @@ TEST(AnalyticsFacade, RegisteredByNameAndSilentBeforeStart) {
   Oriseth::logPreviousSessionCrashedOnDate(std::nullopt);
   EXPECT_FALSE(Oriseth::sharedInstance()->orisethController());
   EXPECT_TRUE(Oriseth::rootDirectory().string().ends_with("/analytics/v2"));
+}
+
+}  // namespace
+}  // namespace tw::test
+
+namespace tw::test {
+namespace {
+
+// Reads of the files a test planted fail as a disk's read error would.
+std::atomic<bool> refusePlanted{false};
+int refusePlantedReads(const fs::path& url) {
+  const auto name = url.filename().string();
+  return refusePlanted && (name.starts_with("planted") || name == "crash_metadata") ? EIO : 0;
+}
+
+// Every kind of file the kit reads at start-up (an event log, an archive, a package, a journal,
+// the crash metadata), each as a folder, empty, garbage, or refusing to be read: the kit starts,
+// records and sends this run's events, sends none of them, and keeps each one aside under a name
+// that says why (an empty log, which holds nothing, goes quietly). A log whose last line a kill
+// cut still sends its whole lines.
+TEST_F(AnalyticsController, FilesItCannotUseAreKeptAsideUnsentAndNewEventsGoOut) {
+  const std::string garbage = "\x01\xff garbage\n\tnot\tan\tevent\n\x7f{";
+  const std::string wholeLines =
+      *ORVWriteEventOperation::logLineWithTimestamp(Date{1700000000}, "metadata", Dictionary{}) +
+      "\n" +
+      *ORVWriteEventOperation::logLineWithTimestamp(Date{1700000001}, "custom",
+                                                    Dictionary{{"custom_type", "whole"}}) +
+      "\n";
+  struct Mode {
+    const char* name;
+    std::map<std::string, std::string> kept;  // planted file => its reason
+  };
+  const std::vector<Mode> modes = {
+      {"folder",
+       {{"plantedlog.log", "folder"},
+        {"plantedgz.gz", "folder"},
+        {"plantedpkg.multipartmime", "folder"},
+        {"plantedjournal.journal", "folder"},
+        {"crash_metadata", "folder"}}},
+      {"empty",
+       {{"plantedgz.gz", "cut-stream"},
+        {"plantedpkg.multipartmime", "not-a-package"},
+        {"plantedjournal.journal", "empty"},
+        {"crash_metadata", "not-metadata"}}},
+      {"garbage",
+       {{"plantedlog.log", "not-events"},
+        {"plantedgz.gz", "cut-stream"},
+        {"plantedpkg.multipartmime", "not-a-package"},
+        {"plantedjournal.journal", "not-a-journal"},
+        {"crash_metadata", "not-metadata"},
+        {"plantedcut.log", "cut-last-line"}}},
+      {"refused",
+       {{"plantedlog.log", "unreadable"},
+        {"plantedgz.gz", "unreadable"},
+        {"plantedpkg.multipartmime", "unreadable"},
+        {"plantedjournal.journal", "unreadable"},
+        {"crash_metadata", "unreadable"}}},
+  };
+  ORVFileUtils::setReadRefusalForTesting(refusePlantedReads);
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.name);
+    TempDir root;
+    KitService service(false);
+    const auto events = root.path() / "events";
+    const auto journals = ORVOrisethController::journalDirectoryForRootDirectory(root.path());
+    fs::create_directories(events);
+    fs::create_directories(journals);
+    const std::vector<fs::path> planted = {
+        events / "plantedlog.log", events / "plantedgz.gz", events / "plantedpkg.multipartmime",
+        journals / "plantedjournal.journal", root.path() / "crash_metadata"};
+    for (const auto& path : planted) {
+      if (std::string(mode.name) == "folder") {
+        fs::create_directories(path / "inside");
+      } else {
+        std::ofstream(path, std::ios::binary) << (std::string(mode.name) == "empty" ? "" : garbage);
+      }
+    }
+    if (std::string(mode.name) == "garbage")
+      std::ofstream(events / "plantedcut.log", std::ios::binary) << wholeLines << "1700000002\tcus";
+    refusePlanted = std::string(mode.name) == "refused";
+    LogCapture log;
+    Dictionary analytics{{"url", service.baseURL() + "/spi/v2/events"}};
+    auto c = ORVOrisethController::create(metadata(), root.path(), false, std::nullopt);
+    // The settings come once the start-up has packaged what it found, and send all of it.
+    drain(c);
+    c->initializeSettingsIfNeededWithTessalySettings(Dictionary{
+        {"features", Dictionary{{"collect_analytics", true}}}, {"analytics", analytics}});
+    c->setRetryHandlerForTesting(std::make_shared<ORVNetworkRetryHandler>(nullptr));
+    c->logEvent(std::make_shared<ORVCustomEvent>("after", std::nullopt));
+    // Becoming active ends this run's file, which then goes out.
+    NotificationCenter::defaultCenter()->post(
+        Notification{"NSApplicationDidBecomeActiveNotification", nullptr, std::nullopt});
+    auto sentTexts = [&] {
+      std::vector<std::string> texts;
+      for (const auto& r : service.requests(KitService::kEvents)) {
+        EXPECT_EQ(r["problems"].count(), 0u) << r["problems"];
+        const auto* text = r["parts"].at(0)["gunzipped_text"].string();
+        texts.push_back(text ? *text : std::string());
+      }
+      return texts;
+    };
+    auto sent = [&](const std::string& needle) {
+      for (const auto& text : sentTexts())
+        if (text.find(needle) != std::string::npos) return true;
+      return false;
+    };
+    EXPECT_TRUE(pumpMainUntil(
+        [&] {
+          drain(c);
+          return sent("\"custom_type\":\"after\"") &&
+                 ORVFileUtils::filesWithExtension("multipartmime", events).empty();
+        },
+        20))
+        << testing::PrintToString(log.lines()) << testing::PrintToString(sentTexts());
+    if (std::string(mode.name) == "garbage") {
+      const auto texts = sentTexts();
+      EXPECT_EQ(std::count(texts.begin(), texts.end(), wholeLines), 1);
+      EXPECT_FALSE(sent("garbage"));
+    }
+    c.reset();
+    refusePlanted = false;
+    // Each planted file is kept aside whole, or, being an empty log, gone.
+    for (const auto& path : planted) {
+      // The crash metadata's place holds this run's now.
+      if (path.filename() == "crash_metadata") {
+        EXPECT_TRUE(ORVCrashMetadata::readSerializedDictionaryFromURL(path)) << path;
+      } else {
+        EXPECT_FALSE(fs::exists(path)) << path;
+      }
+      const auto it = mode.kept.find(path.filename().string());
+      if (it == mode.kept.end()) continue;
+      const auto kept =
+          ORVFileUtils::damagedDirectory(path.parent_path()) / (it->first + "." + it->second);
+      EXPECT_TRUE(fs::exists(kept)) << kept;
+      if (std::string(mode.name) == "garbage") {
+        EXPECT_EQ(fileText(kept), garbage) << kept;
+      }
+      EXPECT_TRUE(log.contains(path.string() + " cannot be used (" + it->second + ")")) << path;
+    }
+    if (std::string(mode.name) == "garbage") {
+      const auto cut = ORVFileUtils::damagedDirectory(events) / "plantedcut.log.cut-last-line";
+      EXPECT_EQ(fileText(cut), wholeLines + "1700000002\tcus");
+      EXPECT_TRUE(log.contains("The last line of " + (events / "plantedcut.log").string() +
+                               " was cut; its whole lines are sent"));
+    }
+  }
+  ORVFileUtils::setReadRefusalForTesting(nullptr);
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ namespace {
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+// Every append here has empty parts, whose views may hold a null pointer that memcpy must not be
+// given: only the undefined-behaviour sanitizer (the asan preset, which CI runs) sees the copy
+// made without the journal's guard; the default build passes either way.
 TEST(AnalyticsJournal, PendingEntriesSurviveAndDoneOnesDoNot) {
   TempDir dir;
   auto path = dir.path() / "run.journal";
@@ -61,7 +64,7 @@ TEST(AnalyticsJournal, StartingOverHidesEveryEarlierLine) {
   ASSERT_TRUE(journal);
   journal->setPreviousMetadata(Dictionary{{"api_key", "before"}});
   std::vector<std::string> ids;
-  std::string line = "1\tcustom\t2\t{}" + std::string(200, ' ');
+  std::string line = "1\tcustom\t202\t{" + std::string(200, ' ') + "}";
   for (int i = 0; i < 2000; ++i) {  // past the first mapping's size: it grows on the way
     ids.push_back("id" + std::to_string(i));
     ASSERT_TRUE(journal->record(ids.back(), line));

@@ -35,6 +35,8 @@ std::string run(const std::string& command) {
   return out;
 }
 
+const std::string kLine = "1700000000000\tcustom\t2\t{}\n";
+
 class AnalyticsRotation : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,6 +46,24 @@ class AnalyticsRotation : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
   void touch(const std::string& name, const std::string& text = "x") {
     std::ofstream(dir_ / name, std::ios::binary) << text;
+  }
+  // The archive the pipeline makes of `text`.
+  std::string gzipOf(const std::string& text) {
+    const auto log = dir_ / "gzip-of.log";
+    touch("gzip-of.log", text);
+    ORVCompressLogOperation(log, dir_ / "gzip-of.gz").start();
+    std::string bytes = slurp(dir_ / "gzip-of.gz");
+    fs::remove(log);
+    fs::remove(dir_ / "gzip-of.gz");
+    return bytes;
+  }
+  // A package as the pipeline makes it, of an archive named `archive`.
+  void touchPackage(const std::string& boundary, const std::string& archive) {
+    touch(boundary + ".multipartmime",
+          "MIME-Version: 1.0\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"" +
+              archive + "\"; filename=\"" + archive +
+              "\"\r\nContent-Type: application/vnd.morvex.mac.events\r\n\r\n" + gzipOf(kLine) +
+              "\r\n--" + boundary + "--\r\n");
   }
   fs::path dir_;
 };
@@ -102,11 +122,12 @@ TEST_F(AnalyticsRotation, MissingSourcesExistingTargetsAndFailuresLeaveNoPartial
   EXPECT_TRUE(log.contains("[Oriseth] Error: attempting to package nonexistent file: "));
   logger.setDebugMode(false);
 
-  touch("C.log", "line\n");
+  touch("C.log", kLine);
   touch("C.gz", "old");
   ORVCompressLogOperation existing(dir_ / "C.log", dir_ / "C.gz");
   existing.start();
   EXPECT_EQ(slurp(dir_ / "C.gz"), "old");
+  touch("C.gz", gzipOf(kLine));
 
   // Unwritable destinations: no output, and the sources stay for a later attempt.
   ORVCompressLogOperation badDest(dir_ / "C.log", dir_ / "no" / "C.gz");
@@ -120,7 +141,8 @@ TEST_F(AnalyticsRotation, MissingSourcesExistingTargetsAndFailuresLeaveNoPartial
 
   // A disk that fills up halfway through the archive: the cut archive goes, the log stays.
   std::string noise(std::size_t{64} * 1024, '\0');
-  for (auto& c : noise) c = static_cast<char>(std::rand());  // NOLINT(cert-msc30-c): not secret
+  for (auto& c : noise) c = static_cast<char>('a' + std::rand() % 26);  // NOLINT(cert-msc30-c)
+  noise = "1700000000000\tcustom\t" + std::to_string(noise.size() + 2) + "\t{" + noise + "}\n";
   touch("E.log", noise);
   rlimit saved{};
   getrlimit(RLIMIT_FSIZE, &saved);
@@ -137,8 +159,8 @@ TEST_F(AnalyticsRotation, MissingSourcesExistingTargetsAndFailuresLeaveNoPartial
 }
 
 TEST_F(AnalyticsRotation, CleanupSortsSupersedesAndCaps) {
-  for (auto name : {"a.log", "a.gz", "b.gz", "c.multipartmime", "notes.txt", "x.partial", "noext"})
-    touch(name);
+  for (auto name : {"a.log", "a.gz", "b.gz", "notes.txt", "x.partial", "noext"}) touch(name);
+  touchPackage("c", "c.gz");
   ORVFileUtils::URLSet logs, gzs, multiparts;
   int calls = 0;
   ORVCleanupFilesOperation cleanup(dir_, 100);
@@ -157,8 +179,7 @@ TEST_F(AnalyticsRotation, CleanupSortsSupersedesAndCaps) {
   // An archive whose package was made (a kill came before the archive's removal) is not
   // packaged and sent a second time.
   touch("d.gz");
-  std::ofstream(dir_ / "p.multipartmime")
-      << "--B\r\nContent-Disposition: form-data; name=\"d.gz\"; filename=\"d.gz\"\r\n";
+  touchPackage("p", "d.gz");
   ORVCleanupFilesOperation again(dir_, 100);
   again.setSuccessBlock([&](const auto&, const auto& g, const auto&) { gzs = g; });
   again.start();

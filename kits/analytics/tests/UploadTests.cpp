@@ -17,6 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::string kLine = "1700000000000\tcustom\t2\t{}\n";
+
 // Plays the controller's part: asks the retry handler, records every finished upload.
 class RecordingDelegate : public ORVUploaderDelegate {
  public:
@@ -133,7 +135,7 @@ TEST_F(AnalyticsUpload, ASecondStartForTheSameFileIsSkipped) {
   slow.json = Value(Dictionary{});
   slow.delaySeconds = 0.5;
   service_.script(KitService::kEvents, slow);
-  auto boundary = package("line\n");
+  auto boundary = package(kLine);
   queue_->addOperation(operation(boundary));
   queue_->addOperation(operation(boundary));
   ASSERT_TRUE(pumpMainUntil([&] { return !delegate_->finished().empty(); }, 10));
@@ -163,7 +165,7 @@ TEST_F(AnalyticsUpload, RefusedStartsAreReportedAsFinished) {
 
 TEST_F(AnalyticsUpload, AnAcceptedUploadWhoseReplyBodyIsCutShortIsDoneOnce) {
   service_.script(KitService::kEvents, KitService::Reply::acceptedWithBodyCutShort());
-  auto boundary = package("line\n");
+  auto boundary = package(kLine);
   queue_->addOperation(operation(boundary));
   ASSERT_TRUE(pumpMainUntil([&] { return !delegate_->finished().empty(); }, 15));
   EXPECT_EQ(delegate_->completed(), 1);
@@ -175,7 +177,7 @@ TEST_F(AnalyticsUpload, AServerErrorIsRetriedAfterTheBackoff) {
   KitService::Reply busy;
   busy.status = 503;
   service_.script(KitService::kEvents, busy);
-  auto boundary = package("line\n");
+  auto boundary = package(kLine);
   queue_->addOperation(operation(boundary));
   ASSERT_TRUE(pumpMainUntil([&] { return !delegate_->finished().empty(); }, 15));
   EXPECT_EQ(delegate_->completed(), 2);

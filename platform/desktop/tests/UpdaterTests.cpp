@@ -187,6 +187,19 @@ TEST_F(UpdaterTest, FailedChecksRecordNoDate) {
     EXPECT_EQ(replies_->titles, std::vector<std::string>{"Update check failed"});
     EXPECT_FALSE(updater->lastUpdateCheckDate().has_value());
   }
+  // A feed that cannot be reached is told with its address, so the user can try it elsewhere.
+  std::string closed;
+  {
+    LoopbackFeed gone(200, "{}");
+    closed = gone.url();
+  }
+  replies_->titles.clear();
+  auto unreachable = make(closed);
+  unreachable->checkForUpdates();
+  ASSERT_TRUE(finish(*unreachable));
+  EXPECT_EQ(replies_->titles, std::vector<std::string>{"Update check failed"});
+  EXPECT_EQ(replies_->messages.back().rfind("Tickwell could not reach " + closed + ": ", 0), 0u)
+      << replies_->messages.back();
   // Plain http off the loopback interface is refused without a request.
   replies_->titles.clear();
   auto remote = make("http://203.0.113.1/feed.json");
@@ -239,8 +252,11 @@ TEST(DesktopURL, OpensWithTheDesktopsHandlerAndRefusesBadAddresses) {
 
   EXPECT_FALSE(tw::openURLWithDefaultHandler(""));
   EXPECT_FALSE(tw::openURLWithDefaultHandler("not an address"));
-  EXPECT_FALSE(tw::openURLWithDefaultHandler("twnohandler:x"));
-  ASSERT_TRUE(tw::openURLWithDefaultHandler("twtest:feedback?from=tickwell"));
+  std::string reason;
+  EXPECT_FALSE(tw::openURLWithDefaultHandler("twnohandler:x", &reason));
+  EXPECT_FALSE(reason.empty()) << "the caller learns why, to tell the user";
+  ASSERT_TRUE(tw::openURLWithDefaultHandler("twtest:feedback?from=tickwell", &reason));
+  EXPECT_TRUE(reason.empty());
   std::string opened;
   for (int n = 0; n < 100 && opened.empty(); ++n) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

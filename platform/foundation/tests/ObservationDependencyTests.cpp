@@ -74,7 +74,49 @@ class Counted : public TimeObject {
   }
 };
 
+// "pN" depends on "p(N+1)" and "qN" on "me.q(N+1)", where "me" is the object itself: chains of
+// dependencies as long as a test likes, of plain keys and of paths.
+class Chained : public Object {
+ public:
+  void touch(const std::string& key) { ChangeScope change(*this, key); }
+
+ protected:
+  bool getValueForKey(std::string_view key, Value& out) const override {
+    if (key == "me") {
+      out = std::const_pointer_cast<Object>(shared_from_this());
+      return true;
+    }
+    if (key.size() > 1 && (key[0] == 'p' || key[0] == 'q')) {
+      out = std::int64_t{0};
+      return true;
+    }
+    return Object::getValueForKey(key, out);
+  }
+  std::vector<std::string> keyPathsForValuesAffectingKey(std::string_view key) const override {
+    if (key.size() > 1 && (key[0] == 'p' || key[0] == 'q')) {
+      const std::string next =
+          std::string(1, key[0]) + std::to_string(std::stoi(std::string(key.substr(1))) + 1);
+      return {key[0] == 'p' ? next : "me." + next};
+    }
+    return Object::keyPathsForValuesAffectingKey(key);
+  }
+};
+
 }  // namespace
+
+// Dependencies are followed 16 deep and no further, so a cycle through ever new objects or keys
+// ends; the depth is the same for plain keys and for paths.
+TEST(DependentKeyRegistration, DependenciesAreFollowedSixteenDeepAndNoFurther) {
+  auto chained = std::make_shared<Chained>();
+  for (const char* first : {"p", "q"}) {
+    Recorder rec;
+    auto obs = chained->observeScoped(std::string(first) + "0", KVONew, rec.callback());
+    chained->touch(std::string(first) + "16");
+    EXPECT_EQ(rec.count(), 1u) << first;
+    chained->touch(std::string(first) + "17");
+    EXPECT_EQ(rec.count(), 1u) << first;
+  }
+}
 
 TEST(DependentKeyRegistration, DependencyOfAnIntermediateStepRebindsTheRestOfThePath) {
   auto holder = std::make_shared<Holder>();

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -80,6 +81,61 @@ TEST_F(Persistence, ValuesRoundTripExactly) {
   EXPECT_TRUE(s->valueForKey("sortOrder").isNull());
   EXPECT_TRUE(s->valueForKey("startDate").isNull());
   EXPECT_FALSE(context_->hasChanges());
+}
+
+TEST_F(DamagedStore, AValueOfTheWrongTypeIsReadAsAbsentLoggedAndLeftInTheFile) {
+  auto timer = makeTimer("kept");
+  timer->setValueForKey(Value(20LL), "timingState");
+  timer->setValueForKey(Date{1700000000.5}, "finishDate");
+  timer->setValueForKey(Date{1700000001.5}, "pauseDate");
+  timer->setValueForKey(Value(3LL), "sortOrder");
+  timer->setValueForKey(true, "favourite");
+  addAction(timer);
+  reopen();
+  context_->close();
+  const std::string row = sql(path_, "SELECT _id FROM TMManagedObject WHERE _entity = 'TMTimer'");
+  // A text column turns a number into text on the way in: only an untyped one can hold one.
+  sql(path_, "ALTER TABLE TMManagedObject DROP COLUMN TMTimeObject_note");
+  sql(path_, "ALTER TABLE TMManagedObject ADD COLUMN TMTimeObject_note");
+  sql(path_,
+      "UPDATE TMManagedObject SET TMTimer_finishDate = 'NaN', TMTimer_pauseDate = x'00ff', "
+      "TMTimeObject_timingState = 'tomorrow', TMTimeObject_sortOrder = 1.5, "
+      "TMTimeObject_favourite = x'01', TMTimeObject_note = 42, TMTimeObject_ratio = 3 "
+      "WHERE _id = " +
+          row);
+  sql(path_, "UPDATE TMManagedObject SET TMAction_timeObject = 'first' WHERE _entity != 'TMTimer'");
+
+  LogCapture logs;
+  context_ = Context::open(model_, path_);
+  auto t = context_->findAll<TMTimer>()[0];
+  for (const char* key :
+       {"finishDate", "pauseDate", "timingState", "sortOrder", "favourite", "note"}) {
+    EXPECT_TRUE(t->valueForKey(key).isNull()) << key;
+    EXPECT_TRUE(logs.contains(" in " + std::string(key) + ", where")) << key;
+  }
+  const auto lines = logs.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& line) {
+                            return line.find("Row " + row + " of TMTimer holds ") !=
+                                   std::string::npos;
+                          }),
+            6);
+  EXPECT_TRUE(logs.contains("Row " + row + " of TMTimer holds text in finishDate, where a date"));
+  EXPECT_TRUE(logs.contains("holds a blob in pauseDate"));
+  EXPECT_TRUE(logs.contains("holds an integer in note, where text"));
+  EXPECT_TRUE(logs.contains("holds a real number in sortOrder"));
+  // A whole number is still a number.
+  EXPECT_EQ(t->doubleForKey("ratio"), 3.0);
+  EXPECT_FALSE(logs.contains("in ratio"));
+  EXPECT_EQ(t->stringForKey("title"), "kept");
+  EXPECT_EQ(t->countOfObjectsForKey("actions"), 0u);
+  EXPECT_TRUE(logs.contains(" of TMMessageAction holds text in timeObject, where a row id"));
+
+  // Saving other changes leaves the damaged values for a person to look at.
+  t->setValueForKey("renamed", "title");
+  ASSERT_EQ(context_->save(), nullptr);
+  EXPECT_EQ(sql(path_, "SELECT TMTimer_finishDate FROM TMManagedObject WHERE _id = " + row), "NaN");
+  EXPECT_EQ(sql(path_, "SELECT TMTimeObject_note FROM TMManagedObject WHERE _id = " + row), "42");
 }
 
 TEST_F(Persistence, RelationshipsSurviveAReopen) {

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleFactory>
 #include <QTest>
 #include <QWidget>
 #include <atomic>
@@ -83,6 +85,33 @@ TEST_F(AlertTest, ShowsTextStyleAndButtonsAsGiven) {
     save->click();
   });
   EXPECT_EQ(alert.runModal(), std::optional<std::size_t>(0));
+}
+
+// A style (a desktop's theme) may make message texts inert; the informative text, often an
+// address or a path to copy, stays selectable.
+TEST_F(AlertTest, InformativeTextIsSelectableWhateverTheStyleSays) {
+  class InertTexts : public QProxyStyle {
+   public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+      if (hint == SH_MessageBox_TextInteractionFlags) return Qt::NoTextInteraction;
+      return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+  };
+  const QString previous = QApplication::style()->name();
+  QApplication::setStyle(new InertTexts);
+  Alert alert;
+  alert.setMessageText("Help could not be opened");
+  alert.setInformativeText("https://example.invalid/help");
+  Qt::TextInteractionFlags flags;
+  whenMessageBoxShown([&](QMessageBox* box) {
+    if (auto* informative = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
+      flags = informative->textInteractionFlags();
+    box->reject();
+  });
+  alert.runModal();
+  QApplication::setStyle(QStyleFactory::create(previous));
+  EXPECT_TRUE(flags & Qt::TextSelectableByMouse);
 }
 
 TEST_F(AlertTest, EscapeAndReturnNameButtonsByIndexWhereverQtPlacesThem) {

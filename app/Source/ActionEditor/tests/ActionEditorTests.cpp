@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -333,6 +334,19 @@ TEST_F(ActionEditorTest, OpensOverItsWindowControlsHoldStillAcrossKindsAndChoose
   for (QAction* item : ed->actionSelectButton()->items()) {
     ed->actionSelectButton()->chooseItem(item);
     settle(0.4);  // the window's fitting animation
+    // Each pop-up reads as one, named by what it chooses, its choice as its value.
+    static const std::set<QString> labels = {"Action", "Trigger",   "Sound",
+                                             "Mode",   "Target",    "Color",
+                                             "Event",  "Operation", "Action to perform"};
+    for (auto* button : root->findChildren<QPushButton*>()) {
+      auto* popUp = dynamic_cast<tw::app::PopUpButton*>(button);
+      if (!popUp || !popUp->isVisibleTo(root)) continue;
+      QAccessibleInterface* read = QAccessible::queryAccessibleInterface(popUp);
+      EXPECT_EQ(read->role(), QAccessible::ComboBox) << popUp->text().toStdString();
+      EXPECT_TRUE(labels.count(read->text(QAccessible::Name)))
+          << read->text(QAccessible::Name).toStdString();
+      EXPECT_EQ(read->text(QAccessible::Value), popUp->text());
+    }
     triggerY.insert(ed->triggerSelectButton()->mapTo(root, QPoint(0, 0)).y());
     windowWidth.insert(list_->editorWindow()->width());
     auto* form =

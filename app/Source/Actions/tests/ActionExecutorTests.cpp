@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <atomic>
 #include <fstream>
@@ -23,8 +25,11 @@
 #include "app/Source/Actions/FlashScreenActionUtil.h"
 #include "app/Source/Actions/SystemEventActionUtil.h"
 #include "app/Source/Application/CoreAssembly_macOS.h"
+#include "core/Source/Model/BTActionBuilder.h"
+#include "core/Source/Model/BTFileOperationActionProtocol.h"
 #include "core/Source/Model/BTFlashScreenActionProtocol.h"
 #include "platform/desktop/tests/integration/PrivateSessionBus.h"
+#include "platform/foundation/Log.h"
 #include "platform/inject/TyphoonComponentFactory.h"
 #include "platform/testsupport/TestSupport.h"
 #include "platform/ui/Application.h"
@@ -239,6 +244,91 @@ TEST(ActionExecutorAssemblyTest, TheApplicationsExecutorIsTheAssemblysActionExec
   auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
   EXPECT_TRUE(std::dynamic_pointer_cast<ActionExecutorService>(
       factory->componentForType<BTActionExecutorService>()));
+  TyphoonComponentFactory::clearDefaultFactory();
+}
+
+// A file action that fired from a trigger, not from the editor's Test button.
+class FiredFile : public tw::Object, public BTFileOperationActionProtocol {
+ public:
+  explicit FiredFile(std::string path) : path_(std::move(path)) {}
+  std::optional<std::string> fileFilepathValue() const override { return path_; }
+  void setFileFilepathValue(const std::optional<std::string>&) override {}
+  std::int64_t sortOrder() const override { return 0; }
+  void setSortOrder(std::int64_t) override {}
+  bool enabled() const override { return true; }
+  void setEnabled(bool) override {}
+  std::shared_ptr<BTTimeObject> timeObject() const override { return nullptr; }
+  void setTimeObject(const std::shared_ptr<BTTimeObject>&) override {}
+  std::shared_ptr<BTActionTriggerProtocol> trigger() const override { return nullptr; }
+  void setTrigger(const std::shared_ptr<BTActionTriggerProtocol>&) override {}
+
+ private:
+  std::string path_;
+};
+
+TEST(ActionExecutorAssemblyTest, ATestedFileOrApplicationThatIsGoneIsToldWithItsPath) {
+  tw::ui::test::application();
+  tw::test::ScopedXdg xdg;
+  auto factory = TyphoonAssembly::assembly<CoreAssembly_macOS>()->activated();
+  auto executor = factory->componentForType<BTActionExecutorService>();
+  ASSERT_TRUE(executor);
+  tw::test::TempDir dir;
+  const std::string missingFile = (dir.path() / "gone.txt").string();
+  const std::string missingEntry = (dir.path() / "gone.desktop").string();
+  const std::string idleEntry = (dir.path() / "idle.desktop").string();
+  const auto idleTool = dir.path() / "tw-idle-probe";  // installed, never started
+  std::filesystem::copy_file("/bin/true", idleTool);
+  std::ofstream(idleEntry) << "[Desktop Entry]\nType=Application\nName=Idle\nExec="
+                           << idleTool.string() << "\n";
+
+  // What the Test button runs: the editor's unsaved copy behind a proxy of the chosen kind.
+  auto tested = [](const char* type, const std::string& path, std::int64_t operation) {
+    auto builder = BTActionBuilder::builderWithTimeObject(nullptr);
+    builder->setFileFilepathValue(path);
+    builder->setAppFilepathValue(path);
+    builder->setAppOperationType(operation);
+    return builder->buildGenericActionObjectOfType(type);
+  };
+  struct Case {
+    std::shared_ptr<BTActionObjectProtocol> action;
+    QString title, text;  // an empty title: no alert
+  } cases[] = {
+      {tested("BTFileOperationAction", missingFile, 0), "The file could not be opened",
+       QString::fromStdString("Tickwell could not open " + missingFile +
+                              ": there is no such file.")},
+      {tested("BTAppOperationAction", missingEntry, 1), "The application could not be launched",
+       QString::fromStdString("Tickwell could not launch " + missingEntry +
+                              ": there is no such file.")},
+      {tested("BTAppOperationAction", missingEntry, 2), "The application could not be quit",
+       QString::fromStdString("Tickwell could not quit " + missingEntry +
+                              ": there is no such file.")},
+      {tested("BTAppOperationAction", idleEntry, 2), {}, {}},  // nothing to quit: no failure
+      {std::make_shared<FiredFile>(missingFile), {}, {}},      // fired: only logged
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title.isEmpty() ? "no alert" : c.title.toStdString());
+    ASSERT_TRUE(c.action);
+    QString title, text;
+    Qt::TextInteractionFlags flags;
+    tw::ui::test::whenMessageBoxShown(
+        [&](QMessageBox* box) {
+          title = box->text();
+          text = tw::ui::test::informativeText(box);
+          if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
+            flags = label->textInteractionFlags();
+          box->reject();
+        },
+        c.title.isEmpty() ? 0.5 : 5.0);
+    tw::LogCapture log;
+    executor->executeAction(c.action);
+    runUntil([&] { return !title.isEmpty(); }, c.title.isEmpty() ? 0.6 : 5.0);
+    EXPECT_EQ(title, c.title);
+    EXPECT_EQ(text, c.text);
+    if (!c.title.isEmpty()) {
+      EXPECT_TRUE(flags & Qt::TextSelectableByMouse) << "the path can be copied";
+      EXPECT_FALSE(log.lines().empty()) << "and it is logged";
+    }
+  }
   TyphoonComponentFactory::clearDefaultFactory();
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QLabel>
 #include <QMessageBox>
 #include <map>
 #include <string>
@@ -29,6 +31,7 @@
 #include "core/Source/Timing/BTActionExecutor.h"
 #include "core/Source/Timing/BTTimeObjectControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
+#include "platform/desktop/DesktopURL.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/UserDefaults.h"
@@ -229,6 +232,51 @@ TEST_F(AppDelegateTest, KitsStartOnceAndSayItWhenAskedAgain) {
   EXPECT_EQ(lines[0],
             "[Tessaly] [Tessaly +with] called multiple times. Only the first call is honored, "
             "please pass all kits you wish to initialize");
+}
+
+TEST_F(AppDelegateTest, HelpAndFeedbackTheDesktopCannotOpenAreToldWithTheAddressToCopy) {
+  launch();
+  std::vector<std::string> asked;
+  // A desktop with no handler for the address, as GIO says it.
+  struct Restore {
+    tw::URLOpener previous;
+    ~Restore() { tw::setURLOpener(std::move(previous)); }
+  } restore{tw::setURLOpener([&](const std::string& url, std::string& reason) {
+    asked.push_back(url);
+    reason = "Operation not supported";
+    return false;
+  })};
+  QWidget* window = delegate_->windowController()->window();
+  for (const char* command : {"showHelp", "showFeedbackDialog"}) {
+    SCOPED_TRACE(command);
+    auto* item = window->findChild<QAction*>(command);
+    ASSERT_TRUE(item);
+    QString title, text;
+    Qt::TextInteractionFlags flags;
+    tw::ui::test::whenMessageBoxShown([&](QMessageBox* box) {
+      title = box->text();
+      text = tw::ui::test::informativeText(box);
+      if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
+        flags = label->textInteractionFlags();
+      tw::ui::test::buttonTitled(box, "OK")->click();
+    });
+    tw::LogCapture log;
+    item->trigger();
+    ASSERT_TRUE(tw::ui::Application::runEventsUntil([&] { return !title.isEmpty(); }, 5.0));
+    settle();
+    ASSERT_FALSE(asked.empty());
+    const QString address = QString::fromStdString(asked.back());
+    EXPECT_TRUE(address.startsWith("https://")) << address.toStdString();
+    EXPECT_EQ(title, std::string(command) == "showHelp" ? "Help could not be opened"
+                                                        : "Feedback could not be opened");
+    EXPECT_EQ(text, "Tickwell could not open " + address +
+                        " (Operation not supported). You can copy the address and open it in "
+                        "your web browser.");
+    EXPECT_TRUE(flags & Qt::TextSelectableByMouse) << "the address can be copied";
+    EXPECT_TRUE(log.contains("Operation not supported")) << "and it is logged";
+  }
+  EXPECT_EQ(asked.size(), 2u);
+  EXPECT_TRUE(tw::ui::test::visibleMessageBoxes().empty());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <map>
 #include <set>
 
 #include "app/Source/Application/AppDelegate.h"
@@ -21,6 +22,7 @@
 #include "app/Source/Application/Interfaces.h"
 #include "app/Source/MainWindow/MainWindow.h"
 #include "app/Source/MainWindow/RootWindowController.h"
+#include "app/Source/MasterList/MasterListItemTableCellView.h"
 #include "app/Source/Settings/SettingsWindowController.h"
 #include "app/tests/SampleData.h"
 #include "core/Source/Model/BTActionObject.h"
@@ -77,10 +79,11 @@ class KeyboardAccessTest : public ::testing::Test {
       auto assembly = TyphoonAssembly::assembly<CoreAssembly_macOS>();
       auto factory = assembly->activated();
       tw::defaultCoreDataProvider()->setup();
-      tw::app::sample::insert({{"Tea", 1, 3, false}, {"Eggs", 1, 7, false}, {"Lap", 2, 0, false}});
-      auto tea = timer("Tea");
-      addAction<BTDisplayAlertAction>(tea, 0);
-      addAction<BTFlashScreenAction>(tea, 1);
+      tw::app::sample::insert(stored_);
+      if (auto tea = timer("Tea")) {
+        addAction<BTDisplayAlertAction>(tea, 0);
+        addAction<BTFlashScreenAction>(tea, 1);
+      }
       tw::defaultCoreDataProvider()->save();
       tw::defaultCoreDataProvider()->cleanUp();
       resetProcessState();
@@ -170,6 +173,9 @@ class KeyboardAccessTest : public ::testing::Test {
     return met;
   }
 
+  // What an earlier session stored.
+  std::vector<tw::app::sample::Entry> stored_ = {
+      {"Tea", 1, 3, false}, {"Eggs", 1, 7, false}, {"Lap", 2, 0, false}};
   std::shared_ptr<AppDelegate> delegate_;
   MainWindow* window_ = nullptr;
   tw::test::ScopedXdg xdg_;
@@ -239,6 +245,79 @@ TEST_F(KeyboardAccessTest, TabReachesEveryControlOfTheWindowInOrderAndEachSaysWh
     EXPECT_EQ(iface->state().selected, nameOf(w).startsWith("Tea")) << nameOf(w).toStdString();
   }
   EXPECT_EQ(items, 2);
+}
+
+// The window's accessible tree, depth first as a reader walks it, each node with its parent.
+struct Node {
+  QAccessibleInterface* iface;
+  QAccessibleInterface* parent;
+};
+void walkTree(QAccessibleInterface* iface, std::vector<Node>& out, int depth = 0) {
+  if (!iface || depth > 40) return;
+  for (int i = 0; i < iface->childCount(); ++i) {
+    QAccessibleInterface* child = iface->child(i);
+    if (!child) continue;
+    out.push_back({child, iface});
+    walkTree(child, out, depth + 1);
+  }
+}
+
+TEST_F(KeyboardAccessTest, TheAccessibleTreeHoldsWhatIsShownOnceInTheOrderTabReachesIt) {
+  child<QPushButton>("timerTab")->click();
+  child("MasterList")->setFocus(Qt::TabFocusReason);
+  key(Qt::Key_Home);
+  ASSERT_TRUE(runUntil([&] { return detailShows("Tea") && child("enabledSwitch"); }));
+  settle(0.5);  // the placeholders' fades are over
+
+  std::vector<Node> tree;
+  walkTree(QAccessible::queryAccessibleInterface(window_), tree);
+  const auto name = [](const Node& n) { return n.iface->text(QAccessible::Name); };
+  const auto within = [&](QWidget* ancestor, const Node& n) {
+    auto* w = qobject_cast<QWidget*>(n.iface->object());
+    return w && ancestor->isAncestorOf(w);
+  };
+  QWidget* masterList = child("MasterList");
+  QWidget* actionsList = child("ActionsListTable");
+  ASSERT_TRUE(masterList && actionsList);
+  std::map<QString, int> titleFields;
+  std::map<QString, int> texts;
+  for (const auto& n : tree) {
+    const QString what = name(n) + " (" + QString::number(n.iface->role()) + ")";
+    // Both lists hold rows: their placeholders are not shown, so not read out.
+    EXPECT_FALSE(name(n).startsWith("No ") || name(n).startsWith("Start by creating"))
+        << what.toStdString();
+    if (!within(masterList, n) && !within(actionsList, n)) continue;
+    // In the lists: only what is shown, and each thing once.
+    EXPECT_FALSE(n.iface->state().invisible) << what.toStdString();
+    EXPECT_FALSE(n.iface->rect().isEmpty()) << what.toStdString();
+    EXPECT_NE(n.iface->role(), QAccessible::ScrollBar) << "two rows need no scroll bar";
+    EXPECT_GE(n.parent->indexOfChild(n.iface), 0) << what.toStdString();
+    EXPECT_EQ(n.iface->parent(), n.parent) << "its parent is where it was found";
+    if (n.iface->role() == QAccessible::StaticText) {
+      EXPECT_FALSE(name(n).trimmed().isEmpty()) << "an empty label";
+      ++texts[name(n)];
+    }
+    if (n.iface->role() == QAccessible::EditableText && within(masterList, n))
+      ++titleFields[n.iface->text(QAccessible::Value) + (name(n).isEmpty() ? " unnamed" : "")];
+  }
+  EXPECT_EQ(titleFields, (std::map<QString, int>{{"Tea", 1}, {"Eggs", 1}}))
+      << "each row's title field is there once, named";
+  EXPECT_EQ(texts["3:00"], 1) << "a row's time is read once";
+  EXPECT_EQ(texts["7:00"], 1);
+
+  // The order of the tree is the order on screen and of Tab: the title bar, then the list's
+  // pane, then the detail pane.
+  std::vector<std::string> order;
+  for (const auto& n : tree) {
+    auto* w = qobject_cast<QWidget*>(n.iface->object());
+    if (!w) continue;
+    for (const char* stop : {"menuButton", "timerTab", "MasterList", "addButton", "TitleField",
+                             "StartButton", "ActionsListTable", "addActionButton"})
+      if (w->objectName() == stop && (order.empty() || order.back() != stop)) order.push_back(stop);
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"menuButton", "timerTab", "MasterList", "addButton",
+                                             "TitleField", "StartButton", "ActionsListTable",
+                                             "addActionButton"}));
 }
 
 TEST_F(KeyboardAccessTest, KeysEditDeleteStartAndOpenTheMenuAndEscapeClosesWhatTheyOpened) {
@@ -348,6 +427,109 @@ TEST_F(KeyboardAccessTest, KeysEditDeleteStartAndOpenTheMenuAndEscapeClosesWhatT
   EXPECT_EQ(asked, "Are you sure you want to quit?");
   settle();
   EXPECT_FALSE(SharedApplication::shared().hasTerminated());
+}
+
+// A person who clicks a row and goes on with the keyboard acts on that row: the click gives the
+// list the keyboard, and shows it; Return opens the value popover as for a row reached with Tab.
+TEST_F(KeyboardAccessTest, AClickedRowTakesTheKeyboardVisiblyAndWhatIsTypedSetsItsDuration) {
+  child<QPushButton>("timerTab")->click();
+  auto* list = child<tw::ui::TableView>("MasterList");
+  ASSERT_TRUE(runUntil([&] { return list->numberOfRows() == 2 && list->viewAtRow(1); }));
+  for (int row : {1, 0}) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->rectOfRow(row).center());
+    ASSERT_TRUE(runUntil([&] { return detailShows(row == 0 ? "Tea" : "Eggs"); }));
+    EXPECT_EQ(focus(), list) << "row " << row;
+    EXPECT_TRUE(list->rowViewAtRow(row)->showsFocusRing()) << "the focus is shown on the row";
+    EXPECT_FALSE(child<QLineEdit>("TitleField")->hasFocus());
+  }
+  key(Qt::Key_Return);
+  ASSERT_TRUE(runUntil([] {
+    return QApplication::activePopupWidget() && QApplication::activePopupWidget()->focusWidget();
+  })) << "Return on the clicked row opened no value popover";
+  for (const char* typed : {"0", "\t", "0", "\t", "25", "\r"}) {
+    QWidget* field = QApplication::activePopupWidget()->focusWidget();
+    if (typed[0] == '\t')
+      key(Qt::Key_Tab);
+    else if (typed[0] == '\r')
+      key(Qt::Key_Return);
+    else
+      QTest::keyClicks(field, typed);
+  }
+  EXPECT_TRUE(runUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+  auto tea = std::dynamic_pointer_cast<BTSettableTimeObject>(timer("Tea"));
+  ASSERT_TRUE(tea) << "the timer was renamed";
+  EXPECT_EQ(tea->time()->hour(), 0);
+  EXPECT_EQ(tea->time()->minute(), 0);
+  EXPECT_EQ(tea->time()->second(), 25);
+}
+
+class TitleEditTest : public KeyboardAccessTest {
+ protected:
+  TitleEditTest() { stored_ = {{longTitle(), 1, 3, false}, {"Eggs", 1, 7, false}}; }
+  static std::string longTitle() {
+    std::string title = "BEGIN-";
+    while (title.size() < (1u << 20)) title += "long title of a timer ";
+    return title + "-END";
+  }
+  static bool saved() { return !tw::defaultCoreDataProvider()->objectContext()->hasChanges(); }
+  void click(int row) {
+    auto* list = child<tw::ui::TableView>("MasterList");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->rectOfRow(row).center());
+    settle();
+  }
+};
+
+// Only what is shown of a title is laid out: cut with an ellipsis, whole in the tool tip and the
+// accessible tree, whole again once an edit begins, and never written back unless typed in. An
+// edit that ends (Return, Escape, the focus leaving) is saved there and then.
+TEST_F(TitleEditTest, AMegabyteTitleShowsElidedAndWholeToEditAndAFinishedRenameIsSavedAtOnce) {
+  child<QPushButton>("timerTab")->click();
+  auto* list = child<tw::ui::TableView>("MasterList");
+  ASSERT_TRUE(runUntil([&] { return list->numberOfRows() == 2 && list->viewAtRow(1); }));
+  click(0);
+  auto* pane = dynamic_cast<ElidingLineEdit*>(child<QLineEdit>("TitleField"));
+  ASSERT_TRUE(runUntil([&] { return pane && pane->wholeText().size() > 1000; }));
+  auto* row = dynamic_cast<MasterListItemTableCellView*>(list->viewAtRow(0))->titleLabel();
+  const QString whole = QString::fromStdString(longTitle());
+  for (ElidingLineEdit* field : {row, pane}) {
+    const QString shown = field->text();
+    EXPECT_TRUE(shown.startsWith("BEGIN-long title") && shown.endsWith(QChar(0x2026)))
+        << shown.toStdString();
+    EXPECT_LE(field->fontMetrics().horizontalAdvance(shown), field->width());
+    EXPECT_EQ(field->cursorPosition(), 0);
+    EXPECT_EQ(field->toolTip(), whole);
+  }
+  EXPECT_EQ(nameOf(row), whole);
+  EXPECT_EQ(nameOf(pane), "Title");
+  EXPECT_EQ(pane->accessibleDescription(), whole);
+  ASSERT_TRUE(saved());
+  // Clicked into, the pane's field holds the whole title; left untouched, nothing is written.
+  QTest::mouseClick(pane, Qt::LeftButton);
+  ASSERT_TRUE(pane->hasFocus());
+  EXPECT_EQ(pane->text(), whole);
+  click(1);
+  ASSERT_TRUE(runUntil([&] { return detailShows("Eggs"); }));
+  EXPECT_TRUE(saved()) << "nothing written back";
+  EXPECT_EQ(timer(longTitle())->title(), longTitle());
+
+  // A rename in the list is saved as it ends, with Return, Escape and the focus leaving.
+  auto* eggs = dynamic_cast<MasterListItemTableCellView*>(list->viewAtRow(1));
+  const auto rename = [&](const char* typed, int endKey) {
+    eggs->beginTitleEditing();
+    QTest::keyClicks(eggs->titleLabel(), typed);
+    EXPECT_FALSE(saved()) << "keystrokes wait for the auto-save";
+    if (endKey)
+      QTest::keyClick(eggs->titleLabel(), static_cast<Qt::Key>(endKey));
+    else
+      click(0);
+    EXPECT_TRUE(runUntil(saved, 2.0)) << typed << " ended with key " << endKey;
+  };
+  rename("Boiled", Qt::Key_Return);
+  EXPECT_TRUE(timer("Boiled"));
+  rename("Fried", Qt::Key_Escape);
+  EXPECT_TRUE(timer("Boiled")) << "Escape restored the title";
+  rename("Soft", 0);
+  EXPECT_TRUE(timer("Soft"));
 }
 
 }  // namespace

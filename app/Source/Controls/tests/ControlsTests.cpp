@@ -12,6 +12,7 @@
 #include <QEnterEvent>
 #include <QImage>
 #include <QPixmap>
+#include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include "app/Source/Controls/BTTextField.h"
 #include "app/Source/Controls/BTTextFieldCell.h"
 #include "app/Source/Controls/ElidingLabel.h"
+#include "app/Source/Controls/ElidingLineEdit.h"
 #include "app/Source/Controls/ModalWindow.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/testsupport/UiTestSupport.h"
@@ -165,6 +167,42 @@ TEST_F(Controls, ElidingLabelCutsWithAnEllipsisAndOffersTheWholeText) {
   EXPECT_TRUE(label.isElided());
   EXPECT_EQ(label.toolTip(), label.text());
   EXPECT_LT(label.minimumSizeHint().width(), 30) << "layouts may narrow it";
+}
+
+TEST_F(Controls, ElidingLineEditShowsWhatFitsAndHoldsTheWholeTextForAnEdit) {
+  ElidingLineEdit field;
+  int edits = 0;
+  QObject::connect(&field, &QLineEdit::textEdited, &field, [&] { ++edits; });
+  field.resize(120, 30);
+  field.show();
+  const QString whole = "Steep the green tea for three minutes, then take the leaves out";
+  field.setWholeText(whole);
+  const QString narrow = field.text();
+  EXPECT_TRUE(narrow.endsWith(QChar(0x2026)) && whole.startsWith(narrow.chopped(1)));
+  field.resize(800, 30);
+  EXPECT_EQ(field.text(), whole) << "widened, the whole text fits";
+  field.resize(120, 30);
+  EXPECT_EQ(field.text(), narrow) << "narrowed again, cut again";
+  EXPECT_EQ(field.toolTip(), whole);
+  EXPECT_EQ(field.accessibleName(), whole);
+  field.setFixedAccessibleName("Title");
+  EXPECT_EQ(field.accessibleName(), "Title");
+  EXPECT_EQ(field.accessibleDescription(), whole);
+
+  // An edit holds the whole text; typed text is the new whole text, cut once the edit ends.
+  field.beginEditing();
+  EXPECT_EQ(field.text(), whole);
+  field.end(false);
+  QTest::keyClicks(&field, " and drink it");
+  field.endEditing();
+  EXPECT_EQ(field.wholeText(), whole + " and drink it");
+  EXPECT_TRUE(field.text().endsWith(QChar(0x2026)));
+  EXPECT_EQ(edits, 13) << "only the keystrokes are edits";
+
+  // A prefix of characters that take no room (combining marks) still ends in the ellipsis.
+  const QString marks = "a" + QString(5000, QChar(0x0301));
+  EXPECT_TRUE(tw::app::elideRight(marks, field.fontMetrics(), 100).endsWith(QChar(0x2026)));
+  EXPECT_EQ(tw::app::elideRight("Tea", field.fontMetrics(), 100), "Tea");
 }
 
 TEST_F(Controls, TextCellCentresTheTextLineInTheTitleRect) {

@@ -116,8 +116,20 @@ TEST_F(ExtensionsTest, AFadedInViewIsDrawnWithoutAnEffectThatCouldGoStale) {
   tw::app::setViewAlpha(view, 0.0, true, 50);
   tw::ui::Application::runEventsUntil([] { return false; }, 0.2);
   ASSERT_TRUE(view->graphicsEffect()) << "hidden by its effect";
+  EXPECT_TRUE(view->isHidden()) << "and hidden, so not read out";
   tw::app::setViewAlpha(view, 1.0, false, 50);
   EXPECT_EQ(view->graphicsEffect(), nullptr);
+  EXPECT_TRUE(view->isVisible());
+  // Faded out at once and in again over time, it shows for the fade.
+  tw::app::setViewAlpha(view, 0.0, false, 50);
+  EXPECT_TRUE(view->isHidden());
+  tw::app::setViewAlpha(view, 1.0, true, 50);
+  EXPECT_TRUE(view->isVisible());
+  ASSERT_TRUE(runUntil([&] { return view->graphicsEffect() == nullptr; }));
+  // A view its owner hid stays hidden.
+  view->hide();
+  tw::app::setViewAlpha(view, 1.0, false, 50);
+  EXPECT_TRUE(view->isHidden());
 }
 
 TEST_F(ExtensionsTest, PinningKeepsInsetsAsTheParentResizes) {

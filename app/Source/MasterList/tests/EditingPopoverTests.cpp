@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLayout>
 #include <QPointer>
 #include <QScreen>
 #include <QTest>
 
+#include "app/Source/ActionsList/ITSwitch.h"
+#include "app/Source/Controls/ElidingLabel.h"
 #include "app/Source/MasterList/MasterListAlarmEditingPopover.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeSetting.h"
@@ -55,6 +58,15 @@ TEST_F(EditingPopoverTest, TimerFieldsClampThroughTheViewModelAndLockWhileRunnin
   EXPECT_EQ(time(timer)->hour(), 1) << "steps reach the object as edits";
   timer->setTitle("Tea");
   EXPECT_EQ(controller->titleLabel()->text(), "Edit Tea");
+  // A long title is cut to the popover, which the fields size.
+  const int width = popover->sizeHint().width();
+  timer->setTitle(std::string(1 << 20, 'x'));
+  EXPECT_EQ(popover->sizeHint().width(), width);
+  auto* header = dynamic_cast<ElidingLabel*>(controller->titleLabel());
+  ASSERT_TRUE(header);
+  header->window()->resize(popover->sizeHint());
+  EXPECT_TRUE(header->isElided());
+  timer->setTitle("Tea");
 
   EXPECT_TRUE(controller->secondsField()->isEnabled());
   tw::defaultComponentForType<BTTimingController>()->timingControlForTimingObject(timer)->start();
@@ -179,6 +191,59 @@ TEST_F(EditingPopoverTest, PopoversAreCompactDarkStableAndWholeOnTheScreenAtItsE
   QTest::keyClick(controller->hoursField(), Qt::Key_Return);
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(guard.isNull()) << "closed and freed";
+}
+
+// Pixels of `a` and `b` that differ plainly (by a quarter of a channel's range or more).
+int plainlyDifferent(const QImage& a, const QImage& b) {
+  int n = 0;
+  for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+    for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
+      const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+      if (std::max({std::abs(p.red() - q.red()), std::abs(p.green() - q.green()),
+                    std::abs(p.blue() - q.blue())}) >= 64)
+        ++n;
+    }
+  return n;
+}
+
+// The focus ring of a switch and of a weekday is drawn whole and stands apart from on and off:
+// a focused control, on or off, differs plainly from the same control without the focus along
+// its whole edge.
+TEST_F(EditingPopoverTest, FocusIsPlainlyApartFromOnAndOffOnSwitchesAndWeekdays) {
+  const auto focusStandsApart = [](QAbstractButton* control) {
+    QWidget* window = control->window();
+    window->activateWindow();
+    ASSERT_TRUE(tw::ui::test::runUntil([&] {
+      return QApplication::activeWindow() == window || QApplication::activePopupWidget() == window;
+    }));
+    const int edge = 2 * (control->width() + control->height());
+    for (bool on : {false, true}) {
+      control->setChecked(on);
+      control->clearFocus();
+      const QImage plain = control->grab().toImage();
+      control->setFocus(Qt::TabFocusReason);
+      ASSERT_TRUE(control->hasFocus());
+      const QImage focused = control->grab().toImage();
+      EXPECT_GE(plainlyDifferent(plain, focused), edge)
+          << control->metaObject()->className() << (on ? " on" : " off");
+    }
+  };
+  QWidget holder;
+  holder.setStyleSheet("background: #3a5a78;");  // a tinted pane, as the actions list sits on
+  auto* toggle = new ITSwitch(&holder);
+  toggle->resize(toggle->sizeHint());
+  holder.resize(100, 60);
+  holder.show();
+  focusStandsApart(toggle);
+  holder.hide();
+
+  auto alarm = makeObjects(0, 1)[0];
+  std::unique_ptr<tw::Popover> popover(
+      MasterListItemEditingPopover::popoverWithTimeObject<MasterListAlarmEditingPopover>(alarm));
+  auto controller =
+      std::dynamic_pointer_cast<MasterListAlarmEditingPopover>(popover->contentViewController());
+  popover->show();
+  focusStandsApart(controller->weekdayButtons()[1]);
 }
 
 }  // namespace

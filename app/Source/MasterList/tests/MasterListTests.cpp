@@ -128,13 +128,15 @@ TEST_F(MasterListUiTest, CellsWriteTitlesOnlyOnUserEditsAndCarryNothingAcrossReu
   EXPECT_EQ(timers[0]->title(), "Tea") << "the user's edit is saved at once";
   EXPECT_THROW(cell.bindViewModel(timers[0]), std::exception) << "not a view model";
 
-  // Longer than a line edit holds by default: shown whole, never cut and written back.
+  // Longer than a line edit holds by default: held whole, never cut and written back; shown
+  // from its start, elided at the end (the tail is cut, never the head).
   const std::string longTitle(40'000, 'x');
   alarms[0]->setTitle(longTitle);
   cell.unbindViewModel();
   cell.prepareForReuse();
   cell.bindViewModel(BTTimeObjectListItemViewModel::create<BTAlarmListItemViewModel>(alarms[0]));
-  EXPECT_EQ(cell.titleLabel()->text().size(), 40'000);
+  EXPECT_EQ(cell.titleLabel()->wholeText().size(), 40'000);
+  EXPECT_TRUE(cell.titleLabel()->text().endsWith(QChar(0x2026)));
   EXPECT_EQ(cell.titleLabel()->cursorPosition(), 0) << "shown from its start, not its tail";
   EXPECT_EQ(alarms[0]->title(), longTitle);
 }

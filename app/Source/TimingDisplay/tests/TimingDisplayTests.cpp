@@ -3,22 +3,29 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPointer>
+#include <QScreen>
+#include <QTest>
 #include <QVBoxLayout>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
 #include "app/Source/Controls/BTGradientView.h"
 #include "app/Source/Controls/FlatButton.h"
+#include "app/Source/MainWindow/GradientBackgroundView.h"
 #include "app/Source/TimingDisplay/StopwatchTimingDisplayViewController.h"
 #include "app/Source/TimingDisplay/TimingDisplayView.h"
 #include "app/tests/SampleData.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTMasterListViewMode.h"
 #include "core/Source/Model/BTTimeObject.h"
 #include "core/Source/Services/BTCoreDataProvider.h"
 #include "core/Source/Services/BTDefaultCoreDataProvider.h"
@@ -244,6 +251,105 @@ TEST_F(TimingDisplayTest, DigitsHaveOneAdvanceAndTicksRepaintAtMostOncePerFrame)
   EXPECT_GE(view->frameCount() - frames, 3) << "the display keeps moving";
   EXPECT_LE(view->displaySegment(2)->paintCount() - paints, seconds * 62 + 3);
   EXPECT_EQ(view->segmentsCreated(), created);
+}
+
+// The display over the stopwatch pane's gradient, as in the detail pane. Each tick repaints only
+// the figures that moved (and a unit word that changed), and what the screen then holds is what a
+// whole repaint of the old kind draws, pixel for pixel.
+TEST_F(TimingDisplayTest, ATickRepaintsOnlyWhatMovedAndTheScreenMatchesAWholeRepaint) {
+  tw::defaultComponentForType<BTSettingsProvider>()->timeObjectsBundle()->setStopwatchAccuracy(1);
+  tw::GradientBackgroundView pane;
+  std::vector<QColor> colors;
+  for (const auto& c : BTMasterListViewModeGetGradientColors(2, 0.5).value_or(std::vector<BTColor>{}))
+    colors.push_back(QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green),
+                                      static_cast<float>(c.blue), static_cast<float>(c.alpha)));
+  pane.setColors(colors, false);
+  pane.resize(900, 260);
+  auto* view = new TimingDisplayView(&pane);
+  view->setDisplayMilliseconds(true);
+  view->setGeometry(pane.rect());
+  pane.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+  auto onScreen = [&] {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(pane.winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+  };
+  auto wholeRepaint = [&] {
+    TimingDisplaySegment::setRepaintsWholeSegments(true);
+    pane.repaint();
+    QImage image = onScreen();
+    TimingDisplaySegment::setRepaintsWholeSegments(false);
+    return image;
+  };
+  const QFontMetricsF valueMetrics(
+      tw::app::tabularDigitFont(TimingDisplaySegment::kValuePointSize, QFont::Thin));
+
+  // Whether the point at the middle of figure `index` of the seconds segment's number (or of its
+  // unit word, for -1) was in the last paint.
+  auto repainted = [&](TimingDisplaySegment* segment, qsizetype index) {
+    const QString& text = segment->valueText();
+    const double top = (segment->height() - TimingDisplaySegment::naturalBlockHeight()) / 2;
+    if (index < 0) {
+      const QFontMetricsF unitMetrics(
+          tw::app::tabularDigitFont(TimingDisplaySegment::kUnitPointSize, QFont::Thin));
+      const double x = segment->width() - unitMetrics.horizontalAdvance(segment->unitText()) / 2;
+      return segment->lastPaintedRegion().contains(
+          QPoint(static_cast<int>(x),
+                 static_cast<int>(top + valueMetrics.height() + unitMetrics.height() / 2)));
+    }
+    const double start = segment->width() - valueMetrics.horizontalAdvance(text);
+    const double x = start + (valueMetrics.horizontalAdvance(text.left(index)) +
+                              valueMetrics.horizontalAdvance(text.left(index + 1))) /
+                                 2;
+    return segment->lastPaintedRegion().contains(
+        QPoint(static_cast<int>(x), static_cast<int>(top + valueMetrics.height() / 2)));
+  };
+  // How many pixels differ, for the failure message.
+  auto differing = [](const QImage& a, const QImage& b) {
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x) n += a.pixel(x, y) != b.pixel(x, y);
+    return n;
+  };
+
+  struct Tick {
+    double from, to;
+    const char* moved;  // per figure of the seconds' number: 'x' where it changes
+    bool unit;          // the unit word changes
+    bool minutes;       // the minutes segment changes
+  } ticks[] = {
+      {3725.12, 3725.13, "____x", false, false},  // 1:02:05.12 to .13
+      {3725.13, 3725.29, "___xx", false, false},
+      {3725.99, 3726.00, "_x_xx", false, false},
+      {3779.99, 3780.00, "xx_xx", false, true},  // the minutes roll over too
+      {1.0, 1.01, "___x", true, false},          // "1.00 SECOND" to "1.01 SECONDS"
+  };
+  for (const auto& t : ticks) {
+    SCOPED_TRACE(t.to);
+    view->setTimingValue(t.from);
+    settle();
+    pane.repaint();  // the screen as a whole paint leaves it
+    auto* seconds = view->displaySegment(2);
+    auto* minutes = view->displaySegment(3);
+    const int secondsPaints = seconds->paintCount();
+    const int minutesPaints = minutes ? minutes->paintCount() : 0;
+    view->setTimingValue(t.to);
+    settle();
+    ASSERT_EQ(seconds->paintCount(), secondsPaints + 1);
+    ASSERT_EQ(seconds->valueText().size(), static_cast<qsizetype>(std::strlen(t.moved)));
+    for (qsizetype i = 0; i < seconds->valueText().size(); ++i)
+      EXPECT_EQ(repainted(seconds, i), t.moved[i] == 'x') << "figure " << i;
+    EXPECT_EQ(repainted(seconds, -1), t.unit) << "the unit word";
+    if (minutes) {
+      EXPECT_EQ(minutes->paintCount(), minutesPaints + (t.minutes ? 1 : 0));
+    }
+    const QImage shown = onScreen();
+    const QImage expected = wholeRepaint();
+    ASSERT_EQ(shown.size(), expected.size());
+    EXPECT_EQ(differing(shown, expected), 0) << "pixels that differ from a whole repaint";
+  }
 }
 
 TEST_F(TimingDisplayTest, ButtonsSpaceKeyAndMenusFollowTheControl) {

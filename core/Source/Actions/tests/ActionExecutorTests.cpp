@@ -493,6 +493,20 @@ TEST_F(ActionExecutorTest, AMissingServiceSkipsOnlyItsOwnEffect) {
   EXPECT_TRUE(journal_->empty());
   EXPECT_TRUE(delivered().empty());
   EXPECT_TRUE(log.contains("No component factory"));
+
+  // Nor do a link and a repeat, which need the timing controller to drive their time object.
+  auto target = makeTimer(120, "Target");
+  auto link = addAction<BTLinkTimeObjectAction>(timer);
+  link->setTargetTimeObject(target);
+  link->setTargetAction(1);
+  auto repeat = makeBuilder();
+  repeat->setTimeObject(target);
+  log.clear();
+  run(link);
+  run(proxyOf(repeat, "BTRepeatAction"));
+  tw::RunLoop::main().drain();
+  EXPECT_EQ(target->timingState(), tw::kTimingStateReset);
+  EXPECT_TRUE(log.contains("No component factory to find the timing controller in"));
 }
 
 // ----- links

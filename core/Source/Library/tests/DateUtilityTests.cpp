@@ -265,7 +265,10 @@ TEST_F(DateUtility, PosixRuleStringsFollowTheCLibrary) {
   U::resetTimeZoneForTesting(nullptr);
   for (const char* rule :
        {"AEST-10AEDT,M10.1.0,M4.1.0/3", "CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT4,M3.2.0/2,M11.1.0",
-        "<+0330>-3:30", "NZST-12NZDT,M9.5.0,M4.1.0/3", "ABC3XYZ,J60/1,J300/1:30"}) {
+        "<+0330>-3:30", "NZST-12NZDT,M9.5.0,M4.1.0/3", "ABC3XYZ,J60/1,J300/1:30",
+        // A quoted name holds three characters at least, as a bare one does; one shorter makes
+        // the whole string UTC.
+        "<+03>-3", "<AB>-3", "AB-3"}) {
     tz.set(rule);
     ::tzset();
     int wrong = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -198,10 +199,82 @@ TEST_F(ControlTest, ARunningTimerStoredWithoutAUsableFinishIsLoggedAndNeverFires
   EXPECT_TRUE(log.contains("stored running with an unusable finish date (nan): it is reset"));
 
   auto unfinished = makeTimer(30);
+  auto unfinishedFinish =
+      addStateAction(unfinished, tw::kTimingStateRunning, tw::kTimingStateFinished);
   unfinished->setTimingStateValue(tw::kTimingStateRunning);
-  auto restarted = controlFor<BTTimerControlViewModel>(unfinished);
-  EXPECT_EQ(restarted->finishTimestamp(), kStart + 30);
-  EXPECT_TRUE(log.contains("stored running without a finish date: it starts again"));
+  auto lost = controlFor<BTTimerControlViewModel>(unfinished);
+  lost->update();
+  advance(31.0);
+  EXPECT_EQ(unfinished->timingState(), tw::kTimingStateReset);
+  EXPECT_EQ(unfinished->timingValue(), 30.0);
+  EXPECT_EQ(executor_->countFor(unfinishedFinish), 0);
+  EXPECT_TRUE(log.contains("stored running without a finish date: it is reset"));
+}
+
+TEST_F(ControlTest, ObjectsStoredWithAnUnusableMomentOrStateAreResetLoggedAndNeverFire) {
+  tw::LogCapture log;
+  const double inf = std::numeric_limits<double>::infinity();
+  using tw::kTimingStatePaused, tw::kTimingStateRunning;
+  struct Case {
+    std::int64_t state;
+    double finishOrStart;
+    double pause;
+    const char* logged;
+  };
+  // Each would otherwise run on to an endless finish or elapsed time once resumed or paused.
+  const Case timers[] = {
+      {kTimingStatePaused, -inf, kStart - 10,
+       "Timer %@ was stored paused with an unusable finish date (-inf)"},
+      {kTimingStatePaused, kStart + 30, inf, "stored paused with an unusable pause date (inf)"},
+      {kTimingStateRunning, kStart + 30, -inf, "stored running with an unusable pause date (-inf)"},
+  };
+  for (const Case& c : timers) {
+    auto timer = makeTimer(90);
+    auto finish = addStateAction(timer, kTimingStateRunning, tw::kTimingStateFinished);
+    timer->setTimingStateValue(c.state);
+    timer->setFinishDate(Date{c.finishOrStart});
+    timer->setPauseDate(Date{c.pause});
+    auto control = controlFor<BTTimerControlViewModel>(timer);
+    control->update();
+    EXPECT_EQ(timer->timingState(), tw::kTimingStateReset) << c.logged;
+    EXPECT_EQ(timer->timingValue(), 90.0) << c.logged;
+    EXPECT_TRUE(log.contains(tw::format(c.logged, *timer->uuid()))) << c.logged;
+    control->start();
+    control->pause();
+    control->start();
+    control->update();
+    EXPECT_EQ(control->finishTimestamp(), kStart + 90) << c.logged;
+    EXPECT_EQ(executor_->countFor(finish), 0) << c.logged;
+  }
+
+  const Case stopwatches[] = {
+      {kTimingStateRunning, -inf, kStart,
+       "Stopwatch %@ was stored running with an unusable start date (-inf)"},
+      {kTimingStatePaused, kStart - 5, inf, "stored paused with an unusable pause date (inf)"},
+  };
+  for (const Case& c : stopwatches) {
+    auto stopwatch = managedObject<BTStopwatch>();
+    auto elapsed = addTimeAction(stopwatch, 0, 10);
+    stopwatch->setTimingStateValue(c.state);
+    stopwatch->setStartDate(Date{c.finishOrStart});
+    stopwatch->setPauseDate(Date{c.pause});
+    auto control = controlFor<BTStopwatchControlViewModel>(stopwatch);
+    control->update();
+    EXPECT_EQ(stopwatch->timingState(), tw::kTimingStateReset) << c.logged;
+    EXPECT_TRUE(log.contains(tw::format(c.logged, *stopwatch->uuid()))) << c.logged;
+    control->start();
+    control->update();
+    EXPECT_EQ(control->startTimestamp(), kStart) << c.logged;
+    EXPECT_EQ(executor_->countFor(elapsed), 0) << c.logged;
+  }
+
+  auto unknown = makeTimer(60);
+  unknown->setTimingStateValue(std::numeric_limits<std::int64_t>::max());
+  controlFor<BTTimerControlViewModel>(unknown);
+  EXPECT_EQ(unknown->timingState(), tw::kTimingStateReset);
+  EXPECT_TRUE(log.contains(tw::format(
+      "Time object %@ was stored in timing state 9223372036854775807, which is no known state",
+      *unknown->uuid())));
 }
 
 TEST_F(ControlTest, TheResetAfterAFinishBelongsToThatFinishOnly) {
