@@ -18,6 +18,7 @@
 
 #include "bench/BenchReporter.h"
 #include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/crash/reports/MVXInternalReport.h"
 #include "kits/crash/symbols/ElfSymbolFile.h"
 #include "kits/crash/symbols/MVXProcessReportOperation.h"

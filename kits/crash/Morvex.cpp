@@ -5,7 +5,6 @@
 #include "kits/analytics/Oriseth.h"
 #include "kits/crash/capture/MVXSetUp.h"
 #include "kits/crash/capture/MVXUserLogging.h"
-#include "kits/crash/capture/MVXUtilities.h"
 #include "kits/crash/reports/MVXFileManager.h"
 #include "kits/crash/reports/MVXReport.h"
 #include "kits/platform/TSYAppInfo.h"

@@ -21,6 +21,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Thread.h"
 #include "platform/foundation/Value.h"
 
 namespace tw {
@@ -70,7 +71,7 @@ struct TimeZoneMonitor::Impl {
       if (file == "/etc/localtime") names.insert("timezone");
     }
     wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    thread = std::thread([this] { run(); });
+    thread = startThread("tw.timezone", [this] { run(); });
   }
 
   ~Impl() {

@@ -21,8 +21,6 @@
 #include "platform/foundation/Log.h"
 #include "platform/machine/Machine.h"
 
-MVXCrashContext gMVXContext;
-
 namespace {
 
 // Linux has no exception-port server, so the writable region holds one alternate stack (for the
@@ -107,22 +105,6 @@ const char* MVXContextAppendPathComponent(const char* directory, const char* nam
   if (!path.empty() && path.back() != '/') path += '/';
   path += name;
   return MVXDuplicateString(path.c_str());
-}
-
-bool MVXContextIsInitialized() {
-  return gMVXContext.readonly != nullptr && gMVXContext.readonly->initialized.load();
-}
-
-bool MVXContextMarkCrashed() {
-  MVXWritableContext* rw = gMVXContext.writable;
-  if (rw == nullptr) return false;
-  pid_t open = 0;
-  return !rw->crashedBy.compare_exchange_strong(open, tw::machine::currentThreadId(),
-                                                std::memory_order_seq_cst);
-}
-
-pid_t MVXContextCrashingThread() {
-  return gMVXContext.writable != nullptr ? gMVXContext.writable->crashedBy.load() : 0;
 }
 
 bool MVXContextInitialize(const MVXContextSettings* settings) {

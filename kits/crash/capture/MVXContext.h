@@ -34,13 +34,6 @@ struct MVXContextSettings {
 };
 
 bool MVXContextInitialize(const MVXContextSettings* settings);
-bool MVXContextIsInitialized();
-// True when a crash is already being (or was) recorded: the caller must not record. The first
-// caller gets false and owns the recording; one atomic exchange decides, from the first step of
-// set-up on.
-bool MVXContextMarkCrashed();
-// The thread that passed the gate, or 0.
-pid_t MVXContextCrashingThread();
 const char* MVXContextAppendPathComponent(const char* directory, const char* name);
 
 // The capture core's serial queues, created at set-up (null before).

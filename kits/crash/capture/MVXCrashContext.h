@@ -125,3 +125,12 @@ struct MVXCrashContext {
 
 // The process's one context; empty until set-up starts.
 extern MVXCrashContext gMVXContext;
+
+// Async-signal-safe, any thread.
+bool MVXContextIsInitialized();
+// True when a crash is already being (or was) recorded: the caller must not record. The first
+// caller gets false and owns the recording; one atomic exchange decides, from the first step of
+// set-up on.
+bool MVXContextMarkCrashed();
+// The thread that passed the gate, or 0.
+pid_t MVXContextCrashingThread();

@@ -12,6 +12,7 @@
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXHandler.h"
 #include "kits/crash/capture/MVXSDKLog.h"
+#include "kits/crash/capture/MVXSetUp.h"
 #include "kits/crash/capture/MVXUserLogging.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "platform/foundation/Exception.h"

@@ -4,14 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXUtilities.h"
-#include "platform/foundation/Json.h"
-#include "platform/foundation/Paths.h"
 
 namespace {
 
@@ -25,6 +21,16 @@ bool writeUnbuffered(MVXFile* file, const char* bytes, std::size_t length) {
   if (done < length) return false;
   file->offset += length;
   return true;
+}
+
+// Field by field: the buffer's bytes are left as they are.
+void reset(MVXFile* file) {
+  file->fd = -1;
+  file->depth = 0;
+  file->needsComma = false;
+  file->buffered = false;
+  file->bufferCount = 0;
+  file->offset = 0;
 }
 
 void separator(MVXFile* file) {
@@ -111,7 +117,7 @@ bool MVXFileInitWithPathMode(MVXFile* file, const char* path, bool append, bool 
     MVXSDKLOG(3, "WARN  [%s:%d] Error: file is null\n");
     return false;
   }
-  *file = MVXFile{};
+  reset(file);
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
   file->fd = path != nullptr ? ::open(path, flags, 0644) : -1;
   if (file->fd < 0) {
@@ -123,10 +129,7 @@ bool MVXFileInitWithPathMode(MVXFile* file, const char* path, bool append, bool 
     struct stat info {};
     if (fstat(file->fd, &info) == 0) file->offset = static_cast<std::uint64_t>(info.st_size);
   }
-  if (buffered) {
-    file->buffer = static_cast<char*>(std::malloc(kMVXFileBufferSize));
-    file->buffered = file->buffer != nullptr;
-  }
+  file->buffered = buffered;
   return true;
 }
 
@@ -166,10 +169,9 @@ bool MVXFileCloseWithOffset(MVXFile* file, std::uint64_t* offset) {
   if (!MVXFileIsOpen(file)) return false;
   MVXFileFlush(file);
   if (offset != nullptr) *offset = file->offset;
-  std::free(file->buffer);
   const int fd = file->fd;
   // Linux releases the descriptor even when close fails: never use it again.
-  *file = MVXFile{};
+  reset(file);
   if (::close(fd) != 0) {
     MVXSDKLOG(3, "WARN  [%s:%d] Error: Unable to close file %s\n", "record");
     return false;
@@ -300,57 +302,4 @@ void MVXFileFDWriteInt64(int fd, std::int64_t value) {
   MVXFileFDWriteUInt64(
       fd, value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value),
       false);
-}
-
-std::optional<std::vector<tw::Value>> MVXFileReadSections(const std::string& path,
-                                                          bool deleteIfUnreadable,
-                                                          const MVXSectionTransform& transform) {
-  if (path.empty()) {
-    MVXSDKLOG(4, "ERROR [%s:%d] Error: input path is invalid\n");
-    return std::nullopt;
-  }
-  int error = 0;
-  auto read = tw::paths::readTextFile(path, &error);
-  if (!read) {
-    MVXSDKLOG(3, "WARN  [%s:%d] Unable to read file %s\n", read.error().c_str());
-    // What cannot be read is kept (a folder, a file refused to us), out of the writer's way.
-    if (deleteIfUnreadable && error != ENOENT) {
-      auto aside = tw::paths::moveAside(path);
-      MVXSDKLOG(3, "WARN  [%s:%d] %s %s\n",
-                aside ? "Moved it aside to" : "Unable to move it aside:",
-                aside ? aside->c_str() : aside.error().c_str());
-    }
-    return std::nullopt;
-  }
-  const std::string& all = *read;
-  std::vector<tw::Value> sections;
-  // Split the bytes first: a line cut inside a multi-byte character spoils only itself.
-  std::size_t start = 0;
-  while (start < all.size()) {
-    std::size_t end = all.find('\n', start);
-    if (end == std::string::npos) end = all.size();
-    const std::string_view line(all.data() + start, end - start);
-    start = end + 1;
-    if (line.empty()) continue;  // the JSON reader refuses ill-formed UTF-8 itself
-    auto parsed = tw::Json::parse(line);
-    if (!parsed.ok() || parsed.value().type() != tw::Value::Type::Dictionary) continue;
-    if (transform) {
-      auto mapped = transform(parsed.value());
-      if (mapped) sections.push_back(std::move(*mapped));
-    } else {
-      sections.push_back(std::move(parsed).value());
-    }
-  }
-  return sections;
-}
-
-std::string MVXFileHexDecodeString(std::string_view hex) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    const std::uint8_t hi = MVXHexDecodeCharacter(hex[i]);
-    const std::uint8_t lo = MVXHexDecodeCharacter(hex[i + 1]);
-    if (hi == 255 || lo == 255) break;
-    out.push_back(static_cast<char>(hi << 4 | lo));
-  }
-  return out;
 }

@@ -2,19 +2,14 @@
 // Record files (".mvxrecord"): one section per line, each line a one-key JSON object. The writer
 // runs inside signal handlers, so it uses only open, write, fstat and close and its own number and
 // hex formatting; strings are escaped for JSON (paths may hold quotes or control bytes) and free
-// text is hex-encoded. The reader runs at the next launch in ordinary code.
+// text is hex-encoded. The reader, in ordinary code, is MVXFileReader.h.
 //
-// An MVXFile belongs to one writer at a time; the reader functions may run on any thread.
+// An MVXFile belongs to one writer at a time.
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
-
-#include "platform/foundation/Value.h"
 
 constexpr std::size_t kMVXFileBufferSize = 1000;
 
@@ -23,7 +18,8 @@ struct MVXFile {
   int depth = 0;
   bool needsComma = false;
   bool buffered = false;
-  char* buffer = nullptr;
+  // A buffered file's bytes wait here: the writer never allocates.
+  char buffer[kMVXFileBufferSize];
   std::uint64_t bufferCount = 0;
   std::uint64_t offset = 0;
 };
@@ -64,11 +60,3 @@ void MVXFileFDWriteUInt64(int fd, std::uint64_t value, bool hex);
 void MVXFileFDWriteInt64(int fd, std::int64_t value);
 // Figures of value into the 21-byte buffer; returns where the text starts.
 const char* MVXFileFormatUInt64(std::uint64_t value, bool hex, char buffer[21]);
-
-// The reader: every line that is a JSON object, mapped through transform (nullopt drops it).
-// A file that cannot be read gives nullopt, logged; with `deleteIfUnreadable` it is moved aside
-// (never deleted), so the writer can make a new one in its place.
-using MVXSectionTransform = std::function<std::optional<tw::Value>(const tw::Value&)>;
-std::optional<std::vector<tw::Value>> MVXFileReadSections(
-    const std::string& path, bool deleteIfUnreadable, const MVXSectionTransform& transform = {});
-std::string MVXFileHexDecodeString(std::string_view hex);

@@ -4,8 +4,6 @@
 
 #include <atomic>
 
-#include "platform/foundation/DispatchThreadHooks.h"
-
 namespace {
 
 struct Slot {
@@ -16,33 +14,24 @@ struct Slot {
 
 Slot gSlots[kMVXQueueNameSlots];
 
-// Frees the thread's slot when the thread ends, before its id can be reused.
-struct SlotRelease {
-  Slot* slot = nullptr;
-  ~SlotRelease() {
-    if (slot != nullptr) slot->tid.store(0, std::memory_order_release);
-  }
-};
-thread_local SlotRelease tlsSlot;
-
-// Serial queues announce their threads from the moment the library loads.
-[[maybe_unused]] const bool kHooked =
-    (tw::setQueueThreadHook(&MVXQueueNameRegisterCurrentThread), true);
-
 }  // namespace
 
-void MVXQueueNameRegisterCurrentThread(const char* label) {
-  if (label == nullptr || tlsSlot.slot != nullptr) return;
-  for (Slot& slot : gSlots) {
+int MVXQueueNameClaimSlot(pid_t tid, const char* label) {
+  for (int index = 0; index < kMVXQueueNameSlots; ++index) {
+    Slot& slot = gSlots[index];
     pid_t expected = 0;
     if (!slot.tid.compare_exchange_strong(expected, -1, std::memory_order_acquire)) continue;
     int i = 0;
     for (; i + 1 < kMVXQueueNameLength && label[i] != 0; ++i) slot.label[i] = label[i];
     slot.label[i] = 0;
-    slot.tid.store(gettid(), std::memory_order_release);
-    tlsSlot.slot = &slot;
-    return;
+    slot.tid.store(tid, std::memory_order_release);
+    return index;
   }
+  return -1;
+}
+
+void MVXQueueNameReleaseSlot(int slot) {
+  if (slot >= 0 && slot < kMVXQueueNameSlots) gSlots[slot].tid.store(0, std::memory_order_release);
 }
 
 const char* MVXQueueNameForThread(pid_t tid) {

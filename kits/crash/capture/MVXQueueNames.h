@@ -15,5 +15,9 @@ constexpr int kMVXQueueNameLength = 96;
 
 // Records the calling thread as serving the queue `label` (cut to the slot's length).
 void MVXQueueNameRegisterCurrentThread(const char* label);
+// Signal-safe: claims a free slot for `tid` serving `label`; the slot's number, or -1 when all
+// are taken. The slot stays the thread's until MVXQueueNameReleaseSlot.
+int MVXQueueNameClaimSlot(pid_t tid, const char* label);
+void MVXQueueNameReleaseSlot(int slot);
 // Signal-safe: the label of the queue `tid` serves, or "" when none is known.
 const char* MVXQueueNameForThread(pid_t tid);

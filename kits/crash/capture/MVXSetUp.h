@@ -1,6 +1,7 @@
 #pragma once
 // Capture set-up: host facts cached when the kit starts, the host section of a report file, the
-// application-extension check, and string copies into the kit's crash-time allocator. They use
+// application-extension check, string copies into the kit's crash-time allocator, symbol look-up
+// and monotonic profiling marks. They use
 // the object layer (the main bundle, the kit platform's host information), so they never run in
 // a handler: set-up and the object layer only, any thread.
 
@@ -36,3 +37,18 @@ void MVXApplicationEndActivity(MVXApplicationActivityToken& token);
 // Runs block between the two, ending the activity also when it throws.
 void MVXApplicationActivity(std::uint64_t options, const std::string& reason,
                             const std::function<void()>& block);
+
+// Calls fn with the symbol name and image path of address; both null when it is in no image.
+template <typename Fn>
+void MVXSymbolInfoForAddress(std::uintptr_t address, Fn&& fn);
+std::uint64_t MVXProfileMark();
+double MVXProfileElapsedMilliseconds(std::uint64_t mark);
+
+bool MVXSymbolLookup(std::uintptr_t address, const char** symbol, const char** image);
+template <typename Fn>
+void MVXSymbolInfoForAddress(std::uintptr_t address, Fn&& fn) {
+  const char* symbol = nullptr;
+  const char* image = nullptr;
+  MVXSymbolLookup(address, &symbol, &image);
+  fn(symbol, image);
+}

@@ -5,7 +5,9 @@
 // thread gets the context's stack, every other thread the kits or the application start takes
 // one through tw::crash::installThreadAlternateStack().
 //
-// Installed once by MVXContextInitialize; the handler runs on the faulting thread.
+// Installed once by MVXContextInitialize; the handler runs on the faulting thread. The handler and
+// what it calls are crash-time code (MVXSignal.cpp); installing and checking the handlers and the
+// threads' stacks are set-up (MVXSignalSetUp.cpp).
 
 #include <signal.h>
 

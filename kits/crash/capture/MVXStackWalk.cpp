@@ -114,12 +114,6 @@ void MVXStackWalkConnect() {
   MVXUnwindSetLog(&log);
 }
 
-void MVXStackWalkRecordThreadStack() {
-  if (!MVXUnwindRecordCurrentThreadStack()) {
-    MVXSDKLOG(3, "WARN  [%s:%d] Unable to find this thread's stack\n");
-  }
-}
-
 bool MVXStackWalkInit(MVXUnwindContext* walk, const mcontext_t* context) {
   if (walk == nullptr || context == nullptr) return false;
   ucontext_t wrapped;

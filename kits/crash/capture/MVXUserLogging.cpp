@@ -6,6 +6,7 @@
 #include <execinfo.h>
 
 #include "kits/crash/capture/MVXContext.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXUtilities.h"
 #include "platform/foundation/Log.h"

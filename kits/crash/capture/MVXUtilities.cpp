@@ -1,8 +1,6 @@
 #include "kits/crash/capture/MVXUtilities.h"
 
-#include <dlfcn.h>
 #include <errno.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -49,24 +47,4 @@ std::uint8_t MVXHexDecodeCharacter(char c) {
 bool MVXUnlinkIfExists(const char* path) {
   if (path == nullptr) return false;
   return unlink(path) == 0 || errno == ENOENT;
-}
-
-bool MVXSymbolLookup(std::uintptr_t address, const char** symbol, const char** image) {
-  Dl_info info{};
-  // NOLINTNEXTLINE(performance-no-int-to-ptr): the loader looks addresses up as pointers
-  if (dladdr(reinterpret_cast<void*>(address), &info) == 0) return false;
-  *symbol = info.dli_sname;
-  *image = info.dli_fname != nullptr ? info.dli_fname : "unknown";
-  return true;
-}
-
-std::uint64_t MVXProfileMark() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull +
-         static_cast<std::uint64_t>(ts.tv_nsec);
-}
-
-double MVXProfileElapsedMilliseconds(std::uint64_t mark) {
-  return static_cast<double>(MVXProfileMark() - mark) / 1e6;
 }

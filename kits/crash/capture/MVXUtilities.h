@@ -1,10 +1,8 @@
 #pragma once
-// Crash-time utilities: kernel-checked memory and string reads, hex routines, unlinking, symbol
-// look-up and monotonic profiling marks. What set-up and the object layer use lives apart, in
-// MVXSetUp.h.
+// Crash-time utilities: kernel-checked memory and string reads, hex routines and unlinking. What
+// set-up and the object layer use (symbol look-up, profiling marks) lives apart, in MVXSetUp.h.
 //
-// Plain functions. Those marked "signal-safe" run in handlers on any thread; the symbol look-up
-// and profiling marks run in ordinary code.
+// Plain functions, all signal-safe: they run in handlers on any thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,19 +15,3 @@ void MVXHexEncodeByte(std::uint8_t byte, char out[2]);
 void MVXHexEncode(const void* bytes, std::size_t length, char* out);
 std::uint8_t MVXHexDecodeCharacter(char c);
 bool MVXUnlinkIfExists(const char* path);
-
-// Ordinary code.
-// Calls fn with the symbol name and image path of address; both null when it is in no image.
-template <typename Fn>
-void MVXSymbolInfoForAddress(std::uintptr_t address, Fn&& fn);
-std::uint64_t MVXProfileMark();
-double MVXProfileElapsedMilliseconds(std::uint64_t mark);
-
-bool MVXSymbolLookup(std::uintptr_t address, const char** symbol, const char** image);
-template <typename Fn>
-void MVXSymbolInfoForAddress(std::uintptr_t address, Fn&& fn) {
-  const char* symbol = nullptr;
-  const char* image = nullptr;
-  MVXSymbolLookup(address, &symbol, &image);
-  fn(symbol, image);
-}

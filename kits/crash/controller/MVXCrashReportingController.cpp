@@ -14,7 +14,6 @@
 #include "kits/crash/capture/MVXSetUp.h"
 #include "kits/crash/capture/MVXSignal.h"
 #include "kits/crash/capture/MVXUserLogging.h"
-#include "kits/crash/capture/MVXUtilities.h"
 #include "kits/crash/symbols/MVXProcessReportOperation.h"
 #include "kits/crash/symbols/MVXSymbolResolver.h"
 #include "kits/platform/TSYAppInfo.h"

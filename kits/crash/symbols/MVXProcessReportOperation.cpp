@@ -1,6 +1,6 @@
 #include "kits/crash/symbols/MVXProcessReportOperation.h"
 
-#include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/crash/symbols/MVXDemangleOperation.h"
 #include "kits/crash/symbols/MVXSerializeSymbolicatedFramesOperation.h"
 #include "kits/crash/symbols/MVXSymbolicationOperation.h"

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/crash/reports/MVXFileManager.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"

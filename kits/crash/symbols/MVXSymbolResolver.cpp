@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Log.h"
 

@@ -1,7 +1,6 @@
 #include "kits/crash/unwind/MVXUnwind.h"
 
 #include <dlfcn.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -92,25 +91,8 @@ void MVXUnwindRecordStackRange(uintptr_t low, uintptr_t high) {
   tStackRanges[0] = low < high ? StackRange{low, high} : StackRange{};
 }
 
-bool MVXUnwindRecordCurrentThreadStack() {
-  stack_t alternate{};
-  if (sigaltstack(nullptr, &alternate) == 0 && !(alternate.ss_flags & SS_DISABLE) &&
-      alternate.ss_sp && alternate.ss_size) {
-    const auto low = reinterpret_cast<uintptr_t>(alternate.ss_sp);
-    tStackRanges[1] = {low, low + alternate.ss_size};
-  } else {
-    tStackRanges[1] = {};
-  }
-  pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return false;
-  void* base = nullptr;
-  size_t size = 0;
-  const bool found = pthread_attr_getstack(&attributes, &base, &size) == 0 && base && size;
-  pthread_attr_destroy(&attributes);
-  if (!found) return false;
-  MVXUnwindRecordStackRange(reinterpret_cast<uintptr_t>(base),
-                            reinterpret_cast<uintptr_t>(base) + size);
-  return true;
+void MVXUnwindRecordAlternateStackRange(uintptr_t low, uintptr_t high) {
+  tStackRanges[1] = low < high ? StackRange{low, high} : StackRange{};
 }
 
 bool MVXUnwindReadMemoryUncached(uintptr_t addr, void* out, size_t len) {
@@ -140,16 +122,11 @@ bool MVXUnwindFindImage(uintptr_t address, MVXUnwindImage* image) {
 }
 
 namespace {
-// Our pid, kept so that each read costs one system call; a forked child refreshes it before it
-// runs any code of its own.
+// Our pid, kept so that each read costs one system call (MVXUnwindSetUp.cpp keeps it current).
 std::atomic<pid_t> gPid{0};
-void refreshPid() { gPid.store(getpid(), std::memory_order_relaxed); }
-[[maybe_unused]] const bool gPidRegistered = [] {
-  refreshPid();
-  pthread_atfork(nullptr, nullptr, &refreshPid);
-  return true;
-}();
 }  // namespace
+
+void MVXUnwindSetProcessId(pid_t pid) { gPid.store(pid, std::memory_order_relaxed); }
 
 // The kernel copies, so an unmapped or protected address fails the read instead of faulting.
 bool MVXUnwindDefaultReadMemory(uintptr_t addr, void* out, size_t len) {

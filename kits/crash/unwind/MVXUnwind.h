@@ -5,7 +5,10 @@
 // with one stack scan for the first unwound frame. Crash-time code: no allocation, no locks, no
 // stdio; memory is read through MVXUnwindReadMemory and images found through MVXUnwindFindImage.
 //
-// Owned by the one caller that walks with it; no state is shared between contexts.
+// Owned by the one caller that walks with it; no state is shared between contexts. Recording a
+// thread's stacks and keeping the pid current is set-up, in ordinary code (MVXUnwindSetUp.cpp).
+
+#include <sys/types.h>
 
 #include <cstdint>
 
@@ -37,6 +40,11 @@ bool MVXUnwindRecordCurrentThreadStack();
 // walk a range is still proven mapped (one system call) before it is trusted, and only with the
 // default memory reader; everything outside goes through the kernel copy.
 void MVXUnwindRecordStackRange(uintptr_t low, uintptr_t high);
+// The same for the alternate signal stack.
+void MVXUnwindRecordAlternateStackRange(uintptr_t low, uintptr_t high);
+// The process id the default memory reader reads from (0: asked of the kernel at each read).
+// Kept current by the set-up, a forked child's too.
+void MVXUnwindSetProcessId(pid_t pid);
 
 // The rules found for one PC of an ELF image during one walk: recursion and loops put the same
 // return address on the stack many times, and each repeat skips the table search, the CIE and

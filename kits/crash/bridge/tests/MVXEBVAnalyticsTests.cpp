@@ -9,7 +9,7 @@
 
 #include "kits/crash/bridge/MVXEBVAnalytics.h"
 #include "kits/crash/capture/MVXContext.h"
-#include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/platform/Emberlyn.h"
 #include "kits/platform/Tessaly.h"
 #include "platform/testsupport/TestSupport.h"

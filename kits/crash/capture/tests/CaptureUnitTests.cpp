@@ -22,6 +22,7 @@
 #include "kits/crash/capture/MVXBinaryImage.h"
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/crash/capture/MVXSDKLog.h"
 #include "kits/crash/capture/MVXSignal.h"
 #include "kits/crash/capture/MVXStackWalk.h"

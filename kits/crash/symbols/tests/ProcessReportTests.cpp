@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/crash/reports/MVXInternalReport.h"
 #include "kits/crash/symbols/ElfSymbolFile.h"
 #include "kits/crash/symbols/MVXProcessReportOperation.h"

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/crash/reports/MVXFileManager.h"
 #include "kits/crash/symbols/MVXDemangleOperation.h"
 #include "kits/crash/symbols/MVXSerializeSymbolicatedFramesOperation.h"

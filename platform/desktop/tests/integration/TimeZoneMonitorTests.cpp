@@ -83,6 +83,15 @@ class SignalSender {
   sd_bus* bus_ = nullptr;
 };
 
+bool threadNamed(const std::string& name) {
+  for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+    std::string comm;
+    std::getline(std::ifstream(task.path() / "comm"), comm);
+    if (comm == name) return true;
+  }
+  return false;
+}
+
 TEST(TimeZoneMonitorTest, ZoneFileServiceAndWakeEachAnnounceAChange) {
   test::PrivateSessionBus systemBus;
   if (!systemBus.ok()) GTEST_SKIP() << "no private message bus: " << systemBus.failure();
@@ -105,6 +114,8 @@ TEST(TimeZoneMonitorTest, ZoneFileServiceAndWakeEachAnnounceAChange) {
   TimeZoneMonitor monitor;
   ASSERT_TRUE(monitor.waitUntilWatching(10.0));
   ASSERT_TRUE(monitor.watchesSystemBus());
+  // Started as every thread of ours is, so it carries a name (and the crash kit's stack).
+  EXPECT_TRUE(threadNamed("tw.timezone"));
 
   // Replaced whole, as zone tools do; another file in the folder is no change.
   std::ofstream(dir.path() / "other") << "x";
