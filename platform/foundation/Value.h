@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -53,6 +54,11 @@ class Value {
   Value(const char* s) {
     if (s) v_ = std::string(s);
   }
+  Value(char* s) : Value(static_cast<const char*>(s)) {}
+  // Any other pointer would become a boolean; an object goes in by shared_ptr.
+  template <class T>
+  requires(!std::is_same_v<std::remove_cv_t<T>, char>) Value(T*)
+  = delete;
   Value(tw::Data d) : v_(std::make_shared<const tw::Data>(std::move(d))) {}
   Value(tw::Date d) : v_(d) {}
   Value(tw::Array a) : v_(std::make_shared<const tw::Array>(std::move(a))) {}
