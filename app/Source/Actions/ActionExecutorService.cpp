@@ -28,10 +28,10 @@ void ActionExecutorService::executeAppOperationAction(
   const auto path = action->appFilepathValue();
   if (!path) return;
   switch (action->appOperationType()) {
-    case 1:
+    case BTAppOperationActionProtocol::kAppOperationLaunch:
       tw::app::launchApplication(*path);
       break;
-    case 2:
+    case BTAppOperationActionProtocol::kAppOperationQuit:
       tw::app::forceTerminateApplication(*path);
       break;
     default:

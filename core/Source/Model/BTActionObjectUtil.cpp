@@ -106,7 +106,9 @@ constexpr CodeText kSystemEventTexts[] = {{1, "Put the system to sleep"},
                                           {2, "Log out the current user"},
                                           {3, "Restart the system"},
                                           {4, "Shutdown the system"}};
-constexpr CodeText kAppOperationTexts[] = {{1, "Launch"}, {2, "Quit"}};
+constexpr CodeText kAppOperationTexts[] = {
+    {BTAppOperationActionProtocol::kAppOperationLaunch, "Launch"},
+    {BTAppOperationActionProtocol::kAppOperationQuit, "Quit"}};
 
 std::optional<std::string> typeNameOf(const std::shared_ptr<BTTimeObject>& timeObject) {
   if (!timeObject) return std::nullopt;
@@ -140,7 +142,7 @@ void BTActionObjectUtil::setDefaultValues(BTActionObjectProtocol& object) {
   if (auto* file = dynamic_cast<BTFileOperationActionProtocol*>(&object))
     file->setFileFilepathValue(std::nullopt);
   if (auto* app = dynamic_cast<BTAppOperationActionProtocol*>(&object)) {
-    app->setAppOperationType(1);
+    app->setAppOperationType(BTAppOperationActionProtocol::kAppOperationLaunch);
     app->setAppFilepathValue(std::nullopt);
   }
 }
