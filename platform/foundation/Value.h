@@ -25,7 +25,8 @@ using Data = std::vector<std::uint8_t>;
 using Array = std::vector<Value>;
 using Dictionary = std::map<std::string, Value, std::less<>>;
 
-// A point in time: seconds since 1970-01-01 00:00 UTC, kept as a double like the platform did.
+// A point in time: seconds since 1970-01-01 00:00 UTC, as a double, so a moment keeps its
+// fraction of a second.
 struct Date {
   double secondsSince1970 = 0;
   friend bool operator==(const Date&, const Date&) = default;

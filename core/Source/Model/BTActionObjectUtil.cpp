@@ -75,8 +75,8 @@ std::optional<std::string> describe(const T* action) {
   return std::nullopt;
 }
 
-// The last component of a path as the platform gave it: trailing slashes do not count, and the
-// root stays "/".
+// The last component of a path, as the actions list shows a file: trailing slashes do not count,
+// and the root stays "/".
 std::string lastPathComponent(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   if (path == "/") return std::string(path);
