@@ -24,7 +24,8 @@ std::optional<std::string> infoString(std::string_view key) {
   return std::nullopt;
 }
 
-// A property-list value read as a boolean the way the platform's number/string scanners did.
+// A property-list value read as a boolean by tw::Value's coercion (numbers by value, text by its
+// leading number or word), so a hand-written "YES" in Info.plist counts; anything else is false.
 bool infoBool(const tw::Value& v) {
   return v.isNumber() || v.isBool() || v.isString() ? v.boolValue() : false;
 }

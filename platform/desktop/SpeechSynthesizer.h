@@ -21,7 +21,7 @@
 
 namespace tw {
 
-// Where speaking stops (the platform's speech boundaries and their values).
+// Where speaking stops; the values are the ones the speech service's callers pass.
 enum class SpeechBoundary : unsigned { Immediate = 0, Word = 1, Sentence = 2 };
 
 class SpeechSynthesizer;

@@ -8,9 +8,9 @@
 // LANG ("de_DE.UTF-8" offers "de_DE", then "de"). The bundle answers from the first of those it
 // has a folder for, then from its development region ("en"), then "Base".
 //
-// String tables use the platform's text format: `"key" = "value";` entries, /* */ and // comments,
-// backslash escapes (\n \t \" \\ \Uxxxx and octal), UTF-8 or UTF-16 with a byte-order mark; a
-// property-list dictionary of strings is accepted too. A table that does not parse is ignored with
+// String tables (resources/*.lproj/*.strings) are text: `"key" = "value";` entries, /* */ and
+// // comments, backslash escapes (\n \t \" \\ \Uxxxx and octal), UTF-8 or UTF-16 with a
+// byte-order mark; a property-list dictionary of strings is accepted too. A table that does not parse is ignored with
 // a log line. Any thread.
 
 #include <string>

@@ -17,7 +17,7 @@ enum class LogLevel { Debug, Info, Notice, Error, Fault };
 void log(LogLevel level, std::string_view message);
 inline void log(std::string_view message) { log(LogLevel::Notice, message); }
 
-// Formats with the platform's format syntax (see Format.h) and logs at Notice.
+// Formats with tw::format's syntax (see Format.h) and logs at Notice.
 template <class... Args>
 void logf(std::string_view format, const Args&... args);
 

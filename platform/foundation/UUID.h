@@ -1,5 +1,5 @@
 #pragma once
-// Random (version 4) UUIDs in the platform's text form: 36 characters, upper-case hex with
+// Random (version 4) UUIDs in the text form stored data holds: 36 characters, upper-case hex with
 // dashes ("E621E1F8-C36C-495A-93FC-0C247A3E6E5F"). Any thread.
 
 #include <string>

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -24,7 +25,8 @@ using Data = std::vector<std::uint8_t>;
 using Array = std::vector<Value>;
 using Dictionary = std::map<std::string, Value, std::less<>>;
 
-// A point in time: seconds since 1970-01-01 00:00 UTC, kept as a double like the platform did.
+// A point in time: seconds since 1970-01-01 00:00 UTC, as a double, so a moment keeps its
+// fraction of a second.
 struct Date {
   double secondsSince1970 = 0;
   friend bool operator==(const Date&, const Date&) = default;
@@ -53,6 +55,11 @@ class Value {
   Value(const char* s) {
     if (s) v_ = std::string(s);
   }
+  Value(char* s) : Value(static_cast<const char*>(s)) {}
+  // Any other pointer would become a boolean; an object goes in by shared_ptr.
+  template <class T>
+  requires(!std::is_same_v<std::remove_cv_t<T>, char>) Value(T*)
+  = delete;
   Value(tw::Data d) : v_(std::make_shared<const tw::Data>(std::move(d))) {}
   Value(tw::Date d) : v_(d) {}
   Value(tw::Array a) : v_(std::make_shared<const tw::Array>(std::move(a))) {}

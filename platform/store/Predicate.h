@@ -1,6 +1,6 @@
 #pragma once
-// tw::store::Predicate: a condition on objects written in the platform's predicate format, used
-// to filter fetches. Understands comparisons (==, =, !=, <>, <, <=, >, >=), AND / &&, OR / ||,
+// tw::store::Predicate: a condition on objects written as text with format arguments, used to
+// filter fetches. Understands comparisons (==, =, !=, <>, <, <=, >, >=), AND / &&, OR / ||,
 // NOT / !, parentheses, TRUEPREDICATE / FALSEPREDICATE, key paths ("timingState",
 // "actionObject.timeObject"), nil / NULL, YES / NO / TRUE / FALSE, numbers, quoted strings and
 // the arguments %@ (a value), %K (a key path), %d %i %ld %lld %u %lu %f.
@@ -8,7 +8,7 @@
 //   Predicate::format("%K != %@", "timingState", 0)
 //   Predicate::parse("timeObject == nil")
 //
-// Comparisons follow the platform: numbers and booleans compare by value, strings byte for
+// Comparisons follow tw::Value: numbers and booleans compare by value, strings byte for
 // byte, dates by time, objects by identity; nil equals only nil and is never ordered.
 // A malformed format, or one nesting parentheses and NOTs more than 100 levels deep, raises
 // NSInvalidArgumentException; chains of AND / OR may be of any length. Immutable once made: any

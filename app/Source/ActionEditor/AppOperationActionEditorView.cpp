@@ -9,6 +9,7 @@
 #include "app/Source/ActionEditor/FileOperationActionEditorView.h"
 #include "app/Source/Actions/FileOperationActionUtil.h"
 #include "core/Source/Library/DesktopEntry.h"
+#include "core/Source/Model/BTAppOperationActionProtocol.h"
 #include "platform/foundation/Localization.h"
 #include "platform/signals/RACSignal.h"
 
@@ -39,9 +40,9 @@ AppOperationActionEditorView::AppOperationActionEditorView()
 void AppOperationActionEditorView::loadViewWithBuilder(
     const std::shared_ptr<BTActionBuilder>& builder) {
   ActionObjectEditorView::loadViewWithBuilder(builder);
-  if (builder->appOperationType() == 2)
+  if (builder->appOperationType() == BTAppOperationActionProtocol::kAppOperationQuit)
     closeSelectButton_->setChecked(true);
-  else if (builder->appOperationType() == 1)
+  else if (builder->appOperationType() == BTAppOperationActionProtocol::kAppOperationLaunch)
     openSelectButton_->setChecked(true);
   auto weak = weakSelf<AppOperationActionEditorView>();
   for (QRadioButton* button : {openSelectButton_, closeSelectButton_})
@@ -66,9 +67,9 @@ void AppOperationActionEditorView::onFileOperationSelected(QObject* sender) {
   const QVariant tag = sender->property("tag");
   if (!tag.isValid()) return;
   if (tag.toInt() == 0)
-    actionBuilder_->setAppOperationType(1);
+    actionBuilder_->setAppOperationType(BTAppOperationActionProtocol::kAppOperationLaunch);
   else if (tag.toInt() == 1)
-    actionBuilder_->setAppOperationType(2);
+    actionBuilder_->setAppOperationType(BTAppOperationActionProtocol::kAppOperationQuit);
 }
 
 std::string AppOperationActionEditorView::applicationsFolder() {

@@ -39,12 +39,12 @@ void ActionExecutorService::executeAppOperationAction(
   if (!path) return;
   std::string reason;
   switch (action->appOperationType()) {
-    case 1:
+    case BTAppOperationActionProtocol::kAppOperationLaunch:
       if (!tw::app::launchApplication(*path, &reason) && isTestActionObject(action.get()))
         tellTestFailed(tw::localized("The application could not be launched"),
                        tw::localizedFormat("Tickwell could not launch %@: %@.", *path, reason));
       break;
-    case 2:
+    case BTAppOperationActionProtocol::kAppOperationQuit:
       // An application that is not running has nothing to quit; only one that is gone is told.
       if (!tw::app::forceTerminateApplication(*path) && isTestActionObject(action.get()) &&
           tw::app::applicationExecutable(*path).empty())

@@ -490,7 +490,8 @@ class CalendarState {
       UErrorCode status = U_ZERO_ERROR;
       calendar_.reset(icu::Calendar::createInstance(*zone, icu::Locale::getDefault(), status));
       if (U_FAILURE(status) || !calendar_) fail("Creating the calendar", status);
-      // A wall time that shows twice means its first showing, as the platform read it.
+      // A wall time that shows twice means its first showing: an alarm set in the hour that
+      // repeats rings the first time it comes round.
       calendar_->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
     } else {
       calendar_->setTimeZone(*zone);

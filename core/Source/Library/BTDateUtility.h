@@ -35,7 +35,8 @@ struct DateComponents {
   friend bool operator==(const DateComponents&, const DateComponents&) = default;
 };
 
-// Formatter styles, numbered as the platform numbered them.
+// Formatter styles. The numbers are stored in settings and passed by callers as plain integers,
+// so they stay as they are.
 enum class DateFormatStyle { None = 0, Short = 1, Medium = 2, Long = 3, Full = 4 };
 
 // How a wall time is read on the days the zone's clock jumps.

@@ -11,6 +11,7 @@
 #include "core/Source/Model/BTFlashScreenAction.h"
 #include "core/Source/Model/BTLinkTimeObjectAction.h"
 #include "core/Source/Model/BTManagedObject.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTRepeatAction.h"
 #include "core/Source/Model/BTSystemEventAction.h"
 #include "core/Source/Model/BTTimeObject.h"
@@ -195,51 +196,53 @@ void BTActionBuilder::setTriggerKind(std::int64_t v) {
   setAndNotify("triggerKind", triggerKind_, v);
 }
 void BTActionBuilder::setUuid(std::optional<std::string> v) {
-  setAndNotify("uuid", uuid_, std::move(v));
+  setAndNotify(BTModelKey::kUuid, uuid_, std::move(v));
 }
 void BTActionBuilder::setCreationDate(std::optional<tw::Date> v) {
-  setAndNotify("creationDate", creationDate_, v);
+  setAndNotify(BTModelKey::kCreationDate, creationDate_, v);
 }
-void BTActionBuilder::setSortOrder(std::int64_t v) { setAndNotify("sortOrder", sortOrder_, v); }
-void BTActionBuilder::setEnabled(bool v) { setAndNotify("enabled", enabled_, v); }
+void BTActionBuilder::setSortOrder(std::int64_t v) {
+  setAndNotify(BTModelKey::kSortOrder, sortOrder_, v);
+}
+void BTActionBuilder::setEnabled(bool v) { setAndNotify(BTModelKey::kEnabled, enabled_, v); }
 void BTActionBuilder::setTimeObject(const std::shared_ptr<BTTimeObject>& v) {
-  setAndNotify("timeObject", timeObject_, v);
+  setAndNotify(BTModelKey::kTimeObject, timeObject_, v);
 }
 void BTActionBuilder::setTrigger(const std::shared_ptr<BTActionTriggerProtocol>& v) {
-  setAndNotify("trigger", trigger_, v);
+  setAndNotify(BTModelKey::kTrigger, trigger_, v);
 }
 void BTActionBuilder::setAlertSoundType(std::int64_t v) {
-  setAndNotify("alertSoundType", alertSoundType_, v);
+  setAndNotify(BTModelKey::kAlertSoundType, alertSoundType_, v);
 }
 void BTActionBuilder::setAlertCustomMessage(const std::optional<std::string>& v) {
-  setAndNotify("alertCustomMessage", alertCustomMessage_, v);
+  setAndNotify(BTModelKey::kAlertCustomMessage, alertCustomMessage_, v);
 }
 void BTActionBuilder::setCustomMessageMode(std::int64_t v) {
-  setAndNotify("customMessageMode", customMessageMode_, v);
+  setAndNotify(BTModelKey::kCustomMessageMode, customMessageMode_, v);
 }
 void BTActionBuilder::setCustomMessageValue(const std::optional<std::string>& v) {
-  setAndNotify("customMessageValue", customMessageValue_, v);
+  setAndNotify(BTModelKey::kCustomMessageValue, customMessageValue_, v);
 }
 void BTActionBuilder::setScreenColorArgbValue(std::int64_t v) {
-  setAndNotify("screenColorArgbValue", screenColorArgbValue_, v);
+  setAndNotify(BTModelKey::kScreenColorArgbValue, screenColorArgbValue_, v);
 }
 void BTActionBuilder::setTargetTimeObject(const std::shared_ptr<BTTimeObject>& v) {
-  setAndNotify("targetTimeObject", targetTimeObject_, v);
+  setAndNotify(BTModelKey::kTargetTimeObject, targetTimeObject_, v);
 }
 void BTActionBuilder::setTargetAction(std::int64_t v) {
-  setAndNotify("targetAction", targetAction_, v);
+  setAndNotify(BTModelKey::kTargetAction, targetAction_, v);
 }
 void BTActionBuilder::setSystemEventType(std::int64_t v) {
-  setAndNotify("systemEventType", systemEventType_, v);
+  setAndNotify(BTModelKey::kSystemEventType, systemEventType_, v);
 }
 void BTActionBuilder::setFileFilepathValue(const std::optional<std::string>& v) {
-  setAndNotify("fileFilepathValue", fileFilepathValue_, v);
+  setAndNotify(BTModelKey::kFileFilepathValue, fileFilepathValue_, v);
 }
 void BTActionBuilder::setAppOperationType(std::int64_t v) {
-  setAndNotify("appOperationType", appOperationType_, v);
+  setAndNotify(BTModelKey::kAppOperationType, appOperationType_, v);
 }
 void BTActionBuilder::setAppFilepathValue(const std::optional<std::string>& v) {
-  setAndNotify("appFilepathValue", appFilepathValue_, v);
+  setAndNotify(BTModelKey::kAppFilepathValue, appFilepathValue_, v);
 }
 
 // ----- key-value coding
@@ -256,55 +259,56 @@ std::optional<std::string> textOf(const tw::Value& value) {
 
 bool BTActionBuilder::getValueForKey(std::string_view key, tw::Value& out) const {
   const std::pair<std::string_view, std::int64_t> integers[] = {
-      {"sortOrder", sortOrder_},
-      {"alertSoundType", alertSoundType_},
-      {"customMessageMode", customMessageMode_},
-      {"screenColorArgbValue", screenColorArgbValue_},
-      {"targetAction", targetAction_},
-      {"systemEventType", systemEventType_},
-      {"appOperationType", appOperationType_},
+      {BTModelKey::kSortOrder, sortOrder_},
+      {BTModelKey::kAlertSoundType, alertSoundType_},
+      {BTModelKey::kCustomMessageMode, customMessageMode_},
+      {BTModelKey::kScreenColorArgbValue, screenColorArgbValue_},
+      {BTModelKey::kTargetAction, targetAction_},
+      {BTModelKey::kSystemEventType, systemEventType_},
+      {BTModelKey::kAppOperationType, appOperationType_},
       {"triggerKind", triggerKind_}};
   for (const auto& [name, value] : integers)
     if (key == name) return out = value, true;
   const std::pair<std::string_view, const std::optional<std::string>*> texts[] = {
-      {"alertCustomMessage", &alertCustomMessage_},
-      {"customMessageValue", &customMessageValue_},
-      {"fileFilepathValue", &fileFilepathValue_},
-      {"appFilepathValue", &appFilepathValue_},
-      {"uuid", &uuid_}};
+      {BTModelKey::kAlertCustomMessage, &alertCustomMessage_},
+      {BTModelKey::kCustomMessageValue, &customMessageValue_},
+      {BTModelKey::kFileFilepathValue, &fileFilepathValue_},
+      {BTModelKey::kAppFilepathValue, &appFilepathValue_},
+      {BTModelKey::kUuid, &uuid_}};
   for (const auto& [name, value] : texts)
     if (key == name) return out = optionalText(*value), true;
-  if (key == "enabled") return out = enabled_, true;
-  if (key == "timeObject") return out = tw::Value(timeObject_), true;
-  if (key == "targetTimeObject") return out = tw::Value(targetTimeObject_), true;
+  if (key == BTModelKey::kEnabled) return out = enabled_, true;
+  if (key == BTModelKey::kTimeObject) return out = tw::Value(timeObject_), true;
+  if (key == BTModelKey::kTargetTimeObject) return out = tw::Value(targetTimeObject_), true;
   if (key == "triggerBuilder") return out = tw::Value(triggerBuilder_), true;
-  if (key == "trigger")
+  if (key == BTModelKey::kTrigger)
     return out = tw::Value(std::dynamic_pointer_cast<tw::Object>(trigger_)), true;
-  if (key == "creationDate")
+  if (key == BTModelKey::kCreationDate)
     return out = creationDate_ ? tw::Value(*creationDate_) : tw::Value(), true;
   return tw::Object::getValueForKey(key, out);
 }
 
 bool BTActionBuilder::setValueForKeyImpl(std::string_view key, const tw::Value& value) {
   std::pair<std::string_view, std::int64_t*> integers[] = {
-      {"sortOrder", &sortOrder_},
-      {"alertSoundType", &alertSoundType_},
-      {"customMessageMode", &customMessageMode_},
-      {"screenColorArgbValue", &screenColorArgbValue_},
-      {"targetAction", &targetAction_},
-      {"systemEventType", &systemEventType_},
-      {"appOperationType", &appOperationType_},
+      {BTModelKey::kSortOrder, &sortOrder_},
+      {BTModelKey::kAlertSoundType, &alertSoundType_},
+      {BTModelKey::kCustomMessageMode, &customMessageMode_},
+      {BTModelKey::kScreenColorArgbValue, &screenColorArgbValue_},
+      {BTModelKey::kTargetAction, &targetAction_},
+      {BTModelKey::kSystemEventType, &systemEventType_},
+      {BTModelKey::kAppOperationType, &appOperationType_},
       {"triggerKind", &triggerKind_}};
   for (auto& [name, field] : integers)
     if (key == name) return *field = value.integerValue(), true;
   std::pair<std::string_view, std::optional<std::string>*> texts[] = {
-      {"alertCustomMessage", &alertCustomMessage_},
-      {"customMessageValue", &customMessageValue_},
-      {"fileFilepathValue", &fileFilepathValue_},
-      {"appFilepathValue", &appFilepathValue_}};
+      {BTModelKey::kAlertCustomMessage, &alertCustomMessage_},
+      {BTModelKey::kCustomMessageValue, &customMessageValue_},
+      {BTModelKey::kFileFilepathValue, &fileFilepathValue_},
+      {BTModelKey::kAppFilepathValue, &appFilepathValue_}};
   for (auto& [name, field] : texts)
     if (key == name) return *field = textOf(value), true;
-  if (key == "enabled") return enabled_ = value.boolValue(), true;
-  if (key == "targetTimeObject") return targetTimeObject_ = value.objectAs<BTTimeObject>(), true;
+  if (key == BTModelKey::kEnabled) return enabled_ = value.boolValue(), true;
+  if (key == BTModelKey::kTargetTimeObject)
+    return targetTimeObject_ = value.objectAs<BTTimeObject>(), true;
   return tw::Object::setValueForKeyImpl(key, value);
 }

@@ -10,6 +10,7 @@
 #include "core/Source/Model/BTActionObjectProtocol.h"
 #include "core/Source/Model/BTManagedObject.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTModelKeys.h"
 
 class BTActionTrigger;
 
@@ -23,11 +24,11 @@ class BTActionObject : public BTManagedObject, public virtual BTActionObjectProt
   }
 
   // BTSortable
-  std::int64_t sortOrder() const override { return int64ForKey("sortOrder"); }
+  std::int64_t sortOrder() const override { return int64ForKey(BTModelKey::kSortOrder); }
   void setSortOrder(std::int64_t sortOrder) override;
 
   // BTActionObjectProtocol
-  bool enabled() const override { return boolForKey("enabled"); }
+  bool enabled() const override { return boolForKey(BTModelKey::kEnabled); }
   void setEnabled(bool enabled) override;
   std::shared_ptr<BTTimeObject> timeObject() const override;
   void setTimeObject(const std::shared_ptr<BTTimeObject>& timeObject) override;

@@ -75,8 +75,8 @@ std::optional<std::string> describe(const T* action) {
   return std::nullopt;
 }
 
-// The last component of a path as the platform gave it: trailing slashes do not count, and the
-// root stays "/".
+// The last component of a path, as the actions list shows a file: trailing slashes do not count,
+// and the root stays "/".
 std::string lastPathComponent(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   if (path == "/") return std::string(path);
@@ -106,7 +106,9 @@ constexpr CodeText kSystemEventTexts[] = {{1, "Put the system to sleep"},
                                           {2, "Log out the current user"},
                                           {3, "Restart the system"},
                                           {4, "Shutdown the system"}};
-constexpr CodeText kAppOperationTexts[] = {{1, "Launch"}, {2, "Quit"}};
+constexpr CodeText kAppOperationTexts[] = {
+    {BTAppOperationActionProtocol::kAppOperationLaunch, "Launch"},
+    {BTAppOperationActionProtocol::kAppOperationQuit, "Quit"}};
 
 std::optional<std::string> typeNameOf(const std::shared_ptr<BTTimeObject>& timeObject) {
   if (!timeObject) return std::nullopt;
@@ -140,7 +142,7 @@ void BTActionObjectUtil::setDefaultValues(BTActionObjectProtocol& object) {
   if (auto* file = dynamic_cast<BTFileOperationActionProtocol*>(&object))
     file->setFileFilepathValue(std::nullopt);
   if (auto* app = dynamic_cast<BTAppOperationActionProtocol*>(&object)) {
-    app->setAppOperationType(1);
+    app->setAppOperationType(BTAppOperationActionProtocol::kAppOperationLaunch);
     app->setAppFilepathValue(std::nullopt);
   }
 }

@@ -1,6 +1,7 @@
 #include "core/Source/Model/BTActionTrigger.h"
 
 #include "core/Source/Model/BTActionObject.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "platform/foundation/Exception.h"
 
 std::shared_ptr<BTActionObjectProtocol> BTActionTrigger::actionObject() const {
@@ -8,7 +9,7 @@ std::shared_ptr<BTActionObjectProtocol> BTActionTrigger::actionObject() const {
 }
 
 std::shared_ptr<BTActionObject> BTActionTrigger::storedActionObject() const {
-  return objectForKey<BTActionObject>("actionObject");
+  return objectForKey<BTActionObject>(BTModelKey::kActionObject);
 }
 
 void BTActionTrigger::setActionObject(const std::shared_ptr<BTActionObjectProtocol>& actionObject) {
@@ -16,10 +17,12 @@ void BTActionTrigger::setActionObject(const std::shared_ptr<BTActionObjectProtoc
   if (actionObject && !stored)
     tw::raise(tw::NSInvalidArgumentException,
               "<" + className() + "> setActionObject: a stored trigger takes only a stored action");
-  setValueForKey(tw::Value(stored), "actionObject");
+  setValueForKey(tw::Value(stored), BTModelKey::kActionObject);
 }
 
-void BTActionTrigger::setTriggered(bool triggered) { setValueForKey(triggered, "triggered"); }
+void BTActionTrigger::setTriggered(bool triggered) {
+  setValueForKey(triggered, BTModelKey::kTriggered);
+}
 
 bool BTActionTrigger::tryActivate() {
   if (isTriggered()) return false;

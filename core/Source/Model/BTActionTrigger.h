@@ -15,6 +15,7 @@
 
 #include "core/Source/Model/BTActionTriggerProtocol.h"
 #include "core/Source/Model/BTManagedObjectFactory.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "platform/store/ManagedObject.h"
 
 class BTActionObject;
@@ -32,7 +33,7 @@ class BTActionTrigger : public tw::store::ManagedObject, public virtual BTAction
   std::shared_ptr<BTActionObjectProtocol> actionObject() const override;
   // Only a stored action of the same context; anything else raises NSInvalidArgumentException.
   void setActionObject(const std::shared_ptr<BTActionObjectProtocol>& actionObject) override;
-  bool isTriggered() const override { return boolForKey("triggered"); }
+  bool isTriggered() const override { return boolForKey(BTModelKey::kTriggered); }
   // Spent already, no action or a disabled one: false. Otherwise the kind's rule decides; when it
   // says yes the trigger is spent and the answer is true.
   bool tryActivate() override;

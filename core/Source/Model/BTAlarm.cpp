@@ -2,20 +2,21 @@
 
 #include "core/Source/Library/BTAlarmSchedule.h"
 #include "core/Source/Library/BTTime.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "core/Source/Model/BTWeekdaySetting.h"
 
 std::shared_ptr<BTWeekdaySetting> BTAlarm::weekdays() const {
-  return objectForKey<BTWeekdaySetting>("weekdays");
+  return objectForKey<BTWeekdaySetting>(BTModelKey::kWeekdays);
 }
 
 void BTAlarm::setWeekdays(const std::shared_ptr<BTWeekdaySetting>& weekdays) {
-  setValueForKey(tw::Value(weekdays), "weekdays");
+  setValueForKey(tw::Value(weekdays), BTModelKey::kWeekdays);
 }
 
 void BTAlarm::setFinishDate(const std::optional<tw::Date>& finishDate) {
-  setValueForKey(tw::modelValue(finishDate), "finishDate");
+  setValueForKey(tw::modelValue(finishDate), BTModelKey::kFinishDate);
 }
 
 tw::Date BTAlarm::computedFinishDate() const {

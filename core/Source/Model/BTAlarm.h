@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 
 class BTWeekdaySetting;
@@ -19,7 +20,7 @@ class BTAlarm : public BTSettableTimeObject {
   void setWeekdays(const std::shared_ptr<BTWeekdaySetting>& weekdays);
 
   // When the armed alarm rings; not stored.
-  std::optional<tw::Date> finishDate() const { return dateForKey("finishDate"); }
+  std::optional<tw::Date> finishDate() const { return dateForKey(BTModelKey::kFinishDate); }
   void setFinishDate(const std::optional<tw::Date>& finishDate);
 
   // The next ringing moment from now, computed afresh on every call in the user's calendar and

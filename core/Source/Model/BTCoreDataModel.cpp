@@ -14,6 +14,7 @@
 #include "core/Source/Model/BTFlashScreenAction.h"
 #include "core/Source/Model/BTLinkTimeObjectAction.h"
 #include "core/Source/Model/BTManagedObject.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTRepeatAction.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTStateTrigger.h"
@@ -35,80 +36,84 @@ void declareCoreEntities(store::ModelBuilder& b) {
 
   b.entity<BTManagedObject>("BTManagedObject")
       .abstract()
-      .attribute("uuid", AttributeType::String)
-      .attribute("creationDate", AttributeType::Date);
+      .attribute(BTModelKey::kUuid, AttributeType::String)
+      .attribute(BTModelKey::kCreationDate, AttributeType::Date);
 
   // ----- time objects and their settings
   b.entity<BTTimeObject>("BTTimeObject", "BTManagedObject")
-      .attribute("title", AttributeType::String)
-      .attribute("timingState", AttributeType::Int64, 0)
-      .attribute("sortOrder", AttributeType::Int64, notFound)
-      .transientAttribute("timingValue", AttributeType::Double, 0.0)
-      .toMany("actions", "BTActionObject", "timeObject", DeleteRule::Cascade)
-      .toMany("linkedActions", "BTLinkTimeObjectAction", "targetTimeObject", DeleteRule::Nullify);
+      .attribute(BTModelKey::kTitle, AttributeType::String)
+      .attribute(BTModelKey::kTimingState, AttributeType::Int64, 0)
+      .attribute(BTModelKey::kSortOrder, AttributeType::Int64, notFound)
+      .transientAttribute(BTModelKey::kTimingValue, AttributeType::Double, 0.0)
+      .toMany(BTModelKey::kActions, "BTActionObject", BTModelKey::kTimeObject, DeleteRule::Cascade)
+      .toMany(BTModelKey::kLinkedActions, "BTLinkTimeObjectAction", BTModelKey::kTargetTimeObject,
+              DeleteRule::Nullify);
   b.entity<BTSettableTimeObject>("BTSettableTimeObject", "BTTimeObject")
       .abstract()
-      .toOne("time", "BTTimeSetting", "timeObject", DeleteRule::Cascade);
+      .toOne(BTModelKey::kTime, "BTTimeSetting", BTModelKey::kTimeObject, DeleteRule::Cascade);
   b.entity<BTTimer>("BTTimer", "BTSettableTimeObject")
-      .attribute("finishDate", AttributeType::Date)
-      .attribute("pauseDate", AttributeType::Date);
+      .attribute(BTModelKey::kFinishDate, AttributeType::Date)
+      .attribute(BTModelKey::kPauseDate, AttributeType::Date);
   b.entity<BTAlarm>("BTAlarm", "BTSettableTimeObject")
-      .toOne("weekdays", "BTWeekdaySetting", "alarm", DeleteRule::Cascade)
-      .transientAttribute("finishDate", AttributeType::Date);
+      .toOne(BTModelKey::kWeekdays, "BTWeekdaySetting", BTModelKey::kAlarm, DeleteRule::Cascade)
+      .transientAttribute(BTModelKey::kFinishDate, AttributeType::Date);
   b.entity<BTStopwatch>("BTStopwatch", "BTTimeObject")
-      .attribute("startDate", AttributeType::Date)
-      .attribute("pauseDate", AttributeType::Date);
+      .attribute(BTModelKey::kStartDate, AttributeType::Date)
+      .attribute(BTModelKey::kPauseDate, AttributeType::Date);
   b.entity<BTTimeSetting>("BTTimeSetting")
-      .attribute("day", AttributeType::Int64, 0)
-      .attribute("hour", AttributeType::Int64, 0)
-      .attribute("minute", AttributeType::Int64, 0)
-      .attribute("second", AttributeType::Int64, 0)
-      .toOne("timeObject", "BTSettableTimeObject", "time", DeleteRule::Nullify);
+      .attribute(BTModelKey::kDay, AttributeType::Int64, 0)
+      .attribute(BTModelKey::kHour, AttributeType::Int64, 0)
+      .attribute(BTModelKey::kMinute, AttributeType::Int64, 0)
+      .attribute(BTModelKey::kSecond, AttributeType::Int64, 0)
+      .toOne(BTModelKey::kTimeObject, "BTSettableTimeObject", BTModelKey::kTime,
+             DeleteRule::Nullify);
   b.entity<BTWeekdaySetting>("BTWeekdaySetting");
   for (const char* day : BTWeekdaySetting::weekdayKeys())
     b.attribute(day, AttributeType::Bool, false);
-  b.toOne("alarm", "BTAlarm", "weekdays", DeleteRule::Nullify);
+  b.toOne(BTModelKey::kAlarm, "BTAlarm", BTModelKey::kWeekdays, DeleteRule::Nullify);
 
   // ----- actions. New actions get their defaults from the builders, not from the store.
   b.entity<BTActionObject>("BTActionObject", "BTManagedObject")
-      .attribute("sortOrder", AttributeType::Int64)
-      .attribute("enabled", AttributeType::Bool)
-      .toOne("timeObject", "BTTimeObject", "actions", DeleteRule::Nullify)
-      .toOne("trigger", "BTActionTrigger", "actionObject", DeleteRule::Cascade);
+      .attribute(BTModelKey::kSortOrder, AttributeType::Int64)
+      .attribute(BTModelKey::kEnabled, AttributeType::Bool)
+      .toOne(BTModelKey::kTimeObject, "BTTimeObject", BTModelKey::kActions, DeleteRule::Nullify)
+      .toOne(BTModelKey::kTrigger, "BTActionTrigger", BTModelKey::kActionObject,
+             DeleteRule::Cascade);
   b.entity<BTDisplayAlertAction>("BTDisplayAlertAction", "BTActionObject")
-      .attribute("alertSoundType", AttributeType::Int64)
-      .attribute("alertCustomMessage", AttributeType::String);
+      .attribute(BTModelKey::kAlertSoundType, AttributeType::Int64)
+      .attribute(BTModelKey::kAlertCustomMessage, AttributeType::String);
   b.entity<BTCustomMessageAction>("BTCustomMessageAction", "BTActionObject")
-      .attribute("customMessageMode", AttributeType::Int64)
-      .attribute("customMessageValue", AttributeType::String);
+      .attribute(BTModelKey::kCustomMessageMode, AttributeType::Int64)
+      .attribute(BTModelKey::kCustomMessageValue, AttributeType::String);
   b.entity<BTFlashScreenAction>("BTFlashScreenAction", "BTActionObject")
-      .attribute("screenColorArgbValue", AttributeType::Int64);
+      .attribute(BTModelKey::kScreenColorArgbValue, AttributeType::Int64);
   b.entity<BTLinkTimeObjectAction>("BTLinkTimeObjectAction", "BTActionObject")
-      .toOne("targetTimeObject", "BTTimeObject", "linkedActions", DeleteRule::Nullify)
-      .attribute("targetAction", AttributeType::Int64);
+      .toOne(BTModelKey::kTargetTimeObject, "BTTimeObject", BTModelKey::kLinkedActions,
+             DeleteRule::Nullify)
+      .attribute(BTModelKey::kTargetAction, AttributeType::Int64);
   b.entity<BTRepeatAction>("BTRepeatAction", "BTActionObject");
   b.entity<BTSystemEventAction>("BTSystemEventAction", "BTActionObject")
-      .attribute("systemEventType", AttributeType::Int64);
+      .attribute(BTModelKey::kSystemEventType, AttributeType::Int64);
   b.entity<BTFileOperationAction>("BTFileOperationAction", "BTActionObject")
-      .attribute("fileFilepathValue", AttributeType::String);
+      .attribute(BTModelKey::kFileFilepathValue, AttributeType::String);
   b.entity<BTAppOperationAction>("BTAppOperationAction", "BTActionObject")
-      .attribute("appOperationType", AttributeType::Int64)
-      .attribute("appFilepathValue", AttributeType::String);
+      .attribute(BTModelKey::kAppOperationType, AttributeType::Int64)
+      .attribute(BTModelKey::kAppFilepathValue, AttributeType::String);
 
   // ----- triggers. What a trigger has seen of its time object is kept in memory only, so every
   // trigger starts armed after a launch.
   b.entity<BTActionTrigger>("BTActionTrigger")
-      .toOne("actionObject", "BTActionObject", "trigger", DeleteRule::Nullify)
-      .transientAttribute("triggered", AttributeType::Bool, false);
+      .toOne(BTModelKey::kActionObject, "BTActionObject", BTModelKey::kTrigger, DeleteRule::Nullify)
+      .transientAttribute(BTModelKey::kTriggered, AttributeType::Bool, false);
   b.entity<BTStateTrigger>("BTStateTrigger", "BTActionTrigger")
-      .attribute("stateFrom", AttributeType::Int64)
-      .attribute("stateTo", AttributeType::Int64)
-      .transientAttribute("previousState", AttributeType::Int64, -1)
-      .transientAttribute("currentState", AttributeType::Int64, -1);
+      .attribute(BTModelKey::kStateFrom, AttributeType::Int64)
+      .attribute(BTModelKey::kStateTo, AttributeType::Int64)
+      .transientAttribute(BTModelKey::kPreviousState, AttributeType::Int64, -1)
+      .transientAttribute(BTModelKey::kCurrentState, AttributeType::Int64, -1);
   b.entity<BTTimeTrigger>("BTTimeTrigger", "BTActionTrigger")
-      .attribute("timeInterval", AttributeType::Double)
-      .attribute("timeCondition", AttributeType::Int64)
-      .transientAttribute("meetsTriggerPreCondition", AttributeType::Bool, false);
+      .attribute(BTModelKey::kTimeInterval, AttributeType::Double)
+      .attribute(BTModelKey::kTimeCondition, AttributeType::Int64)
+      .transientAttribute(BTModelKey::kMeetsTriggerPreCondition, AttributeType::Bool, false);
 }
 
 std::shared_ptr<const store::Model> buildCoreModel() {

@@ -8,13 +8,16 @@
 
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTCustomMessageActionProtocol.h"
+#include "core/Source/Model/BTModelKeys.h"
 
 class BTCustomMessageAction : public BTActionObject, public virtual BTCustomMessageActionProtocol {
  public:
-  std::int64_t customMessageMode() const override { return int64ForKey("customMessageMode"); }
+  std::int64_t customMessageMode() const override {
+    return int64ForKey(BTModelKey::kCustomMessageMode);
+  }
   void setCustomMessageMode(std::int64_t customMessageMode) override;
   std::optional<std::string> customMessageValue() const override {
-    return stringForKey("customMessageValue");
+    return stringForKey(BTModelKey::kCustomMessageValue);
   }
   void setCustomMessageValue(const std::optional<std::string>& customMessageValue) override;
 };

@@ -8,13 +8,14 @@
 
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTDisplayAlertActionProtocol.h"
+#include "core/Source/Model/BTModelKeys.h"
 
 class BTDisplayAlertAction : public BTActionObject, public virtual BTDisplayAlertActionProtocol {
  public:
-  std::int64_t alertSoundType() const override { return int64ForKey("alertSoundType"); }
+  std::int64_t alertSoundType() const override { return int64ForKey(BTModelKey::kAlertSoundType); }
   void setAlertSoundType(std::int64_t alertSoundType) override;
   std::optional<std::string> alertCustomMessage() const override {
-    return stringForKey("alertCustomMessage");
+    return stringForKey(BTModelKey::kAlertCustomMessage);
   }
   void setAlertCustomMessage(const std::optional<std::string>& alertCustomMessage) override;
 };

@@ -7,11 +7,12 @@
 
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTFileOperationActionProtocol.h"
+#include "core/Source/Model/BTModelKeys.h"
 
 class BTFileOperationAction : public BTActionObject, public virtual BTFileOperationActionProtocol {
  public:
   std::optional<std::string> fileFilepathValue() const override {
-    return stringForKey("fileFilepathValue");
+    return stringForKey(BTModelKey::kFileFilepathValue);
   }
   void setFileFilepathValue(const std::optional<std::string>& fileFilepathValue) override;
 };

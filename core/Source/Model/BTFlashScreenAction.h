@@ -6,9 +6,12 @@
 
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTFlashScreenActionProtocol.h"
+#include "core/Source/Model/BTModelKeys.h"
 
 class BTFlashScreenAction : public BTActionObject, public virtual BTFlashScreenActionProtocol {
  public:
-  std::int64_t screenColorArgbValue() const override { return int64ForKey("screenColorArgbValue"); }
+  std::int64_t screenColorArgbValue() const override {
+    return int64ForKey(BTModelKey::kScreenColorArgbValue);
+  }
   void setScreenColorArgbValue(std::int64_t screenColorArgbValue) override;
 };

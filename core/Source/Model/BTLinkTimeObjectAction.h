@@ -7,6 +7,7 @@
 
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTLinkTimeObjectActionProtocol.h"
+#include "core/Source/Model/BTModelKeys.h"
 
 class BTLinkTimeObjectAction : public BTActionObject,
                                public virtual BTLinkTimeObjectActionProtocol {
@@ -15,6 +16,6 @@ class BTLinkTimeObjectAction : public BTActionObject,
   // linkedActions.
   std::shared_ptr<BTTimeObject> targetTimeObject() const override;
   void setTargetTimeObject(const std::shared_ptr<BTTimeObject>& targetTimeObject) override;
-  std::int64_t targetAction() const override { return int64ForKey("targetAction"); }
+  std::int64_t targetAction() const override { return int64ForKey(BTModelKey::kTargetAction); }
   void setTargetAction(std::int64_t targetAction) override;
 };

@@ -7,14 +7,15 @@
 #include <optional>
 #include <string>
 
+#include "core/Source/Model/BTModelKeys.h"
 #include "platform/foundation/Value.h"
 #include "platform/store/ManagedObject.h"
 
 class BTManagedObject : public tw::store::ManagedObject {
  public:
-  std::optional<std::string> uuid() const { return stringForKey("uuid"); }
+  std::optional<std::string> uuid() const { return stringForKey(BTModelKey::kUuid); }
   void setUuid(const std::optional<std::string>& uuid);
-  std::optional<tw::Date> creationDate() const { return dateForKey("creationDate"); }
+  std::optional<tw::Date> creationDate() const { return dateForKey(BTModelKey::kCreationDate); }
   void setCreationDate(const std::optional<tw::Date>& creationDate);
 
  protected:

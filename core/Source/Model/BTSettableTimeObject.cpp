@@ -1,15 +1,16 @@
 #include "core/Source/Model/BTSettableTimeObject.h"
 
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTTimeSetting.h"
 #include "platform/foundation/Exception.h"
 
 std::shared_ptr<BTTimeSetting> BTSettableTimeObject::time() const {
-  return objectForKey<BTTimeSetting>("time");
+  return objectForKey<BTTimeSetting>(BTModelKey::kTime);
 }
 
 void BTSettableTimeObject::setTime(const std::shared_ptr<BTTimeSetting>& time) {
-  setValueForKey(tw::Value(time), "time");
+  setValueForKey(tw::Value(time), BTModelKey::kTime);
 }
 
 tw::Date BTSettableTimeObject::computedFinishDate() const {

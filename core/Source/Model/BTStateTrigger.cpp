@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTModelValue.h"
 
 namespace {
@@ -9,19 +10,19 @@ constexpr const char* kTimingStateKeyPath = "actionObject.timeObject.timingState
 }  // namespace
 
 void BTStateTrigger::setStateFrom(std::int64_t stateFrom) {
-  setValueForKey(tw::modelInt(stateFrom), "stateFrom");
+  setValueForKey(tw::modelInt(stateFrom), BTModelKey::kStateFrom);
 }
 
 void BTStateTrigger::setStateTo(std::int64_t stateTo) {
-  setValueForKey(tw::modelInt(stateTo), "stateTo");
+  setValueForKey(tw::modelInt(stateTo), BTModelKey::kStateTo);
 }
 
 void BTStateTrigger::setPreviousState(std::int64_t previousState) {
-  setValueForKey(tw::modelInt(previousState), "previousState");
+  setValueForKey(tw::modelInt(previousState), BTModelKey::kPreviousState);
 }
 
 void BTStateTrigger::setCurrentState(std::int64_t currentState) {
-  setValueForKey(tw::modelInt(currentState), "currentState");
+  setValueForKey(tw::modelInt(currentState), BTModelKey::kCurrentState);
 }
 
 bool BTStateTrigger::shouldActivateTrigger() {

@@ -16,20 +16,21 @@
 #include <cstdint>
 
 #include "core/Source/Model/BTActionTrigger.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTStateTriggerProtocol.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/Value.h"
 
 class BTStateTrigger : public BTActionTrigger, public virtual BTStateTriggerProtocol {
  public:
-  std::int64_t stateFrom() const override { return int64ForKey("stateFrom"); }
+  std::int64_t stateFrom() const override { return int64ForKey(BTModelKey::kStateFrom); }
   void setStateFrom(std::int64_t stateFrom) override;
-  std::int64_t stateTo() const override { return int64ForKey("stateTo"); }
+  std::int64_t stateTo() const override { return int64ForKey(BTModelKey::kStateTo); }
   void setStateTo(std::int64_t stateTo) override;
 
-  std::int64_t previousState() const { return int64ForKey("previousState"); }
+  std::int64_t previousState() const { return int64ForKey(BTModelKey::kPreviousState); }
   void setPreviousState(std::int64_t previousState);
-  std::int64_t currentState() const { return int64ForKey("currentState"); }
+  std::int64_t currentState() const { return int64ForKey(BTModelKey::kCurrentState); }
   void setCurrentState(std::int64_t currentState);
 
   // True exactly when the last change seen went from stateFrom to stateTo.

@@ -5,12 +5,13 @@
 
 #include <optional>
 
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTTimeObject.h"
 
 class BTStopwatch : public BTTimeObject {
  public:
-  std::optional<tw::Date> startDate() const { return dateForKey("startDate"); }
+  std::optional<tw::Date> startDate() const { return dateForKey(BTModelKey::kStartDate); }
   void setStartDate(const std::optional<tw::Date>& startDate);
-  std::optional<tw::Date> pauseDate() const { return dateForKey("pauseDate"); }
+  std::optional<tw::Date> pauseDate() const { return dateForKey(BTModelKey::kPauseDate); }
   void setPauseDate(const std::optional<tw::Date>& pauseDate);
 };

@@ -3,6 +3,7 @@
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTAlarm.h"
 #include "core/Source/Model/BTLinkTimeObjectAction.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTStopwatch.h"
 #include "core/Source/Model/BTStoredValueClamp.h"
@@ -14,46 +15,47 @@ std::string BTTimeObject::sanitizedTitle(const std::optional<std::string>& title
   return *title;
 }
 
-std::string BTTimeObject::title() const { return sanitizedTitle(stringForKey("title")); }
+std::string BTTimeObject::title() const { return sanitizedTitle(stringForKey(BTModelKey::kTitle)); }
 
 void BTTimeObject::setTitle(const std::optional<std::string>& title) {
-  setValueForKey(tw::Value(sanitizedTitle(title)), "title");
+  setValueForKey(tw::Value(sanitizedTitle(title)), BTModelKey::kTitle);
 }
 
 std::vector<std::shared_ptr<BTActionObject>> BTTimeObject::actions() const {
-  return objectsForKey<BTActionObject>("actions");
+  return objectsForKey<BTActionObject>(BTModelKey::kActions);
 }
 
 void BTTimeObject::addActionObject(const std::shared_ptr<BTActionObject>& action) {
-  addObjectForKey(action, "actions");
+  addObjectForKey(action, BTModelKey::kActions);
 }
 
 void BTTimeObject::removeActionObject(const std::shared_ptr<BTActionObject>& action) {
-  removeObjectForKey(action, "actions");
+  removeObjectForKey(action, BTModelKey::kActions);
 }
 
 std::vector<std::shared_ptr<BTLinkTimeObjectAction>> BTTimeObject::linkedActions() const {
-  return objectsForKey<BTLinkTimeObjectAction>("linkedActions");
+  return objectsForKey<BTLinkTimeObjectAction>(BTModelKey::kLinkedActions);
 }
 
 void BTTimeObject::setTimingStateValue(std::int64_t timingState) {
-  setPrimitiveValueForKey(tw::modelInt(timingState), "timingState");
+  setPrimitiveValueForKey(tw::modelInt(timingState), BTModelKey::kTimingState);
 }
 
 void BTTimeObject::setTimingState(std::int64_t timingState) {
-  setValueForKey(tw::modelInt(timingState), "timingState");
+  setValueForKey(tw::modelInt(timingState), BTModelKey::kTimingState);
 }
 
 double BTTimeObject::timingValue() const {
-  return BTStoredValueClamp::seconds(*this, "timingValue", doubleForKey("timingValue"));
+  return BTStoredValueClamp::seconds(*this, BTModelKey::kTimingValue,
+                                     doubleForKey(BTModelKey::kTimingValue));
 }
 
 void BTTimeObject::setTimingValue(double timingValue) {
-  setValueForKey(tw::Value(timingValue), "timingValue");
+  setValueForKey(tw::Value(timingValue), BTModelKey::kTimingValue);
 }
 
 void BTTimeObject::setSortOrder(std::int64_t sortOrder) {
-  setValueForKey(tw::modelInt(sortOrder), "sortOrder");
+  setValueForKey(tw::modelInt(sortOrder), BTModelKey::kSortOrder);
 }
 
 bool BTTimeObject::isAlarmType() const { return dynamic_cast<const BTAlarm*>(this) != nullptr; }
@@ -76,7 +78,7 @@ void BTTimeObject::awakeFromInsert() {
 }
 
 bool BTTimeObject::getValueForKey(std::string_view key, tw::Value& out) const {
-  if (key == "title") {
+  if (key == BTModelKey::kTitle) {
     out = tw::Value(title());
     return true;
   }
@@ -84,7 +86,7 @@ bool BTTimeObject::getValueForKey(std::string_view key, tw::Value& out) const {
 }
 
 bool BTTimeObject::setValueForKeyImpl(std::string_view key, const tw::Value& value) {
-  if (key == "title" && (value.isNull() || value.isString())) {
+  if (key == BTModelKey::kTitle && (value.isNull() || value.isString())) {
     const std::string* text = value.string();
     return BTManagedObject::setValueForKeyImpl(
         key, tw::Value(sanitizedTitle(text ? std::optional<std::string>(*text) : std::nullopt)));

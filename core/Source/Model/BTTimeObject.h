@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/Source/Model/BTManagedObject.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTSortable.h"
 #include "core/Source/Model/BTTiming.h"
 
@@ -43,14 +44,14 @@ class BTTimeObject : public BTManagedObject, public virtual BTTiming, public vir
 
   // BTTiming
   void setTimingStateValue(std::int64_t timingState) override;
-  std::int64_t timingState() const override { return int64ForKey("timingState"); }
+  std::int64_t timingState() const override { return int64ForKey(BTModelKey::kTimingState); }
   void setTimingState(std::int64_t timingState) override;
   // Read within what the time record holds (see BTStoredValueClamp).
   double timingValue() const override;
   void setTimingValue(double timingValue) override;
 
   // BTSortable
-  std::int64_t sortOrder() const override { return int64ForKey("sortOrder"); }
+  std::int64_t sortOrder() const override { return int64ForKey(BTModelKey::kSortOrder); }
   void setSortOrder(std::int64_t sortOrder) override;
 
   bool isAlarmType() const;

@@ -1,6 +1,7 @@
 #include "core/Source/Model/BTTimeSetting.h"
 
 #include "core/Source/Library/BTTime.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTStoredValueClamp.h"
@@ -11,18 +12,22 @@ std::int64_t heldField(const BTTimeSetting& setting, const char* key) {
 }
 }  // namespace
 
-std::int64_t BTTimeSetting::day() const { return heldField(*this, "day"); }
-std::int64_t BTTimeSetting::hour() const { return heldField(*this, "hour"); }
-std::int64_t BTTimeSetting::minute() const { return heldField(*this, "minute"); }
-std::int64_t BTTimeSetting::second() const { return heldField(*this, "second"); }
+std::int64_t BTTimeSetting::day() const { return heldField(*this, BTModelKey::kDay); }
+std::int64_t BTTimeSetting::hour() const { return heldField(*this, BTModelKey::kHour); }
+std::int64_t BTTimeSetting::minute() const { return heldField(*this, BTModelKey::kMinute); }
+std::int64_t BTTimeSetting::second() const { return heldField(*this, BTModelKey::kSecond); }
 
-void BTTimeSetting::setDay(std::int64_t day) { setValueForKey(tw::modelInt(day), "day"); }
-void BTTimeSetting::setHour(std::int64_t hour) { setValueForKey(tw::modelInt(hour), "hour"); }
+void BTTimeSetting::setDay(std::int64_t day) {
+  setValueForKey(tw::modelInt(day), BTModelKey::kDay);
+}
+void BTTimeSetting::setHour(std::int64_t hour) {
+  setValueForKey(tw::modelInt(hour), BTModelKey::kHour);
+}
 void BTTimeSetting::setMinute(std::int64_t minute) {
-  setValueForKey(tw::modelInt(minute), "minute");
+  setValueForKey(tw::modelInt(minute), BTModelKey::kMinute);
 }
 void BTTimeSetting::setSecond(std::int64_t second) {
-  setValueForKey(tw::modelInt(second), "second");
+  setValueForKey(tw::modelInt(second), BTModelKey::kSecond);
 }
 
 double BTTimeSetting::value() const {
@@ -33,7 +38,7 @@ double BTTimeSetting::value() const {
 }
 
 std::shared_ptr<BTSettableTimeObject> BTTimeSetting::timeObject() const {
-  return objectForKey<BTSettableTimeObject>("timeObject");
+  return objectForKey<BTSettableTimeObject>(BTModelKey::kTimeObject);
 }
 
 bool BTTimeSetting::getValueForKey(std::string_view key, tw::Value& out) const {
@@ -45,6 +50,7 @@ bool BTTimeSetting::getValueForKey(std::string_view key, tw::Value& out) const {
 }
 
 std::vector<std::string> BTTimeSetting::keyPathsForValuesAffectingKey(std::string_view key) const {
-  if (key == "value") return {"day", "hour", "minute", "second"};
+  if (key == "value")
+    return {BTModelKey::kDay, BTModelKey::kHour, BTModelKey::kMinute, BTModelKey::kSecond};
   return tw::store::ManagedObject::keyPathsForValuesAffectingKey(key);
 }

@@ -1,24 +1,26 @@
 #include "core/Source/Model/BTTimeTrigger.h"
 
 #include "core/Source/Model/BTActionObject.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTStoredValueClamp.h"
 #include "core/Source/Model/BTTimeObject.h"
 
 double BTTimeTrigger::timeInterval() const {
-  return BTStoredValueClamp::seconds(*this, "timeInterval", doubleForKey("timeInterval"));
+  return BTStoredValueClamp::seconds(*this, BTModelKey::kTimeInterval,
+                                     doubleForKey(BTModelKey::kTimeInterval));
 }
 
 void BTTimeTrigger::setTimeInterval(double timeInterval) {
-  setValueForKey(tw::Value(timeInterval), "timeInterval");
+  setValueForKey(tw::Value(timeInterval), BTModelKey::kTimeInterval);
 }
 
 void BTTimeTrigger::setTimeCondition(std::int64_t timeCondition) {
-  setValueForKey(tw::modelInt(timeCondition), "timeCondition");
+  setValueForKey(tw::modelInt(timeCondition), BTModelKey::kTimeCondition);
 }
 
 void BTTimeTrigger::setMeetsTriggerPreCondition(bool meets) {
-  setValueForKey(meets, "meetsTriggerPreCondition");
+  setValueForKey(meets, BTModelKey::kMeetsTriggerPreCondition);
 }
 
 void BTTimeTrigger::reset() {

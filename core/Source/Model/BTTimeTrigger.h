@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "core/Source/Model/BTActionTrigger.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTTimeTriggerProtocol.h"
 
 class BTTimeTrigger : public BTActionTrigger, public virtual BTTimeTriggerProtocol {
@@ -16,10 +17,12 @@ class BTTimeTrigger : public BTActionTrigger, public virtual BTTimeTriggerProtoc
   // Read within what the time record holds (see BTStoredValueClamp).
   double timeInterval() const override;
   void setTimeInterval(double timeInterval) override;
-  std::int64_t timeCondition() const override { return int64ForKey("timeCondition"); }
+  std::int64_t timeCondition() const override { return int64ForKey(BTModelKey::kTimeCondition); }
   void setTimeCondition(std::int64_t timeCondition) override;
 
-  bool meetsTriggerPreCondition() const { return boolForKey("meetsTriggerPreCondition"); }
+  bool meetsTriggerPreCondition() const {
+    return boolForKey(BTModelKey::kMeetsTriggerPreCondition);
+  }
   void setMeetsTriggerPreCondition(bool meets);
 
   // Also forgets the far side seen in the run that ends.

@@ -1,15 +1,16 @@
 #include "core/Source/Model/BTTimer.h"
 
 #include "core/Source/Library/BTTime.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTModelValue.h"
 #include "core/Source/Model/BTTimeSetting.h"
 
 void BTTimer::setFinishDate(const std::optional<tw::Date>& finishDate) {
-  setValueForKey(tw::modelValue(finishDate), "finishDate");
+  setValueForKey(tw::modelValue(finishDate), BTModelKey::kFinishDate);
 }
 
 void BTTimer::setPauseDate(const std::optional<tw::Date>& pauseDate) {
-  setValueForKey(tw::modelValue(pauseDate), "pauseDate");
+  setValueForKey(tw::modelValue(pauseDate), BTModelKey::kPauseDate);
 }
 
 tw::Date BTTimer::computedFinishDate() const {
@@ -44,6 +45,6 @@ void BTTimer::awakeFromFetch() {
 std::vector<std::string> BTTimer::keyPathsForValuesAffectingKey(std::string_view key) const {
   // The path reaches into the setting, so a new setting and an edit of the one in place are
   // both heard, each once.
-  if (key == "computedFinishDate" || key == "timingValue") return {"time.value"};
+  if (key == "computedFinishDate" || key == BTModelKey::kTimingValue) return {"time.value"};
   return BTSettableTimeObject::keyPathsForValuesAffectingKey(key);
 }

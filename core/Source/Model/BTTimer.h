@@ -10,16 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "platform/foundation/Object.h"
 
 class BTTimer : public BTSettableTimeObject {
  public:
   // When the running timer reaches 0; nil when reset.
-  std::optional<tw::Date> finishDate() const { return dateForKey("finishDate"); }
+  std::optional<tw::Date> finishDate() const { return dateForKey(BTModelKey::kFinishDate); }
   void setFinishDate(const std::optional<tw::Date>& finishDate);
   // When it was paused; nil otherwise.
-  std::optional<tw::Date> pauseDate() const { return dateForKey("pauseDate"); }
+  std::optional<tw::Date> pauseDate() const { return dateForKey(BTModelKey::kPauseDate); }
   void setPauseDate(const std::optional<tw::Date>& pauseDate);
 
   // Now plus the set duration.

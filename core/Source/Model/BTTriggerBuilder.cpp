@@ -4,6 +4,7 @@
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTActionTrigger.h"
 #include "core/Source/Model/BTActionTriggerUtil.h"
+#include "core/Source/Model/BTModelKeys.h"
 #include "core/Source/Model/BTStateTrigger.h"
 #include "core/Source/Model/BTTimeTrigger.h"
 
@@ -100,30 +101,36 @@ std::shared_ptr<BTActionTriggerProtocol> BTTriggerBuilder::buildGenericActionTri
 }
 
 void BTTriggerBuilder::setActionObject(const std::shared_ptr<BTActionObjectProtocol>& action) {
-  willChangeValueForKey("actionObject");
+  willChangeValueForKey(BTModelKey::kActionObject);
   actionObject_ = action;
-  didChangeValueForKey("actionObject");
+  didChangeValueForKey(BTModelKey::kActionObject);
 }
-void BTTriggerBuilder::setTriggered(bool v) { setAndNotify("triggered", triggered_, v); }
-void BTTriggerBuilder::setStateFrom(std::int64_t v) { setAndNotify("stateFrom", stateFrom_, v); }
-void BTTriggerBuilder::setStateTo(std::int64_t v) { setAndNotify("stateTo", stateTo_, v); }
-void BTTriggerBuilder::setTimeInterval(double v) { setAndNotify("timeInterval", timeInterval_, v); }
+void BTTriggerBuilder::setTriggered(bool v) { setAndNotify(BTModelKey::kTriggered, triggered_, v); }
+void BTTriggerBuilder::setStateFrom(std::int64_t v) {
+  setAndNotify(BTModelKey::kStateFrom, stateFrom_, v);
+}
+void BTTriggerBuilder::setStateTo(std::int64_t v) {
+  setAndNotify(BTModelKey::kStateTo, stateTo_, v);
+}
+void BTTriggerBuilder::setTimeInterval(double v) {
+  setAndNotify(BTModelKey::kTimeInterval, timeInterval_, v);
+}
 void BTTriggerBuilder::setTimeCondition(std::int64_t v) {
-  setAndNotify("timeCondition", timeCondition_, v);
+  setAndNotify(BTModelKey::kTimeCondition, timeCondition_, v);
 }
 
 bool BTTriggerBuilder::getValueForKey(std::string_view key, tw::Value& out) const {
-  if (key == "actionObject") {
+  if (key == BTModelKey::kActionObject) {
     out = tw::Value(std::dynamic_pointer_cast<tw::Object>(actionObject()));
-  } else if (key == "triggered" || key == "isTriggered") {
+  } else if (key == BTModelKey::kTriggered || key == "isTriggered") {
     out = triggered_;
-  } else if (key == "stateFrom") {
+  } else if (key == BTModelKey::kStateFrom) {
     out = stateFrom_;
-  } else if (key == "stateTo") {
+  } else if (key == BTModelKey::kStateTo) {
     out = stateTo_;
-  } else if (key == "timeInterval") {
+  } else if (key == BTModelKey::kTimeInterval) {
     out = timeInterval_;
-  } else if (key == "timeCondition") {
+  } else if (key == BTModelKey::kTimeCondition) {
     out = timeCondition_;
   } else {
     return tw::Object::getValueForKey(key, out);
@@ -132,15 +139,15 @@ bool BTTriggerBuilder::getValueForKey(std::string_view key, tw::Value& out) cons
 }
 
 bool BTTriggerBuilder::setValueForKeyImpl(std::string_view key, const tw::Value& value) {
-  if (key == "triggered") {
+  if (key == BTModelKey::kTriggered) {
     triggered_ = value.boolValue();
-  } else if (key == "stateFrom") {
+  } else if (key == BTModelKey::kStateFrom) {
     stateFrom_ = value.integerValue();
-  } else if (key == "stateTo") {
+  } else if (key == BTModelKey::kStateTo) {
     stateTo_ = value.integerValue();
-  } else if (key == "timeInterval") {
+  } else if (key == BTModelKey::kTimeInterval) {
     timeInterval_ = value.doubleValue();
-  } else if (key == "timeCondition") {
+  } else if (key == BTModelKey::kTimeCondition) {
     timeCondition_ = value.integerValue();
   } else {
     return tw::Object::setValueForKeyImpl(key, value);

@@ -1,20 +1,22 @@
 #include "core/Source/Model/BTWeekdaySetting.h"
 
 #include "core/Source/Model/BTAlarm.h"
+#include "core/Source/Model/BTModelKeys.h"
 
 const std::array<const char*, 7>& BTWeekdaySetting::weekdayKeys() {
-  static const std::array<const char*, 7> keys = {"sunday",   "monday", "tuesday", "wednesday",
-                                                  "thursday", "friday", "saturday"};
+  static const std::array<const char*, 7> keys = {
+      BTModelKey::kSunday,   BTModelKey::kMonday, BTModelKey::kTuesday, BTModelKey::kWednesday,
+      BTModelKey::kThursday, BTModelKey::kFriday, BTModelKey::kSaturday};
   return keys;
 }
 
-void BTWeekdaySetting::setSunday(bool on) { setValueForKey(on, "sunday"); }
-void BTWeekdaySetting::setMonday(bool on) { setValueForKey(on, "monday"); }
-void BTWeekdaySetting::setTuesday(bool on) { setValueForKey(on, "tuesday"); }
-void BTWeekdaySetting::setWednesday(bool on) { setValueForKey(on, "wednesday"); }
-void BTWeekdaySetting::setThursday(bool on) { setValueForKey(on, "thursday"); }
-void BTWeekdaySetting::setFriday(bool on) { setValueForKey(on, "friday"); }
-void BTWeekdaySetting::setSaturday(bool on) { setValueForKey(on, "saturday"); }
+void BTWeekdaySetting::setSunday(bool on) { setValueForKey(on, BTModelKey::kSunday); }
+void BTWeekdaySetting::setMonday(bool on) { setValueForKey(on, BTModelKey::kMonday); }
+void BTWeekdaySetting::setTuesday(bool on) { setValueForKey(on, BTModelKey::kTuesday); }
+void BTWeekdaySetting::setWednesday(bool on) { setValueForKey(on, BTModelKey::kWednesday); }
+void BTWeekdaySetting::setThursday(bool on) { setValueForKey(on, BTModelKey::kThursday); }
+void BTWeekdaySetting::setFriday(bool on) { setValueForKey(on, BTModelKey::kFriday); }
+void BTWeekdaySetting::setSaturday(bool on) { setValueForKey(on, BTModelKey::kSaturday); }
 
 void BTWeekdaySetting::setAllWeekdays() { setAll(true); }
 void BTWeekdaySetting::unsetAllWeekdays() { setAll(false); }
@@ -29,7 +31,9 @@ std::array<bool, 7> BTWeekdaySetting::flags() const {
   return out;
 }
 
-std::shared_ptr<BTAlarm> BTWeekdaySetting::alarm() const { return objectForKey<BTAlarm>("alarm"); }
+std::shared_ptr<BTAlarm> BTWeekdaySetting::alarm() const {
+  return objectForKey<BTAlarm>(BTModelKey::kAlarm);
+}
 
 int BTWeekdaySetting::weekdayMask() const {
   int mask = 0;

@@ -8,25 +8,26 @@
 #include <string>
 #include <vector>
 
+#include "core/Source/Model/BTModelKeys.h"
 #include "platform/store/ManagedObject.h"
 
 class BTAlarm;
 
 class BTWeekdaySetting : public tw::store::ManagedObject {
  public:
-  bool sunday() const { return boolForKey("sunday"); }
+  bool sunday() const { return boolForKey(BTModelKey::kSunday); }
   void setSunday(bool on);
-  bool monday() const { return boolForKey("monday"); }
+  bool monday() const { return boolForKey(BTModelKey::kMonday); }
   void setMonday(bool on);
-  bool tuesday() const { return boolForKey("tuesday"); }
+  bool tuesday() const { return boolForKey(BTModelKey::kTuesday); }
   void setTuesday(bool on);
-  bool wednesday() const { return boolForKey("wednesday"); }
+  bool wednesday() const { return boolForKey(BTModelKey::kWednesday); }
   void setWednesday(bool on);
-  bool thursday() const { return boolForKey("thursday"); }
+  bool thursday() const { return boolForKey(BTModelKey::kThursday); }
   void setThursday(bool on);
-  bool friday() const { return boolForKey("friday"); }
+  bool friday() const { return boolForKey(BTModelKey::kFriday); }
   void setFriday(bool on);
-  bool saturday() const { return boolForKey("saturday"); }
+  bool saturday() const { return boolForKey(BTModelKey::kSaturday); }
   void setSaturday(bool on);
 
   // Sets (clears) all seven, Sunday to Saturday.

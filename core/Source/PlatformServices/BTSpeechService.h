@@ -16,7 +16,7 @@ class BTSpeechService {
   // speaking was stopped or another text was still being spoken, and fails when the
   // synthesizer reports an error.
   virtual BFTaskPtr startSpeakingText(const std::string& text) = 0;
-  // `boundary` is the platform's speech boundary: 0 immediate, 1 word, 2 sentence.
+  // `boundary`, a tw::SpeechBoundary value: 0 immediate, 1 word, 2 sentence.
   virtual void stopSpeakingAtBoundary(unsigned boundary) = 0;
   virtual bool isSpeaking() const = 0;
 };

@@ -27,7 +27,8 @@ tw::ErrorPtr modelErrorWithException(const std::exception& e) {
 }
 
 // The value as the setting's type, or null when it cannot be one. Numbers and booleans convert
-// as the platform's number objects did; text, dates, data and collections do not.
+// into each other (a stored 1 reads as on, a switch as 1), since settings files written by hand
+// or by older builds mix them; text, dates, data and collections do not.
 tw::Value coerce(const tw::Value& value, BTBaseSettingsContainer::SettingType type) {
   using Type = tw::Value::Type;
   if (type == BTBaseSettingsContainer::SettingType::Bool) {

@@ -14,7 +14,7 @@
 
 class BTAlert : public BTUserMessage {
  public:
-  // Alert styles; the presenter shows any other value in the platform's default (warning) style.
+  // Alert styles; the presenter shows any other value in its default (warning) style.
   static constexpr std::int64_t kStyleInformational = 0;
   static constexpr std::int64_t kStyleCritical = 1;
 

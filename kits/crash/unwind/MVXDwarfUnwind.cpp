@@ -26,8 +26,10 @@ uint16_t MVXDwarfReadU16(uintptr_t* cursor) { return readInPlace<uint16_t>(curso
 uint32_t MVXDwarfReadU32(uintptr_t* cursor) { return readInPlace<uint32_t>(cursor); }
 uint64_t MVXDwarfReadU64(uintptr_t* cursor) { return readInPlace<uint64_t>(cursor); }
 
-// A LEB128 of more than 10 bytes is malformed; its surplus bits are dropped but the cursor still
-// moves past the whole value so that the next field is read where it lies.
+// A LEB128 longer than the 10 bytes a 64-bit value needs is malformed (or padded); the bits
+// beyond 64 are dropped, but the cursor still moves past the whole value, to the byte after the
+// one without the continuation bit, so that the next field is read where it lies. The caller's
+// bound on the entry (the instructions' end, the record's length) stops a value that never ends.
 uint64_t MVXDwarfReadULEB128(uintptr_t* cursor) {
   uint64_t result = 0;
   unsigned shift = 0;
@@ -35,8 +37,8 @@ uint64_t MVXDwarfReadULEB128(uintptr_t* cursor) {
   do {
     byte = MVXDwarfReadU8(cursor);
     if (shift < 64) result |= uint64_t(byte & 0x7F) << shift;
-    shift += 7;
-  } while ((byte & 0x80) && shift < 16 * 7);
+    if (shift < 64) shift += 7;
+  } while (byte & 0x80);
   return result;
 }
 
@@ -47,8 +49,8 @@ int64_t MVXDwarfReadSLEB128(uintptr_t* cursor) {
   do {
     byte = MVXDwarfReadU8(cursor);
     if (shift < 64) result |= uint64_t(byte & 0x7F) << shift;
-    shift += 7;
-  } while ((byte & 0x80) && shift < 16 * 7);
+    if (shift < 64) shift += 7;
+  } while (byte & 0x80);
   if (shift < 64 && (byte & 0x40)) result |= ~uint64_t{0} << shift;
   return static_cast<int64_t>(result);
 }

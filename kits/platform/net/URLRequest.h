@@ -33,7 +33,8 @@ struct URLRequest {
   }
   // Replaces every header of that name (nullopt removes it).
   void setValue(const std::optional<std::string>& value, std::string_view name);
-  // Appends to an existing value with ", " (as the platform's request did), else adds it.
+  // Appends to an existing value with ", " (one header line holding a list, as HTTP allows),
+  // else adds it.
   void addValue(const std::string& value, std::string_view name);
 };
 

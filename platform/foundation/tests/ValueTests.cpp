@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <string>
+#include <type_traits>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Expected.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Value.h"
 
@@ -120,6 +123,40 @@ TEST(ValueAccess, LookupsOnTheWrongKindGiveNull) {
   EXPECT_FALSE(Value(5).uintIfUInt().has_value());
   EXPECT_TRUE(Value::null().isNull());
   EXPECT_TRUE(Value(static_cast<const char*>(nullptr)).isNull());
+}
+
+// An object pointer or any other non-text pointer must not quietly become a boolean; text
+// pointers, const or not, are still strings.
+static_assert(!std::is_constructible_v<Value, Object*>);
+static_assert(!std::is_constructible_v<Value, const int*>);
+static_assert(!std::is_constructible_v<Value, void*>);
+static_assert(std::is_constructible_v<Value, char*>);
+static_assert(std::is_constructible_v<Value, const char*>);
+
+TEST(ValueConstruction, MutableTextIsAStringAndANullOneIsNull) {
+  char text[] = "abc";
+  EXPECT_EQ(Value(static_cast<char*>(text)), Value("abc"));
+  EXPECT_TRUE(Value(static_cast<char*>(nullptr)).isNull());
+}
+
+TEST(ExpectedDeathTest, ReadingAFailuresValueStopsADebugBuildAndGivesEmptyInARelease) {
+  const auto failed = Expected<std::string>::failure("disk full");
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error(), "disk full");
+  EXPECT_EQ(Expected<std::string>::failure("").error(), "unknown error");
+  EXPECT_EQ(Expected<std::string>("x").value(), "x");
+#ifdef NDEBUG
+  EXPECT_EQ(failed.value(), "");
+  EXPECT_EQ(*failed, "");
+  EXPECT_TRUE(failed->empty());
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH((void)failed.value(), "value read from a failure \\(disk full\\)");
+  EXPECT_DEATH((void)*failed, "value read from a failure");
+  EXPECT_DEATH((void)failed->size(), "value read from a failure");
+  EXPECT_DEATH((void)Expected<std::string>::failure("gone").value().size(),
+               "value read from a failure \\(gone\\)");
+#endif
 }
 
 TEST(ValueDescription, ScalarsAndCollectionsReadNaturally) {

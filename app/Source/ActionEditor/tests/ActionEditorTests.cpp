@@ -30,7 +30,9 @@
 #include "app/Source/ActionsList/tests/ActionsUiTestSupport.h"
 #include "app/Source/Tables/BTBindable.h"
 #include "core/Source/Model/BTAppOperationAction.h"
+#include "core/Source/Model/BTAppOperationActionProtocol.h"
 #include "core/Source/Model/BTCustomMessageAction.h"
+#include "core/Source/Model/BTDisplayAlertAction.h"
 #include "core/Source/Model/BTFileOperationAction.h"
 #include "core/Source/Model/BTFlashScreenAction.h"
 #include "core/Source/Model/BTLinkTimeObjectAction.h"
@@ -511,6 +513,93 @@ TEST_F(ActionEditorTest, EditingFallsBackToWhatTheMenusCanShowAndReplacesTheRow)
   EXPECT_TRUE(dynamic_cast<StaticBlankActionEditorView*>(editor()->shownDetailWidget()));
   editor()->cancelAction();
   settle();
+}
+
+TEST_F(ActionEditorTest, ReopensASavedActionOfEveryKindShowingWhatWasSaved) {
+  const auto timers = makeObjects(1, 2);
+  auto timer = timers[0];
+  auto other = timers[1];
+  timer->setTitle("Tea");
+  other->setTitle("Eggs");
+  auto alert = addAction(timer, 0);
+  alert->setAlertSoundType(-1);
+  alert->setAlertCustomMessage("Ready");
+  auto message = addAction<BTCustomMessageAction>(timer, 1);
+  message->setCustomMessageValue("Steep");
+  message->setCustomMessageMode(2);
+  auto flash = addAction<BTFlashScreenAction>(timer, 2);
+  flash->setScreenColorArgbValue(0xFF00FF00);
+  auto link = addAction<BTLinkTimeObjectAction>(timer, 3);
+  link->setTargetTimeObject(other);
+  link->setTargetAction(2);
+  auto event = addAction<BTSystemEventAction>(timer, 4);
+  event->setSystemEventType(2);
+  auto file = addAction<BTFileOperationAction>(timer, 5);
+  file->setFileFilepathValue("/tmp/notes.txt");
+  auto launch = addAction<BTAppOperationAction>(timer, 6);
+  launch->setAppOperationType(BTAppOperationActionProtocol::kAppOperationLaunch);
+  launch->setAppFilepathValue("/usr/share/applications/org.example.Notes.desktop");
+  auto quit = addAction<BTAppOperationAction>(timer, 7);
+  quit->setAppOperationType(BTAppOperationActionProtocol::kAppOperationQuit);
+  quit->setAppFilepathValue("/usr/share/applications/org.example.Mail.desktop");
+  openList(timer);
+
+  const auto reopen = [&]<class View>(int row, View*) -> std::shared_ptr<View> {
+    list_->viewModel()->editObjectAtIndex(row);
+    settle();
+    EXPECT_TRUE(editor()) << "row " << row;
+    if (!editor()) return nullptr;
+    auto view = std::dynamic_pointer_cast<View>(editor()->viewModel()->detailView());
+    EXPECT_TRUE(view) << "row " << row << " opens its own kind's controls";
+    return view;
+  };
+  const auto close = [&] {
+    if (!editor()) return;
+    editor()->cancelAction();
+    settle();
+  };
+
+  if (auto v = reopen(0, static_cast<DisplayAlertActionEditorView*>(nullptr))) {
+    EXPECT_EQ(v->soundSelectButton()->selectedItem()->text(), "None");
+    EXPECT_EQ(v->customMessageField()->text(), "Ready");
+  }
+  close();
+  if (auto v = reopen(1, static_cast<CustomMessageActionEditorView*>(nullptr))) {
+    EXPECT_EQ(v->customMessageField()->text(), "Steep");
+    EXPECT_EQ(tw::app::PopUpButton::tagOf(v->modeSelectButton()->selectedItem()), 2);
+  }
+  close();
+  if (auto v = reopen(2, static_cast<FlashScreenActionEditorView*>(nullptr))) {
+    EXPECT_EQ(v->colorSelectionView()->color(), QColor(0, 255, 0));
+  }
+  close();
+  if (auto v = reopen(3, static_cast<LinkTimeObjectActionEditorView*>(nullptr))) {
+    EXPECT_EQ(v->targetSelectButton()->selectedItem()->text(), "Eggs");
+    EXPECT_EQ(tw::app::PopUpButton::tagOf(v->actionSelectButton()->selectedItem()), 2);
+  }
+  close();
+  if (auto v = reopen(4, static_cast<SystemEventActionEditorView*>(nullptr))) {
+    EXPECT_EQ(v->systemEventSelectionButton()->selectedItem()->text(), "Log Out");
+  }
+  close();
+  if (auto v = reopen(5, static_cast<FileOperationActionEditorView*>(nullptr))) {
+    EXPECT_EQ(v->filepathValueLabel()->text(), "notes.txt");
+  }
+  close();
+  if (auto v = reopen(6, static_cast<AppOperationActionEditorView*>(nullptr))) {
+    EXPECT_TRUE(v->openSelectButton()->isChecked()) << "a launch reopens as launch";
+    EXPECT_FALSE(v->closeSelectButton()->isChecked());
+    EXPECT_EQ(v->filepathValueLabel()->text(), "org.example.Notes.desktop");
+  }
+  close();
+  if (auto v = reopen(7, static_cast<AppOperationActionEditorView*>(nullptr))) {
+    EXPECT_TRUE(v->closeSelectButton()->isChecked()) << "a quit reopens as quit";
+    EXPECT_FALSE(v->openSelectButton()->isChecked());
+  }
+  close();
+  EXPECT_EQ(launch->appOperationType(), BTAppOperationActionProtocol::kAppOperationLaunch)
+      << "reopening changes nothing stored";
+  EXPECT_EQ(quit->appOperationType(), BTAppOperationActionProtocol::kAppOperationQuit);
 }
 
 TEST_F(ActionEditorTest, ALinkOfTheOnlyObjectHasNoTargetAndCannotBeSaved) {

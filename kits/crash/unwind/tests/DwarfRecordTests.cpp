@@ -198,6 +198,38 @@ TEST(DwarfRecords, CallerRegistersComeFromTheStackAndBadRulesFailTheFrame) {
   EXPECT_NE(log.text().find("Failed to execute dwarf instruction"), std::string::npos);
 }
 
+TEST(DwarfRecords, LEB128ValuesOfAnyLengthLeaveTheCursorAfterTheirLastByte) {
+  const auto read = [](std::vector<uint8_t> bytes, bool isSigned, size_t* consumed) {
+    bytes.push_back(0xAB);  // the next field
+    uintptr_t cursor = reinterpret_cast<uintptr_t>(bytes.data());
+    const uint64_t value = isSigned ? static_cast<uint64_t>(MVXDwarfReadSLEB128(&cursor))
+                                    : MVXDwarfReadULEB128(&cursor);
+    *consumed = cursor - reinterpret_cast<uintptr_t>(bytes.data());
+    EXPECT_EQ(MVXDwarfReadU8(&cursor), 0xAB);
+    return value;
+  };
+  size_t consumed = 0;
+  EXPECT_EQ(read({0xE5, 0x8E, 0x26}, false, &consumed), 624485u);
+  EXPECT_EQ(consumed, 3u);
+  EXPECT_EQ(static_cast<int64_t>(read({0xC0, 0xBB, 0x78}, true, &consumed)), -123456);
+  EXPECT_EQ(consumed, 3u);
+  // The longest well-formed 64-bit values: ten bytes.
+  EXPECT_EQ(read({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, false, &consumed),
+            ~uint64_t{0});
+  EXPECT_EQ(consumed, 10u);
+  // Padded far beyond that: the value is what its first 64 bits say, and the cursor passes all
+  // of it.
+  std::vector<uint8_t> padded = {0xFF};
+  padded.insert(padded.end(), 22, 0x80);
+  padded.push_back(0x00);
+  EXPECT_EQ(read(padded, false, &consumed), 0x7Fu);
+  EXPECT_EQ(consumed, 24u);
+  std::vector<uint8_t> minusOne(20, 0xFF);
+  minusOne.push_back(0x7F);
+  EXPECT_EQ(static_cast<int64_t>(read(minusOne, true, &consumed)), -1);
+  EXPECT_EQ(consumed, 21u);
+}
+
 TEST(DwarfRecords, PointerEncodings) {
   const uint8_t bytes[] = {0xFE, 0xFF, 0xFF, 0xFF, 0x80, 0x01, 0x7F};
   uintptr_t cursor = reinterpret_cast<uintptr_t>(bytes);
