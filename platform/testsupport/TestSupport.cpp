@@ -20,6 +20,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Exception.h"
 
 namespace fs = std::filesystem;
 
@@ -139,6 +140,33 @@ bool eventually(const std::function<bool()>& done, double timeoutSeconds, double
     std::this_thread::sleep_for(std::chrono::duration<double>(pollSeconds));
   }
   return true;
+}
+
+bool eventually(const std::function<bool()>& done, std::chrono::duration<double> timeout,
+                std::chrono::duration<double> poll) {
+  return eventually(done, timeout.count(), poll.count());
+}
+
+bool staysAbsent(const std::function<bool()>& happened, double seconds) {
+  return !RunLoop::main().runUntil(happened, seconds);
+}
+
+std::string reasonOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.reason();
+  }
+  return "";
+}
+
+std::string exceptionOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.name() + ": " + e.reason();
+  }
+  return "no exception";
 }
 
 std::string fileText(const fs::path& path) {
