@@ -61,10 +61,13 @@ bool eventually(const std::function<bool()>& done, double timeoutSeconds = 15.0,
 bool eventually(const std::function<bool()>& done, std::chrono::duration<double> timeout,
                 std::chrono::duration<double> poll = std::chrono::milliseconds(10));
 
-// True when `happened` stays false for the whole of `seconds`, pumping the main queue meanwhile
-// so that work queued there has its chance to make it happen; false as soon as it holds. For the
-// checks that something does not happen: a second announcement, a late reply, a repeated launch.
-bool staysAbsent(const std::function<bool()>& happened, double seconds);
+// True when `happened` stays false for the whole of `seconds`, checked every `pollSeconds` and
+// pumping the main queue meanwhile so that work queued there has its chance to make it happen;
+// false as soon as it holds. For the checks that something does not happen: a second
+// announcement, a late reply, a change on screen.
+bool staysAbsent(const std::function<bool()>& happened, double seconds, double pollSeconds = 0.01);
+bool staysAbsent(const std::function<bool()>& happened, std::chrono::duration<double> duration,
+                 std::chrono::duration<double> poll = std::chrono::milliseconds(10));
 
 // The reason of the tw::Exception that `f` raises; "" when it raises none.
 std::string reasonOf(const std::function<void()>& f);
