@@ -163,12 +163,19 @@ function(tw_platform_library)
   endforeach()
 endfunction()
 
-# tw_test(NAME LABEL label SOURCES ... LIBS ...): one GoogleTest binary per module.
+# tw_test(NAME LABEL label [TIMEOUT seconds] [LOCK name] [ENVIRONMENT VAR=value ...] SOURCES ...
+#         LIBS ...): one GoogleTest binary per module, each of its cases a CTest entry of its own
+# ("<binary>.<Suite>.<Case>"), so `ctest -R` picks a case and a skipped case shows as skipped. The
+# cases are listed when ctest runs (the build never starts a test binary); each runs in a process
+# of its own with the binary's label, timeout and environment. LOCK keeps the cases holding the
+# same name from running at the same time, for cases that load the machine so heavily (a display
+# server, the program and its buses each) that several at once would starve one another.
+include(GoogleTest)
 function(tw_test name)
   if(NOT TICKWELL_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT;LOCK" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   if(NOT ARG_SOURCES)
     return()
   endif()
@@ -181,8 +188,22 @@ function(tw_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${TW_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock tw_testsupport)
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  set(properties LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_LOCK})
+  endif()
+  # Listing a sanitized binary on a loaded machine can take longer than the default 5 s.
+  gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120 TEST_LIST ${name}_TESTS PROPERTIES ${properties})
+  if(ARG_ENVIRONMENT)
+    # Given to the listed cases by a script ctest reads after listing them: a value with more
+    # than one variable loses its separators on the way through the listing's own properties.
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+    file(WRITE ${script} "if(${name}_TESTS)\n"
+      "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT [==[${ARG_ENVIRONMENT}]==])\n"
+      "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+  endif()
 endfunction()
 
 # tw_bench(NAME SOURCES ... LIBS ...)

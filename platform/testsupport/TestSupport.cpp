@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +21,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Exception.h"
 
 namespace fs = std::filesystem;
 
@@ -139,6 +141,46 @@ bool eventually(const std::function<bool()>& done, double timeoutSeconds, double
     std::this_thread::sleep_for(std::chrono::duration<double>(pollSeconds));
   }
   return true;
+}
+
+bool eventually(const std::function<bool()>& done, std::chrono::duration<double> timeout,
+                std::chrono::duration<double> poll) {
+  return eventually(done, timeout.count(), poll.count());
+}
+
+bool staysAbsent(const std::function<bool()>& happened, double seconds, double pollSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(seconds));
+  for (;;) {
+    if (happened()) return false;
+    const std::chrono::duration<double> left = deadline - std::chrono::steady_clock::now();
+    if (left.count() <= 0) return true;
+    RunLoop::main().runUntil([] { return false; }, std::min(pollSeconds, left.count()));
+  }
+}
+
+bool staysAbsent(const std::function<bool()>& happened, std::chrono::duration<double> duration,
+                 std::chrono::duration<double> poll) {
+  return staysAbsent(happened, duration.count(), poll.count());
+}
+
+std::string reasonOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.reason();
+  }
+  return "";
+}
+
+std::string exceptionOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.name() + ": " + e.reason();
+  }
+  return "no exception";
 }
 
 std::string fileText(const fs::path& path) {

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the test binaries. Test-only.
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -51,9 +52,28 @@ long dispatchThreadsWakes();
 
 // Polls `done` every `pollSeconds` until it holds or `timeoutSeconds` pass; true when it held.
 // For conditions another thread or process brings about, with nothing to be notified by (a
-// costly check, such as one that runs a program, wants a longer pause between polls).
-bool eventually(const std::function<bool()>& done, double timeoutSeconds,
+// costly check, such as one that runs a program, wants a longer pause between polls). The
+// timeout only bounds a wait that would fail anyway, so the default is generous enough for a
+// loaded machine.
+bool eventually(const std::function<bool()>& done, double timeoutSeconds = 15.0,
                 double pollSeconds = 0.01);
+// The same with the times as durations: eventually(done, 5s, 50ms).
+bool eventually(const std::function<bool()>& done, std::chrono::duration<double> timeout,
+                std::chrono::duration<double> poll = std::chrono::milliseconds(10));
+
+// True when `happened` stays false for the whole of `seconds`, checked every `pollSeconds` and
+// pumping the main queue meanwhile so that work queued there has its chance to make it happen;
+// false as soon as it holds. For the checks that something does not happen: a second
+// announcement, a late reply, a change on screen.
+bool staysAbsent(const std::function<bool()>& happened, double seconds, double pollSeconds = 0.01);
+bool staysAbsent(const std::function<bool()>& happened, std::chrono::duration<double> duration,
+                 std::chrono::duration<double> poll = std::chrono::milliseconds(10));
+
+// The reason of the tw::Exception that `f` raises; "" when it raises none.
+std::string reasonOf(const std::function<void()>& f);
+// The name and the reason of the tw::Exception that `f` raises, as "<name>: <reason>"; "no
+// exception" when it raises none.
+std::string exceptionOf(const std::function<void()>& f);
 
 // The whole content of a file, bytes as they are; empty when it cannot be read (the test's own
 // expectations then say what was missing).

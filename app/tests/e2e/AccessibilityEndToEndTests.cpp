@@ -98,12 +98,12 @@ class AccessibilityEndToEndTest : public TickwellEndToEndTest {
                                        (xdg_.root() / "atspi.log").string(), &env);
     ASSERT_GT(launcher_, 0);
     // Ready once it answers for the accessibility bus on our bus.
-    ASSERT_TRUE(waitFor(
+    ASSERT_TRUE(eventually(
         [&] {
           return run("dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
                      "org.a11y.Bus.GetAddress >/dev/null 2>&1") == 0;
         },
-        20s))
+        20s, kToolPoll))
         << readFile(xdg_.root() / "atspi.log");
     walker_ = xdg_.root() / "walk.py";
     std::ofstream(walker_) << kWalker;
@@ -147,12 +147,12 @@ class AccessibilityEndToEndTest : public TickwellEndToEndTest {
   }
   bool waitForControl(const std::string& role, const std::string& name,
                       std::chrono::milliseconds timeout = 15s) {
-    return waitFor([&] { return where(role, name).has_value(); }, timeout);
+    return eventually([&] { return where(role, name).has_value(); }, timeout, kToolPoll);
   }
   // A mouse click on the control, where the screen shows it.
   bool click(const std::string& role, const std::string& name) {
     std::optional<std::pair<int, int>> at;
-    if (!waitFor([&] { return (at = where(role, name)).has_value(); }, 15s)) return false;
+    if (!eventually([&] { return (at = where(role, name)).has_value(); }, 15s, kToolPoll)) return false;
     xdotool("mousemove --sync " + std::to_string(at->first) + " " + std::to_string(at->second) +
             " click 1");
     return true;
@@ -162,12 +162,12 @@ class AccessibilityEndToEndTest : public TickwellEndToEndTest {
   bool clickOpens(const std::string& role, const std::string& name, const std::string& over,
                   std::size_t count) {
     if (!click(role, name)) return false;
-    return waitFor(
+    return eventually(
         [&] {
           const auto active = activeWindow();
           return visibleWindowsOf(app_).size() >= count && !active.empty() && active != over;
         },
-        10s);
+        10s, kToolPoll);
   }
   // Keys pressed one after the other in whatever window has the focus.
   void keys(const std::string& names) { xdotool("key --delay 150 --clearmodifiers " + names); }
@@ -177,7 +177,7 @@ class AccessibilityEndToEndTest : public TickwellEndToEndTest {
     env.push_back("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
     app_ = tw::test::spawnProcess({TW_TICKWELL_BINARY}, log().string(), &env);
     ASSERT_GT(app_, 0);
-    ASSERT_TRUE(waitFor([&] { return !visibleWindowsOf(app_).empty(); }, 40s)) << readFile(log());
+    ASSERT_TRUE(eventually([&] { return !visibleWindowsOf(app_).empty(); }, 40s, kToolPoll)) << readFile(log());
   }
 
   pid_t launcher_ = -1;
@@ -191,12 +191,12 @@ TEST_F(AccessibilityEndToEndTest, TheMainWindowsControlsAreNamedAndHaveTheirRole
   const auto has = [&](const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   };
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(eventually(
       [&] {
         lines = tree();
         return has("radio button|Alarms|1");
       },
-      40s))
+      40s, kToolPoll))
       << "the window never showed its tabs over AT-SPI; it gave:\n"
       <<
       [&] {
@@ -257,26 +257,26 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   // popover.
   ASSERT_TRUE(click("radio button", "Alarms"));
   ASSERT_TRUE(click("push button", "Add alarm"));
-  ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "no value popover";
+  ASSERT_TRUE(eventually([&] { return windows() >= 2; }, 10s, kToolPoll)) << "no value popover";
   std::string before;
   ASSERT_TRUE(
-      waitFor([&] { return !(before = rowStartingWith(tree(), "New Alarm")).empty(); }, 10s));
+      eventually([&] { return !(before = rowStartingWith(tree(), "New Alarm")).empty(); }, 10s, kToolPoll));
   const bool wasEvening = before.find(" PM") != std::string::npos;
   // The popover has the keyboard only once the window system has mapped it and handed it over: a
   // key typed sooner reaches the main window. The hour is typed until the row shows it.
   const auto rowShowsSeven = [&] {
     return rowStartingWith(tree(), "New Alarm").find(", 7:") != std::string::npos;
   };
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(eventually(
       [&] {
         keys("ctrl+a 7");
-        return waitFor(rowShowsSeven, 2s);
+        return eventually(rowShowsSeven, 2s, kToolPoll);
       },
-      20s))
+      20s, kToolPoll))
       << "the popover's hour field never took the keyboard";
   // A new alarm repeats every day: the five other days are switched off.
   keys("Tab 3 0 Tab space Tab space Tab Tab space Tab Tab space Tab space Tab space Return");
-  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "Return left the popover open";
+  ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll)) << "Return left the popover open";
   const std::string after = rowStartingWith(tree(), "New Alarm");
   EXPECT_EQ(after.substr(0, after.find(',', 11)),
             std::string("New Alarm, 7:30 ") + (wasEvening ? "AM" : "PM"));
@@ -284,9 +284,9 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   // A three-second timer with an alert when it finishes, added in the action editor.
   ASSERT_TRUE(click("radio button", "Timers"));
   ASSERT_TRUE(click("push button", "Add timer"));
-  ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "no value popover";
+  ASSERT_TRUE(eventually([&] { return windows() >= 2; }, 10s, kToolPoll)) << "no value popover";
   keys("0 Tab 0 Tab 3 Return");
-  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s));
+  ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll));
   // An action added in the editor: opened by the list's add button; the kind chosen from the
   // pop-up (the first control after one Tab) `steps` below the first; `fill` gives the kind what
   // it needs; Return saves (the editor's default button).
@@ -303,24 +303,24 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
     } else {
       keys("Return");
     }
-    ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s)) << "the editor did not save";
+    ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll)) << "the editor did not save";
   };
   // The editor's "Choose…" opens a chooser over it; `pick` works it and closes it.
   const auto chooseWith = [&](const std::function<void()>& pick) {
     const std::string editor = activeWindow();
     ASSERT_TRUE(clickOpens("push button", "Choose…", editor, 3)) << "no chooser with the keyboard";
     pick();
-    ASSERT_TRUE(waitFor([&] { return windows() == 2 && activeWindow() == editor; }, 10s))
+    ASSERT_TRUE(eventually([&] { return windows() == 2 && activeWindow() == editor; }, 10s, kToolPoll))
         << "the chooser did not close";
   };
   addAction(0, nullptr);
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(eventually(
       [&] {
         for (const auto& line : tree())
           if (line.rfind("check box|Action enabled: ", 0) == 0) return true;
         return false;
       },
-      10s))
+      10s, kToolPoll))
       << "the new action is not in the list";
 
   // Started with Space on the display; its end reaches the desktop's notification service.
@@ -381,9 +381,9 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   // Preferences from the title bar's menu (F10), closed with Escape.
   xdotool("windowactivate --sync " + window);
   keys("F10 Down Return");
-  ASSERT_TRUE(waitFor([&] { return windows() >= 2; }, 10s)) << "Preferences did not open";
+  ASSERT_TRUE(eventually([&] { return windows() >= 2; }, 10s, kToolPoll)) << "Preferences did not open";
   keys("Escape");
-  ASSERT_TRUE(waitFor([&] { return windows() == 1; }, 10s));
+  ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll));
 
   // Quit, the menu's last command, opened with the mouse: the running stopwatch brings the
   // warning; Quit ends the program.

@@ -74,12 +74,12 @@ class ActionEditorEndToEndTest : public TickwellEndToEndTest {
     };
     // A click that came before the pane was laid out opens nothing: it is given again. Once the
     // editor is up, a second click meets its modal window and does nothing.
-    waitFor(
+    eventually(
         [&] {
           clickIn(mainWindow, 281 + 16 + 8 + 14, size.at("HEIGHT") - 12 - 16);
-          return waitFor(opened, 2s);
+          return eventually(opened, 2s, kToolPoll);
         },
-        12s);
+        12s, kToolPoll);
     return editor;
   }
 };
@@ -110,7 +110,7 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
   ASSERT_FALSE(editor.empty()) << "the editor did not open; log:\n" << readFile(log());
   xdotool("windowactivate --sync " + editor);
   xdotool("key --clearmodifiers Return");
-  ASSERT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s)) << "Save did not close";
+  ASSERT_TRUE(eventually([&] { return visibleWindows().size() == 1; }, 10s, kToolPoll)) << "Save did not close";
 
   // A flash: the action pop-up is the first control; Down twice reaches "Flash Screen".
   xdotool("windowactivate --sync " + window);
@@ -120,7 +120,7 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
   xdotool("key --clearmodifiers Tab Down Down");
   std::this_thread::sleep_for(300ms);
   xdotool("key --clearmodifiers Return");
-  ASSERT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s));
+  ASSERT_TRUE(eventually([&] { return visibleWindows().size() == 1; }, 10s, kToolPoll));
 
   // Space on the time display starts the timer.
   xdotool("windowactivate --sync " + window);
@@ -129,18 +129,19 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
   xdotool("key --clearmodifiers space");
 
   bool flashShown = false;
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(eventually(
       [&] {
         flashShown = flashShown || visibleWindows().size() >= 2;
         return flashShown && !notifications.calls().empty();
       },
-      12s))
+      12s, kToolPoll))
       << "notifications: " << notifications.calls().size() << ", flash seen: " << flashShown
       << "; log:\n"
       << readFile(log());
-  EXPECT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s))
+  EXPECT_TRUE(eventually([&] { return visibleWindows().size() == 1; }, 10s, kToolPoll))
       << "the flash window did not go";
-  std::this_thread::sleep_for(2s);
+  EXPECT_TRUE(staysAbsent([&] { return notifications.calls().size() > 1; }, 2.0))
+      << "a second alert";
   const auto calls = notifications.calls();
   ASSERT_EQ(calls.size(), 1u) << "exactly one alert";
   EXPECT_NE((calls[0].summary + " " + calls[0].body).find("Tea"), std::string::npos)
@@ -148,7 +149,7 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
 
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
   int status = 0;
-  ASSERT_TRUE(waitFor([&] { return ::waitpid(app_, &status, WNOHANG) == app_; }, 15s));
+  ASSERT_TRUE(eventually([&] { return ::waitpid(app_, &status, WNOHANG) == app_; }, 15s, kToolPoll));
   app_ = -1;
 
   TyphoonComponentFactory::clearDefaultFactory();
@@ -187,8 +188,19 @@ TEST_F(ActionEditorEndToEndTest, AnActionSavedInTheEditorSurvivesAKillAMomentLat
   ASSERT_FALSE(editor.empty()) << "the editor did not open; log:\n" << readFile(log());
   xdotool("windowactivate --sync " + editor);
   xdotool("key --clearmodifiers Return");
-  ASSERT_TRUE(waitFor([&] { return visibleWindows().size() == 1; }, 10s)) << "Save did not close";
-  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(eventually([&] { return visibleWindows().size() == 1; }, 10s, kToolPoll)) << "Save did not close";
+  // Killed as soon as the running program's store holds the action, not a moment later.
+  auto savedActions = [&] {
+    int actions = 0;
+    peekStore([&](tw::store::Context& context) {
+      for (const auto& timer : context.findAll<BTTimer>())
+        actions += static_cast<int>(timer->actions().size());
+    });
+    return actions;
+  };
+  ASSERT_TRUE(eventually([&] { return savedActions() == 1; }, 10s, kToolPoll))
+      << "the action never reached the store; log:\n"
+      << readFile(log());
   ASSERT_EQ(::kill(app_, SIGKILL), 0);
   ASSERT_TRUE(waitAppExit(10s).has_value());
 

@@ -114,14 +114,14 @@ class DesktopEndToEndTest : public TickwellEndToEndTest {
     xdotool("windowactivate --sync " + mainWindow);
     type("ctrl+comma");
     std::vector<std::string> found;
-    waitFor(
+    eventually(
         [&] {
           // Titled after its selected pane.
           found = xdotool("search --onlyvisible --pid " + std::to_string(app_) +
                           " --all --name '^(General|Appearance|Updates)$'");
           return !found.empty();
         },
-        15s);
+        15s, kToolPoll);
     if (found.empty()) return {};
     xdotool("windowactivate --sync " + found.front());
     if (!waitForActive(found.front())) return {};
@@ -192,36 +192,44 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
   ASSERT_FALSE(settings.empty()) << readFile(log());
   xdotool("windowmove --sync " + settings + " 840 0");
   type("ctrl+Tab");
-  std::this_thread::sleep_for(1s);
-  const std::string before = windowPixels(window);
-  std::this_thread::sleep_for(1s);
-  ASSERT_FALSE(before.empty()) << "xwd gave nothing";
-  ASSERT_EQ(windowPixels(window), before) << "the alarm list does not stand still";
+  // The pane drawn once two pictures in a row agree; from then on it holds still for a second.
+  std::string before;
+  ASSERT_TRUE(eventually(
+      [&] {
+        const std::string now = windowPixels(window);
+        const bool settled = !now.empty() && now == before;
+        before = now;
+        return settled;
+      },
+      10s, 250ms))
+      << "xwd gave nothing, or the window never settled";
+  ASSERT_TRUE(staysAbsent([&] { return windowPixels(window) != before; }, 1s, 250ms))
+      << "the alarm list does not stand still";
   type("Tab space");
-  ASSERT_TRUE(waitFor(
-      [&] { return storedDefault("GeneralBundle", "useMilitaryTime") == tw::Value(true); }, 10s))
+  ASSERT_TRUE(eventually(
+      [&] { return storedDefault("GeneralBundle", "useMilitaryTime") == tw::Value(true); }, 10s, kToolPoll))
       << "the change never reached the defaults file";
-  EXPECT_TRUE(waitFor([&] { return windowPixels(window) != before; }, 5s))
+  EXPECT_TRUE(eventually([&] { return windowPixels(window) != before; }, 5s, kToolPoll))
       << "the alarm list did not change to the 24-hour clock";
 
   // Quit: the warning names the one running timer; Return confirms it.
   xdotool("windowactivate --sync " + window);
   type("ctrl+q");
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(eventually(
       [&] {
         return readFile(log()).find("Asking before quitting: 1 alarms, timers, or stopwatches") !=
                std::string::npos;
       },
-      10s))
+      10s, kToolPoll))
       << readFile(log());
-  ASSERT_TRUE(waitFor([&] { return visibleWindowsOf(app_).size() >= 2; }, 10s));
+  ASSERT_TRUE(eventually([&] { return visibleWindowsOf(app_).size() >= 2; }, 10s, kToolPoll));
   // Return must reach the warning, which takes the focus from the main window.
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(eventually(
       [&] {
         const std::string active = activeWindow();
         return !active.empty() && active != window;
       },
-      10s));
+      10s, kToolPoll));
   type("Return");
   const auto status = waitAppExit(15s);
   ASSERT_TRUE(status.has_value()) << "Quit did not end the program; log:\n" << readFile(log());
@@ -231,7 +239,7 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
 
   // Relaunch: the timer runs on towards the same finish; the preference is still there.
   ASSERT_FALSE(launchAndWaitForWindow().empty());
-  EXPECT_TRUE(waitFor([&] { return sleepCallSeen("Portal.Inhibit"); }, 15s))
+  EXPECT_TRUE(eventually([&] { return sleepCallSeen("Portal.Inhibit"); }, 15s, kToolPoll))
       << "the resumed timer keeps the machine awake";
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
   ASSERT_TRUE(waitAppExit(15s).has_value());
@@ -284,32 +292,32 @@ TEST_F(DesktopEndToEndTest, EveryPreferenceChangedInTheSettingsWindowIsSavedAndT
   const std::string window = launchAndWaitForWindow();
   ASSERT_FALSE(window.empty());
   // Defaults: system sleep held off (the portal's suspend flag), the display may sleep.
-  ASSERT_TRUE(waitFor([&] { return sleepCallSeen("Portal.Inhibit flags=4 "); }, 10s))
+  ASSERT_TRUE(eventually([&] { return sleepCallSeen("Portal.Inhibit flags=4 "); }, 10s, kToolPoll))
       << ::testing::PrintToString(sleep_->calls());
 
   ASSERT_FALSE(openSettings(window).empty()) << readFile(log());
   // General: the first box (system sleep) has the keyboard. Display sleep on: the activity is
   // replaced at once by one that also holds the display.
   type("Tab space");
-  EXPECT_TRUE(waitFor([&] { return sleepCallSeen("Portal.Inhibit flags=12 "); }, 10s))
+  EXPECT_TRUE(eventually([&] { return sleepCallSeen("Portal.Inhibit flags=12 "); }, 10s, kToolPoll))
       << ::testing::PrintToString(sleep_->calls());
   // The three prompts off.
   type("Tab space Tab space Tab space");
   // System sleep off: display sleep goes off with it, and nothing is held off any more.
   type("shift+Tab shift+Tab shift+Tab shift+Tab space");
-  EXPECT_TRUE(waitFor(
+  EXPECT_TRUE(eventually(
       [&] {
         const auto calls = sleep_->calls();
         return !calls.empty() && calls.back().find("Request.Close") == 0;
       },
-      10s))
+      10s, kToolPoll))
       << ::testing::PrintToString(sleep_->calls());
 
   // Appearance: animations off, 24-hour clock, centiseconds. The running stopwatch is shown in
   // tenths first, ticking the display at 20 Hz (twice its 10 Hz); in hundredths at 200 Hz.
   EXPECT_TRUE(logHas("<BTUpdater> New Interval : 0.050000")) << readFile(log());
   type("ctrl+Tab space Tab space Tab Down");
-  EXPECT_TRUE(waitFor([&] { return logHas("<BTUpdater> New Interval : 0.005000"); }, 10s))
+  EXPECT_TRUE(eventually([&] { return logHas("<BTUpdater> New Interval : 0.005000"); }, 10s, kToolPoll))
       << readFile(log());
   // Updates: automatic checks on.
   type("ctrl+Tab space");
@@ -325,13 +333,13 @@ TEST_F(DesktopEndToEndTest, EveryPreferenceChangedInTheSettingsWindowIsSavedAndT
       {"TimeObjectsBundle", "stopwatchAccuracy", tw::Value(1)},
   };
   // Each announced change is saved at once, while the program runs.
-  EXPECT_TRUE(waitFor(
+  EXPECT_TRUE(eventually(
       [&] {
         return std::all_of(expected.begin(), expected.end(), [&](const auto& entry) {
           return storedDefault(std::get<0>(entry), std::get<1>(entry)) == std::get<2>(entry);
         });
       },
-      10s));
+      10s, kToolPoll));
   for (const auto& [bundle, key, value] : expected)
     EXPECT_EQ(storedDefault(bundle, key), value) << bundle << "." << key;
 
@@ -369,7 +377,8 @@ TEST_F(DesktopEndToEndTest, KilledWhileThreeTimersRunTheyResumeAndAMissedFinishF
     std::this_thread::sleep_for(200ms);
   ASSERT_FALSE(launchAndWaitForWindow().empty());
   ASSERT_TRUE(notifications_->waitForCalls(1, 15.0)) << readFile(log());
-  std::this_thread::sleep_for(3s);
+  EXPECT_TRUE(staysAbsent([&] { return notifications_->calls().size() > 1; }, 3s))
+      << "the missed finish notified again";
   const auto calls = notifications_->calls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].summary, "Soon");

@@ -47,11 +47,11 @@ class StoreTroubleEndToEndTest : public TickwellEndToEndTest {
 
   // Waits for the alert beside the main window, answers it and quits; false when none came.
   ::testing::AssertionResult alertShownThenQuit() {
-    if (!waitFor([&] { return visibleWindowsOf(app_).size() >= 2; }, 40s))
+    if (!eventually([&] { return visibleWindowsOf(app_).size() >= 2; }, 40s, kToolPoll))
       return ::testing::AssertionFailure() << "no alert beside the main window; log:\n"
                                            << readFile(log());
     xdotool("key --clearmodifiers Return");  // the alert has the focus
-    if (!waitFor([&] { return visibleWindowsOf(app_).size() == 1; }, 10s))
+    if (!eventually([&] { return visibleWindowsOf(app_).size() == 1; }, 10s, kToolPoll))
       return ::testing::AssertionFailure() << "the alert did not close";
     ::kill(app_, SIGTERM);
     const auto status = waitAppExit(15s);

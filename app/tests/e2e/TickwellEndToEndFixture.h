@@ -47,24 +47,23 @@ inline bool onPath(const char* tool) {
 
 inline std::string readFile(const fs::path& path) { return tw::test::fileText(path); }
 
-template <class F>
-bool waitFor(F&& done, std::chrono::milliseconds timeout) {
-  // Each check may run a program (xdotool, xprop): a calmer pace than the default.
-  return tw::test::eventually(std::forward<F>(done), std::chrono::duration<double>(timeout).count(),
-                              0.05);
-}
+using tw::test::eventually;
+using tw::test::staysAbsent;
+
+// Each check may run a program (xdotool, xprop): a calmer pace than the default.
+inline constexpr std::chrono::milliseconds kToolPoll{50};
 
 // The exit status when the process ended within the timeout (reaped), else nullopt.
 inline std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout) {
   std::optional<int> result;
-  waitFor(
+  eventually(
       [&] {
         int status = 0;
         if (::waitpid(pid, &status, WNOHANG) != pid) return false;
         result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return true;
       },
-      timeout);
+      timeout, kToolPoll);
   return result;
 }
 
@@ -175,7 +174,7 @@ class TickwellEndToEndTest : public ::testing::Test {
   // Whether `window` got the keyboard focus within the timeout: keys typed before then may go
   // elsewhere.
   bool waitForActive(const std::string& window, std::chrono::milliseconds timeout = 10s) const {
-    return waitFor([&] { return activeWindow() == window; }, timeout);
+    return eventually([&] { return activeWindow() == window; }, timeout, kToolPoll);
   }
 
   std::vector<std::string> visibleWindowsOf(pid_t pid) const {
@@ -186,13 +185,13 @@ class TickwellEndToEndTest : public ::testing::Test {
   // the program's and the window manager's logs: the program may die between two searches.
   std::string waitForWindowOf(pid_t pid, std::chrono::milliseconds timeout = 40s) {
     std::string window;
-    waitFor(
+    eventually(
         [&] {
           const auto found = visibleWindowsOf(pid);
           if (!found.empty()) window = found.front();
           return !window.empty();
         },
-        timeout);
+        timeout, kToolPoll);
     if (window.empty()) {
       ADD_FAILURE() << "no window of the program mapped (program "
                     << (::kill(pid, 0) == 0 ? "still running" : "ended") << "); log:\n"

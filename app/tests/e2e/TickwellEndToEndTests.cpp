@@ -65,14 +65,14 @@ TEST_F(TickwellEndToEndTest, ResumesRunningObjectsWarnsBeforeQuittingAndSavesOnS
   EXPECT_EQ(waitExit(second, 10s), std::optional<int>(0)) << readFile(log());
 
   // The short timer finishes and resets (2 s, then 1 s) in the program, which saves it at once.
-  ASSERT_TRUE(waitFor([&] { return savedStates()["Short"] == 0; }, 20s))
+  ASSERT_TRUE(eventually([&] { return savedStates()["Short"] == 0; }, 20s, kToolPoll))
       << "the short timer did not finish and reset; log:\n"
       << readFile(log());
 
   // Quit from the keyboard: the warning counts the long timer and the paused stopwatch.
   xdotool("windowactivate --sync " + window);
   xdotool("key --clearmodifiers ctrl+q");
-  ASSERT_TRUE(waitFor([&] { return visibleWindowsOf(app_).size() >= 2; }, 10s))
+  ASSERT_TRUE(eventually([&] { return visibleWindowsOf(app_).size() >= 2; }, 10s, kToolPoll))
       << "no quit warning appeared; log:\n"
       << readFile(log());
   EXPECT_NE(readFile(log()).find("Asking before quitting: 2 alarms, timers, or stopwatches"),
@@ -81,7 +81,7 @@ TEST_F(TickwellEndToEndTest, ResumesRunningObjectsWarnsBeforeQuittingAndSavesOnS
 
   // Cancel keeps the program running.
   xdotool("key Escape");
-  EXPECT_TRUE(waitFor([&] { return visibleWindowsOf(app_).size() == 1; }, 10s));
+  EXPECT_TRUE(eventually([&] { return visibleWindowsOf(app_).size() == 1; }, 10s, kToolPoll));
   EXPECT_FALSE(waitExit(app_, 1s).has_value()) << "Cancel must not quit";
 
   // SIGTERM ends it cleanly, saving settings and store.
@@ -125,14 +125,14 @@ TEST_F(TickwellEndToEndTest, EachMissingDesktopServiceIsLoggedOnce) {
   });
   app_ = launch();
   ASSERT_GT(app_, 0);
-  ASSERT_TRUE(waitFor([&] { return !visibleWindowsOf(app_).empty(); }, 40s)) << readFile(log());
+  ASSERT_TRUE(eventually([&] { return !visibleWindowsOf(app_).empty(); }, 40s, kToolPoll)) << readFile(log());
   // Both short timers finish and reset; the window keeps working.
-  EXPECT_TRUE(waitFor(
+  EXPECT_TRUE(eventually(
       [&] {
         auto states = savedStates();
         return states["One"] == 0 && states["Two"] == 0;
       },
-      20s))
+      20s, kToolPoll))
       << readFile(log());
   EXPECT_FALSE(visibleWindowsOf(app_).empty());
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
@@ -212,7 +212,7 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
 
   // The program takes its input in order: the right click below reaches it after the drop.
   const auto menuShown = [&](bool shown) {
-    return waitFor([&] { return (visibleWindowsOf(app_).size() >= 2) == shown; }, 10s);
+    return eventually([&] { return (visibleWindowsOf(app_).size() >= 2) == shown; }, 10s, kToolPoll);
   };
 
   // Rename the (new) second row through its context menu's first item, "Edit Title".
@@ -230,7 +230,7 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
   EXPECT_TRUE(menuShown(false));
   // The program saves the new order and title once changes have settled (a while after the
   // last), and only then may it be ended: a signal may overtake keys still queued.
-  EXPECT_TRUE(waitFor(
+  EXPECT_TRUE(eventually(
       [&] {
         std::vector<std::pair<std::int64_t, std::string>> rows;
         peekStore([&](tw::store::Context& context) {
@@ -241,7 +241,7 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
         return rows.size() == 3 && rows[0].second == "Charlie" && rows[1].second == "Renamed" &&
                rows[2].second == "Bravo";
       },
-      30s))
+      30s, kToolPoll))
       << readFile(log());
   quit();
   EXPECT_EQ(titlesInOrder(), (std::vector<std::string>{"Charlie", "Renamed", "Bravo"}))

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -192,6 +193,8 @@ class KitPlatformTest : public ::testing::Test {
 
   void TearDown() override {
     for (const auto& name : registered_) runtime::unregisterClass(name);
+    // The real classes the fakes stood in for are back, so no test sees another's registry.
+    for (const auto& cls : replaced_) runtime::registerClass(cls);
     runtime::registerClass(kitClass<Morvex>());
     setKitMainBundleForTesting(nullptr);
     Tessaly::resetForTesting();
@@ -224,6 +227,10 @@ class KitPlatformTest : public ::testing::Test {
   // Registers a class for this test only (a fake "Morvex" replaces the real one until TearDown).
   template <class C>
   std::shared_ptr<C> registerFake(std::shared_ptr<C> cls) {
+    const bool fakedBefore =
+        std::find(registered_.begin(), registered_.end(), cls->name()) != registered_.end();
+    if (auto real = runtime::classNamed(cls->name()); real && !fakedBefore)
+      replaced_.push_back(real);
     runtime::registerClass(cls);
     registered_.push_back(cls->name());
     return cls;
@@ -234,6 +241,7 @@ class KitPlatformTest : public ::testing::Test {
   std::filesystem::path bundleDir_;
   int bundleCount_ = 0;
   std::vector<std::string> registered_;
+  std::vector<std::shared_ptr<RuntimeClass>> replaced_;
 };
 
 }  // namespace tw::test

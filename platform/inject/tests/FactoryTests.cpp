@@ -6,21 +6,13 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/inject/tests/InjectTestSupport.h"
+#include "platform/testsupport/TestSupport.h"
 
 using namespace injecttest;
 
 namespace {
 
-// Runs f and returns the reason of the tw::Exception it raises ("" when none).
-template <class F>
-std::string reasonOf(F&& f) {
-  try {
-    f();
-  } catch (const tw::Exception& e) {
-    return e.reason();
-  }
-  return "";
-}
+using tw::test::reasonOf;
 
 class FactoryTest : public ::testing::Test {
  protected:

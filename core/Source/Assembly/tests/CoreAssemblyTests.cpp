@@ -37,15 +37,7 @@
 
 namespace {
 
-template <class F>
-std::string reasonOf(F&& f) {
-  try {
-    f();
-  } catch (const tw::Exception& e) {
-    return e.reason();
-  }
-  return "";
-}
+using tw::test::reasonOf;
 
 class CoreAssemblyTest : public ::testing::Test {
  protected:

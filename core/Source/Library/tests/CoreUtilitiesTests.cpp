@@ -10,18 +10,11 @@
 #include "core/Source/Library/BTViewTransition.h"
 #include "core/Source/Library/BTXibLoader.h"
 #include "platform/foundation/Exception.h"
+#include "platform/testsupport/TestSupport.h"
 
 namespace {
 
-template <class F>
-std::string reasonOf(F&& f) {
-  try {
-    f();
-  } catch (const tw::Exception& e) {
-    return e.name() + ": " + e.reason();
-  }
-  return "no exception";
-}
+using tw::test::exceptionOf;
 
 // ----- array operations
 
@@ -66,9 +59,9 @@ TEST(ArrayOperations, TranslatingMovesOneObjectAndRefusesBadIndexes) {
   EXPECT_FALSE(byt_translateObjectFromIndex(v, 1, 1));
   EXPECT_EQ(v, (std::vector<std::string>{"c", "a", "b"}));
 
-  EXPECT_EQ(reasonOf([&] { byt_translateObjectFromIndex(v, 0, 3); }).rfind("NSRangeException", 0),
+  EXPECT_EQ(exceptionOf([&] { byt_translateObjectFromIndex(v, 0, 3); }).rfind("NSRangeException", 0),
             0u);
-  EXPECT_EQ(reasonOf([&] { byt_translateObjectFromIndex(v, -1, 0); }).rfind("NSRangeException", 0),
+  EXPECT_EQ(exceptionOf([&] { byt_translateObjectFromIndex(v, -1, 0); }).rfind("NSRangeException", 0),
             0u);
   EXPECT_EQ(v, (std::vector<std::string>{"c", "a", "b"}));
 }
@@ -95,16 +88,16 @@ TEST(TypeChecks, ClassKindAcceptsSubclassesAndNamesBothClassesOtherwise) {
   BTEnsureClassKind<Animal>(dog);
   BTEnsureClassKind<Dog>(dog);
   auto animal = std::make_shared<Animal>();
-  EXPECT_EQ(reasonOf([&] { BTEnsureClassKind<Dog>(animal); }),
+  EXPECT_EQ(exceptionOf([&] { BTEnsureClassKind<Dog>(animal); }),
             "NSInternalInconsistencyException: `object` (<Animal>) is not of class type `Dog`");
-  EXPECT_EQ(reasonOf([&] { BTEnsureClassKind<Dog>(std::shared_ptr<Animal>()); }),
+  EXPECT_EQ(exceptionOf([&] { BTEnsureClassKind<Dog>(std::shared_ptr<Animal>()); }),
             "NSInternalInconsistencyException: `object` (<(null)>) is not of class type `Dog`");
 }
 
 TEST(TypeChecks, ProtocolConformanceOfObjectsAndNull) {
   auto dog = std::make_shared<Dog>();
   BTEnsureProtocolConformance(dog.get(), tw::rootProtocol());
-  EXPECT_EQ(reasonOf([&] { BTEnsureProtocolConformance(nullptr, tw::rootProtocol()); }),
+  EXPECT_EQ(exceptionOf([&] { BTEnsureProtocolConformance(nullptr, tw::rootProtocol()); }),
             "NSInternalInconsistencyException: `object` (<(null)>) does not conform to protocol "
             "`NSObject`");
 }

@@ -6,6 +6,7 @@
 #include "core/Source/Library/Proxying/BTProxy.h"
 #include "core/Source/Library/Proxying/Protocol.h"
 #include "platform/foundation/Exception.h"
+#include "platform/testsupport/TestSupport.h"
 
 // Protocols of a made-up action family: two kinds that share a titled base.
 class ProxyTestTitled {
@@ -69,15 +70,7 @@ class Pinger : public tw::Object, public ProxyTestBare {
   int ping() override { return 7; }
 };
 
-template <class F>
-std::string reasonOf(F&& f) {
-  try {
-    f();
-  } catch (const tw::Exception& e) {
-    return e.name() + ": " + e.reason();
-  }
-  return "no exception";
-}
+using tw::test::exceptionOf;
 
 TEST(Proxy, ExposesOnlyItsProtocolAndWhatItAdopts) {
   auto builder = std::make_shared<Builder>();
@@ -124,7 +117,7 @@ TEST(Proxy, KindsAreToldApartByInterfaceForProxiesAndObjectsAlike) {
   auto outer = BTProxy::proxyWithTarget<ProxyTestTitled>(inner);
   EXPECT_EQ(outer->as<ProxyTestSoundKind>(), nullptr);
   EXPECT_EQ(outer->as<ProxyTestTitled>()->title(), "Alert");
-  EXPECT_EQ(reasonOf([&] { BTProxy::proxyWithTarget<ProxyTestFlashKind>(inner); }),
+  EXPECT_EQ(exceptionOf([&] { BTProxy::proxyWithTarget<ProxyTestFlashKind>(inner); }),
             "NSInternalInconsistencyException: `object` (<BTProxy>) does not conform to protocol "
             "`ProxyTestFlashKind`");
 }
@@ -143,7 +136,7 @@ TEST(Proxy, KeyValueCodingPassesOnlyTheProtocolsKeys) {
   auto sound = BTProxy::proxyWithTarget<ProxyTestSoundKind>(builder);
   EXPECT_EQ(sound->valueForKey("soundName"), tw::Value("Glass"));
   // Readable but not settable: the protocol lists no setter.
-  EXPECT_EQ(reasonOf([&] {
+  EXPECT_EQ(exceptionOf([&] {
               sound->setValueForKey(tw::Value("Ping"), "soundName");
             }).rfind("NSUnknownKeyException", 0),
             0u);
@@ -159,11 +152,11 @@ TEST(Proxy, ARootlessProtocolHidesTheRootToo) {
 TEST(Proxy, CreationChecksItsArguments) {
   auto builder = std::make_shared<Builder>();
   EXPECT_EQ(
-      reasonOf([&] { BTProxy::proxyWithTarget(nullptr, &tw::protocolOf<ProxyTestTitled>()); }),
+      exceptionOf([&] { BTProxy::proxyWithTarget(nullptr, &tw::protocolOf<ProxyTestTitled>()); }),
       "NSInternalInconsistencyException: Invalid parameter not satisfying: target");
-  EXPECT_EQ(reasonOf([&] { BTProxy::proxyWithTarget(builder, nullptr); }),
+  EXPECT_EQ(exceptionOf([&] { BTProxy::proxyWithTarget(builder, nullptr); }),
             "NSInternalInconsistencyException: Invalid parameter not satisfying: protocol");
-  EXPECT_EQ(reasonOf([&] { BTProxy::proxyWithTarget<ProxyTestBare>(builder); }),
+  EXPECT_EQ(exceptionOf([&] { BTProxy::proxyWithTarget<ProxyTestBare>(builder); }),
             "NSInternalInconsistencyException: `object` (<Builder>) does not conform to protocol "
             "`ProxyTestBare`");
 }

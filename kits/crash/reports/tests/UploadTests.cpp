@@ -27,10 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool waitFor(const std::function<bool()>& done, double seconds = 10) {
-  return eventually(done, seconds);
-}
-
 std::shared_ptr<tw::Certificate> loadCertificate(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
@@ -150,7 +146,7 @@ TEST_F(ReportUpload, AReportTravelsFromActiveToTheServiceOnceAndIsRemovedAfterwa
   EXPECT_TRUE(files_->activePathContents().empty());
   EXPECT_TRUE(files_->processingPathContents().empty());
   EXPECT_EQ(crashTimes_, std::vector<double>{1700000000});
-  ASSERT_TRUE(waitFor([&] { return delegate_->count() == 1; }));
+  ASSERT_TRUE(eventually([&] { return delegate_->count() == 1; }));
   EXPECT_FALSE(delegate_->at(0).second);
   const fs::path package(delegate_->at(0).first);
   EXPECT_EQ(package.parent_path(), fs::path(files_->preparedPath()));
@@ -201,7 +197,7 @@ TEST_F(ReportUpload, RetriesOn503And429AfterRetryAfterThenSucceeds) {
   const auto begin = std::chrono::steady_clock::now();
   queue_->addOperationWithBlock(
       [&] { controller_->submitPackageMultipartMimeAtPath(package, false); });
-  ASSERT_TRUE(waitFor([&] { return delegate_->count() == 1; }));
+  ASSERT_TRUE(eventually([&] { return delegate_->count() == 1; }));
   EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(400));
   EXPECT_FALSE(delegate_->at(0).second);
   EXPECT_EQ(service_.requests(KitService::kReports).size(), 3u);
@@ -213,7 +209,7 @@ TEST_F(ReportUpload, AnAcceptedUploadWhoseReplyBodyIsCutShortIsDoneOnce) {
   service_.script(KitService::kReports, KitService::Reply::acceptedWithBodyCutShort());
   queue_->addOperationWithBlock(
       [&] { controller_->submitPackageMultipartMimeAtPath(package, false); });
-  ASSERT_TRUE(waitFor([&] { return delegate_->count() == 1; }, 20));
+  ASSERT_TRUE(eventually([&] { return delegate_->count() == 1; }, 20));
   EXPECT_FALSE(delegate_->at(0).second);
   EXPECT_FALSE(fs::exists(package));
   EXPECT_EQ(service_.requests(KitService::kReports).size(), 1u);
@@ -228,7 +224,7 @@ TEST_F(ReportUpload, RetriesAreBoundedAndAClientErrorKeepsThePackageWithoutARetr
   service_.script(KitService::kReports, down);
   queue_->addOperationWithBlock(
       [&] { controller_->submitPackageMultipartMimeAtPath(package, false); });
-  ASSERT_TRUE(waitFor([&] { return delegate_->count() == 1; }, 30));
+  ASSERT_TRUE(eventually([&] { return delegate_->count() == 1; }, 30));
   auto [path, error] = delegate_->at(0);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), -6);
@@ -243,7 +239,7 @@ TEST_F(ReportUpload, RetriesAreBoundedAndAClientErrorKeepsThePackageWithoutARetr
   service_.script(KitService::kReports, refused);
   queue_->addOperationWithBlock(
       [&] { controller_->submitPackageMultipartMimeAtPath(package, false); });
-  ASSERT_TRUE(waitFor([&] { return delegate_->count() == 2; }));
+  ASSERT_TRUE(eventually([&] { return delegate_->count() == 2; }));
   ASSERT_TRUE(delegate_->at(1).second);
   EXPECT_EQ(delegate_->at(1).second->code(), -5);
   EXPECT_FALSE(MVXReportsController::shouldRetrySubmissionAfterError(delegate_->at(1).second));
@@ -284,7 +280,7 @@ TEST_F(ReportUpload, ASecondStartWhileTheFirstRunsAndAGoneFileSendNothing) {
     EXPECT_TRUE(controller_->submitPackageMultipartMimeAtPath(package, false));
     EXPECT_TRUE(controller_->submitPackageMultipartMimeAtPath(package, false));
   });
-  ASSERT_TRUE(waitFor([&] { return delegate_->count() == 1; }));
+  ASSERT_TRUE(eventually([&] { return delegate_->count() == 1; }));
   EXPECT_FALSE(delegate_->at(0).second) << delegate_->at(0).second->localizedDescription();
   queue_->waitUntilAllOperationsAreFinished();
   EXPECT_EQ(service_.requests(KitService::kReports).size(), 1u);

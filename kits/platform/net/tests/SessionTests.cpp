@@ -25,6 +25,7 @@
 namespace {
 
 using tw::test::KitService;
+using tw::test::staysAbsent;
 
 constexpr const char* kSettingsPath =
     "/spi/v2/platforms/mac/apps/com.example.app/settings"
@@ -68,7 +69,7 @@ class Completion {
   Outcome wait(double seconds = 10) {
     EXPECT_EQ(future_.wait_for(std::chrono::duration<double>(seconds)), std::future_status::ready);
     auto outcome = future_.get();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a second call would show now
+    EXPECT_TRUE(staysAbsent([this] { return calls_ > 1; }, 0.05)) << "completed twice";
     outcome.calls = calls_;
     return outcome;
   }

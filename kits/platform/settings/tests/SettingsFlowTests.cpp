@@ -23,7 +23,9 @@
 
 namespace {
 
+using tw::test::eventually;
 using tw::test::KitService;
+using tw::test::staysAbsent;
 
 KitService::Reply settingsReply(const std::string& json, int times = 1) {
   KitService::Reply reply;
@@ -40,10 +42,6 @@ tw::Data pngHeader(std::uint32_t width, std::uint32_t height) {
   }
   out.insert(out.end(), {8, 6, 0, 0, 0, 0, 0, 0, 0});
   return out;
-}
-
-bool eventually(const std::function<bool()>& done, double seconds = 15) {
-  return tw::test::eventually(done, seconds);
 }
 
 class SettingsFlowTest : public ::testing::Test {
@@ -115,7 +113,7 @@ TEST_F(SettingsFlowTest, NewAppIsCreatedThenSettingsAreFetchedAgainAndAnnouncedO
   auto manager = start();
   ASSERT_TRUE(
       eventually([&] { return service_.requests("settings").size() == 2 && posted_ == 1; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(staysAbsent([&] { return posted_ > 1; }, 0.3)) << "announced again";
   EXPECT_EQ(posted_.load(), 1);
 
   auto all = service_.requests();
@@ -221,7 +219,7 @@ TEST_F(SettingsFlowTest, FailedDownloadsKeepTheCacheAndAnnounceNothing) {
   service_.script(KitService::kSettings, broken);
   auto second = start();
   ASSERT_TRUE(eventually([&] { return service_.requests("settings").size() == 2; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(staysAbsent([&] { return posted_ > 1; }, 0.3)) << "a failed download announced";
   EXPECT_EQ(posted_.load(), 1);
   EXPECT_TRUE(std::filesystem::exists(cached));  // the earlier run's settings stay
   // The bundle identifier's "/" stays in the cache's path (it is "_" only in URLs).

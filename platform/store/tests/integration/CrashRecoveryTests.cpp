@@ -1,9 +1,8 @@
 // A process that saves without pause is killed at random moments, many times over; every time,
 // the store it leaves must be sound and hold exactly its last committed save.
 //
-// The saving child is this very test binary, started again with a filter that selects the
-// child's loop and an environment variable that tells it where to save and where to report.
-// After each save returns, the child writes the save's sequence number to a pipe. A kill can
+// The saving child is a program of its own (tests/child/StoreCrashChild.cpp), told where to save;
+// after each save returns, it writes the save's sequence number to a pipe. A kill can
 // fall between a commit and its report, so after the kill the store holds either the last
 // reported number L or L + 1, and nothing else; every row written by a save carries its number,
 // so a store with rows of two different saves fails too.
@@ -22,7 +21,6 @@
 #include <random>
 #include <string>
 
-#include "platform/foundation/Dispatch.h"
 #include "platform/store/Context.h"
 #include "platform/store/tests/StoreTestModel.h"
 #include "platform/testsupport/TestSupport.h"
@@ -32,42 +30,11 @@ namespace fs = std::filesystem;
 namespace tw::store::test {
 namespace {
 
-constexpr const char* kChildVariable = "TW_STORE_CRASH_CHILD";
 constexpr int kItems = 12;
 
 std::shared_ptr<ManagedObject> counterOf(Context& context) {
   auto counters = context.fetch(FetchRequest("TMCounter"));
   return counters.empty() ? nullptr : counters[0];
-}
-
-// The child: saves for ever, reporting each committed sequence number.
-TEST(StoreCrashChild, SaveLoop) {
-  const char* childSetting = std::getenv(kChildVariable);
-  if (!childSetting) GTEST_SKIP() << "only runs as the child of the crash test";
-  std::string s(childSetting);
-  const auto colon = s.rfind(':');
-  const fs::path path = s.substr(0, colon);
-  const int fd = std::stoi(s.substr(colon + 1));
-
-  auto context = Context::open(testModel(), path);
-  auto counter = counterOf(*context);
-  if (!counter) counter = context->insertNewObject("TMCounter");
-  std::int64_t seq = counter->int64ForKey("value");
-  for (;;) {
-    ++seq;
-    const Value number(static_cast<long long>(seq));
-    counter->setValueForKey(number, "value");
-    // Churn: one new stopwatch per save, the oldest goes once there are enough; every
-    // stopwatch carries the number of the save.
-    auto fresh = context->insertNew<TMStopwatch>();
-    fresh->setValueForKey(std::string(200, 'x'), "title");
-    auto all = context->findAll<TMStopwatch>("creationDate");
-    if (all.size() > static_cast<std::size_t>(kItems)) context->deleteObject(all.front());
-    for (auto& o : context->findAll<TMStopwatch>()) o->setValueForKey(number, "sortOrder");
-    if (context->save()) std::_Exit(3);
-    if (::write(fd, &seq, sizeof seq) != sizeof seq) std::_Exit(4);
-    RunLoop::main().drain();
-  }
 }
 
 std::string integrityOf(const fs::path& path) {
@@ -130,11 +97,8 @@ TEST(StoreCrashRecovery, EveryKillLeavesTheLastCommittedSaveIntact) {
       int null = ::open("/dev/null", O_WRONLY);
       ::dup2(null, 1);
       ::dup2(null, 2);
-      std::string childSetting = path.string() + ":3";
-      ::setenv(kChildVariable, childSetting.c_str(), 1);
       ::setenv("TMPDIR", childTmp.c_str(), 1);  // the child's private folders die with it
-      ::execl("/proc/self/exe", "store_integration_tests", "--gtest_filter=StoreCrashChild.*",
-              static_cast<char*>(nullptr));
+      ::execl(TW_STORE_CRASH_CHILD, "store_crash_child", path.c_str(), static_cast<char*>(nullptr));
       std::_Exit(127);
     }
     ::close(fds[1]);

@@ -12,9 +12,8 @@
 // finish passed while nothing ran is killed right after the first action, and three more
 // launches, each killed in turn, run it no more.
 //
-// The child is this very test binary, started again with a filter that selects the child's body
-// and an environment variable naming the data folder and the pipe to report on. The child
-// reports what it expects the survivors to show only once its save has returned. The parent
+// The child is a program of its own (tests/child/TimingCrashChild.cpp), told what to do and
+// which data folder to use; it reports on a pipe. The child reports what it expects the survivors to show only once its save has returned. The parent
 // carries on under a virtual clock that starts at the real time of the kill, so it can let the
 // time of a finish pass without sleeping.
 
@@ -44,6 +43,7 @@
 #include "core/Source/Services/DataServiceBundle/BTTimersDataService.h"
 #include "core/Source/Timing/BTStopwatchControlViewModel.h"
 #include "core/Source/Timing/BTTimingController.h"
+#include "core/Source/Timing/tests/TimingCrashSupport.h"
 #include "core/Source/Timing/tests/TimingTestSupport.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Dispatch.h"
@@ -55,13 +55,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kChildVariable = "TW_TIMING_CRASH_CHILD";
-
-// Durations of the timers left running, in seconds: all of them outlast the test.
-constexpr long kRunningDurations[] = {30, 600, 7200};
-// The timer started last, just before the save: it finishes after the kill.
-constexpr long kFinishesWhileDead = 3;
-
 // What the child reports: one line per object, "<name> <uuid> <number> <number>".
 struct Report {
   std::string uuid;
@@ -70,121 +63,15 @@ struct Report {
 };
 using Reports = std::map<std::string, Report>;
 
+using tw::test::addFinishAction;
+using tw::test::closeStore;
+using tw::test::kFinishesWhileDead;
+using tw::test::kRunningDurations;
 using tw::test::makeTimer;
+using tw::test::openStore;
+using tw::test::storedTimer;
 
-void addFinishAction(const std::shared_ptr<BTTimeObject>& object) {
-  auto trigger = BTActionTrigger::actionTrigger<BTStateTrigger>();
-  trigger->setStateFrom(tw::kTimingStateRunning);
-  trigger->setStateTo(tw::kTimingStateFinished);
-  auto action = BTActionObject::actionObject<BTDisplayAlertAction>();
-  action->setEnabled(true);
-  action->setTrigger(trigger);
-  action->setTimeObject(object);
-}
 
-[[noreturn]] void childFails(int code, const std::string& why) {
-  std::fprintf(stderr, "child: %s\n", why.c_str());
-  std::fflush(stderr);
-  std::_Exit(code);
-}
-
-// The child: sets everything going on the real clock, saves, reports, and ticks until killed.
-TEST(TimingCrashChild, RunsUntilKilled) {
-  const char* setting = std::getenv(kChildVariable);
-  if (!setting) GTEST_SKIP() << "only runs as the child of the crash recovery test";
-  const std::string s(setting);
-  const auto colon = s.rfind(':');
-  tw::test::pointXdgAt(s.substr(0, colon));
-  const int fd = std::stoi(s.substr(colon + 1));
-  std::ostringstream out;
-  out.precision(17);
-  auto line = [&](const std::string& name, const std::shared_ptr<BTTimeObject>& o, double a,
-                  double b = 0) {
-    out << name << ' ' << *o->uuid() << ' ' << a << ' ' << b << '\n';
-  };
-
-  auto service = std::make_shared<BTCoreDataService>();
-  service->setup();
-  tw::setDefaultCoreDataProvider(service);
-  auto settings = std::make_shared<tw::test::StubSettingsProvider>();
-  settings->timeObjectsBundle()->setStopwatchAccuracy(1);  // 100 Hz: the tick timer runs at 200
-  BTStopwatchControlViewModel::setDefaultSettingsProvider(settings);
-  auto updater = std::make_shared<BTUpdater>();
-  auto controller = std::make_shared<BTTimingController>(
-      updater, std::make_shared<tw::test::RecordingExecutor>());
-  auto control = [&](const std::shared_ptr<BTTimeObject>& o) {
-    return controller->timingControlForTimingObject(o);
-  };
-
-  auto finished = makeTimer(1);
-  addFinishAction(finished);
-  auto pausedTimer = makeTimer(600);
-  addFinishAction(pausedTimer);
-  auto pausedStopwatch = managedObject<BTStopwatch>();
-  auto runningStopwatch = managedObject<BTStopwatch>();
-  auto alarm = managedObject<BTAlarm>();
-  {
-    // Rings two hours from now, by the local clock.
-    const std::time_t at = std::time(nullptr) + std::time_t{2} * 3600;
-    std::tm local{};
-    ::localtime_r(&at, &local);
-    auto time = managedObject<BTTimeSetting>();
-    time->setHour(local.tm_hour);
-    time->setMinute(local.tm_min);
-    time->setSecond(local.tm_sec);
-    alarm->setTime(time);
-  }
-  std::vector<std::shared_ptr<BTTimer>> running;
-  for (long d : kRunningDurations) {
-    running.push_back(makeTimer(d));
-    addFinishAction(running.back());
-  }
-  auto diesFinishing = makeTimer(kFinishesWhileDead);
-  addFinishAction(diesFinishing);
-
-  control(finished)->start();
-  control(pausedTimer)->start();
-  control(pausedStopwatch)->start();
-  for (std::size_t i = 0; i < running.size(); ++i) {
-    const double before = tw::clock::wallNow();
-    control(running[i])->start();
-    line("running" + std::to_string(i), running[i], running[i]->finishDate()->secondsSince1970,
-         before);
-  }
-  {
-    const double before = tw::clock::wallNow();
-    control(runningStopwatch)->start();
-    line("stopwatch", runningStopwatch, runningStopwatch->startDate()->secondsSince1970, before);
-  }
-  control(alarm)->start();
-  line("alarm", alarm, alarm->finishDate()->secondsSince1970);
-
-  // The one-second timer finishes on a tick of its own; it stays finished for a second, and the
-  // save below lands inside that second.
-  if (!tw::RunLoop::main().runUntil(
-          [&] { return finished->timingState() == tw::kTimingStateFinished; }, 10))
-    childFails(5, "the one-second timer never finished");
-  line("finished", finished, 0);
-  // Paused well clear of the timers' tick, so the time left is nowhere near a whole second.
-  tw::RunLoop::main().runUntil([] { return false; }, 0.25);
-  control(pausedTimer)->pause();
-  control(pausedStopwatch)->pause();
-  line("pausedTimer", pausedTimer, pausedTimer->timingValue());
-  line("pausedStopwatch", pausedStopwatch, pausedStopwatch->timingValue());
-  control(diesFinishing)->start();
-  line("diesFinishing", diesFinishing, diesFinishing->finishDate()->secondsSince1970);
-
-  if (auto error = service->objectContext()->save()) childFails(6, "the save failed");
-  if (finished->timingState() != tw::kTimingStateFinished)
-    childFails(7, "saved too late to store a finish");
-  out << "ready\n";
-  const std::string text = out.str();
-  if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-    childFails(8, "cannot report");
-  // Tick on (and reset the finished timer, in memory only) until the kill.
-  tw::RunLoop::main().run();
-  childFails(9, "the run loop returned");
-}
 
 // Reads the child's report up to "ready"; false at end of file or after `seconds`.
 bool readReport(int fd, std::string& text, double seconds) {
@@ -221,7 +108,7 @@ class TimingCrashRecoveryTest : public ::testing::Test {
  protected:
   // Starts the child, waits for its report, lets it tick on for a random moment and kills it.
   // A child that kills itself (`killsItself`) reports nothing and is only waited for.
-  Reports runAndKillChild(const char* body = "RunsUntilKilled", bool killsItself = false) {
+  Reports runAndKillChild(const char* mode = "runs-until-killed", bool killsItself = false) {
     const fs::path childTmp = tmp_.path() / "child";
     fs::create_directories(childTmp);
     const fs::path childLog = tmp_.path() / "child.log";
@@ -230,18 +117,15 @@ class TimingCrashRecoveryTest : public ::testing::Test {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
       const std::string entry(*e);
-      if (entry.rfind(std::string(kChildVariable) + "=", 0) != 0 && entry.rfind("TMPDIR=", 0) != 0)
-        env.push_back(entry);
+      if (entry.rfind("TMPDIR=", 0) != 0) env.push_back(entry);
     }
-    env.push_back(std::string(kChildVariable) + "=" + xdg_.root().string() + ":3");
     env.push_back("TMPDIR=" + childTmp.string());  // the child's private folders die with it
     std::vector<char*> envp;
     envp.reserve(env.size() + 1);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string arg0 = "core_timing_tests",
-                arg1 = std::string("--gtest_filter=TimingCrashChild.") + body;
-    char* argv[] = {arg0.data(), arg1.data(), nullptr};
+    std::string arg0 = TW_TIMING_CRASH_CHILD, arg1 = mode, arg2 = xdg_.root().string();
+    char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
     const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     const int log = ::open(childLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     int fds[2];
@@ -253,7 +137,7 @@ class TimingCrashRecoveryTest : public ::testing::Test {
       ::dup2(null, 1);
       ::dup2(log >= 0 ? log : null, 2);
       ::dup2(fds[1], 3);  // the report pipe stays open across exec as fd 3 (dup2 drops CLOEXEC)
-      ::execve("/proc/self/exe", argv, envp.data());
+      ::execve(arg0.c_str(), argv, envp.data());
       ::_exit(127);
     }
     ::close(null);
@@ -448,35 +332,6 @@ TEST_F(TimingCrashRecoveryTest, AfterAKillEveryTimeObjectCarriesOnFromWhatWasSto
 
 // ----- saved at once; a finish handled once
 
-// The data folder of a child, from its setting; nullopt when not run as a child.
-std::optional<fs::path> childFolder() {
-  const char* setting = std::getenv(kChildVariable);
-  if (!setting) return std::nullopt;
-  const std::string s(setting);
-  return fs::path(s.substr(0, s.rfind(':')));
-}
-
-// Opens the store of the data folder as the application does and makes it the default.
-std::shared_ptr<BTCoreDataService> openStore() {
-  auto service = std::make_shared<BTCoreDataService>();
-  service->setup();
-  tw::setDefaultCoreDataProvider(service);
-  return service;
-}
-
-void closeStore(const std::shared_ptr<BTCoreDataService>& service) {
-  tw::RunLoop::main().drain();
-  service->cleanUp();
-  tw::setDefaultCoreDataProvider(nullptr);
-  tw::RunLoop::main().drain();
-}
-
-std::shared_ptr<BTTimer> storedTimer(const std::string& title) {
-  for (auto& timer : tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimer>())
-    if (timer->title() == title) return timer;
-  return nullptr;
-}
-
 // The titles of the stored timers, by sort order.
 std::vector<std::string> storedOrder() {
   std::vector<std::string> titles;
@@ -484,46 +339,6 @@ std::vector<std::string> storedOrder() {
        tw::defaultCoreDataProvider()->objectContext()->findAll<BTTimer>("sortOrder,creationDate"))
     titles.push_back(timer->title());
   return titles;
-}
-
-// The child: one change of each kind a crash must not lose, then a report, and ticks until
-// killed. Nothing saves explicitly.
-TEST(TimingCrashChild, ChangesEachKindAndRunsUntilKilled) {
-  const auto folder = childFolder();
-  if (!folder) GTEST_SKIP() << "only runs as the child of the crash recovery test";
-  tw::test::pointXdgAt(*folder);
-  auto service = openStore();
-  auto controller = std::make_shared<BTTimingController>(
-      std::make_shared<BTUpdater>(), std::make_shared<tw::test::RecordingExecutor>());
-  auto control = [&](const char* title) {
-    auto timer = storedTimer(title);
-    if (!timer) childFails(5, std::string("no timer ") + title);
-    return controller->timingControlForTimingObject(timer);
-  };
-  auto timers = std::make_shared<BTTimersDataService>(service);
-  auto awaitTask = [](const BFTaskPtr& task) {
-    if (!tw::RunLoop::main().runUntil([&] { return task->isCompleted(); }, 10))
-      childFails(6, "a data service task never finished");
-  };
-  awaitTask(timers->loadTimeObjects());
-  // The overdue timer finishes on its first tick.
-  control("Finish");
-  control("Start")->start();
-  control("Pause")->pause();
-  control("Resume")->start();
-  control("Reset")->reset();
-  awaitTask(timers->createTimeObject());
-  awaitTask(timers->deleteTimeObject(storedTimer("Delete")));
-  awaitTask(timers->moveTimeObjectAtIndex(0, 1));
-  if (!tw::RunLoop::main().runUntil(
-          [] { return storedTimer("Finish")->timingState() == tw::kTimingStateFinished; }, 10))
-    childFails(7, "the overdue timer never finished");
-  tw::RunLoop::main().drain();
-  const std::string ready = "ready\n";
-  if (::write(3, ready.data(), ready.size()) != static_cast<ssize_t>(ready.size()))
-    childFails(8, "cannot report");
-  tw::RunLoop::main().run();
-  childFails(9, "the run loop returned");
 }
 
 TEST_F(TimingCrashRecoveryTest, EveryChangeOfStateListOrObjectsIsOnDiskAMomentAfterIt) {
@@ -544,7 +359,7 @@ TEST_F(TimingCrashRecoveryTest, EveryChangeOfStateListOrObjectsIsOnDiskAMomentAf
     closeStore(service);
   }
 
-  runAndKillChild("ChangesEachKindAndRunsUntilKilled");
+  runAndKillChild("changes-each-kind");
 
   auto service = openStore();
   auto state = [](const char* title) { return storedTimer(title)->timingState(); };
@@ -562,38 +377,6 @@ TEST_F(TimingCrashRecoveryTest, EveryChangeOfStateListOrObjectsIsOnDiskAMomentAf
   closeStore(service);
 }
 
-// The child: makes the controls of the stored objects as a start of the application does; its
-// executor records each action and kills the process at once. With nothing to run, it kills
-// itself once the finish has been dealt with (well inside the auto-save delay).
-TEST(TimingCrashChild, KilledRightAfterTheFirstAction) {
-  const auto folder = childFolder();
-  if (!folder) GTEST_SKIP() << "only runs as the child of the crash recovery test";
-  tw::test::pointXdgAt(*folder);
-  class KillingExecutor : public BTActionExecutor {
-   public:
-    explicit KillingExecutor(fs::path record) : record_(std::move(record)) {}
-    BFTaskPtr executeAction(const std::shared_ptr<BTActionObjectProtocol>&) override {
-      const int fd = ::open(record_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-      if (fd < 0 || ::write(fd, "ran\n", 4) != 4 || ::fsync(fd) != 0)
-        childFails(5, "cannot record the action");
-      ::close(fd);
-      ::kill(::getpid(), SIGKILL);
-      return nullptr;
-    }
-    const fs::path record_;
-  };
-  auto service = openStore();
-  auto controller = std::make_shared<BTTimingController>(
-      std::make_shared<BTUpdater>(), std::make_shared<KillingExecutor>(*folder / "actions"));
-  auto timer = storedTimer("Overdue");
-  if (!timer) childFails(6, "no timer");
-  controller->timingControlForTimingObject(timer);
-  if (!tw::RunLoop::main().runUntil([&] { return timer->timingState() == tw::kTimingStateReset; },
-                                    10))
-    childFails(7, "the timer never reset");
-  ::kill(::getpid(), SIGKILL);
-}
-
 TEST_F(TimingCrashRecoveryTest, AFinishMissedWhileNothingRanRunsItsActionOnceAcrossKills) {
   {
     auto service = openStore();
@@ -606,7 +389,7 @@ TEST_F(TimingCrashRecoveryTest, AFinishMissedWhileNothingRanRunsItsActionOnceAcr
   }
   for (int launch = 0; launch < 4; ++launch) {
     SCOPED_TRACE(launch);
-    runAndKillChild("KilledRightAfterTheFirstAction", true);
+    runAndKillChild("killed-after-first-action", true);
   }
   EXPECT_EQ(fileText(xdg_.root() / "actions"), "ran\n");
   auto service = openStore();
