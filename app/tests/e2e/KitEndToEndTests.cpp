@@ -24,7 +24,7 @@ fs::path cacheHome() { return fs::path(getenv("XDG_CACHE_HOME")); }
 fs::path dataHome() { return fs::path(getenv("XDG_DATA_HOME")); }
 // The crash kit's report folders.
 fs::path reportsRoot() { return cacheHome() / "com.morvex.data" / kBundle / "v3"; }
-[[maybe_unused]] fs::path analyticsRoot() {
+fs::path analyticsRoot() {
   return dataHome() / "com.morvex.data" / kBundle / "analytics" / "v2";
 }
 
@@ -103,6 +103,81 @@ TEST_F(TickwellEndToEndTest, SigtermWaitsForTheKitsWorkWhileLogindHoldsADelayInh
   EXPECT_FALSE(fs::exists(leftover));
   // The inhibitor went with the work.
   EXPECT_EQ(logind.heldLogin1Inhibitions(), 0);
+}
+
+// Every file found below `root` (folders' own files included) whose bytes are `content`.
+std::vector<fs::path> filesHolding(const fs::path& root, const std::string& content) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+       it.increment(ec))
+    if (it->is_regular_file(ec) && it->file_size(ec) == content.size() &&
+        readFile(it->path()) == content)
+      found.push_back(it->path());
+  return found;
+}
+
+TEST_F(TickwellEndToEndTest, KitFilesThatAreFoldersEmptyOrGarbageNeitherStopTheLaunchNorAreLost) {
+  const std::string uuid = "5B1D6F0C-3A52-4E0B-9C1D-2F7A8E4B6C10";
+  const fs::path events = analyticsRoot() / "events";
+  // Each kind of file the kits read at launch.
+  const std::map<std::string, fs::path> kinds = {
+      {"event log", events / (uuid + ".log")},
+      {"event journal", analyticsRoot() / "journals" / (uuid + ".journal")},
+      {"crash metadata", analyticsRoot() / "crash_metadata"},
+      {"settings cache", cacheHome() / "com.morvex.data" / kBundle / "settings.json"},
+      {"kit defaults", dataHome() / kBundle / "com.morvex" / "MVXUserDefaults.plist"},
+      {"crash report record", reportsRoot() / "active" / "earlier-run" / "metadata.mvxrecord"},
+      {"crash report package", reportsRoot() / "prepared" / "0123456789abcdef.multipartmime"},
+  };
+  for (const std::string form : {"folder", "empty", "garbage"}) {
+    SCOPED_TRACE("each kit file as " + form);
+    for (const fs::path& kitFolder : {dataHome() / "com.morvex.data", dataHome() / kBundle,
+                                      cacheHome() / "com.morvex.data"})
+      fs::remove_all(kitFolder);
+    // What a folder holds, or the garbage: to be found again afterwards, wherever it was put.
+    std::map<std::string, std::string> kept;
+    for (const auto& [kind, path] : kinds) {
+      const std::string marker = form + " in place of the " + kind + "\x01\xfe\x7f{\"[";
+      if (form == "folder") {
+        fs::create_directories(path);
+        tw::test::writeFile((path / "inside").string(), marker);
+        kept[kind] = marker;
+      } else {
+        tw::test::writeFile(path.string(), form == "garbage" ? marker : std::string());
+        if (form == "garbage") kept[kind] = marker;
+      }
+    }
+    // The report the bad record belongs to has a crash record of its own.
+    tw::test::writeFile((reportsRoot() / "active" / "earlier-run" / "signal.mvxrecord").string(),
+                        "{\"signal\":{\"time\":1700000000}}\n");
+
+    app_ = launch();
+    ASSERT_GT(app_, 0);
+    ASSERT_FALSE(waitForWindowOf(app_).empty());
+    // It records this run's events.
+    ASSERT_TRUE(waitFor(
+        [&] {
+          for (const auto& file : filesIn(events))
+            if (file.extension() == ".log" && file.filename() != uuid + ".log" &&
+                fs::is_regular_file(file) && fs::file_size(file) > 0)
+              return true;
+          return false;
+        },
+        20s))
+        << "no new event log; log:\n"
+        << readFile(log());
+    // It stays up.
+    EXPECT_FALSE(waitExit(app_, 2s).has_value()) << readFile(log());
+    ASSERT_EQ(::kill(app_, SIGTERM), 0);
+    const auto status = waitAppExit(15s);
+    ASSERT_EQ(status, std::optional<int>(0)) << readFile(log());
+
+    for (const auto& [kind, marker] : kept)
+      EXPECT_FALSE(filesHolding(xdg_.root(), marker).empty())
+          << "the " << kind << " is lost; log:\n"
+          << readFile(log());
+  }
 }
 
 }  // namespace
