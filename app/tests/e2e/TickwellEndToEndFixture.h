@@ -137,6 +137,10 @@ class TickwellEndToEndTest : public ::testing::Test {
     // A sanitizer build's program reads its suppressions from there.
     for (const char* var : {"TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
       if (const char* value = getenv(var)) env.push_back(std::string(var) + "=" + value);
+    for (const auto& [name, value] : environmentOverrides_) {
+      std::erase_if(env, [&](const std::string& entry) { return entry.starts_with(name + "="); });
+      env.push_back(name + "=" + value);
+    }
     return env;
   }
 
@@ -249,6 +253,8 @@ class TickwellEndToEndTest : public ::testing::Test {
     return states;
   }
 
+  // Variables the program gets in place of (or beside) the ones above, by name.
+  std::map<std::string, std::string> environmentOverrides_;
   tw::test::ScopedXdg xdg_;
   tw::test::PrivateSessionBus bus_;
   fs::path runtime_;
