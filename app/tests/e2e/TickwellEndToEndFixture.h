@@ -53,6 +53,12 @@ using tw::test::staysAbsent;
 // Each check may run a program (xdotool, xprop): a calmer pace than the default.
 inline constexpr std::chrono::milliseconds kToolPoll{50};
 
+// `eventually` at the pace of checks that run a program.
+template <class F>
+bool waitFor(F&& done, std::chrono::milliseconds timeout) {
+  return eventually(std::forward<F>(done), timeout, kToolPoll);
+}
+
 // The exit status when the process ended within the timeout (reaped), else nullopt.
 inline std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout) {
   std::optional<int> result;

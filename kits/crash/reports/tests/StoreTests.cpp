@@ -8,6 +8,7 @@
 
 #include "kits/crash/capture/MVXContext.h"
 #include "kits/crash/capture/MVXFile.h"
+#include "kits/crash/capture/MVXFileReader.h"
 #include "kits/crash/reports/MVXFileManager.h"
 #include "kits/crash/reports/MVXInternalReport.h"
 #include "kits/crash/reports/MVXReport.h"
