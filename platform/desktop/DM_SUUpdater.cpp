@@ -218,10 +218,10 @@ void DM_SUUpdater::finishCheck(bool userInitiated, const std::string& body,
     // The address is in the message, so the user can try it elsewhere or report it.
     if (userInitiated)
       tell(tw::localized("Update check failed"),
-           fetchError.empty() ? error
-                              : tw::localizedFormat("%@ could not reach %@: %@.",
-                                                    options_.applicationName, options_.feedURL,
-                                                    fetchError));
+           fetchError.empty()
+               ? error
+               : tw::localizedFormat("%@ could not reach %@: %@.", options_.applicationName,
+                                     options_.feedURL, fetchError));
     return;
   }
   {

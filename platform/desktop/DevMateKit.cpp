@@ -9,8 +9,7 @@ std::string DevMateKit::infoAddress(const tw::Bundle& bundle, const char* key) {
   return value.string() ? *value.string() : std::string();
 }
 
-bool DevMateKit::showFeedbackDialog(const std::shared_ptr<tw::Object>&, long,
-                                    std::string* reason) {
+bool DevMateKit::showFeedbackDialog(const std::shared_ptr<tw::Object>&, long, std::string* reason) {
   const std::string address = infoAddress(tw::Bundle::main(), kFeedbackURLKey);
   if (address.empty()) {
     tw::log("<DevMateKit> No feedback address configured");

@@ -10,8 +10,8 @@
 //
 // String tables (resources/*.lproj/*.strings) are text: `"key" = "value";` entries, /* */ and
 // // comments, backslash escapes (\n \t \" \\ \Uxxxx and octal), UTF-8 or UTF-16 with a
-// byte-order mark; a property-list dictionary of strings is accepted too. A table that does not parse is ignored with
-// a log line. Any thread.
+// byte-order mark; a property-list dictionary of strings is accepted too. A table that does not
+// parse is ignored with a log line. Any thread.
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,8 @@
 #pragma once
 // tw::Object: base of every object of the system that takes part in key-value coding and
-// key-value observation, so that a view or a trigger can follow any object's keys. Owned through std::shared_ptr; always create
-// objects with std::make_shared (observation needs weak references to them).
+// key-value observation, so that a view or a trigger can follow any object's keys. Owned through
+// std::shared_ptr; always create objects with std::make_shared (observation needs weak references
+// to them).
 //
 // Key-value coding: a subclass exposes keys by overriding getValueForKey / setValueForKeyImpl and
 // chaining to its base for unknown keys. Key paths ("timingObject.timingState") walk through

@@ -334,9 +334,9 @@ void AppDelegate::showHelp(QObject*) {
 void AppDelegate::showFeedbackDialog(QObject*) {
   std::string reason;
   if (DevMateKit::showFeedbackDialog(nullptr, 0, &reason)) return;
-  tellAddressNotOpened(
-      tw::localized("Feedback could not be opened"),
-      DevMateKit::infoAddress(tw::Bundle::main(), DevMateKit::kFeedbackURLKey), reason);
+  tellAddressNotOpened(tw::localized("Feedback could not be opened"),
+                       DevMateKit::infoAddress(tw::Bundle::main(), DevMateKit::kFeedbackURLKey),
+                       reason);
 }
 
 void AppDelegate::tellAddressNotOpened(const std::string& title, const std::string& address,

@@ -6,8 +6,9 @@
 // (whatever ends it: the Quit command, a signal, the session's end), and brings the main window
 // back on reopen. Tells the user at launch, in an alert, when the store can be read but not
 // written (changes will not be kept) or could not be read and was moved aside (where the old
-// file is), and when Help or Feedback cannot open its address. Watches for changes of the time zone and wakes from sleep (which armed alarms
-// follow). Owned by the SharedApplication for the life of the process; main thread only.
+// file is), and when Help or Feedback cannot open its address. Watches for changes of the time zone
+// and wakes from sleep (which armed alarms follow). Owned by the SharedApplication for the life of
+// the process; main thread only.
 
 #include <memory>
 #include <string>

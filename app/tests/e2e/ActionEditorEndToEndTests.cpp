@@ -110,7 +110,8 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
   ASSERT_FALSE(editor.empty()) << "the editor did not open; log:\n" << readFile(log());
   xdotool("windowactivate --sync " + editor);
   xdotool("key --clearmodifiers Return");
-  ASSERT_TRUE(eventually([&] { return visibleWindows().size() == 1; }, 10s, kToolPoll)) << "Save did not close";
+  ASSERT_TRUE(eventually([&] { return visibleWindows().size() == 1; }, 10s, kToolPoll))
+      << "Save did not close";
 
   // A flash: the action pop-up is the first control; Down twice reaches "Flash Screen".
   xdotool("windowactivate --sync " + window);
@@ -149,7 +150,8 @@ TEST_F(ActionEditorEndToEndTest, AlertAndFlashAddedInTheEditorFireOnceWhenTheTim
 
   ASSERT_EQ(::kill(app_, SIGTERM), 0);
   int status = 0;
-  ASSERT_TRUE(eventually([&] { return ::waitpid(app_, &status, WNOHANG) == app_; }, 15s, kToolPoll));
+  ASSERT_TRUE(
+      eventually([&] { return ::waitpid(app_, &status, WNOHANG) == app_; }, 15s, kToolPoll));
   app_ = -1;
 
   TyphoonComponentFactory::clearDefaultFactory();
@@ -188,7 +190,8 @@ TEST_F(ActionEditorEndToEndTest, AnActionSavedInTheEditorSurvivesAKillAMomentLat
   ASSERT_FALSE(editor.empty()) << "the editor did not open; log:\n" << readFile(log());
   xdotool("windowactivate --sync " + editor);
   xdotool("key --clearmodifiers Return");
-  ASSERT_TRUE(eventually([&] { return visibleWindows().size() == 1; }, 10s, kToolPoll)) << "Save did not close";
+  ASSERT_TRUE(eventually([&] { return visibleWindows().size() == 1; }, 10s, kToolPoll))
+      << "Save did not close";
   // Killed as soon as the running program's store holds the action, not a moment later.
   auto savedActions = [&] {
     int actions = 0;

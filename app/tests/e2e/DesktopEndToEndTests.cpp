@@ -33,11 +33,11 @@ namespace {
 
 using tw::test::FakeNotificationServer;
 using tw::test::FakeSleepServices;
-using tw::test::e2e::readFile;
-using tw::test::e2e::TickwellEndToEndTest;
 using tw::test::e2e::eventually;
-using tw::test::e2e::staysAbsent;
 using tw::test::e2e::kToolPoll;
+using tw::test::e2e::readFile;
+using tw::test::e2e::staysAbsent;
+using tw::test::e2e::TickwellEndToEndTest;
 using tw::test::e2e::waitExit;
 using tw::test::e2e::waitFor;
 namespace fs = std::filesystem;
@@ -210,7 +210,8 @@ TEST_F(DesktopEndToEndTest, QuitWarningThenRelaunchFindsTheTimerRunningAndTheSet
       << "the alarm list does not stand still";
   type("Tab space");
   ASSERT_TRUE(eventually(
-      [&] { return storedDefault("GeneralBundle", "useMilitaryTime") == tw::Value(true); }, 10s, kToolPoll))
+      [&] { return storedDefault("GeneralBundle", "useMilitaryTime") == tw::Value(true); }, 10s,
+      kToolPoll))
       << "the change never reached the defaults file";
   EXPECT_TRUE(eventually([&] { return windowPixels(window) != before; }, 5s, kToolPoll))
       << "the alarm list did not change to the 24-hour clock";
@@ -320,7 +321,8 @@ TEST_F(DesktopEndToEndTest, EveryPreferenceChangedInTheSettingsWindowIsSavedAndT
   // tenths first, ticking the display at 20 Hz (twice its 10 Hz); in hundredths at 200 Hz.
   EXPECT_TRUE(logHas("<BTUpdater> New Interval : 0.050000")) << readFile(log());
   type("ctrl+Tab space Tab space Tab Down");
-  EXPECT_TRUE(eventually([&] { return logHas("<BTUpdater> New Interval : 0.005000"); }, 10s, kToolPoll))
+  EXPECT_TRUE(
+      eventually([&] { return logHas("<BTUpdater> New Interval : 0.005000"); }, 10s, kToolPoll))
       << readFile(log());
   // Updates: automatic checks on.
   type("ctrl+Tab space");

@@ -24,9 +24,7 @@ fs::path cacheHome() { return fs::path(getenv("XDG_CACHE_HOME")); }
 fs::path dataHome() { return fs::path(getenv("XDG_DATA_HOME")); }
 // The crash kit's report folders.
 fs::path reportsRoot() { return cacheHome() / "com.morvex.data" / kBundle / "v3"; }
-fs::path analyticsRoot() {
-  return dataHome() / "com.morvex.data" / kBundle / "analytics" / "v2";
-}
+fs::path analyticsRoot() { return dataHome() / "com.morvex.data" / kBundle / "analytics" / "v2"; }
 
 std::vector<fs::path> filesIn(const fs::path& folder) {
   std::vector<fs::path> files;
@@ -132,8 +130,8 @@ TEST_F(TickwellEndToEndTest, KitFilesThatAreFoldersEmptyOrGarbageNeitherStopTheL
   };
   for (const std::string form : {"folder", "empty", "garbage"}) {
     SCOPED_TRACE("each kit file as " + form);
-    for (const fs::path& kitFolder : {dataHome() / "com.morvex.data", dataHome() / kBundle,
-                                      cacheHome() / "com.morvex.data"})
+    for (const fs::path& kitFolder :
+         {dataHome() / "com.morvex.data", dataHome() / kBundle, cacheHome() / "com.morvex.data"})
       fs::remove_all(kitFolder);
     // What a folder holds, or the garbage: to be found again afterwards, wherever it was put.
     std::map<std::string, std::string> kept;

@@ -125,7 +125,8 @@ TEST_F(TickwellEndToEndTest, EachMissingDesktopServiceIsLoggedOnce) {
   });
   app_ = launch();
   ASSERT_GT(app_, 0);
-  ASSERT_TRUE(eventually([&] { return !visibleWindowsOf(app_).empty(); }, 40s, kToolPoll)) << readFile(log());
+  ASSERT_TRUE(eventually([&] { return !visibleWindowsOf(app_).empty(); }, 40s, kToolPoll))
+      << readFile(log());
   // Both short timers finish and reset; the window keeps working.
   EXPECT_TRUE(eventually(
       [&] {
@@ -212,7 +213,8 @@ TEST_F(TickwellEndToEndTest, DraggingARowAndRenamingInPlaceAreSavedAndSurviveARe
 
   // The program takes its input in order: the right click below reaches it after the drop.
   const auto menuShown = [&](bool shown) {
-    return eventually([&] { return (visibleWindowsOf(app_).size() >= 2) == shown; }, 10s, kToolPoll);
+    return eventually([&] { return (visibleWindowsOf(app_).size() >= 2) == shown; }, 10s,
+                      kToolPoll);
   };
 
   // Rename the (new) second row through its context menu's first item, "Edit Title".

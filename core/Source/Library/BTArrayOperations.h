@@ -2,8 +2,8 @@
 // Index-safe operations on arrays (std::vector<T>, including tw::Array), with the conventions the
 // stored sort orders and the view models share: signed 64-bit indexes and 0x7FFFFFFFFFFFFFFF as
 // "not found". Element types that can be null (smart and plain pointers, tw::Value) treat null as
-// "no object"; for other types byt_objectAtIndex answers with std::optional. Header-only templates; thread rules are the
-// vector's own.
+// "no object"; for other types byt_objectAtIndex answers with std::optional. Header-only templates;
+// thread rules are the vector's own.
 
 #include <cstdint>
 #include <memory>

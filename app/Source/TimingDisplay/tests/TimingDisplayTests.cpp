@@ -260,7 +260,8 @@ TEST_F(TimingDisplayTest, ATickRepaintsOnlyWhatMovedAndTheScreenMatchesAWholeRep
   tw::defaultComponentForType<BTSettingsProvider>()->timeObjectsBundle()->setStopwatchAccuracy(1);
   tw::GradientBackgroundView pane;
   std::vector<QColor> colors;
-  for (const auto& c : BTMasterListViewModeGetGradientColors(2, 0.5).value_or(std::vector<BTColor>{}))
+  for (const auto& c :
+       BTMasterListViewModeGetGradientColors(2, 0.5).value_or(std::vector<BTColor>{}))
     colors.push_back(QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green),
                                       static_cast<float>(c.blue), static_cast<float>(c.alpha)));
   pane.setColors(colors, false);
@@ -321,8 +322,7 @@ TEST_F(TimingDisplayTest, ATickRepaintsOnlyWhatMovedAndTheScreenMatchesAWholeRep
     bool minutes;       // the minutes segment changes
   } ticks[] = {
       {3725.12, 3725.13, "____x", false, false},  // 1:02:05.12 to .13
-      {3725.13, 3725.29, "___xx", false, false},
-      {3725.99, 3726.00, "_x_xx", false, false},
+      {3725.13, 3725.29, "___xx", false, false}, {3725.99, 3726.00, "_x_xx", false, false},
       {3779.99, 3780.00, "xx_xx", false, true},  // the minutes roll over too
       {1.0, 1.01, "___x", true, false},          // "1.00 SECOND" to "1.01 SECONDS"
   };

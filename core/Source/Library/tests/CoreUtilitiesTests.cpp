@@ -59,10 +59,11 @@ TEST(ArrayOperations, TranslatingMovesOneObjectAndRefusesBadIndexes) {
   EXPECT_FALSE(byt_translateObjectFromIndex(v, 1, 1));
   EXPECT_EQ(v, (std::vector<std::string>{"c", "a", "b"}));
 
-  EXPECT_EQ(exceptionOf([&] { byt_translateObjectFromIndex(v, 0, 3); }).rfind("NSRangeException", 0),
-            0u);
-  EXPECT_EQ(exceptionOf([&] { byt_translateObjectFromIndex(v, -1, 0); }).rfind("NSRangeException", 0),
-            0u);
+  EXPECT_EQ(
+      exceptionOf([&] { byt_translateObjectFromIndex(v, 0, 3); }).rfind("NSRangeException", 0), 0u);
+  EXPECT_EQ(
+      exceptionOf([&] { byt_translateObjectFromIndex(v, -1, 0); }).rfind("NSRangeException", 0),
+      0u);
   EXPECT_EQ(v, (std::vector<std::string>{"c", "a", "b"}));
 }
 

@@ -13,9 +13,9 @@
 // launches, each killed in turn, run it no more.
 //
 // The child is a program of its own (tests/child/TimingCrashChild.cpp), told what to do and
-// which data folder to use; it reports on a pipe. The child reports what it expects the survivors to show only once its save has returned. The parent
-// carries on under a virtual clock that starts at the real time of the kill, so it can let the
-// time of a finish pass without sleeping.
+// which data folder to use; it reports on a pipe. The child reports what it expects the survivors
+// to show only once its save has returned. The parent carries on under a virtual clock that starts
+// at the real time of the kill, so it can let the time of a finish pass without sleeping.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -70,8 +70,6 @@ using tw::test::kRunningDurations;
 using tw::test::makeTimer;
 using tw::test::openStore;
 using tw::test::storedTimer;
-
-
 
 // Reads the child's report up to "ready"; false at end of file or after `seconds`.
 bool readReport(int fd, std::string& text, double seconds) {
