@@ -108,12 +108,15 @@ void MasterListItemEditingPopover::bindViewModel() {
           if (field) field->setEnabled(v.boolValue());
         });
   }
+  // The header names the popover too (as its view's window title) for assistive technologies.
   QPointer<QLabel> title(titleLabel_);
+  QPointer<QWidget> root(headerView_->parentWidget());
   rac_valuesForKeyPath(model, "timeObject.title", nullptr)
-      ->subscribeNext([title](const tw::Value& v) {
-        if (title)
-          title->setText(
-              QString::fromStdString(tw::localizedFormat("Edit %@", text(v).toStdString())));
+      ->subscribeNext([title, root](const tw::Value& v) {
+        const QString header =
+            QString::fromStdString(tw::localizedFormat("Edit %@", text(v).toStdString()));
+        if (title) title->setText(header);
+        if (root) root->setWindowTitle(header);
       });
   std::weak_ptr<BTTimeObjectListItemEditingViewModel> weak = model;
   const auto bindUnit = [&](TimeValueTextField* f, const char* key,

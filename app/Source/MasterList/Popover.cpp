@@ -7,10 +7,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/Source/MasterList/PopoverAccessible.h"
+
 namespace tw {
 
 Popover::Popover(std::shared_ptr<tw::ui::ViewController> content)
     : QFrame(nullptr, Qt::Popup), content_(std::move(content)) {
+  PopoverAccessible::install();
   setAttribute(Qt::WA_DeleteOnClose);
   setObjectName("Popover");
   // A dark panel: its palette and its sheet both say so, so that no control falls back to the
@@ -31,9 +34,19 @@ Popover::Popover(std::shared_ptr<tw::ui::ViewController> content)
       "QLineEdit:disabled { color: rgba(255, 255, 255, 0.45); }");
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  if (content_) layout->addWidget(content_->view());
+  if (QWidget* view = content_ ? content_->view() : nullptr) {
+    layout->addWidget(view);
+    // The window title is never drawn; it names the popover to assistive technologies.
+    setWindowTitle(view->windowTitle());
+    QObject::connect(view, &QWidget::windowTitleChanged, this, [this](const QString& title) {
+      setWindowTitle(title);
+      PopoverAccessible::nameChanged(accessibleMark_);
+    });
+  }
   resize(sizeHint());
 }
+
+Popover::~Popover() { PopoverAccessible::detach(accessibleMark_); }
 
 void Popover::showRelativeToRect(const QRect& rect, QWidget* view, Edge edge) {
   if (!view) return;
@@ -61,6 +74,9 @@ void Popover::showRelativeToRect(const QRect& rect, QWidget* view, Edge edge) {
   show();
   // Shown, the panel may have taken a pixel or two more than it was laid out with.
   keepOnScreen(view);
+  // Readers find it where it was opened, before its first field takes the keyboard.
+  PopoverAccessible::detach(accessibleMark_);
+  accessibleMark_ = PopoverAccessible::attach(this, view);
   // Typing goes straight into the first field, replacing what it shows; a popover without one
   // gives the keyboard to its first control.
   for (QLineEdit* field : findChildren<QLineEdit*>()) {
@@ -84,6 +100,11 @@ void Popover::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QFrame::keyPressEvent(event);
+}
+
+void Popover::hideEvent(QHideEvent* event) {
+  PopoverAccessible::detach(accessibleMark_);
+  QFrame::hideEvent(event);
 }
 
 void Popover::keepOnScreen(QWidget* anchor) {

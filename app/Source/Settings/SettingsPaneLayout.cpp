@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/Source/Controls/PopUpListAccessible.h"
 #include "app/Source/Settings/SettingsCheckBox.h"
 
 namespace tw::app {
@@ -48,6 +49,8 @@ QComboBox* SettingsPaneLayout::addPopUp(const std::string& label) {
   row->setContentsMargins(kIndent / 2, 0, 0, 0);
   auto* caption = new QLabel(QString::fromStdString(label), view_);
   row->addWidget(caption);
+  // Its list is read only while it is open (made before the combo box asks for it).
+  PopUpListAccessible::install();
   auto* popUp = new QComboBox(view_);
   // Read out by its caption, not by the choice it shows.
   caption->setBuddy(popUp);

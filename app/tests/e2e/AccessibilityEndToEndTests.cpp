@@ -152,7 +152,8 @@ class AccessibilityEndToEndTest : public TickwellEndToEndTest {
   // A mouse click on the control, where the screen shows it.
   bool click(const std::string& role, const std::string& name) {
     std::optional<std::pair<int, int>> at;
-    if (!eventually([&] { return (at = where(role, name)).has_value(); }, 15s, kToolPoll)) return false;
+    if (!eventually([&] { return (at = where(role, name)).has_value(); }, 15s, kToolPoll))
+      return false;
     xdotool("mousemove --sync " + std::to_string(at->first) + " " + std::to_string(at->second) +
             " click 1");
     return true;
@@ -177,7 +178,8 @@ class AccessibilityEndToEndTest : public TickwellEndToEndTest {
     env.push_back("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
     app_ = tw::test::spawnProcess({TW_TICKWELL_BINARY}, log().string(), &env);
     ASSERT_GT(app_, 0);
-    ASSERT_TRUE(eventually([&] { return !visibleWindowsOf(app_).empty(); }, 40s, kToolPoll)) << readFile(log());
+    ASSERT_TRUE(eventually([&] { return !visibleWindowsOf(app_).empty(); }, 40s, kToolPoll))
+        << readFile(log());
   }
 
   pid_t launcher_ = -1;
@@ -242,8 +244,8 @@ std::string rowStartingWith(const std::vector<std::string>& tree, const std::str
 }
 
 // A person's first session, by real input only (mouse clicks where the screen shows the controls,
-// keys): nothing is stored before the launch. Popups (the value popover, the menu) are not in the
-// accessibility tree; they are worked with the keyboard.
+// keys): nothing is stored before the launch. The menu, a popup, is not in the accessibility
+// tree; it is worked with the keyboard.
 TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterARelaunch) {
   tw::test::FakeNotificationServer notifications;
   ASSERT_TRUE(notifications.ok()) << "no notification server on the private bus";
@@ -259,8 +261,8 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   ASSERT_TRUE(click("push button", "Add alarm"));
   ASSERT_TRUE(eventually([&] { return windows() >= 2; }, 10s, kToolPoll)) << "no value popover";
   std::string before;
-  ASSERT_TRUE(
-      eventually([&] { return !(before = rowStartingWith(tree(), "New Alarm")).empty(); }, 10s, kToolPoll));
+  ASSERT_TRUE(eventually([&] { return !(before = rowStartingWith(tree(), "New Alarm")).empty(); },
+                         10s, kToolPoll));
   const bool wasEvening = before.find(" PM") != std::string::npos;
   // The popover has the keyboard only once the window system has mapped it and handed it over: a
   // key typed sooner reaches the main window. The hour is typed until the row shows it.
@@ -276,7 +278,8 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
       << "the popover's hour field never took the keyboard";
   // A new alarm repeats every day: the five other days are switched off.
   keys("Tab 3 0 Tab space Tab space Tab Tab space Tab Tab space Tab space Tab space Return");
-  ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll)) << "Return left the popover open";
+  ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll))
+      << "Return left the popover open";
   const std::string after = rowStartingWith(tree(), "New Alarm");
   EXPECT_EQ(after.substr(0, after.find(',', 11)),
             std::string("New Alarm, 7:30 ") + (wasEvening ? "AM" : "PM"));
@@ -303,14 +306,16 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
     } else {
       keys("Return");
     }
-    ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll)) << "the editor did not save";
+    ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll))
+        << "the editor did not save";
   };
   // The editor's "Choose…" opens a chooser over it; `pick` works it and closes it.
   const auto chooseWith = [&](const std::function<void()>& pick) {
     const std::string editor = activeWindow();
     ASSERT_TRUE(clickOpens("push button", "Choose…", editor, 3)) << "no chooser with the keyboard";
     pick();
-    ASSERT_TRUE(eventually([&] { return windows() == 2 && activeWindow() == editor; }, 10s, kToolPoll))
+    ASSERT_TRUE(
+        eventually([&] { return windows() == 2 && activeWindow() == editor; }, 10s, kToolPoll))
         << "the chooser did not close";
   };
   addAction(0, nullptr);
@@ -381,7 +386,8 @@ TEST_F(AccessibilityEndToEndTest, APersonSetsEverythingUpByHandAndFindsItAfterAR
   // Preferences from the title bar's menu (F10), closed with Escape.
   xdotool("windowactivate --sync " + window);
   keys("F10 Down Return");
-  ASSERT_TRUE(eventually([&] { return windows() >= 2; }, 10s, kToolPoll)) << "Preferences did not open";
+  ASSERT_TRUE(eventually([&] { return windows() >= 2; }, 10s, kToolPoll))
+      << "Preferences did not open";
   keys("Escape");
   ASSERT_TRUE(eventually([&] { return windows() == 1; }, 10s, kToolPoll));
 
@@ -483,9 +489,10 @@ std::string joined(const std::vector<std::string>& lines) {
 }
 
 // Every window a person meets, walked over AT-SPI as a screen reader walks it: the main window,
-// the settings window on each pane, the action editor for each kind of action, the message
-// window an action shows, and the alert before quitting. In each, whatever can be operated is
-// named; the main window reads its time and leaves out what it does not show.
+// the value popovers of an alarm and a timer, the settings window on each pane, the action
+// editor for each kind of action, the message window an action shows, and the alert before
+// quitting. In each, whatever can be operated is named; the main window reads its time and leaves
+// out what it does not show.
 TEST_F(AccessibilityEndToEndTest, EveryWindowNamesWhatAPersonCanOperateOverAtSpi) {
   withStore([](BTTimingController&) {
     tw::app::sample::insertShowcase();
@@ -528,6 +535,53 @@ TEST_F(AccessibilityEndToEndTest, EveryWindowNamesWhatAPersonCanOperateOverAtSpi
     EXPECT_EQ(line.find("Created|"), std::string::npos) << "a placeholder behind rows: " << line;
   EXPECT_TRUE(has("text|Pasta|0")) << "each row's title field is named";
   expectAllNamed("main window");
+
+  // The value popover of an alarm, then of "Tea", each opened from its row (a click chooses the
+  // row and gives the list the keyboard, Return opens it): read under the row as a dialog named
+  // by what it edits, with its fields and buttons named, and gone once Escape closes it.
+  const auto lineWith = [&](const std::string& start, const std::string& part = "") {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.rfind(start, 0) == 0 && l.find(part) != std::string::npos;
+    });
+  };
+  for (const char* tab : {"Alarms", "Timers"}) {
+    ASSERT_TRUE(click("radio button", tab));
+    std::string row;
+    ASSERT_TRUE(waitFor(
+        [&] {
+          lines = tree();
+          row = rowStartingWith(lines, tab == std::string("Timers") ? "Tea" : "");
+          return has("list|" + std::string(tab) + "|1") && !row.empty();
+        },
+        20s))
+        << joined(lines);
+    ASSERT_TRUE(click("list item", row.substr(0, row.rfind('|'))));
+    std::this_thread::sleep_for(300ms);
+    keys("Return");
+    ASSERT_TRUE(waitFor(
+        [&] {
+          lines = tree();
+          return lineWith("dialog|Edit ");
+        },
+        10s))
+        << tab << " value popover not read:\n"
+        << joined(lines);
+    EXPECT_TRUE(lineWith("text|minutes|")) << joined(lines);
+    if (tab == std::string("Alarms"))
+      EXPECT_TRUE(lineWith("", "|Repeat on Monday|")) << joined(lines);
+    else
+      EXPECT_TRUE(lineWith("dialog|Edit Tea|")) << joined(lines);
+    expectAllNamed(std::string(tab) + " value popover");
+    keys("Escape");
+    EXPECT_TRUE(waitFor(
+        [&] {
+          lines = tree();
+          return !lineWith("dialog|");
+        },
+        10s))
+        << "a closed popover is still read:\n"
+        << joined(lines);
+  }
 
   // The settings window, on each of its panes.
   keys("ctrl+comma");

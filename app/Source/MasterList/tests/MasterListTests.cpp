@@ -6,6 +6,9 @@
 
 #include <set>
 
+#include <QAccessible>
+#include <QApplication>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QTest>
 
@@ -15,6 +18,7 @@
 #include "app/Source/MasterList/MasterListTableView.h"
 #include "app/Source/MasterList/MasterViewControllerWithContextMenu.h"
 #include "app/Source/MasterList/Popover.h"
+#include "app/Source/MasterList/PopoverAccessible.h"
 #include "app/Source/Tables/DraggingTableSource.h"
 #include "core/Source/Model/BTSettableTimeObject.h"
 #include "core/Source/Model/BTTimeObject.h"
@@ -355,6 +359,114 @@ TEST_F(MasterListUiTest, ContextMenuStatesFollowTheClickedRowsKindAndControl) {
   EXPECT_TRUE(controller_->contextMenuItem("MenuItemEditTitle")->isEnabled());
   EXPECT_FALSE(controller_->validateAction("editTimeObjectValue"));
   EXPECT_TRUE(controller_->validateAction("editTimeObjectTitle"));
+}
+
+// What readers were told, in order, while a test listens.
+std::vector<std::pair<QObject*, QAccessible::Event>>& heard() {
+  static std::vector<std::pair<QObject*, QAccessible::Event>> events;
+  return events;
+}
+
+// Every element below `iface`, depth first, each with the element it was found under.
+void collect(QAccessibleInterface* iface,
+             std::vector<std::pair<QAccessibleInterface*, QAccessibleInterface*>>& out,
+             int depth = 0) {
+  if (!iface || depth > 30) return;
+  for (int i = 0; i < iface->childCount(); ++i)
+    if (QAccessibleInterface* child = iface->child(i)) {
+      out.emplace_back(child, iface);
+      collect(child, out, depth + 1);
+    }
+}
+
+// A value popover, a popup window, is read where it was opened: under its row, as a dialog named
+// by its header, with its controls named; readers hear it come and go, and it leaves the tree
+// when it closes. Opened by a click on the row and Return, as a person opens it.
+TEST_F(MasterListUiTest, AValuePopoverIsReadUnderItsRowAsANamedDialogOnlyWhileShown) {
+  const auto previous = tw::PopoverAccessible::setAnnouncer(
+      [](QAccessibleEvent* event) { heard().emplace_back(event->object(), event->type()); });
+  for (std::int64_t mode : {1, 0}) {
+    SCOPED_TRACE(mode == 1 ? "timer" : "alarm");
+    auto objects = makeObjects(mode, 2);
+    open(mode);
+    auto* table = controller_->tableView();
+    ASSERT_TRUE(tw::ui::test::runUntil([&] { return table->rowViewAtRow(1) != nullptr; }));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->rectOfRow(1).center());
+    pump();
+    heard().clear();
+    QTest::keyClick(table, Qt::Key_Return);
+    ASSERT_TRUE(tw::ui::test::runUntil([] { return QApplication::activePopupWidget(); }));
+    auto* popover = dynamic_cast<tw::Popover*>(QApplication::activePopupWidget());
+    ASSERT_NE(popover, nullptr);
+    const auto dialogs = [&] {
+      std::vector<std::pair<QAccessibleInterface*, QAccessibleInterface*>> all, found;
+      collect(QAccessible::queryAccessibleInterface(table), all);
+      for (const auto& node : all)
+        if (node.first->role() == QAccessible::Dialog) found.push_back(node);
+      return found;
+    };
+    const auto shown = dialogs();
+    ASSERT_EQ(shown.size(), 1u) << "the popover is not under the list once";
+    auto [dialog, row] = shown.front();
+    EXPECT_EQ(row->object(), table->rowViewAtRow(1)) << "not under the row it was opened from";
+    EXPECT_EQ(dialog->parent(), row);
+    EXPECT_GE(row->indexOfChild(dialog), 0);
+    const QString rowTitle = title(1);
+    EXPECT_EQ(dialog->text(QAccessible::Name), "Edit " + rowTitle);
+    EXPECT_FALSE(dialog->state().invisible);
+    EXPECT_EQ(dialog->rect(), popover->frameGeometry());
+    EXPECT_EQ(dialog->window(), popover->windowHandle());
+
+    // Its controls, each under the element it is found under, named by what they do.
+    std::vector<std::pair<QAccessibleInterface*, QAccessibleInterface*>> inside;
+    collect(dialog, inside);
+    std::set<QString> fields, buttons;
+    for (const auto& [node, parent] : inside) {
+      EXPECT_EQ(node->parent(), parent) << node->text(QAccessible::Name).toStdString();
+      if (node->state().invisible) continue;  // a hidden unit, read as not shown
+      if (node->role() == QAccessible::EditableText) fields.insert(node->text(QAccessible::Name));
+      if (node->role() == QAccessible::Button || node->role() == QAccessible::CheckBox)
+        buttons.insert(node->text(QAccessible::Name));
+    }
+    std::set<QString> visibleFields;
+    for (auto* field : popover->findChildren<QLineEdit*>())
+      if (field->isVisibleTo(popover)) visibleFields.insert(tw::ui::test::accessibleName(field));
+    EXPECT_EQ(fields, visibleFields);
+    EXPECT_TRUE(fields.count("minutes")) << "the value fields are read by their units";
+    EXPECT_FALSE(fields.count(QString())) << "an unnamed field";
+    if (mode == 0) {
+      for (const char* day : {"Repeat on Sunday", "Repeat on Wednesday", "Repeat on Saturday"})
+        EXPECT_TRUE(buttons.count(day)) << day;
+    }
+    // The focused field's parents lead back to the dialog, so readers say where the focus is.
+    QAccessibleInterface* up = QAccessible::queryAccessibleInterface(popover->focusWidget());
+    while (up && up != dialog) up = up->parent();
+    EXPECT_EQ(up, dialog) << "the focused field is not within the dialog";
+    // Told that the dialog came.
+    QObject* mark = dialog->object();
+    const auto at = [&](QObject* object, QAccessible::Event what) {
+      const auto& events = heard();
+      for (std::size_t i = 0; i < events.size(); ++i)
+        if (events[i].first == object && events[i].second == what) return static_cast<int>(i);
+      return -1;
+    };
+    EXPECT_GE(at(mark, QAccessible::ObjectCreated), 0);
+
+    // Renamed while open: the name follows and is announced.
+    for (const auto& object : objects)
+      if (QString::fromStdString(object->title()) == rowTitle) object->setTitle("Renamed");
+    pump();
+    EXPECT_EQ(dialog->text(QAccessible::Name), "Edit Renamed");
+    EXPECT_GE(at(mark, QAccessible::NameChanged), 0);
+
+    QTest::keyClick(popover->focusWidget(), Qt::Key_Escape);
+    ASSERT_TRUE(tw::ui::test::runUntil([] { return !QApplication::activePopupWidget(); }));
+    EXPECT_GE(at(mark, QAccessible::ObjectDestroyed), 0) << "its going is not told";
+    EXPECT_TRUE(dialogs().empty()) << "a closed popover is still in the tree";
+    controller_.reset();
+    pump();
+  }
+  tw::PopoverAccessible::setAnnouncer(previous);
 }
 
 }  // namespace

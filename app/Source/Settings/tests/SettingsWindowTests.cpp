@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -235,6 +237,41 @@ TEST_F(SettingsTest, AppearancePaneAnnouncesAtOnceAndOffersTwoAccuracies) {
   pane->onStopwatchAccuracySelectionChange(popUp);
   EXPECT_EQ(settings_->timeObjectsBundle()->stopwatchAccuracy(), 0);
   EXPECT_EQ(announced_, std::vector<std::string>{"stopwatchAccuracy"});
+}
+
+// A pop-up's choices are read only while its list is open: closed, or in a closed window, they
+// are not shown, so not read (the hidden list's items said they were showing).
+TEST_F(SettingsTest, APopUpsChoicesAreReadOnlyWhileItsListIsOpen) {
+  auto pane = load<AppearanceSettingsViewController>();
+  QWidget* window = pane->view();
+  window->show();
+  QComboBox* popUp = pane->stopwatchAccuracySelectButton();
+  QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(popUp);
+  ASSERT_TRUE(combo && combo->childCount() == 1);
+  QAccessibleInterface* list = combo->child(0);
+  ASSERT_EQ(list->role(), QAccessible::List);
+  const auto shown = [&] {
+    QStringList names;
+    for (int i = 0; i < list->childCount(); ++i)
+      if (QAccessibleInterface* item = list->child(i); item && !item->state().invisible)
+        names << item->text(QAccessible::Name);
+    return names;
+  };
+  EXPECT_EQ(shown(), QStringList{}) << "the closed pop-up's choices are read";
+  popUp->showPopup();
+  ASSERT_TRUE(tw::ui::test::runUntil([&] { return popUp->view()->isVisible(); }));
+  EXPECT_EQ(shown(), (QStringList{"Deciseconds (0.0)", "Centiseconds (0.00)"}));
+  QAccessibleInterface* item = list->child(1);
+  EXPECT_EQ(item->role(), QAccessible::ListItem);
+  EXPECT_EQ(item->parent(), list);
+  EXPECT_EQ(list->indexOfChild(item), 1);
+  EXPECT_EQ(item->state().selected, popUp->currentIndex() == 1);
+  EXPECT_FALSE(item->rect().isEmpty());
+  popUp->hidePopup();
+  ASSERT_TRUE(tw::ui::test::runUntil([&] { return !popUp->view()->isVisible(); }));
+  EXPECT_EQ(shown(), QStringList{});
+  window->hide();
+  EXPECT_EQ(shown(), QStringList{}) << "a closed window's pop-up is read";
 }
 
 TEST_F(SettingsTest, StoredMillisecondAccuracyIsReplacedByTheShownItem) {
