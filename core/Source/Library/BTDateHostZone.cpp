@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "core/Source/Library/BTDateShared.h"
+#include "platform/foundation/HostZoneFiles.h"
 #include "platform/foundation/Log.h"
 
 using namespace tw::date_detail;
@@ -54,24 +55,10 @@ struct FileStamp {
   }
 };
 
-constexpr const char* kLocaltimePath = "/etc/localtime";
-constexpr const char* kTimezonePath = "/etc/timezone";
-
-constexpr const char* kZoneinfoPath = "/usr/share/zoneinfo";
-
-// The zone file a TZ value names, as the C library reads it: ":/path" and "/path" name a file,
-// ":Name" a file below the zoneinfo folder; a rule string (or "") names none.
-std::optional<std::string> tzFilePath(const std::string& tz) {
-  std::string_view v = tz;
-  if (v.starts_with(':')) {
-    v.remove_prefix(1);
-  } else if (!v.starts_with('/')) {
-    return std::nullopt;
-  }
-  if (v.empty()) return std::nullopt;
-  if (v.starts_with('/')) return std::string(v);
-  return std::string(kZoneinfoPath) + "/" + std::string(v);
-}
+using tw::hostzone::kLocaltimePath;
+using tw::hostzone::kTimezonePath;
+using tw::hostzone::kZoneinfoPath;
+using tw::hostzone::zoneFileNamedByTz;
 
 struct ZoneSource {
   std::optional<std::string> tz;
@@ -87,7 +74,7 @@ struct ZoneSource {
     if (const char* tz = std::getenv("TZ")) {
       s.tz = tz;
       // TZ wins over the system's files, so only the one it names matters.
-      if (auto path = tzFilePath(*s.tz)) {
+      if (auto path = zoneFileNamedByTz(*s.tz)) {
         s.tzFile = FileStamp::of(path->c_str(), true);
         s.tzFileLink = FileStamp::of(path->c_str(), false);
       }
@@ -332,7 +319,7 @@ std::unique_ptr<icu::TimeZone> detectZone(const ZoneSource& source) {
     // its own, then the rule form.
     if (source.tz->empty()) return std::unique_ptr<icu::TimeZone>(icu::TimeZone::getGMT()->clone());
     if (auto zone = zoneNamed(*source.tz)) return zone;
-    if (auto path = tzFilePath(*source.tz); path && source.tzFile.exists) {
+    if (auto path = zoneFileNamedByTz(*source.tz); path && source.tzFile.exists) {
       if (auto zone = zoneFromFile(*path)) return zone;
       tw::log(tw::LogLevel::Error, "<BTDateUtility> Cannot read the zone file '" + *path +
                                        "' that TZ names: falling back on the host's zone");
