@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/HostZoneFiles.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Thread.h"
@@ -48,17 +49,7 @@ void postOnMain(std::string name, std::optional<std::string> zone) {
 }  // namespace
 
 std::string TimeZoneMonitor::zoneFilePath() {
-  const char* tz = std::getenv("TZ");
-  if (!tz) return "/etc/localtime";
-  std::string_view v = tz;
-  if (v.starts_with(':')) {
-    v.remove_prefix(1);
-  } else if (!v.starts_with('/')) {
-    return {};  // a rule string: nothing to watch
-  }
-  if (v.empty()) return {};
-  if (v.starts_with('/')) return std::string(v);
-  return "/usr/share/zoneinfo/" + std::string(v);
+  return hostzone::currentZoneFile().value_or(std::string());  // none for a rule string
 }
 
 struct TimeZoneMonitor::Impl {
@@ -68,7 +59,9 @@ struct TimeZoneMonitor::Impl {
       const std::filesystem::path path(file);
       folder = path.parent_path().string();
       names.insert(path.filename().string());
-      if (file == "/etc/localtime") names.insert("timezone");
+      // The system's zone may also be named in /etc/timezone, beside /etc/localtime.
+      if (file == hostzone::kLocaltimePath)
+        names.insert(std::filesystem::path(hostzone::kTimezonePath).filename().string());
     }
     wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread = startThread("tw.timezone", [this] { run(); });

@@ -127,14 +127,35 @@ ModelBuilder& ModelBuilder::toMany(std::string name, std::string destination, st
 
 std::shared_ptr<const Model> ModelBuilder::build() {
   if (version_ < 1) invalidModel("the model version must be 1 or more");
+  DeclsByName byName = indexDeclarations();
+  checkInheritance(byName);
+  addHiddenInverses(byName);
+  const std::vector<Decl*> order = parentsFirst();
 
-  std::unordered_map<std::string, Decl*> byName;
-  for (auto& d : decls_) {
+  auto model = std::shared_ptr<Model>(new Model());
+  model->version_ = version_;
+  const EntitiesByName entities = describeEntities(*model, order);
+  linkFamilies(*model);
+  resolveRelationships(*model, entities);
+  checkColumns(*model);
+  indexAndCheckClasses(*model);
+  return model;
+}
+
+// Every entity named as an identifier, and once.
+ModelBuilder::DeclsByName ModelBuilder::indexDeclarations() const {
+  DeclsByName byName;
+  for (const auto& d : decls_) {
     if (!isIdentifier(d->name)) invalidModel("entity name '" + d->name + "' is not an identifier");
     if (!byName.emplace(d->name, d.get()).second)
       invalidModel("entity " + d->name + " is declared twice");
   }
-  for (auto& d : decls_) {
+  return byName;
+}
+
+// Every parent known, and no entity its own ancestor.
+void ModelBuilder::checkInheritance(DeclsByName& byName) const {
+  for (const auto& d : decls_) {
     if (!d->parent.empty() && !byName.count(d->parent))
       invalidModel("entity " + d->name + " inherits from unknown entity " + d->parent);
     // A chain longer than the number of entities has a cycle in it.
@@ -142,9 +163,11 @@ std::shared_ptr<const Model> ModelBuilder::build() {
     for (Decl* p = d.get(); p && !p->parent.empty(); p = byName[p->parent])
       if (++steps > decls_.size()) invalidModel("entity " + d->name + " inherits from itself");
   }
+}
 
-  // A to-one without an inverse gets a hidden one, so that deleting its destination can find
-  // and cut the reference.
+// A to-one without an inverse gets a hidden one, so that deleting its destination can find
+// and cut the reference.
+void ModelBuilder::addHiddenInverses(const DeclsByName& byName) {
   for (auto& d : decls_) {
     for (auto& p : d->own) {
       if (p.isToOne() && p.inverseName.empty()) {
@@ -163,12 +186,14 @@ std::shared_ptr<const Model> ModelBuilder::build() {
       }
     }
   }
+}
 
-  // Parents before children, otherwise in declaration order.
+// Parents before children, otherwise in declaration order.
+std::vector<ModelBuilder::Decl*> ModelBuilder::parentsFirst() const {
   std::vector<Decl*> order;
   std::set<std::string> placed;
   while (order.size() < decls_.size()) {
-    for (auto& d : decls_) {
+    for (const auto& d : decls_) {
       if (placed.count(d->name)) continue;
       if (d->parent.empty() || placed.count(d->parent)) {
         order.push_back(d.get());
@@ -176,10 +201,14 @@ std::shared_ptr<const Model> ModelBuilder::build() {
       }
     }
   }
+  return order;
+}
 
-  auto model = std::shared_ptr<Model>(new Model());
-  model->version_ = version_;
-  std::unordered_map<std::string, EntityDescription*> entities;
+// One description per entity, in `order`: its parent's properties, then its own, each given its
+// index, its column when stored, and a default that fits its type.
+ModelBuilder::EntitiesByName ModelBuilder::describeEntities(Model& model,
+                                                            const std::vector<Decl*>& order) {
+  EntitiesByName entities;
   for (Decl* d : order) {
     auto e = std::unique_ptr<EntityDescription>(new EntityDescription());
     e->name_ = d->name;
@@ -187,7 +216,7 @@ std::shared_ptr<const Model> ModelBuilder::build() {
     e->factory_ = d->factory;
     e->isInstance_ = d->isInstance;
     e->type_ = d->type;
-    e->index_ = model->entities_.size();
+    e->index_ = model.entities_.size();
     if (!d->parent.empty()) {
       EntityDescription* parent = entities.at(d->parent);
       e->superentity_ = parent;
@@ -219,16 +248,20 @@ std::shared_ptr<const Model> ModelBuilder::build() {
                      " does not fit its type");
     }
     entities[e->name_] = e.get();
-    model->entities_.push_back(std::move(e));
+    model.entities_.push_back(std::move(e));
   }
+  return entities;
+}
 
-  for (auto& e : model->entities_) {
+// Sub-entities, roots, and each entity's family (itself and everything below it, depth first).
+void ModelBuilder::linkFamilies(Model& model) {
+  for (auto& e : model.entities_) {
     if (e->superentity_)
       const_cast<EntityDescription*>(e->superentity_)->subentities_.push_back(e.get());
     else
-      model->roots_.push_back(e.get());
+      model.roots_.push_back(e.get());
   }
-  for (auto& e : model->entities_) {
+  for (auto& e : model.entities_) {
     std::vector<const EntityDescription*> stack{e.get()};
     while (!stack.empty()) {
       const EntityDescription* x = stack.back();
@@ -238,8 +271,12 @@ std::shared_ptr<const Model> ModelBuilder::build() {
         stack.push_back(*it);
     }
   }
+}
 
-  for (auto& e : model->entities_) {
+// Each relationship's destination and inverse, which must name it back and connect the same
+// entities; which side of a one-to-one wires the pair when objects load.
+void ModelBuilder::resolveRelationships(Model& model, const EntitiesByName& entities) {
+  for (auto& e : model.entities_) {
     for (auto& p : e->properties_) {
       if (!p.isRelationship()) continue;
       auto dest = entities.find(p.destinationName);
@@ -271,8 +308,11 @@ std::shared_ptr<const Model> ModelBuilder::build() {
                                                std::tie(inv->declaringEntity, inv->name);
     }
   }
+}
 
-  for (const EntityDescription* root : model->roots_) {
+// A family shares one table, so no two of its stored properties may map to one column.
+void ModelBuilder::checkColumns(const Model& model) {
+  for (const EntityDescription* root : model.roots_) {
     std::set<std::string> columns;
     for (const EntityDescription* e : root->family_)
       for (std::uint16_t i : e->stored_) {
@@ -283,9 +323,13 @@ std::shared_ptr<const Model> ModelBuilder::build() {
                        p.columnName);
       }
   }
+}
 
-  for (auto& e : model->entities_) {
-    auto [it, fresh] = model->byType_.emplace(std::type_index(*e->type_), e.get());
+// The entities by class (a class two entities share finds neither), and each concrete entity's
+// class instantiable and derived from its ancestors' classes.
+void ModelBuilder::indexAndCheckClasses(Model& model) {
+  for (auto& e : model.entities_) {
+    auto [it, fresh] = model.byType_.emplace(std::type_index(*e->type_), e.get());
     if (!fresh) it->second = nullptr;
     if (e->abstract_) continue;
     std::shared_ptr<ManagedObject> sample = e->factory_();
@@ -295,7 +339,6 @@ std::shared_ptr<const Model> ModelBuilder::build() {
         invalidModel("the class of entity " + e->name_ + " does not derive from the class of " +
                      a->name_);
   }
-  return model;
 }
 
 }  // namespace tw::store

@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/store/EntityDescription.h"
@@ -79,6 +80,19 @@ class ModelBuilder {
                           std::function<std::shared_ptr<ManagedObject>()> factory,
                           std::function<bool(const ManagedObject&)> isInstance);
   ModelBuilder& addProperty(PropertyDescription p);
+
+  // The passes of build(), in the order it runs them; each throws for what it finds wrong.
+  using DeclsByName = std::unordered_map<std::string, Decl*>;
+  using EntitiesByName = std::unordered_map<std::string, EntityDescription*>;
+  DeclsByName indexDeclarations() const;
+  void checkInheritance(DeclsByName& byName) const;
+  void addHiddenInverses(const DeclsByName& byName);
+  std::vector<Decl*> parentsFirst() const;
+  static EntitiesByName describeEntities(Model& model, const std::vector<Decl*>& order);
+  static void linkFamilies(Model& model);
+  static void resolveRelationships(Model& model, const EntitiesByName& entities);
+  static void checkColumns(const Model& model);
+  static void indexAndCheckClasses(Model& model);
 
   std::int64_t version_;
   std::vector<std::unique_ptr<Decl>> decls_;
