@@ -154,14 +154,19 @@ ModelBuilder::DeclsByName ModelBuilder::indexDeclarations() const {
 }
 
 // Every parent known, and no entity its own ancestor.
-void ModelBuilder::checkInheritance(DeclsByName& byName) const {
+void ModelBuilder::checkInheritance(const DeclsByName& byName) const {
   for (const auto& d : decls_) {
     if (!d->parent.empty() && !byName.count(d->parent))
       invalidModel("entity " + d->name + " inherits from unknown entity " + d->parent);
     // A chain longer than the number of entities has a cycle in it.
     std::size_t steps = 0;
-    for (Decl* p = d.get(); p && !p->parent.empty(); p = byName[p->parent])
+    // Looked up without inserting: an entry made for an unknown name would let a later entity
+    // that inherits from it past the check above.
+    for (const Decl* p = d.get(); p && !p->parent.empty();) {
       if (++steps > decls_.size()) invalidModel("entity " + d->name + " inherits from itself");
+      const auto parent = byName.find(p->parent);
+      p = parent == byName.end() ? nullptr : parent->second;
+    }
   }
 }
 

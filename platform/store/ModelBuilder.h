@@ -85,7 +85,7 @@ class ModelBuilder {
   using DeclsByName = std::unordered_map<std::string, Decl*>;
   using EntitiesByName = std::unordered_map<std::string, EntityDescription*>;
   DeclsByName indexDeclarations() const;
-  void checkInheritance(DeclsByName& byName) const;
+  void checkInheritance(const DeclsByName& byName) const;
   void addHiddenInverses(const DeclsByName& byName);
   std::vector<Decl*> parentsFirst() const;
   static EntitiesByName describeEntities(Model& model, const std::vector<Decl*>& order);

@@ -50,6 +50,13 @@ TEST(ModelDeclaration, ModelsThatCannotWorkAreRefusedWithAReason) {
   EXPECT_THROW(base().build()->entityFor<Plain>(), Exception);
   EXPECT_NE(buildError(std::move(base().entity<Plain>("C", "Nowhere"))).find("unknown entity"),
             std::string::npos);
+  {
+    // The unknown name sits one step up a chain, behind an entity declared before it.
+    auto b = base();
+    b.entity<Plain>("C", "D");
+    b.entity<Plain>("D", "Nowhere");
+    EXPECT_NE(buildError(std::move(b)).find("unknown entity"), std::string::npos);
+  }
   EXPECT_NE(buildError(std::move(base().entity<Plain>("A"))).find("declared twice"),
             std::string::npos);
   {
