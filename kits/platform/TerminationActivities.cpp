@@ -60,9 +60,10 @@ struct TerminationActivities::Inhibitor {
     if (!b) return;
     BusError error;
     BusMessage reply;
-    const int r = sd_bus_call_method(b, "org.freedesktop.login1", "/org/freedesktop/login1",
-                                     "org.freedesktop.login1.Manager", "Inhibit", error.get(),
-                                     reply.out(), "ssss", "shutdown:sleep", who.c_str(), why.c_str(), "delay");
+    const int r =
+        sd_bus_call_method(b, "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "Inhibit", error.get(), reply.out(),
+                           "ssss", "shutdown:sleep", who.c_str(), why.c_str(), "delay");
     int received = -1;
     if (r >= 0 && sd_bus_message_read(reply.get(), "h", &received) >= 0 && received >= 0) {
       // The reply owns its descriptor; ours lives as long as the hold.

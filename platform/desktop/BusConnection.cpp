@@ -19,8 +19,7 @@ BusConnection BusConnection::open(Bus bus) {
 BusConnection::~BusConnection() { reset(); }
 
 BusConnection::BusConnection(BusConnection&& other) noexcept
-    : bus_(std::exchange(other.bus_, nullptr)),
-      openResult_(std::exchange(other.openResult_, 0)) {}
+    : bus_(std::exchange(other.bus_, nullptr)), openResult_(std::exchange(other.openResult_, 0)) {}
 
 BusConnection& BusConnection::operator=(BusConnection&& other) noexcept {
   if (this != &other) {

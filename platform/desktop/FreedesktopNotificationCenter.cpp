@@ -285,8 +285,8 @@ void FreedesktopNotificationCenter::Impl::probe() {
     return;
   }
   BusMessage m;
-  int r =
-      sd_bus_message_new_method_call(bus.get(), m.out(), kService, kPath, kInterface, "GetCapabilities");
+  int r = sd_bus_message_new_method_call(bus.get(), m.out(), kService, kPath, kInterface,
+                                         "GetCapabilities");
   auto* call = new Call{this, true, std::nullopt, std::nullopt, false};
   if (r < 0 || !startCall(m.get(), &Impl::onProbeReply, call)) {
     delete call;

@@ -143,12 +143,13 @@ struct TimeZoneMonitor::Impl {
     int r = b.openResult();
     if (b) {
       sd_bus_set_exit_on_disconnect(b.get(), 0);
-      r = sd_bus_match_signal(b.get(), nullptr, nullptr, kTimedatePath, "org.freedesktop.DBus.Properties",
-                              "PropertiesChanged", &Impl::onPropertiesChanged, this);
+      r = sd_bus_match_signal(b.get(), nullptr, nullptr, kTimedatePath,
+                              "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                              &Impl::onPropertiesChanged, this);
     }
     if (r >= 0) {
-      r = sd_bus_match_signal(b.get(), nullptr, nullptr, kLogin1Path, kLogin1Manager, "PrepareForSleep",
-                              &Impl::onPrepareForSleep, this);
+      r = sd_bus_match_signal(b.get(), nullptr, nullptr, kLogin1Path, kLogin1Manager,
+                              "PrepareForSleep", &Impl::onPrepareForSleep, this);
     }
     if (r < 0) {
       log(LogLevel::Notice, std::string(kLogPrefix) + "no system bus (" + std::strerror(-r) +

@@ -28,7 +28,8 @@ bool call(sd_bus* bus, const char* destination, const char* path, const char* in
   if (r >= 0)
     r = sd_bus_call(bus, message.get(), std::uint64_t{5} * 1000 * 1000, failure.get(), reply.out());
   if (r < 0 && error)
-    *error = failure.message() ? failure.message() : (failure.name() ? failure.name() : "call failed");
+    *error =
+        failure.message() ? failure.message() : (failure.name() ? failure.name() : "call failed");
   return r >= 0;
 }
 

@@ -89,7 +89,7 @@ TEST_F(BusConnectionTest, MovesLeaveOneOwnerThatStillCarriesCalls) {
   EXPECT_TRUE(answers(third));
 
   // Ending a moved-from one releases nothing; the owner still works.
-  first.reset();   // NOLINT(bugprone-use-after-move)
+  first.reset();     // NOLINT(bugprone-use-after-move)
   second.discard();  // NOLINT(bugprone-use-after-move)
   EXPECT_TRUE(answers(third));
 
