@@ -4,20 +4,20 @@
 
 #include <cstdint>
 
+#include "platform/desktop/BusConnection.h"
+
 namespace tw {
 
 std::string SystemPowerState::current(double timeoutSeconds) {
-  sd_bus* bus = nullptr;
-  if (sd_bus_open_system(&bus) < 0) return kUnknown;
+  const BusConnection bus = BusConnection::open(BusConnection::Bus::System);
+  if (!bus) return kUnknown;
   // A daemon that does not answer soon must not hold up an upload.
-  sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(timeoutSeconds * 1e6));
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_set_method_call_timeout(bus.get(), static_cast<std::uint64_t>(timeoutSeconds * 1e6));
+  BusError error;
   int onBattery = 0;
-  int r =
-      sd_bus_get_property_trivial(bus, "org.freedesktop.UPower", "/org/freedesktop/UPower",
-                                  "org.freedesktop.UPower", "OnBattery", &error, 'b', &onBattery);
-  sd_bus_error_free(&error);
-  sd_bus_flush_close_unref(bus);
+  const int r = sd_bus_get_property_trivial(bus.get(), "org.freedesktop.UPower",
+                                            "/org/freedesktop/UPower", "org.freedesktop.UPower",
+                                            "OnBattery", error.get(), 'b', &onBattery);
   if (r < 0) return kUnknown;
   return onBattery ? kBattery : kExternalPower;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <future>
 
+#include "platform/desktop/BusConnection.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Log.h"
 
@@ -25,12 +26,11 @@ struct TerminationActivities::Inhibitor {
   Inhibitor(std::string who, double timeout) : who(std::move(who)), timeoutSeconds(timeout) {}
   ~Inhibitor() {
     if (fd >= 0) ::close(fd);
-    if (bus) sd_bus_flush_close_unref(bus);
   }
 
   const std::string who;
   const double timeoutSeconds;
-  sd_bus* bus = nullptr;
+  BusConnection bus;
   int fd = -1;
   bool loggedAbsence = false;
 
@@ -42,41 +42,38 @@ struct TerminationActivities::Inhibitor {
   }
 
   sd_bus* systemBus() {
-    if (bus && sd_bus_is_open(bus) > 0) return bus;
-    if (bus) sd_bus_close_unref(bus);
-    bus = nullptr;
-    const int r = sd_bus_open_system(&bus);
-    if (r < 0) {
-      bus = nullptr;
-      logAbsenceOnce(std::string("no system bus (") + std::strerror(-r) + ")");
+    if (bus.isOpen()) return bus.get();
+    bus.discard();
+    bus = BusConnection::open(BusConnection::Bus::System);
+    if (!bus) {
+      logAbsenceOnce("no system bus (" + bus.error() + ")");
       return nullptr;
     }
-    sd_bus_set_exit_on_disconnect(bus, 0);
-    sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(timeoutSeconds * 1e6));
-    return bus;
+    sd_bus_set_exit_on_disconnect(bus.get(), 0);
+    sd_bus_set_method_call_timeout(bus.get(), static_cast<std::uint64_t>(timeoutSeconds * 1e6));
+    return bus.get();
   }
 
   void hold(const std::string& why) {
     if (fd >= 0) return;
     sd_bus* b = systemBus();
     if (!b) return;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    const int r = sd_bus_call_method(b, "org.freedesktop.login1", "/org/freedesktop/login1",
-                                     "org.freedesktop.login1.Manager", "Inhibit", &error, &reply,
-                                     "ssss", "shutdown:sleep", who.c_str(), why.c_str(), "delay");
+    BusError error;
+    BusMessage reply;
+    const int r =
+        sd_bus_call_method(b, "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "Inhibit", error.get(), reply.out(),
+                           "ssss", "shutdown:sleep", who.c_str(), why.c_str(), "delay");
     int received = -1;
-    if (r >= 0 && sd_bus_message_read(reply, "h", &received) >= 0 && received >= 0) {
+    if (r >= 0 && sd_bus_message_read(reply.get(), "h", &received) >= 0 && received >= 0) {
       // The reply owns its descriptor; ours lives as long as the hold.
       fd = ::fcntl(received, F_DUPFD_CLOEXEC, 3);
     }
     if (fd < 0) {
       logAbsenceOnce("logind did not hand out a delay inhibitor (" +
-                     std::string(error.name ? error.name : std::strerror(r < 0 ? -r : EBADF)) +
+                     std::string(error.name() ? error.name() : std::strerror(r < 0 ? -r : EBADF)) +
                      ")");
     }
-    sd_bus_error_free(&error);
-    sd_bus_message_unref(reply);
   }
 
   void release() {

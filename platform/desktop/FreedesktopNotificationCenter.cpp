@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/desktop/BusConnection.h"
 #include "platform/desktop/DesktopText.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Localization.h"
@@ -98,7 +99,7 @@ struct FreedesktopNotificationCenter::Impl {
   int wakeFd = -1;
 
   // Bus thread only.
-  sd_bus* bus = nullptr;
+  BusConnection bus;
   Phase phase = Phase::Idle;
   std::deque<UserNotification> waiting;  // until the server has told its capabilities
   bool serverReadsMarkup = false;
@@ -172,8 +173,8 @@ void FreedesktopNotificationCenter::Impl::run() {
     }
     for (auto& n : batch) accept(std::move(n));
     if (bus) {
-      const int r = sd_bus_process(bus, nullptr);
-      if (r < 0 || sd_bus_is_open(bus) <= 0) {
+      const int r = sd_bus_process(bus.get(), nullptr);
+      if (r < 0 || !bus.isOpen()) {
         log(LogLevel::Notice, std::string(kLogPrefix) + "lost the session bus" +
                                   (r < 0 ? " (" + errorText(r) + ")" : std::string()));
         disconnect();
@@ -199,12 +200,12 @@ void FreedesktopNotificationCenter::Impl::waitForActivity() {
   nfds_t count = 1;
   int timeoutMs = -1;
   if (bus) {
-    fds[1].fd = sd_bus_get_fd(bus);
-    const int events = sd_bus_get_events(bus);
+    fds[1].fd = sd_bus_get_fd(bus.get());
+    const int events = sd_bus_get_events(bus.get());
     fds[1].events = static_cast<short>(events > 0 ? events : 0);
     count = 2;
     std::uint64_t until = 0;
-    if (sd_bus_get_timeout(bus, &until) >= 0 && until != UINT64_MAX) {
+    if (sd_bus_get_timeout(bus.get(), &until) >= 0 && until != UINT64_MAX) {
       timespec ts{};
       clock_gettime(CLOCK_MONOTONIC, &ts);
       const std::uint64_t now = static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000u +
@@ -232,22 +233,21 @@ void FreedesktopNotificationCenter::Impl::accept(UserNotification notification) 
 }
 
 bool FreedesktopNotificationCenter::Impl::connect() {
-  sd_bus* b = nullptr;
-  const int r = sd_bus_open_user(&b);
-  if (r < 0) {
-    logOnce(loggedNoBus, "no session bus (" + errorText(r) + "); user notifications are not shown");
+  BusConnection b = BusConnection::open(BusConnection::Bus::Session);
+  if (!b) {
+    logOnce(loggedNoBus, "no session bus (" + b.error() + "); user notifications are not shown");
     return false;
   }
   loggedNoBus = false;
-  sd_bus_set_exit_on_disconnect(b, 0);
+  sd_bus_set_exit_on_disconnect(b.get(), 0);
   // Clicks and closes come as signals; without the matches, clicks are lost but notifications
   // still show, so a failure here is not fatal.
-  if (sd_bus_match_signal_async(b, nullptr, nullptr, kPath, kInterface, "ActionInvoked",
+  if (sd_bus_match_signal_async(b.get(), nullptr, nullptr, kPath, kInterface, "ActionInvoked",
                                 &Impl::onActionInvoked, nullptr, this) < 0 ||
-      sd_bus_match_signal_async(b, nullptr, nullptr, kPath, kInterface, "NotificationClosed",
+      sd_bus_match_signal_async(b.get(), nullptr, nullptr, kPath, kInterface, "NotificationClosed",
                                 &Impl::onNotificationClosed, nullptr, this) < 0)
     log(LogLevel::Notice, std::string(kLogPrefix) + "cannot watch notification clicks");
-  bus = b;
+  bus = std::move(b);
   return true;
 }
 
@@ -256,8 +256,7 @@ void FreedesktopNotificationCenter::Impl::disconnect() {
   // Dropping the bus frees every pending call's slot; their destroy callbacks settle the
   // accounting, and `closing` keeps them from sending anything new on the dying connection.
   closing = true;
-  sd_bus_close_unref(bus);
-  bus = nullptr;
+  bus.discard();
   closing = false;
   slots.clear();
   shown.clear();
@@ -269,7 +268,7 @@ bool FreedesktopNotificationCenter::Impl::startCall(sd_bus_message* message,
                                                     sd_bus_message_handler_t handler, Call* call) {
   sd_bus_slot* slot = nullptr;
   const auto usec = static_cast<std::uint64_t>(std::max(0.001, options.callTimeoutSeconds) * 1e6);
-  const int r = sd_bus_call_async(bus, &slot, message, handler, call, usec);
+  const int r = sd_bus_call_async(bus.get(), &slot, message, handler, call, usec);
   if (r < 0) {
     logOnce(loggedCallFailure, "cannot call the notification server (" + errorText(r) + ")");
     return false;
@@ -285,16 +284,15 @@ void FreedesktopNotificationCenter::Impl::probe() {
     dropWaiting();
     return;
   }
-  sd_bus_message* m = nullptr;
-  int r = sd_bus_message_new_method_call(bus, &m, kService, kPath, kInterface, "GetCapabilities");
+  BusMessage m;
+  int r = sd_bus_message_new_method_call(bus.get(), m.out(), kService, kPath, kInterface,
+                                         "GetCapabilities");
   auto* call = new Call{this, true, std::nullopt, std::nullopt, false};
-  if (r < 0 || !startCall(m, &Impl::onProbeReply, call)) {
+  if (r < 0 || !startCall(m.get(), &Impl::onProbeReply, call)) {
     delete call;
-    sd_bus_message_unref(m);
     dropWaiting();
     return;
   }
-  sd_bus_message_unref(m);
   phase = Phase::Probing;
 }
 
@@ -344,18 +342,16 @@ void FreedesktopNotificationCenter::Impl::send(UserNotification notification) {
     replacesId = slot->serverId;
   }
   const auto args = notifyArguments(notification, options, serverReadsMarkup);
-  sd_bus_message* m = nullptr;
-  int r = sd_bus_message_new_method_call(bus, &m, kService, kPath, kInterface, "Notify");
-  if (r >= 0) r = appendNotify(m, args, replacesId);
+  BusMessage m;
+  int r = sd_bus_message_new_method_call(bus.get(), m.out(), kService, kPath, kInterface, "Notify");
+  if (r >= 0) r = appendNotify(m.get(), args, replacesId);
   auto* call = new Call{this, false, notification.identifier, notification.userInfo, false};
   if (r < 0) logOnce(loggedCallFailure, "cannot build a notification (" + errorText(r) + ")");
-  if (r < 0 || !startCall(m, &Impl::onNotifyReply, call)) {
+  if (r < 0 || !startCall(m.get(), &Impl::onNotifyReply, call)) {
     delete call;
-    sd_bus_message_unref(m);
     finished(1);
     return;
   }
-  sd_bus_message_unref(m);
   if (slot) slot->inFlight = true;
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 
+#include "platform/desktop/BusConnection.h"
 #include "platform/desktop/SleepInhibition.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
@@ -34,9 +35,9 @@ constexpr const char* kScreenSaverInterface = "org.freedesktop.ScreenSaver";
 
 std::string errorText(int negativeErrno) { return std::strerror(-negativeErrno); }
 
-std::string describe(const sd_bus_error& error, int r) {
-  if (error.name != nullptr) {
-    return std::string(error.name) + (error.message ? std::string(": ") + error.message : "");
+std::string describe(const BusError& error, int r) {
+  if (error.name() != nullptr) {
+    return std::string(error.name()) + (error.message() ? std::string(": ") + error.message() : "");
   }
   return errorText(r);
 }
@@ -54,8 +55,6 @@ struct SleepInhibitor::State {
   explicit State(Options o) : options(std::move(o)) {}
   ~State() {
     while (!held.empty()) release(held.begin()->first);
-    if (session) sd_bus_flush_close_unref(session);
-    if (system) sd_bus_flush_close_unref(system);
   }
 
   struct Held {
@@ -65,8 +64,8 @@ struct SleepInhibitor::State {
   };
 
   const Options options;
-  sd_bus* session = nullptr;
-  sd_bus* system = nullptr;
+  BusConnection session;
+  BusConnection system;
   std::map<std::uint64_t, Held> held;
   bool loggedNoSession = false, loggedNoSystem = false, loggedNoLogin1 = false,
        loggedNoScreenSaver = false, loggedPortalRefused = false, loggedNoPortal = false;
@@ -83,48 +82,46 @@ struct SleepInhibitor::State {
 
   // The bus, (re)opened when needed; null when there is none.
   sd_bus* bus(bool isSystem) {
-    sd_bus*& b = isSystem ? system : session;
-    if (b && sd_bus_is_open(b) > 0) return b;
-    if (b) sd_bus_close_unref(b);
-    b = nullptr;
-    const int r = isSystem ? sd_bus_open_system(&b) : sd_bus_open_user(&b);
-    if (r < 0) {
-      b = nullptr;
+    BusConnection& b = isSystem ? system : session;
+    if (b.isOpen()) return b.get();
+    b.discard();
+    b = BusConnection::open(isSystem ? BusConnection::Bus::System : BusConnection::Bus::Session);
+    if (!b) {
       logOnce(isSystem ? loggedNoSystem : loggedNoSession,
-              std::string("no ") + (isSystem ? "system" : "session") + " bus (" + errorText(r) +
+              std::string("no ") + (isSystem ? "system" : "session") + " bus (" + b.error() +
                   "); sleep is not prevented through it");
       return nullptr;
     }
-    sd_bus_set_exit_on_disconnect(b, 0);
-    return b;
+    sd_bus_set_exit_on_disconnect(b.get(), 0);
+    return b.get();
   }
 
   // One method call with its arguments appended by `append`; the reply or null (with `error`).
   template <class Append>
-  sd_bus_message* call(sd_bus* b, const char* service, const char* path, const char* interface,
-                       const char* member, Append&& append, std::string& error) {
-    sd_bus_message* m = nullptr;
-    sd_bus_message* reply = nullptr;
-    sd_bus_error e = SD_BUS_ERROR_NULL;
-    int r = sd_bus_message_new_method_call(b, &m, service, path, interface, member);
-    if (r >= 0) r = append(m);
-    if (r >= 0) r = sd_bus_call(b, m, timeoutUsec(), &e, &reply);
-    if (r < 0) error = describe(e, r);
-    sd_bus_error_free(&e);
-    sd_bus_message_unref(m);
-    return r < 0 ? nullptr : reply;
+  BusMessage call(sd_bus* b, const char* service, const char* path, const char* interface,
+                  const char* member, Append&& append, std::string& error) {
+    BusMessage m;
+    BusMessage reply;
+    BusError e;
+    int r = sd_bus_message_new_method_call(b, m.out(), service, path, interface, member);
+    if (r >= 0) r = append(m.get());
+    if (r >= 0) r = sd_bus_call(b, m.get(), timeoutUsec(), e.get(), reply.out());
+    if (r < 0) {
+      error = describe(e, r);
+      return {};
+    }
+    return reply;
   }
 
   bool portalPresent() {
     sd_bus* b = bus(false);
     if (!b) return false;
     std::string error;
-    sd_bus_message* reply = call(
+    BusMessage reply = call(
         b, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
         [](sd_bus_message* m) { return sd_bus_message_append(m, "s", kPortalService); }, error);
     int owned = 0;
-    if (reply && sd_bus_message_read(reply, "b", &owned) < 0) owned = 0;
-    sd_bus_message_unref(reply);
+    if (reply && sd_bus_message_read(reply.get(), "b", &owned) < 0) owned = 0;
     if (owned) return true;
     // A portal is normally started on demand.
     reply = call(
@@ -132,14 +129,13 @@ struct SleepInhibitor::State {
         "ListActivatableNames", [](sd_bus_message*) { return 0; }, error);
     bool activatable = false;
     char** names = nullptr;
-    if (reply && sd_bus_message_read_strv(reply, &names) >= 0 && names) {
+    if (reply && sd_bus_message_read_strv(reply.get(), &names) >= 0 && names) {
       for (char** n = names; *n; ++n) {
         activatable = activatable || std::strcmp(*n, kPortalService) == 0;
         free(*n);
       }
       free(names);
     }
-    sd_bus_message_unref(reply);
     return activatable;
   }
 
@@ -147,7 +143,7 @@ struct SleepInhibitor::State {
     sd_bus* b = bus(false);
     if (!b) return std::nullopt;
     std::string error;
-    sd_bus_message* reply = call(
+    BusMessage reply = call(
         b, kPortalService, kPortalPath, kPortalInhibit, "Inhibit",
         [&](sd_bus_message* m) {
           return sd_bus_message_append(m, "sua{sv}", "", flags, 1, "reason", "s", reason.c_str());
@@ -155,8 +151,7 @@ struct SleepInhibitor::State {
         error);
     const char* handle = nullptr;
     std::optional<std::string> result;
-    if (reply && sd_bus_message_read(reply, "o", &handle) >= 0 && handle) result = handle;
-    sd_bus_message_unref(reply);
+    if (reply && sd_bus_message_read(reply.get(), "o", &handle) >= 0 && handle) result = handle;
     if (!result) {
       logOnce(loggedPortalRefused, "the desktop portal refused to inhibit sleep (" + error +
                                        "); asking login1 and the screen saver instead");
@@ -168,7 +163,7 @@ struct SleepInhibitor::State {
     sd_bus* b = bus(true);
     if (!b) return -1;
     std::string error;
-    sd_bus_message* reply = call(
+    BusMessage reply = call(
         b, kLogin1Service, kLogin1Path, kLogin1Manager, "Inhibit",
         [&](sd_bus_message* m) {
           return sd_bus_message_append(m, "ssss", "idle", options.applicationName.c_str(),
@@ -177,12 +172,11 @@ struct SleepInhibitor::State {
         error);
     int fd = -1;
     // The descriptor belongs to the reply; ours is a duplicate that lives as long as the hold.
-    if (reply && sd_bus_message_read(reply, "h", &fd) >= 0 && fd >= 0) {
+    if (reply && sd_bus_message_read(reply.get(), "h", &fd) >= 0 && fd >= 0) {
       fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     } else {
       fd = -1;
     }
-    sd_bus_message_unref(reply);
     if (fd < 0) {
       logOnce(loggedNoLogin1, "login1 did not inhibit idle sleep (" +
                                   (error.empty() ? std::string("no descriptor") : error) + ")");
@@ -194,7 +188,7 @@ struct SleepInhibitor::State {
     sd_bus* b = bus(false);
     if (!b) return std::nullopt;
     std::string error;
-    sd_bus_message* reply = call(
+    BusMessage reply = call(
         b, kScreenSaverService, kScreenSaverPath, kScreenSaverInterface, "Inhibit",
         [&](sd_bus_message* m) {
           return sd_bus_message_append(m, "ss", options.applicationName.c_str(), reason.c_str());
@@ -202,8 +196,7 @@ struct SleepInhibitor::State {
         error);
     std::uint32_t cookie = 0;
     std::optional<std::uint32_t> result;
-    if (reply && sd_bus_message_read(reply, "u", &cookie) >= 0) result = cookie;
-    sd_bus_message_unref(reply);
+    if (reply && sd_bus_message_read(reply.get(), "u", &cookie) >= 0) result = cookie;
     if (!result) {
       logOnce(loggedNoScreenSaver,
               "the screen saver service did not inhibit display sleep (" + error + ")");
@@ -237,18 +230,18 @@ struct SleepInhibitor::State {
     std::string error;
     if (h.portalRequest) {
       if (sd_bus* b = bus(false)) {
-        sd_bus_message_unref(call(
+        call(
             b, kPortalService, h.portalRequest->c_str(), kPortalRequest, "Close",
-            [](sd_bus_message*) { return 0; }, error));
+            [](sd_bus_message*) { return 0; }, error);
       }
     }
     if (h.login1Fd >= 0) ::close(h.login1Fd);
     if (h.screenSaverCookie) {
       if (sd_bus* b = bus(false)) {
         const std::uint32_t cookie = *h.screenSaverCookie;
-        sd_bus_message_unref(call(
+        call(
             b, kScreenSaverService, kScreenSaverPath, kScreenSaverInterface, "UnInhibit",
-            [cookie](sd_bus_message* m) { return sd_bus_message_append(m, "u", cookie); }, error));
+            [cookie](sd_bus_message* m) { return sd_bus_message_append(m, "u", cookie); }, error);
       }
     }
   }

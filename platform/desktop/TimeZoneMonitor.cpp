@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/desktop/BusConnection.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/HostZoneFiles.h"
 #include "platform/foundation/Log.h"
@@ -88,8 +89,8 @@ struct TimeZoneMonitor::Impl {
     while (!stopping) {
       pollfd fds[3] = {{wakeFd, POLLIN, 0}, {inotifyFd, POLLIN, 0}, {-1, 0, 0}};
       if (bus) {
-        fds[2].fd = sd_bus_get_fd(bus);
-        const int events = sd_bus_get_events(bus);
+        fds[2].fd = sd_bus_get_fd(bus.get());
+        const int events = sd_bus_get_events(bus.get());
         fds[2].events = static_cast<short>(events > 0 ? events : 0);
       }
       if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
@@ -97,7 +98,8 @@ struct TimeZoneMonitor::Impl {
       if (fds[1].revents & POLLIN) readFileEvents();
       if (bus) processBus();
     }
-    if (bus) sd_bus_flush_close_unref(bus);
+    // Ended here, on the thread that works on it, not when the monitor goes.
+    bus.reset();
     if (inotifyFd >= 0) ::close(inotifyFd);
   }
 
@@ -130,35 +132,35 @@ struct TimeZoneMonitor::Impl {
   }
 
   void watchBus() {
-    sd_bus* b = nullptr;
-    int r = sd_bus_open_system(&b);
-    if (r >= 0) {
-      sd_bus_set_exit_on_disconnect(b, 0);
-      r = sd_bus_match_signal(b, nullptr, nullptr, kTimedatePath, "org.freedesktop.DBus.Properties",
-                              "PropertiesChanged", &Impl::onPropertiesChanged, this);
+    BusConnection b = BusConnection::open(BusConnection::Bus::System);
+    int r = b.openResult();
+    if (b) {
+      sd_bus_set_exit_on_disconnect(b.get(), 0);
+      r = sd_bus_match_signal(b.get(), nullptr, nullptr, kTimedatePath,
+                              "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                              &Impl::onPropertiesChanged, this);
     }
     if (r >= 0) {
-      r = sd_bus_match_signal(b, nullptr, nullptr, kLogin1Path, kLogin1Manager, "PrepareForSleep",
-                              &Impl::onPrepareForSleep, this);
+      r = sd_bus_match_signal(b.get(), nullptr, nullptr, kLogin1Path, kLogin1Manager,
+                              "PrepareForSleep", &Impl::onPrepareForSleep, this);
     }
     if (r < 0) {
       log(LogLevel::Notice, std::string(kLogPrefix) + "no system bus (" + std::strerror(-r) +
                                 "); zone changes are seen only in the zone file, and waking " +
                                 "from sleep not at all");
-      if (b) sd_bus_close_unref(b);
+      b.discard();
       return;
     }
-    bus = b;
+    bus = std::move(b);
     busWatched = true;
   }
 
   void processBus() {
     for (;;) {
-      const int r = sd_bus_process(bus, nullptr);
-      if (r < 0 || sd_bus_is_open(bus) <= 0) {
+      const int r = sd_bus_process(bus.get(), nullptr);
+      if (r < 0 || !bus.isOpen()) {
         log(LogLevel::Notice, std::string(kLogPrefix) + "lost the system bus");
-        sd_bus_close_unref(bus);
-        bus = nullptr;
+        bus.discard();
         busWatched = false;
         return;
       }
@@ -211,7 +213,7 @@ struct TimeZoneMonitor::Impl {
   std::set<std::string> names;
   int wakeFd = -1;
   int inotifyFd = -1;
-  sd_bus* bus = nullptr;  // the thread's only
+  BusConnection bus;  // the thread's only
   std::atomic<bool> stopping{false};
   std::atomic<bool> busWatched{false};
   // Guards ready, which readyChanged waits for.

@@ -7,50 +7,40 @@
 #include <functional>
 
 #include "core/Source/Model/BTSystemEventActionProtocol.h"
+#include "platform/desktop/BusConnection.h"
 #include "platform/foundation/Log.h"
 
 namespace {
 
-struct Bus {
-  sd_bus* bus = nullptr;
-  ~Bus() {
-    if (bus) sd_bus_flush_close_unref(bus);
-  }
-};
-
-bool openBus(Bus& b, bool system) {
-  const int r = system ? sd_bus_open_system(&b.bus) : sd_bus_open_user(&b.bus);
-  return r >= 0;
-}
+using tw::BusConnection;
+using tw::BusError;
+using tw::BusMessage;
 
 // One method call; `append` adds the arguments. True when the call was answered without error.
 bool call(sd_bus* bus, const char* destination, const char* path, const char* interface,
           const char* member, const std::function<int(sd_bus_message*)>& append,
           std::string* error = nullptr) {
-  sd_bus_message* message = nullptr;
-  sd_bus_message* reply = nullptr;
-  sd_bus_error failure = SD_BUS_ERROR_NULL;
-  int r = sd_bus_message_new_method_call(bus, &message, destination, path, interface, member);
-  if (r >= 0 && append) r = append(message);
-  if (r >= 0) r = sd_bus_call(bus, message, std::uint64_t{5} * 1000 * 1000, &failure, &reply);
+  BusMessage message;
+  BusMessage reply;
+  BusError failure;
+  int r = sd_bus_message_new_method_call(bus, message.out(), destination, path, interface, member);
+  if (r >= 0 && append) r = append(message.get());
+  if (r >= 0)
+    r = sd_bus_call(bus, message.get(), std::uint64_t{5} * 1000 * 1000, failure.get(), reply.out());
   if (r < 0 && error)
-    *error = failure.message ? failure.message : (failure.name ? failure.name : "call failed");
-  sd_bus_error_free(&failure);
-  sd_bus_message_unref(reply);
-  sd_bus_message_unref(message);
+    *error =
+        failure.message() ? failure.message() : (failure.name() ? failure.name() : "call failed");
   return r >= 0;
 }
 
 bool hasOwner(sd_bus* bus, const char* name) {
-  sd_bus_message* reply = nullptr;
-  sd_bus_error failure = SD_BUS_ERROR_NULL;
+  BusMessage reply;
+  BusError failure;
   int has = 0;
-  const int r =
-      sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                         "org.freedesktop.DBus", "NameHasOwner", &failure, &reply, "s", name);
-  if (r >= 0) sd_bus_message_read(reply, "b", &has);
-  sd_bus_error_free(&failure);
-  sd_bus_message_unref(reply);
+  const int r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus", "NameHasOwner", failure.get(),
+                                   reply.out(), "s", name);
+  if (r >= 0) sd_bus_message_read(reply.get(), "b", &has);
   return r >= 0 && has;
 }
 
@@ -60,9 +50,9 @@ constexpr const char* kLogin1Manager = "org.freedesktop.login1.Manager";
 
 // Through the session manager of the desktop; false when none answers.
 bool viaSessionManager(std::int64_t type, std::string& error) {
-  Bus session;
-  if (!openBus(session, false)) return false;
-  sd_bus* bus = session.bus;
+  const BusConnection session = BusConnection::open(BusConnection::Bus::Session);
+  if (!session) return false;
+  sd_bus* bus = session.get();
   if (hasOwner(bus, "org.gnome.SessionManager")) {
     const char* member = type == 2 ? "Logout" : type == 3 ? "Reboot" : "Shutdown";
     auto args = [type](sd_bus_message* m) -> int {
@@ -89,12 +79,12 @@ bool viaSessionManager(std::int64_t type, std::string& error) {
 }
 
 bool viaLogin1(std::int64_t type, std::string& error) {
-  Bus system;
-  if (!openBus(system, true)) {
+  const BusConnection system = BusConnection::open(BusConnection::Bus::System);
+  if (!system) {
     error = "no system bus";
     return false;
   }
-  sd_bus* bus = system.bus;
+  sd_bus* bus = system.get();
   switch (type) {
     case 1:
       return call(
