@@ -47,6 +47,17 @@ class TimesReporter : public benchmark::ConsoleReporter {
     verdicts.check(ratio <= limit, "%s %.2fx %s (target <= %gx)", what, ratio, baselineName, limit);
   }
 
+  // The counter `name` of the run `run`, whose full name may carry its options after a slash
+  // ("/iterations:5/manual_time"); 0 when that run or counter is not there.
+  double counter(const std::string& run, const std::string& name) const {
+    for (const auto& [full, values] : counters_) {
+      if (full != run && full.rfind(run + "/", 0) != 0) continue;
+      const auto found = values.find(name);
+      return found != values.end() ? found->second : 0;
+    }
+    return 0;
+  }
+
   std::map<std::string, double> times_;
   std::map<std::string, std::map<std::string, double>> counters_;  // by benchmark, then name
 };

@@ -168,17 +168,6 @@ class Reporter : public tw::bench::TimesReporter {
       verdicts.unmeasured("crash capture against the kernel's core dump");
     }
   }
-
- private:
-  // The run's name carries its options ("/iterations:5/manual_time").
-  double counter(const std::string& run, const std::string& name) const {
-    for (const auto& [full, values] : counters_) {
-      if (full != run && full.rfind(run + "/", 0) != 0) continue;
-      const auto found = values.find(name);
-      return found != values.end() ? found->second : 0;
-    }
-    return 0;
-  }
 };
 
 }  // namespace
