@@ -152,7 +152,8 @@ class AccessibilityEndToEndTest : public TickwellEndToEndTest {
   // A mouse click on the control, where the screen shows it.
   bool click(const std::string& role, const std::string& name) {
     std::optional<std::pair<int, int>> at;
-    if (!eventually([&] { return (at = where(role, name)).has_value(); }, 15s, kToolPoll))
+    // One look through the tree can take seconds on a loaded machine: several are allowed.
+    if (!eventually([&] { return (at = where(role, name)).has_value(); }, 45s, kToolPoll))
       return false;
     xdotool("mousemove --sync " + std::to_string(at->first) + " " + std::to_string(at->second) +
             " click 1");
