@@ -76,7 +76,10 @@ TEST(Json, BadInputIsAnErrorNeverAThrow) {
     auto r = Json::parse(text);
     EXPECT_FALSE(r.ok()) << text;
     EXPECT_FALSE(r.error().empty()) << text;
+#ifdef NDEBUG
+    // A release build reading a failure's value gets a null, never garbage (a debug build stops).
     EXPECT_TRUE(r.value().isNull());
+#endif
   }
   EXPECT_NE(Json::parse("[1,]").error().find("invalid JSON at byte"), std::string::npos);
 }

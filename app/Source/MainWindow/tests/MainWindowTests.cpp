@@ -143,14 +143,14 @@ TEST_F(DetailTest, FadeAndSlideMoveTheOldContentRightAndTheNewInFromTheLeft) {
   detail_->setViewController(a, nullptr);
   ASSERT_EQ(detail_->contentViewController(), a);
   bool done = false;
-  detail_->setViewController(b, BTViewTransition::transitionWithAnimation(3, 2),
+  // Long enough that a loaded machine still finds it under way once it has begun to move.
+  detail_->setViewController(b, BTViewTransition::transitionWithAnimation(3, 2, 4.0),
                              [&] { done = true; });
   EXPECT_EQ(b->view()->x(), -400) << "the new content starts one width to the left";
-  tw::ui::Application::runEventsUntil([] { return false; }, 0.25);
-  EXPECT_GT(a->view()->x(), 0);
+  ASSERT_TRUE(runUntil([&] { return a->view()->x() > 0; }, 3.0)) << "the old content never moved";
   EXPECT_LT(b->view()->x(), 0);
   EXPECT_LT(tw::ui::alpha(a->view()), 1.0);
-  ASSERT_TRUE(runUntil([&] { return done; }));
+  ASSERT_TRUE(runUntil([&] { return done; }, 10.0));
   EXPECT_EQ(b->view()->geometry(), detail_->containerView()->rect());
   EXPECT_EQ(a->view()->parentWidget(), nullptr);
 }
