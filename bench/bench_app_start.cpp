@@ -218,6 +218,7 @@ void BM_StartToExpose_Tickwell_1000Timers10Running(benchmark::State& state) {
 // Ten timers, one running; the first titled `first`.
 void insertTenTimers(const std::string& first) {
   std::vector<tw::app::sample::Entry> entries;
+  entries.reserve(10);
   for (int i = 0; i < 10; ++i)
     entries.push_back({i == 0 ? first : "Timer " + std::to_string(i + 1), 1, 5 + i, i == 1});
   tw::app::sample::insert(entries);

@@ -143,9 +143,10 @@ class TickwellEndToEndTest : public ::testing::Test {
     // A sanitizer build's program reads its suppressions from there.
     for (const char* var : {"TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
       if (const char* value = getenv(var)) env.push_back(std::string(var) + "=" + value);
-    for (const auto& [name, value] : environmentOverrides_) {
-      std::erase_if(env, [&](const std::string& entry) { return entry.starts_with(name + "="); });
-      env.push_back(name + "=" + value);
+    for (const auto& override : environmentOverrides_) {
+      std::string entry = override.first + "=";
+      std::erase_if(env, [&](const std::string& e) { return e.starts_with(entry); });
+      env.push_back(entry.append(override.second));
     }
     return env;
   }

@@ -517,8 +517,8 @@ TEST_F(ActionEditorTest, EditingFallsBackToWhatTheMenusCanShowAndReplacesTheRow)
 
 TEST_F(ActionEditorTest, ReopensASavedActionOfEveryKindShowingWhatWasSaved) {
   const auto timers = makeObjects(1, 2);
-  auto timer = timers[0];
-  auto other = timers[1];
+  const auto& timer = timers[0];
+  const auto& other = timers[1];
   timer->setTitle("Tea");
   other->setTitle("Eggs");
   auto alert = addAction(timer, 0);
