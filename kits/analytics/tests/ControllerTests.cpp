@@ -40,7 +40,10 @@ std::shared_ptr<ORVMetadata> metadata() {
 std::string eventLineOfSize(std::size_t bytes) {
   // A longer name steps over a size the payload's length skips (99 to 100 bytes).
   for (std::string name = "custom";; name += 'x')
-    for (std::size_t payload = 2;; ++payload) {
+    // Started a few bytes short of the size (a line is its payload, its name, the payload's
+    // figures and 17 bytes more), not from nothing: a long line is then found in a few steps.
+    for (std::size_t payload = bytes > name.size() + 40 ? bytes - name.size() - 40 : 2;;
+         ++payload) {
       std::string line = "1700000000000\t" + name + "\t" + std::to_string(payload) + "\t{" +
                          std::string(payload - 2, ' ') + "}\n";
       if (line.size() == bytes) return line;
