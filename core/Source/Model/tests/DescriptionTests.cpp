@@ -109,8 +109,9 @@ TEST(DescriptionTexts, IntervalsReadWithTheirUnit) {
     EXPECT_EQ(TU::timerIntervalDescription(seconds), text) << seconds;
 }
 
-// The message is cut by UTF-16 units, as the platform measured text, but never inside a code
-// point: an emoji (two units) that would straddle the 24th unit is left out whole.
+// The message is cut by UTF-16 units, the length the stored descriptions have always used, but
+// never inside a code point: an emoji (two units) that would straddle the 24th unit is left out
+// whole.
 TEST(DescriptionTexts, CustomMessagesAreCutAt24UnitsWithoutSplittingACharacter) {
   const std::string emoji = "\xF0\x9F\x98\x80";  // U+1F600, two UTF-16 units
   const std::string accented = "\xC3\xA9";       // U+00E9, one unit
