@@ -163,19 +163,20 @@ function(tw_platform_library)
   endforeach()
 endfunction()
 
-# tw_test(NAME LABEL label [TIMEOUT seconds] [PROCESSORS n] [ENVIRONMENT VAR=value ...] SOURCES ...
+# tw_test(NAME LABEL label [TIMEOUT seconds] [LOCK name] [ENVIRONMENT VAR=value ...] SOURCES ...
 #         LIBS ...): one GoogleTest binary per module, each of its cases a CTest entry of its own
 # ("<binary>.<Suite>.<Case>"), so `ctest -R` picks a case and a skipped case shows as skipped. The
 # cases are listed when ctest runs (the build never starts a test binary); each runs in a process
-# of its own with the binary's label, timeout and environment. PROCESSORS counts each case as that
-# many of ctest's jobs, for cases that load the machine so heavily (a display server, the program
-# and its buses each) that eight at once would starve one another.
+# of its own with the binary's label, timeout and environment. LOCK keeps the cases holding the
+# same name from running at the same time, for cases that load the machine so heavily (a display
+# server, the program, its buses and a screen reader's bridge each) that several at once would
+# starve one another.
 include(GoogleTest)
 function(tw_test name)
   if(NOT TICKWELL_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT;PROCESSORS" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT;LOCK" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   if(NOT ARG_SOURCES)
     return()
   endif()
@@ -189,8 +190,8 @@ function(tw_test name)
   target_compile_options(${name} PRIVATE ${TW_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock tw_testsupport)
   set(properties LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
-  if(ARG_PROCESSORS)
-    list(APPEND properties PROCESSORS ${ARG_PROCESSORS})
+  if(ARG_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_LOCK})
   endif()
   # Listing a sanitized binary on a loaded machine can take longer than the default 5 s.
   gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_MODE PRE_TEST
