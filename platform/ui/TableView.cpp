@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "platform/ui/AccessibleParts.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/LayerStyle.h"
 
@@ -101,19 +102,10 @@ QWidgetList exposedChildren(const QWidget* parent) {
 }
 
 // A widget whose accessible children are the exposed ones of `childrenOf` (by default, its own).
-class AccessibleShownParts : public QAccessibleWidget {
+class AccessibleShownParts : public AccessibleParts {
  public:
-  AccessibleShownParts(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
-  virtual QWidgetList parts() const { return exposedChildren(widget()); }
-  int childCount() const override { return static_cast<int>(parts().size()); }
-  QAccessibleInterface* child(int index) const override {
-    const QWidgetList all = parts();
-    return index >= 0 && index < all.size() ? QAccessible::queryAccessibleInterface(all[index])
-                                            : nullptr;
-  }
-  int indexOfChild(const QAccessibleInterface* child) const override {
-    return child ? static_cast<int>(parts().indexOf(qobject_cast<QWidget*>(child->object()))) : -1;
-  }
+  AccessibleShownParts(QWidget* widget, QAccessible::Role role) : AccessibleParts(widget, role) {}
+  QWidgetList parts() const override { return exposedChildren(widget()); }
 };
 
 // Assistive technologies see a table as a list whose items are its rows as shown (its viewport

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "platform/foundation/Localization.h"
+#include "platform/ui/AccessibleParts.h"
 
 namespace {
 
@@ -29,11 +30,11 @@ double gDefaultTitleBarHeight = -1.0;
 
 // The title bar is raised over the content to be drawn on top of it; assistive technologies
 // still read it first, where the screen and the Tab order put it.
-class AccessibleMainWindow : public QAccessibleWidget {
+class AccessibleMainWindow : public tw::ui::AccessibleParts {
  public:
   explicit AccessibleMainWindow(MainWindow* window)
-      : QAccessibleWidget(window, QAccessible::Window) {}
-  QWidgetList parts() const {
+      : AccessibleParts(window, QAccessible::Window) {}
+  QWidgetList parts() const override {
     auto* window = static_cast<MainWindow*>(widget());
     QWidgetList all{window->titleBarView()};
     for (QObject* object : window->children())
@@ -41,15 +42,6 @@ class AccessibleMainWindow : public QAccessibleWidget {
           child && child != window->titleBarView() && !child->isWindow())
         all << child;
     return all;
-  }
-  int childCount() const override { return static_cast<int>(parts().size()); }
-  QAccessibleInterface* child(int index) const override {
-    const QWidgetList all = parts();
-    return index >= 0 && index < all.size() ? QAccessible::queryAccessibleInterface(all[index])
-                                            : nullptr;
-  }
-  int indexOfChild(const QAccessibleInterface* child) const override {
-    return child ? static_cast<int>(parts().indexOf(qobject_cast<QWidget*>(child->object()))) : -1;
   }
 };
 

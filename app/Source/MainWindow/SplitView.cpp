@@ -3,15 +3,16 @@
 #include <QAccessibleWidget>
 #include <QSplitterHandle>
 
+#include "platform/ui/AccessibleParts.h"
+
 namespace {
 
 // Assistive technologies read the panes as the screen shows them, left to right, with the
 // divider between them, whatever order the panes were made or raised in.
-class AccessibleSplitView : public QAccessibleWidget {
+class AccessibleSplitView : public tw::ui::AccessibleParts {
  public:
-  explicit AccessibleSplitView(SplitView* split)
-      : QAccessibleWidget(split, QAccessible::Splitter) {}
-  QWidgetList parts() const {
+  explicit AccessibleSplitView(SplitView* split) : AccessibleParts(split, QAccessible::Splitter) {}
+  QWidgetList parts() const override {
     auto* split = static_cast<SplitView*>(widget());
     QWidgetList all;
     for (int i = 0; i < split->count(); ++i) {
@@ -19,15 +20,6 @@ class AccessibleSplitView : public QAccessibleWidget {
         if (part && part->isVisible() && !part->size().isEmpty()) all << part;
     }
     return all;
-  }
-  int childCount() const override { return static_cast<int>(parts().size()); }
-  QAccessibleInterface* child(int index) const override {
-    const QWidgetList all = parts();
-    return index >= 0 && index < all.size() ? QAccessible::queryAccessibleInterface(all[index])
-                                            : nullptr;
-  }
-  int indexOfChild(const QAccessibleInterface* child) const override {
-    return child ? static_cast<int>(parts().indexOf(qobject_cast<QWidget*>(child->object()))) : -1;
   }
 };
 
