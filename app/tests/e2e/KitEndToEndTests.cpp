@@ -136,7 +136,8 @@ TEST_F(TickwellEndToEndTest, KitFilesThatAreFoldersEmptyOrGarbageNeitherStopTheL
     // What a folder holds, or the garbage: to be found again afterwards, wherever it was put.
     std::map<std::string, std::string> kept;
     for (const auto& [kind, path] : kinds) {
-      const std::string marker = form + " in place of the " + kind + "\x01\xfe\x7f{\"[";
+      std::string marker = form;
+      marker.append(" in place of the ").append(kind).append("\x01\xfe\x7f{\"[");
       if (form == "folder") {
         fs::create_directories(path);
         tw::test::writeFile((path / "inside").string(), marker);
