@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -40,6 +41,13 @@ std::size_t writeDownload(const char* bytes, std::size_t length, std::FILE* file
 // Guards gTrustFileForTesting.
 std::mutex gTrustFileMutex;
 std::filesystem::path gTrustFileForTesting;
+
+// A session's engine thread can still be inside a TLS handshake when the process exits (a kit
+// request in flight at quit). OpenSSL's own exit handler would free its tables under that thread
+// and crash the ending, so it is told not to register one; the process's end frees the memory.
+// This runs while the program's objects are made, before any OpenSSL call can register the
+// handler: whichever call initialises OpenSSL first decides.
+const bool gOpenSslWithoutExitHandler = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
 void ensureCurlGlobalInit() {
   static std::once_flag once;
