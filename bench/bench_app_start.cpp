@@ -9,6 +9,8 @@
 //   - start to the first exposed main window with a store of ten timers whose first has a 1 MB
 //     title, against the same store with ordinary titles: a title costs what is shown of it, so
 //     the long one must stay within 1.5x (the verdict at the end).
+//   - the bare window showing one line of text: what the desktop's fonts cost any window that
+//     shows text before its first frame, shown beside the target (not judged);
 // Targets: the start to the first exposed window (p50) at most 1.6 times the bare window's in the
 // same run; the resident memory at rest no higher than the 58.2 MB the program took while it
 // mapped nineteen shared libraries of its own (the layout before can no longer run beside it).
@@ -162,9 +164,11 @@ struct StartTimes {
 // Runs the program until its first window is exposed, which it reports on its standard output
 // ("exposed-at <CLOCK_MONOTONIC nanoseconds>", the clock steady_clock reads) before it leaves:
 // the start-up is measured apart from the time the program takes to end.
-StartTimes startToExpose(const std::string& program, const fs::path& home) {
+StartTimes startToExpose(const std::string& program, const fs::path& home,
+                         const std::vector<std::string>& extraEnv = {}) {
   auto env = session().env(home);
   env.push_back("TICKWELL_BENCH_EXIT_ON_EXPOSE=1");
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   const fs::path log = home / "log";
   fs::remove(log);
   const auto start = Clock::now();
@@ -185,10 +189,10 @@ StartTimes startToExpose(const std::string& program, const fs::path& home) {
 std::optional<double> g_ordinaryStoreMs, g_longTitleStoreMs;
 
 void startUp(benchmark::State& state, const std::string& program, const fs::path& home,
-             std::optional<double>* p50 = nullptr) {
+             std::optional<double>* p50 = nullptr, const std::vector<std::string>& extraEnv = {}) {
   std::vector<double> samples, exits, cpu;
   for (auto _ : state) {
-    const StartTimes t = startToExpose(program, home);
+    const StartTimes t = startToExpose(program, home, extraEnv);
     if (t.toExpose < 0) {
       state.SkipWithError("the program did not start, expose its window and end cleanly");
       return;
@@ -208,6 +212,11 @@ void startUp(benchmark::State& state, const std::string& program, const fs::path
 
 void BM_StartToExpose_BareQtWindow(benchmark::State& state) {
   startUp(state, "bench_bare_qt_window", makeHome("bare", 0, 0));
+}
+
+void BM_StartToExpose_BareQtWindowWithText(benchmark::State& state) {
+  startUp(state, "bench_bare_qt_window", makeHome("bare-text", 0, 0), nullptr,
+          {"TICKWELL_BENCH_WITH_TEXT=1"});
 }
 
 void BM_StartToExpose_Tickwell_1000Timers10Running(benchmark::State& state) {
@@ -373,6 +382,13 @@ class Reporter : public tw::bench::TimesReporter {
         verdicts.note("CPU time of a start: %.1f ms p50, %.2fx the bare Qt window's %.1f ms",
                       ourCpu, ourCpu / bareCpu, bareCpu);
       }
+      const double text = counter("BM_StartToExpose_BareQtWindowWithText", "p50_ms");
+      if (text > 0) {
+        verdicts.note(
+            "the bare window showing one line of text: %.1f ms p50, %.2fx the bare "
+            "window's",
+            text, text / bare);
+      }
     } else {
       verdicts.unmeasured("start to the first exposed window against the bare Qt window");
     }
@@ -397,6 +413,10 @@ class Reporter : public tw::bench::TimesReporter {
 }  // namespace
 
 BENCHMARK(BM_StartToExpose_BareQtWindow)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartToExpose_BareQtWindowWithText)
     ->Iterations(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

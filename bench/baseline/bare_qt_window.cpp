@@ -1,10 +1,12 @@
 // The baseline of the application start-up benchmark: a bare Qt Widgets window of the main
 // window's size, built like Tickwell. With TICKWELL_BENCH_EXIT_ON_EXPOSE set it prints the moment
 // its window is first exposed ("exposed-at <CLOCK_MONOTONIC nanoseconds>", as Tickwell does) and
-// leaves; otherwise it stays until SIGTERM.
+// leaves; otherwise it stays until SIGTERM. With TICKWELL_BENCH_WITH_TEXT set the window shows one
+// line of text, which is what loading the desktop's fonts costs before a first frame.
 
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
@@ -42,6 +44,10 @@ int main(int argc, char** argv) {
   QWidget window;
   window.resize(820, 540);
   window.setWindowTitle("Baseline");
+  if (std::getenv("TICKWELL_BENCH_WITH_TEXT")) {
+    auto* text = new QLabel("Tea 3:54", &window);
+    text->move(12, 12);
+  }
   window.show();
   return QApplication::exec();
 }

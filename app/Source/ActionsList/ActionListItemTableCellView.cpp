@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "app/Source/Controls/ElidingLabel.h"
+#include "app/Source/Controls/TextStyle.h"
 #include "core/Source/Library/BTTypeChecks.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTLinkTimeObjectAction.h"
@@ -36,12 +37,10 @@ ActionListItemTableCellView::ActionListItemTableCellView(QWidget* parent)
   actionButton_->setObjectName("editButton");
   // The desktop's highlight colour is its accent colour.
   enabledSwitch_->setTintColor(QApplication::palette().color(QPalette::Highlight));
-  titleLabel_->setStyleSheet(
-      "QLabel { color: white; font-size: 13px; } QLabel:disabled { color: rgba(255,255,255,0.4); "
-      "}");
-  subtitleLabel_->setStyleSheet(
-      "QLabel { color: rgba(255,255,255,0.75); font-size: 11px; }"
-      " QLabel:disabled { color: rgba(255,255,255,0.3); }");
+  tw::app::setTextStyle(titleLabel_, Qt::white, 13);
+  tw::app::setDisabledTextColor(titleLabel_, tw::app::rgba(255, 255, 255, 0.4));
+  tw::app::setTextStyle(subtitleLabel_, tw::app::rgba(255, 255, 255, 0.75), 11);
+  tw::app::setDisabledTextColor(subtitleLabel_, tw::app::rgba(255, 255, 255, 0.3));
   titleLabel_->setTextFormat(Qt::PlainText);
   subtitleLabel_->setTextFormat(Qt::PlainText);
   actionButton_->setText(QString::fromStdString(tw::localized("Edit")));

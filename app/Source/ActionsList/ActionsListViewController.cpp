@@ -11,6 +11,7 @@
 #include "app/Source/ActionsList/ActionsListTableSource.h"
 #include "app/Source/Controls/BTStaticPlaceholderView.h"
 #include "app/Source/Controls/ModalWindow.h"
+#include "app/Source/Controls/TextStyle.h"
 #include "app/Source/Extensions/ViewExtensions.h"
 #include "core/Source/Model/BTActionObject.h"
 #include "core/Source/Model/BTTimeObject.h"
@@ -52,7 +53,8 @@ void ActionsListViewController::loadView() {
   tableView_->setObjectName("ActionsListTable");
   tableView_->setAccessibleName(tr("Actions"));
   tableView_->setRowHeight(44);
-  tableView_->setStyleSheet("QAbstractScrollArea { background: transparent; border: none; }");
+  // No style sheet here: it would reach every row of the list (see TextStyle.h).
+  tableView_->setFrameShape(QFrame::NoFrame);
   tableView_->viewport()->setAutoFillBackground(false);
   ListFooterView::styleScrollBar(tableView_->verticalScrollBar());
   layout->addWidget(tableView_, 1);
@@ -70,7 +72,7 @@ void ActionsListViewController::loadView() {
   footerView_->row()->addStretch(1);
   statusLabel_ = new QLabel;
   statusLabel_->setObjectName("statusLabel");
-  statusLabel_->setStyleSheet("color: rgba(255,255,255,0.75); font-size: 11px;");
+  tw::app::setTextStyle(statusLabel_, tw::app::rgba(255, 255, 255, 0.75), 11);
   footerView_->row()->addWidget(statusLabel_);
   layout->addWidget(footerView_);
   setView(root);
@@ -85,8 +87,8 @@ void ActionsListViewController::viewDidLoad() {
   emptyContentView_->detailsLabel()->setText(
       tr("Start by creating one using the add (+) button below"));
   // The pane is dark: light text.
-  emptyContentView_->titleLabel()->setStyleSheet("color: rgba(255,255,255,0.9);");
-  emptyContentView_->detailsLabel()->setStyleSheet("color: rgba(255,255,255,0.6);");
+  tw::app::setTextStyle(emptyContentView_->titleLabel(), tw::app::rgba(255, 255, 255, 0.9));
+  tw::app::setTextStyle(emptyContentView_->detailsLabel(), tw::app::rgba(255, 255, 255, 0.6));
   emptyContentView_->updateUi();
   tw::app::constrainToParent(emptyContentView_, tableView_);
   emptyContentView_->setAttribute(Qt::WA_TransparentForMouseEvents);

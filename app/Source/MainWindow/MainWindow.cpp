@@ -11,6 +11,7 @@
 #include <QWindow>
 #include <cmath>
 
+#include "app/Source/Controls/TextStyle.h"
 #include "platform/foundation/Localization.h"
 #include "platform/ui/AccessibleParts.h"
 
@@ -78,7 +79,7 @@ MainWindow::MainWindow(QWidget* parent)
   title_ = new QLabel(titleBar_);
   title_->setAlignment(Qt::AlignCenter);
   title_->setAttribute(Qt::WA_TransparentForMouseEvents);
-  title_->setStyleSheet("color: rgba(255,255,255,0.85); font-weight: 600;");
+  tw::app::setTextStyle(title_, tw::app::rgba(255, 255, 255, 0.85), 0, QFont::DemiBold);
   connect(this, &QWidget::windowTitleChanged, title_, &QLabel::setText);
 
   // Light glyphs on the dark title bar, as header bars of dark themes draw them.

@@ -1,6 +1,7 @@
 #include "app/Source/MainWindow/SplitView.h"
 
 #include <QAccessibleWidget>
+#include <QPainter>
 #include <QSplitterHandle>
 
 #include "platform/ui/AccessibleParts.h"
@@ -33,7 +34,21 @@ QAccessibleInterface* accessibleSplitPart(const QString& key, QObject* object) {
   return nullptr;
 }
 
+// The divider is one flat line. Drawn here rather than through a style sheet on the split view,
+// which would put both panes and every list row in them under Qt's style-sheet engine.
+class Divider : public QSplitterHandle {
+ public:
+  using QSplitterHandle::QSplitterHandle;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter(this).fillRect(rect(), SplitView::dividerColor());
+  }
+};
+
 }  // namespace
+
+QSplitterHandle* SplitView::createHandle() { return new Divider(orientation(), this); }
 
 SplitView::SplitView(QWidget* parent) : QSplitter(Qt::Horizontal, parent) {
   static const bool accessible = [] {
@@ -44,10 +59,4 @@ SplitView::SplitView(QWidget* parent) : QSplitter(Qt::Horizontal, parent) {
   setObjectName("SplitView");
   setHandleWidth(1);
   setChildrenCollapsible(false);
-  const QColor c = dividerColor();
-  setStyleSheet(QString("QSplitter::handle { background-color: rgba(%1,%2,%3,%4); }")
-                    .arg(c.red())
-                    .arg(c.green())
-                    .arg(c.blue())
-                    .arg(c.alphaF()));
 }

@@ -9,4 +9,7 @@ class SplitView : public QSplitter {
  public:
   explicit SplitView(QWidget* parent = nullptr);
   static QColor dividerColor() { return QColor::fromRgbF(0, 0, 0, 0.75); }
+
+ protected:
+  QSplitterHandle* createHandle() override;
 };

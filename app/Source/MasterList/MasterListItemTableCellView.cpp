@@ -5,7 +5,9 @@
 
 #include <QGridLayout>
 #include <QKeyEvent>
+#include <QPainter>
 
+#include "app/Source/Controls/TextStyle.h"
 #include "app/Source/Extensions/RACTextSignal.h"
 #include "core/Source/Library/BTTypeChecks.h"
 #include "core/Source/Model/BTColor.h"
@@ -30,12 +32,21 @@ QString text(const tw::Value& value) {
 
 // The title field keeps the Return that ends an edit: passed on, the list would take it as its
 // own Return and open the value popover over the row just renamed. Escape hands the edit back.
+// It shows the row's colour through it, darkened while it is being edited.
 class TitleField : public ElidingLineEdit {
  public:
   TitleField(QWidget* parent, std::function<void()> cancel)
-      : ElidingLineEdit(parent), cancel_(std::move(cancel)) {}
+      : ElidingLineEdit(parent), cancel_(std::move(cancel)) {
+    QPalette clear = palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    setPalette(clear);
+  }
 
  protected:
+  void paintEvent(QPaintEvent* event) override {
+    if (hasFocus()) QPainter(this).fillRect(rect(), tw::app::rgba(0, 0, 0, 0.25));
+    ElidingLineEdit::paintEvent(event);
+  }
   void keyPressEvent(QKeyEvent* event) override {
     if (event->key() == Qt::Key_Escape && !testAttribute(Qt::WA_TransparentForMouseEvents)) {
       cancel_();
@@ -53,7 +64,7 @@ class TitleField : public ElidingLineEdit {
 
 MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
     : BindableTableCellView(parent),
-      stateIndicatorView_(new QWidget(this)),
+      stateIndicatorView_(new IndicatorView(this)),
       titleLabel_(new TitleField(this, [this] { cancelTitleEditing(); })),
       subtitleLabel_(new QLabel(this)),
       primaryDetailLabel_(new QLabel(this)),
@@ -69,12 +80,10 @@ MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
   titleLabel_->setFocusPolicy(Qt::NoFocus);
   QObject::connect(titleLabel_, &QLineEdit::editingFinished, titleLabel_,
                    [this] { endTitleEditing(); });
-  titleLabel_->setStyleSheet(
-      "QLineEdit { background: transparent; color: white; font-size: 14px; border: none; }"
-      "QLineEdit:focus { background: rgba(0,0,0,0.25); }");
-  subtitleLabel_->setStyleSheet("color: rgba(255,255,255,0.75); font-size: 12px;");
-  primaryDetailLabel_->setStyleSheet("color: white; font-size: 14px;");
-  secondaryDetailLabel_->setStyleSheet("color: rgba(255,255,255,0.75); font-size: 12px;");
+  tw::app::setTextStyle(titleLabel_, Qt::white, 14);
+  tw::app::setTextStyle(subtitleLabel_, tw::app::rgba(255, 255, 255, 0.75), 12);
+  tw::app::setTextStyle(primaryDetailLabel_, Qt::white, 14);
+  tw::app::setTextStyle(secondaryDetailLabel_, tw::app::rgba(255, 255, 255, 0.75), 12);
   // The line edit keeps a small inner margin; the running value lines up with its text.
   subtitleLabel_->setContentsMargins(2, 0, 0, 0);
   primaryDetailLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -94,11 +103,9 @@ MasterListItemTableCellView::MasterListItemTableCellView(QWidget* parent)
 
 void MasterListItemTableCellView::setIndicatorColor(std::optional<QColor> color) {
   indicatorColor_ = color;
-  const QColor border = tw::ui::colorNamed("OverlayDark20").value_or(QColor(0, 0, 0, 51));
-  stateIndicatorView_->setStyleSheet(
-      QString("QWidget#stateIndicator { border-radius: 2px; border: 0.5px solid %1; %2 }")
-          .arg(border.name(QColor::HexArgb))
-          .arg(color ? QString("background: %1;").arg(color->name(QColor::HexArgb)) : QString()));
+  stateIndicatorView_->setBorderColor(
+      tw::ui::colorNamed("OverlayDark20").value_or(QColor(0, 0, 0, 51)));
+  stateIndicatorView_->setFillColor(color);
 }
 
 void MasterListItemTableCellView::beginTitleEditing() {

@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include "app/Source/Controls/ElidingLineEdit.h"
+#include "app/Source/Controls/IndicatorView.h"
 #include "app/Source/Tables/BindableTableCellView.h"
 
 class MasterListItemTableCellView : public BindableTableCellView {
@@ -38,7 +39,7 @@ class MasterListItemTableCellView : public BindableTableCellView {
  private:
   void setIndicatorColor(std::optional<QColor> color);
 
-  QWidget* stateIndicatorView_;
+  IndicatorView* stateIndicatorView_;
   ElidingLineEdit* titleLabel_;
   QString titleBeforeEditing_;
   bool titleTyped_ = false;  // since the edit began

@@ -11,6 +11,8 @@
 
 #include "app/Source/Controls/BTGradientView.h"
 #include "app/Source/Controls/BTStaticPlaceholderView.h"
+#include "app/Source/Controls/IndicatorView.h"
+#include "app/Source/Controls/TextStyle.h"
 #include "app/Source/Extensions/ViewExtensions.h"
 #include "app/Source/MasterList/MasterListTableSource.h"
 #include "app/Source/MasterList/MasterListTableView.h"
@@ -90,12 +92,11 @@ void MasterViewController::loadView() {
   alarmTabButton_ = makeTab("Alarms", "alarmTab", "Show the alarms");
   timerTabButton_ = makeTab("Timers", "timerTab", "Show the timers");
   stopwatchTabButton_ = makeTab("Stopwatches", "stopwatchTab", "Show the stopwatches");
-  tabIndicatorView_ = new QWidget(menuView_);
-  tabIndicatorView_->setObjectName("tabIndicator");
-  tabIndicatorView_->setStyleSheet(
-      QString("QWidget#tabIndicator { background: white; border-radius: 2px;"
-              " border: 0.5px solid %1; }")
-          .arg(named("OverlayDark20", QColor(0, 0, 0, 51)).name(QColor::HexArgb)));
+  auto* indicator = new IndicatorView(menuView_);
+  indicator->setObjectName("tabIndicator");
+  indicator->setFillColor(QColor(Qt::white));
+  indicator->setBorderColor(named("OverlayDark20", QColor(0, 0, 0, 51)));
+  tabIndicatorView_ = indicator;
   layout->addWidget(menuView_);
 
   tableView_ = new MasterListTableView;
@@ -153,8 +154,8 @@ void MasterViewController::viewDidLoad() {
   // setupEmptyContentView
   emptyContentView_ = new BTStaticPlaceholderView;
   // Light text on the tinted pane; the hint a little softer than the title but still legible.
-  emptyContentView_->titleLabel()->setStyleSheet("color: rgba(255, 255, 255, 0.95);");
-  emptyContentView_->detailsLabel()->setStyleSheet("color: rgba(255, 255, 255, 0.85);");
+  tw::app::setTextStyle(emptyContentView_->titleLabel(), tw::app::rgba(255, 255, 255, 0.95));
+  tw::app::setTextStyle(emptyContentView_->detailsLabel(), tw::app::rgba(255, 255, 255, 0.85));
   tw::app::constrainToParent(emptyContentView_, tableView_);
   emptyContentView_->setAttribute(Qt::WA_TransparentForMouseEvents);
   setEmptyContentViewHidden(true, false);

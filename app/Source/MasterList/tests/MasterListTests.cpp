@@ -306,6 +306,14 @@ TEST_F(MasterListUiTest, ReturnAndEscapeEndATitleEditAndOpenNothingElse) {
       if (dynamic_cast<tw::Popover*>(w) && w->isVisible()) return true;
     return false;
   };
+  // The field is darkened while it is edited and shows its row through it otherwise.
+  const auto fieldCorner = [&] {
+    return table->grab().toImage().pixelColor(field->mapTo(table, QPoint(1, 1))).lightness();
+  };
+  field->window()->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(field->window()));
+  field->setFocus();
+  const int edited = fieldCorner();
   for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
     field->selectAll();
     QTest::keyClicks(field, "Tea");
@@ -315,6 +323,7 @@ TEST_F(MasterListUiTest, ReturnAndEscapeEndATitleEditAndOpenNothingElse) {
     EXPECT_TRUE(field->testAttribute(Qt::WA_TransparentForMouseEvents)) << "the edit ended";
     EXPECT_EQ(field->cursorPosition(), 0) << "the title shows from its start again";
     EXPECT_FALSE(popoverShown()) << "key " << key;
+    EXPECT_LT(edited, fieldCorner()) << "darkened only while edited";
     cell->beginTitleEditing();
   }
   // Escape ends the edit too, and puts back the title it began with.
