@@ -18,9 +18,10 @@ namespace {
 
 constexpr const char* kInstallIDKey = "com.morvex.iuuid";
 
-// Guards gShared.
+// Guards gShared. Never destroyed: a kit's network thread still verifying a certificate when the
+// process ends asks for the shared instance while static destructors run.
 std::mutex gSharedMutex;
-std::shared_ptr<Tessaly> gShared;
+std::shared_ptr<Tessaly>& gShared = *new std::shared_ptr<Tessaly>();
 
 // The start-up of with() runs once; it is marked as run before it starts, so a start-up that
 // raised cannot be half-repeated by a later call. Recursive: a kit may call with() while starting.
