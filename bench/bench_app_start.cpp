@@ -35,6 +35,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/Source/Application/CoreAssembly_macOS.h"
@@ -393,19 +394,15 @@ class Reporter : public tw::bench::TimesReporter {
         verdicts.note("CPU time of a start: %.1f ms p50, %.2fx the bare Qt window's %.1f ms",
                       ourCpu, ourCpu / bareCpu, bareCpu);
       }
-      const double text = counter("BM_StartToExpose_BareQtWindowWithText", "p50_ms");
-      if (text > 0) {
-        verdicts.note(
-            "the bare window showing one line of text: %.1f ms p50, %.2fx the bare "
-            "window's",
-            text, text / bare);
-      }
-      const double linked = counter("BM_StartToExpose_BareQtWindowWithTextAndLibraries", "p50_ms");
-      if (linked > 0) {
-        verdicts.note(
-            "the same, linked with the program's outside libraries: %.1f ms p50, %.2fx the bare "
-            "window's",
-            linked, linked / bare);
+      // The other baselines, each beside the bare window's start.
+      const std::pair<const char*, const char*> baselines[] = {
+          {"BM_StartToExpose_BareQtWindowWithText", "the bare window showing one line of text"},
+          {"BM_StartToExpose_BareQtWindowWithTextAndLibraries",
+           "the same, linked with the program's outside libraries"},
+      };
+      for (const auto& [name, what] : baselines) {
+        const double ms = counter(name, "p50_ms");
+        if (ms > 0) verdicts.note("%s: %.1f ms p50, %.2fx the bare window's", what, ms, ms / bare);
       }
     } else {
       verdicts.unmeasured("start to the first exposed window against the bare Qt window");
