@@ -342,9 +342,10 @@ TEST(QLNTimer, OnTheMainQueueTheMainLoopKeepsTheDeadlines) {
   RunLoop::main().run();
   EXPECT_EQ(fired, 10);
   EXPECT_GE(clock::monotonicNow() - start, 0.2 - 0.001);
-  // Threads left by earlier tests may wake once or twice on their own; a hop through another
-  // thread would wake it for each of the ten firings.
-  EXPECT_LE(test::dispatchThreadsWakes() - before, 3)
+  // Threads left by earlier tests, or one blocking a moment on a lock on a loaded machine, may
+  // wake a few times on their own; a hop through another thread would wake it for each of the ten
+  // firings.
+  EXPECT_LE(test::dispatchThreadsWakes() - before, 5)
       << "another thread woke for the main queue's timer";
 }
 
